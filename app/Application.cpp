@@ -1,0 +1,37 @@
+#include "Application.h"
+
+#include "AppError.h"
+#include "Operator.h"
+#include "WidgetOperator.h"
+
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(applicationTitle());
+    QLocale::setDefault(QLocale(QLocale::Turkish, QLocale::Turkey));
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        if (errorOperator_) {
+            reportError(*errorOperator_, errorText(e));
+        } else {
+            WidgetOperator fallback(nullptr);
+            reportError(fallback, errorText(e));
+        }
+    }
+    return false;
+}
+
+void Application::loadTurkishTranslation() {
+    auto* translator = new QTranslator(this);
+    if (translator->load(QLocale(QLocale::Turkish, QLocale::Turkey), QStringLiteral("qtbase"),
+                         QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        installTranslator(translator);
+    }
+}

@@ -1,0 +1,224 @@
+#include "Tfrmgiris.h"
+
+#include "AppError.h"
+#include "Startup.h"
+#include "TfrmDM.h"
+#include "WidgetOperator.h"
+#include "bells/Tfrmzil.h"
+#include "enroll/TfrmEnrol.h"
+#include "registry/Tfrmyeni.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QSqlRecord>
+#include <QStyle>
+#include <QTableView>
+
+namespace {
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, QRect place,
+                        QStyle::StandardPixmap picture, bool bold = false) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(place);
+    button->setIcon(parent->style()->standardIcon(picture));
+    if (bold) {
+        QFont font = button->font();
+        font.setBold(true);
+        button->setFont(font);
+    }
+    return button;
+}
+
+} // namespace
+
+Tfrmgiris::Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op, QWidget* parent)
+    : QWidget(parent), dm_(dm), programDir_(programDir) {
+    if (!op) {
+        ownOperator_ = std::make_unique<WidgetOperator>(this);
+        op = ownOperator_.get();
+    }
+    op_ = op;
+    buildControls();
+    if (ownOperator_) {
+        ownOperator_->setProgressBar(ProgressBar1);
+        ownOperator_->setCountLabel(LabelTotal);
+    }
+    // Errors of the creation handler end the handler, never the start-up.
+    try {
+        FormCreate();
+    } catch (const std::exception& e) {
+        reportError(*op_, errorText(e));
+    }
+}
+
+Tfrmgiris::~Tfrmgiris() = default;
+
+void Tfrmgiris::buildControls() {
+    setObjectName(QStringLiteral("frmgiris"));
+    setFixedSize(820, 400);
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+
+    DBGrid1 = new QTableView(this);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setGeometry(8, 8, 393, 241);
+    DBGrid1->setModel(&dm_.qrycihaz);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->setShowGrid(true);
+    DBGrid1->verticalHeader()->setDefaultSectionSize(20);
+    DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("Ekle"), {8, 256, 125, 33},
+                         QStyle::SP_FileDialogNewFolder);
+    BitBtn2 = makeButton(this, "BitBtn2", QStringLiteral("Değiştir"), {142, 256, 125, 33},
+                         QStyle::SP_FileDialogDetailedView);
+    BitBtn3 = makeButton(this, "BitBtn3", QStringLiteral("Sil"), {276, 256, 125, 33},
+                         QStyle::SP_TrashIcon);
+
+    BitBtn4 = makeButton(this, "BitBtn4", QStringLiteral("BAGLAN"), {412, 8, 209, 81},
+                         QStyle::SP_DriveNetIcon, true);
+    BitBtn5 = makeButton(this, "BitBtn5", QStringLiteral("Verileri Aktar"), {412, 96, 209, 65},
+                         QStyle::SP_ArrowDown, true);
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(412, 166, 209, 17);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    Label1 = new QLabel(QStringLiteral("Aktarılan Kayıt Sayısı:"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(412, 190, 130, 17);
+    Label1->hide();
+    LabelTotal = new QLabel(this);
+    LabelTotal->setObjectName(QStringLiteral("LabelTotal"));
+    LabelTotal->setGeometry(546, 190, 75, 17);
+    LabelTotal->hide();
+    BitBtn11 = makeButton(this, "BitBtn11", QStringLiteral("Kapat"), {412, 216, 209, 33},
+                          QStyle::SP_DialogCloseButton);
+
+    GroupBox1 = new QGroupBox(this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(630, 8, 182, 81);
+    CheckBox1 = new QCheckBox(QStringLiteral("2. veri dosyası kaydet"), GroupBox1);
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+    CheckBox1->setGeometry(10, 14, 166, 21);
+    Button2 = new QPushButton(QStringLiteral("kaydet"), GroupBox1);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(10, 42, 75, 27);
+
+    const int y = 320, w = 128, h = 57, gap = 7;
+    int x = 8;
+    auto next = [&] {
+        QRect r(x, y, w, h);
+        x += w + gap;
+        return r;
+    };
+    BitBtn7 = makeButton(this, "BitBtn7", QStringLiteral("Tarih-Saat Oku"), next(),
+                         QStyle::SP_FileDialogInfoView);
+    BitBtn6 = makeButton(this, "BitBtn6", QStringLiteral("Tarih-Saat Ayarla"), next(),
+                         QStyle::SP_BrowserReload);
+    BitBtn8 = makeButton(this, "BitBtn8", QStringLiteral("Admin Sil"), next(),
+                         QStyle::SP_MessageBoxWarning);
+    BitBtn9 = makeButton(this, "BitBtn9", QStringLiteral("Zil Saatleri"), next(),
+                         QStyle::SP_MediaVolume);
+    BitBtn10 = makeButton(this, "BitBtn10", QStringLiteral("Parmakizi"), next(),
+                          QStyle::SP_DialogApplyButton);
+    Button1 = new QPushButton(QStringLiteral("sdkart->text (veri.txt)"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(next());
+
+    // Scratch control beyond the right edge, never seen by the operator.
+    Edit1 = new QLineEdit(this);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(900, 8, 100, 21);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    TerminaldeTanmlTmParmakizleriniSil1 =
+        PopupMenu1->addAction(QStringLiteral("Terminalde Tanımlı Tüm Parmakizlerini Sil"));
+    TerminaldeTanmlTmParmakizleriniSil1->setObjectName(
+        QStringLiteral("TerminaldeTanmlTmParmakizleriniSil1"));
+    PopupMenu1->addSeparator();
+    erminaldentmVerileriAl1 = PopupMenu1->addAction(QStringLiteral("Tüm Verileri Al (silmez)"));
+    erminaldentmVerileriAl1->setObjectName(QStringLiteral("erminaldentmVerileriAl1"));
+    mVerileriAlaldktansonracihazdansil1 =
+        PopupMenu1->addAction(QStringLiteral("Tüm Verileri Al(aldıktan sonra cihazdan sil)"));
+    mVerileriAlaldktansonracihazdansil1->setObjectName(
+        QStringLiteral("mVerileriAlaldktansonracihazdansil1"));
+    connect(DBGrid1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(at)); });
+
+    connect(Button2, &QPushButton::clicked, this, &Tfrmgiris::Button2Click);
+    connect(BitBtn9, &QPushButton::clicked, this, &Tfrmgiris::BitBtn9Click);
+    connect(BitBtn10, &QPushButton::clicked, this, &Tfrmgiris::BitBtn10Click);
+    connect(BitBtn11, &QPushButton::clicked, this, &Tfrmgiris::BitBtn11Click);
+}
+
+void Tfrmgiris::setSecondaryWindows(Tfrmyeni* yeni, TfrmEnrol* enrol, Tfrmzil* zil) {
+    yeni_ = yeni;
+    enrol_ = enrol;
+    zil_ = zil;
+}
+
+QString Tfrmgiris::settingsPath() const { return programDir_ + QStringLiteral("Settings.ini"); }
+
+void Tfrmgiris::setTerminalCommandsEnabled(bool enabled) {
+    for (QPushButton* b : {BitBtn5, BitBtn6, BitBtn7, BitBtn8, BitBtn9, BitBtn10}) {
+        b->setEnabled(enabled);
+    }
+}
+
+void Tfrmgiris::FormCreate() {
+    setWindowTitle(QStringLiteral("V270 PARMAKİZİ AKTARIM ( Varnel Güvenlik ]"));
+    setTerminalCommandsEnabled(false);
+    openDataModule(dm_, programDir_, *op_);
+
+    // Show only the list's three columns, whatever the letter case of the
+    // stored names.
+    const QSqlRecord rec = dm_.qrycihaz.record();
+    for (int c = 0; c < rec.count(); ++c) {
+        const QString name = rec.fieldName(c).toLower();
+        const bool shown = name == u"terminal" || name == u"tip" || name == u"ip";
+        DBGrid1->setColumnHidden(c, !shown);
+        if (name == u"terminal") DBGrid1->setColumnWidth(c, 150);
+        if (name == u"tip") DBGrid1->setColumnWidth(c, 70);
+        if (name == u"ip") {
+            DBGrid1->setColumnWidth(c, 130);
+            dm_.qrycihaz.setHeaderData(c, Qt::Horizontal, QStringLiteral("IP"));
+        }
+    }
+    if (dm_.qrycihaz.rowCount() > 0) DBGrid1->selectRow(0);
+
+    CheckBox1->setChecked(readSecondFileOption(settingsPath()));
+}
+
+void Tfrmgiris::Button2Click() { saveSecondFileOption(settingsPath(), CheckBox1->isChecked()); }
+
+void Tfrmgiris::BitBtn9Click() {
+    if (!zil_) return;
+    hide();
+    const auto showAgain = qScopeGuard([this] { show(); });
+    zil_->exec();
+}
+
+void Tfrmgiris::BitBtn10Click() {
+    if (!enrol_) return;
+    hide();
+    const auto showAgain = qScopeGuard([this] { show(); });
+    enrol_->Label3->setText(connectedName);
+    enrol_->exec();
+}
+
+void Tfrmgiris::BitBtn11Click() { close(); }

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "Operator.h"
+
+#include <QWidget>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+class TfrmDM;
+class TfrmEnrol;
+class Tfrmyeni;
+class Tfrmzil;
+class WidgetOperator;
+
+// The main window: the terminal list, the connection and every command.
+// Controls carry their designer names; each handler hands its work to
+// command code.
+class Tfrmgiris : public QWidget {
+    Q_OBJECT
+public:
+    // op: where commands talk to the operator; null means this window's own
+    // message boxes and widgets.
+    Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op = nullptr,
+              QWidget* parent = nullptr);
+    ~Tfrmgiris() override;
+
+    void setSecondaryWindows(Tfrmyeni* yeni, TfrmEnrol* enrol, Tfrmzil* zil);
+
+    QString programDir() const { return programDir_; }
+    QString settingsPath() const;
+    Operator& op() { return *op_; }
+
+    // Connection state that other windows read.
+    int machineNumber = 0;
+    bool connected = false;
+    QString connectedName;
+
+    QTableView* DBGrid1;
+    QPushButton* BitBtn1;  // Ekle
+    QPushButton* BitBtn2;  // Değiştir
+    QPushButton* BitBtn3;  // Sil
+    QPushButton* BitBtn4;  // BAGLAN / BAGLANTI_KES
+    QPushButton* BitBtn5;  // Verileri Aktar
+    QProgressBar* ProgressBar1;
+    QLabel* Label1;
+    QLabel* LabelTotal;
+    QPushButton* BitBtn6;  // Tarih-Saat Ayarla
+    QPushButton* BitBtn7;  // Tarih-Saat Oku
+    QPushButton* BitBtn8;  // Admin Sil
+    QPushButton* BitBtn9;  // Zil Saatleri
+    QPushButton* BitBtn10; // Parmakizi
+    QPushButton* BitBtn11; // Kapat
+    QGroupBox* GroupBox1;
+    QCheckBox* CheckBox1;
+    QPushButton* Button2;  // kaydet
+    QPushButton* Button1;  // sdkart->text (veri.txt)
+    QLineEdit* Edit1;      // memory-card file name, off screen
+    QMenu* PopupMenu1;
+    QAction* TerminaldeTanmlTmParmakizleriniSil1;
+    QAction* erminaldentmVerileriAl1;
+    QAction* mVerileriAlaldktansonracihazdansil1;
+
+    void setTerminalCommandsEnabled(bool enabled);
+
+public slots:
+    void FormCreate();
+    void Button2Click();
+    void BitBtn9Click();
+    void BitBtn10Click();
+    void BitBtn11Click();
+
+private:
+    void buildControls();
+
+    TfrmDM& dm_;
+    QString programDir_;
+    std::unique_ptr<WidgetOperator> ownOperator_;
+    Operator* op_;
+    Tfrmyeni* yeni_ = nullptr;
+    TfrmEnrol* enrol_ = nullptr;
+    Tfrmzil* zil_ = nullptr;
+};

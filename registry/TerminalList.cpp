@@ -1,0 +1,24 @@
+#include "TerminalList.h"
+
+#include "app/AppError.h"
+#include "app/TfrmDM.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+void reopenTerminalList(TfrmDM& dm) {
+    QSqlDatabase db = dm.ADOConnection1();
+    dm.qrycihaz.clear();
+    if (!db.isOpen()) {
+        throw AppError(QStringLiteral("Terminal listesi okunamadı: Data.mdb açık değil."));
+    }
+    dm.qrycihaz.setQuery(QStringLiteral("select * from Terminal order by Terminal collate TURKISH"),
+                         db);
+    if (dm.qrycihaz.lastError().isValid()) {
+        const QString text = dm.qrycihaz.lastError().text();
+        dm.qrycihaz.clear();
+        throw AppError(QStringLiteral("Terminal listesi okunamadı: %1").arg(text));
+    }
+    // Fetch all rows so the grid and the row count agree.
+    while (dm.qrycihaz.canFetchMore()) dm.qrycihaz.fetchMore();
+}
