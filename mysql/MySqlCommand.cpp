@@ -1,0 +1,150 @@
+#include "MySqlCommand.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace v270::mysql {
+
+void TMySQLCommand::RaiseSessionError() {
+    throw EMySqlException(api_.mysql_errno(session_), api_.mysql_error(session_));
+}
+
+void TMySQLCommand::Execute() {
+    CloseResult();
+    api_.SetTimeout(session_, CommandTimeout);
+    if (api_.mysql_real_query(session_, SQL) != 0)
+        RaiseSessionError();
+    rowsAffected_ = static_cast<int64_t>(api_.mysql_affected_rows(session_));
+    state_ = api_.mysql_field_count(session_) != 0 ? CursorState::Executed : CursorState::Inactive;
+
+    if (!WantResultSet) {
+        for (;;) {
+            MySqlResult r = api_.mysql_use_result(session_);
+            api_.mysql_free_result(r);
+            if (!api_.mysql_more_results(session_))
+                break;
+            if (api_.mysql_next_result(session_) > 0)
+                RaiseSessionError();
+        }
+        state_ = CursorState::Inactive;
+        return;
+    }
+    result_ = api_.mysql_use_result(session_);
+    if (!result_ && api_.mysql_errno(session_) != 0)
+        RaiseSessionError();
+    while (!result_ && api_.mysql_more_results(session_)) {
+        if (api_.mysql_next_result(session_) > 0)
+            RaiseSessionError();
+        int64_t n = static_cast<int64_t>(api_.mysql_affected_rows(session_));
+        if (api_.mysql_field_count(session_) == 0 && n > 0)
+            rowsAffected_ = std::max<int64_t>(rowsAffected_, 0) + n;
+        result_ = api_.mysql_use_result(session_);
+        if (!result_ && api_.mysql_errno(session_) != 0)
+            RaiseSessionError();
+        if (result_)
+            state_ = CursorState::Executed;
+    }
+}
+
+const TMySqlBinds* TMySQLCommand::Fetch() {
+    if (!result_)
+        return nullptr;
+    const TMySqlBinds* row = api_.mysql_fetch_row(result_.get());
+    if (row)
+        return row;
+    int code = api_.mysql_errno(session_);
+    if (code != 0) {
+        std::string text = api_.mysql_error(session_);
+        CloseResult();
+        throw EMySqlException(code, text);
+    }
+    state_ = CursorState::Fetched;
+    return nullptr;
+}
+
+void TMySQLCommand::CloseResult() {
+    if (result_)
+        api_.mysql_free_result(result_);
+    if (state_ != CursorState::Inactive)
+        state_ = CursorState::Inactive;
+}
+
+ServerVersion ParseServerVersion(const std::string& text) {
+    ServerVersion v;
+    size_t dot = text.find('.');
+    auto digits = [&](size_t& i) {
+        int n = 0;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
+            n = n * 10 + (text[i++] - '0');
+        return n;
+    };
+    size_t i = 0;
+    v.major = digits(i);
+    if (dot == std::string::npos)
+        return v;
+    i = dot + 1;
+    v.minor = digits(i);
+    if (i < text.size())
+        ++i;
+    v.release = digits(i);
+    return v;
+}
+
+OpenSession ConnectSession(TMySQLAPI& api, const ConnectOptions& o) {
+    OpenSession out;
+    out.session = api.mysql_init();
+    TMySqlSession* s = out.session.get();
+    try {
+        std::string lowerCharset = o.charset;
+        std::transform(lowerCharset.begin(), lowerCharset.end(), lowerCharset.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        out.useUnicode = o.useUnicode || lowerCharset == "utf8";
+        api.mysql_options(s, MYSQL_OPT_CONNECT_TIMEOUT, o.connectionTimeout);
+        if (out.useUnicode)
+            api.mysql_options(s, MYSQL_SET_CHARSET_NAME, std::string("utf8"));
+        s->ipVersion = o.ipVersion;
+        uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
+        if (o.compress)
+            flags |= CLIENT_COMPRESS;
+        if (o.interactive)
+            flags |= CLIENT_INTERACTIVE;
+        std::string host = o.server.substr(0, o.server.find(','));
+        if (host.empty())
+            host = "localhost";
+        if (!api.mysql_real_connect(s, host, o.user, o.password, o.database, o.port, flags))
+            throw EMySqlException(api.mysql_errno(s), api.mysql_error(s));
+
+        out.version = ParseServerVersion(api.mysql_get_server_info(s));
+        auto run = [&](const std::string& sql, bool wantResult) {
+            TMySQLCommand cmd(api, s, sql);
+            cmd.WantResultSet = wantResult;
+            cmd.Execute();
+            std::string value;
+            if (wantResult)
+                if (const TMySqlBinds* row = cmd.Fetch(); row && row->Count() > 0)
+                    value = std::string(row->Field(0));
+            while (wantResult && cmd.Fetch()) {
+            }
+            return value;
+        };
+        if (out.version.major < 4 || (out.version.major == 4 && out.version.minor == 0)) {
+            out.useUnicode = false;
+        } else if (out.useUnicode) {
+            run("SET NAMES utf8", false);
+        } else if (!o.charset.empty()) {
+            run("SET NAMES " + o.charset, false);
+        }
+        if (o.checkBackslashes) {
+            std::string mode = run("SELECT @@session.sql_mode", true);
+            std::transform(mode.begin(), mode.end(), mode.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+            out.backslashEscapes = mode.find("NO_BACKSLASH_ESCAPES") == std::string::npos;
+        }
+    } catch (...) {
+        api.mysql_close(out.session);
+        throw;
+    }
+    return out;
+}
+
+} // namespace v270::mysql

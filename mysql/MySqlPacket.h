@@ -1,0 +1,240 @@
+#pragma once
+// Encoding and decoding of protocol packets, independent of any socket.
+// Every read is checked against the packet: a length or offset that points
+// outside it raises EMySqlException 2027 "Malformed packet".
+
+#include "MySqlErrors.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace v270::mysql {
+
+constexpr size_t kMaxPacketPayload = 0xFFFFFF;
+constexpr uint8_t kNullLength = 251;
+
+// Byte buffer whose capacity only grows; length and position as the packet
+// layer uses them.
+class GrowBuffer {
+public:
+    explicit GrowBuffer(size_t capacity = 0);
+    uint8_t* Data() { return data_.get(); }
+    const uint8_t* Data() const { return data_.get(); }
+    size_t Length() const { return length_; }
+    size_t Position() const { return position_; }
+    size_t Capacity() const { return capacity_; }
+    void SetLength(size_t n) {
+        if (n > capacity_)
+            Grow(n);
+        length_ = n;
+        if (position_ > length_)
+            position_ = length_;
+    }
+    void SetPosition(size_t p) {
+        if (p > length_)
+            SetLength(p);
+        position_ = p;
+    }
+    void Write(const void* src, size_t n) {
+        if (position_ + n > length_)
+            SetLength(position_ + n);
+        if (n)
+            std::memcpy(data_.get() + position_, src, n);
+        position_ += n;
+    }
+    void WriteByte(uint8_t b) { Write(&b, 1); }
+    void Clear() { length_ = position_ = 0; }
+
+private:
+    void Grow(size_t n);
+    std::unique_ptr<uint8_t[]> data_;
+    size_t capacity_ = 0;
+    size_t length_ = 0;
+    size_t position_ = 0;
+};
+
+// Bounds-checked reader over one packet payload.
+class PacketReader {
+public:
+    PacketReader(const uint8_t* data, size_t length, size_t position = 0)
+        : data_(data), length_(length), pos_(position) {}
+
+    size_t Position() const { return pos_; }
+    size_t Length() const { return length_; }
+    size_t Remaining() const { return length_ - pos_; }
+    const uint8_t* Data() const { return data_; }
+    void SetPosition(size_t p) {
+        Need(p <= length_);
+        pos_ = p;
+    }
+    void Skip(size_t n) {
+        Need(n <= Remaining());
+        pos_ += n;
+    }
+
+    uint8_t ReadByte() {
+        Need(1 <= Remaining());
+        return data_[pos_++];
+    }
+    uint16_t ReadUInt16() { return static_cast<uint16_t>(ReadLE(2)); }
+    // Error codes are read sign-extended from 16 bits.
+    int ReadInt16() { return static_cast<int16_t>(ReadLE(2)); }
+    uint32_t ReadUInt24() { return static_cast<uint32_t>(ReadLE(3)); }
+    uint32_t ReadUInt32() { return static_cast<uint32_t>(ReadLE(4)); }
+    int64_t ReadInt64() { return static_cast<int64_t>(ReadLE(8)); }
+    // -1 for the NULL marker 251.
+    int64_t ReadLengthCoded();
+    // Up to the next 0 byte (skipped), or to the end of the packet.
+    std::string ReadNulString();
+    std::string ReadString(size_t n);
+    void ReadBytes(void* dest, size_t n) {
+        Need(n <= Remaining());
+        if (n)
+            std::memcpy(dest, data_ + pos_, n);
+        pos_ += n;
+    }
+    std::string ReadRest() { return ReadString(Remaining()); }
+
+    static void Need(bool ok) {
+        if (!ok)
+            throw EMySqlException::Malformed();
+    }
+
+private:
+    uint64_t ReadLE(size_t n) {
+        Need(n <= Remaining());
+        uint64_t v = 0;
+        for (size_t i = 0; i < n; ++i)
+            v |= uint64_t(data_[pos_ + i]) << (8 * i);
+        pos_ += n;
+        return v;
+    }
+    const uint8_t* data_;
+    size_t length_;
+    size_t pos_;
+};
+
+// Appends a length-coded integer.
+void AppendLengthCoded(std::string& out, uint64_t value);
+
+// Server capability flags and client flags.
+enum CapabilityFlags : uint32_t {
+    CLIENT_LONG_PASSWORD = 0x1,
+    CLIENT_FOUND_ROWS = 0x2,
+    CLIENT_LONG_FLAG = 0x4,
+    CLIENT_CONNECT_WITH_DB = 0x8,
+    CLIENT_COMPRESS = 0x20,
+    CLIENT_LOCAL_FILES = 0x80,
+    CLIENT_PROTOCOL_41 = 0x200,
+    CLIENT_INTERACTIVE = 0x400,
+    CLIENT_SSL = 0x800,
+    CLIENT_TRANSACTIONS = 0x2000,
+    CLIENT_SECURE_CONNECTION = 0x8000,
+    CLIENT_MULTI_STATEMENTS = 0x10000,
+    CLIENT_MULTI_RESULTS = 0x20000,
+};
+
+constexpr uint16_t SERVER_STATUS_AUTOCOMMIT = 2;
+constexpr uint16_t SERVER_MORE_RESULTS_EXIST = 8;
+
+// Server greeting (protocol 10).
+struct Greeting {
+    int protocolVersion = 0;
+    std::string serverVersion;
+    uint32_t threadId = 0;
+    uint8_t scramble[20] = {};
+    bool fullScramble = false;
+    uint16_t serverCapabilities = 0;
+    uint8_t serverCharset = 0;
+    uint16_t serverStatus = 2;
+};
+// Raises 2007 for a protocol version other than 10, 2027 when truncated.
+Greeting ParseGreeting(const uint8_t* data, size_t length);
+
+// Raises the server's error when the packet is an error packet (0xFF).
+void CheckErrorPacket(const uint8_t* data, size_t length);
+
+// OK packet (first byte 0) of a command or a query.
+struct OkPacket {
+    uint64_t affectedRows = 0;
+    uint64_t insertId = 0;
+    uint16_t serverStatus = 0;
+    uint16_t warningCount = 0;
+    bool hasStatus = false;
+    std::string info;
+};
+OkPacket ParseOk(const uint8_t* data, size_t length, bool protocol41, bool transactions);
+
+// An EOF packet is at most 8 bytes long and starts with 0xFE.
+inline bool IsEofPacket(const uint8_t* data, size_t length) {
+    return length > 0 && length <= 8 && data[0] == 0xFE;
+}
+struct EofPacket {
+    bool hasStatus = false;
+    uint16_t warningCount = 0;
+    uint16_t serverStatus = 0;
+};
+EofPacket ParseEof(const uint8_t* data, size_t length);
+
+// One column definition, as read.
+struct TMySqlFieldInfo {
+    std::string name;
+    std::string orgName;
+    std::string table;
+    std::string orgTable;
+    std::string database;
+    std::string defaultValue;
+    uint32_t length = 0;
+    uint32_t decimals = 0;
+    uint32_t maxLength = 0;
+    uint32_t flags = 0;
+    uint32_t charsetNr = 0;
+    uint8_t type = 0;
+};
+using TMySqlFieldInfos = std::vector<TMySqlFieldInfo>;
+
+constexpr uint32_t NUM_FLAG = 0x8000;
+
+// Column definition packet; 4.1 form (7 values) or the older form (5 values).
+TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool protocol41,
+                                      bool longFlag);
+
+// Value positions of one text-protocol row.
+class TMySqlBinds {
+public:
+    struct Entry {
+        uint32_t start = 0;
+        uint32_t length = 0;
+        bool isNull = false;
+    };
+    size_t Count() const { return entries_.size(); }
+    bool IsNull(size_t i) const { return entries_[i].isNull; }
+    uint32_t Length(size_t i) const { return entries_[i].length; }
+    const char* Value(size_t i) const {
+        return entries_[i].isNull ? nullptr : reinterpret_cast<const char*>(row_ + entries_[i].start);
+    }
+    std::string_view Field(size_t i) const {
+        return entries_[i].isNull ? std::string_view() : std::string_view(Value(i), Length(i));
+    }
+    const Entry& operator[](size_t i) const { return entries_[i]; }
+    const uint8_t* Row() const { return row_; }
+
+    // Walks the row packet, one value per column.
+    void ParseTextRow(const uint8_t* row, size_t length, size_t columns);
+
+private:
+    std::vector<Entry> entries_;
+    const uint8_t* row_ = nullptr;
+};
+
+// Pre-4.1 and 4.1 password scrambles.
+void ScrambleNative(const uint8_t scramble[20], std::string_view password, uint8_t out[20]);
+// Returns the 8 scramble characters (no terminating 0; empty for an empty password).
+std::string ScrambleOld(const uint8_t message[8], std::string_view password);
+
+} // namespace v270::mysql

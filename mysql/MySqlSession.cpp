@@ -1,0 +1,302 @@
+#include "MySqlSession.h"
+
+#include "MySqlApi.h"
+
+#include <openssl/evp.h>
+
+namespace v270::mysql {
+
+namespace {
+// Most columns a real server sends in one result; more means a broken reply.
+constexpr int64_t kMaxColumns = 0xFFFF;
+
+void Sha1(const void* data, size_t n, uint8_t out[20]) {
+    unsigned int len = 20;
+    EVP_Digest(data, n, out, &len, EVP_sha1(), nullptr);
+}
+} // namespace
+
+TMySqlSession::~TMySqlSession() {
+    if (currentResult)
+        currentResult->DetachSession();
+    try {
+        Close();
+    } catch (...) {
+    }
+}
+
+void TMySqlSession::ApplyCommandTimeout() {
+    if (net.Vio())
+        net.Vio()->SetTimeout(commandTimeout);
+}
+
+void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& userArg,
+                                const std::string& passwordArg, const std::string& databaseArg,
+                                int portArg, uint32_t flagsArg) {
+    std::string h = hostArg.empty() ? host : hostArg;
+    std::string u = userArg.empty() ? user : userArg;
+    std::string pw = passwordArg.empty() ? password : passwordArg;
+    std::string db = databaseArg.empty() ? database : databaseArg;
+    int p = portArg != 0 ? portArg : port;
+    if (p == 0)
+        p = 3306;
+    if (h.empty())
+        h = "localhost";
+    user = u;
+    password = pw;
+    serverStatus = SERVER_STATUS_AUTOCOMMIT;
+    closed = false;
+
+    if (protocol == 0 || protocol == 1) {
+        net.AttachVio(std::make_unique<TVioTcp>(h, p, ipVersion));
+        hostInfo = h + " via TCP/IP";
+    } else if (!net.Vio()) {
+        throw EMySqlException::Make(CR_NOT_IMPLEMENTED);
+    }
+    net.Vio()->SetTimeout(connectTimeout);
+    try {
+        net.Vio()->Connect();
+    } catch (const SocketException&) {
+        throw EMySqlException::Make(CR_CONN_HOST_ERROR, net.Vio()->LastError(),
+                                    {h, "111"});
+    }
+
+    net.SetCompress(false);
+    net.NewCommand();
+    net.ReadPacket();
+    Greeting g = ParseGreeting(net.PacketData(), net.PacketLength());
+    serverVersion = g.serverVersion;
+    threadId = g.threadId;
+    std::memcpy(scramble, g.scramble, 20);
+    serverCapabilities = g.serverCapabilities;
+    serverCharset = g.serverCharset;
+    serverStatus = g.serverStatus;
+
+    host = h;
+    port = p;
+    net.NewPacket();
+
+    uint32_t flags = flagsArg;
+    if (flags & CLIENT_MULTI_STATEMENTS)
+        flags |= CLIENT_MULTI_RESULTS;
+    flags |= clientFlags | 0x3A285u | CLIENT_CONNECT_WITH_DB;
+    flags &= ~((CLIENT_SSL | CLIENT_PROTOCOL_41 | CLIENT_COMPRESS) & ~uint32_t(serverCapabilities));
+    flags &= ~uint32_t(CLIENT_SSL); // no TLS transport in this client
+    if (flags & CLIENT_PROTOCOL_41) {
+        net.AppendInt32(flags);
+        net.AppendInt32(0x40000000);
+        net.AppendByte(charsetName == "utf8" ? 33 : 8);
+        net.AppendFiller(0, 23);
+    } else {
+        net.AppendInt16(static_cast<uint16_t>(flags));
+        net.AppendInt24(0x40000000 & 0xFFFF);
+    }
+    clientFlags = flags;
+    net.AppendNulString(u);
+
+    const bool secure = (serverCapabilities & CLIENT_SECURE_CONNECTION) != 0;
+    if (pw.empty()) {
+        net.AppendByte(0);
+    } else if (secure && g.fullScramble) {
+        uint8_t out[20];
+        ScrambleNative(scramble, pw, out);
+        net.AppendByte(20);
+        net.AppendBytes(out, 20);
+    } else if (secure) {
+        net.AppendFiller('x', 8);
+        net.AppendByte(0);
+    } else {
+        std::string old = ScrambleOld(scramble, pw);
+        net.AppendBytes(old.data(), old.size());
+        net.AppendByte(0);
+    }
+    if (serverCapabilities & CLIENT_CONNECT_WITH_DB) {
+        net.AppendNulString(db);
+        database = db;
+    }
+    net.FlushPacket();
+    ReadAuthReply(secure);
+    net.SetCompress((flags & CLIENT_COMPRESS) != 0);
+}
+
+void TMySqlSession::ReadAuthReply(bool secureServer) {
+    net.ReadPacket();
+    if (!secureServer)
+        return;
+    const uint8_t* d = net.PacketData();
+    size_t len = net.PacketLength();
+    if (len == 1 && d[0] == 0xFE) {
+        // The server asks for the pre-4.1 scramble of the greeting's scramble.
+        net.NewPacket();
+        std::string old = ScrambleOld(scramble, password);
+        net.AppendBytes(old.data(), old.size());
+        net.AppendByte(0);
+        net.FlushPacket();
+        net.ReadPacket();
+    } else if (len == 24 && d[0] != 0) {
+        uint8_t reply[24];
+        std::memcpy(reply, d, 24);
+        net.NewPacket();
+        if (reply[0] == '*') {
+            std::memcpy(scramble, reply + 4, 20);
+            std::string old = ScrambleOld(scramble, password);
+            net.AppendBytes(old.data(), old.size());
+            net.AppendByte(0);
+        } else {
+            std::string stripped;
+            for (char c : password)
+                if (c != ' ' && c != '\t')
+                    stripped += c;
+            uint8_t s1[20], t[20], buf[24];
+            Sha1(stripped.data(), stripped.size(), s1);
+            std::memcpy(buf, reply, 4);
+            std::memcpy(buf + 4, s1, 20);
+            // Hash of the 4 leading bytes followed by S1.
+            Sha1(buf, 24, t);
+            uint8_t out[20];
+            for (int i = 0; i < 20; ++i) {
+                scramble[i] = reply[4 + i] ^ t[i];
+                out[i] = scramble[i] ^ s1[i];
+            }
+            net.AppendBytes(out, 20);
+        }
+        net.FlushPacket();
+        net.ReadPacket();
+    }
+}
+
+void TMySqlSession::SimpleCommand(uint8_t command, std::string_view data, bool readReply) {
+    if (!net.Vio())
+        return;
+    ApplyCommandTimeout();
+    if (status != MYSQL_STATUS_READY)
+        throw EMySqlException::Make(CR_COMMANDS_OUT_OF_SYNC);
+    info.clear();
+    affectedRows = 0;
+    net.NewCommand();
+    net.AppendByte(command);
+    net.WriteBytes(data.data(), data.size());
+    net.FlushPacket();
+    if (readReply)
+        net.ReadPacket();
+}
+
+void TMySqlSession::ReadQueryResult() {
+    serverStatus = SERVER_STATUS_AUTOCOMMIT;
+    net.ReadPacket();
+    for (;;) {
+        PacketReader r = net.Reader();
+        int64_t count = r.ReadLengthCoded();
+        if (count == 0) {
+            fieldCount = 0;
+            OkPacket ok = ParseOk(net.PacketData(), net.PacketLength(), Protocol41(),
+                                  (serverCapabilities & CLIENT_TRANSACTIONS) != 0);
+            affectedRows = ok.affectedRows;
+            insertId = ok.insertId;
+            if (ok.hasStatus)
+                serverStatus = ok.serverStatus;
+            if (Protocol41())
+                warningCount = ok.warningCount;
+            info = ok.info;
+            return;
+        }
+        if (count == -1) {
+            // LOCAL INFILE request: the server names a file on this machine.
+            // A server must not be able to read our files, so the request is
+            // answered as an unreadable file (an empty packet).
+            net.NewPacket();
+            net.SendEmptyPacket();
+            net.ReadPacket();
+            continue;
+        }
+        if (count < 0 || count > kMaxColumns)
+            throw EMySqlException::Malformed();
+        fieldCount = static_cast<uint32_t>(count);
+        if (r.Remaining())
+            extra = static_cast<uint64_t>(r.ReadLengthCoded());
+        ReadColumnDefinitions(static_cast<size_t>(count));
+        status = MYSQL_STATUS_GET_RESULT;
+        warningCount = 0;
+        return;
+    }
+}
+
+void TMySqlSession::ReadColumnDefinitions(size_t count) {
+    net.SetPacketBufferCount(count + 1);
+    int64_t left = static_cast<int64_t>(count);
+    for (;;) {
+        net.ReadPacket();
+        if (IsEofPacket(net.PacketData(), net.PacketLength()))
+            break;
+        --left;
+    }
+    EofPacket eof = ParseEof(net.PacketData(), net.PacketLength());
+    if (eof.hasStatus) {
+        warningCount = eof.warningCount;
+        serverStatus = eof.serverStatus;
+    }
+    net.DropLastReceived();
+    if (left != 0 || net.ReceivedCount() != count) {
+        net.SetPacketBufferCount(1);
+        throw EMySqlException::Make(CR_UNKNOWN_ERROR);
+    }
+    fieldInfos.clear();
+    fieldInfos.reserve(count);
+    const bool longFlag = (serverCapabilities & CLIENT_LONG_FLAG) != 0;
+    for (size_t i = 0; i < count; ++i) {
+        const GrowBuffer& b = net.GetPacket(i);
+        fieldInfos.push_back(ParseColumnDefinition(b.Data(), b.Length(), Protocol41(), longFlag));
+    }
+    hasFieldInfos = true;
+    net.SetPacketBufferCount(1);
+}
+
+void TMySqlSession::FreePendingResult() {
+    try {
+        if (status != MYSQL_STATUS_READY) {
+            for (;;) {
+                if (net.Compress()) {
+                    net.ReadPacket();
+                    if (IsEofPacket(net.PacketData(), net.PacketLength())) {
+                        EofPacket e = ParseEof(net.PacketData(), net.PacketLength());
+                        if (e.hasStatus)
+                            serverStatus = e.serverStatus;
+                        break;
+                    }
+                } else {
+                    auto [first, length] = net.SkipPacket();
+                    if (first == 0xFE && length <= 8) {
+                        EofPacket e = ParseEof(net.SkipData(), length);
+                        if (e.hasStatus)
+                            serverStatus = e.serverStatus;
+                        break;
+                    }
+                }
+            }
+        }
+    } catch (...) {
+        status = MYSQL_STATUS_READY;
+        throw;
+    }
+    status = MYSQL_STATUS_READY;
+    if (storedProc) {
+        storedProc = false;
+        net.ReadPacket();
+    }
+}
+
+void TMySqlSession::Close() {
+    if (closed)
+        return;
+    closed = true;
+    status = MYSQL_STATUS_READY;
+    try {
+        SimpleCommand(COM_QUIT, {}, false);
+    } catch (...) {
+        net.Close();
+        throw;
+    }
+    net.Close();
+}
+
+} // namespace v270::mysql

@@ -1,0 +1,91 @@
+#pragma once
+// The protocol session: state of one connection to a MySQL server, login
+// (greeting, 4.1 and pre-4.1 scrambles), simple commands, query replies and
+// column definitions.
+
+#include "MySqlNet.h"
+#include "MySqlPacket.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace v270::mysql {
+
+class TMySqlResultSet;
+
+enum Command : uint8_t {
+    COM_QUIT = 1,
+    COM_INIT_DB = 2,
+    COM_QUERY = 3,
+    COM_PROCESS_KILL = 12,
+    COM_PING = 14,
+};
+
+enum SessionStatus : int { MYSQL_STATUS_READY = 0, MYSQL_STATUS_GET_RESULT = 1, MYSQL_STATUS_USE_RESULT = 2 };
+
+class TMySqlSession {
+public:
+    TMySqlSession() = default;
+    ~TMySqlSession();
+    TMySqlSession(const TMySqlSession&) = delete;
+    TMySqlSession& operator=(const TMySqlSession&) = delete;
+
+    // Connects and logs in; raises EMySqlException.
+    void RealConnect(const std::string& host, const std::string& user,
+                     const std::string& password, const std::string& database, int port,
+                     uint32_t clientFlags);
+    // Sends one command; unless readReply is false reads one reply packet.
+    void SimpleCommand(uint8_t command, std::string_view data, bool readReply = true);
+    // Reads the reply to a statement: OK packet or result header and columns.
+    void ReadQueryResult();
+    // Reads and discards the rest of a result being streamed.
+    void FreePendingResult();
+    // Sends COM_QUIT once and closes the net.
+    void Close();
+    void ApplyCommandTimeout();
+    void SetError(int code, const std::string& text) {
+        errorNumber = code;
+        errorText = text;
+    }
+    void ClearError() { SetError(0, {}); }
+
+    int errorNumber = 0;
+    std::string errorText;
+    uint32_t clientFlags = 0;
+    uint8_t serverCharset = 0;
+    uint8_t scramble[20] = {};
+    TMySqlResultSet* currentResult = nullptr; // not owned
+    int ipVersion = 0;
+    TMySqlNet net;
+    std::string host, user, password, database;
+    std::string serverVersion;
+    std::string hostInfo;
+    std::string info;
+    std::string charsetName;
+    int port = 0;
+    int connectTimeout = 0;
+    int commandTimeout = 0;
+    uint32_t threadId = 0;
+    uint16_t serverCapabilities = 0;
+    uint16_t serverStatus = 0;
+    uint16_t warningCount = 0;
+    int status = MYSQL_STATUS_READY;
+    int protocol = 0;
+    TMySqlFieldInfos fieldInfos;
+    bool hasFieldInfos = false;
+    uint64_t affectedRows = 0;
+    uint64_t insertId = 0;
+    uint64_t extra = 0;
+    uint32_t fieldCount = 0;
+    bool closed = false;
+    bool storedProc = false;
+
+    bool Protocol41() const { return (clientFlags & CLIENT_PROTOCOL_41) != 0; }
+
+private:
+    void ReadAuthReply(bool secureServer);
+    void ReadColumnDefinitions(size_t count);
+};
+
+} // namespace v270::mysql

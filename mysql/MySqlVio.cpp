@@ -1,0 +1,317 @@
+#include "MySqlVio.h"
+
+#include "MySqlErrors.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace v270::mysql {
+
+namespace {
+
+std::string CodeText(int code) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%d($%X)", code, static_cast<unsigned>(code));
+    return buf;
+}
+
+std::string SocketErrorText(const char* what, int code) {
+    return std::string(what) + ":\r\n" + std::strerror(code) + ".\r\nSocket Error Code: " +
+           CodeText(code);
+}
+
+} // namespace
+
+TVio::TVio() : buffer_(std::make_unique<uint8_t[]>(kReadAheadSize)) {}
+TVio::~TVio() = default;
+
+void TVio::Connect() {
+    if (!TryConnect())
+        throw SocketException(lastError_.empty() ? "Unknown socket error" : lastError_);
+}
+
+size_t TVio::Read(uint8_t* dest, size_t count) {
+    size_t done = 0;
+    if (bufPos_ < bufLen_) {
+        done = std::min(count, bufLen_ - bufPos_);
+        std::memcpy(dest, buffer_.get() + bufPos_, done);
+        bufPos_ += done;
+        if (bufPos_ == bufLen_)
+            bufLen_ = bufPos_ = 0;
+    }
+    if (done == count)
+        return done;
+    if (count - done < kDirectReadThreshold) {
+        size_t got = RawRead(buffer_.get(), kReadAheadSize);
+        if (got == 0)
+            return done;
+        bufLen_ = got;
+        bufPos_ = 0;
+        size_t n = std::min(count - done, bufLen_);
+        std::memcpy(dest + done, buffer_.get(), n);
+        bufPos_ = n;
+        if (bufPos_ == bufLen_)
+            bufLen_ = bufPos_ = 0;
+        done += n;
+    }
+    while (done < count) {
+        size_t got = RawRead(dest + done, count - done);
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
+size_t TVio::Write(const uint8_t* src, size_t count) {
+    size_t done = 0;
+    int zeroTries = 0;
+    while (done < count) {
+        size_t n = RawWrite(src + done, count - done);
+        if (n == 0) {
+            if (lastErrorCode_ != 0 || ++zeroTries >= 3)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        done += n;
+    }
+    return done;
+}
+
+// ---------------------------------------------------------------------------
+
+int TConnector::Run(int timeoutMs) {
+    lastError_.clear();
+    lastErrorCode_ = 0;
+    timedOut_ = false;
+
+    addrinfo hints{};
+    hints.ai_family = ipVersion_ == 1 ? AF_INET6 : ipVersion_ == 2 ? AF_UNSPEC : AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    int rc = getaddrinfo(host_.c_str(), std::to_string(port_).c_str(), &hints, &found);
+    if (rc != 0 || found == nullptr) {
+        int code = rc == EAI_SYSTEM ? errno : rc;
+        lastErrorCode_ = code;
+        lastError_ = "Unknown host '" + host_ + "'.\r\nSocket Error Code: " + CodeText(code);
+        return -1;
+    }
+    std::unique_ptr<addrinfo, void (*)(addrinfo*)> guard(found, freeaddrinfo);
+
+    int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        lastErrorCode_ = errno;
+        lastError_ = std::string("Cannot create TCP/IP socket:\r\n") + std::strerror(errno) +
+                     ".\r\nSocket Error Code: " + CodeText(lastErrorCode_);
+        return -1;
+    }
+    // Keep-alive: 15 s idle, 1 s between probes.
+    int one = 1, idle = 15, interval = 1;
+    (void)setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+
+    int flags = fcntl(fd, F_GETFL, 0);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int err = 0;
+    if (::connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
+        err = errno;
+        if (err == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+            for (;;) {
+                int wait = -1;
+                if (timeoutMs > 0) {
+                    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    deadline - std::chrono::steady_clock::now())
+                                    .count();
+                    wait = static_cast<int>(std::max<long long>(left, 0));
+                }
+                int pr = ::poll(&p, 1, wait);
+                if (pr < 0 && errno == EINTR)
+                    continue;
+                if (pr < 0) {
+                    err = errno;
+                } else if (pr == 0) {
+                    timedOut_ = true;
+                    err = ETIMEDOUT;
+                } else {
+                    socklen_t len = sizeof err;
+                    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+                        err = errno;
+                }
+                break;
+            }
+        }
+    }
+    if (err != 0) {
+        ::close(fd);
+        lastErrorCode_ = err;
+        if (timedOut_)
+            lastError_ = "Cannot connect to server on host '" + host_ + "': Connection timed out";
+        else
+            lastError_ = SocketErrorText(("Cannot connect to server on host '" + host_ + "'").c_str(),
+                                         err);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+// ---------------------------------------------------------------------------
+
+TVioSocket::~TVioSocket() { TVioSocket::Close(); }
+
+void TVioSocket::SetHost(const std::string& host) {
+    if (socket_ >= 0)
+        throw SocketException("Cannot change host for the active connection");
+    host_ = host;
+}
+
+void TVioSocket::SetPort(int port) {
+    if (socket_ >= 0)
+        throw SocketException("Cannot change port for the active connection");
+    port_ = port;
+}
+
+void TVioSocket::ApplyTimeouts(bool force) {
+    if (socket_ < 0)
+        return;
+    (void)force;
+    timeval tv{};
+    tv.tv_sec = receiveTimeout_;
+    (void)setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (sendTimeout_ > 0) {
+        timeval st{};
+        st.tv_sec = sendTimeout_;
+        (void)setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &st, sizeof st);
+    }
+}
+
+void TVioSocket::SetTimeout(int seconds) {
+    connectionTimeout_ = seconds;
+    if (seconds != receiveTimeout_) {
+        receiveTimeout_ = seconds;
+        ApplyTimeouts(false);
+    }
+}
+
+void TVioSocket::Close() {
+    if (socket_ < 0)
+        return;
+    ::shutdown(socket_, SHUT_RDWR);
+    ::close(socket_);
+    socket_ = -1;
+}
+
+size_t TVioSocket::RawRead(uint8_t* dest, size_t count) {
+    ClearError();
+    for (;;) {
+        ssize_t n = ::recv(socket_, dest, count, 0);
+        if (n >= 0)
+            return static_cast<size_t>(n);
+        if (errno == EINTR)
+            continue;
+        lastErrorCode_ = errno;
+        lastError_ = SocketErrorText("Error on data reading from the connection", errno);
+        return 0;
+    }
+}
+
+size_t TVioSocket::RawWrite(const uint8_t* src, size_t count) {
+    ClearError();
+    if (socket_ < 0) {
+        lastErrorCode_ = EBADF;
+        lastError_ = "Error on data writing to the connection: Invalid socket";
+        return 0;
+    }
+    for (;;) {
+        // MSG_NOSIGNAL: a peer that went away must give an error, not SIGPIPE.
+        ssize_t n = ::send(socket_, src, count, MSG_NOSIGNAL);
+        if (n >= 0)
+            return static_cast<size_t>(n);
+        if (errno == EINTR)
+            continue;
+        lastErrorCode_ = errno;
+        lastError_ = SocketErrorText("Error on data writing to the connection", errno);
+        return 0;
+    }
+}
+
+bool TVioSocket::WaitForData(int seconds) {
+    pollfd p{socket_, POLLIN, 0};
+    for (;;) {
+        int rc = ::poll(&p, 1, seconds * 1000);
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc < 0)
+            throw SocketException(SocketErrorText("Error on data waiting from the connection", errno));
+        return rc > 0;
+    }
+}
+
+TVioTcp::TVioTcp(std::string host, int port, int ipVersion) {
+    host_ = std::move(host);
+    port_ = port;
+    ipVersion_ = ipVersion;
+}
+
+bool TVioTcp::TryConnect() {
+    ResetReadAhead();
+    ClearError();
+    Close();
+    if (host_.empty())
+        host_ = "localhost";
+    TConnector connector(host_, port_, ipVersion_);
+    int fd = connector.Run(connectionTimeout_ > 0 ? connectionTimeout_ * 1000 : 0);
+    if (fd < 0) {
+        lastError_ = connector.LastError();
+        lastErrorCode_ = connector.LastErrorCode();
+        return false;
+    }
+    socket_ = fd;
+    int one = 1;
+    (void)setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ApplyTimeouts(true);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+size_t MemoryVio::RawRead(uint8_t* dest, size_t count) {
+    ClearError();
+    ++rawReads_;
+    size_t n = std::min(count, input_.size() - pos_);
+    if (chunk_ > 0)
+        n = std::min(n, chunk_);
+    std::memcpy(dest, input_.data() + pos_, n);
+    pos_ += n;
+    return n;
+}
+
+size_t MemoryVio::RawWrite(const uint8_t* src, size_t count) {
+    ClearError();
+    if (closed_) {
+        lastErrorCode_ = EBADF;
+        lastError_ = "Error on data writing to the connection: Invalid socket";
+        return 0;
+    }
+    output_.append(reinterpret_cast<const char*>(src), count);
+    return count;
+}
+
+} // namespace v270::mysql

@@ -1,0 +1,149 @@
+#pragma once
+// Byte-stream transports under the packet layer: an abstract transport with a
+// read-ahead buffer and a retried write, a TCP socket transport with time
+// limits, and an in-memory transport for tests and fuzzing.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace v270::mysql {
+
+class TVio {
+public:
+    static constexpr size_t kReadAheadSize = 32768;
+    static constexpr size_t kDirectReadThreshold = 2048;
+
+    TVio();
+    virtual ~TVio();
+    TVio(const TVio&) = delete;
+    TVio& operator=(const TVio&) = delete;
+
+    virtual int GetTimeout() const = 0;
+    virtual void SetTimeout(int seconds) = 0;
+    // Returns false and records the error text on failure.
+    virtual bool TryConnect() = 0;
+    // Raises SocketException with the error text on failure.
+    virtual void Connect();
+    virtual void Close() = 0;
+    // One receive call; 0 on error (error recorded) or when the peer closed.
+    virtual size_t RawRead(uint8_t* dest, size_t count) = 0;
+    // One send call; 0 on error (error recorded).
+    virtual size_t RawWrite(const uint8_t* src, size_t count) = 0;
+    // Buffered read: small reads are served from the read-ahead buffer.
+    virtual size_t Read(uint8_t* dest, size_t count);
+    // Write with a short retry on zero-byte sends.
+    virtual size_t Write(const uint8_t* src, size_t count);
+    virtual bool WaitForData(int seconds) = 0;
+    virtual int GetSocket() const = 0;
+
+    const std::string& LastError() const { return lastError_; }
+    int LastErrorCode() const { return lastErrorCode_; }
+
+protected:
+    void ClearError() {
+        lastError_.clear();
+        lastErrorCode_ = 0;
+    }
+    void ResetReadAhead() { bufLen_ = bufPos_ = 0; }
+
+    std::string lastError_;
+    int lastErrorCode_ = 0;
+
+private:
+    std::unique_ptr<uint8_t[]> buffer_;
+    size_t bufLen_ = 0;
+    size_t bufPos_ = 0;
+};
+
+// Performs one TCP connect: resolve, create the socket, connect without
+// blocking and wait with poll up to the deadline, so an abandoned attempt
+// leaves no thread and no socket behind.
+class TConnector {
+public:
+    TConnector(std::string host, int port, int ipVersion)
+        : host_(std::move(host)), port_(port), ipVersion_(ipVersion) {}
+    // timeoutMs <= 0: no limit. Returns the socket, or -1 with the error set.
+    int Run(int timeoutMs);
+    const std::string& LastError() const { return lastError_; }
+    int LastErrorCode() const { return lastErrorCode_; }
+    bool TimedOut() const { return timedOut_; }
+
+private:
+    std::string host_;
+    int port_;
+    int ipVersion_;
+    std::string lastError_;
+    int lastErrorCode_ = 0;
+    bool timedOut_ = false;
+};
+
+class TVioSocket : public TVio {
+public:
+    ~TVioSocket() override;
+
+    int GetTimeout() const override { return receiveTimeout_; }
+    void SetTimeout(int seconds) override;
+    void Close() override;
+    size_t RawRead(uint8_t* dest, size_t count) override;
+    size_t RawWrite(const uint8_t* src, size_t count) override;
+    bool WaitForData(int seconds) override;
+    int GetSocket() const override { return socket_; }
+
+    const std::string& Host() const { return host_; }
+    void SetHost(const std::string& host);
+    int Port() const { return port_; }
+    void SetPort(int port);
+    void SetSendTimeout(int seconds) { sendTimeout_ = seconds; }
+    int ConnectionTimeout() const { return connectionTimeout_; }
+
+protected:
+    void ApplyTimeouts(bool force);
+
+    std::string host_;
+    int port_ = 3306;
+    int ipVersion_ = 0; // 0 IPv4, 1 IPv6, 2 either
+    int socket_ = -1;
+    int connectionTimeout_ = 0;
+    int receiveTimeout_ = 30;
+    int sendTimeout_ = 0;
+};
+
+class TVioTcp : public TVioSocket {
+public:
+    TVioTcp(std::string host, int port, int ipVersion);
+    bool TryConnect() override;
+};
+
+// In-memory transport: reads come from a fixed input (at most chunk bytes
+// per raw read, to exercise partial reads), writes are collected.
+class MemoryVio : public TVio {
+public:
+    explicit MemoryVio(std::string input = {}, size_t chunk = 0)
+        : input_(std::move(input)), chunk_(chunk) {}
+    int GetTimeout() const override { return 0; }
+    void SetTimeout(int) override {}
+    bool TryConnect() override { return true; }
+    void Close() override { closed_ = true; }
+    size_t RawRead(uint8_t* dest, size_t count) override;
+    size_t RawWrite(const uint8_t* src, size_t count) override;
+    bool WaitForData(int) override { return pos_ < input_.size(); }
+    int GetSocket() const override { return -1; }
+
+    void Append(const std::string& more) { input_ += more; }
+    const std::string& Output() const { return output_; }
+    void ClearOutput() { output_.clear(); }
+    size_t RawReads() const { return rawReads_; }
+    bool Closed() const { return closed_; }
+
+private:
+    std::string input_;
+    size_t pos_ = 0;
+    size_t chunk_;
+    std::string output_;
+    size_t rawReads_ = 0;
+    bool closed_ = false;
+};
+
+} // namespace v270::mysql

@@ -1,0 +1,138 @@
+// v270-mysql: runs SQL over the system's own MySQL client, for operators
+// checking the PDKS connection and for tests.
+//   v270-mysql [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [-D DATABASE]
+//              [--charset NAME] [--compress] -e "SQL"
+// A result prints its column names, then one line per row; values are
+// separated by TAB, SQL NULL is written as NULL, value bytes are unchanged.
+
+#include "MySqlCommand.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+using namespace v270::mysql;
+
+namespace {
+
+const char kUsage[] =
+    "Kullanim: v270-mysql [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [-D DATABASE]\n"
+    "                     [--charset NAME] [--compress] -e \"SQL\"\n";
+
+[[noreturn]] void UsageError(const std::string& why) {
+    std::fprintf(stderr, "%s\n%s", why.c_str(), kUsage);
+    std::exit(2);
+}
+
+[[noreturn]] void Fail(int code, std::string message) {
+    // Server texts begin with CR LF; the message goes on its own line anyway.
+    if (message.rfind("\r\n", 0) == 0)
+        message.erase(0, 2);
+    std::fprintf(stderr, "ERROR %d\n%s\n", code, message.c_str());
+    std::exit(1);
+}
+
+void PutBytes(std::string_view s, std::string& out) { out.append(s.data(), s.size()); }
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ConnectOptions o;
+    o.user = "root";
+    std::string sql;
+    bool haveSql = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                UsageError("'" + a + "' bir deger bekliyor");
+            return argv[++i];
+        };
+        if (a == "-h")
+            o.server = value();
+        else if (a == "-P") {
+            std::string v = value();
+            char* end = nullptr;
+            long port = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || port <= 0 || port > 65535)
+                UsageError("Gecersiz port: " + v);
+            o.port = static_cast<int>(port);
+        } else if (a == "-u")
+            o.user = value();
+        else if (a == "-p")
+            o.password = value();
+        else if (a == "-D")
+            o.database = value();
+        else if (a == "--charset")
+            o.charset = value();
+        else if (a == "--compress")
+            o.compress = true;
+        else if (a == "-e") {
+            sql = value();
+            haveSql = true;
+        } else if (a == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else
+            UsageError("Bilinmeyen secenek: " + a);
+    }
+    if (!haveSql)
+        UsageError("-e \"SQL\" gerekli");
+
+    TMySQLAPI& api = TMySQLAPIDirect::Instance();
+    try {
+        OpenSession open = ConnectSession(api, o);
+        TMySqlSession* s = open.session.get();
+        if (api.mysql_real_query(s, sql) != 0)
+            Fail(api.mysql_errno(s), api.mysql_error(s));
+        std::string out;
+        for (;;) {
+            MySqlResult r = api.mysql_use_result(s);
+            if (!r && api.mysql_errno(s) != 0)
+                Fail(api.mysql_errno(s), api.mysql_error(s));
+            if (r) {
+                size_t n = api.mysql_num_fields(r.get());
+                for (size_t i = 0; i < n; ++i) {
+                    if (i)
+                        out += '\t';
+                    out += api.mysql_fetch_field_direct(r.get(), i)->name;
+                }
+                out += '\n';
+                while (const TMySqlBinds* row = api.mysql_fetch_row(r.get())) {
+                    for (size_t i = 0; i < n; ++i) {
+                        if (i)
+                            out += '\t';
+                        if (row->IsNull(i))
+                            out += "NULL";
+                        else
+                            PutBytes(row->Field(i), out);
+                    }
+                    out += '\n';
+                    if (out.size() >= 65536) {
+                        std::fwrite(out.data(), 1, out.size(), stdout);
+                        out.clear();
+                    }
+                }
+                if (api.mysql_errno(s) != 0) {
+                    std::fwrite(out.data(), 1, out.size(), stdout);
+                    std::fflush(stdout);
+                    Fail(api.mysql_errno(s), api.mysql_error(s));
+                }
+                api.mysql_free_result(r);
+            }
+            if (!api.mysql_more_results(s))
+                break;
+            if (api.mysql_next_result(s) > 0) {
+                std::fwrite(out.data(), 1, out.size(), stdout);
+                std::fflush(stdout);
+                Fail(api.mysql_errno(s), api.mysql_error(s));
+            }
+        }
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        api.mysql_close(open.session);
+    } catch (const EMySqlException& e) {
+        Fail(e.Code(), e.what());
+    }
+    return 0;
+}
