@@ -1,0 +1,55 @@
+#pragma once
+// A scripted server on loopback for the client tests: it accepts one
+// connection and plays a list of steps (send bytes, receive a packet, close).
+
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace v270::mysql::test {
+
+struct Step {
+    enum Kind { Send, Receive, ReceiveCompressed, Close } kind;
+    std::string bytes;
+    static Step Out(std::string b) { return {Send, std::move(b)}; }
+    static Step In() { return {Receive, {}}; }
+    static Step InCompressed() { return {ReceiveCompressed, {}}; }
+    static Step Hangup() { return {Close, {}}; }
+};
+
+struct Received {
+    uint8_t seq = 0;
+    std::string payload;
+    // Compressed frames only: the uncompressed-length field of the frame.
+    size_t plainLength = 0;
+};
+
+class FakeServer {
+public:
+    explicit FakeServer(std::vector<Step> script);
+    ~FakeServer();
+    int Port() const { return port_; }
+    // Waits for the script to end; the packets the client sent.
+    const std::vector<Received>& Finish();
+
+private:
+    void Run();
+    int listener_ = -1;
+    int port_ = 0;
+    std::vector<Step> script_;
+    std::vector<Received> received_;
+    std::thread thread_;
+};
+
+std::string Bytes(std::initializer_list<int> b);
+std::string Packet(uint8_t seq, const std::string& payload);
+std::string Lc(const std::string& s);
+// A protocol-10 greeting with a 20-byte scramble "abcdefghijklmnopqrst".
+std::string GreetingPayload(uint16_t caps = 0xF7FF, const std::string& version = "5.5.5-10.11.6",
+                            bool secondPart = true);
+std::string OkPayload(uint64_t affected = 0, uint16_t status = 2);
+std::string EofPayload(uint16_t status = 2);
+std::string ColumnDef(const std::string& name, uint8_t type = 253, uint32_t length = 40);
+
+} // namespace v270::mysql::test
