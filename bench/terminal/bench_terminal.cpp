@@ -1,0 +1,65 @@
+// Downloads 100,000 records from the emulator over loopback TCP through
+// TFP_CLOCK and prints records per second.
+
+#include "DeviceState.h"
+#include "TFP_CLOCK.h"
+#include "testing/EmulatorProcess.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    constexpr int kRecords = 100000;
+    QTemporaryDir dir;
+    DeviceState state;
+    state.logs.reserve(kRecords);
+    for (int i = 0; i < kRecords; ++i)
+        state.logs.push_back(LogRecord{i + 1, i % 2 ? 8 : 0, 2024, 1 + i % 12, 1 + i % 28, i % 24, i % 60});
+    const QString statePath = dir.filePath(QStringLiteral("state.json"));
+    QString error;
+    if (!saveDeviceState(state, statePath, &error)) {
+        std::fprintf(stderr, "can't write %s: %s\n", qPrintable(statePath), qPrintable(error));
+        return 1;
+    }
+    EmulatorProcess emulator;
+    if (!emulator.start({QStringLiteral("--state"), statePath}, &error)) {
+        std::fprintf(stderr, "emulator: %s\n", qPrintable(error));
+        return 1;
+    }
+    TFP_CLOCK clock;
+    clock.SetIPAddress(emulator.host(), emulator.port(), 0);
+    if (!clock.OpenCommPort(1)) {
+        std::fprintf(stderr, "can't connect\n");
+        return 1;
+    }
+    double best = 0;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        clock.EnableDevice(1, 0);
+        clock.ReadAllGeneralLogData(1);
+        int32_t t, enroll, e, mode, y, mo, d, h, mi;
+        int count = 0;
+        long long checksum = 0;
+        while (clock.GetAllGeneralLogData(1, t, enroll, e, mode, y, mo, d, h, mi)) {
+            ++count;
+            checksum += enroll;
+        }
+        clock.EnableDevice(1, 1);
+        const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
+        if (count != kRecords) {
+            std::fprintf(stderr, "got %d records, expected %d\n", count, kRecords);
+            return 1;
+        }
+        const double rate = count / seconds;
+        std::printf("run %d: %d records in %.3f s: %.0f records/s (checksum %lld)\n", run + 1,
+                    count, seconds, rate, checksum);
+        best = std::max(best, rate);
+    }
+    std::printf("bench_terminal: best %.0f records/s over loopback TCP (target 500000)\n", best);
+    return 0;
+}

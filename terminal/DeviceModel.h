@@ -1,0 +1,70 @@
+#pragma once
+
+// One terminal's behaviour: its state, the lock per client, the new-record
+// mark, the record cursors and the injected faults. The emulator serves it
+// over a socket; tests can reach it in-process (InProcessLink).
+
+#include "DeviceState.h"
+#include "LinkProtocol.h"
+
+#include <functional>
+#include <map>
+#include <string>
+
+struct DeviceFaults {
+    std::map<std::string, int32_t> failOps; // control operation name -> error code
+    int dropAfter = -1;                     // cut the link after N records of one download
+    int delayMs = 0;                        // latency per request
+};
+
+class DeviceModel {
+  public:
+    using ClientId = int;
+
+    struct Reply {
+        wire::Message message;
+        bool hangUp = false; // cut the link after sending the reply (--drop-after)
+    };
+
+    explicit DeviceModel(DeviceState state = {});
+
+    // A client on a link where the communication password is not asked
+    // (serial line, USB) passes checkPassword = false.
+    ClientId connectClient(bool checkPassword = true);
+    void disconnectClient(ClientId client);
+
+    // Handles one request of a client. Requests before a successful hello are refused.
+    Reply handle(ClientId client, const wire::Message& request);
+
+    const DeviceState& state() const { return state_; }
+    DeviceState& mutableState() { return state_; }
+    DeviceFaults& faults() { return faults_; }
+
+    // Called after every change of the state, e.g. to save the state file.
+    void setOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
+
+    // Which client holds the terminal locked, 0 for none.
+    ClientId lockHolder() const { return lockHolder_; }
+
+  private:
+    enum class CursorKind { None, NewLogs, AllLogs, Users };
+    struct Client {
+        bool greeted = false;
+        bool checkPassword = true;
+        CursorKind cursor = CursorKind::None;
+        size_t begin = 0, end = 0, position = 0; // rows [begin, end) of the list, next at position
+        int handedOut = 0;                       // records of this download sent so far
+    };
+
+    wire::Message execute(Client& c, ClientId id, const wire::Message& rq, bool& hangUp);
+    wire::Message fetch(Client& c, const wire::Message& rq, CursorKind wanted, bool& hangUp);
+    Enrollment* findEnrollment(int32_t enroll, int32_t backup);
+    void changed();
+
+    DeviceState state_;
+    DeviceFaults faults_;
+    std::function<void()> onChange_;
+    std::map<ClientId, Client> clients_;
+    ClientId nextClient_ = 1;
+    ClientId lockHolder_ = 0;
+};

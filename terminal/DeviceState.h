@@ -1,0 +1,70 @@
+#pragma once
+
+// The whole memory of one terminal, and its JSON form (the emulator's state
+// file; schema in PROTOCOL.md).
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+using EnrollTemplate = std::array<int32_t, 356>;
+
+struct Bell {
+    int32_t on = 0;
+    int32_t hour = 0;
+    int32_t minute = 0;
+    bool operator==(const Bell&) const = default;
+};
+
+struct LogRecord {
+    int32_t enroll = 0;
+    int32_t mode = 0;
+    int32_t year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    bool operator==(const LogRecord&) const = default;
+};
+
+struct Enrollment {
+    int32_t enroll = 0;
+    int32_t emachine = 1;
+    int32_t backup = 0; // 0..9 fingerprint, 10 password, 11 card
+    int32_t privilege = 0;
+    int32_t enabled = 1;
+    int32_t password = 0;       // backups 10 and 11
+    EnrollTemplate fingerprint{}; // backups 0 to 9
+    bool operator==(const Enrollment&) const = default;
+};
+
+inline constexpr int kBellCount = 8;
+inline constexpr int kPasswordBackup = 10;
+inline constexpr int kCardBackup = 11;
+inline bool isFingerprintBackup(int32_t backup) { return backup >= 0 && backup <= 9; }
+inline bool isValidBackup(int32_t backup) { return backup >= 0 && backup <= kCardBackup; }
+
+struct DeviceState {
+    int32_t machine = 1;
+    int32_t password = 0;
+    int32_t clockOffsetSeconds = 0;
+    int32_t ringDuration = 5;
+    std::array<Bell, kBellCount> bells{};
+    std::vector<LogRecord> logs; // oldest first
+    int32_t newMark = 0;         // index of the first record not yet taken as new
+    std::vector<Enrollment> enrollments;
+    std::map<int32_t, QString> names;
+    bool operator==(const DeviceState&) const = default;
+};
+
+// Parses a state file. On failure returns nullopt and puts an English
+// message naming the offending key into *error.
+std::optional<DeviceState> parseDeviceState(const QByteArray& json, QString* error);
+QByteArray serializeDeviceState(const DeviceState& state);
+
+// Writes atomically (temporary file, then rename). False with *error on failure.
+bool saveDeviceState(const DeviceState& state, const QString& path, QString* error);
+
+// A terminal with `users` users (fingerprints, cards, passwords, names) and a
+// few thousand attendance records, for demos.
+DeviceState makeDemoState(int users, int32_t machine = 1);

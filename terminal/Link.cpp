@@ -1,0 +1,165 @@
+#include "Link.h"
+
+#include "DeviceModel.h"
+#include "ErrorNames.h"
+
+#include <QDeadlineTimer>
+#include <QLocalSocket>
+#include <QSerialPort>
+#include <QTcpSocket>
+
+namespace {
+
+// One implementation for every QIODevice: the sockets and the serial port
+// all offer blocking waits that work without an event loop.
+class StreamLink : public Link {
+  public:
+    explicit StreamLink(std::unique_ptr<QIODevice> device) : device_(std::move(device)) {}
+    ~StreamLink() override { close(); }
+
+    bool isOpen() const override { return device_ != nullptr; }
+
+    int32_t transact(const wire::Message& request, wire::Message& reply, int timeoutMs) override {
+        if (!device_)
+            return ERR_COMPORT_ERROR;
+        QDeadlineTimer deadline(timeoutMs);
+        const QByteArray frame = wire::encodeFrame(request);
+        if (device_->write(frame) != frame.size())
+            return fail(ERR_WRITE_FAIL);
+        while (device_->bytesToWrite() > 0) {
+            if (!device_->waitForBytesWritten(remaining(deadline)))
+                return fail(deadline.hasExpired() ? ERR_WRITE_FAIL : ERR_COMPORT_ERROR);
+        }
+        for (;;) {
+            if (device_->bytesAvailable() > 0)
+                decoder_.append(device_->readAll());
+            switch (decoder_.next(reply)) {
+            case wire::FrameDecoder::Status::Frame:
+                if (reply.op == wire::Op::Error)
+                    return fail(reply.code != SUCCESS ? reply.code : ERR_READ_FAIL);
+                if (reply.op != request.op)
+                    return fail(ERR_READ_FAIL);
+                return SUCCESS;
+            case wire::FrameDecoder::Status::Malformed:
+                return fail(ERR_READ_FAIL);
+            case wire::FrameDecoder::Status::NeedMore:
+                break;
+            }
+            if (deadline.hasExpired())
+                return fail(ERR_READ_FAIL);
+            if (!device_->waitForReadyRead(remaining(deadline)) && device_->bytesAvailable() == 0)
+                return fail(deadline.hasExpired() ? ERR_READ_FAIL : ERR_COMPORT_ERROR);
+        }
+    }
+
+  protected:
+    static int remaining(const QDeadlineTimer& deadline) {
+        return static_cast<int>(std::max<qint64>(1, deadline.remainingTime()));
+    }
+
+    // A link that failed once is out of step: close it, the control opens a new one.
+    int32_t fail(int32_t code) {
+        close();
+        return code;
+    }
+
+    void close() {
+        if (!device_)
+            return;
+        if (auto* socket = qobject_cast<QAbstractSocket*>(device_.get()))
+            socket->abort();
+        else if (auto* local = qobject_cast<QLocalSocket*>(device_.get()))
+            local->abort();
+        else
+            device_->close();
+        device_.reset();
+        decoder_.clear();
+    }
+
+  private:
+    std::unique_ptr<QIODevice> device_;
+    wire::FrameDecoder decoder_;
+};
+
+class InProcessLink : public Link {
+  public:
+    explicit InProcessLink(std::shared_ptr<DeviceModel> device)
+        : device_(std::move(device)), client_(device_->connectClient()) {}
+    ~InProcessLink() override { hangUp(); }
+
+    bool isOpen() const override { return device_ != nullptr; }
+
+    int32_t transact(const wire::Message& request, wire::Message& reply, int) override {
+        if (!device_)
+            return ERR_COMPORT_ERROR;
+        DeviceModel::Reply r = device_->handle(client_, request);
+        reply = std::move(r.message);
+        if (r.hangUp)
+            hangUp();
+        return SUCCESS;
+    }
+
+  private:
+    void hangUp() {
+        if (device_)
+            device_->disconnectClient(client_);
+        device_.reset();
+    }
+
+    std::shared_ptr<DeviceModel> device_;
+    DeviceModel::ClientId client_;
+};
+
+} // namespace
+
+std::unique_ptr<Link> openTcpLink(const QString& host, uint16_t port, int timeoutMs, int32_t* error) {
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(host, port);
+    // A connect that times out returns false without an error signal, so
+    // only the return value counts.
+    if (!socket->waitForConnected(timeoutMs)) {
+        socket->abort();
+        *error = ERR_COMPORT_ERROR;
+        return nullptr;
+    }
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    return std::make_unique<StreamLink>(std::move(socket));
+}
+
+std::unique_ptr<Link> openSerialLink(const QString& device, int32_t baudRate, int32_t* error) {
+    auto port = std::make_unique<QSerialPort>(device);
+    if (baudRate <= 0 || !port->setBaudRate(baudRate)) {
+        *error = ERR_INVALID_PARAM;
+        return nullptr;
+    }
+    port->setDataBits(QSerialPort::Data8);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!port->open(QIODevice::ReadWrite)) {
+        *error = ERR_COMPORT_ERROR;
+        return nullptr;
+    }
+    port->clear(); // stale bytes of an earlier session would break the first frame
+    return std::make_unique<StreamLink>(std::move(port));
+}
+
+std::unique_ptr<Link> openLocalLink(const QString& socketPath, int timeoutMs, int32_t* error) {
+    auto socket = std::make_unique<QLocalSocket>();
+    socket->connectToServer(socketPath);
+    if (!socket->waitForConnected(timeoutMs)) {
+        // With a full backlog the socket stays "connecting" and sets no error.
+        socket->abort();
+        *error = ERR_COMPORT_ERROR;
+        return nullptr;
+    }
+    return std::make_unique<StreamLink>(std::move(socket));
+}
+
+std::unique_ptr<Link> openInProcessLink(std::shared_ptr<DeviceModel> device, int32_t* error) {
+    if (!device) {
+        *error = ERR_COMPORT_ERROR;
+        return nullptr;
+    }
+    return std::make_unique<InProcessLink>(std::move(device));
+}

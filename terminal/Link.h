@@ -1,0 +1,29 @@
+#pragma once
+
+// The byte links TFP_CLOCK talks over: TCP, a serial device, a Unix socket,
+// and an in-process link straight into a DeviceModel. Every wait has a time
+// limit; after a link error the link is closed and stays closed.
+
+#include "LinkProtocol.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class DeviceModel;
+
+class Link {
+  public:
+    virtual ~Link() = default;
+    // Sends a request and waits for its reply. Returns SUCCESS, or the error
+    // code of a link failure (ERR_COMPORT_ERROR, ERR_WRITE_FAIL, ERR_READ_FAIL).
+    virtual int32_t transact(const wire::Message& request, wire::Message& reply, int timeoutMs) = 0;
+    virtual bool isOpen() const = 0;
+};
+
+// Each opener returns nullptr and sets *error when the link can't be opened
+// within timeoutMs.
+std::unique_ptr<Link> openTcpLink(const QString& host, uint16_t port, int timeoutMs, int32_t* error);
+std::unique_ptr<Link> openSerialLink(const QString& device, int32_t baudRate, int32_t* error);
+std::unique_ptr<Link> openLocalLink(const QString& socketPath, int timeoutMs, int32_t* error);
+std::unique_ptr<Link> openInProcessLink(std::shared_ptr<DeviceModel> device, int32_t* error);

@@ -1,0 +1,84 @@
+#pragma once
+
+// The link protocol between TFP_CLOCK and a terminal (see PROTOCOL.md).
+// A frame is: magic "VT", version, payload length, payload, CRC-32. The
+// payload is one message: an operation, a result code, integers and blobs.
+
+#include <QByteArray>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace wire {
+
+inline constexpr uint8_t kVersion = 1;
+inline constexpr int kHeaderSize = 7;  // magic(2) version(1) length(4)
+inline constexpr int kTrailerSize = 4; // crc32
+inline constexpr uint32_t kMaxPayload = 1u << 20;
+
+// Records are fetched in chunks; one chunk must fit in a frame.
+inline constexpr int kLogInts = 7;  // enroll, mode, year, month, day, hour, minute
+inline constexpr int kUserInts = 5; // enroll, emachine, backup, privilege, enabled
+inline constexpr int kMaxChunkRows = 8192;
+
+enum class Op : uint8_t {
+    Hello = 1,
+    EnableDevice,
+    SetDeviceTime,
+    GetDeviceTime,
+    ReadGeneralLogData,
+    ReadAllGeneralLogData,
+    FetchLogs,
+    ReadAllUserID,
+    FetchUsers,
+    GetEnrollData,
+    SetEnrollData,
+    GetEnrollDataWithString,
+    SetEnrollDataWithString,
+    DeleteEnrollData,
+    ModifyPrivilege,
+    EmptyEnrollData,
+    ClearKeeperData,
+    GetUserName,
+    SetUserName,
+    GetBellTime,
+    SetBellTime,
+    Error = 255, // the terminal refuses a malformed frame, then hangs up
+};
+
+// The control operation a request stands for, as named on the command line
+// of the emulator (--fail OP=CODE); nullptr for an unknown op.
+const char* opName(Op op);
+
+struct Message {
+    Op op = Op::Error;
+    int32_t code = 0; // result code in a response, 0 in a request
+    std::vector<int32_t> ints;
+    std::vector<QByteArray> blobs;
+
+    int32_t intAt(size_t i) const { return i < ints.size() ? ints[i] : 0; }
+    bool operator==(const Message&) const = default;
+};
+
+QByteArray encodePayload(const Message& m);
+std::optional<Message> decodePayload(const char* data, size_t size);
+
+QByteArray encodeFrame(const Message& m);
+
+// Incremental decoder for a byte stream. Bytes are appended as they arrive;
+// next() takes one whole frame off the front when there is one.
+class FrameDecoder {
+  public:
+    enum class Status { Frame, NeedMore, Malformed };
+
+    void append(const char* data, size_t size) { buffer_.append(data, static_cast<qsizetype>(size)); }
+    void append(const QByteArray& bytes) { buffer_.append(bytes); }
+    Status next(Message& out);
+    void clear() { buffer_.clear(); }
+    qsizetype buffered() const { return buffer_.size(); }
+
+  private:
+    QByteArray buffer_;
+};
+
+} // namespace wire

@@ -1,0 +1,461 @@
+#include "TFP_CLOCK.h"
+
+#include "DeviceModel.h"
+#include "Link.h"
+#include "app/IniFile.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+
+#include <sys/stat.h>
+
+using wire::Message;
+using wire::Op;
+
+TFP_CLOCK::TFP_CLOCK() = default;
+TFP_CLOCK::~TFP_CLOCK() = default;
+
+void TFP_CLOCK::setTimeouts(int openMs, int operationMs) {
+    openTimeoutMs_ = std::max(1, openMs);
+    operationTimeoutMs_ = std::max(1, operationMs);
+}
+
+void TFP_CLOCK::setInProcessDevice(std::shared_ptr<DeviceModel> device) {
+    inProcess_ = std::move(device);
+}
+
+bool TFP_CLOCK::isConnected() const { return endpoint_.has_value(); }
+
+bool TFP_CLOCK::fail(int32_t code) {
+    lastError_ = code;
+    return false;
+}
+
+QString TFP_CLOCK::portSetting(const QString& key, const QString& fallback) const {
+    if (settingsFile_.isEmpty())
+        return fallback;
+    return readProfileString(settingsFile_, QStringLiteral("Ports"), key, fallback);
+}
+
+bool TFP_CLOCK::SetIPAddress(const QString& ipAddress, int32_t port, int32_t password) {
+    // Only arms the next OpenCommPort; nothing is sent yet.
+    if (ipAddress.trimmed().isEmpty() || port < 1 || port > 65535)
+        return fail(ERR_INVALID_PARAM);
+    pendingAddress_ = ipAddress.trimmed();
+    pendingPort_ = port;
+    pendingPassword_ = password;
+    addressArmed_ = true;
+    lastError_ = SUCCESS;
+    return true;
+}
+
+bool TFP_CLOCK::OpenCommPort(int32_t machineNumber) {
+    CloseCommPort();
+    Endpoint ep;
+    ep.machine = machineNumber;
+    ep.baudRate = Baudrate;
+    if (inProcess_) {
+        ep.kind = LinkKind::InProcess;
+    } else if (IsUSB) {
+        ep.kind = LinkKind::Usb;
+        ep.address = portSetting(QStringLiteral("USB"), QString());
+        if (ep.address.isEmpty())
+            return fail(ERR_COMPORT_ERROR);
+    } else if (addressArmed_) {
+        ep.kind = LinkKind::Tcp;
+        ep.address = pendingAddress_;
+        ep.port = pendingPort_;
+        ep.password = pendingPassword_;
+    } else {
+        ep.kind = LinkKind::Serial;
+        if (CommPort < 1)
+            return fail(ERR_INVALID_PARAM);
+        ep.address = portSetting(QStringLiteral("COM%1").arg(CommPort),
+                                 QStringLiteral("/dev/ttyS%1").arg(CommPort - 1));
+    }
+    // The address is for one OpenCommPort; a later serial open must not turn into TCP.
+    addressArmed_ = false;
+    endpoint_ = ep;
+    if (!connectLink()) {
+        endpoint_.reset();
+        return false;
+    }
+    return true;
+}
+
+void TFP_CLOCK::CloseCommPort() {
+    link_.reset();
+    endpoint_.reset();
+    logs_ = {};
+    users_ = {};
+}
+
+bool TFP_CLOCK::connectLink() {
+    link_.reset();
+    logs_ = {};
+    users_ = {};
+    const Endpoint& ep = *endpoint_;
+    QDeadlineTimer deadline(openTimeoutMs_);
+    int32_t error = ERR_COMPORT_ERROR;
+    switch (ep.kind) {
+    case LinkKind::InProcess:
+        link_ = openInProcessLink(inProcess_, &error);
+        break;
+    case LinkKind::Tcp:
+        link_ = openTcpLink(ep.address, static_cast<uint16_t>(ep.port), openTimeoutMs_, &error);
+        break;
+    case LinkKind::Serial:
+        link_ = openSerialLink(ep.address, ep.baudRate, &error);
+        break;
+    case LinkKind::Usb: {
+        // The USB path is a serial device, or a Unix socket standing in for one.
+        struct stat st {};
+        const QByteArray path = ep.address.toLocal8Bit();
+        if (::stat(path.constData(), &st) == 0 && S_ISSOCK(st.st_mode))
+            link_ = openLocalLink(ep.address, openTimeoutMs_, &error);
+        else
+            link_ = openSerialLink(ep.address, ep.baudRate, &error);
+        break;
+    }
+    }
+    if (!link_)
+        return fail(error);
+    Message hello;
+    hello.op = Op::Hello;
+    hello.ints = {ep.machine, ep.password};
+    Message reply;
+    const int left = static_cast<int>(std::max<qint64>(1, deadline.remainingTime()));
+    int32_t code = link_->transact(hello, reply, left);
+    if (code == SUCCESS)
+        code = reply.code;
+    if (code != SUCCESS) {
+        link_.reset();
+        return fail(code);
+    }
+    lastError_ = SUCCESS;
+    return true;
+}
+
+bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
+                     std::vector<QByteArray> blobs, bool mayReconnect) {
+    if (!link_ || !link_->isOpen()) {
+        link_.reset();
+        // After a broken link the next operation opens it again, so the
+        // operator can simply retry; a download in progress can't be resumed.
+        if (!endpoint_ || !mayReconnect)
+            return fail(ERR_COMPORT_ERROR);
+        if (!connectLink())
+            return false;
+    }
+    Message rq;
+    rq.op = op;
+    rq.ints = std::move(ints);
+    rq.blobs = std::move(blobs);
+    Message rp;
+    const int32_t code = link_->transact(rq, rp, operationTimeoutMs_);
+    if (code != SUCCESS)
+        return fail(code);
+    if (rp.code == ERR_COMPORT_ERROR)
+        link_.reset(); // the terminal lost our session (a serial line that was reset)
+    if (rp.code != SUCCESS)
+        return fail(rp.code);
+    lastError_ = SUCCESS;
+    if (reply)
+        *reply = std::move(rp);
+    return true;
+}
+
+bool TFP_CLOCK::EnableDevice(int32_t machineNumber, int32_t flag) {
+    // On release the terminal learns how many new records the caller really
+    // took, so records fetched but never handed out are not marked as read.
+    const int32_t taken = (flag != 0 && logs_.kind == ListKind::NewLogs) ? logs_.taken : -1;
+    return call(Op::EnableDevice, {machineNumber, flag, taken});
+}
+
+bool TFP_CLOCK::GetLastError(int32_t& errorCode) {
+    errorCode = lastError_;
+    return true;
+}
+
+bool TFP_CLOCK::SetDeviceTime(int32_t machineNumber) {
+    const QDateTime now = QDateTime::currentDateTime();
+    return call(Op::SetDeviceTime, {machineNumber, now.date().year(), now.date().month(),
+                                    now.date().day(), now.time().hour(), now.time().minute(),
+                                    now.time().second()});
+}
+
+bool TFP_CLOCK::GetDeviceTime(int32_t machineNumber, int32_t& year, int32_t& month, int32_t& day,
+                              int32_t& hour, int32_t& minute, int32_t& second) {
+    Message rp;
+    if (!call(Op::GetDeviceTime, {machineNumber}, &rp))
+        return false;
+    if (rp.ints.size() != 6)
+        return fail(ERR_READ_FAIL);
+    year = rp.ints[0], month = rp.ints[1], day = rp.ints[2];
+    hour = rp.ints[3], minute = rp.ints[4], second = rp.ints[5];
+    return true;
+}
+
+bool TFP_CLOCK::prepareList(RowList& list, ListKind kind, Op op, std::vector<int32_t> ints) {
+    list = {};
+    Message rp;
+    if (!call(op, std::move(ints), &rp))
+        return false;
+    if (rp.ints.size() != 1 || rp.ints[0] < 0)
+        return fail(ERR_READ_FAIL);
+    list.kind = kind;
+    list.total = rp.ints[0];
+    return true;
+}
+
+const int32_t* TFP_CLOCK::nextRow(RowList& list, int rowInts, Op fetchOp, int32_t machine) {
+    const size_t width = static_cast<size_t>(rowInts);
+    if (list.next + width > list.rows.size()) {
+        if (list.kind == ListKind::None) {
+            fail(ERR_NON_CARRYOUT);
+            return nullptr;
+        }
+        if (list.fetched >= list.total) {
+            fail(ERR_LOG_END);
+            return nullptr;
+        }
+        // Records come in chunks: one round trip per chunk, not per record.
+        Message rp;
+        if (!call(fetchOp, {machine, wire::kMaxChunkRows}, &rp, {}, false))
+            return nullptr;
+        const size_t rows = rp.ints.size() / width;
+        if (rp.ints.size() % width != 0 || rows > static_cast<size_t>(list.total - list.fetched)) {
+            link_.reset();
+            fail(ERR_READ_FAIL);
+            return nullptr;
+        }
+        if (rows == 0) { // the terminal's list got shorter meanwhile
+            list.fetched = list.total;
+            fail(ERR_LOG_END);
+            return nullptr;
+        }
+        list.rows = std::move(rp.ints);
+        list.next = 0;
+        list.fetched += static_cast<int32_t>(rows);
+    }
+    const int32_t* row = list.rows.data() + list.next;
+    list.next += width;
+    ++list.taken;
+    return row;
+}
+
+bool TFP_CLOCK::ReadGeneralLogData(int32_t machineNumber) {
+    // ReadMark false asks for every record; true for the new ones only.
+    return prepareList(logs_, ReadMark ? ListKind::NewLogs : ListKind::AllLogs,
+                       Op::ReadGeneralLogData, {machineNumber, ReadMark ? 1 : 0});
+}
+
+bool TFP_CLOCK::ReadAllGeneralLogData(int32_t machineNumber) {
+    return prepareList(logs_, ListKind::AllLogs, Op::ReadAllGeneralLogData, {machineNumber});
+}
+
+bool TFP_CLOCK::getLog(int32_t machine, int32_t& tMachine, int32_t& enroll, int32_t& eMachine,
+                       int32_t& mode, int32_t& year, int32_t& month, int32_t& day, int32_t& hour,
+                       int32_t& minute) {
+    const int32_t* r = nextRow(logs_, wire::kLogInts, Op::FetchLogs, machine);
+    if (!r)
+        return false;
+    tMachine = machine, eMachine = machine;
+    enroll = r[0], mode = r[1], year = r[2], month = r[3], day = r[4], hour = r[5], minute = r[6];
+    lastError_ = SUCCESS;
+    return true;
+}
+
+bool TFP_CLOCK::GetGeneralLogData(int32_t machineNumber, int32_t& tMachineNumber,
+                                  int32_t& enrollNumber, int32_t& eMachineNumber,
+                                  int32_t& verifyMode, int32_t& year, int32_t& month, int32_t& day,
+                                  int32_t& hour, int32_t& minute) {
+    return getLog(machineNumber, tMachineNumber, enrollNumber, eMachineNumber, verifyMode, year,
+                  month, day, hour, minute);
+}
+
+bool TFP_CLOCK::GetAllGeneralLogData(int32_t machineNumber, int32_t& tMachineNumber,
+                                     int32_t& enrollNumber, int32_t& eMachineNumber,
+                                     int32_t& verifyMode, int32_t& year, int32_t& month,
+                                     int32_t& day, int32_t& hour, int32_t& minute) {
+    return getLog(machineNumber, tMachineNumber, enrollNumber, eMachineNumber, verifyMode, year,
+                  month, day, hour, minute);
+}
+
+bool TFP_CLOCK::ReadAllUserID(int32_t machineNumber) {
+    return prepareList(users_, ListKind::Users, Op::ReadAllUserID, {machineNumber});
+}
+
+bool TFP_CLOCK::GetAllUserID(int32_t machineNumber, int32_t& enrollNumber, int32_t& eMachineNumber,
+                             int32_t& backupNumber, int32_t& privilege, int32_t& enable) {
+    const int32_t* r = nextRow(users_, wire::kUserInts, Op::FetchUsers, machineNumber);
+    if (!r)
+        return false;
+    enrollNumber = r[0], eMachineNumber = r[1], backupNumber = r[2], privilege = r[3], enable = r[4];
+    lastError_ = SUCCESS;
+    return true;
+}
+
+bool TFP_CLOCK::GetEnrollData(int32_t machineNumber, int32_t enrollNumber, int32_t eMachineNumber,
+                              int32_t backupNumber, int32_t& privilege, EnrollTemplate& enrollData,
+                              int32_t& password) {
+    // A failed read clears the outs, so a caller can never store the
+    // previous enrollment's template or card under this one.
+    privilege = 0;
+    password = 0;
+    const bool fingerprint = isFingerprintBackup(backupNumber);
+    if (fingerprint)
+        enrollData.fill(0);
+    Message rp;
+    if (!call(Op::GetEnrollData, {machineNumber, enrollNumber, eMachineNumber, backupNumber}, &rp))
+        return false;
+    const size_t want = 2 + (fingerprint ? enrollData.size() : 0);
+    if (rp.ints.size() != want)
+        return fail(ERR_READ_FAIL);
+    privilege = rp.ints[0];
+    password = rp.ints[1];
+    if (fingerprint)
+        std::copy_n(rp.ints.begin() + 2, enrollData.size(), enrollData.begin());
+    return true;
+}
+
+bool TFP_CLOCK::SetEnrollData(int32_t machineNumber, int32_t enrollNumber, int32_t eMachineNumber,
+                              int32_t backupNumber, int32_t privilege,
+                              const EnrollTemplate& enrollData, int32_t password) {
+    std::vector<int32_t> ints{machineNumber, enrollNumber, eMachineNumber, backupNumber, privilege,
+                              password};
+    ints.insert(ints.end(), enrollData.begin(), enrollData.end());
+    return call(Op::SetEnrollData, std::move(ints));
+}
+
+bool TFP_CLOCK::GetEnrollDataWithString(int32_t machineNumber, int32_t enrollNumber,
+                                        int32_t eMachineNumber, int32_t backupNumber,
+                                        int32_t& privilege, QString& enrollData,
+                                        int32_t& password) {
+    privilege = 0;
+    password = 0;
+    enrollData.clear();
+    const bool fingerprint = isFingerprintBackup(backupNumber);
+    Message rp;
+    if (!call(Op::GetEnrollDataWithString,
+              {machineNumber, enrollNumber, eMachineNumber, backupNumber}, &rp))
+        return false;
+    EnrollTemplate data{};
+    if (rp.ints.size() != 2 + (fingerprint ? data.size() : 0))
+        return fail(ERR_READ_FAIL);
+    privilege = rp.ints[0];
+    password = rp.ints[1];
+    if (fingerprint) {
+        std::copy_n(rp.ints.begin() + 2, data.size(), data.begin());
+        enrollData = templateToText(data);
+    }
+    return true;
+}
+
+bool TFP_CLOCK::SetEnrollDataWithString(int32_t machineNumber, int32_t enrollNumber,
+                                        int32_t eMachineNumber, int32_t backupNumber,
+                                        int32_t privilege, const QString& enrollData,
+                                        int32_t password) {
+    EnrollTemplate data{};
+    // A damaged text must not reach the terminal as a half-zero template.
+    if (isFingerprintBackup(backupNumber) && !textToTemplate(enrollData, data))
+        return fail(ERR_INVALID_PARAM);
+    std::vector<int32_t> ints{machineNumber, enrollNumber, eMachineNumber, backupNumber, privilege,
+                              password};
+    ints.insert(ints.end(), data.begin(), data.end());
+    return call(Op::SetEnrollDataWithString, std::move(ints));
+}
+
+bool TFP_CLOCK::DeleteEnrollData(int32_t machineNumber, int32_t enrollNumber,
+                                 int32_t eMachineNumber, int32_t backupNumber) {
+    return call(Op::DeleteEnrollData, {machineNumber, enrollNumber, eMachineNumber, backupNumber});
+}
+
+bool TFP_CLOCK::ModifyPrivilege(int32_t machineNumber, int32_t enrollNumber,
+                                int32_t eMachineNumber, int32_t backupNumber, int32_t privilege) {
+    return call(Op::ModifyPrivilege,
+                {machineNumber, enrollNumber, eMachineNumber, backupNumber, privilege});
+}
+
+bool TFP_CLOCK::EmptyEnrollData(int32_t machineNumber) {
+    return call(Op::EmptyEnrollData, {machineNumber});
+}
+
+bool TFP_CLOCK::ClearKeeperData(int32_t machineNumber) {
+    return call(Op::ClearKeeperData, {machineNumber});
+}
+
+bool TFP_CLOCK::GetUserName(int32_t, int32_t machineNumber, int32_t enrollNumber, int32_t,
+                            QString& name) {
+    // Cleared first: a failed read must not leave the previous user's name.
+    name.clear();
+    Message rp;
+    if (!call(Op::GetUserName, {machineNumber, enrollNumber}, &rp))
+        return false;
+    if (rp.blobs.size() != 1)
+        return fail(ERR_READ_FAIL);
+    name = QString::fromUtf8(rp.blobs[0]);
+    return true;
+}
+
+bool TFP_CLOCK::SetUserName(int32_t, int32_t machineNumber, int32_t enrollNumber, int32_t,
+                            const QString& name) {
+    return call(Op::SetUserName, {machineNumber, enrollNumber}, nullptr, {name.toUtf8()});
+}
+
+bool TFP_CLOCK::GetBellTime(int32_t machineNumber, int32_t& ringDuration, BellTable& bellTable) {
+    Message rp;
+    if (!call(Op::GetBellTime, {machineNumber}, &rp))
+        return false;
+    if (rp.ints.size() != 1 + 3 * kBellCount)
+        return fail(ERR_READ_FAIL);
+    ringDuration = rp.ints[0];
+    for (size_t i = 0; i < 3 * kBellCount; ++i)
+        bellTable[i] = static_cast<uint8_t>(rp.ints[1 + i] & 0xff);
+    return true;
+}
+
+bool TFP_CLOCK::SetBellTime(int32_t machineNumber, int32_t ringDuration, const BellTable& bellTable) {
+    std::vector<int32_t> ints{machineNumber, ringDuration};
+    for (size_t i = 0; i < 3 * kBellCount; ++i)
+        ints.push_back(bellTable[i]);
+    return call(Op::SetBellTime, std::move(ints));
+}
+
+QString TFP_CLOCK::templateToText(const EnrollTemplate& data) {
+    static const char digits[] = "0123456789ABCDEF";
+    QString text;
+    text.reserve(static_cast<qsizetype>(data.size() * 9));
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (i)
+            text.append(QLatin1Char(' '));
+        const auto v = static_cast<uint32_t>(data[i]);
+        for (int shift = 28; shift >= 0; shift -= 4)
+            text.append(QLatin1Char(digits[(v >> shift) & 0xf]));
+    }
+    return text;
+}
+
+bool TFP_CLOCK::textToTemplate(const QString& text, EnrollTemplate& data) {
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    const QStringList groups = text.split(blanks, Qt::SkipEmptyParts);
+    if (groups.size() != static_cast<qsizetype>(data.size()))
+        return false;
+    EnrollTemplate parsed{};
+    for (qsizetype i = 0; i < groups.size(); ++i) {
+        const QString& g = groups[i];
+        if (g.size() > 8)
+            return false;
+        uint32_t v = 0;
+        for (QChar ch : g) {
+            const int d = QStringView(u"0123456789ABCDEF").indexOf(ch.toUpper());
+            if (d < 0)
+                return false;
+            v = v << 4 | static_cast<uint32_t>(d);
+        }
+        parsed[static_cast<size_t>(i)] = static_cast<int32_t>(v);
+    }
+    data = parsed;
+    return true;
+}

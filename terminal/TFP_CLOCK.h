@@ -1,0 +1,151 @@
+#pragma once
+
+// The terminal control: the properties and operations the windows call on
+// FP_CLOCK1, in their argument order. Every operation blocks until the
+// terminal answers or a time limit runs out, and needs no event loop.
+// A false result leaves the reason in GetLastError (codes in ErrorNames.h,
+// mapping in PROTOCOL.md).
+
+#include "DeviceState.h"
+#include "ErrorNames.h"
+#include "LinkProtocol.h"
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class DeviceModel;
+class Link;
+
+// The caller's bell block: bytes 0-7 on flags, 8-15 hours, 16-23 minutes;
+// the control touches only those 24.
+using BellTable = std::array<uint8_t, 72>;
+
+class TFP_CLOCK {
+  public:
+    TFP_CLOCK();
+    ~TFP_CLOCK();
+    TFP_CLOCK(const TFP_CLOCK&) = delete;
+    TFP_CLOCK& operator=(const TFP_CLOCK&) = delete;
+
+    // Properties, written before OpenCommPort (and ReadMark before ReadGeneralLogData).
+    int32_t CommPort = 1;
+    bool ReadMark = false;
+    int32_t Baudrate = 115200;
+    bool IsUSB = false;
+
+    bool OpenCommPort(int32_t machineNumber);
+    void CloseCommPort();
+    bool SetIPAddress(const QString& ipAddress, int32_t port, int32_t password);
+    bool EnableDevice(int32_t machineNumber, int32_t flag);
+    bool GetLastError(int32_t& errorCode);
+    bool SetDeviceTime(int32_t machineNumber);
+    bool GetDeviceTime(int32_t machineNumber, int32_t& year, int32_t& month, int32_t& day,
+                       int32_t& hour, int32_t& minute, int32_t& second);
+
+    bool ReadGeneralLogData(int32_t machineNumber);
+    bool GetGeneralLogData(int32_t machineNumber, int32_t& tMachineNumber, int32_t& enrollNumber,
+                           int32_t& eMachineNumber, int32_t& verifyMode, int32_t& year,
+                           int32_t& month, int32_t& day, int32_t& hour, int32_t& minute);
+    bool ReadAllGeneralLogData(int32_t machineNumber);
+    bool GetAllGeneralLogData(int32_t machineNumber, int32_t& tMachineNumber, int32_t& enrollNumber,
+                              int32_t& eMachineNumber, int32_t& verifyMode, int32_t& year,
+                              int32_t& month, int32_t& day, int32_t& hour, int32_t& minute);
+
+    bool ReadAllUserID(int32_t machineNumber);
+    bool GetAllUserID(int32_t machineNumber, int32_t& enrollNumber, int32_t& eMachineNumber,
+                      int32_t& backupNumber, int32_t& privilege, int32_t& enable);
+
+    // Backups 0-9 carry the template, 10 (password) and 11 (card) the password value.
+    bool GetEnrollData(int32_t machineNumber, int32_t enrollNumber, int32_t eMachineNumber,
+                       int32_t backupNumber, int32_t& privilege, EnrollTemplate& enrollData,
+                       int32_t& password);
+    bool SetEnrollData(int32_t machineNumber, int32_t enrollNumber, int32_t eMachineNumber,
+                       int32_t backupNumber, int32_t privilege, const EnrollTemplate& enrollData,
+                       int32_t password);
+    // The text form: 356 groups of eight upper-case hex digits, one blank
+    // between groups; empty for backups 10 and 11.
+    bool GetEnrollDataWithString(int32_t machineNumber, int32_t enrollNumber,
+                                 int32_t eMachineNumber, int32_t backupNumber, int32_t& privilege,
+                                 QString& enrollData, int32_t& password);
+    bool SetEnrollDataWithString(int32_t machineNumber, int32_t enrollNumber,
+                                 int32_t eMachineNumber, int32_t backupNumber, int32_t privilege,
+                                 const QString& enrollData, int32_t password);
+    bool DeleteEnrollData(int32_t machineNumber, int32_t enrollNumber, int32_t eMachineNumber,
+                          int32_t backupNumber);
+    bool ModifyPrivilege(int32_t machineNumber, int32_t enrollNumber, int32_t eMachineNumber,
+                         int32_t backupNumber, int32_t privilege);
+    bool EmptyEnrollData(int32_t machineNumber);
+    bool ClearKeeperData(int32_t machineNumber);
+
+    // The terminal keeps at most 12 characters of a name.
+    bool GetUserName(int32_t kind, int32_t machineNumber, int32_t enrollNumber,
+                     int32_t machineNumber2, QString& name);
+    bool SetUserName(int32_t kind, int32_t machineNumber, int32_t enrollNumber,
+                     int32_t machineNumber2, const QString& name);
+
+    bool GetBellTime(int32_t machineNumber, int32_t& ringDuration, BellTable& bellTable);
+    bool SetBellTime(int32_t machineNumber, int32_t ringDuration, const BellTable& bellTable);
+
+    // Not in the original control:
+    // Settings.ini whose [Ports] section names the serial and USB devices.
+    void setSettingsFile(const QString& path) { settingsFile_ = path; }
+    // Time limits: opening a connection (default 5 s) and one request (default 10 s).
+    void setTimeouts(int openMs, int operationMs);
+    // Talk to this device model in-process instead of over a link (tests).
+    // It takes precedence over every other connection setting; nullptr ends it.
+    void setInProcessDevice(std::shared_ptr<DeviceModel> device);
+    bool isConnected() const;
+
+    static QString templateToText(const EnrollTemplate& data);
+    static bool textToTemplate(const QString& text, EnrollTemplate& data);
+
+  private:
+    enum class LinkKind { InProcess, Tcp, Serial, Usb };
+    struct Endpoint {
+        LinkKind kind = LinkKind::Tcp;
+        QString address; // host, device path or socket path
+        int32_t port = 0;
+        int32_t password = 0;
+        int32_t baudRate = 0;
+        int32_t machine = 0;
+    };
+    enum class ListKind { None, NewLogs, AllLogs, Users };
+    struct RowList {
+        ListKind kind = ListKind::None;
+        int32_t total = 0;    // rows the terminal prepared
+        int32_t fetched = 0;  // rows received so far
+        int32_t taken = 0;    // rows handed to the caller
+        std::vector<int32_t> rows;
+        size_t next = 0;      // index into rows of the next row to hand out
+    };
+
+    bool connectLink();
+    bool fail(int32_t code);
+    // One request and its reply; false (with the code kept) on any failure.
+    bool call(wire::Op op, std::vector<int32_t> ints, wire::Message* reply = nullptr,
+              std::vector<QByteArray> blobs = {}, bool mayReconnect = true);
+    bool prepareList(RowList& list, ListKind kind, wire::Op op, std::vector<int32_t> ints);
+    const int32_t* nextRow(RowList& list, int rowInts, wire::Op fetchOp, int32_t machine);
+    bool getLog(int32_t machine, int32_t& tMachine, int32_t& enroll, int32_t& eMachine,
+                int32_t& mode, int32_t& year, int32_t& month, int32_t& day, int32_t& hour,
+                int32_t& minute);
+    QString portSetting(const QString& key, const QString& fallback) const;
+
+    std::unique_ptr<Link> link_;
+    std::optional<Endpoint> endpoint_; // the connection OpenCommPort made, for reopening
+    std::shared_ptr<DeviceModel> inProcess_;
+    QString pendingAddress_;
+    int32_t pendingPort_ = 0;
+    int32_t pendingPassword_ = 0;
+    bool addressArmed_ = false;
+    int32_t lastError_ = SUCCESS;
+    int openTimeoutMs_ = 5000;
+    int operationTimeoutMs_ = 10000;
+    QString settingsFile_;
+    RowList logs_;
+    RowList users_;
+};

@@ -1,0 +1,245 @@
+#include "Emulator.h"
+
+#include "ErrorNames.h"
+
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray errorFrame(int32_t code) {
+    wire::Message m;
+    m.op = wire::Op::Error;
+    m.code = code;
+    return wire::encodeFrame(m);
+}
+
+} // namespace
+
+Emulator::Emulator(std::shared_ptr<DeviceModel> device) : device_(std::move(device)) {}
+
+Emulator::~Emulator() {
+    for (auto& [device, c] : connections_) {
+        QObject::disconnect(device, nullptr, this, nullptr);
+        delete device; // a child of this; deleted now, while its handlers can't run
+    }
+    connections_.clear();
+    if (local_) {
+        local_->close();
+        QLocalServer::removeServer(unixPath_);
+    }
+    ptyNotifier_.reset();
+    if (!ptyLink_.isEmpty())
+        QFile::remove(ptyLink_);
+    if (ptySlave_ >= 0)
+        ::close(ptySlave_);
+    if (ptyMaster_ >= 0)
+        ::close(ptyMaster_);
+}
+
+bool Emulator::listenTcp(const QString& host, uint16_t port, QString* where, QString* error) {
+    tcp_ = std::make_unique<QTcpServer>();
+    QHostAddress address;
+    if (host == QLatin1String("localhost"))
+        address = QHostAddress::LocalHost;
+    else if (!address.setAddress(host)) {
+        *error = QStringLiteral("not an IP address: %1").arg(host);
+        return false;
+    }
+    if (!tcp_->listen(address, port)) {
+        *error = tcp_->errorString();
+        return false;
+    }
+    *where = QStringLiteral("%1:%2").arg(tcp_->serverAddress().toString()).arg(tcp_->serverPort());
+    connect(tcp_.get(), &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* s = tcp_->nextPendingConnection()) {
+            s->setParent(this);
+            s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            connect(s, &QTcpSocket::disconnected, this, [this, s] { drop(s); });
+            adopt(s, true);
+        }
+    });
+    return true;
+}
+
+bool Emulator::listenUnix(const QString& path, QString* error) {
+    local_ = std::make_unique<QLocalServer>();
+    local_->setSocketOptions(QLocalServer::UserAccessOption);
+    QLocalServer::removeServer(path); // a stale socket file of an earlier run
+    if (!local_->listen(path)) {
+        *error = local_->errorString();
+        return false;
+    }
+    unixPath_ = path;
+    connect(local_.get(), &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* s = local_->nextPendingConnection()) {
+            s->setParent(this);
+            connect(s, &QLocalSocket::disconnected, this, [this, s] { drop(s); });
+            adopt(s, false);
+        }
+    });
+    return true;
+}
+
+void Emulator::adopt(QIODevice* device, bool checkPassword) {
+    Connection& c = connections_[device];
+    c.device = device;
+    c.client = device_->connectClient(checkPassword);
+    connect(device, &QIODevice::readyRead, this, [this, device] { serve(device); });
+    if (device->bytesAvailable() > 0)
+        serve(device);
+}
+
+void Emulator::drop(QIODevice* device) {
+    const auto it = connections_.find(device);
+    if (it == connections_.end())
+        return;
+    device_->disconnectClient(it->second.client);
+    connections_.erase(it);
+    device->deleteLater();
+}
+
+static void hangUp(QIODevice* device) {
+    if (auto* s = qobject_cast<QTcpSocket*>(device))
+        s->disconnectFromHost(); // sends what is queued, then closes
+    else if (auto* l = qobject_cast<QLocalSocket*>(device))
+        l->disconnectFromServer();
+}
+
+void Emulator::serve(QIODevice* device) {
+    const auto it = connections_.find(device);
+    if (it == connections_.end())
+        return;
+    Connection& c = it->second;
+    c.decoder.append(device->readAll());
+    wire::Message request;
+    for (;;) {
+        const auto status = c.decoder.next(request);
+        if (status == wire::FrameDecoder::Status::NeedMore)
+            return;
+        if (status == wire::FrameDecoder::Status::Malformed) {
+            // Out of step with this peer: say why, then end the connection.
+            device->write(errorFrame(ERR_READ_FAIL));
+            c.decoder.clear();
+            device_->disconnectClient(c.client);
+            hangUp(device);
+            return;
+        }
+        DeviceModel::Reply reply = device_->handle(c.client, request);
+        device->write(wire::encodeFrame(reply.message));
+        if (reply.hangUp) {
+            c.decoder.clear();
+            device_->disconnectClient(c.client);
+            hangUp(device);
+            return;
+        }
+    }
+}
+
+bool Emulator::openPty(const QString& linkPath, QString* ptyPath, QString* error) {
+    ptyMaster_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (ptyMaster_ < 0 || ::grantpt(ptyMaster_) != 0 || ::unlockpt(ptyMaster_) != 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+    const char* name = ::ptsname(ptyMaster_);
+    if (!name) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+    *ptyPath = QString::fromLocal8Bit(name);
+    ptySlave_ = ::open(name, O_RDWR | O_NOCTTY);
+    if (ptySlave_ < 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+    // Raw, so that nothing is echoed or translated before a client sets the line up.
+    termios tio{};
+    if (::tcgetattr(ptySlave_, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(ptySlave_, TCSANOW, &tio);
+    }
+    ::fcntl(ptyMaster_, F_SETFL, ::fcntl(ptyMaster_, F_GETFL) | O_NONBLOCK);
+    if (!linkPath.isEmpty()) {
+        QFile::remove(linkPath);
+        if (!QFile::link(*ptyPath, linkPath)) {
+            *error = QStringLiteral("can't create the link %1").arg(linkPath);
+            return false;
+        }
+        ptyLink_ = linkPath;
+    }
+    ptyClient_ = device_->connectClient(false);
+    ptyNotifier_ = std::make_unique<QSocketNotifier>(ptyMaster_, QSocketNotifier::Read);
+    connect(ptyNotifier_.get(), &QSocketNotifier::activated, this, [this] { servePty(); });
+    return true;
+}
+
+void Emulator::resetPtySession() {
+    device_->disconnectClient(ptyClient_);
+    ptyClient_ = device_->connectClient(false);
+    ptyDecoder_.clear();
+}
+
+void Emulator::writePty(const QByteArray& bytes) {
+    const char* p = bytes.constData();
+    size_t left = static_cast<size_t>(bytes.size());
+    while (left > 0) {
+        const ssize_t n = ::write(ptyMaster_, p, left);
+        if (n > 0) {
+            p += n, left -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // A full line with nobody reading: give up on this reply after a while
+        // rather than hang the emulator.
+        pollfd pfd{ptyMaster_, POLLOUT, 0};
+        if (::poll(&pfd, 1, 10000) <= 0) {
+            resetPtySession();
+            return;
+        }
+    }
+}
+
+void Emulator::servePty() {
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(ptyMaster_, buffer, sizeof buffer);
+        if (n > 0) {
+            ptyDecoder_.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    wire::Message request;
+    for (;;) {
+        const auto status = ptyDecoder_.next(request);
+        if (status == wire::FrameDecoder::Status::NeedMore)
+            return;
+        if (status == wire::FrameDecoder::Status::Malformed) {
+            // Noise on the line: report it and start over with an empty session.
+            writePty(errorFrame(ERR_READ_FAIL));
+            resetPtySession();
+            return;
+        }
+        DeviceModel::Reply reply = device_->handle(ptyClient_, request);
+        writePty(wire::encodeFrame(reply.message));
+        if (reply.hangUp) {
+            // A serial line can't be hung up; the session ends instead.
+            resetPtySession();
+            return;
+        }
+    }
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+// The emulator's server loop: one device model served over TCP, a
+// pseudo-terminal and a Unix socket. Requests are handled one at a time on
+// the event loop; the device lock decides which client may work.
+
+#include "DeviceModel.h"
+#include "LinkProtocol.h"
+
+#include <QObject>
+#include <QString>
+#include <map>
+#include <memory>
+
+class QIODevice;
+class QLocalServer;
+class QSocketNotifier;
+class QTcpServer;
+
+class Emulator : public QObject {
+  public:
+    explicit Emulator(std::shared_ptr<DeviceModel> device);
+    ~Emulator() override;
+
+    // Each returns false with *error set when it can't listen.
+    bool listenTcp(const QString& host, uint16_t port, QString* where, QString* error);
+    bool listenUnix(const QString& path, QString* error);
+    bool openPty(const QString& linkPath, QString* ptyPath, QString* error);
+
+  private:
+    struct Connection {
+        QIODevice* device = nullptr; // owned by Qt parent (this), deleted later
+        wire::FrameDecoder decoder;
+        DeviceModel::ClientId client = 0;
+    };
+    void adopt(QIODevice* device, bool checkPassword);
+    void serve(QIODevice* device);
+    void drop(QIODevice* device);
+    void servePty();
+    void writePty(const QByteArray& bytes);
+    void resetPtySession();
+
+    std::shared_ptr<DeviceModel> device_;
+    std::unique_ptr<QTcpServer> tcp_;
+    std::unique_ptr<QLocalServer> local_;
+    QString unixPath_;
+    std::map<QIODevice*, Connection> connections_;
+
+    int ptyMaster_ = -1;
+    int ptySlave_ = -1; // kept open so the master never sees a hang-up between clients
+    QString ptyLink_;
+    std::unique_ptr<QSocketNotifier> ptyNotifier_;
+    wire::FrameDecoder ptyDecoder_;
+    DeviceModel::ClientId ptyClient_ = 0;
+};
