@@ -6,10 +6,12 @@
 #include "WidgetOperator.h"
 #include "bells/Tfrmzil.h"
 #include "enroll/TfrmEnrol.h"
+#include "registry/TerminalCommands.h"
 #include "registry/Tfrmyeni.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -47,6 +49,7 @@ Tfrmgiris::Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op, QWidge
         op = ownOperator_.get();
     }
     op_ = op;
+    FP_CLOCK1.setSettingsFile(settingsPath());
     buildControls();
     if (ownOperator_) {
         ownOperator_->setProgressBar(ProgressBar1);
@@ -160,6 +163,10 @@ void Tfrmgiris::buildControls() {
     connect(DBGrid1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(at)); });
 
+    connect(BitBtn1, &QPushButton::clicked, this, &Tfrmgiris::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &Tfrmgiris::BitBtn2Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &Tfrmgiris::BitBtn3Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &Tfrmgiris::BitBtn4Click);
     connect(Button2, &QPushButton::clicked, this, &Tfrmgiris::Button2Click);
     connect(BitBtn9, &QPushButton::clicked, this, &Tfrmgiris::BitBtn9Click);
     connect(BitBtn10, &QPushButton::clicked, this, &Tfrmgiris::BitBtn10Click);
@@ -199,9 +206,70 @@ void Tfrmgiris::FormCreate() {
             dm_.qrycihaz.setHeaderData(c, Qt::Horizontal, QStringLiteral("IP"));
         }
     }
-    if (dm_.qrycihaz.rowCount() > 0) DBGrid1->selectRow(0);
+    selectRow(dm_.qrycihaz.rowCount() > 0 ? 0 : -1);
 
     CheckBox1->setChecked(readSecondFileOption(settingsPath()));
+}
+
+int Tfrmgiris::selectedRow() const {
+    const QModelIndex current = DBGrid1->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void Tfrmgiris::selectRow(int row) {
+    if (row < 0 || row >= dm_.qrycihaz.rowCount()) {
+        DBGrid1->setCurrentIndex({});
+        return;
+    }
+    // The first shown column, so the current cell is a visible one.
+    int column = 0;
+    while (column < dm_.qrycihaz.columnCount() - 1 && DBGrid1->isColumnHidden(column)) ++column;
+    DBGrid1->setCurrentIndex(dm_.qrycihaz.index(row, column));
+    DBGrid1->selectRow(row);
+}
+
+void Tfrmgiris::BitBtn1Click() {
+    if (!yeni_) return;
+    yeni_->GroupBox1->show();
+    yeni_->GroupBox2->hide();
+    yeni_->ComboBox1->setCurrentIndex(0);
+    yeni_->mode = QStringLiteral("yeni");
+    if (yeni_->exec() == QDialog::Accepted) selectRow(yeni_->resultRow);
+}
+
+void Tfrmgiris::BitBtn2Click() {
+    if (!yeni_) return;
+    yeni_->mode = QStringLiteral("guncelle");
+    yeni_->GroupBox1->hide();
+    yeni_->GroupBox2->hide();
+    const EditStart start = startEdit(dm_, selectedRow());
+    if (!start.open) return;
+    if (start.fields) {
+        yeni_->setFields(*start.fields);
+        if (start.fields->typeIndex >= 0) {
+            yeni_->ComboBox1->setCurrentIndex(start.fields->typeIndex);
+            yeni_->showGroupFor(start.fields->typeIndex);
+        }
+    }
+    yeni_->selectedRow = selectedRow();
+    if (yeni_->exec() == QDialog::Accepted) selectRow(yeni_->resultRow);
+}
+
+void Tfrmgiris::BitBtn3Click() {
+    if (const std::optional<int> row = deleteTerminal(dm_, selectedRow(), *op_)) selectRow(*row);
+}
+
+void Tfrmgiris::BitBtn4Click() {
+    if (BitBtn4->text() == u"BAGLAN") {
+        setTerminalCommandsEnabled(false);
+        const bool ok = connectCommand(FP_CLOCK1, terminalRow(dm_, selectedRow()), session, *op_);
+        BitBtn4->setText(ok ? QStringLiteral("BAGLANTI_KES") : QStringLiteral("BAGLAN"));
+        setTerminalCommandsEnabled(ok);
+    } else if (BitBtn4->text() == u"BAGLANTI_KES") {
+        BitBtn4->setText(QStringLiteral("BAGLAN"));
+        disconnectTerminal(FP_CLOCK1, session);
+        setTerminalCommandsEnabled(false);
+    }
 }
 
 void Tfrmgiris::Button2Click() { saveSecondFileOption(settingsPath(), CheckBox1->isChecked()); }
@@ -217,7 +285,7 @@ void Tfrmgiris::BitBtn10Click() {
     if (!enrol_) return;
     hide();
     const auto showAgain = qScopeGuard([this] { show(); });
-    enrol_->Label3->setText(connectedName);
+    enrol_->Label3->setText(session.connectedName);
     enrol_->exec();
 }
 

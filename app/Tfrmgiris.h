@@ -1,6 +1,8 @@
 #pragma once
 
 #include "Operator.h"
+#include "terminal/TFP_CLOCK.h"
+#include "terminal/session/TerminalSession.h"
 
 #include <QWidget>
 #include <memory>
@@ -38,10 +40,13 @@ public:
     QString settingsPath() const;
     Operator& op() { return *op_; }
 
-    // Connection state that other windows read.
-    int machineNumber = 0;
-    bool connected = false;
-    QString connectedName;
+    // The one terminal control, and the connection state other windows read.
+    TFP_CLOCK FP_CLOCK1;
+    SessionState session;
+
+    // The grid's current row, -1 for none.
+    int selectedRow() const;
+    void selectRow(int row);
 
     QTableView* DBGrid1;
     QPushButton* BitBtn1;  // Ekle
@@ -72,6 +77,10 @@ public:
 
 public slots:
     void FormCreate();
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void BitBtn3Click();
+    void BitBtn4Click();
     void Button2Click();
     void BitBtn9Click();
     void BitBtn10Click();

@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     TfrmDM frmDM;
     Tfrmgiris frmgiris(frmDM, programDir);
     app.setErrorOperator(&frmgiris.op());
-    Tfrmyeni frmyeni(&frmgiris);
+    Tfrmyeni frmyeni(frmDM, frmgiris.op(), &frmgiris);
     TfrmEnrol frmEnrol(&frmgiris);
     Tfrmzil frmzil(&frmgiris);
     frmgiris.setSecondaryWindows(&frmyeni, &frmEnrol, &frmzil);

@@ -3,7 +3,19 @@
 #include "app/testing/RecordingOperator.h"
 #include "app/testing/TestFiles.h"
 
+#include "app/AppError.h"
+#include "registry/Tfrmyeni.h"
+#include "terminal/DeviceModel.h"
+
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTimer>
+#include <QUuid>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,18 +27,60 @@
 
 namespace {
 
+// Rows put into Data.mdb before the window opens it.
+void insertTerminals(const QString& path, const QStringList& rows) {
+    const QString name = QUuid::createUuid().toString();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        for (const QString& values : rows) {
+            QSqlQuery q(db);
+            ASSERT_TRUE(q.exec("insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, "
+                               "Ip, NetPort, Sifre) values (" + values + ")"));
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+// Answers the next modal dialog by closing it, so exec() returns.
+void closeNextModal() {
+    QTimer::singleShot(0, [] {
+        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            modal->reject();
+        } else {
+            closeNextModal();
+        }
+    });
+}
+
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         createDatabaseFromSchema(dir() + "Data.mdb", "Data.sql");
         createDatabaseFromSchema(dir() + "Log.mdb", "Log.sql");
+        insertTerminals(dir() + "Data.mdb",
+                        {"1, 'Ana Giriş', 'usb', '1', '9600', '', 0, 0",
+                         "7, 'Yemekhane', 'usb', '1', '9600', '', 0, 0",
+                         "3, 'Kapalı', 'ethernet', '', '', '127.0.0.1', 1, 0"});
         window = std::make_unique<Tfrmgiris>(dm, dir(), &op);
+        yeni = std::make_unique<Tfrmyeni>(dm, op, window.get());
+        window->setSecondaryWindows(yeni.get(), nullptr, nullptr);
+        DeviceState state;
+        state.machine = 1;
+        window->FP_CLOCK1.setInProcessDevice(std::make_shared<DeviceModel>(state));
     }
     QString dir() const { return tmp.path() + u'/'; }
     QTemporaryDir tmp;
     RecordingOperator op;
     TfrmDM dm;
     std::unique_ptr<Tfrmgiris> window;
+    std::unique_ptr<Tfrmyeni> yeni;
+
+    QList<QPushButton*> terminalCommands() const {
+        return {window->BitBtn5, window->BitBtn6, window->BitBtn7,
+                window->BitBtn8, window->BitBtn9, window->BitBtn10};
+    }
 };
 
 TEST_F(MainWindowTest, ControlsCarryTheirNamesAndCaptions) {
@@ -75,6 +129,79 @@ TEST_F(MainWindowTest, KaydetCreatesTheSettingsFile) {
     window->CheckBox1->setChecked(false);
     window->Button2->click();
     EXPECT_EQ(readFile(dir() + "Settings.ini"), QByteArray("[Options]\r\nveriDosya2=0\r\n"));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, ConnectAndDisconnectFollowTheCaption) {
+    ASSERT_EQ(window->selectedRow(), 0);
+    window->BitBtn4->click();
+    EXPECT_EQ(window->BitBtn4->text(), QStringLiteral("BAGLANTI_KES"));
+    for (QPushButton* b : terminalCommands()) EXPECT_TRUE(b->isEnabled());
+    EXPECT_EQ(window->session.connectedName, QStringLiteral("Ana Giriş"));
+
+    // Another row is selected; the session keeps the first terminal.
+    window->selectRow(2);
+    EXPECT_EQ(window->session.machineNumber, 1);
+
+    window->BitBtn4->click();
+    EXPECT_EQ(window->BitBtn4->text(), QStringLiteral("BAGLAN"));
+    for (QPushButton* b : terminalCommands()) EXPECT_FALSE(b->isEnabled());
+    EXPECT_FALSE(window->FP_CLOCK1.isConnected());
+}
+
+TEST_F(MainWindowTest, FailedConnectLeavesCommandsDisabled) {
+    window->FP_CLOCK1.setInProcessDevice(nullptr);
+    window->FP_CLOCK1.setTimeouts(1000, 1000);
+    window->selectRow(1); // "Kapalı", port 1 on loopback: refused at once
+    window->BitBtn4->click();
+    EXPECT_EQ(window->BitBtn4->text(), QStringLiteral("BAGLAN"));
+    EXPECT_EQ(op.messageTexts(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+    EXPECT_EQ(window->session.machineNumber, 3);
+    for (QPushButton* b : terminalCommands()) EXPECT_FALSE(b->isEnabled());
+}
+
+TEST_F(MainWindowTest, EditorGroupBoxesFollowTheOperatorsChoice) {
+    yeni->Edit6->setText("846213");
+    yeni->ComboBox1->setCurrentIndex(1); // by program: no reaction
+    EXPECT_EQ(yeni->Edit6->text(), QStringLiteral("846213"));
+
+    const struct {
+        int index;
+        bool com, tcp;
+    } cases[] = {{1, false, true}, {2, false, false}, {0, true, false}};
+    for (const auto& c : cases) {
+        yeni->Edit6->setText("846213");
+        yeni->ComboBox1->setCurrentIndex(c.index);
+        emit yeni->ComboBox1->activated(c.index);
+        EXPECT_EQ(yeni->GroupBox1->isVisibleTo(yeni.get()), c.com) << c.index;
+        EXPECT_EQ(yeni->GroupBox2->isVisibleTo(yeni.get()), c.tcp) << c.index;
+        EXPECT_EQ(yeni->Edit6->text(), c.index == 0 ? QStringLiteral("846213") : QStringLiteral("0"));
+    }
+}
+
+TEST_F(MainWindowTest, EditorKeepsItsFieldsBetweenUses) {
+    closeNextModal();
+    window->BitBtn2->click(); // "Değiştir" on "Ana Giriş"
+    EXPECT_EQ(yeni->Edit1->text(), QStringLiteral("Ana Giriş"));
+    EXPECT_EQ(yeni->ComboBox1->currentIndex(), 2);
+    closeNextModal();
+    window->BitBtn1->click(); // "Ekle" starts from what the last use left
+    EXPECT_EQ(yeni->Edit1->text(), QStringLiteral("Ana Giriş"));
+    EXPECT_EQ(yeni->ComboBox1->currentIndex(), 0);
+    EXPECT_TRUE(yeni->GroupBox1->isVisibleTo(yeni.get()));
+}
+
+TEST_F(MainWindowTest, RefusedValueKeepsTheEditorOpen) {
+    yeni->mode = "yeni";
+    yeni->Edit1->setText("Yeni Kapı");
+    yeni->Edit5->setText("beş");
+    yeni->setResult(QDialog::Rejected);
+    EXPECT_THROW(yeni->BitBtn2Click(), AppError);
+    EXPECT_NE(yeni->result(), QDialog::Accepted);
+    EXPECT_EQ(dm.qrycihaz.rowCount(), 3);
 }
 
 } // namespace
