@@ -133,7 +133,18 @@ OkPacket ParseOk(const uint8_t* data, size_t length, bool protocol41, bool trans
     }
     if (protocol41)
         ok.warningCount = r.ReadUInt16();
+    // Servers send the info text length-coded; a text that does not fit
+    // that form is taken as the rest of the packet.
     ok.info = r.ReadRest();
+    if (!ok.info.empty()) {
+        PacketReader lc(reinterpret_cast<const uint8_t*>(ok.info.data()), ok.info.size());
+        try {
+            int64_t n = lc.ReadLengthCoded();
+            if (n >= 0 && static_cast<uint64_t>(n) == lc.Remaining())
+                ok.info = lc.ReadRest();
+        } catch (const EMySqlException&) {
+        }
+    }
     return ok;
 }
 

@@ -1,0 +1,350 @@
+// The client against a real MariaDB server (scripts/mariadb-test-server).
+#include "MySqlCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace v270::mysql;
+
+namespace {
+
+const char kDb[] = "v270_mysql_server_test";
+
+TMySQLAPI& Api() { return TMySQLAPIDirect::Instance(); }
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+std::string Shell(const std::string& cmd, int* status = nullptr) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p)
+        return out;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
+        out.append(buf.data(), n);
+    int rc = pclose(p);
+    if (status)
+        *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return out;
+}
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Runs SQL as root over the server's Unix socket with the stock client.
+void RootSql(const std::string& sql) {
+    int status = 0;
+    std::string out = Shell("mariadb --no-defaults --socket=" + Env("V270_MYSQL_SOCKET") +
+                              " -uroot -e " + Quote(sql) + " 2>&1",
+                          &status);
+    ASSERT_EQ(status, 0) << sql << "\n" << out;
+}
+
+class MySqlServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (Env("V270_MYSQL_PORT").empty() || Env("V270_MYSQL_SOCKET").empty())
+            return;
+        RootSql(std::string("DROP DATABASE IF EXISTS ") + kDb + "; CREATE DATABASE " + kDb +
+                " CHARACTER SET latin5;"
+                "CREATE OR REPLACE USER 'v270_native'@'%' IDENTIFIED BY 'gizli';"
+                "CREATE OR REPLACE USER 'v270_empty'@'%';"
+                "CREATE OR REPLACE USER 'v270_old'@'%' IDENTIFIED VIA mysql_old_password "
+                "USING PASSWORD('eski');"
+                "GRANT ALL ON " + kDb + ".* TO 'v270_native'@'%', 'v270_empty'@'%', 'v270_old'@'%';");
+    }
+    void SetUp() override {
+        if (Env("V270_MYSQL_PORT").empty() || Env("V270_MYSQL_SOCKET").empty())
+            GTEST_SKIP() << "V270_MYSQL_HOST/PORT/SOCKET not set: start a server with "
+                            "eval \"$(scripts/mariadb-test-server start DIR)\" (scripts/test does)";
+    }
+
+    static ConnectOptions Root() {
+        ConnectOptions o;
+        o.server = Env("V270_MYSQL_HOST");
+        o.port = std::atoi(Env("V270_MYSQL_PORT").c_str());
+        o.user = "root";
+        o.database = kDb;
+        o.connectionTimeout = 10;
+        return o;
+    }
+    static int Code(const ConnectOptions& o, std::string* message = nullptr) {
+        try {
+            OpenSession s = ConnectSession(Api(), o);
+            Api().mysql_close(s.session);
+            return 0;
+        } catch (const EMySqlException& e) {
+            if (message)
+                *message = e.what();
+            return e.Code();
+        }
+    }
+    static void Exec(TMySqlSession* s, const std::string& sql) {
+        TMySQLCommand cmd(Api(), s, sql);
+        cmd.Execute();
+    }
+    // All rows of a statement, NULL as "<NULL>".
+    static std::vector<std::vector<std::string>> Rows(TMySqlSession* s, const std::string& sql) {
+        TMySQLCommand cmd(Api(), s, sql);
+        cmd.WantResultSet = true;
+        cmd.Execute();
+        std::vector<std::vector<std::string>> rows;
+        while (const TMySqlBinds* b = cmd.Fetch()) {
+            rows.emplace_back();
+            for (size_t i = 0; i < b->Count(); ++i)
+                rows.back().push_back(b->IsNull(i) ? "<NULL>" : std::string(b->Field(i)));
+        }
+        return rows;
+    }
+};
+
+TEST_F(MySqlServer, Logins) {
+    struct Case {
+        std::string user, password;
+        int code;
+    } cases[] = {
+        {"v270_native", "gizli", 0},
+        {"v270_empty", "", 0},
+        {"v270_old", "eski", 0},
+        {"v270_native", "yanlis", 1045},
+        {"v270_old", "yanlis", 1045},
+    };
+    for (const Case& c : cases) {
+        ConnectOptions o = Root();
+        o.user = c.user;
+        o.password = c.password;
+        std::string message;
+        EXPECT_EQ(Code(o, &message), c.code) << c.user << " " << message;
+        if (c.code == 1045) {
+            EXPECT_EQ(message.rfind("\r\n#28000Access denied for user '" + c.user + "'", 0), 0u)
+                << message;
+        }
+    }
+}
+
+TEST_F(MySqlServer, UnknownDatabaseAndNothingListening) {
+    ConnectOptions o = Root();
+    o.database = "v270_no_such_db";
+    std::string message;
+    EXPECT_EQ(Code(o, &message), 1049);
+    EXPECT_EQ(message, "\r\n#42000Unknown database 'v270_no_such_db'");
+
+    // A port that was free a moment ago.
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    o = Root();
+    o.server = "127.0.0.1";
+    o.port = ntohs(a.sin_port);
+    EXPECT_EQ(Code(o, &message), 2003);
+    EXPECT_EQ(message, "Cannot connect to server on host '127.0.0.1':\r\nConnection refused.\r\n"
+                       "Socket Error Code: 111($6F)");
+}
+
+TEST_F(MySqlServer, Latin5RoundTripNeedsSetNames) {
+    const std::string turkish = "\xC7\xD0\xDD\xF6\xFE\xFC"; // Ç Ğ İ ö ş ü in latin5
+    ConnectOptions o = Root();
+    o.charset = "latin5";
+    OpenSession s = ConnectSession(Api(), o);
+    EXPECT_EQ(s.version.major, 5);
+    EXPECT_EQ(s.version.minor, 5);
+    EXPECT_EQ(s.version.release, 5);
+    Exec(s.session.get(), "CREATE OR REPLACE TABLE personel (kartno VARCHAR(22), ad VARCHAR(40)) "
+                          "CHARACTER SET latin5");
+    Exec(s.session.get(), "INSERT INTO personel VALUES ('1', '" + turkish + "')");
+    auto rows = Rows(s.session.get(), "SELECT ad, HEX(ad), @@character_set_client FROM personel");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], turkish);
+    EXPECT_EQ(rows[0][1], "C7D0DDF6FEFC");
+    EXPECT_EQ(rows[0][2], "latin5");
+
+    // Without SET NAMES the server reads the bytes as latin1: Ğ İ ş are lost
+    // (refused in strict mode, turned into "?" otherwise).
+    ConnectOptions plain = Root();
+    OpenSession p = ConnectSession(Api(), plain);
+    Exec(p.session.get(), "SET SESSION sql_mode = ''");
+    Exec(p.session.get(), "INSERT INTO personel VALUES ('2', '" + turkish + "')");
+    rows = Rows(s.session.get(), "SELECT HEX(ad) FROM personel WHERE kartno = '2'");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], "C73F3FF63FFC");
+    Api().mysql_close(p.session);
+    Api().mysql_close(s.session);
+}
+
+TEST_F(MySqlServer, AffectedRowsNullAndEmpty) {
+    OpenSession s = ConnectSession(Api(), Root());
+    TMySqlSession* h = s.session.get();
+    Exec(h, "CREATE OR REPLACE TABLE t_update (id INT, v VARCHAR(10))");
+    Exec(h, "INSERT INTO t_update VALUES (1, NULL), (2, ''), (3, 'x')");
+    ASSERT_EQ(Api().mysql_real_query(h, "UPDATE t_update SET v = 'y' WHERE id >= 2"), 0);
+    EXPECT_EQ(Api().mysql_field_count(h), 0u);
+    EXPECT_EQ(Api().mysql_affected_rows(h), 2u);
+    EXPECT_EQ(Api().mysql_info(h).find("Rows matched: 2"), 0u) << Api().mysql_info(h);
+    EXPECT_EQ(Api().mysql_use_result(h), nullptr);
+    EXPECT_EQ(Api().mysql_errno(h), 0);
+
+    auto rows = Rows(h, "SELECT NULL, '', 'a'");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"<NULL>", "", "a"}));
+    EXPECT_EQ(Api().mysql_ping(h), 0);
+    EXPECT_EQ(Api().mysql_select_db(h, "v270_no_such_db"), 1049);
+    EXPECT_EQ(Api().mysql_select_db(h, "mysql"), 0);
+    EXPECT_EQ(h->database, "mysql");
+    Api().mysql_close(s.session);
+}
+
+TEST_F(MySqlServer, ResultClosedEarlyThenNextStatement) {
+    OpenSession s = ConnectSession(Api(), Root());
+    TMySqlSession* h = s.session.get();
+    ASSERT_EQ(Api().mysql_real_query(h, "SELECT seq, REPEAT('x', 100) FROM seq_1_to_1000"), 0);
+    MySqlResult r = Api().mysql_use_result(h);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(Api().mysql_fetch_field_direct(r.get(), 0)->name, "seq");
+    for (int i = 1; i <= 3; ++i) {
+        const TMySqlBinds* b = Api().mysql_fetch_row(r.get());
+        ASSERT_TRUE(b);
+        EXPECT_EQ(b->Field(0), std::to_string(i));
+    }
+    // While rows are pending, another statement is out of sync.
+    EXPECT_EQ(Api().mysql_real_query(h, "SELECT 1"), 2014);
+    EXPECT_EQ(Api().mysql_error(h), "Commands out of sync;  You can't run this command now");
+    Api().mysql_free_result(r);
+    auto rows = Rows(h, "SELECT 'sonraki'");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], "sonraki");
+
+    // Multi-statement text: the command sums the affected rows and finds the result.
+    Exec(h, "CREATE OR REPLACE TABLE t_multi (id INT)");
+    TMySQLCommand cmd(Api(), h, "INSERT INTO t_multi VALUES (1),(2); SELECT COUNT(*) FROM t_multi");
+    cmd.WantResultSet = true;
+    cmd.Execute();
+    EXPECT_EQ(cmd.RowsAffected(), 2);
+    const TMySqlBinds* b = cmd.Fetch();
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->Field(0), "2");
+    cmd.CloseResult();
+    EXPECT_EQ(Rows(h, "SELECT 3")[0][0], "3");
+    Api().mysql_close(s.session);
+}
+
+TEST_F(MySqlServer, CompressionGivesTheSameRows) {
+    ConnectOptions o = Root();
+    const std::string sql = "SELECT seq, REPEAT(CHAR(65 + seq % 26), seq % 300), NULL "
+                            "FROM seq_1_to_3000";
+    OpenSession plain = ConnectSession(Api(), o);
+    auto expected = Rows(plain.session.get(), sql);
+    o.compress = true;
+    OpenSession packed = ConnectSession(Api(), o);
+    EXPECT_TRUE(packed.session->net.Compress());
+    EXPECT_EQ(Rows(packed.session.get(), sql), expected);
+    // Statements above and below the 50-byte threshold, and a long one.
+    EXPECT_EQ(Rows(packed.session.get(), "SELECT 1")[0][0], "1");
+    std::string big(100000, 'z');
+    EXPECT_EQ(Rows(packed.session.get(), "SELECT LENGTH('" + big + "')")[0][0], "100000");
+    // A result dropped early is drained through the compressed stream.
+    ASSERT_EQ(Api().mysql_real_query(packed.session.get(), sql), 0);
+    MySqlResult r = Api().mysql_use_result(packed.session.get());
+    ASSERT_TRUE(Api().mysql_fetch_row(r.get()));
+    Api().mysql_free_result(r);
+    EXPECT_EQ(Rows(packed.session.get(), "SELECT 2")[0][0], "2");
+    Api().mysql_close(plain.session);
+    Api().mysql_close(packed.session);
+}
+
+TEST_F(MySqlServer, ServerKilledMidResult) {
+    // A private server, so that killing it disturbs no other test.
+    std::string dir = ::testing::TempDir() + "v270-mysql-killed-" + std::to_string(getpid());
+    std::string script = std::string(V270_SOURCE_DIR) + "/scripts/mariadb-test-server";
+    int status = 0;
+    std::string env = Shell(script + " start " + dir, &status);
+    ASSERT_EQ(status, 0) << env;
+    auto value = [&](const std::string& key) {
+        size_t p = env.find(key + "=");
+        return env.substr(p + key.size() + 1, env.find_first_of(" \n", p) - p - key.size() - 1);
+    };
+    ConnectOptions o = Root();
+    o.server = "127.0.0.1";
+    o.port = std::atoi(value("V270_MYSQL_PORT").c_str());
+    o.database = "mysql";
+    OpenSession s = ConnectSession(Api(), o);
+    TMySqlSession* h = s.session.get();
+    ASSERT_EQ(Api().mysql_real_query(h, "SELECT seq, REPEAT('k', 200) FROM seq_1_to_10000000"), 0);
+    MySqlResult r = Api().mysql_use_result(h);
+    ASSERT_TRUE(r);
+    ASSERT_TRUE(Api().mysql_fetch_row(r.get()));
+    pid_t pid = 0;
+    std::ifstream(dir + "/mysqld.pid") >> pid;
+    ASSERT_GT(pid, 0);
+    ::kill(pid, SIGKILL);
+    size_t rows = 1;
+    while (Api().mysql_fetch_row(r.get()))
+        ++rows;
+    EXPECT_LT(rows, 10000000u);
+    EXPECT_EQ(Api().mysql_errno(h), 2013);
+    EXPECT_EQ(Api().mysql_error(h).rfind("Lost connection to MySQL server during query", 0), 0u);
+    Api().mysql_free_result(r);
+    Api().mysql_close(s.session);
+    Shell(script + " stop " + dir + "; rm -rf " + dir);
+}
+
+TEST_F(MySqlServer, ToolPrintsEveryColumnType) {
+    RootSql(std::string("USE ") + kDb +
+            "; CREATE OR REPLACE TABLE t_types ("
+            "ti TINYINT, si SMALLINT UNSIGNED, mi MEDIUMINT, i INT, bi BIGINT, "
+            "de DECIMAL(12,3), f FLOAT, d DOUBLE, dt DATE, tm TIME(2), dtm DATETIME, "
+            "ts TIMESTAMP NULL, y YEAR, c CHAR(3), vc VARCHAR(40), tx TEXT, bl BLOB, "
+            "e ENUM('a','b'), s SET('x','y'), b BIT(10), n INT) CHARACTER SET latin5;"
+            "INSERT INTO t_types VALUES (-128, 65535, -8388608, 2147483647, "
+            "-9223372036854775808, -123456789.125, 1.5, -2.25e-300, '2024-02-29', "
+            "'-838:59:59.99', '2024-01-02 03:04:05', '2038-01-19 03:14:07', 2155, 'abc', "
+            "'tab\\there', 'satir\\nsonu', X'00FF0A09', 'b', 'x,y', b'1000000001', NULL);"
+            "INSERT INTO t_types (n) VALUES (NULL);");
+    std::string conn = std::string(V270_MYSQL_TOOL) + " -h " + Env("V270_MYSQL_HOST") + " -P " +
+                       Env("V270_MYSQL_PORT") + " -u root -D " + kDb;
+    int status = 0;
+    std::string ours = Shell(conn + " -e 'SELECT * FROM t_types'", &status);
+    EXPECT_EQ(status, 0);
+    // The stock client in batch and raw mode prints the same layout.
+    std::string stock = Shell("mariadb --no-defaults --socket=" + Env("V270_MYSQL_SOCKET") +
+                            " -uroot -B -r " + kDb + " -e 'SELECT * FROM t_types'");
+    EXPECT_EQ(ours, stock);
+    EXPECT_NE(ours.find("-128\t65535\t-8388608\t2147483647\t-9223372036854775808\t"
+                        "-123456789.125\t1.5\t-2.25e-300\t2024-02-29\t-838:59:59.99\t"
+                        "2024-01-02 03:04:05\t2038-01-19 03:14:07\t2155\tabc\ttab\there\t"
+                        "satir\nsonu\t" + std::string("\0\xFF\n\t", 4) + "\tb\tx,y\t\x02\x01\tNULL\n"),
+              std::string::npos)
+        << ours;
+
+    // A statement without a result prints nothing; a failure prints ERROR and exits 1.
+    EXPECT_EQ(Shell(conn + " -e 'DO 1'", &status), "");
+    EXPECT_EQ(status, 0);
+    std::string err = Shell(conn + " -e 'SELECT * FROM yok' 2>&1 >/dev/null", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(err, std::string("ERROR 1146\n#42S02Table '") + kDb + ".yok' doesn't exist\n");
+    err = Shell(std::string(V270_MYSQL_TOOL) + " -h 127.0.0.1 -P 1 -e 'SELECT 1' 2>&1", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(err.rfind("ERROR 2003\nCannot connect to server on host '127.0.0.1':", 0), 0u) << err;
+}
+
+} // namespace
