@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QString>
+#include <optional>
+#include <utility>
+
+// The data files beside the program (veri.txt, veri2.txt, the monthly backup
+// files) and the lock that lets only one command write them at a time.
+
+inline constexpr char kDataFileName[] = "veri.txt";
+inline constexpr char kSecondFileName[] = "veri2.txt";
+inline constexpr char kNewRecordBackupDir[] = "yedek_V270";
+inline constexpr char kFullDownloadBackupDir[] = "yedek_K19";
+
+// "032024.txt" for March 2024: the month of the date the command started on.
+QString monthlyBackupFileName(const QDate& date);
+
+// The operator's text for a failed file operation, naming the file, e.g.
+// Giriş/çıkış hatası: "/x/veri.txt" dosyasına yazılamadı (aygıtta boş yer kalmadı).
+enum class FileAction { Open, Write, Read, CreateDir, Replace };
+QString fileErrorText(const QString& path, FileAction action, int errorNumber);
+
+// Creates programDir + name if missing; throws AppError when it can't.
+QString ensureDirectory(const QString& programDir, const char* name);
+
+// An advisory lock (flock) on ".veri.lock" in the program directory. A second
+// holder, in this process or another copy of the program, is refused, so two
+// commands never interleave lines in veri.txt. Released when destroyed, and by
+// the kernel if the process dies.
+class DataFileLock {
+public:
+    DataFileLock(DataFileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    DataFileLock& operator=(DataFileLock&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    DataFileLock(const DataFileLock&) = delete;
+    ~DataFileLock();
+
+    // nullopt while another command holds the lock. Throws AppError when the
+    // lock file can't be opened (the directory is then not writable either).
+    static std::optional<DataFileLock> tryAcquire(const QString& programDir);
+
+private:
+    explicit DataFileLock(int fd) : fd_(fd) {}
+    int fd_ = -1;
+};
+
+// What the operator reads when the lock is taken.
+QString dataFilesBusyText();
+
+// A file opened for appending (created when missing) that takes whole lines.
+// Lines are collected and written in large blocks; sync() puts everything on
+// disk. A failed write never leaves part of a line behind: the file is cut
+// back to the last whole line before the error is raised.
+class AppendFile {
+public:
+    explicit AppendFile(QString path); // throws AppError
+    ~AppendFile();                     // writes what is left, best effort
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
+    // bytes must be one or more whole lines ending in "\r\n".
+    void appendLines(QByteArrayView bytes) {
+        buffer_.append(bytes.data(), bytes.size());
+        if (buffer_.size() >= kBlock) writeBuffer();
+    }
+    // Writes, fsyncs the file, and its directory entry once if it was created.
+    void sync();
+    // sync() then close; further use is an error.
+    void close();
+
+    const QString& path() const { return path_; }
+
+private:
+    static constexpr qsizetype kBlock = 64 * 1024;
+    void writeBuffer();
+
+    QString path_;
+    int fd_ = -1;
+    bool created_ = false;
+    QByteArray buffer_;
+};
+
+// Replaces target as a whole with a byte-for-byte copy of source: written to a
+// temporary file beside it, synced, then renamed over it, so the target is
+// never seen half-written. Throws AppError naming the failing file.
+void replaceWithCopy(const QString& source, const QString& target);
+
+// fsync on a directory, so entries created or renamed in it survive a crash.
+void syncDirectory(const QString& dir);

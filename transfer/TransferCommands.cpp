@@ -1,0 +1,220 @@
+#include "TransferCommands.h"
+
+#include "AttendanceLine.h"
+#include "DataFiles.h"
+#include "app/AppError.h"
+#include "app/Operator.h"
+#include "terminal/TFP_CLOCK.h"
+#include "terminal/session/DeviceBracket.h"
+
+#include <QLocale>
+#include <QThread>
+#include <exception>
+#include <optional>
+
+QString noRecordsText() { return QStringLiteral("Cihazdan Alınacak Veri Yok..."); }
+QString transferredText() { return QStringLiteral("Bilgiler Dosyaya Aktarıldı...."); }
+QString terminalTasksTitle() { return QStringLiteral("Terminal İşlemleri"); }
+
+QString interruptedText(const QString& errorName, long long records) {
+    return QStringLiteral("Terminal bağlantısı aktarım sırasında kesildi (%1). "
+                          "O ana kadar okunan %2 kayıt dosyalara yazıldı; kalan kayıtlar için "
+                          "bağlantıyı yeniden kurup aktarımı tekrarlayın.")
+        .arg(errorName.isEmpty() ? QStringLiteral("bağlantı hatası") : errorName)
+        .arg(QLocale(QLocale::Turkish).toString(records));
+}
+
+namespace {
+
+using Getter = bool (TFP_CLOCK::*)(int32_t, int32_t&, int32_t&, int32_t&, int32_t&, int32_t&,
+                                   int32_t&, int32_t&, int32_t&, int32_t&);
+
+struct LoopEnd {
+    long long records = 0;
+    bool interrupted = false;
+    QString errorName;
+};
+
+// Reads records until the terminal has no more, writing each line to every
+// file at once. The progress bar moves by the growing counter and starts over
+// at 500: it shows activity, not a fraction of the work.
+LoopEnd readRecords(TFP_CLOCK& clock, int32_t machine, Getter get, int32_t (*modeCode)(int32_t),
+                    AppendFile* const* files, int fileCount, bool yieldBeforeRead, Operator& op) {
+    op.processEvents();
+    long long counter = 1;
+    int position = 0;
+    QByteArray line;
+    line.reserve(kMaxAttendanceLine);
+    for (;;) {
+        if (yieldBeforeRead) {
+            op.processEvents();
+            QThread::yieldCurrentThread();
+        }
+        int32_t unused1 = 0, unused2 = 0;
+        AttendanceRecord r;
+        if (!(clock.*get)(machine, unused1, r.enrollNumber, unused2, r.modeWord, r.year, r.month,
+                          r.day, r.hour, r.minute)) {
+            // The end of the records and a broken link look alike to the
+            // caller of the control; only the error code tells them apart.
+            int32_t code = SUCCESS;
+            clock.GetLastError(code);
+            LoopEnd end;
+            end.records = counter - 1;
+            end.interrupted = code != ERR_LOG_END && code != SUCCESS;
+            end.errorName = end.interrupted ? deviceErrorName(code) : QString();
+            return end;
+        }
+        line.clear();
+        appendAttendanceLine(line, r, machine, modeCode(r.modeWord));
+        for (int i = 0; i < fileCount; ++i) files[i]->appendLines(line);
+        op.showCount(counter);
+        op.processEvents();
+        ++counter;
+        position += static_cast<int>(std::min<long long>(counter, 500));
+        if (position >= 500) position = 0;
+        op.setProgress(position);
+    }
+}
+
+void reportEnd(const LoopEnd& end, bool reportDone, Operator& op) {
+    if (end.interrupted) {
+        op.showMessage(interruptedText(end.errorName, end.records), terminalTasksTitle(),
+                       Operator::Icon::Warning);
+    } else if (end.records == 0) {
+        op.showMessage(noRecordsText(), terminalTasksTitle(), Operator::Icon::Information);
+    } else if (reportDone) {
+        op.setProgress(500);
+        op.showMessage(transferredText(), applicationTitle(), Operator::Icon::None);
+    }
+}
+
+TransferResult resultOf(const LoopEnd& end) {
+    TransferResult r;
+    r.records = end.records;
+    r.errorName = end.errorName;
+    r.outcome = end.interrupted      ? TransferOutcome::Interrupted
+                : end.records == 0 ? TransferOutcome::NoRecords
+                                   : TransferOutcome::Transferred;
+    return r;
+}
+
+bool refuseWhileBusy(std::optional<DataFileLock>& lock, const QString& programDir, Operator& op) {
+    lock = DataFileLock::tryAcquire(programDir);
+    if (lock) return false;
+    op.showMessage(dataFilesBusyText(), QStringLiteral("UYARI"), Operator::Icon::Warning);
+    return true;
+}
+
+} // namespace
+
+TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QString& programDir,
+                                  bool secondFile, Operator& op, const QDate& startDate) {
+    std::optional<DataFileLock> lock;
+    if (refuseWhileBusy(lock, programDir, op)) return {TransferOutcome::Busy, 0, {}};
+    BusyCursor busy(op);
+
+    // Declared before the files, so the terminal is released only after
+    // they are closed: the release is what marks the records as read.
+    std::optional<DeviceBracket> bracket;
+    AppendFile veri(programDir + QString::fromLatin1(kDataFileName));
+    std::optional<AppendFile> veri2;
+    if (secondFile) veri2.emplace(programDir + QString::fromLatin1(kSecondFileName));
+    AppendFile backup(ensureDirectory(programDir, kNewRecordBackupDir) +
+                      monthlyBackupFileName(startDate));
+
+    clock.ReadMark = true;
+    bracket.emplace(clock, machine, DeviceBracket::ReleaseAfterFailedLock::Yes, op,
+                    FailureReport::MessageBox);
+    if (!bracket->locked()) return {TransferOutcome::NoDevice, 0, {}};
+
+    const bool prepared = clock.ReadGeneralLogData(machine);
+    QString errorName;
+    if (!prepared) {
+        errorName = bracket->lastErrorName();
+        bracket->reportFailure();
+    }
+    op.setProgressRange(0, 500);
+    op.setProgress(0);
+    if (!prepared) return {TransferOutcome::ReadFailed, 0, errorName};
+
+    AppendFile* files[3] = {&veri, &backup, veri2 ? &*veri2 : nullptr};
+    LoopEnd end;
+    try {
+        end = readRecords(clock, machine, &TFP_CLOCK::GetGeneralLogData, newRecordModeCode, files,
+                          veri2 ? 3 : 2, true, op);
+        veri.close();
+        backup.close();
+        if (veri2) veri2->close();
+    } catch (...) {
+        // Records taken from the terminal may not have reached the disk.
+        // Preparing the whole list again before the release keeps the
+        // terminal from marking them as read, so the next transfer brings
+        // them again.
+        clock.ReadAllGeneralLogData(machine);
+        throw;
+    }
+    reportEnd(end, true, op);
+    return resultOf(end);
+}
+
+TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QString& programDir,
+                                  bool secondFile, FullDownload kind, Operator& op,
+                                  const QDate& startDate) {
+    std::optional<DataFileLock> lock;
+    if (refuseWhileBusy(lock, programDir, op)) return {TransferOutcome::Busy, 0, {}};
+    BusyCursor busy(op);
+
+    std::optional<DeviceBracket> bracket;
+    const QString veriPath = programDir + QString::fromLatin1(kDataFileName);
+    AppendFile veri(veriPath);
+    std::optional<AppendFile> backup;
+    TransferResult result;
+    std::exception_ptr failure;
+    try {
+        backup.emplace(ensureDirectory(programDir, kFullDownloadBackupDir) +
+                       monthlyBackupFileName(startDate));
+        bracket.emplace(clock, machine, DeviceBracket::ReleaseAfterFailedLock::Yes, op,
+                        FailureReport::MessageBox);
+        if (!bracket->locked()) {
+            result.outcome = TransferOutcome::NoDevice;
+        } else if (!clock.ReadAllGeneralLogData(machine)) {
+            result.outcome = TransferOutcome::ReadFailed;
+            result.errorName = bracket->lastErrorName();
+            bracket->reportFailure();
+            op.setProgressRange(0, 500);
+            op.setProgress(0);
+        } else {
+            op.setProgressRange(0, 500);
+            op.setProgress(0);
+            AppendFile* files[2] = {&veri, &*backup};
+            const LoopEnd end = readRecords(clock, machine, &TFP_CLOCK::GetAllGeneralLogData,
+                                            fullDownloadModeCode, files, 2, false, op);
+            result = resultOf(end);
+        }
+        veri.close();
+        backup->close();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    // veri2.txt follows veri.txt on every way out, as long as veri.txt opened.
+    if (secondFile) {
+        try {
+            veri.close();
+            replaceWithCopy(veriPath, programDir + QString::fromLatin1(kSecondFileName));
+        } catch (...) {
+            // A file error that ended the download is the one to report.
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
+
+    if (result.outcome != TransferOutcome::NoDevice && result.outcome != TransferOutcome::ReadFailed) {
+        LoopEnd end;
+        end.records = result.records;
+        end.interrupted = result.outcome == TransferOutcome::Interrupted;
+        end.errorName = result.errorName;
+        reportEnd(end, kind == FullDownload::Keep, op);
+    }
+    return result;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <cstdint>
+
+class Operator;
+class TFP_CLOCK;
+
+// How a transfer ended, for callers that act on it (the headless commands'
+// exit codes); the operator has been told already.
+enum class TransferOutcome {
+    Busy,        // another command writes the data files; nothing changed
+    NoDevice,    // the terminal refused the lock; nothing read
+    ReadFailed,  // the terminal refused to prepare its records (error name shown)
+    NoRecords,   // "Cihazdan Alınacak Veri Yok..."
+    Transferred, // every record the terminal prepared is in the files
+    Interrupted, // the link broke during the download; the lines read so far are kept
+};
+
+struct TransferResult {
+    TransferOutcome outcome = TransferOutcome::NoRecords;
+    long long records = 0; // lines written to veri.txt
+    QString errorName;     // device error name for ReadFailed and Interrupted
+};
+
+// "Verileri Aktar": the terminal's new records into veri.txt, the month's file
+// under yedek_V270 and, with the second-file option, veri2.txt. secondFile is
+// the option as it stood when the command started; startDate names the
+// monthly file. File errors throw AppError after every file is closed and
+// the terminal released; lines already written stay.
+TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machineNumber,
+                                  const QString& programDir, bool secondFile, Operator& op,
+                                  const QDate& startDate = QDate::currentDate());
+
+// The two popup-menu downloads of every record on the terminal. They write
+// the same lines; they differ only in how they end.
+enum class FullDownload {
+    Keep,          // "Tüm Verileri Al (silmez)": reports "Bilgiler Dosyaya Aktarıldı...."
+    KeepSilently,  // "Tüm Verileri Al(aldıktan sonra cihazdan sil)": ends without a message
+};
+
+// All records into veri.txt and the month's file under yedek_K19; afterwards,
+// with the second-file option, veri2.txt becomes a copy of veri.txt (also
+// when the terminal was absent or a file failed). Neither removes records
+// from the terminal.
+TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machineNumber,
+                                  const QString& programDir, bool secondFile, FullDownload kind,
+                                  Operator& op, const QDate& startDate = QDate::currentDate());
+
+// The texts the commands show.
+QString noRecordsText();      // "Cihazdan Alınacak Veri Yok..."
+QString transferredText();    // "Bilgiler Dosyaya Aktarıldı...."
+QString terminalTasksTitle(); // "Terminal İşlemleri"
+QString interruptedText(const QString& errorName, long long records);

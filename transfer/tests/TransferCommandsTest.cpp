@@ -1,0 +1,317 @@
+#include "app/AppError.h"
+#include "app/testing/RecordingOperator.h"
+#include "app/testing/TestFiles.h"
+#include "terminal/DeviceModel.h"
+#include "terminal/TFP_CLOCK.h"
+#include "transfer/DataFiles.h"
+#include "transfer/TransferCommands.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <csignal>
+#include <functional>
+#include <utility>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+const QDate kStart(2024, 3, 31); // the backup file stays 032024.txt whatever the clock says
+
+// Record i of a test terminal: enroll 100+i on 5 March 2024, mode word varying.
+LogRecord logRecord(int i, int32_t mode = 0) {
+    return LogRecord{100 + i, mode, 2024, 3, 5, 8 + i % 10, i % 60};
+}
+
+QByteArray lineFor(int i, const char* mode) {
+    return QStringLiteral("%1 05/03/2024 %2:%3:00 01 %4\r\n")
+        .arg(100 + i, 5, 10, QChar('0'))
+        .arg(8 + i % 10, 2, 10, QChar('0'))
+        .arg(i % 60, 2, 10, QChar('0'))
+        .arg(QString::fromLatin1(mode))
+        .toLatin1();
+}
+
+class Transfer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        device = std::make_shared<DeviceModel>(DeviceState{});
+        clock.setInProcessDevice(device);
+        ASSERT_TRUE(clock.OpenCommPort(1));
+    }
+    void addRecords(int n, int32_t mode = 0) {
+        for (int i = 0; i < n; ++i) device->mutableState().logs.push_back(logRecord(i, mode));
+    }
+    QString programDir() const { return dir.path() + '/'; }
+    QByteArray file(const QString& name) const { return readFile(programDir() + name); }
+    bool exists(const QString& name) const { return QFile::exists(programDir() + name); }
+
+    TransferResult transfer(bool secondFile) {
+        return transferNewRecords(clock, 1, programDir(), secondFile, op, kStart);
+    }
+    TransferResult downloadAll(bool secondFile, FullDownload kind = FullDownload::Keep) {
+        return downloadAllRecords(clock, 1, programDir(), secondFile, kind, op, kStart);
+    }
+
+    QTemporaryDir dir;
+    std::shared_ptr<DeviceModel> device;
+    TFP_CLOCK clock;
+    RecordingOperator op;
+};
+
+TEST_F(Transfer, NoOneAndManyNewRecords) {
+    // None: files created empty, the information box, progress at 0.
+    EXPECT_EQ(transfer(false).outcome, TransferOutcome::NoRecords);
+    EXPECT_EQ(file("veri.txt"), "");
+    EXPECT_EQ(file("yedek_V270/032024.txt"), "");
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, "Cihazdan Alınacak Veri Yok...");
+    EXPECT_EQ(op.messages[0].title, "Terminal İşlemleri");
+    EXPECT_EQ(op.messages[0].icon, Operator::Icon::Information);
+    EXPECT_EQ(op.progress, 0);
+    EXPECT_EQ(op.progressMaximum, 500);
+
+    // One.
+    op = RecordingOperator();
+    addRecords(1);
+    const TransferResult one = transfer(false);
+    EXPECT_EQ(one.outcome, TransferOutcome::Transferred);
+    EXPECT_EQ(file("veri.txt"), lineFor(0, "01"));
+    EXPECT_EQ(file("yedek_V270/032024.txt"), lineFor(0, "01"));
+    EXPECT_EQ(op.count, 1);
+    EXPECT_EQ(op.progress, 500);
+    EXPECT_EQ(op.messageTexts(), QStringList{"Bilgiler Dosyaya Aktarıldı...."});
+    EXPECT_FALSE(exists("veri2.txt"));
+    EXPECT_EQ(op.busyDepth, 0);
+    EXPECT_EQ(device->lockHolder(), 0);
+
+    // Many more: appended after the first, in order; only the new ones come.
+    op = RecordingOperator();
+    device->mutableState().logs.clear();
+    addRecords(40, 8);
+    device->mutableState().logs[0] = logRecord(0); // already taken
+    EXPECT_EQ(transfer(false).records, 39);
+    QByteArray expected = lineFor(0, "01");
+    for (int i = 1; i < 40; ++i) expected += lineFor(i, "02");
+    EXPECT_EQ(file("veri.txt"), expected);
+    EXPECT_EQ(file("yedek_V270/032024.txt"), expected);
+    EXPECT_EQ(op.count, 39);
+    // The bar moves by 2, 3, 4, ... and starts over at 500.
+    const std::vector<int>& p = op.progressHistory;
+    ASSERT_GE(p.size(), 33u);
+    EXPECT_EQ((std::vector<int>(p.begin(), p.begin() + 4)), (std::vector<int>{0, 2, 5, 9}));
+    EXPECT_EQ(p[30], 495);
+    EXPECT_EQ(p[31], 0);
+    EXPECT_EQ(p[32], 33);
+    EXPECT_EQ(p.back(), 500);
+
+    // Nothing new left.
+    EXPECT_EQ(transfer(false).outcome, TransferOutcome::NoRecords);
+    EXPECT_EQ(file("veri.txt"), expected);
+}
+
+TEST_F(Transfer, SecondFileOptionOnAppendsToVeri2) {
+    writeFile(programDir() + "veri.txt", "older\r\n");
+    writeFile(programDir() + "veri2.txt", "other\r\n");
+    addRecords(3, 1);
+    EXPECT_EQ(transfer(true).records, 3);
+    const QByteArray lines = lineFor(0, "01") + lineFor(1, "01") + lineFor(2, "01");
+    EXPECT_EQ(file("veri.txt"), "older\r\n" + lines);
+    EXPECT_EQ(file("veri2.txt"), "other\r\n" + lines);
+    EXPECT_EQ(file("yedek_V270/032024.txt"), lines);
+}
+
+TEST_F(Transfer, FailuresOfTheTerminal) {
+    addRecords(2);
+    // Lock refused: no message, nothing read, files untouched.
+    device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR;
+    EXPECT_EQ(transfer(false).outcome, TransferOutcome::NoDevice);
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(file("veri.txt"), "");
+    device->faults().failOps.clear();
+
+    // Preparation refused: the error name alone.
+    device->faults().failOps["ReadGeneralLogData"] = ERR_NON_CARRYOUT;
+    const TransferResult r = transfer(true);
+    EXPECT_EQ(r.outcome, TransferOutcome::ReadFailed);
+    EXPECT_EQ(op.messageTexts(), QStringList{"ERR_NON_CARRYOUT"});
+    EXPECT_EQ(file("veri.txt"), "");
+    EXPECT_EQ(file("veri2.txt"), "");
+    device->faults().failOps.clear();
+    EXPECT_EQ(device->lockHolder(), 0);
+
+    // The records are still new afterwards.
+    EXPECT_EQ(transfer(false).records, 2);
+}
+
+TEST_F(Transfer, SecondCommandIsRefusedWhileOneWrites) {
+    addRecords(2);
+    auto running = DataFileLock::tryAcquire(programDir());
+    ASSERT_TRUE(running);
+    EXPECT_EQ(transfer(true).outcome, TransferOutcome::Busy);
+    EXPECT_EQ(downloadAll(true).outcome, TransferOutcome::Busy);
+    EXPECT_EQ(op.messageTexts(), (QStringList{dataFilesBusyText(), dataFilesBusyText()}));
+    EXPECT_EQ(op.busyCount, 0);
+    EXPECT_TRUE(QDir(programDir()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_EQ(device->state().newMark, 0);
+
+    // A command that starts while another runs, from the event loop of the first.
+    running.reset();
+    struct Reentering : RecordingOperator {
+        std::function<void()> during;
+        void showCount(long long c) override {
+            RecordingOperator::showCount(c);
+            if (during) std::exchange(during, nullptr)();
+        }
+    } outer;
+    RecordingOperator inner;
+    TFP_CLOCK other;
+    outer.during = [&] {
+        EXPECT_EQ(downloadAllRecords(other, 1, programDir(), false, FullDownload::Keep, inner,
+                                     kStart)
+                      .outcome,
+                  TransferOutcome::Busy);
+    };
+    EXPECT_EQ(transferNewRecords(clock, 1, programDir(), false, outer, kStart).records, 2);
+    EXPECT_EQ(inner.messageTexts(), QStringList{dataFilesBusyText()});
+    EXPECT_EQ(file("veri.txt"), lineFor(0, "01") + lineFor(1, "01"));
+}
+
+TEST_F(Transfer, FullDownloadsUseTheirMappingAndMakeVeri2ACopy) {
+    addRecords(2, 1281); // _GoOut, low byte 1
+    ASSERT_EQ(transfer(false).records, 2);
+    const QByteArray newLines = lineFor(0, "01") + lineFor(1, "01");
+
+    op = RecordingOperator();
+    writeFile(programDir() + "veri2.txt", "stale\r\n");
+    const TransferResult keep = downloadAll(true, FullDownload::Keep);
+    EXPECT_EQ(keep.records, 2);
+    const QByteArray allLines = lineFor(0, "02") + lineFor(1, "02");
+    EXPECT_EQ(file("veri.txt"), newLines + allLines);
+    EXPECT_EQ(file("veri2.txt"), file("veri.txt"));
+    EXPECT_EQ(file("yedek_K19/032024.txt"), allLines);
+    EXPECT_EQ(file("yedek_V270/032024.txt"), newLines);
+    EXPECT_EQ(op.messageTexts(), QStringList{"Bilgiler Dosyaya Aktarıldı...."});
+    EXPECT_EQ(op.progress, 500);
+
+    // The other item writes the same lines and ends without a word.
+    op = RecordingOperator();
+    EXPECT_EQ(downloadAll(false, FullDownload::KeepSilently).records, 2);
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(op.progress, 5);
+    EXPECT_EQ(file("yedek_K19/032024.txt"), allLines + allLines);
+    EXPECT_EQ(file("veri2.txt"), newLines + allLines); // option off: left alone
+    EXPECT_EQ(device->state().logs.size(), 2u);        // nothing removed
+}
+
+TEST_F(Transfer, FullDownloadCopiesVeri2EvenWithoutRecordsOrTerminal) {
+    writeFile(programDir() + "veri.txt", "kept\r\n");
+    EXPECT_EQ(downloadAll(true).outcome, TransferOutcome::NoRecords);
+    EXPECT_EQ(op.messageTexts(), QStringList{"Cihazdan Alınacak Veri Yok..."});
+    EXPECT_EQ(file("veri2.txt"), "kept\r\n");
+
+    writeFile(programDir() + "veri2.txt", "");
+    device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR;
+    op = RecordingOperator();
+    EXPECT_EQ(downloadAll(true).outcome, TransferOutcome::NoDevice);
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_EQ(file("veri2.txt"), "kept\r\n");
+
+    device->faults().failOps.clear();
+    device->faults().failOps["ReadAllGeneralLogData"] = ERR_MEMORY;
+    writeFile(programDir() + "veri2.txt", "");
+    op = RecordingOperator();
+    EXPECT_EQ(downloadAll(true).outcome, TransferOutcome::ReadFailed);
+    EXPECT_EQ(op.messageTexts(), QStringList{"ERR_MEMORY"});
+    EXPECT_EQ(file("veri2.txt"), "kept\r\n");
+}
+
+// The disk fills up during a transfer: the lines on disk are whole, the
+// error names the file, and the next transfer brings every record that did
+// not make it (the release did not mark them as read).
+TEST_F(Transfer, FullDiskLosesNoRecord) {
+    addRecords(3000);
+    const int status = [&] {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 20000;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            try {
+                transfer(false);
+                ::_exit(5);
+            } catch (const AppError& e) {
+                if (!e.text().contains(programDir() + "veri.txt")) ::_exit(4);
+            }
+            limit.rlim_cur = RLIM_INFINITY;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            const QByteArray partial = file("veri.txt");
+            if (partial.isEmpty() || partial.size() % 33 != 0) ::_exit(6);
+            if (transfer(false).outcome != TransferOutcome::Transferred) ::_exit(7);
+            const QByteArray all = file("veri.txt");
+            for (int i = 0; i < 3000; ++i)
+                if (!all.contains(lineFor(i, "01"))) ::_exit(8);
+            ::_exit(0);
+        }
+        int st = 0;
+        ::waitpid(pid, &st, 0);
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }();
+    EXPECT_EQ(status, 0);
+}
+
+// Over TCP, against the emulator: the link is cut after 50 records. The
+// lines read so far stay, the operator is told the transfer was cut, and the
+// next transfer brings every record of the terminal.
+TEST(TransferOverTcp, CutDownloadThenSecondDownloadHasEveryRecord) {
+    QTemporaryDir dir;
+    const QString programDir = dir.path() + '/';
+    const QString stateFile = dir.filePath("terminal.json");
+    DeviceState state;
+    for (int i = 0; i < 120; ++i) state.logs.push_back(logRecord(i));
+    QString error;
+    ASSERT_TRUE(saveDeviceState(state, stateFile, &error)) << error.toStdString();
+
+    auto run = [&](QStringList extra, RecordingOperator& op) {
+        QProcess emulator;
+        emulator.start(V270_TERMINAL_EXE,
+                       QStringList{"--listen", "127.0.0.1:0", "--state", stateFile} + extra);
+        EXPECT_TRUE(emulator.waitForReadyRead(10000));
+        const QByteArray where = emulator.readLine().trimmed(); // "tcp 127.0.0.1:PORT"
+        const int port = where.mid(where.lastIndexOf(':') + 1).toInt();
+        TransferResult result;
+        {
+            TFP_CLOCK clock;
+            clock.setTimeouts(5000, 5000);
+            clock.SetIPAddress("127.0.0.1", port, 0);
+            EXPECT_TRUE(clock.OpenCommPort(1));
+            result = transferNewRecords(clock, 1, programDir, false, op, kStart);
+            clock.CloseCommPort();
+        }
+        emulator.terminate();
+        EXPECT_TRUE(emulator.waitForFinished(10000));
+        return result;
+    };
+
+    RecordingOperator first;
+    const TransferResult cut = run({"--drop-after", "50"}, first);
+    EXPECT_EQ(cut.outcome, TransferOutcome::Interrupted);
+    EXPECT_EQ(cut.records, 50);
+    ASSERT_EQ(first.messages.size(), 1u);
+    EXPECT_EQ(first.messages[0].icon, Operator::Icon::Warning);
+    EXPECT_TRUE(first.messages[0].text.contains("50 kayıt")) << first.messages[0].text.toStdString();
+
+    RecordingOperator second;
+    const TransferResult rest = run({}, second);
+    EXPECT_EQ(rest.outcome, TransferOutcome::Transferred);
+    const QByteArray veri = readFile(programDir + "veri.txt");
+    for (int i = 0; i < 120; ++i) EXPECT_TRUE(veri.contains(lineFor(i, "01"))) << i;
+    EXPECT_EQ(veri.count("\r\n"), 50 + 120); // the cut part comes again: nothing lost
+}
+
+} // namespace
