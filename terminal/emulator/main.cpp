@@ -188,6 +188,19 @@ int main(int argc, char** argv) {
         device->setOnChange(save);
     }
 
+    // SIGTERM and SIGINT end the event loop, so the destructors clean up.
+    // Installed before anything is announced: a test may signal at once.
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sigPipe) != 0)
+        die(QStringLiteral("socketpair failed"));
+    QSocketNotifier quitNotifier(sigPipe[0], QSocketNotifier::Read);
+    QObject::connect(&quitNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
     Emulator emulator(device);
     QString error;
     const bool anyTransport = parser.isSet(QStringLiteral("listen")) ||
@@ -219,18 +232,6 @@ int main(int argc, char** argv) {
             die(QStringLiteral("can't listen on %1: %2").arg(path, error));
         say(QStringLiteral("unix ") + path);
     }
-
-    // SIGTERM and SIGINT end the event loop, so the destructors clean up.
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sigPipe) != 0)
-        die(QStringLiteral("socketpair failed"));
-    QSocketNotifier quitNotifier(sigPipe[0], QSocketNotifier::Read);
-    QObject::connect(&quitNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGINT, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
 
     return app.exec();
 }

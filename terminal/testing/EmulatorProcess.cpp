@@ -13,6 +13,8 @@ bool EmulatorProcess::start(QStringList args, QString* error, int timeoutMs) {
     const bool wantTcp = tcp || (!pty && !unix);
     if (wantTcp && !tcp)
         args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
+    host_.clear(), pty_.clear(), unix_.clear();
+    port_ = 0;
     process_.setProgram(executable());
     process_.setArguments(args);
     process_.start();
@@ -31,7 +33,9 @@ bool EmulatorProcess::start(QStringList args, QString* error, int timeoutMs) {
                 return failed(QStringLiteral("exited"));
             if (deadline.hasExpired())
                 return failed(QStringLiteral("no answer"));
-            process_.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+            // Also notices an exit: stdout closes, and the state follows.
+            if (!process_.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))))
+                process_.waitForFinished(50);
             continue;
         }
         const QString line = QString::fromLocal8Bit(process_.readLine()).trimmed();
@@ -50,8 +54,9 @@ bool EmulatorProcess::start(QStringList args, QString* error, int timeoutMs) {
 }
 
 int EmulatorProcess::stop() {
-    if (process_.state() == QProcess::NotRunning)
+    if (process_.state() == QProcess::NotRunning) {
         return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
     ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
     if (!process_.waitForFinished(10000)) {
         process_.kill();

@@ -1,0 +1,591 @@
+// TFP_CLOCK against a terminal: in-process, and the emulator over TCP, a
+// pseudo-terminal and a Unix socket.
+
+#include "DeviceModel.h"
+#include "TFP_CLOCK.h"
+#include "testing/EmulatorProcess.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+enum class Via { InProcess, Tcp, Pty, Unix };
+
+EnrollTemplate patternTemplate(int32_t seed) {
+    EnrollTemplate t{};
+    for (size_t i = 0; i < t.size(); ++i)
+        t[i] = static_cast<int32_t>(seed * 7919 + static_cast<int32_t>(i) * -104729);
+    return t;
+}
+
+DeviceState baseState() {
+    DeviceState s;
+    s.machine = 1;
+    s.ringDuration = 9;
+    s.bells[0] = Bell{1, 8, 30};
+    s.bells[7] = Bell{2, 17, 45};
+    s.logs = {LogRecord{1, 0, 2024, 3, 5, 8, 7}, LogRecord{123, 1281, 2024, 3, 5, 17, 59},
+              LogRecord{-5, 8, 11, 2, 123, 99, -1}};
+    s.newMark = 1;
+    Enrollment finger;
+    finger.enroll = 42, finger.emachine = 1, finger.backup = 0, finger.privilege = 2;
+    finger.fingerprint = patternTemplate(42);
+    Enrollment card;
+    card.enroll = 42, card.emachine = 1, card.backup = kCardBackup, card.password = -1;
+    s.enrollments = {finger, card};
+    s.names[42] = QStringLiteral("AYSE YILMAZ");
+    return s;
+}
+
+DeviceState manyLogs(int count) {
+    DeviceState s;
+    for (int i = 0; i < count; ++i)
+        s.logs.push_back(LogRecord{i, 0, 2024, 1, 1 + i % 28, i % 24, i % 60});
+    return s;
+}
+
+// One terminal to talk to, in-process or as an emulator process.
+class Terminal {
+  public:
+    bool start(Via via, const DeviceState& state, QStringList extra = {}) {
+        via_ = via;
+        if (via == Via::InProcess) {
+            device = std::make_shared<DeviceModel>(state);
+            return true;
+        }
+        statePath = dir.filePath(QStringLiteral("state.json"));
+        QString error;
+        if (!QFile::exists(statePath) && !saveDeviceState(state, statePath, &error))
+            return false;
+        return restart(extra);
+    }
+
+    bool restart(QStringList extra = {}) {
+        emulator.stop();
+        QStringList args{QStringLiteral("--state"), statePath};
+        if (via_ == Via::Pty)
+            args << QStringLiteral("--pty") << dir.filePath(QStringLiteral("ttyV0"));
+        if (via_ == Via::Unix)
+            args << QStringLiteral("--unix") << dir.filePath(QStringLiteral("usb.sock"));
+        QString error;
+        const bool ok = emulator.start(args + extra, &error);
+        EXPECT_TRUE(ok) << error.toStdString();
+        return ok;
+    }
+
+    // Sets the control up the way the session does for this link.
+    void prepare(TFP_CLOCK& clock, int32_t password = 0) {
+        clock.setTimeouts(5000, 5000);
+        switch (via_) {
+        case Via::InProcess:
+            clock.setInProcessDevice(device);
+            break;
+        case Via::Tcp:
+            clock.SetIPAddress(emulator.host(), emulator.port(), password);
+            break;
+        case Via::Pty: {
+            const QString ini = dir.filePath(QStringLiteral("Settings.ini"));
+            QFile f(ini);
+            EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("[ports]\ncom3 = " + dir.filePath(QStringLiteral("ttyV0")).toUtf8() + "\n");
+            f.close();
+            clock.setSettingsFile(ini);
+            clock.CommPort = 3;
+            clock.Baudrate = 115200;
+            break;
+        }
+        case Via::Unix: {
+            const QString ini = dir.filePath(QStringLiteral("Settings.ini"));
+            QFile f(ini);
+            EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("[Ports]\nUSB=" + emulator.unixPath().toUtf8() + "\n");
+            f.close();
+            clock.setSettingsFile(ini);
+            clock.IsUSB = true;
+            break;
+        }
+        }
+    }
+
+    // The terminal's memory as it stands (for the emulator: as saved on disk).
+    DeviceState saved() {
+        if (via_ == Via::InProcess)
+            return device->state();
+        QFile f(statePath);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        QString error;
+        auto s = parseDeviceState(f.readAll(), &error);
+        EXPECT_TRUE(s) << error.toStdString();
+        return s.value_or(DeviceState{});
+    }
+
+    QTemporaryDir dir;
+    QString statePath;
+    std::shared_ptr<DeviceModel> device;
+    EmulatorProcess emulator;
+
+  private:
+    Via via_ = Via::InProcess;
+};
+
+int32_t lastError(TFP_CLOCK& clock) {
+    int32_t code = -99;
+    clock.GetLastError(code);
+    return code;
+}
+
+struct Log {
+    int32_t enroll, mode, year, month, day, hour, minute;
+    bool operator==(const Log&) const = default;
+};
+
+// Drains a prepared record list; `all` picks GetAllGeneralLogData.
+std::vector<Log> drain(TFP_CLOCK& clock, bool all, int limit = INT32_MAX) {
+    std::vector<Log> out;
+    int32_t t = 0, e = 0, em = 0, mode = 0, y = 0, mo = 0, d = 0, h = 0, mi = 0;
+    while (static_cast<int>(out.size()) < limit &&
+           (all ? clock.GetAllGeneralLogData(1, t, e, em, mode, y, mo, d, h, mi)
+                : clock.GetGeneralLogData(1, t, e, em, mode, y, mo, d, h, mi)))
+        out.push_back(Log{e, mode, y, mo, d, h, mi});
+    return out;
+}
+
+class EveryOperation : public ::testing::TestWithParam<Via> {};
+
+} // namespace
+
+TEST_P(EveryOperation, BehavesAsTheCallersRelyOn) {
+    Terminal terminal;
+    ASSERT_TRUE(terminal.start(GetParam(), baseState()));
+    TFP_CLOCK clock;
+    terminal.prepare(clock);
+    ASSERT_TRUE(clock.OpenCommPort(1)) << lastError(clock);
+    ASSERT_TRUE(clock.EnableDevice(1, 0));
+
+    // Clock: set to the computer's, read back.
+    ASSERT_TRUE(clock.SetDeviceTime(1));
+    int32_t y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    ASSERT_TRUE(clock.GetDeviceTime(1, y, mo, d, h, mi, s));
+    const QDateTime device(QDate(y, mo, d), QTime(h, mi, s));
+    EXPECT_LE(std::abs(device.secsTo(QDateTime::currentDateTime())), 5);
+
+    // New records from the mark on, exactly as stored, then the end.
+    clock.ReadMark = true;
+    ASSERT_TRUE(clock.ReadGeneralLogData(1));
+    EXPECT_EQ(drain(clock, false),
+              (std::vector<Log>{{123, 1281, 2024, 3, 5, 17, 59}, {-5, 8, 11, 2, 123, 99, -1}}));
+    EXPECT_EQ(lastError(clock), ERR_LOG_END);
+    ASSERT_TRUE(clock.EnableDevice(1, 1)); // the mark moves past the batch only now
+    ASSERT_TRUE(clock.EnableDevice(1, 0));
+    ASSERT_TRUE(clock.ReadGeneralLogData(1));
+    EXPECT_TRUE(drain(clock, false).empty());
+    // All records, whatever the mark.
+    ASSERT_TRUE(clock.ReadAllGeneralLogData(1));
+    EXPECT_EQ(drain(clock, true).size(), 3u);
+
+    // The enrollment list.
+    ASSERT_TRUE(clock.ReadAllUserID(1));
+    std::vector<std::array<int32_t, 5>> users;
+    int32_t en = 0, em = 0, bk = 0, pr = 0, on = 0;
+    while (clock.GetAllUserID(1, en, em, bk, pr, on))
+        users.push_back({en, em, bk, pr, on});
+    EXPECT_EQ(users, (std::vector<std::array<int32_t, 5>>{{42, 1, 0, 2, 1}, {42, 1, 11, 0, 1}}));
+    EXPECT_EQ(lastError(clock), ERR_LOG_END);
+
+    // One enrollment: template, card, text form, and an unknown one.
+    EnrollTemplate tmpl{};
+    int32_t privilege = -1, password = -1;
+    ASSERT_TRUE(clock.GetEnrollData(1, 42, 1, 0, privilege, tmpl, password));
+    EXPECT_EQ(tmpl, patternTemplate(42));
+    EXPECT_EQ(privilege, 2);
+    ASSERT_TRUE(clock.GetEnrollData(1, 42, 1, 11, privilege, tmpl, password));
+    EXPECT_EQ(password, -1);
+    EXPECT_EQ(tmpl, patternTemplate(42)); // a card leaves the template alone
+    EXPECT_FALSE(clock.GetEnrollData(1, 77, 1, 0, privilege, tmpl, password));
+    EXPECT_EQ(lastError(clock), ERR_NON_CARRYOUT);
+    EXPECT_EQ(tmpl, EnrollTemplate{}); // nothing of the last read is left over
+    EXPECT_EQ(password, 0);
+
+    ASSERT_TRUE(clock.SetEnrollData(1, 7, 2, 1, 1, patternTemplate(7), 0));
+    ASSERT_TRUE(clock.SetEnrollData(1, 7, 2, 10, 0, tmpl, 1234));
+    ASSERT_TRUE(clock.GetEnrollData(1, 7, 2, 1, privilege, tmpl, password));
+    EXPECT_EQ(tmpl, patternTemplate(7));
+    EXPECT_EQ(privilege, 1);
+    ASSERT_TRUE(clock.GetEnrollData(1, 7, 2, 10, privilege, tmpl, password));
+    EXPECT_EQ(password, 1234);
+    EXPECT_FALSE(clock.SetEnrollData(1, 7, 2, 12, 0, tmpl, 0));
+    EXPECT_EQ(lastError(clock), ERR_INVALID_PARAM);
+
+    QString text;
+    ASSERT_TRUE(clock.GetEnrollDataWithString(1, 42, 1, 0, privilege, text, password));
+    EXPECT_EQ(text, TFP_CLOCK::templateToText(patternTemplate(42)));
+    ASSERT_TRUE(clock.SetEnrollDataWithString(1, 5, 1, 0, 0, text, 0));
+    ASSERT_TRUE(clock.GetEnrollData(1, 5, 1, 0, privilege, tmpl, password));
+    EXPECT_EQ(tmpl, patternTemplate(42));
+    EXPECT_FALSE(clock.SetEnrollDataWithString(1, 5, 1, 0, 0, QString(), 0));
+    EXPECT_EQ(lastError(clock), ERR_INVALID_PARAM);
+    ASSERT_TRUE(clock.GetEnrollDataWithString(1, 42, 1, 11, privilege, text, password));
+    EXPECT_EQ(password, -1);
+    EXPECT_TRUE(text.isEmpty());
+
+    ASSERT_TRUE(clock.ModifyPrivilege(1, 7, 2, 1, 0));
+    ASSERT_TRUE(clock.GetEnrollData(1, 7, 2, 1, privilege, tmpl, password));
+    EXPECT_EQ(privilege, 0);
+    ASSERT_TRUE(clock.DeleteEnrollData(1, 7, 2, 1));
+    EXPECT_FALSE(clock.GetEnrollData(1, 7, 2, 1, privilege, tmpl, password));
+    EXPECT_FALSE(clock.DeleteEnrollData(1, 7, 2, 1));
+    EXPECT_EQ(lastError(clock), ERR_NON_CARRYOUT);
+
+    // Names: 12 characters kept; an unknown user has none.
+    QString name = QStringLiteral("stale");
+    ASSERT_TRUE(clock.GetUserName(1, 1, 42, 1, name));
+    EXPECT_EQ(name, QStringLiteral("AYSE YILMAZ"));
+    ASSERT_TRUE(clock.SetUserName(0, 1, 5, 1, QStringLiteral("MUSTAFA OZTURKOGLU")));
+    ASSERT_TRUE(clock.GetUserName(1, 1, 5, 1, name));
+    EXPECT_EQ(name, QStringLiteral("MUSTAFA OZTU"));
+    EXPECT_FALSE(clock.GetUserName(1, 1, 999, 1, name));
+    EXPECT_TRUE(name.isEmpty());
+
+    // Bells: the first 24 bytes of the caller's block, nothing past them.
+    BellTable table;
+    table.fill(0xEE);
+    int32_t ring = 0;
+    ASSERT_TRUE(clock.GetBellTime(1, ring, table));
+    EXPECT_EQ(ring, 9);
+    EXPECT_EQ(table[0], 1);
+    EXPECT_EQ(table[7], 2);
+    EXPECT_EQ(table[8], 8);
+    EXPECT_EQ(table[16], 30);
+    EXPECT_EQ(table[15], 17);
+    EXPECT_EQ(table[23], 45);
+    EXPECT_EQ(table[1], 0);
+    EXPECT_EQ(table[24], 0xEE);
+    table[1] = 1, table[9] = 12, table[17] = 5;
+    ASSERT_TRUE(clock.SetBellTime(1, 3, table));
+    table[9] = 24; // no hour 24 on a terminal
+    EXPECT_FALSE(clock.SetBellTime(1, 3, table));
+    EXPECT_EQ(lastError(clock), ERR_INVALID_PARAM);
+
+    ASSERT_TRUE(clock.EnableDevice(1, 1));
+    clock.CloseCommPort();
+    EXPECT_FALSE(clock.EnableDevice(1, 0));
+    EXPECT_EQ(lastError(clock), ERR_COMPORT_ERROR);
+
+    // What the terminal keeps (for the emulator: the saved file).
+    DeviceState after = terminal.saved();
+    EXPECT_EQ(after.newMark, 3);
+    EXPECT_EQ(after.ringDuration, 3);
+    EXPECT_EQ(after.bells[1], (Bell{1, 12, 5}));
+    EXPECT_EQ(after.names.at(5), QStringLiteral("MUSTAFA OZTU"));
+    EXPECT_LE(std::abs(after.clockOffsetSeconds), 5);
+    EXPECT_EQ(after.enrollments.size(), 4u); // 42/0, 42/11, 7/10, 5/0
+
+    // Emptying removes every enrollment and name.
+    terminal.prepare(clock); // the address given before serves one open
+    ASSERT_TRUE(clock.OpenCommPort(1));
+    ASSERT_TRUE(clock.EmptyEnrollData(1));
+    ASSERT_TRUE(clock.ClearKeeperData(1));
+    ASSERT_TRUE(clock.ReadAllUserID(1));
+    EXPECT_FALSE(clock.GetAllUserID(1, en, em, bk, pr, on));
+    EXPECT_EQ(lastError(clock), ERR_LOG_END);
+    clock.CloseCommPort();
+    after = terminal.saved();
+    EXPECT_TRUE(after.enrollments.empty());
+    EXPECT_TRUE(after.names.empty());
+    EXPECT_EQ(terminal.emulator.stop(), 0); // SIGTERM ends it cleanly
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, EveryOperation,
+                         ::testing::Values(Via::InProcess, Via::Tcp, Via::Pty),
+                         [](const auto& info) {
+                             switch (info.param) {
+                             case Via::InProcess: return "InProcess";
+                             case Via::Tcp: return "Tcp";
+                             case Via::Pty: return "Pty";
+                             case Via::Unix: return "Unix";
+                             }
+                             return "";
+                         });
+
+TEST(TerminalLink, UsbOverUnixSocketDownloadsAndLocks) {
+    Terminal terminal;
+    ASSERT_TRUE(terminal.start(Via::Unix, manyLogs(20000)));
+    TFP_CLOCK clock;
+    terminal.prepare(clock);
+    ASSERT_TRUE(clock.OpenCommPort(1)) << lastError(clock);
+    ASSERT_TRUE(clock.EnableDevice(1, 0));
+    clock.ReadMark = true;
+    ASSERT_TRUE(clock.ReadGeneralLogData(1));
+    const auto logs = drain(clock, false);
+    ASSERT_EQ(logs.size(), 20000u);
+    EXPECT_EQ(logs.back().enroll, 19999);
+    ASSERT_TRUE(clock.EnableDevice(1, 1));
+    clock.CloseCommPort();
+    EXPECT_EQ(terminal.saved().newMark, 20000);
+}
+
+TEST(TerminalLink, OpenRefusals) {
+    Terminal terminal;
+    DeviceState state = baseState();
+    state.machine = 3;
+    state.password = 1234;
+    ASSERT_TRUE(terminal.start(Via::Tcp, state));
+    struct Case {
+        const char* what;
+        int32_t machine, password, error;
+    };
+    const Case cases[] = {{"wrong password", 3, 999, ERR_NON_CARRYOUT},
+                          {"no password", 3, 0, ERR_NON_CARRYOUT},
+                          {"wrong machine", 1, 1234, ERR_INVALID_PARAM},
+                          {"right", 3, 1234, SUCCESS}};
+    for (const Case& c : cases) {
+        TFP_CLOCK clock;
+        ASSERT_TRUE(clock.SetIPAddress(terminal.emulator.host(), terminal.emulator.port(), c.password));
+        EXPECT_EQ(clock.OpenCommPort(c.machine), c.error == SUCCESS) << c.what;
+        EXPECT_EQ(lastError(clock), c.error) << c.what;
+        // A refused open leaves nothing to reopen behind the caller's back.
+        if (c.error != SUCCESS) {
+            EXPECT_FALSE(clock.EnableDevice(c.machine, 0));
+            EXPECT_EQ(lastError(clock), ERR_COMPORT_ERROR);
+        }
+    }
+}
+
+TEST(TerminalLink, NothingThereFailsFast) {
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("Settings.ini"));
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Ports]\nCOM2=" + dir.filePath(QStringLiteral("nothing")).toUtf8() + "\nUSB=" +
+            dir.filePath(QStringLiteral("nothing.sock")).toUtf8() + "\n");
+    f.close();
+
+    quint16 freePort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        freePort = probe.serverPort();
+    }
+    struct Case {
+        const char* what;
+        std::function<void(TFP_CLOCK&)> setUp;
+        int32_t error;
+    };
+    const Case cases[] = {
+        {"closed TCP port",
+         [&](TFP_CLOCK& c) { c.SetIPAddress(QStringLiteral("127.0.0.1"), freePort, 0); },
+         ERR_COMPORT_ERROR},
+        {"missing COM device", [&](TFP_CLOCK& c) { c.CommPort = 2; }, ERR_COMPORT_ERROR},
+        {"COM 0", [&](TFP_CLOCK& c) { c.CommPort = 0; }, ERR_INVALID_PARAM},
+        {"missing USB socket", [&](TFP_CLOCK& c) { c.IsUSB = true; }, ERR_COMPORT_ERROR},
+    };
+    for (const Case& c : cases) {
+        TFP_CLOCK clock;
+        clock.setSettingsFile(ini);
+        c.setUp(clock);
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_FALSE(clock.OpenCommPort(1)) << c.what;
+        EXPECT_EQ(lastError(clock), c.error) << c.what;
+        EXPECT_LT(timer.elapsed(), 2000) << c.what;
+    }
+    // A bad address is refused before any connection is tried.
+    TFP_CLOCK clock;
+    EXPECT_FALSE(clock.SetIPAddress(QStringLiteral("127.0.0.1"), 70000, 0));
+    EXPECT_EQ(lastError(clock), ERR_INVALID_PARAM);
+}
+
+TEST(TerminalLink, TimeLimitsEndSilentAndSlowTerminals) {
+    // A peer that accepts the connection but never answers.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    TFP_CLOCK clock;
+    clock.setTimeouts(300, 300);
+    clock.SetIPAddress(QStringLiteral("127.0.0.1"), silent.serverPort(), 0);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(clock.OpenCommPort(1));
+    EXPECT_EQ(lastError(clock), ERR_READ_FAIL);
+    EXPECT_LT(timer.elapsed(), 2000);
+
+    // A terminal slower than the operation limit: the call fails in time,
+    // and the next call, with a longer limit, opens the link again.
+    Terminal terminal;
+    ASSERT_TRUE(terminal.start(Via::Tcp, baseState(), {QStringLiteral("--delay-ms"), QStringLiteral("400")}));
+    TFP_CLOCK slow;
+    terminal.prepare(slow);
+    ASSERT_TRUE(slow.OpenCommPort(1));
+    slow.setTimeouts(5000, 100);
+    timer.restart();
+    EXPECT_FALSE(slow.EnableDevice(1, 0));
+    EXPECT_EQ(lastError(slow), ERR_READ_FAIL);
+    EXPECT_LT(timer.elapsed(), 350);
+    slow.setTimeouts(5000, 5000);
+    EXPECT_TRUE(slow.EnableDevice(1, 0)) << lastError(slow);
+}
+
+TEST(TerminalLink, SecondClientWaitsForTheLock) {
+    Terminal terminal;
+    ASSERT_TRUE(terminal.start(Via::Tcp, baseState()));
+    TFP_CLOCK first, second;
+    terminal.prepare(first);
+    terminal.prepare(second);
+    ASSERT_TRUE(first.OpenCommPort(1));
+    ASSERT_TRUE(second.OpenCommPort(1));
+
+    ASSERT_TRUE(first.EnableDevice(1, 0));
+    EXPECT_FALSE(second.EnableDevice(1, 0));
+    EXPECT_EQ(lastError(second), ERR_MULTIUSER);
+    EXPECT_FALSE(second.ReadAllUserID(1));
+    EXPECT_EQ(lastError(second), ERR_MULTIUSER);
+    EXPECT_FALSE(second.EnableDevice(1, 1)); // can't release another client's lock
+    ASSERT_TRUE(first.EnableDevice(1, 1));
+    ASSERT_TRUE(second.EnableDevice(1, 0));
+    EXPECT_FALSE(first.EnableDevice(1, 0));
+
+    // A client that goes away releases the lock.
+    second.CloseCommPort();
+    bool taken = false;
+    for (int i = 0; i < 100 && !taken; ++i) {
+        taken = first.EnableDevice(1, 0);
+        if (!taken)
+            QThread::msleep(20);
+    }
+    EXPECT_TRUE(taken);
+}
+
+TEST(TerminalLink, CutDownloadLosesNothing) {
+    Terminal terminal;
+    ASSERT_TRUE(terminal.start(Via::Tcp, manyLogs(1000), {QStringLiteral("--drop-after"), QStringLiteral("250")}));
+    TFP_CLOCK clock;
+    terminal.prepare(clock);
+    ASSERT_TRUE(clock.OpenCommPort(1));
+    clock.ReadMark = true;
+    ASSERT_TRUE(clock.EnableDevice(1, 0));
+    ASSERT_TRUE(clock.ReadGeneralLogData(1));
+    const auto firstTry = drain(clock, false);
+    EXPECT_EQ(firstTry.size(), 250u);
+    EXPECT_EQ(lastError(clock), ERR_COMPORT_ERROR); // a cut, not the end
+    EXPECT_TRUE(clock.EnableDevice(1, 1));          // opens the link again
+    clock.CloseCommPort();
+    EXPECT_EQ(terminal.saved().newMark, 0);
+
+    // Next time, on a sound link, everything arrives.
+    ASSERT_TRUE(terminal.restart());
+    terminal.prepare(clock);
+    ASSERT_TRUE(clock.OpenCommPort(1));
+    ASSERT_TRUE(clock.EnableDevice(1, 0));
+    ASSERT_TRUE(clock.ReadGeneralLogData(1));
+    const auto secondTry = drain(clock, false);
+    ASSERT_TRUE(clock.EnableDevice(1, 1));
+    clock.CloseCommPort();
+    std::set<int32_t> seen;
+    for (const Log& l : firstTry)
+        seen.insert(l.enroll);
+    for (const Log& l : secondTry)
+        seen.insert(l.enroll);
+    EXPECT_EQ(seen.size(), 1000u);
+    EXPECT_EQ(secondTry.size(), 1000u);
+    EXPECT_EQ(terminal.saved().newMark, 1000);
+}
+
+TEST(TerminalLink, CallerThatStopsEarlyKeepsTheRecordsNew) {
+    // The control fetches records ahead of the caller; a caller that stops
+    // after a few (a full disk, say) must find the rest still new.
+    Terminal terminal;
+    ASSERT_TRUE(terminal.start(Via::InProcess, manyLogs(3000)));
+    TFP_CLOCK clock;
+    terminal.prepare(clock);
+    ASSERT_TRUE(clock.OpenCommPort(1));
+    clock.ReadMark = true;
+    ASSERT_TRUE(clock.EnableDevice(1, 0));
+    ASSERT_TRUE(clock.ReadGeneralLogData(1));
+    EXPECT_EQ(drain(clock, false, 10).size(), 10u);
+    ASSERT_TRUE(clock.EnableDevice(1, 1));
+    EXPECT_EQ(terminal.device->state().newMark, 0);
+
+    // ReadMark false asks for every record and moves nothing either.
+    clock.ReadMark = false;
+    ASSERT_TRUE(clock.EnableDevice(1, 0));
+    ASSERT_TRUE(clock.ReadGeneralLogData(1));
+    EXPECT_EQ(drain(clock, false).size(), 3000u);
+    ASSERT_TRUE(clock.EnableDevice(1, 1));
+    EXPECT_EQ(terminal.device->state().newMark, 0);
+}
+
+TEST(TerminalEmulator, InjectedFailuresAndMalformedFrames) {
+    Terminal terminal;
+    ASSERT_TRUE(terminal.start(Via::Tcp, baseState(),
+                               {QStringLiteral("--fail"), QStringLiteral("ReadAllUserID=5"),
+                                QStringLiteral("--fail"), QStringLiteral("GetAllGeneralLogData=7")}));
+    TFP_CLOCK clock;
+    terminal.prepare(clock);
+    ASSERT_TRUE(clock.OpenCommPort(1));
+    EXPECT_FALSE(clock.ReadAllUserID(1));
+    EXPECT_EQ(lastError(clock), 5);
+    ASSERT_TRUE(clock.ReadAllGeneralLogData(1));
+    EXPECT_TRUE(drain(clock, true).empty());
+    EXPECT_EQ(lastError(clock), 7);
+
+    // Garbage ends that connection with an error frame; the terminal goes on serving.
+    QTcpSocket raw;
+    raw.connectToHost(terminal.emulator.host(), static_cast<quint16>(terminal.emulator.port()));
+    ASSERT_TRUE(raw.waitForConnected(5000));
+    raw.write("VT\x01\xff\xff\xff\x7fgarbage");
+    ASSERT_TRUE(raw.waitForBytesWritten(5000));
+    QByteArray answer;
+    while (raw.waitForReadyRead(5000))
+        answer += raw.readAll();
+    answer += raw.readAll();
+    wire::FrameDecoder decoder;
+    decoder.append(answer);
+    wire::Message m;
+    ASSERT_EQ(decoder.next(m), wire::FrameDecoder::Status::Frame);
+    EXPECT_EQ(m.op, wire::Op::Error);
+    EXPECT_EQ(m.code, ERR_READ_FAIL);
+    EXPECT_NE(raw.state(), QAbstractSocket::ConnectedState);
+    EXPECT_TRUE(clock.EnableDevice(1, 0));
+}
+
+TEST(TerminalEmulator, StateFileCreatedOrRefused) {
+    QTemporaryDir dir;
+    const QString fresh = dir.filePath(QStringLiteral("new.json"));
+    {
+        EmulatorProcess emulator;
+        QString error;
+        ASSERT_TRUE(emulator.start({QStringLiteral("--state"), fresh, QStringLiteral("--demo"),
+                                    QStringLiteral("10"), QStringLiteral("--machine"), QStringLiteral("4")},
+                                   &error))
+            << error.toStdString();
+        EXPECT_EQ(emulator.stop(), 0);
+    }
+    QFile f(fresh);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QString error;
+    const auto s = parseDeviceState(f.readAll(), &error);
+    ASSERT_TRUE(s) << error.toStdString();
+    EXPECT_EQ(s->machine, 4);
+    EXPECT_EQ(s->names.size(), 10u);
+    EXPECT_GE(s->logs.size(), 2000u);
+
+    const QString bad = dir.filePath(QStringLiteral("bad.json"));
+    QFile b(bad);
+    ASSERT_TRUE(b.open(QIODevice::WriteOnly));
+    b.write(R"({"bells": [1, 2]})");
+    b.close();
+    EmulatorProcess emulator;
+    EXPECT_FALSE(emulator.start({QStringLiteral("--state"), bad}, &error));
+    EXPECT_TRUE(error.contains(QLatin1String("bad.json"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QLatin1String("bells"))) << error.toStdString();
+    EXPECT_EQ(emulator.stop(), 1);
+}
