@@ -3,11 +3,11 @@
 #include "app/testing/TestFiles.h"
 #include "terminal/DeviceModel.h"
 #include "terminal/TFP_CLOCK.h"
+#include "terminal/testing/EmulatorProcess.h"
 #include "transfer/DataFiles.h"
 #include "transfer/TransferCommands.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
 #include <functional>
@@ -278,23 +278,17 @@ TEST(TransferOverTcp, CutDownloadThenSecondDownloadHasEveryRecord) {
     ASSERT_TRUE(saveDeviceState(state, stateFile, &error)) << error.toStdString();
 
     auto run = [&](QStringList extra, RecordingOperator& op) {
-        QProcess emulator;
-        emulator.start(V270_TERMINAL_EXE,
-                       QStringList{"--listen", "127.0.0.1:0", "--state", stateFile} + extra);
-        EXPECT_TRUE(emulator.waitForReadyRead(10000));
-        const QByteArray where = emulator.readLine().trimmed(); // "tcp 127.0.0.1:PORT"
-        const int port = where.mid(where.lastIndexOf(':') + 1).toInt();
-        TransferResult result;
-        {
-            TFP_CLOCK clock;
-            clock.setTimeouts(5000, 5000);
-            clock.SetIPAddress("127.0.0.1", port, 0);
-            EXPECT_TRUE(clock.OpenCommPort(1));
-            result = transferNewRecords(clock, 1, programDir, false, op, kStart);
-            clock.CloseCommPort();
-        }
-        emulator.terminate();
-        EXPECT_TRUE(emulator.waitForFinished(10000));
+        EmulatorProcess emulator;
+        QString why;
+        EXPECT_TRUE(emulator.start(QStringList{"--state", stateFile} + extra, &why))
+            << why.toStdString();
+        TFP_CLOCK clock;
+        clock.setTimeouts(5000, 5000);
+        clock.SetIPAddress("127.0.0.1", emulator.port(), 0);
+        EXPECT_TRUE(clock.OpenCommPort(1));
+        const TransferResult result = transferNewRecords(clock, 1, programDir, false, op, kStart);
+        clock.CloseCommPort();
+        EXPECT_EQ(emulator.stop(), 0);
         return result;
     };
 
