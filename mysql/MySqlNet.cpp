@@ -181,11 +181,15 @@ void TMySqlNet::Lost() {
 }
 
 void TMySqlNet::ReadExact(uint8_t* p, size_t n) {
+    if (n == 0)
+        return;
     if (!vio_ || vio_->Read(p, n) != n)
         Lost();
 }
 
 void TMySqlNet::ReadBytes(uint8_t* p, size_t n) {
+    if (n == 0)
+        return;
     if (!compress_) {
         ReadExact(p, n);
         return;

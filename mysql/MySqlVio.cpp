@@ -43,6 +43,8 @@ void TVio::Connect() {
 }
 
 size_t TVio::Read(uint8_t* dest, size_t count) {
+    if (count == 0)
+        return 0;
     size_t done = 0;
     if (bufPos_ < bufLen_) {
         done = std::min(count, bufLen_ - bufPos_);
@@ -298,6 +300,8 @@ size_t MemoryVio::RawRead(uint8_t* dest, size_t count) {
     size_t n = std::min(count, input_.size() - pos_);
     if (chunk_ > 0)
         n = std::min(n, chunk_);
+    if (n == 0)
+        return 0;
     std::memcpy(dest, input_.data() + pos_, n);
     pos_ += n;
     return n;

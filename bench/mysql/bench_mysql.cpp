@@ -1,0 +1,154 @@
+// Streams rows of (INT, VARCHAR(40) latin5, DATETIME) from a MariaDB server
+// over TCP through mysql_use_result and mysql_fetch_row, and prints rows/s
+// and MB/s of values.
+//   bench_mysql [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [--rows N] [--runs N]
+//               [--once]   one pass, no set-up check, for callgrind
+// HOST and PORT default to V270_MYSQL_HOST and V270_MYSQL_PORT.
+#include "MySqlCommand.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+using namespace v270::mysql;
+
+namespace {
+
+struct Totals {
+    uint64_t rows = 0;
+    uint64_t bytes = 0;
+};
+
+// The measured part: one statement, its rows streamed and dropped. Kept out
+// of line so that callgrind can count exactly this (--toggle-collect).
+extern "C" __attribute__((noinline)) void StreamRows(TMySqlSession* s, const char* sql,
+                                                     Totals* t) {
+    TMySQLAPI& api = TMySQLAPIDirect::Instance();
+    if (api.mysql_real_query(s, sql, std::strlen(sql)) != 0)
+        return;
+    MySqlResult r = api.mysql_use_result(s);
+    if (!r)
+        return;
+    size_t n = api.mysql_num_fields(r.get());
+    while (const TMySqlBinds* row = api.mysql_fetch_row(r.get())) {
+        ++t->rows;
+        for (size_t i = 0; i < n; ++i)
+            t->bytes += row->Length(i);
+    }
+    api.mysql_free_result(r);
+}
+
+[[noreturn]] void Die(const std::string& what) {
+    std::fprintf(stderr, "bench_mysql: %s\n", what.c_str());
+    std::exit(1);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ConnectOptions o;
+    const char* h = std::getenv("V270_MYSQL_HOST");
+    const char* p = std::getenv("V270_MYSQL_PORT");
+    o.server = h ? h : "127.0.0.1";
+    o.port = p ? std::atoi(p) : 3306;
+    o.user = "root";
+    o.connectionTimeout = 15;
+    long rows = 1000000;
+    int runs = 3;
+    bool once = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto next = [&]() -> std::string {
+            if (i + 1 >= argc)
+                Die("missing value after " + a);
+            return argv[++i];
+        };
+        if (a == "-h")
+            o.server = next();
+        else if (a == "-P")
+            o.port = std::atoi(next().c_str());
+        else if (a == "-u")
+            o.user = next();
+        else if (a == "-p")
+            o.password = next();
+        else if (a == "--rows")
+            rows = std::atol(next().c_str());
+        else if (a == "--runs")
+            runs = std::atoi(next().c_str());
+        else if (a == "--once")
+            once = true;
+        else
+            Die("unknown option " + a);
+    }
+    TMySQLAPI& api = TMySQLAPIDirect::Instance();
+    const std::string table = "v270_bench.bench_rows";
+
+    try {
+        if (!once) {
+            // Set-up: a million rows, made once and kept between runs.
+            ConnectOptions setup = o;
+            setup.charset = "utf8";
+            OpenSession s = ConnectSession(api, setup);
+            TMySQLCommand(api, s.session.get(), "CREATE DATABASE IF NOT EXISTS v270_bench").Execute();
+            if (api.mysql_select_db(s.session.get(), "v270_bench") != 0)
+                Die(api.mysql_error(s.session.get()));
+            TMySQLCommand(api, s.session.get(),
+                          "CREATE TABLE IF NOT EXISTS " + table +
+                              " (id INT PRIMARY KEY, ad VARCHAR(40) CHARACTER SET latin5, "
+                              "zaman DATETIME) ENGINE=InnoDB")
+                .Execute();
+            TMySQLCommand count(api, s.session.get(), "SELECT COUNT(*) FROM " + table);
+            count.WantResultSet = true;
+            count.Execute();
+            std::string have(count.Fetch()->Field(0));
+            count.CloseResult();
+            if (have != "1000000") {
+                std::printf("creating %s (1,000,000 rows)...\n", table.c_str());
+                std::fflush(stdout);
+                TMySQLCommand(api, s.session.get(), "TRUNCATE TABLE " + table).Execute();
+                TMySQLCommand(api, s.session.get(),
+                              "INSERT INTO " + table +
+                                  " SELECT seq, CONCAT(ELT(1 + seq % 6, 'Çağla Şahin', "
+                                  "'Ömer Güneş', 'İpek Işık', 'Uğur Öztürk', 'Şule Çelik', "
+                                  "'Ümit Doğan'), ' ', seq), '2024-01-01' + INTERVAL seq MINUTE "
+                                  "FROM seq_1_to_1000000")
+                    .Execute();
+            }
+            api.mysql_close(s.session);
+        }
+
+        o.charset = "latin5";
+        OpenSession s = ConnectSession(api, o);
+        std::string sql = "SELECT id, ad, zaman FROM " + table + " LIMIT " + std::to_string(rows);
+        if (once) {
+            Totals t;
+            StreamRows(s.session.get(), sql.c_str(), &t);
+            if (api.mysql_errno(s.session.get()) != 0)
+                Die(api.mysql_error(s.session.get()));
+            std::printf("rows %llu bytes %llu\n", (unsigned long long)t.rows,
+                        (unsigned long long)t.bytes);
+            return 0;
+        }
+        double best = 0;
+        for (int run = 0; run < runs; ++run) {
+            Totals t;
+            auto start = std::chrono::steady_clock::now();
+            StreamRows(s.session.get(), sql.c_str(), &t);
+            double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (api.mysql_errno(s.session.get()) != 0)
+                Die(api.mysql_error(s.session.get()));
+            double rate = t.rows / secs;
+            best = std::max(best, rate);
+            std::printf("run %d: %llu rows in %.3f s: %.2fM rows/s, %.1f MB/s of values\n", run + 1,
+                        (unsigned long long)t.rows, secs, rate / 1e6, t.bytes / secs / 1e6);
+        }
+        std::printf("best: %.2fM rows/s\n", best / 1e6);
+        api.mysql_close(s.session);
+    } catch (const EMySqlException& e) {
+        Die(std::to_string(e.Code()) + " " + e.what());
+    }
+    return 0;
+}
