@@ -4,6 +4,7 @@
 #include "Operator.h"
 #include "WidgetOperator.h"
 
+#include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -11,6 +12,10 @@
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(applicationTitle());
     QLocale::setDefault(QLocale(QLocale::Turkish, QLocale::Turkey));
+    // The windows are laid out in fixed pixels for a small 8-point face.
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {
