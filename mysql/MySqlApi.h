@@ -68,6 +68,11 @@ public:
                                               const std::string& password,
                                               const std::string& database, int port,
                                               uint32_t clientFlags) = 0;
+    // Selects the SSL transport (which this client does not carry: a
+    // connect then fails with 2046) and keeps the parameters.
+    virtual int mysql_ssl_set(TMySqlSession* s, const std::string& key, const std::string& cert,
+                              const std::string& ca, const std::string& caPath,
+                              const std::string& cipher) = 0;
     // Closes and frees the session.
     virtual void mysql_close(MySqlHandle& s) = 0;
     virtual int mysql_select_db(TMySqlSession* s, const std::string& database) = 0;
@@ -112,6 +117,13 @@ public:
                                       const std::string& user, const std::string& password,
                                       const std::string& database, int port,
                                       uint32_t clientFlags) override;
+    int mysql_ssl_set(TMySqlSession* s, const std::string& key, const std::string& cert,
+                      const std::string& ca, const std::string& caPath,
+                      const std::string& cipher) override {
+        s->protocol = 5;
+        s->sslParams = {key, cert, ca, caPath, cipher};
+        return 0;
+    }
     void mysql_close(MySqlHandle& s) override;
     int mysql_select_db(TMySqlSession* s, const std::string& database) override;
     int mysql_ping(TMySqlSession* s) override;

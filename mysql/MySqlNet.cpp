@@ -180,20 +180,9 @@ void TMySqlNet::Lost() {
     throw EMySqlException::Make(CR_SERVER_LOST, vio_ ? vio_->LastError() : std::string());
 }
 
-void TMySqlNet::ReadExact(uint8_t* p, size_t n) {
+void TMySqlNet::ReadDecompressed(uint8_t* p, size_t n) {
     if (n == 0)
         return;
-    if (!vio_ || vio_->Read(p, n) != n)
-        Lost();
-}
-
-void TMySqlNet::ReadBytes(uint8_t* p, size_t n) {
-    if (n == 0)
-        return;
-    if (!compress_) {
-        ReadExact(p, n);
-        return;
-    }
     size_t done = 0;
     for (;;) {
         size_t avail = decomp_.Length() - decomp_.Position();

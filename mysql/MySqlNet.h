@@ -89,8 +89,17 @@ private:
     }
     void SendRaw(const uint8_t* p, size_t n);
     void WriteExact(const uint8_t* p, size_t n);
-    void ReadExact(uint8_t* p, size_t n);
-    void ReadBytes(uint8_t* p, size_t n);
+    void ReadExact(uint8_t* p, size_t n) {
+        if (n != 0 && (!vio_ || vio_->Read(p, n) != n))
+            Lost();
+    }
+    void ReadBytes(uint8_t* p, size_t n) {
+        if (!compress_)
+            ReadExact(p, n);
+        else
+            ReadDecompressed(p, n);
+    }
+    void ReadDecompressed(uint8_t* p, size_t n);
     size_t ReadHeader(); // returns the payload length of the next fragment
     [[noreturn]] void Lost();
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace v270::mysql {
 
@@ -63,6 +64,7 @@ public:
     std::string hostInfo;
     std::string info;
     std::string charsetName;
+    std::vector<std::string> sslParams; // key, cert, CA, CA path, cipher
     int port = 0;
     int connectTimeout = 0;
     int commandTimeout = 0;

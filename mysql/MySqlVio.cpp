@@ -42,7 +42,7 @@ void TVio::Connect() {
         throw SocketException(lastError_.empty() ? "Unknown socket error" : lastError_);
 }
 
-size_t TVio::Read(uint8_t* dest, size_t count) {
+size_t TVio::ReadSlow(uint8_t* dest, size_t count) {
     if (count == 0)
         return 0;
     size_t done = 0;

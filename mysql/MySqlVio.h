@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -32,7 +33,17 @@ public:
     // One send call; 0 on error (error recorded).
     virtual size_t RawWrite(const uint8_t* src, size_t count) = 0;
     // Buffered read: small reads are served from the read-ahead buffer.
-    virtual size_t Read(uint8_t* dest, size_t count);
+    size_t Read(uint8_t* dest, size_t count) {
+        // Fast path for the common case of a row already in the buffer.
+        if (count != 0 && count <= bufLen_ - bufPos_) {
+            std::memcpy(dest, buffer_.get() + bufPos_, count);
+            bufPos_ += count;
+            if (bufPos_ == bufLen_)
+                bufLen_ = bufPos_ = 0;
+            return count;
+        }
+        return ReadSlow(dest, count);
+    }
     // Write with a short retry on zero-byte sends.
     virtual size_t Write(const uint8_t* src, size_t count);
     virtual bool WaitForData(int seconds) = 0;
@@ -52,6 +63,7 @@ protected:
     int lastErrorCode_ = 0;
 
 private:
+    size_t ReadSlow(uint8_t* dest, size_t count);
     std::unique_ptr<uint8_t[]> buffer_;
     size_t bufLen_ = 0;
     size_t bufPos_ = 0;

@@ -17,7 +17,7 @@ using namespace v270::mysql;
 namespace {
 
 const char kUsage[] =
-    "Kullanim: v270-mysql [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [-D DATABASE]\n"
+    "Kullanım: v270-mysql [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [-D DATABASE]\n"
     "                     [--charset NAME] [--compress] -e \"SQL\"\n";
 
 [[noreturn]] void UsageError(const std::string& why) {
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
             if (i + 1 >= argc)
-                UsageError("'" + a + "' bir deger bekliyor");
+                UsageError("'" + a + "' bir değer bekliyor");
             return argv[++i];
         };
         if (a == "-h")
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
             char* end = nullptr;
             long port = std::strtol(v.c_str(), &end, 10);
             if (v.empty() || *end != '\0' || port <= 0 || port > 65535)
-                UsageError("Gecersiz port: " + v);
+                UsageError("Geçersiz port: " + v);
             o.port = static_cast<int>(port);
         } else if (a == "-u")
             o.user = value();
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         } else
-            UsageError("Bilinmeyen secenek: " + a);
+            UsageError("Bilinmeyen seçenek: " + a);
     }
     if (!haveSql)
         UsageError("-e \"SQL\" gerekli");
