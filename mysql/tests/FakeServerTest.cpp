@@ -407,3 +407,24 @@ TEST(MySqlTransport, TimedConnectGivesUpAndLeaksNothing) {
         ::close(fd);
     ::close(l);
 }
+
+TEST(MySqlFakeServer, LocalInfileRequestSendsNoFile) {
+    // A server naming a local file gets an empty packet, never the file.
+    FakeSession f({Step::In(), Step::Out(Packet(1, Bytes({0xFB}) + "/etc/passwd")), Step::In(),
+                   Step::Out(Packet(3, OkPayload(0)))});
+    ASSERT_TRUE(f.ok);
+    EXPECT_EQ(Api().mysql_real_query(f.session.get(), "LOAD DATA LOCAL INFILE 'x' INTO TABLE t"), 0);
+    const auto& got = f.server->Finish();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[2].seq, 2);
+    EXPECT_EQ(got[2].payload, "");
+}
+
+TEST(MySqlFakeServer, UnsupportedTransport) {
+    MySqlHandle s = Api().mysql_init();
+    Api().mysql_ssl_set(s.get(), "key", "cert", "ca", "", "");
+    EXPECT_EQ(Api().mysql_real_connect(s.get(), "127.0.0.1", "u", "", "", 1, 0), nullptr);
+    EXPECT_EQ(Api().mysql_errno(s.get()), 2046);
+    EXPECT_EQ(Api().mysql_error(s.get()), "Wrong or unknown protocol");
+    Api().mysql_close(s);
+}

@@ -167,7 +167,9 @@ TEST_F(MySqlServer, Latin5RoundTripNeedsSetNames) {
     const std::string turkish = "\xC7\xD0\xDD\xF6\xFE\xFC"; // Ç Ğ İ ö ş ü in latin5
     ConnectOptions o = Root();
     o.charset = "latin5";
+    o.checkBackslashes = true;
     OpenSession s = ConnectSession(Api(), o);
+    EXPECT_TRUE(s.backslashEscapes);
     EXPECT_EQ(s.version.major, 5);
     EXPECT_EQ(s.version.minor, 5);
     EXPECT_EQ(s.version.release, 5);
