@@ -24,31 +24,40 @@ Message reply(const Message& rq, int32_t code, std::vector<int32_t> ints = {}) {
 // Terminals keep names of up to 12 characters.
 QString terminalName(const QString& name) {
     qsizetype n = std::min<qsizetype>(name.size(), 12);
-    if (n > 0 && n < name.size() && name.at(n - 1).isHighSurrogate())
-        --n;
+    if (n > 0 && n < name.size() && name.at(n - 1).isHighSurrogate()) --n;
     return name.left(n);
 }
 
 // The number of ints a request of each op must carry at least.
 size_t requiredInts(Op op) {
     switch (op) {
-    case Op::Hello: return 2;
-    case Op::EnableDevice: return 3;
-    case Op::SetDeviceTime: return 7;
+    case Op::Hello:
+        return 2;
+    case Op::EnableDevice:
+        return 3;
+    case Op::SetDeviceTime:
+        return 7;
     case Op::FetchLogs:
     case Op::FetchUsers:
     case Op::GetUserName:
     case Op::SetUserName:
-    case Op::ReadGeneralLogData: return 2;
+    case Op::ReadGeneralLogData:
+        return 2;
     case Op::GetEnrollData:
     case Op::GetEnrollDataWithString:
-    case Op::DeleteEnrollData: return 4;
-    case Op::ModifyPrivilege: return 5;
+    case Op::DeleteEnrollData:
+        return 4;
+    case Op::ModifyPrivilege:
+        return 5;
     case Op::SetEnrollData:
-    case Op::SetEnrollDataWithString: return 6 + std::tuple_size_v<EnrollTemplate>;
-    case Op::GetBellTime: return 1;
-    case Op::SetBellTime: return 2 + 3 * kBellCount;
-    default: return 1;
+    case Op::SetEnrollDataWithString:
+        return 6 + std::tuple_size_v<EnrollTemplate>;
+    case Op::GetBellTime:
+        return 1;
+    case Op::SetBellTime:
+        return 2 + 3 * kBellCount;
+    default:
+        return 1;
     }
 }
 
@@ -65,29 +74,25 @@ DeviceModel::ClientId DeviceModel::connectClient(bool checkPassword) {
 void DeviceModel::disconnectClient(ClientId client) {
     // A client that goes away releases the terminal; its unfinished download
     // does not move the new-record mark.
-    if (lockHolder_ == client)
-        lockHolder_ = 0;
+    if (lockHolder_ == client) lockHolder_ = 0;
     clients_.erase(client);
 }
 
 void DeviceModel::changed() {
-    if (onChange_)
-        onChange_();
+    if (onChange_) onChange_();
 }
 
 Enrollment* DeviceModel::findEnrollment(int32_t enroll, int32_t backup) {
     // Enrollments are one per user and backup number on a terminal; the
     // enroll-machine number is kept as written, not used to find them.
     for (auto& e : state_.enrollments)
-        if (e.enroll == enroll && e.backup == backup)
-            return &e;
+        if (e.enroll == enroll && e.backup == backup) return &e;
     return nullptr;
 }
 
 DeviceModel::Reply DeviceModel::handle(ClientId id, const Message& rq) {
     Reply r;
-    if (faults_.delayMs > 0)
-        QThread::msleep(static_cast<unsigned long>(faults_.delayMs));
+    if (faults_.delayMs > 0) QThread::msleep(static_cast<unsigned long>(faults_.delayMs));
     auto it = clients_.find(id);
     if (it == clients_.end()) {
         r.message = reply(rq, ERR_COMPORT_ERROR);
@@ -102,18 +107,15 @@ DeviceModel::Reply DeviceModel::handle(ClientId id, const Message& rq) {
 Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& hangUp) {
     if (rq.ints.size() < requiredInts(rq.op) || rq.op == Op::Error)
         return reply(rq, ERR_INVALID_PARAM);
-    if (rq.op != Op::Hello && !c.greeted)
-        return reply(rq, ERR_COMPORT_ERROR);
+    if (rq.op != Op::Hello && !c.greeted) return reply(rq, ERR_COMPORT_ERROR);
 
     std::string name = wire::opName(rq.op);
-    if (rq.op == Op::FetchLogs && c.cursor == CursorKind::AllLogs)
-        name = "GetAllGeneralLogData";
+    if (rq.op == Op::FetchLogs && c.cursor == CursorKind::AllLogs) name = "GetAllGeneralLogData";
     if (auto f = faults_.failOps.find(name); f != faults_.failOps.end())
         return reply(rq, f->second);
 
     const int32_t machine = rq.ints[0];
-    if (machine != state_.machine)
-        return reply(rq, ERR_INVALID_PARAM);
+    if (machine != state_.machine) return reply(rq, ERR_INVALID_PARAM);
     if (rq.op != Op::Hello && lockHolder_ != 0 && lockHolder_ != id)
         return reply(rq, ERR_MULTIUSER);
 
@@ -123,8 +125,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
         // new hello is the only sign that the peer was replaced).
         if (c.checkPassword && state_.password != 0 && rq.ints[1] != state_.password)
             return reply(rq, ERR_NON_CARRYOUT);
-        if (lockHolder_ == id)
-            lockHolder_ = 0;
+        if (lockHolder_ == id) lockHolder_ = 0;
         c = Client{true, c.checkPassword};
         return reply(rq, SUCCESS);
 
@@ -134,8 +135,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
             lockHolder_ = id;
             return reply(rq, SUCCESS);
         }
-        if (lockHolder_ == id)
-            lockHolder_ = 0;
+        if (lockHolder_ == id) lockHolder_ = 0;
         // The new-record mark moves only once the caller has taken every
         // record of the batch, so an interrupted download loses nothing.
         const int32_t consumed = rq.ints[2];
@@ -153,12 +153,10 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
     case Op::SetDeviceTime: {
         const QDate date(rq.ints[1], rq.ints[2], rq.ints[3]);
         const QTime time(rq.ints[4], rq.ints[5], rq.ints[6]);
-        if (!date.isValid() || !time.isValid())
-            return reply(rq, ERR_INVALID_PARAM);
+        if (!date.isValid() || !time.isValid()) return reply(rq, ERR_INVALID_PARAM);
         const qint64 offset = QDateTime::currentDateTime().secsTo(QDateTime(date, time));
-        state_.clockOffsetSeconds = static_cast<int32_t>(
-            std::clamp<qint64>(offset, std::numeric_limits<int32_t>::min(),
-                               std::numeric_limits<int32_t>::max()));
+        state_.clockOffsetSeconds = static_cast<int32_t>(std::clamp<qint64>(
+            offset, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
         changed();
         return reply(rq, SUCCESS);
     }
@@ -175,7 +173,9 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
         const size_t size = state_.logs.size();
         const bool onlyNew = rq.op == Op::ReadGeneralLogData && rq.ints[1] != 0;
         c.cursor = onlyNew ? CursorKind::NewLogs : CursorKind::AllLogs;
-        c.begin = onlyNew ? static_cast<size_t>(std::clamp<int64_t>(state_.newMark, 0, int64_t(size))) : 0;
+        c.begin = onlyNew
+                      ? static_cast<size_t>(std::clamp<int64_t>(state_.newMark, 0, int64_t(size)))
+                      : 0;
         c.end = size;
         c.position = c.begin;
         c.handedOut = 0;
@@ -194,17 +194,14 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
         return reply(rq, SUCCESS, {static_cast<int32_t>(c.end)});
 
     case Op::FetchUsers:
-        if (c.cursor != CursorKind::Users)
-            return reply(rq, ERR_NON_CARRYOUT);
+        if (c.cursor != CursorKind::Users) return reply(rq, ERR_NON_CARRYOUT);
         return fetch(c, rq, CursorKind::Users, hangUp);
 
     case Op::GetEnrollData:
     case Op::GetEnrollDataWithString: {
-        if (!isValidBackup(rq.ints[3]))
-            return reply(rq, ERR_INVALID_PARAM);
+        if (!isValidBackup(rq.ints[3])) return reply(rq, ERR_INVALID_PARAM);
         const Enrollment* e = findEnrollment(rq.ints[1], rq.ints[3]);
-        if (!e)
-            return reply(rq, ERR_NON_CARRYOUT);
+        if (!e) return reply(rq, ERR_NON_CARRYOUT);
         Message m = reply(rq, SUCCESS, {e->privilege, e->password});
         if (isFingerprintBackup(e->backup))
             m.ints.insert(m.ints.end(), e->fingerprint.begin(), e->fingerprint.end());
@@ -214,8 +211,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
     case Op::SetEnrollData:
     case Op::SetEnrollDataWithString: {
         const int32_t backup = rq.ints[3];
-        if (!isValidBackup(backup))
-            return reply(rq, ERR_INVALID_PARAM);
+        if (!isValidBackup(backup)) return reply(rq, ERR_INVALID_PARAM);
         Enrollment* e = findEnrollment(rq.ints[1], backup);
         if (!e) {
             state_.enrollments.push_back(Enrollment{});
@@ -238,10 +234,10 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
 
     case Op::DeleteEnrollData: {
         const int32_t enroll = rq.ints[1], backup = rq.ints[3];
-        const auto at = std::find_if(state_.enrollments.begin(), state_.enrollments.end(),
-                                     [&](const Enrollment& e) { return e.enroll == enroll && e.backup == backup; });
-        if (at == state_.enrollments.end())
-            return reply(rq, ERR_NON_CARRYOUT);
+        const auto at = std::find_if(
+            state_.enrollments.begin(), state_.enrollments.end(),
+            [&](const Enrollment& e) { return e.enroll == enroll && e.backup == backup; });
+        if (at == state_.enrollments.end()) return reply(rq, ERR_NON_CARRYOUT);
         state_.enrollments.erase(at);
         changed();
         return reply(rq, SUCCESS);
@@ -249,8 +245,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
 
     case Op::ModifyPrivilege: {
         Enrollment* e = findEnrollment(rq.ints[1], rq.ints[3]);
-        if (!e)
-            return reply(rq, ERR_NON_CARRYOUT);
+        if (!e) return reply(rq, ERR_NON_CARRYOUT);
         e->privilege = rq.ints[4];
         changed();
         return reply(rq, SUCCESS);
@@ -273,15 +268,13 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
         // A user without a name has the empty name; an unknown user has none.
         const bool known = std::any_of(state_.enrollments.begin(), state_.enrollments.end(),
                                        [&](const Enrollment& e) { return e.enroll == enroll; });
-        if (!known)
-            return reply(rq, ERR_NON_CARRYOUT);
+        if (!known) return reply(rq, ERR_NON_CARRYOUT);
         m.blobs.push_back(QByteArray());
         return m;
     }
 
     case Op::SetUserName: {
-        if (rq.blobs.size() != 1)
-            return reply(rq, ERR_INVALID_PARAM);
+        if (rq.blobs.size() != 1) return reply(rq, ERR_INVALID_PARAM);
         const QString name = terminalName(QString::fromUtf8(rq.blobs[0]));
         if (name.isEmpty())
             state_.names.erase(rq.ints[1]);
@@ -304,15 +297,15 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
 
     case Op::SetBellTime: {
         const int32_t ring = rq.ints[1];
-        if (ring < 0 || ring > 255)
-            return reply(rq, ERR_INVALID_PARAM);
+        if (ring < 0 || ring > 255) return reply(rq, ERR_INVALID_PARAM);
         std::array<Bell, kBellCount> bells{};
         for (int i = 0; i < kBellCount; ++i) {
             Bell& b = bells[static_cast<size_t>(i)];
             b.on = rq.ints[static_cast<size_t>(2 + i)];
             b.hour = rq.ints[static_cast<size_t>(2 + kBellCount + i)];
             b.minute = rq.ints[static_cast<size_t>(2 + 2 * kBellCount + i)];
-            if (b.on < 0 || b.on > 255 || b.hour < 0 || b.hour > 23 || b.minute < 0 || b.minute > 59)
+            if (b.on < 0 || b.on > 255 || b.hour < 0 || b.hour > 23 || b.minute < 0 ||
+                b.minute > 59)
                 return reply(rq, ERR_INVALID_PARAM);
         }
         state_.ringDuration = ring;
@@ -329,13 +322,13 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
 
 Message DeviceModel::fetch(Client& c, const Message& rq, CursorKind kind, bool& hangUp) {
     const int32_t asked = rq.ints[1];
-    if (asked <= 0)
-        return reply(rq, ERR_INVALID_PARAM);
+    if (asked <= 0) return reply(rq, ERR_INVALID_PARAM);
     // The list may have shrunk since it was prepared (another client deleted).
     const size_t size = kind == CursorKind::Users ? state_.enrollments.size() : state_.logs.size();
     c.end = std::min(c.end, size);
     c.position = std::min(c.position, c.end);
-    size_t n = std::min<size_t>({static_cast<size_t>(asked), size_t(wire::kMaxChunkRows), c.end - c.position});
+    size_t n = std::min<size_t>(
+        {static_cast<size_t>(asked), size_t(wire::kMaxChunkRows), c.end - c.position});
     const bool dropping = kind != CursorKind::Users && faults_.dropAfter >= 0;
     if (dropping)
         n = std::min<size_t>(n, static_cast<size_t>(std::max(0, faults_.dropAfter - c.handedOut)));
@@ -358,7 +351,6 @@ Message DeviceModel::fetch(Client& c, const Message& rq, CursorKind kind, bool& 
     }
     c.position += n;
     c.handedOut += static_cast<int>(n);
-    if (dropping && c.handedOut >= faults_.dropAfter)
-        hangUp = true;
+    if (dropping && c.handedOut >= faults_.dropAfter) hangUp = true;
     return m;
 }

@@ -13,8 +13,7 @@ namespace {
 
 // Every number in the file is a 32-bit signed integer; anything else is an error.
 bool toInt32(const QJsonValue& v, int32_t& out) {
-    if (!v.isDouble())
-        return false;
+    if (!v.isDouble()) return false;
     const double d = v.toDouble();
     if (!std::isfinite(d) || d != std::trunc(d) || d < std::numeric_limits<int32_t>::min() ||
         d > std::numeric_limits<int32_t>::max())
@@ -30,30 +29,25 @@ class Parser {
     // A missing key keeps the default; a present one must be an int32.
     bool field(const QJsonObject& o, const char* key, int32_t& out, const QString& where) {
         const auto it = o.constFind(QLatin1String(key));
-        if (it == o.constEnd())
-            return true;
+        if (it == o.constEnd()) return true;
         if (!toInt32(*it, out))
-            return fail(where + QLatin1String(key) +
-                        QStringLiteral(": expected a 32-bit integer"));
+            return fail(where + QLatin1String(key) + QStringLiteral(": expected a 32-bit integer"));
         return true;
     }
 
     bool fail(const QString& message) {
-        if (error.isEmpty())
-            error = message;
+        if (error.isEmpty()) error = message;
         return false;
     }
 };
 
 bool parseBells(Parser& p, const QJsonValue& v, DeviceState& s) {
-    if (!v.isArray())
-        return p.fail(QStringLiteral("bells: expected an array of 8 objects"));
+    if (!v.isArray()) return p.fail(QStringLiteral("bells: expected an array of 8 objects"));
     const QJsonArray a = v.toArray();
     if (a.size() != kBellCount)
         return p.fail(QStringLiteral("bells: expected exactly 8 entries, found %1").arg(a.size()));
     for (int i = 0; i < kBellCount; ++i) {
-        if (!a[i].isObject())
-            return p.fail(QStringLiteral("bells[%1]: expected an object").arg(i));
+        if (!a[i].isObject()) return p.fail(QStringLiteral("bells[%1]: expected an object").arg(i));
         const QJsonObject o = a[i].toObject();
         const QString where = QStringLiteral("bells[%1].").arg(i);
         Bell& b = s.bells[static_cast<size_t>(i)];
@@ -65,13 +59,11 @@ bool parseBells(Parser& p, const QJsonValue& v, DeviceState& s) {
 }
 
 bool parseLogs(Parser& p, const QJsonValue& v, DeviceState& s) {
-    if (!v.isArray())
-        return p.fail(QStringLiteral("logs: expected an array"));
+    if (!v.isArray()) return p.fail(QStringLiteral("logs: expected an array"));
     const QJsonArray a = v.toArray();
     s.logs.reserve(static_cast<size_t>(a.size()));
     for (qsizetype i = 0; i < a.size(); ++i) {
-        if (!a[i].isObject())
-            return p.fail(QStringLiteral("logs[%1]: expected an object").arg(i));
+        if (!a[i].isObject()) return p.fail(QStringLiteral("logs[%1]: expected an object").arg(i));
         const QJsonObject o = a[i].toObject();
         const QString where = QStringLiteral("logs[%1].").arg(i);
         LogRecord r;
@@ -86,8 +78,7 @@ bool parseLogs(Parser& p, const QJsonValue& v, DeviceState& s) {
 }
 
 bool parseEnrollments(Parser& p, const QJsonValue& v, DeviceState& s) {
-    if (!v.isArray())
-        return p.fail(QStringLiteral("enrollments: expected an array"));
+    if (!v.isArray()) return p.fail(QStringLiteral("enrollments: expected an array"));
     const QJsonArray a = v.toArray();
     for (qsizetype i = 0; i < a.size(); ++i) {
         if (!a[i].isObject())
@@ -104,12 +95,15 @@ bool parseEnrollments(Parser& p, const QJsonValue& v, DeviceState& s) {
             return p.fail(where + QStringLiteral("backup: expected 0 to 11"));
         const auto t = o.constFind(QLatin1String("template"));
         if (t != o.constEnd()) {
-            if (!t->isArray() || t->toArray().size() != static_cast<qsizetype>(e.fingerprint.size()))
-                return p.fail(where + QStringLiteral("template: expected an array of 356 integers"));
+            if (!t->isArray() ||
+                t->toArray().size() != static_cast<qsizetype>(e.fingerprint.size()))
+                return p.fail(where +
+                              QStringLiteral("template: expected an array of 356 integers"));
             const QJsonArray ta = t->toArray();
             for (qsizetype k = 0; k < ta.size(); ++k)
                 if (!toInt32(ta[k], e.fingerprint[static_cast<size_t>(k)]))
-                    return p.fail(where + QStringLiteral("template[%1]: expected a 32-bit integer").arg(k));
+                    return p.fail(where +
+                                  QStringLiteral("template[%1]: expected a 32-bit integer").arg(k));
         }
         s.enrollments.push_back(e);
     }
@@ -124,7 +118,8 @@ bool parseNames(Parser& p, const QJsonValue& v, DeviceState& s) {
         bool ok = false;
         const int32_t enroll = it.key().toInt(&ok);
         if (!ok)
-            return p.fail(QStringLiteral("names: key \"%1\" is not a 32-bit integer").arg(it.key()));
+            return p.fail(
+                QStringLiteral("names: key \"%1\" is not a 32-bit integer").arg(it.key()));
         if (!it->isString())
             return p.fail(QStringLiteral("names.%1: expected a text").arg(it.key()));
         s.names[enroll] = it->toString();
@@ -141,7 +136,8 @@ std::optional<DeviceState> parseDeviceState(const QByteArray& json, QString* err
     DeviceState s;
     bool ok = false;
     if (doc.isNull()) {
-        p.fail(QStringLiteral("not valid JSON at offset %1: %2").arg(pe.offset).arg(pe.errorString()));
+        p.fail(
+            QStringLiteral("not valid JSON at offset %1: %2").arg(pe.offset).arg(pe.errorString()));
     } else if (!doc.isObject()) {
         p.fail(QStringLiteral("expected a JSON object at the top"));
     } else {
@@ -151,15 +147,17 @@ std::optional<DeviceState> parseDeviceState(const QByteArray& json, QString* err
              p.field(o, "clock_offset_s", s.clockOffsetSeconds, QString()) &&
              p.field(o, "ring_duration", s.ringDuration, QString()) &&
              p.field(o, "new_mark", s.newMark, QString()) &&
-             (!o.contains(QLatin1String("bells")) || parseBells(p, o.value(QLatin1String("bells")), s)) &&
-             (!o.contains(QLatin1String("logs")) || parseLogs(p, o.value(QLatin1String("logs")), s)) &&
+             (!o.contains(QLatin1String("bells")) ||
+              parseBells(p, o.value(QLatin1String("bells")), s)) &&
+             (!o.contains(QLatin1String("logs")) ||
+              parseLogs(p, o.value(QLatin1String("logs")), s)) &&
              (!o.contains(QLatin1String("enrollments")) ||
               parseEnrollments(p, o.value(QLatin1String("enrollments")), s)) &&
-             (!o.contains(QLatin1String("names")) || parseNames(p, o.value(QLatin1String("names")), s));
+             (!o.contains(QLatin1String("names")) ||
+              parseNames(p, o.value(QLatin1String("names")), s));
     }
     if (!ok) {
-        if (error)
-            *error = p.error;
+        if (error) *error = p.error;
         return std::nullopt;
     }
     return s;
@@ -217,21 +215,21 @@ bool saveDeviceState(const DeviceState& state, const QString& path, QString* err
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(serializeDeviceState(state)) < 0 ||
         !file.commit()) {
-        if (error)
-            *error = file.errorString();
+        if (error) *error = file.errorString();
         return false;
     }
     return true;
 }
 
 DeviceState makeDemoState(int users, int32_t machine) {
-    static const char* const first[] = {"AYSE", "MEHMET", "FATMA", "ALI", "ZEYNEP", "MUSTAFA",
-                                        "EMINE", "HASAN", "ELIF", "HUSEYIN", "SULE", "CAN"};
-    static const char* const last[] = {"YILMAZ", "KAYA", "DEMIR", "SAHIN", "CELIK", "YILDIZ",
-                                       "OZTURK", "AYDIN", "ARSLAN", "DOGAN"};
+    static const char* const first[] = {"AYSE",  "MEHMET", "FATMA", "ALI",     "ZEYNEP", "MUSTAFA",
+                                        "EMINE", "HASAN",  "ELIF",  "HUSEYIN", "SULE",   "CAN"};
+    static const char* const last[] = {"YILMAZ", "KAYA",   "DEMIR", "SAHIN",  "CELIK",
+                                       "YILDIZ", "OZTURK", "AYDIN", "ARSLAN", "DOGAN"};
     DeviceState s;
     s.machine = machine;
-    const int times[][2] = {{8, 30}, {10, 15}, {10, 30}, {12, 0}, {13, 0}, {15, 15}, {15, 30}, {17, 30}};
+    const int times[][2] = {{8, 30}, {10, 15}, {10, 30}, {12, 0},
+                            {13, 0}, {15, 15}, {15, 30}, {17, 30}};
     for (int i = 0; i < kBellCount; ++i)
         s.bells[static_cast<size_t>(i)] = Bell{i % 4 == 3 ? 0 : 1, times[i][0], times[i][1]};
 
@@ -277,7 +275,8 @@ DeviceState makeDemoState(int users, int32_t machine) {
                 const bool in = k < perDay / 2;
                 r.mode = in ? 0 : 8;
                 r.year = date.year(), r.month = date.month(), r.day = date.day();
-                r.hour = in ? 7 + static_cast<int32_t>(rnd() % 3) : 16 + static_cast<int32_t>(rnd() % 3);
+                r.hour =
+                    in ? 7 + static_cast<int32_t>(rnd() % 3) : 16 + static_cast<int32_t>(rnd() % 3);
                 r.minute = static_cast<int32_t>(rnd() % 60);
                 s.logs.push_back(r);
             }

@@ -33,7 +33,7 @@ struct Enrollment {
     int32_t backup = 0; // 0..9 fingerprint, 10 password, 11 card
     int32_t privilege = 0;
     int32_t enabled = 1;
-    int32_t password = 0;       // backups 10 and 11
+    int32_t password = 0;         // backups 10 and 11
     EnrollTemplate fingerprint{}; // backups 0 to 9
     bool operator==(const Enrollment&) const = default;
 };
@@ -41,8 +41,12 @@ struct Enrollment {
 inline constexpr int kBellCount = 8;
 inline constexpr int kPasswordBackup = 10;
 inline constexpr int kCardBackup = 11;
-inline bool isFingerprintBackup(int32_t backup) { return backup >= 0 && backup <= 9; }
-inline bool isValidBackup(int32_t backup) { return backup >= 0 && backup <= kCardBackup; }
+inline bool isFingerprintBackup(int32_t backup) {
+    return backup >= 0 && backup <= 9;
+}
+inline bool isValidBackup(int32_t backup) {
+    return backup >= 0 && backup <= kCardBackup;
+}
 
 struct DeviceState {
     int32_t machine = 1;

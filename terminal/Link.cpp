@@ -20,33 +20,28 @@ class StreamLink : public Link {
     bool isOpen() const override { return device_ != nullptr; }
 
     int32_t transact(const wire::Message& request, wire::Message& reply, int timeoutMs) override {
-        if (!device_)
-            return ERR_COMPORT_ERROR;
+        if (!device_) return ERR_COMPORT_ERROR;
         QDeadlineTimer deadline(timeoutMs);
         const QByteArray frame = wire::encodeFrame(request);
-        if (device_->write(frame) != frame.size())
-            return fail(ERR_WRITE_FAIL);
+        if (device_->write(frame) != frame.size()) return fail(ERR_WRITE_FAIL);
         while (device_->bytesToWrite() > 0) {
             if (!device_->waitForBytesWritten(remaining(deadline)))
                 return fail(deadline.hasExpired() ? ERR_WRITE_FAIL : ERR_COMPORT_ERROR);
         }
         for (;;) {
-            if (device_->bytesAvailable() > 0)
-                decoder_.append(device_->readAll());
+            if (device_->bytesAvailable() > 0) decoder_.append(device_->readAll());
             switch (decoder_.next(reply)) {
             case wire::FrameDecoder::Status::Frame:
                 if (reply.op == wire::Op::Error)
                     return fail(reply.code != SUCCESS ? reply.code : ERR_READ_FAIL);
-                if (reply.op != request.op)
-                    return fail(ERR_READ_FAIL);
+                if (reply.op != request.op) return fail(ERR_READ_FAIL);
                 return SUCCESS;
             case wire::FrameDecoder::Status::Malformed:
                 return fail(ERR_READ_FAIL);
             case wire::FrameDecoder::Status::NeedMore:
                 break;
             }
-            if (deadline.hasExpired())
-                return fail(ERR_READ_FAIL);
+            if (deadline.hasExpired()) return fail(ERR_READ_FAIL);
             if (!device_->waitForReadyRead(remaining(deadline)) && device_->bytesAvailable() == 0)
                 return fail(deadline.hasExpired() ? ERR_READ_FAIL : ERR_COMPORT_ERROR);
         }
@@ -64,8 +59,7 @@ class StreamLink : public Link {
     }
 
     void close() {
-        if (!device_)
-            return;
+        if (!device_) return;
         if (auto* socket = qobject_cast<QAbstractSocket*>(device_.get()))
             socket->abort();
         else if (auto* local = qobject_cast<QLocalSocket*>(device_.get()))
@@ -90,19 +84,16 @@ class InProcessLink : public Link {
     bool isOpen() const override { return device_ != nullptr; }
 
     int32_t transact(const wire::Message& request, wire::Message& reply, int) override {
-        if (!device_)
-            return ERR_COMPORT_ERROR;
+        if (!device_) return ERR_COMPORT_ERROR;
         DeviceModel::Reply r = device_->handle(client_, request);
         reply = std::move(r.message);
-        if (r.hangUp)
-            hangUp();
+        if (r.hangUp) hangUp();
         return SUCCESS;
     }
 
   private:
     void hangUp() {
-        if (device_)
-            device_->disconnectClient(client_);
+        if (device_) device_->disconnectClient(client_);
         device_.reset();
     }
 
@@ -112,7 +103,8 @@ class InProcessLink : public Link {
 
 } // namespace
 
-std::unique_ptr<Link> openTcpLink(const QString& host, uint16_t port, int timeoutMs, int32_t* error) {
+std::unique_ptr<Link> openTcpLink(const QString& host, uint16_t port, int timeoutMs,
+                                  int32_t* error) {
     auto socket = std::make_unique<QTcpSocket>();
     socket->connectToHost(host, port);
     // A connect that times out returns false without an error signal, so

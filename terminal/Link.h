@@ -23,7 +23,8 @@ class Link {
 
 // Each opener returns nullptr and sets *error when the link can't be opened
 // within timeoutMs.
-std::unique_ptr<Link> openTcpLink(const QString& host, uint16_t port, int timeoutMs, int32_t* error);
+std::unique_ptr<Link> openTcpLink(const QString& host, uint16_t port, int timeoutMs,
+                                  int32_t* error);
 std::unique_ptr<Link> openSerialLink(const QString& device, int32_t baudRate, int32_t* error);
 std::unique_ptr<Link> openLocalLink(const QString& socketPath, int timeoutMs, int32_t* error);
 std::unique_ptr<Link> openInProcessLink(std::shared_ptr<DeviceModel> device, int32_t* error);

@@ -25,22 +25,19 @@ class Reader {
   public:
     Reader(const char* data, size_t size) : p_(data), left_(size) {}
     bool u8(uint8_t& v) {
-        if (left_ < 1)
-            return false;
+        if (left_ < 1) return false;
         v = static_cast<uint8_t>(*p_);
         ++p_, --left_;
         return true;
     }
     bool u32(uint32_t& v) {
-        if (left_ < 4)
-            return false;
+        if (left_ < 4) return false;
         v = getU32(p_);
         p_ += 4, left_ -= 4;
         return true;
     }
     bool bytes(size_t n, const char*& at) {
-        if (left_ < n)
-            return false;
+        if (left_ < n) return false;
         at = p_;
         p_ += n, left_ -= n;
         return true;
@@ -61,28 +58,50 @@ uint32_t crcOf(const char* data, size_t size) {
 
 const char* opName(Op op) {
     switch (op) {
-    case Op::Hello: return "OpenCommPort";
-    case Op::EnableDevice: return "EnableDevice";
-    case Op::SetDeviceTime: return "SetDeviceTime";
-    case Op::GetDeviceTime: return "GetDeviceTime";
-    case Op::ReadGeneralLogData: return "ReadGeneralLogData";
-    case Op::ReadAllGeneralLogData: return "ReadAllGeneralLogData";
-    case Op::FetchLogs: return "GetGeneralLogData";
-    case Op::ReadAllUserID: return "ReadAllUserID";
-    case Op::FetchUsers: return "GetAllUserID";
-    case Op::GetEnrollData: return "GetEnrollData";
-    case Op::SetEnrollData: return "SetEnrollData";
-    case Op::GetEnrollDataWithString: return "GetEnrollDataWithString";
-    case Op::SetEnrollDataWithString: return "SetEnrollDataWithString";
-    case Op::DeleteEnrollData: return "DeleteEnrollData";
-    case Op::ModifyPrivilege: return "ModifyPrivilege";
-    case Op::EmptyEnrollData: return "EmptyEnrollData";
-    case Op::ClearKeeperData: return "ClearKeeperData";
-    case Op::GetUserName: return "GetUserName";
-    case Op::SetUserName: return "SetUserName";
-    case Op::GetBellTime: return "GetBellTime";
-    case Op::SetBellTime: return "SetBellTime";
-    case Op::Error: return "Error";
+    case Op::Hello:
+        return "OpenCommPort";
+    case Op::EnableDevice:
+        return "EnableDevice";
+    case Op::SetDeviceTime:
+        return "SetDeviceTime";
+    case Op::GetDeviceTime:
+        return "GetDeviceTime";
+    case Op::ReadGeneralLogData:
+        return "ReadGeneralLogData";
+    case Op::ReadAllGeneralLogData:
+        return "ReadAllGeneralLogData";
+    case Op::FetchLogs:
+        return "GetGeneralLogData";
+    case Op::ReadAllUserID:
+        return "ReadAllUserID";
+    case Op::FetchUsers:
+        return "GetAllUserID";
+    case Op::GetEnrollData:
+        return "GetEnrollData";
+    case Op::SetEnrollData:
+        return "SetEnrollData";
+    case Op::GetEnrollDataWithString:
+        return "GetEnrollDataWithString";
+    case Op::SetEnrollDataWithString:
+        return "SetEnrollDataWithString";
+    case Op::DeleteEnrollData:
+        return "DeleteEnrollData";
+    case Op::ModifyPrivilege:
+        return "ModifyPrivilege";
+    case Op::EmptyEnrollData:
+        return "EmptyEnrollData";
+    case Op::ClearKeeperData:
+        return "ClearKeeperData";
+    case Op::GetUserName:
+        return "GetUserName";
+    case Op::SetUserName:
+        return "SetUserName";
+    case Op::GetBellTime:
+        return "GetBellTime";
+    case Op::SetBellTime:
+        return "SetBellTime";
+    case Op::Error:
+        return "Error";
     }
     return nullptr;
 }
@@ -118,30 +137,24 @@ std::optional<Message> decodePayload(const char* data, size_t size) {
     Message m;
     uint8_t op = 0;
     uint32_t code = 0, count = 0;
-    if (!r.u8(op) || !r.u32(code) || !r.u32(count))
-        return std::nullopt;
-    if (opName(static_cast<Op>(op)) == nullptr)
-        return std::nullopt;
+    if (!r.u8(op) || !r.u32(code) || !r.u32(count)) return std::nullopt;
+    if (opName(static_cast<Op>(op)) == nullptr) return std::nullopt;
     m.op = static_cast<Op>(op);
     m.code = static_cast<int32_t>(code);
-    if (count > r.left() / 4)
-        return std::nullopt;
+    if (count > r.left() / 4) return std::nullopt;
     m.ints.resize(count);
     const char* at = nullptr;
     r.bytes(size_t(count) * 4, at);
     for (uint32_t i = 0; i < count; ++i)
         m.ints[i] = static_cast<int32_t>(getU32(at + 4 * i));
-    if (!r.u32(count) || count > r.left() / 4)
-        return std::nullopt;
+    if (!r.u32(count) || count > r.left() / 4) return std::nullopt;
     m.blobs.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t len = 0;
-        if (!r.u32(len) || !r.bytes(len, at))
-            return std::nullopt;
+        if (!r.u32(len) || !r.bytes(len, at)) return std::nullopt;
         m.blobs.emplace_back(at, static_cast<qsizetype>(len));
     }
-    if (r.left() != 0)
-        return std::nullopt;
+    if (r.left() != 0) return std::nullopt;
     return m;
 }
 
@@ -162,26 +175,18 @@ FrameDecoder::Status FrameDecoder::next(Message& out) {
     const char* p = buffer_.constData();
     // Check what has arrived so far, so that garbage is refused at once
     // instead of waiting for a length's worth of bytes that never come.
-    if (have >= 1 && p[0] != 'V')
-        return Status::Malformed;
-    if (have >= 2 && p[1] != 'T')
-        return Status::Malformed;
-    if (have >= 3 && static_cast<uint8_t>(p[2]) != kVersion)
-        return Status::Malformed;
-    if (have < kHeaderSize)
-        return Status::NeedMore;
+    if (have >= 1 && p[0] != 'V') return Status::Malformed;
+    if (have >= 2 && p[1] != 'T') return Status::Malformed;
+    if (have >= 3 && static_cast<uint8_t>(p[2]) != kVersion) return Status::Malformed;
+    if (have < kHeaderSize) return Status::NeedMore;
     const uint32_t len = getU32(p + 3);
-    if (len > kMaxPayload)
-        return Status::Malformed;
+    if (len > kMaxPayload) return Status::Malformed;
     const qsizetype total = kHeaderSize + qsizetype(len) + kTrailerSize;
-    if (have < total)
-        return Status::NeedMore;
+    if (have < total) return Status::NeedMore;
     const uint32_t crc = getU32(p + kHeaderSize + len);
-    if (crc != crcOf(p + 2, size_t(kHeaderSize - 2) + len))
-        return Status::Malformed;
+    if (crc != crcOf(p + 2, size_t(kHeaderSize - 2) + len)) return Status::Malformed;
     auto m = decodePayload(p + kHeaderSize, len);
-    if (!m)
-        return Status::Malformed;
+    if (!m) return Status::Malformed;
     out = std::move(*m);
     buffer_.remove(0, total);
     return Status::Frame;

@@ -71,7 +71,9 @@ class FrameDecoder {
   public:
     enum class Status { Frame, NeedMore, Malformed };
 
-    void append(const char* data, size_t size) { buffer_.append(data, static_cast<qsizetype>(size)); }
+    void append(const char* data, size_t size) {
+        buffer_.append(data, static_cast<qsizetype>(size));
+    }
     void append(const QByteArray& bytes) { buffer_.append(bytes); }
     Status next(Message& out);
     void clear() { buffer_.clear(); }

@@ -25,7 +25,9 @@ void TFP_CLOCK::setInProcessDevice(std::shared_ptr<DeviceModel> device) {
     inProcess_ = std::move(device);
 }
 
-bool TFP_CLOCK::isConnected() const { return endpoint_.has_value(); }
+bool TFP_CLOCK::isConnected() const {
+    return endpoint_.has_value();
+}
 
 bool TFP_CLOCK::fail(int32_t code) {
     lastError_ = code;
@@ -33,15 +35,13 @@ bool TFP_CLOCK::fail(int32_t code) {
 }
 
 QString TFP_CLOCK::portSetting(const QString& key, const QString& fallback) const {
-    if (settingsFile_.isEmpty())
-        return fallback;
+    if (settingsFile_.isEmpty()) return fallback;
     return readProfileString(settingsFile_, QStringLiteral("Ports"), key, fallback);
 }
 
 bool TFP_CLOCK::SetIPAddress(const QString& ipAddress, int32_t port, int32_t password) {
     // Only arms the next OpenCommPort; nothing is sent yet.
-    if (ipAddress.trimmed().isEmpty() || port < 1 || port > 65535)
-        return fail(ERR_INVALID_PARAM);
+    if (ipAddress.trimmed().isEmpty() || port < 1 || port > 65535) return fail(ERR_INVALID_PARAM);
     pendingAddress_ = ipAddress.trimmed();
     pendingPort_ = port;
     pendingPassword_ = password;
@@ -60,8 +60,7 @@ bool TFP_CLOCK::OpenCommPort(int32_t machineNumber) {
     } else if (IsUSB) {
         ep.kind = LinkKind::Usb;
         ep.address = portSetting(QStringLiteral("USB"), QString());
-        if (ep.address.isEmpty())
-            return fail(ERR_COMPORT_ERROR);
+        if (ep.address.isEmpty()) return fail(ERR_COMPORT_ERROR);
     } else if (addressArmed_) {
         ep.kind = LinkKind::Tcp;
         ep.address = pendingAddress_;
@@ -69,8 +68,7 @@ bool TFP_CLOCK::OpenCommPort(int32_t machineNumber) {
         ep.password = pendingPassword_;
     } else {
         ep.kind = LinkKind::Serial;
-        if (CommPort < 1)
-            return fail(ERR_INVALID_PARAM);
+        if (CommPort < 1) return fail(ERR_INVALID_PARAM);
         ep.address = portSetting(QStringLiteral("COM%1").arg(CommPort),
                                  QStringLiteral("/dev/ttyS%1").arg(CommPort - 1));
     }
@@ -119,16 +117,14 @@ bool TFP_CLOCK::connectLink() {
         break;
     }
     }
-    if (!link_)
-        return fail(error);
+    if (!link_) return fail(error);
     Message hello;
     hello.op = Op::Hello;
     hello.ints = {ep.machine, ep.password};
     Message reply;
     const int left = static_cast<int>(std::max<qint64>(1, deadline.remainingTime()));
     int32_t code = link_->transact(hello, reply, left);
-    if (code == SUCCESS)
-        code = reply.code;
+    if (code == SUCCESS) code = reply.code;
     if (code != SUCCESS) {
         link_.reset();
         return fail(code);
@@ -143,10 +139,8 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
         link_.reset();
         // After a broken link the next operation opens it again, so the
         // operator can simply retry; a download in progress can't be resumed.
-        if (!endpoint_ || !mayReconnect)
-            return fail(ERR_COMPORT_ERROR);
-        if (!connectLink())
-            return false;
+        if (!endpoint_ || !mayReconnect) return fail(ERR_COMPORT_ERROR);
+        if (!connectLink()) return false;
     }
     Message rq;
     rq.op = op;
@@ -154,15 +148,12 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
     rq.blobs = std::move(blobs);
     Message rp;
     const int32_t code = link_->transact(rq, rp, operationTimeoutMs_);
-    if (code != SUCCESS)
-        return fail(code);
+    if (code != SUCCESS) return fail(code);
     if (rp.code == ERR_COMPORT_ERROR)
         link_.reset(); // the terminal lost our session (a serial line that was reset)
-    if (rp.code != SUCCESS)
-        return fail(rp.code);
+    if (rp.code != SUCCESS) return fail(rp.code);
     lastError_ = SUCCESS;
-    if (reply)
-        *reply = std::move(rp);
+    if (reply) *reply = std::move(rp);
     return true;
 }
 
@@ -180,18 +171,16 @@ bool TFP_CLOCK::GetLastError(int32_t& errorCode) {
 
 bool TFP_CLOCK::SetDeviceTime(int32_t machineNumber) {
     const QDateTime now = QDateTime::currentDateTime();
-    return call(Op::SetDeviceTime, {machineNumber, now.date().year(), now.date().month(),
-                                    now.date().day(), now.time().hour(), now.time().minute(),
-                                    now.time().second()});
+    return call(Op::SetDeviceTime,
+                {machineNumber, now.date().year(), now.date().month(), now.date().day(),
+                 now.time().hour(), now.time().minute(), now.time().second()});
 }
 
 bool TFP_CLOCK::GetDeviceTime(int32_t machineNumber, int32_t& year, int32_t& month, int32_t& day,
                               int32_t& hour, int32_t& minute, int32_t& second) {
     Message rp;
-    if (!call(Op::GetDeviceTime, {machineNumber}, &rp))
-        return false;
-    if (rp.ints.size() != 6)
-        return fail(ERR_READ_FAIL);
+    if (!call(Op::GetDeviceTime, {machineNumber}, &rp)) return false;
+    if (rp.ints.size() != 6) return fail(ERR_READ_FAIL);
     year = rp.ints[0], month = rp.ints[1], day = rp.ints[2];
     hour = rp.ints[3], minute = rp.ints[4], second = rp.ints[5];
     return true;
@@ -200,10 +189,8 @@ bool TFP_CLOCK::GetDeviceTime(int32_t machineNumber, int32_t& year, int32_t& mon
 bool TFP_CLOCK::prepareList(RowList& list, ListKind kind, Op op, std::vector<int32_t> ints) {
     list = {};
     Message rp;
-    if (!call(op, std::move(ints), &rp))
-        return false;
-    if (rp.ints.size() != 1 || rp.ints[0] < 0)
-        return fail(ERR_READ_FAIL);
+    if (!call(op, std::move(ints), &rp)) return false;
+    if (rp.ints.size() != 1 || rp.ints[0] < 0) return fail(ERR_READ_FAIL);
     list.kind = kind;
     list.total = rp.ints[0];
     return true;
@@ -222,8 +209,7 @@ const int32_t* TFP_CLOCK::nextRow(RowList& list, int rowInts, Op fetchOp, int32_
         }
         // Records come in chunks: one round trip per chunk, not per record.
         Message rp;
-        if (!call(fetchOp, {machine, wire::kMaxChunkRows}, &rp, {}, false))
-            return nullptr;
+        if (!call(fetchOp, {machine, wire::kMaxChunkRows}, &rp, {}, false)) return nullptr;
         const size_t rows = rp.ints.size() / width;
         if (rp.ints.size() % width != 0 || rows > static_cast<size_t>(list.total - list.fetched)) {
             link_.reset();
@@ -259,8 +245,7 @@ bool TFP_CLOCK::getLog(int32_t machine, int32_t& tMachine, int32_t& enroll, int3
                        int32_t& mode, int32_t& year, int32_t& month, int32_t& day, int32_t& hour,
                        int32_t& minute) {
     const int32_t* r = nextRow(logs_, wire::kLogInts, Op::FetchLogs, machine);
-    if (!r)
-        return false;
+    if (!r) return false;
     tMachine = machine, eMachine = machine;
     enroll = r[0], mode = r[1], year = r[2], month = r[3], day = r[4], hour = r[5], minute = r[6];
     lastError_ = SUCCESS;
@@ -290,9 +275,9 @@ bool TFP_CLOCK::ReadAllUserID(int32_t machineNumber) {
 bool TFP_CLOCK::GetAllUserID(int32_t machineNumber, int32_t& enrollNumber, int32_t& eMachineNumber,
                              int32_t& backupNumber, int32_t& privilege, int32_t& enable) {
     const int32_t* r = nextRow(users_, wire::kUserInts, Op::FetchUsers, machineNumber);
-    if (!r)
-        return false;
-    enrollNumber = r[0], eMachineNumber = r[1], backupNumber = r[2], privilege = r[3], enable = r[4];
+    if (!r) return false;
+    enrollNumber = r[0], eMachineNumber = r[1], backupNumber = r[2], privilege = r[3],
+    enable = r[4];
     lastError_ = SUCCESS;
     return true;
 }
@@ -305,26 +290,23 @@ bool TFP_CLOCK::GetEnrollData(int32_t machineNumber, int32_t enrollNumber, int32
     privilege = 0;
     password = 0;
     const bool fingerprint = isFingerprintBackup(backupNumber);
-    if (fingerprint)
-        enrollData.fill(0);
+    if (fingerprint) enrollData.fill(0);
     Message rp;
     if (!call(Op::GetEnrollData, {machineNumber, enrollNumber, eMachineNumber, backupNumber}, &rp))
         return false;
     const size_t want = 2 + (fingerprint ? enrollData.size() : 0);
-    if (rp.ints.size() != want)
-        return fail(ERR_READ_FAIL);
+    if (rp.ints.size() != want) return fail(ERR_READ_FAIL);
     privilege = rp.ints[0];
     password = rp.ints[1];
-    if (fingerprint)
-        std::copy_n(rp.ints.begin() + 2, enrollData.size(), enrollData.begin());
+    if (fingerprint) std::copy_n(rp.ints.begin() + 2, enrollData.size(), enrollData.begin());
     return true;
 }
 
 bool TFP_CLOCK::SetEnrollData(int32_t machineNumber, int32_t enrollNumber, int32_t eMachineNumber,
                               int32_t backupNumber, int32_t privilege,
                               const EnrollTemplate& enrollData, int32_t password) {
-    std::vector<int32_t> ints{machineNumber, enrollNumber, eMachineNumber, backupNumber, privilege,
-                              password};
+    std::vector<int32_t> ints{machineNumber, enrollNumber, eMachineNumber,
+                              backupNumber,  privilege,    password};
     ints.insert(ints.end(), enrollData.begin(), enrollData.end());
     return call(Op::SetEnrollData, std::move(ints));
 }
@@ -342,8 +324,7 @@ bool TFP_CLOCK::GetEnrollDataWithString(int32_t machineNumber, int32_t enrollNum
               {machineNumber, enrollNumber, eMachineNumber, backupNumber}, &rp))
         return false;
     EnrollTemplate data{};
-    if (rp.ints.size() != 2 + (fingerprint ? data.size() : 0))
-        return fail(ERR_READ_FAIL);
+    if (rp.ints.size() != 2 + (fingerprint ? data.size() : 0)) return fail(ERR_READ_FAIL);
     privilege = rp.ints[0];
     password = rp.ints[1];
     if (fingerprint) {
@@ -361,8 +342,8 @@ bool TFP_CLOCK::SetEnrollDataWithString(int32_t machineNumber, int32_t enrollNum
     // A damaged text must not reach the terminal as a half-zero template.
     if (isFingerprintBackup(backupNumber) && !textToTemplate(enrollData, data))
         return fail(ERR_INVALID_PARAM);
-    std::vector<int32_t> ints{machineNumber, enrollNumber, eMachineNumber, backupNumber, privilege,
-                              password};
+    std::vector<int32_t> ints{machineNumber, enrollNumber, eMachineNumber,
+                              backupNumber,  privilege,    password};
     ints.insert(ints.end(), data.begin(), data.end());
     return call(Op::SetEnrollDataWithString, std::move(ints));
 }
@@ -372,8 +353,8 @@ bool TFP_CLOCK::DeleteEnrollData(int32_t machineNumber, int32_t enrollNumber,
     return call(Op::DeleteEnrollData, {machineNumber, enrollNumber, eMachineNumber, backupNumber});
 }
 
-bool TFP_CLOCK::ModifyPrivilege(int32_t machineNumber, int32_t enrollNumber,
-                                int32_t eMachineNumber, int32_t backupNumber, int32_t privilege) {
+bool TFP_CLOCK::ModifyPrivilege(int32_t machineNumber, int32_t enrollNumber, int32_t eMachineNumber,
+                                int32_t backupNumber, int32_t privilege) {
     return call(Op::ModifyPrivilege,
                 {machineNumber, enrollNumber, eMachineNumber, backupNumber, privilege});
 }
@@ -391,10 +372,8 @@ bool TFP_CLOCK::GetUserName(int32_t, int32_t machineNumber, int32_t enrollNumber
     // Cleared first: a failed read must not leave the previous user's name.
     name.clear();
     Message rp;
-    if (!call(Op::GetUserName, {machineNumber, enrollNumber}, &rp))
-        return false;
-    if (rp.blobs.size() != 1)
-        return fail(ERR_READ_FAIL);
+    if (!call(Op::GetUserName, {machineNumber, enrollNumber}, &rp)) return false;
+    if (rp.blobs.size() != 1) return fail(ERR_READ_FAIL);
     name = QString::fromUtf8(rp.blobs[0]);
     return true;
 }
@@ -406,17 +385,16 @@ bool TFP_CLOCK::SetUserName(int32_t, int32_t machineNumber, int32_t enrollNumber
 
 bool TFP_CLOCK::GetBellTime(int32_t machineNumber, int32_t& ringDuration, BellTable& bellTable) {
     Message rp;
-    if (!call(Op::GetBellTime, {machineNumber}, &rp))
-        return false;
-    if (rp.ints.size() != 1 + 3 * kBellCount)
-        return fail(ERR_READ_FAIL);
+    if (!call(Op::GetBellTime, {machineNumber}, &rp)) return false;
+    if (rp.ints.size() != 1 + 3 * kBellCount) return fail(ERR_READ_FAIL);
     ringDuration = rp.ints[0];
     for (size_t i = 0; i < 3 * kBellCount; ++i)
         bellTable[i] = static_cast<uint8_t>(rp.ints[1 + i] & 0xff);
     return true;
 }
 
-bool TFP_CLOCK::SetBellTime(int32_t machineNumber, int32_t ringDuration, const BellTable& bellTable) {
+bool TFP_CLOCK::SetBellTime(int32_t machineNumber, int32_t ringDuration,
+                            const BellTable& bellTable) {
     std::vector<int32_t> ints{machineNumber, ringDuration};
     for (size_t i = 0; i < 3 * kBellCount; ++i)
         ints.push_back(bellTable[i]);
@@ -428,8 +406,7 @@ QString TFP_CLOCK::templateToText(const EnrollTemplate& data) {
     QString text;
     text.reserve(static_cast<qsizetype>(data.size() * 9));
     for (size_t i = 0; i < data.size(); ++i) {
-        if (i)
-            text.append(QLatin1Char(' '));
+        if (i) text.append(QLatin1Char(' '));
         const auto v = static_cast<uint32_t>(data[i]);
         for (int shift = 28; shift >= 0; shift -= 4)
             text.append(QLatin1Char(digits[(v >> shift) & 0xf]));
@@ -440,18 +417,15 @@ QString TFP_CLOCK::templateToText(const EnrollTemplate& data) {
 bool TFP_CLOCK::textToTemplate(const QString& text, EnrollTemplate& data) {
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
     const QStringList groups = text.split(blanks, Qt::SkipEmptyParts);
-    if (groups.size() != static_cast<qsizetype>(data.size()))
-        return false;
+    if (groups.size() != static_cast<qsizetype>(data.size())) return false;
     EnrollTemplate parsed{};
     for (qsizetype i = 0; i < groups.size(); ++i) {
         const QString& g = groups[i];
-        if (g.size() > 8)
-            return false;
+        if (g.size() > 8) return false;
         uint32_t v = 0;
         for (QChar ch : g) {
             const int d = QStringView(u"0123456789ABCDEF").indexOf(ch.toUpper());
-            if (d < 0)
-                return false;
+            if (d < 0) return false;
             v = v << 4 | static_cast<uint32_t>(d);
         }
         parsed[static_cast<size_t>(i)] = static_cast<int32_t>(v);

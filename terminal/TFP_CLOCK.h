@@ -116,11 +116,11 @@ class TFP_CLOCK {
     enum class ListKind { None, NewLogs, AllLogs, Users };
     struct RowList {
         ListKind kind = ListKind::None;
-        int32_t total = 0;    // rows the terminal prepared
-        int32_t fetched = 0;  // rows received so far
-        int32_t taken = 0;    // rows handed to the caller
+        int32_t total = 0;   // rows the terminal prepared
+        int32_t fetched = 0; // rows received so far
+        int32_t taken = 0;   // rows handed to the caller
         std::vector<int32_t> rows;
-        size_t next = 0;      // index into rows of the next row to hand out
+        size_t next = 0; // index into rows of the next row to hand out
     };
 
     bool connectLink();

@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
     DeviceState state;
     state.logs.reserve(kRecords);
     for (int i = 0; i < kRecords; ++i)
-        state.logs.push_back(LogRecord{i + 1, i % 2 ? 8 : 0, 2024, 1 + i % 12, 1 + i % 28, i % 24, i % 60});
+        state.logs.push_back(
+            LogRecord{i + 1, i % 2 ? 8 : 0, 2024, 1 + i % 12, 1 + i % 28, i % 24, i % 60});
     const QString statePath = dir.filePath(QStringLiteral("state.json"));
     QString error;
     if (!saveDeviceState(state, statePath, &error)) {

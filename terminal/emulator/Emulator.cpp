@@ -39,12 +39,9 @@ Emulator::~Emulator() {
         QLocalServer::removeServer(unixPath_);
     }
     ptyNotifier_.reset();
-    if (!ptyLink_.isEmpty())
-        QFile::remove(ptyLink_);
-    if (ptySlave_ >= 0)
-        ::close(ptySlave_);
-    if (ptyMaster_ >= 0)
-        ::close(ptyMaster_);
+    if (!ptyLink_.isEmpty()) QFile::remove(ptyLink_);
+    if (ptySlave_ >= 0) ::close(ptySlave_);
+    if (ptyMaster_ >= 0) ::close(ptyMaster_);
 }
 
 bool Emulator::listenTcp(const QString& host, uint16_t port, QString* where, QString* error) {
@@ -96,14 +93,12 @@ void Emulator::adopt(QIODevice* device, bool checkPassword) {
     c.device = device;
     c.client = device_->connectClient(checkPassword);
     connect(device, &QIODevice::readyRead, this, [this, device] { serve(device); });
-    if (device->bytesAvailable() > 0)
-        serve(device);
+    if (device->bytesAvailable() > 0) serve(device);
 }
 
 void Emulator::drop(QIODevice* device) {
     const auto it = connections_.find(device);
-    if (it == connections_.end())
-        return;
+    if (it == connections_.end()) return;
     device_->disconnectClient(it->second.client);
     connections_.erase(it);
     device->deleteLater();
@@ -118,15 +113,13 @@ static void hangUp(QIODevice* device) {
 
 void Emulator::serve(QIODevice* device) {
     const auto it = connections_.find(device);
-    if (it == connections_.end())
-        return;
+    if (it == connections_.end()) return;
     Connection& c = it->second;
     c.decoder.append(device->readAll());
     wire::Message request;
     for (;;) {
         const auto status = c.decoder.next(request);
-        if (status == wire::FrameDecoder::Status::NeedMore)
-            return;
+        if (status == wire::FrameDecoder::Status::NeedMore) return;
         if (status == wire::FrameDecoder::Status::Malformed) {
             // Out of step with this peer: say why, then end the connection.
             device->write(errorFrame(ERR_READ_FAIL));
@@ -199,8 +192,7 @@ void Emulator::writePty(const QByteArray& bytes) {
             p += n, left -= static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
         // A full line with nobody reading: give up on this reply after a while
         // rather than hang the emulator.
         pollfd pfd{ptyMaster_, POLLOUT, 0};
@@ -219,15 +211,13 @@ void Emulator::servePty() {
             ptyDecoder_.append(buffer, static_cast<size_t>(n));
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
         break;
     }
     wire::Message request;
     for (;;) {
         const auto status = ptyDecoder_.next(request);
-        if (status == wire::FrameDecoder::Status::NeedMore)
-            return;
+        if (status == wire::FrameDecoder::Status::NeedMore) return;
         if (status == wire::FrameDecoder::Status::Malformed) {
             // Noise on the line: report it and start over with an empty session.
             writePty(errorFrame(ERR_READ_FAIL));

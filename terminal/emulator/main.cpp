@@ -18,7 +18,8 @@
 
 namespace {
 
-const char* const kSchema = R"(State file (--state FILE), JSON; every number a 32-bit signed integer:
+const char* const kSchema =
+    R"(State file (--state FILE), JSON; every number a 32-bit signed integer:
   { "machine": 1, "password": 0, "clock_offset_s": 0,
     "ring_duration": 5,
     "bells": [ {"on": 1, "hour": 8, "minute": 30}, ... exactly 8 ... ],
@@ -81,14 +82,15 @@ int main(int argc, char** argv) {
     parser.addOptions({
         {QStringLiteral("listen"), QStringLiteral("Listen on TCP (port 0: any free port)."),
          QStringLiteral("HOST:PORT")},
-        {QStringLiteral("pty"), QStringLiteral("Open a pseudo-terminal (serial line); "
-                                               "with a value, make that path a link to it."),
+        {QStringLiteral("pty"),
+         QStringLiteral("Open a pseudo-terminal (serial line); "
+                        "with a value, make that path a link to it."),
          QStringLiteral("LINK")},
         {QStringLiteral("pty-nolink"), QStringLiteral("Open a pseudo-terminal without a link.")},
         {QStringLiteral("unix"), QStringLiteral("Listen on a Unix socket (the USB stand-in)."),
          QStringLiteral("PATH")},
-        {QStringLiteral("machine"), QStringLiteral("Machine number (overrides the file; default 1)."),
-         QStringLiteral("N")},
+        {QStringLiteral("machine"),
+         QStringLiteral("Machine number (overrides the file; default 1)."), QStringLiteral("N")},
         {QStringLiteral("password"),
          QStringLiteral("Communication password, 0 for none (overrides the file)."),
          QStringLiteral("N")},
@@ -108,12 +110,14 @@ int main(int argc, char** argv) {
     QStringList args = app.arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         const bool last = i + 1 >= args.size();
-        if (args[i] == QLatin1String("--pty") && (last || args[i + 1].startsWith(QLatin1String("--"))))
+        if (args[i] == QLatin1String("--pty") &&
+            (last || args[i + 1].startsWith(QLatin1String("--"))))
             args[i] = QStringLiteral("--pty-nolink");
     }
     parser.process(args);
     if (!parser.positionalArguments().isEmpty())
-        die(QStringLiteral("unexpected argument \"%1\" (see --help)").arg(parser.positionalArguments().first()));
+        die(QStringLiteral("unexpected argument \"%1\" (see --help)")
+                .arg(parser.positionalArguments().first()));
 
     // The state: from the file, or new (demo or defaults), then the overrides.
     const QString statePath = parser.value(QStringLiteral("state"));
@@ -125,8 +129,7 @@ int main(int argc, char** argv) {
             die(QStringLiteral("%1: %2").arg(statePath, file.errorString()));
         QString error;
         auto loaded = parseDeviceState(file.readAll(), &error);
-        if (!loaded)
-            die(QStringLiteral("%1: malformed state file: %2").arg(statePath, error));
+        if (!loaded) die(QStringLiteral("%1: malformed state file: %2").arg(statePath, error));
         state = std::move(*loaded);
         created = false;
     }
@@ -140,15 +143,16 @@ int main(int argc, char** argv) {
     }
     bool overridden = false;
     if (parser.isSet(QStringLiteral("machine"))) {
-        const int m = toInt(parser.value(QStringLiteral("machine")), "machine", INT32_MIN, INT32_MAX);
+        const int m =
+            toInt(parser.value(QStringLiteral("machine")), "machine", INT32_MIN, INT32_MAX);
         overridden |= m != state.machine;
         state.machine = m;
         for (auto& e : state.enrollments)
-            if (created)
-                e.emachine = m;
+            if (created) e.emachine = m;
     }
     if (parser.isSet(QStringLiteral("password"))) {
-        const int p = toInt(parser.value(QStringLiteral("password")), "password", INT32_MIN, INT32_MAX);
+        const int p =
+            toInt(parser.value(QStringLiteral("password")), "password", INT32_MIN, INT32_MAX);
         overridden |= p != state.password;
         state.password = p;
     }
@@ -157,19 +161,18 @@ int main(int argc, char** argv) {
     DeviceFaults& faults = device->faults();
     for (const QString& f : parser.values(QStringLiteral("fail"))) {
         const qsizetype eq = f.indexOf(QLatin1Char('='));
-        if (eq <= 0)
-            die(QStringLiteral("--fail: expected OP=CODE, got \"%1\"").arg(f));
+        if (eq <= 0) die(QStringLiteral("--fail: expected OP=CODE, got \"%1\"").arg(f));
         const QString op = f.left(eq);
         bool known = op == QLatin1String("GetAllGeneralLogData");
         for (int o = 1; o < 255 && !known; ++o)
             if (const char* n = wire::opName(static_cast<wire::Op>(o)); n && op == QLatin1String(n))
                 known = true;
-        if (!known)
-            die(QStringLiteral("--fail: unknown operation \"%1\"").arg(op));
+        if (!known) die(QStringLiteral("--fail: unknown operation \"%1\"").arg(op));
         faults.failOps[op.toStdString()] = toInt(f.mid(eq + 1), "fail", INT32_MIN, INT32_MAX);
     }
     if (parser.isSet(QStringLiteral("drop-after")))
-        faults.dropAfter = toInt(parser.value(QStringLiteral("drop-after")), "drop-after", 0, INT32_MAX);
+        faults.dropAfter =
+            toInt(parser.value(QStringLiteral("drop-after")), "drop-after", 0, INT32_MAX);
     if (parser.isSet(QStringLiteral("delay-ms")))
         faults.delayMs = toInt(parser.value(QStringLiteral("delay-ms")), "delay-ms", 0, 60000);
 
@@ -203,17 +206,15 @@ int main(int argc, char** argv) {
 
     Emulator emulator(device);
     QString error;
-    const bool anyTransport = parser.isSet(QStringLiteral("listen")) ||
-                              parser.isSet(QStringLiteral("pty")) ||
-                              parser.isSet(QStringLiteral("pty-nolink")) ||
-                              parser.isSet(QStringLiteral("unix"));
+    const bool anyTransport =
+        parser.isSet(QStringLiteral("listen")) || parser.isSet(QStringLiteral("pty")) ||
+        parser.isSet(QStringLiteral("pty-nolink")) || parser.isSet(QStringLiteral("unix"));
     if (parser.isSet(QStringLiteral("listen")) || !anyTransport) {
         const QString spec = parser.isSet(QStringLiteral("listen"))
                                  ? parser.value(QStringLiteral("listen"))
                                  : QStringLiteral("127.0.0.1:5005");
         const qsizetype colon = spec.lastIndexOf(QLatin1Char(':'));
-        if (colon <= 0)
-            die(QStringLiteral("--listen: expected HOST:PORT, got \"%1\"").arg(spec));
+        if (colon <= 0) die(QStringLiteral("--listen: expected HOST:PORT, got \"%1\"").arg(spec));
         const int port = toInt(spec.mid(colon + 1), "listen", 0, 65535);
         QString where;
         if (!emulator.listenTcp(spec.left(colon), static_cast<uint16_t>(port), &where, &error))

@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         wire::FrameDecoder again;
         again.append(wire::encodeFrame(m));
         wire::Message back;
-        if (again.next(back) != wire::FrameDecoder::Status::Frame || !(back == m))
-            __builtin_trap();
+        if (again.next(back) != wire::FrameDecoder::Status::Frame || !(back == m)) __builtin_trap();
     }
     const size_t half = size / 2;
     wire::FrameDecoder split;

@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (state) {
         // What loads must save and load back unchanged.
         const auto again = parseDeviceState(serializeDeviceState(*state), &error);
-        if (!again || !(*again == *state))
-            __builtin_trap();
+        if (!again || !(*again == *state)) __builtin_trap();
     } else if (error.isEmpty()) {
         __builtin_trap(); // a refusal always says why
     }

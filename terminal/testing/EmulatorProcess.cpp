@@ -4,15 +4,16 @@
 
 #include <csignal>
 
-QString EmulatorProcess::executable() { return QStringLiteral(V270_TERMINAL_EXE); }
+QString EmulatorProcess::executable() {
+    return QStringLiteral(V270_TERMINAL_EXE);
+}
 
 bool EmulatorProcess::start(QStringList args, QString* error, int timeoutMs) {
     const bool tcp = args.contains(QStringLiteral("--listen"));
     const bool pty = args.contains(QStringLiteral("--pty"));
     const bool unix = args.contains(QStringLiteral("--unix"));
     const bool wantTcp = tcp || (!pty && !unix);
-    if (wantTcp && !tcp)
-        args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
+    if (wantTcp && !tcp) args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
     host_.clear(), pty_.clear(), unix_.clear();
     port_ = 0;
     process_.setProgram(executable());
@@ -20,21 +21,20 @@ bool EmulatorProcess::start(QStringList args, QString* error, int timeoutMs) {
     process_.start();
     auto failed = [&](const QString& why) {
         if (error)
-            *error = why + QStringLiteral(": ") + QString::fromLocal8Bit(process_.readAllStandardError());
+            *error = why + QStringLiteral(": ") +
+                     QString::fromLocal8Bit(process_.readAllStandardError());
         stop();
         return false;
     };
-    if (!process_.waitForStarted(timeoutMs))
-        return failed(QStringLiteral("did not start"));
+    if (!process_.waitForStarted(timeoutMs)) return failed(QStringLiteral("did not start"));
     QDeadlineTimer deadline(timeoutMs);
     while ((wantTcp && port_ == 0) || (pty && pty_.isEmpty()) || (unix && unix_.isEmpty())) {
         if (!process_.canReadLine()) {
-            if (process_.state() != QProcess::Running)
-                return failed(QStringLiteral("exited"));
-            if (deadline.hasExpired())
-                return failed(QStringLiteral("no answer"));
+            if (process_.state() != QProcess::Running) return failed(QStringLiteral("exited"));
+            if (deadline.hasExpired()) return failed(QStringLiteral("no answer"));
             // Also notices an exit: stdout closes, and the state follows.
-            if (!process_.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))))
+            if (!process_.waitForReadyRead(
+                    static_cast<int>(std::max<qint64>(1, deadline.remainingTime()))))
                 process_.waitForFinished(50);
             continue;
         }

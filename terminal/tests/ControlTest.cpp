@@ -65,8 +65,7 @@ class Terminal {
         }
         statePath = dir.filePath(QStringLiteral("state.json"));
         QString error;
-        if (!QFile::exists(statePath) && !saveDeviceState(state, statePath, &error))
-            return false;
+        if (!QFile::exists(statePath) && !saveDeviceState(state, statePath, &error)) return false;
         return restart(extra);
     }
 
@@ -119,8 +118,7 @@ class Terminal {
 
     // The terminal's memory as it stands (for the emulator: as saved on disk).
     DeviceState saved() {
-        if (via_ == Via::InProcess)
-            return device->state();
+        if (via_ == Via::InProcess) return device->state();
         QFile f(statePath);
         EXPECT_TRUE(f.open(QIODevice::ReadOnly));
         QString error;
@@ -309,10 +307,14 @@ INSTANTIATE_TEST_SUITE_P(Links, EveryOperation,
                          ::testing::Values(Via::InProcess, Via::Tcp, Via::Pty),
                          [](const auto& info) {
                              switch (info.param) {
-                             case Via::InProcess: return "InProcess";
-                             case Via::Tcp: return "Tcp";
-                             case Via::Pty: return "Pty";
-                             case Via::Unix: return "Unix";
+                             case Via::InProcess:
+                                 return "InProcess";
+                             case Via::Tcp:
+                                 return "Tcp";
+                             case Via::Pty:
+                                 return "Pty";
+                             case Via::Unix:
+                                 return "Unix";
                              }
                              return "";
                          });
@@ -350,7 +352,8 @@ TEST(TerminalLink, OpenRefusals) {
                           {"right", 3, 1234, SUCCESS}};
     for (const Case& c : cases) {
         TFP_CLOCK clock;
-        ASSERT_TRUE(clock.SetIPAddress(terminal.emulator.host(), terminal.emulator.port(), c.password));
+        ASSERT_TRUE(
+            clock.SetIPAddress(terminal.emulator.host(), terminal.emulator.port(), c.password));
         EXPECT_EQ(clock.OpenCommPort(c.machine), c.error == SUCCESS) << c.what;
         EXPECT_EQ(lastError(clock), c.error) << c.what;
         // A refused open leaves nothing to reopen behind the caller's back.
@@ -366,8 +369,8 @@ TEST(TerminalLink, NothingThereFailsFast) {
     const QString ini = dir.filePath(QStringLiteral("Settings.ini"));
     QFile f(ini);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("[Ports]\nCOM2=" + dir.filePath(QStringLiteral("nothing")).toUtf8() + "\nUSB=" +
-            dir.filePath(QStringLiteral("nothing.sock")).toUtf8() + "\n");
+    f.write("[Ports]\nCOM2=" + dir.filePath(QStringLiteral("nothing")).toUtf8() +
+            "\nUSB=" + dir.filePath(QStringLiteral("nothing.sock")).toUtf8() + "\n");
     f.close();
 
     quint16 freePort = 0;
@@ -421,7 +424,8 @@ TEST(TerminalLink, TimeLimitsEndSilentAndSlowTerminals) {
     // A terminal slower than the operation limit: the call fails in time,
     // and the next call, with a longer limit, opens the link again.
     Terminal terminal;
-    ASSERT_TRUE(terminal.start(Via::Tcp, baseState(), {QStringLiteral("--delay-ms"), QStringLiteral("400")}));
+    ASSERT_TRUE(terminal.start(Via::Tcp, baseState(),
+                               {QStringLiteral("--delay-ms"), QStringLiteral("400")}));
     TFP_CLOCK slow;
     terminal.prepare(slow);
     ASSERT_TRUE(slow.OpenCommPort(1));
@@ -458,15 +462,15 @@ TEST(TerminalLink, SecondClientWaitsForTheLock) {
     bool taken = false;
     for (int i = 0; i < 100 && !taken; ++i) {
         taken = first.EnableDevice(1, 0);
-        if (!taken)
-            QThread::msleep(20);
+        if (!taken) QThread::msleep(20);
     }
     EXPECT_TRUE(taken);
 }
 
 TEST(TerminalLink, CutDownloadLosesNothing) {
     Terminal terminal;
-    ASSERT_TRUE(terminal.start(Via::Tcp, manyLogs(1000), {QStringLiteral("--drop-after"), QStringLiteral("250")}));
+    ASSERT_TRUE(terminal.start(Via::Tcp, manyLogs(1000),
+                               {QStringLiteral("--drop-after"), QStringLiteral("250")}));
     TFP_CLOCK clock;
     terminal.prepare(clock);
     ASSERT_TRUE(clock.OpenCommPort(1));
@@ -525,9 +529,10 @@ TEST(TerminalLink, CallerThatStopsEarlyKeepsTheRecordsNew) {
 
 TEST(TerminalEmulator, InjectedFailuresAndMalformedFrames) {
     Terminal terminal;
-    ASSERT_TRUE(terminal.start(Via::Tcp, baseState(),
-                               {QStringLiteral("--fail"), QStringLiteral("ReadAllUserID=5"),
-                                QStringLiteral("--fail"), QStringLiteral("GetAllGeneralLogData=7")}));
+    ASSERT_TRUE(
+        terminal.start(Via::Tcp, baseState(),
+                       {QStringLiteral("--fail"), QStringLiteral("ReadAllUserID=5"),
+                        QStringLiteral("--fail"), QStringLiteral("GetAllGeneralLogData=7")}));
     TFP_CLOCK clock;
     terminal.prepare(clock);
     ASSERT_TRUE(clock.OpenCommPort(1));
@@ -563,9 +568,10 @@ TEST(TerminalEmulator, StateFileCreatedOrRefused) {
     {
         EmulatorProcess emulator;
         QString error;
-        ASSERT_TRUE(emulator.start({QStringLiteral("--state"), fresh, QStringLiteral("--demo"),
-                                    QStringLiteral("10"), QStringLiteral("--machine"), QStringLiteral("4")},
-                                   &error))
+        ASSERT_TRUE(
+            emulator.start({QStringLiteral("--state"), fresh, QStringLiteral("--demo"),
+                            QStringLiteral("10"), QStringLiteral("--machine"), QStringLiteral("4")},
+                           &error))
             << error.toStdString();
         EXPECT_EQ(emulator.stop(), 0);
     }

@@ -33,8 +33,8 @@ TEST(DeviceStateFile, RefusesMalformedFilesWithTheReason) {
         {"{\"names\": {\"42\": 7}}", "names.42"},
     };
     for (const auto& [json, mentions] : cases)
-        EXPECT_TRUE(refusal(json).contains(QLatin1String(mentions))) << json << " -> "
-                                                                     << refusal(json).toStdString();
+        EXPECT_TRUE(refusal(json).contains(QLatin1String(mentions)))
+            << json << " -> " << refusal(json).toStdString();
 }
 
 TEST(DeviceStateFile, KeepsValuesAsStoredIgnoresUnknownKeysAndRoundTrips) {

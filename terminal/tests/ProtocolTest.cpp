@@ -31,25 +31,35 @@ void setU32(QByteArray& b, int at, uint32_t v) {
 // Recomputes the trailer so that a test reaches the check behind the CRC.
 void fixCrc(QByteArray& frame) {
     const auto n = static_cast<uInt>(frame.size() - 2 - 4);
-    setU32(frame, static_cast<int>(frame.size() - 4),
-           static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(frame.constData() + 2), n)));
+    setU32(
+        frame, static_cast<int>(frame.size() - 4),
+        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(frame.constData() + 2), n)));
 }
 
 } // namespace
 
 TEST(TerminalErrorNames, CodesAndOthers) {
-    const std::pair<int32_t, const char*> cases[] = {
-        {0, "SUCCESS"},           {1, "ERR_COMPORT_ERROR"}, {2, "ERR_WRITE_FAIL"},
-        {3, "ERR_READ_FAIL"},     {4, "ERR_INVALID_PARAM"}, {5, "ERR_NON_CARRYOUT"},
-        {6, "ERR_LOG_END"},       {7, "ERR_MEMORY"},        {8, "ERR_MULTIUSER"},
-        {9, "ERR_NOSUPPORT"},     {10, ""},                 {-1, ""},
-        {INT32_MIN, ""},          {INT32_MAX, ""}};
+    const std::pair<int32_t, const char*> cases[] = {{0, "SUCCESS"},
+                                                     {1, "ERR_COMPORT_ERROR"},
+                                                     {2, "ERR_WRITE_FAIL"},
+                                                     {3, "ERR_READ_FAIL"},
+                                                     {4, "ERR_INVALID_PARAM"},
+                                                     {5, "ERR_NON_CARRYOUT"},
+                                                     {6, "ERR_LOG_END"},
+                                                     {7, "ERR_MEMORY"},
+                                                     {8, "ERR_MULTIUSER"},
+                                                     {9, "ERR_NOSUPPORT"},
+                                                     {10, ""},
+                                                     {-1, ""},
+                                                     {INT32_MIN, ""},
+                                                     {INT32_MAX, ""}};
     for (const auto& [code, name] : cases)
         EXPECT_EQ(deviceErrorName(code), QString::fromLatin1(name)) << code;
 }
 
 TEST(LinkFrame, RoundTripWholeAndByteByByte) {
-    const QByteArray frame = wire::encodeFrame(sample()) + wire::encodeFrame(Message{Op::Hello, 0, {1, 0}, {}});
+    const QByteArray frame =
+        wire::encodeFrame(sample()) + wire::encodeFrame(Message{Op::Hello, 0, {1, 0}, {}});
     FrameDecoder whole;
     whole.append(frame);
     Message m;
@@ -81,10 +91,21 @@ TEST(LinkFrame, MalformedFramesAreRefused) {
         {"flipped payload bit", [](QByteArray& f) { f[10] = char(f[10] ^ 0x10); }},
         {"flipped crc bit", [](QByteArray& f) { f[f.size() - 1] = char(f[f.size() - 1] ^ 1); }},
         {"length over the limit", [](QByteArray& f) { setU32(f, 3, wire::kMaxPayload + 1); }},
-        {"unknown op", [](QByteArray& f) { f[7] = char(200); fixCrc(f); }},
-        {"int count past the end", [](QByteArray& f) { setU32(f, 7 + 5, 0x40000000); fixCrc(f); }},
+        {"unknown op",
+         [](QByteArray& f) {
+             f[7] = char(200);
+             fixCrc(f);
+         }},
+        {"int count past the end",
+         [](QByteArray& f) {
+             setU32(f, 7 + 5, 0x40000000);
+             fixCrc(f);
+         }},
         {"blob length past the end",
-         [](QByteArray& f) { setU32(f, 7 + 9 + 16 + 4, 1000); fixCrc(f); }},
+         [](QByteArray& f) {
+             setU32(f, 7 + 9 + 16 + 4, 1000);
+             fixCrc(f);
+         }},
         {"trailing bytes in payload",
          [](QByteArray& f) {
              f.insert(f.size() - 4, 'x');
@@ -120,7 +141,8 @@ TEST(TemplateText, RoundTripAndRefusals) {
 
     EnrollTemplate untouched{};
     untouched[0] = 42;
-    const QString bad[] = {QString(), text.left(text.lastIndexOf(QLatin1Char(' '))),
+    const QString bad[] = {QString(),
+                           text.left(text.lastIndexOf(QLatin1Char(' '))),
                            text + QStringLiteral(" 00000000"),
                            QString(text).replace(0, 8, QStringLiteral("12G45678")),
                            QString(text).replace(0, 8, QStringLiteral("0x123456")),
