@@ -28,11 +28,12 @@ void OutOfSync(const TMySqlSession* s) {
 TMySqlResultSet::TMySqlResultSet(TMySqlSession* session, TMySqlFieldInfos fields)
     : session_(session), fields_(std::move(fields)), columns_(fields_.size()) {}
 
-TMySqlResultSet::~TMySqlResultSet() { Free(); }
+TMySqlResultSet::~TMySqlResultSet() {
+    Free();
+}
 
 const TMySqlBinds* TMySqlResultSet::FetchRow() {
-    if (eof_ || !session_)
-        return nullptr;
+    if (eof_ || !session_) return nullptr;
     TMySqlNet& net = session_->net;
     net.ReadPacket();
     const uint8_t* d = net.PacketData();
@@ -55,14 +56,11 @@ const TMySqlBinds* TMySqlResultSet::FetchRow() {
 void TMySqlResultSet::Free() noexcept {
     TMySqlSession* s = session_;
     session_ = nullptr;
-    if (!s)
-        return;
-    if (s->currentResult == this)
-        s->currentResult = nullptr;
+    if (!s) return;
+    if (s->currentResult == this) s->currentResult = nullptr;
     fields_.clear();
     try {
-        if (!eof_)
-            s->FreePendingResult();
+        if (!eof_) s->FreePendingResult();
     } catch (...) {
         // Freeing must not fail; the next command reports a lost connection.
     }
@@ -76,7 +74,9 @@ TMySQLAPIDirect& TMySQLAPIDirect::Instance() {
     return api;
 }
 
-MySqlHandle TMySQLAPIDirect::mysql_init() { return std::make_unique<TMySqlSession>(); }
+MySqlHandle TMySQLAPIDirect::mysql_init() {
+    return std::make_unique<TMySqlSession>();
+}
 
 int TMySQLAPIDirect::mysql_options(TMySqlSession* s, int option, int value) {
     switch (option) {
@@ -100,8 +100,7 @@ int TMySQLAPIDirect::mysql_options(TMySqlSession* s, int option, int value) {
 }
 
 int TMySQLAPIDirect::mysql_options(TMySqlSession* s, int option, const std::string& value) {
-    if (option == MYSQL_SET_CHARSET_NAME)
-        s->charsetName = value;
+    if (option == MYSQL_SET_CHARSET_NAME) s->charsetName = value;
     return 0;
 }
 
@@ -115,8 +114,7 @@ TMySqlSession* TMySQLAPIDirect::mysql_real_connect(TMySqlSession* s, const std::
 }
 
 void TMySQLAPIDirect::mysql_close(MySqlHandle& s) {
-    if (!s)
-        return;
+    if (!s) return;
     try {
         s->Close();
     } catch (const EMySqlException&) {
@@ -167,10 +165,8 @@ int TMySQLAPIDirect::mysql_real_query(TMySqlSession* s, const char* text, size_t
 MySqlResult TMySQLAPIDirect::mysql_use_result(TMySqlSession* s) {
     MySqlResult result;
     Guarded(s, [&] {
-        if (!s->hasFieldInfos)
-            return;
-        if (s->status != MYSQL_STATUS_GET_RESULT)
-            OutOfSync(s);
+        if (!s->hasFieldInfos) return;
+        if (s->status != MYSQL_STATUS_GET_RESULT) OutOfSync(s);
         result = std::make_unique<TMySqlResultSet>(s, std::move(s->fieldInfos));
         s->fieldInfos.clear();
         s->hasFieldInfos = false;
@@ -180,45 +176,37 @@ MySqlResult TMySQLAPIDirect::mysql_use_result(TMySqlSession* s) {
     return result;
 }
 
-const TMYSQL_FIELD* TMySQLAPIDirect::mysql_fetch_field_direct(const TMySqlResultSet* r,
-                                                              size_t i) {
+const TMYSQL_FIELD* TMySQLAPIDirect::mysql_fetch_field_direct(const TMySqlResultSet* r, size_t i) {
     return i < r->Fields().size() ? &r->Fields()[i] : nullptr;
 }
 
 const TMySqlBinds* TMySQLAPIDirect::mysql_fetch_row(TMySqlResultSet* r) {
     TMySqlSession* s = r->Session();
-    if (!s)
-        return nullptr;
+    if (!s) return nullptr;
     try {
         const TMySqlBinds* row = r->FetchRow();
-        if (!row)
-            s->ClearError();
+        if (!row) s->ClearError();
         return row;
     } catch (const EMySqlException& e) {
         s->SetError(e.Code(), e.what());
         r->EndAfterError();
-        if (!(s->serverStatus & SERVER_MORE_RESULTS_EXIST))
-            s->status = MYSQL_STATUS_READY;
+        if (!(s->serverStatus & SERVER_MORE_RESULTS_EXIST)) s->status = MYSQL_STATUS_READY;
         return nullptr;
     }
 }
 
 void TMySQLAPIDirect::mysql_free_result(MySqlResult& r) {
-    if (r)
-        r->Free();
+    if (r) r->Free();
     r.reset();
 }
 
 int TMySQLAPIDirect::mysql_next_result(TMySqlSession* s) {
     int rc = Guarded(s, [&] {
-        if (s->status != MYSQL_STATUS_READY)
-            OutOfSync(s);
+        if (s->status != MYSQL_STATUS_READY) OutOfSync(s);
         s->affectedRows = static_cast<uint64_t>(-1);
     });
-    if (rc != 0)
-        return rc;
-    if (!mysql_more_results(s))
-        return -1;
+    if (rc != 0) return rc;
+    if (!mysql_more_results(s)) return -1;
     return Guarded(s, [&] { s->ReadQueryResult(); });
 }
 

@@ -27,7 +27,7 @@ enum MySqlOption : int {
 
 // Streaming reader of one result on a session.
 class TMySqlResultSet {
-public:
+  public:
     TMySqlResultSet(TMySqlSession* session, TMySqlFieldInfos fields);
     // Frees the result as mysql_free_result does (the rest is discarded).
     ~TMySqlResultSet();
@@ -47,7 +47,7 @@ public:
     bool Eof() const { return eof_; }
     TMySqlSession* Session() const { return session_; }
 
-private:
+  private:
     TMySqlSession* session_;
     TMySqlFieldInfos fields_;
     size_t columns_;
@@ -57,15 +57,14 @@ private:
 using MySqlResult = std::unique_ptr<TMySqlResultSet>;
 
 class TMySQLAPI {
-public:
+  public:
     virtual ~TMySQLAPI() = default;
 
     virtual MySqlHandle mysql_init() = 0;
     virtual int mysql_options(TMySqlSession* s, int option, int value) = 0;
     virtual int mysql_options(TMySqlSession* s, int option, const std::string& value) = 0;
     virtual TMySqlSession* mysql_real_connect(TMySqlSession* s, const std::string& host,
-                                              const std::string& user,
-                                              const std::string& password,
+                                              const std::string& user, const std::string& password,
                                               const std::string& database, int port,
                                               uint32_t clientFlags) = 0;
     // Selects the SSL transport (which this client does not carry: a
@@ -107,7 +106,7 @@ public:
 
 // Speaks the protocol itself; one shared instance.
 class TMySQLAPIDirect final : public TMySQLAPI {
-public:
+  public:
     static TMySQLAPIDirect& Instance();
 
     MySqlHandle mysql_init() override;
@@ -153,7 +152,7 @@ public:
     }
     int mysql_next_result(TMySqlSession* s) override;
 
-private:
+  private:
     // Serialises the sending of statements, not the reading of replies.
     std::mutex sendLock_;
 };

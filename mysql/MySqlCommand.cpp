@@ -12,8 +12,7 @@ void TMySQLCommand::RaiseSessionError() {
 void TMySQLCommand::Execute() {
     CloseResult();
     api_.SetTimeout(session_, CommandTimeout);
-    if (api_.mysql_real_query(session_, SQL) != 0)
-        RaiseSessionError();
+    if (api_.mysql_real_query(session_, SQL) != 0) RaiseSessionError();
     rowsAffected_ = static_cast<int64_t>(api_.mysql_affected_rows(session_));
     state_ = api_.mysql_field_count(session_) != 0 ? CursorState::Executed : CursorState::Inactive;
 
@@ -21,37 +20,29 @@ void TMySQLCommand::Execute() {
         for (;;) {
             MySqlResult r = api_.mysql_use_result(session_);
             api_.mysql_free_result(r);
-            if (!api_.mysql_more_results(session_))
-                break;
-            if (api_.mysql_next_result(session_) > 0)
-                RaiseSessionError();
+            if (!api_.mysql_more_results(session_)) break;
+            if (api_.mysql_next_result(session_) > 0) RaiseSessionError();
         }
         state_ = CursorState::Inactive;
         return;
     }
     result_ = api_.mysql_use_result(session_);
-    if (!result_ && api_.mysql_errno(session_) != 0)
-        RaiseSessionError();
+    if (!result_ && api_.mysql_errno(session_) != 0) RaiseSessionError();
     while (!result_ && api_.mysql_more_results(session_)) {
-        if (api_.mysql_next_result(session_) > 0)
-            RaiseSessionError();
+        if (api_.mysql_next_result(session_) > 0) RaiseSessionError();
         int64_t n = static_cast<int64_t>(api_.mysql_affected_rows(session_));
         if (api_.mysql_field_count(session_) == 0 && n > 0)
             rowsAffected_ = std::max<int64_t>(rowsAffected_, 0) + n;
         result_ = api_.mysql_use_result(session_);
-        if (!result_ && api_.mysql_errno(session_) != 0)
-            RaiseSessionError();
-        if (result_)
-            state_ = CursorState::Executed;
+        if (!result_ && api_.mysql_errno(session_) != 0) RaiseSessionError();
+        if (result_) state_ = CursorState::Executed;
     }
 }
 
 const TMySqlBinds* TMySQLCommand::Fetch() {
-    if (!result_)
-        return nullptr;
+    if (!result_) return nullptr;
     const TMySqlBinds* row = api_.mysql_fetch_row(result_.get());
-    if (row)
-        return row;
+    if (row) return row;
     int code = api_.mysql_errno(session_);
     if (code != 0) {
         std::string text = api_.mysql_error(session_);
@@ -63,10 +54,8 @@ const TMySqlBinds* TMySQLCommand::Fetch() {
 }
 
 void TMySQLCommand::CloseResult() {
-    if (result_)
-        api_.mysql_free_result(result_);
-    if (state_ != CursorState::Inactive)
-        state_ = CursorState::Inactive;
+    if (result_) api_.mysql_free_result(result_);
+    if (state_ != CursorState::Inactive) state_ = CursorState::Inactive;
 }
 
 ServerVersion ParseServerVersion(const std::string& text) {
@@ -80,12 +69,10 @@ ServerVersion ParseServerVersion(const std::string& text) {
     };
     size_t i = 0;
     v.major = digits(i);
-    if (dot == std::string::npos)
-        return v;
+    if (dot == std::string::npos) return v;
     i = dot + 1;
     v.minor = digits(i);
-    if (i < text.size())
-        ++i;
+    if (i < text.size()) ++i;
     v.release = digits(i);
     return v;
 }
@@ -100,17 +87,13 @@ OpenSession ConnectSession(TMySQLAPI& api, const ConnectOptions& o) {
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         out.useUnicode = o.useUnicode || lowerCharset == "utf8";
         api.mysql_options(s, MYSQL_OPT_CONNECT_TIMEOUT, o.connectionTimeout);
-        if (out.useUnicode)
-            api.mysql_options(s, MYSQL_SET_CHARSET_NAME, std::string("utf8"));
+        if (out.useUnicode) api.mysql_options(s, MYSQL_SET_CHARSET_NAME, std::string("utf8"));
         s->ipVersion = o.ipVersion;
         uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
-        if (o.compress)
-            flags |= CLIENT_COMPRESS;
-        if (o.interactive)
-            flags |= CLIENT_INTERACTIVE;
+        if (o.compress) flags |= CLIENT_COMPRESS;
+        if (o.interactive) flags |= CLIENT_INTERACTIVE;
         std::string host = o.server.substr(0, o.server.find(','));
-        if (host.empty())
-            host = "localhost";
+        if (host.empty()) host = "localhost";
         if (!api.mysql_real_connect(s, host, o.user, o.password, o.database, o.port, flags))
             throw EMySqlException(api.mysql_errno(s), api.mysql_error(s));
 

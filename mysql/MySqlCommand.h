@@ -13,7 +13,7 @@ class TMySQLCommand {
     TMySQLAPI& api_;
     TMySqlSession* session_;
 
-public:
+  public:
     enum class CursorState { Inactive, Executed, Fetched };
 
     TMySQLCommand(TMySQLAPI& api, TMySqlSession* session, std::string sql = {})
@@ -36,7 +36,7 @@ public:
     int CommandTimeout = 0;
     bool WantResultSet = false;
 
-private:
+  private:
     [[noreturn]] void RaiseSessionError();
 
     MySqlResult result_;

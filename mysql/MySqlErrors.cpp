@@ -61,8 +61,7 @@ constexpr std::array<std::string_view, 48> kClientMessages = {
 } // namespace
 
 std::string_view ClientMessageTemplate(int code) {
-    if (code < 2000 || code > 2047)
-        return {};
+    if (code < 2000 || code > 2047) return {};
     return kClientMessages[static_cast<size_t>(code - 2000)];
 }
 
@@ -81,8 +80,7 @@ std::string FormatMessage(std::string_view templ, std::initializer_list<std::str
         }
         // Parse "%[-][.N](s|d|X)".
         size_t j = i + 1;
-        if (j < templ.size() && templ[j] == '-')
-            ++j;
+        if (j < templ.size() && templ[j] == '-') ++j;
         size_t precision = std::string::npos;
         if (j < templ.size() && templ[j] == '.') {
             ++j;
@@ -95,8 +93,7 @@ std::string FormatMessage(std::string_view templ, std::initializer_list<std::str
             break;
         }
         std::string value = arg != args.end() ? *arg++ : std::string();
-        if (precision != std::string::npos && value.size() > precision)
-            value.resize(precision);
+        if (precision != std::string::npos && value.size() > precision) value.resize(precision);
         out += value;
         i = j;
     }

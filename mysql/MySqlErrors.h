@@ -32,7 +32,7 @@ std::string_view ClientMessageTemplate(int code);
 std::string FormatMessage(std::string_view templ, std::initializer_list<std::string> args);
 
 class EMySqlException : public std::runtime_error {
-public:
+  public:
     // Message taken as it is.
     EMySqlException(int code, const std::string& message)
         : std::runtime_error(message), code_(code) {}
@@ -46,12 +46,12 @@ public:
 
     int Code() const { return code_; }
 
-private:
+  private:
     int code_;
 };
 
 class SocketException : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -9,15 +9,17 @@
 namespace v270::mysql {
 
 namespace {
-uint32_t Le24(const uint8_t* p) { return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16); }
+uint32_t Le24(const uint8_t* p) {
+    return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
+}
 void PutLe24(uint8_t* p, size_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
     p[2] = static_cast<uint8_t>(v >> 16);
 }
 std::string OutOfOrder(const char* where, int received, int expected) {
-    return std::string(where) + ": Net packets out of order: received[" +
-           std::to_string(received) + "], expected[" + std::to_string(expected) + "]";
+    return std::string(where) + ": Net packets out of order: received[" + std::to_string(received) +
+           "], expected[" + std::to_string(expected) + "]";
 }
 } // namespace
 
@@ -35,8 +37,7 @@ TMySqlNet::~TMySqlNet() {
 }
 
 void TMySqlNet::AttachVio(std::unique_ptr<TVio> vio) {
-    if (vio_)
-        vio_->Close();
+    if (vio_) vio_->Close();
     vio_ = std::move(vio);
 }
 
@@ -46,8 +47,7 @@ void TMySqlNet::Close() {
     decomp_.Clear();
     current_ = received_ = 0;
     std::unique_ptr<TVio> vio = std::move(vio_);
-    if (vio)
-        vio->Close();
+    if (vio) vio->Close();
 }
 
 // --- outgoing --------------------------------------------------------------
@@ -108,42 +108,35 @@ void TMySqlNet::WriteBytes(const void* data, size_t n) {
         SendEmptyPacket();
         return;
     }
-    if (n == 0)
-        return;
+    if (n == 0) return;
     size_t payload = have + n;
     size_t top = std::min(Room(), n);
     out_.SetPosition(out_.Length());
     out_.Write(p, top);
-    if (top == n)
-        return; // the packet stays in the buffer until FlushPacket
+    if (top == n) return; // the packet stays in the buffer until FlushPacket
     WriteHeader(payload);
     SendRaw(out_.Data(), out_.Length());
     SendRaw(p + top, n - top);
     NewPacket();
-    if (compress_)
-        seq_ = compSeq_;
+    if (compress_) seq_ = compSeq_;
 }
 
 void TMySqlNet::FlushPacket() {
-    if (out_.Length() <= kHeaderSize)
-        return;
+    if (out_.Length() <= kHeaderSize) return;
     WriteHeader(out_.Length() - kHeaderSize);
     SendRaw(out_.Data(), out_.Length());
     NewPacket();
-    if (compress_)
-        seq_ = compSeq_;
+    if (compress_) seq_ = compSeq_;
 }
 
 void TMySqlNet::SendEmptyPacket() {
     uint8_t h[4] = {0, 0, 0, seq_++};
     SendRaw(h, 4);
-    if (compress_)
-        seq_ = compSeq_;
+    if (compress_) seq_ = compSeq_;
 }
 
 void TMySqlNet::WriteExact(const uint8_t* p, size_t n) {
-    if (!vio_ || vio_->Write(p, n) != n)
-        Lost();
+    if (!vio_ || vio_->Write(p, n) != n) Lost();
 }
 
 void TMySqlNet::SendRaw(const uint8_t* p, size_t n) {
@@ -181,8 +174,7 @@ void TMySqlNet::Lost() {
 }
 
 void TMySqlNet::ReadDecompressed(uint8_t* p, size_t n) {
-    if (n == 0)
-        return;
+    if (n == 0) return;
     size_t done = 0;
     for (;;) {
         size_t avail = decomp_.Length() - decomp_.Position();
@@ -192,8 +184,7 @@ void TMySqlNet::ReadDecompressed(uint8_t* p, size_t n) {
             decomp_.SetPosition(decomp_.Position() + take);
             done += take;
         }
-        if (done == n)
-            return;
+        if (done == n) return;
         decomp_.Clear();
         size_t compLen;
         do {
@@ -247,20 +238,17 @@ void TMySqlNet::ReadPacket() {
     size_t total = 0, len;
     do {
         len = ReadHeader();
-        if (total + len > kMaxJoinedPayload)
-            throw EMySqlException::Make(CR_NET_PACKET_TOO_LARGE);
+        if (total + len > kMaxJoinedPayload) throw EMySqlException::Make(CR_NET_PACKET_TOO_LARGE);
         buf.SetLength(total + len);
         ReadBytes(buf.Data() + total, len);
         total += len;
     } while (len == kMaxPacketPayload);
-    if (total > 0 && buf.Data()[0] == 0xFF)
-        CheckErrorPacket(buf.Data(), total);
+    if (total > 0 && buf.Data()[0] == 0xFF) CheckErrorPacket(buf.Data(), total);
     ++received_;
 }
 
 std::pair<uint8_t, size_t> TMySqlNet::SkipPacket() {
-    if (!skip_)
-        skip_ = std::make_unique<uint8_t[]>(kSkipBufferSize);
+    if (!skip_) skip_ = std::make_unique<uint8_t[]>(kSkipBufferSize);
     uint8_t firstByte = 0;
     bool first = true;
     size_t total = 0, len;
@@ -288,8 +276,7 @@ std::pair<uint8_t, size_t> TMySqlNet::SkipPacket() {
 }
 
 void TMySqlNet::SetPacketBufferCount(size_t n) {
-    if (n == 0)
-        throw std::invalid_argument("");
+    if (n == 0) throw std::invalid_argument("");
     while (packets_.size() < n)
         packets_.emplace_back();
     if (packets_.size() > n)
@@ -299,8 +286,7 @@ void TMySqlNet::SetPacketBufferCount(size_t n) {
 }
 
 const GrowBuffer& TMySqlNet::GetPacket(size_t i) const {
-    if (i >= received_)
-        throw std::out_of_range("Invalid record number");
+    if (i >= received_) throw std::out_of_range("Invalid record number");
     return packets_[i];
 }
 

@@ -14,7 +14,7 @@
 namespace v270::mysql {
 
 class TMySqlNet {
-public:
+  public:
     static constexpr size_t kHeaderSize = 4;
     static constexpr size_t kCompHeaderSize = 7;
     static constexpr size_t kNetBufferSize = 8192;
@@ -58,8 +58,7 @@ public:
     const GrowBuffer& GetPacket(size_t i) const;
     size_t ReceivedCount() const { return received_; }
     void DropLastReceived() {
-        if (received_ > 0)
-            --received_;
+        if (received_ > 0) --received_;
     }
     const uint8_t* PacketData() const { return packets_[current_].Data(); }
     size_t PacketLength() const { return packets_[current_].Length(); }
@@ -74,7 +73,7 @@ public:
     // Start of the last piece read by SkipPacket (the whole of a short packet).
     const uint8_t* SkipData() const { return skip_.get(); }
 
-private:
+  private:
     void AppendLE(uint64_t v, size_t bytes) {
         uint8_t b[8];
         for (size_t i = 0; i < bytes; ++i)
@@ -90,8 +89,7 @@ private:
     void SendRaw(const uint8_t* p, size_t n);
     void WriteExact(const uint8_t* p, size_t n);
     void ReadExact(uint8_t* p, size_t n) {
-        if (n != 0 && (!vio_ || vio_->Read(p, n) != n))
-            Lost();
+        if (n != 0 && (!vio_ || vio_->Read(p, n) != n)) Lost();
     }
     void ReadBytes(uint8_t* p, size_t n) {
         if (!compress_)

@@ -17,8 +17,7 @@ GrowBuffer::GrowBuffer(size_t capacity) {
 void GrowBuffer::Grow(size_t n) {
     size_t cap = std::max(n, capacity_ + capacity_ / 2);
     auto bigger = std::make_unique_for_overwrite<uint8_t[]>(cap);
-    if (length_)
-        std::memcpy(bigger.get(), data_.get(), length_);
+    if (length_) std::memcpy(bigger.get(), data_.get(), length_);
     data_ = std::move(bigger);
     capacity_ = cap;
 }
@@ -94,10 +93,8 @@ Greeting ParseGreeting(const uint8_t* data, size_t length) {
     r.ReadBytes(g.scramble, 8);
     const size_t p = r.Position();
     const size_t l = length;
-    if (l > p)
-        r.Skip(1); // filler
-    if (l > p + 2)
-        g.serverCapabilities = r.ReadUInt16();
+    if (l > p) r.Skip(1); // filler
+    if (l > p + 2) g.serverCapabilities = r.ReadUInt16();
     if (l >= p + 18) {
         g.serverCharset = r.ReadByte();
         g.serverStatus = r.ReadUInt16();
@@ -113,8 +110,7 @@ Greeting ParseGreeting(const uint8_t* data, size_t length) {
 }
 
 void CheckErrorPacket(const uint8_t* data, size_t length) {
-    if (length == 0 || data[0] != 0xFF)
-        return;
+    if (length == 0 || data[0] != 0xFF) return;
     PacketReader r(data, length, 1);
     int code = r.ReadInt16();
     std::string text = r.ReadNulString();
@@ -131,8 +127,7 @@ OkPacket ParseOk(const uint8_t* data, size_t length, bool protocol41, bool trans
         ok.serverStatus = r.ReadUInt16();
         ok.hasStatus = true;
     }
-    if (protocol41)
-        ok.warningCount = r.ReadUInt16();
+    if (protocol41) ok.warningCount = r.ReadUInt16();
     // Servers send the info text length-coded; a text that does not fit
     // that form is taken as the rest of the packet.
     ok.info = r.ReadRest();
@@ -140,8 +135,7 @@ OkPacket ParseOk(const uint8_t* data, size_t length, bool protocol41, bool trans
         PacketReader lc(reinterpret_cast<const uint8_t*>(ok.info.data()), ok.info.size());
         try {
             int64_t n = lc.ReadLengthCoded();
-            if (n >= 0 && static_cast<uint64_t>(n) == lc.Remaining())
-                ok.info = lc.ReadRest();
+            if (n >= 0 && static_cast<uint64_t>(n) == lc.Remaining()) ok.info = lc.ReadRest();
         } catch (const EMySqlException&) {
         }
     }
@@ -198,14 +192,12 @@ TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool p
 }
 
 void TMySqlBinds::ParseTextRow(const uint8_t* row, size_t length, size_t columns) {
-    if (entries_.size() != columns)
-        entries_.resize(columns);
+    if (entries_.size() != columns) entries_.resize(columns);
     row_ = row;
     size_t pos = 0;
     for (size_t i = 0; i < columns; ++i) {
         Entry& e = entries_[i];
-        if (pos >= length)
-            throw EMySqlException::Malformed();
+        if (pos >= length) throw EMySqlException::Malformed();
         uint8_t b = row[pos++];
         size_t len;
         if (b < 251) {
@@ -217,8 +209,7 @@ void TMySqlBinds::ParseTextRow(const uint8_t* row, size_t length, size_t columns
             continue;
         } else {
             size_t bytes = b == 252 ? 2 : b == 253 ? 3 : b == 254 ? 8 : 0;
-            if (bytes == 0 || length - pos < bytes)
-                throw EMySqlException::Malformed();
+            if (bytes == 0 || length - pos < bytes) throw EMySqlException::Malformed();
             // Of the 8-byte length only the low 32 bits count.
             size_t take = std::min<size_t>(bytes, 4);
             len = 0;
@@ -226,8 +217,7 @@ void TMySqlBinds::ParseTextRow(const uint8_t* row, size_t length, size_t columns
                 len |= size_t(row[pos + k]) << (8 * k);
             pos += bytes;
         }
-        if (length - pos < len)
-            throw EMySqlException::Malformed();
+        if (length - pos < len) throw EMySqlException::Malformed();
         e.start = static_cast<uint32_t>(pos);
         e.length = static_cast<uint32_t>(len);
         e.isNull = false;
@@ -249,8 +239,7 @@ OldHash HashOld(const uint8_t* p, size_t n) {
     uint32_t nr = 1345345333u, add = 7, nr2 = 0x12345671u;
     for (size_t i = 0; i < n; ++i) {
         uint32_t c = p[i];
-        if (c == ' ' || c == '\t')
-            continue;
+        if (c == ' ' || c == '\t') continue;
         nr ^= (((nr & 63) + add) * c) + (nr << 8);
         nr2 += (nr2 << 8) ^ nr;
         add += c;
@@ -271,8 +260,7 @@ void ScrambleNative(const uint8_t scramble[20], std::string_view password, uint8
 }
 
 std::string ScrambleOld(const uint8_t message[8], std::string_view password) {
-    if (password.empty())
-        return {};
+    if (password.empty()) return {};
     OldHash hp = HashOld(reinterpret_cast<const uint8_t*>(password.data()), password.size());
     OldHash hm = HashOld(message, 8);
     const uint32_t maxValue = 0x3FFFFFFFu;

@@ -21,7 +21,7 @@ constexpr uint8_t kNullLength = 251;
 // Byte buffer whose capacity only grows; length and position as the packet
 // layer uses them.
 class GrowBuffer {
-public:
+  public:
     explicit GrowBuffer(size_t capacity = 0);
     uint8_t* Data() { return data_.get(); }
     const uint8_t* Data() const { return data_.get(); }
@@ -29,28 +29,23 @@ public:
     size_t Position() const { return position_; }
     size_t Capacity() const { return capacity_; }
     void SetLength(size_t n) {
-        if (n > capacity_)
-            Grow(n);
+        if (n > capacity_) Grow(n);
         length_ = n;
-        if (position_ > length_)
-            position_ = length_;
+        if (position_ > length_) position_ = length_;
     }
     void SetPosition(size_t p) {
-        if (p > length_)
-            SetLength(p);
+        if (p > length_) SetLength(p);
         position_ = p;
     }
     void Write(const void* src, size_t n) {
-        if (position_ + n > length_)
-            SetLength(position_ + n);
-        if (n)
-            std::memcpy(data_.get() + position_, src, n);
+        if (position_ + n > length_) SetLength(position_ + n);
+        if (n) std::memcpy(data_.get() + position_, src, n);
         position_ += n;
     }
     void WriteByte(uint8_t b) { Write(&b, 1); }
     void Clear() { length_ = position_ = 0; }
 
-private:
+  private:
     void Grow(size_t n);
     std::unique_ptr<uint8_t[]> data_;
     size_t capacity_ = 0;
@@ -60,7 +55,7 @@ private:
 
 // Bounds-checked reader over one packet payload.
 class PacketReader {
-public:
+  public:
     PacketReader(const uint8_t* data, size_t length, size_t position = 0)
         : data_(data), length_(length), pos_(position) {}
 
@@ -94,18 +89,16 @@ public:
     std::string ReadString(size_t n);
     void ReadBytes(void* dest, size_t n) {
         Need(n <= Remaining());
-        if (n)
-            std::memcpy(dest, data_ + pos_, n);
+        if (n) std::memcpy(dest, data_ + pos_, n);
         pos_ += n;
     }
     std::string ReadRest() { return ReadString(Remaining()); }
 
     static void Need(bool ok) {
-        if (!ok)
-            throw EMySqlException::Malformed();
+        if (!ok) throw EMySqlException::Malformed();
     }
 
-private:
+  private:
     uint64_t ReadLE(size_t n) {
         Need(n <= Remaining());
         uint64_t v = 0;
@@ -206,7 +199,7 @@ TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool p
 
 // Value positions of one text-protocol row.
 class TMySqlBinds {
-public:
+  public:
     struct Entry {
         uint32_t start = 0;
         uint32_t length = 0;
@@ -216,7 +209,8 @@ public:
     bool IsNull(size_t i) const { return entries_[i].isNull; }
     uint32_t Length(size_t i) const { return entries_[i].length; }
     const char* Value(size_t i) const {
-        return entries_[i].isNull ? nullptr : reinterpret_cast<const char*>(row_ + entries_[i].start);
+        return entries_[i].isNull ? nullptr
+                                  : reinterpret_cast<const char*>(row_ + entries_[i].start);
     }
     std::string_view Field(size_t i) const {
         return entries_[i].isNull ? std::string_view() : std::string_view(Value(i), Length(i));
@@ -227,7 +221,7 @@ public:
     // Walks the row packet, one value per column.
     void ParseTextRow(const uint8_t* row, size_t length, size_t columns);
 
-private:
+  private:
     std::vector<Entry> entries_;
     const uint8_t* row_ = nullptr;
 };

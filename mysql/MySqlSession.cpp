@@ -17,8 +17,7 @@ void Sha1(const void* data, size_t n, uint8_t out[20]) {
 } // namespace
 
 TMySqlSession::~TMySqlSession() {
-    if (currentResult)
-        currentResult->DetachSession();
+    if (currentResult) currentResult->DetachSession();
     try {
         Close();
     } catch (...) {
@@ -26,8 +25,7 @@ TMySqlSession::~TMySqlSession() {
 }
 
 void TMySqlSession::ApplyCommandTimeout() {
-    if (net.Vio())
-        net.Vio()->SetTimeout(commandTimeout);
+    if (net.Vio()) net.Vio()->SetTimeout(commandTimeout);
 }
 
 void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& userArg,
@@ -38,10 +36,8 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
     std::string pw = passwordArg.empty() ? password : passwordArg;
     std::string db = databaseArg.empty() ? database : databaseArg;
     int p = portArg != 0 ? portArg : port;
-    if (p == 0)
-        p = 3306;
-    if (h.empty())
-        h = "localhost";
+    if (p == 0) p = 3306;
+    if (h.empty()) h = "localhost";
     user = u;
     password = pw;
     serverStatus = SERVER_STATUS_AUTOCOMMIT;
@@ -57,8 +53,7 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
     try {
         net.Vio()->Connect();
     } catch (const SocketException&) {
-        throw EMySqlException::Make(CR_CONN_HOST_ERROR, net.Vio()->LastError(),
-                                    {h, "111"});
+        throw EMySqlException::Make(CR_CONN_HOST_ERROR, net.Vio()->LastError(), {h, "111"});
     }
 
     net.SetCompress(false);
@@ -77,8 +72,7 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
     net.NewPacket();
 
     uint32_t flags = flagsArg;
-    if (flags & CLIENT_MULTI_STATEMENTS)
-        flags |= CLIENT_MULTI_RESULTS;
+    if (flags & CLIENT_MULTI_STATEMENTS) flags |= CLIENT_MULTI_RESULTS;
     flags |= clientFlags | 0x3A285u | CLIENT_CONNECT_WITH_DB;
     flags &= ~((CLIENT_SSL | CLIENT_PROTOCOL_41 | CLIENT_COMPRESS) & ~uint32_t(serverCapabilities));
     flags &= ~uint32_t(CLIENT_SSL); // no TLS transport in this client
@@ -121,8 +115,7 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
 
 void TMySqlSession::ReadAuthReply(bool secureServer) {
     net.ReadPacket();
-    if (!secureServer)
-        return;
+    if (!secureServer) return;
     const uint8_t* d = net.PacketData();
     size_t len = net.PacketLength();
     if (len == 1 && d[0] == 0xFE) {
@@ -145,8 +138,7 @@ void TMySqlSession::ReadAuthReply(bool secureServer) {
         } else {
             std::string stripped;
             for (char c : password)
-                if (c != ' ' && c != '\t')
-                    stripped += c;
+                if (c != ' ' && c != '\t') stripped += c;
             uint8_t s1[20], t[20], buf[24];
             Sha1(stripped.data(), stripped.size(), s1);
             std::memcpy(buf, reply, 4);
@@ -166,19 +158,16 @@ void TMySqlSession::ReadAuthReply(bool secureServer) {
 }
 
 void TMySqlSession::SimpleCommand(uint8_t command, std::string_view data, bool readReply) {
-    if (!net.Vio())
-        return;
+    if (!net.Vio()) return;
     ApplyCommandTimeout();
-    if (status != MYSQL_STATUS_READY)
-        throw EMySqlException::Make(CR_COMMANDS_OUT_OF_SYNC);
+    if (status != MYSQL_STATUS_READY) throw EMySqlException::Make(CR_COMMANDS_OUT_OF_SYNC);
     info.clear();
     affectedRows = 0;
     net.NewCommand();
     net.AppendByte(command);
     net.WriteBytes(data.data(), data.size());
     net.FlushPacket();
-    if (readReply)
-        net.ReadPacket();
+    if (readReply) net.ReadPacket();
 }
 
 void TMySqlSession::ReadQueryResult() {
@@ -193,10 +182,8 @@ void TMySqlSession::ReadQueryResult() {
                                   (serverCapabilities & CLIENT_TRANSACTIONS) != 0);
             affectedRows = ok.affectedRows;
             insertId = ok.insertId;
-            if (ok.hasStatus)
-                serverStatus = ok.serverStatus;
-            if (Protocol41())
-                warningCount = ok.warningCount;
+            if (ok.hasStatus) serverStatus = ok.serverStatus;
+            if (Protocol41()) warningCount = ok.warningCount;
             info = ok.info;
             return;
         }
@@ -209,11 +196,9 @@ void TMySqlSession::ReadQueryResult() {
             net.ReadPacket();
             continue;
         }
-        if (count < 0 || count > kMaxColumns)
-            throw EMySqlException::Malformed();
+        if (count < 0 || count > kMaxColumns) throw EMySqlException::Malformed();
         fieldCount = static_cast<uint32_t>(count);
-        if (r.Remaining())
-            extra = static_cast<uint64_t>(r.ReadLengthCoded());
+        if (r.Remaining()) extra = static_cast<uint64_t>(r.ReadLengthCoded());
         ReadColumnDefinitions(static_cast<size_t>(count));
         status = MYSQL_STATUS_GET_RESULT;
         warningCount = 0;
@@ -226,8 +211,7 @@ void TMySqlSession::ReadColumnDefinitions(size_t count) {
     int64_t left = static_cast<int64_t>(count);
     for (;;) {
         net.ReadPacket();
-        if (IsEofPacket(net.PacketData(), net.PacketLength()))
-            break;
+        if (IsEofPacket(net.PacketData(), net.PacketLength())) break;
         --left;
     }
     EofPacket eof = ParseEof(net.PacketData(), net.PacketLength());
@@ -259,16 +243,14 @@ void TMySqlSession::FreePendingResult() {
                     net.ReadPacket();
                     if (IsEofPacket(net.PacketData(), net.PacketLength())) {
                         EofPacket e = ParseEof(net.PacketData(), net.PacketLength());
-                        if (e.hasStatus)
-                            serverStatus = e.serverStatus;
+                        if (e.hasStatus) serverStatus = e.serverStatus;
                         break;
                     }
                 } else {
                     auto [first, length] = net.SkipPacket();
                     if (first == 0xFE && length <= 8) {
                         EofPacket e = ParseEof(net.SkipData(), length);
-                        if (e.hasStatus)
-                            serverStatus = e.serverStatus;
+                        if (e.hasStatus) serverStatus = e.serverStatus;
                         break;
                     }
                 }
@@ -286,8 +268,7 @@ void TMySqlSession::FreePendingResult() {
 }
 
 void TMySqlSession::Close() {
-    if (closed)
-        return;
+    if (closed) return;
     closed = true;
     status = MYSQL_STATUS_READY;
     try {

@@ -23,19 +23,22 @@ enum Command : uint8_t {
     COM_PING = 14,
 };
 
-enum SessionStatus : int { MYSQL_STATUS_READY = 0, MYSQL_STATUS_GET_RESULT = 1, MYSQL_STATUS_USE_RESULT = 2 };
+enum SessionStatus : int {
+    MYSQL_STATUS_READY = 0,
+    MYSQL_STATUS_GET_RESULT = 1,
+    MYSQL_STATUS_USE_RESULT = 2
+};
 
 class TMySqlSession {
-public:
+  public:
     TMySqlSession() = default;
     ~TMySqlSession();
     TMySqlSession(const TMySqlSession&) = delete;
     TMySqlSession& operator=(const TMySqlSession&) = delete;
 
     // Connects and logs in; raises EMySqlException.
-    void RealConnect(const std::string& host, const std::string& user,
-                     const std::string& password, const std::string& database, int port,
-                     uint32_t clientFlags);
+    void RealConnect(const std::string& host, const std::string& user, const std::string& password,
+                     const std::string& database, int port, uint32_t clientFlags);
     // Sends one command; unless readReply is false reads one reply packet.
     void SimpleCommand(uint8_t command, std::string_view data, bool readReply = true);
     // Reads the reply to a statement: OK packet or result header and columns.
@@ -85,7 +88,7 @@ public:
 
     bool Protocol41() const { return (clientFlags & CLIENT_PROTOCOL_41) != 0; }
 
-private:
+  private:
     void ReadAuthReply(bool secureServer);
     void ReadColumnDefinitions(size_t count);
 };

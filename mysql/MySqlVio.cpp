@@ -28,8 +28,8 @@ std::string CodeText(int code) {
 }
 
 std::string SocketErrorText(const char* what, int code) {
-    return std::string(what) + ":\r\n" + std::strerror(code) + ".\r\nSocket Error Code: " +
-           CodeText(code);
+    return std::string(what) + ":\r\n" + std::strerror(code) +
+           ".\r\nSocket Error Code: " + CodeText(code);
 }
 
 } // namespace
@@ -43,35 +43,29 @@ void TVio::Connect() {
 }
 
 size_t TVio::ReadSlow(uint8_t* dest, size_t count) {
-    if (count == 0)
-        return 0;
+    if (count == 0) return 0;
     size_t done = 0;
     if (bufPos_ < bufLen_) {
         done = std::min(count, bufLen_ - bufPos_);
         std::memcpy(dest, buffer_.get() + bufPos_, done);
         bufPos_ += done;
-        if (bufPos_ == bufLen_)
-            bufLen_ = bufPos_ = 0;
+        if (bufPos_ == bufLen_) bufLen_ = bufPos_ = 0;
     }
-    if (done == count)
-        return done;
+    if (done == count) return done;
     if (count - done < kDirectReadThreshold) {
         size_t got = RawRead(buffer_.get(), kReadAheadSize);
-        if (got == 0)
-            return done;
+        if (got == 0) return done;
         bufLen_ = got;
         bufPos_ = 0;
         size_t n = std::min(count - done, bufLen_);
         std::memcpy(dest + done, buffer_.get(), n);
         bufPos_ = n;
-        if (bufPos_ == bufLen_)
-            bufLen_ = bufPos_ = 0;
+        if (bufPos_ == bufLen_) bufLen_ = bufPos_ = 0;
         done += n;
     }
     while (done < count) {
         size_t got = RawRead(dest + done, count - done);
-        if (got == 0)
-            break;
+        if (got == 0) break;
         done += got;
     }
     return done;
@@ -83,8 +77,7 @@ size_t TVio::Write(const uint8_t* src, size_t count) {
     while (done < count) {
         size_t n = RawWrite(src + done, count - done);
         if (n == 0) {
-            if (lastErrorCode_ != 0 || ++zeroTries >= 3)
-                break;
+            if (lastErrorCode_ != 0 || ++zeroTries >= 3) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
@@ -144,8 +137,7 @@ int TConnector::Run(int timeoutMs) {
                     wait = static_cast<int>(std::max<long long>(left, 0));
                 }
                 int pr = ::poll(&p, 1, wait);
-                if (pr < 0 && errno == EINTR)
-                    continue;
+                if (pr < 0 && errno == EINTR) continue;
                 if (pr < 0) {
                     err = errno;
                 } else if (pr == 0) {
@@ -153,8 +145,7 @@ int TConnector::Run(int timeoutMs) {
                     err = ETIMEDOUT;
                 } else {
                     socklen_t len = sizeof err;
-                    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
-                        err = errno;
+                    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
                 }
                 break;
             }
@@ -166,8 +157,8 @@ int TConnector::Run(int timeoutMs) {
         if (timedOut_)
             lastError_ = "Cannot connect to server on host '" + host_ + "': Connection timed out";
         else
-            lastError_ = SocketErrorText(("Cannot connect to server on host '" + host_ + "'").c_str(),
-                                         err);
+            lastError_ =
+                SocketErrorText(("Cannot connect to server on host '" + host_ + "'").c_str(), err);
         return -1;
     }
     fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
@@ -176,23 +167,22 @@ int TConnector::Run(int timeoutMs) {
 
 // ---------------------------------------------------------------------------
 
-TVioSocket::~TVioSocket() { TVioSocket::Close(); }
+TVioSocket::~TVioSocket() {
+    TVioSocket::Close();
+}
 
 void TVioSocket::SetHost(const std::string& host) {
-    if (socket_ >= 0)
-        throw SocketException("Cannot change host for the active connection");
+    if (socket_ >= 0) throw SocketException("Cannot change host for the active connection");
     host_ = host;
 }
 
 void TVioSocket::SetPort(int port) {
-    if (socket_ >= 0)
-        throw SocketException("Cannot change port for the active connection");
+    if (socket_ >= 0) throw SocketException("Cannot change port for the active connection");
     port_ = port;
 }
 
 void TVioSocket::ApplyTimeouts(bool force) {
-    if (socket_ < 0)
-        return;
+    if (socket_ < 0) return;
     (void)force;
     timeval tv{};
     tv.tv_sec = receiveTimeout_;
@@ -213,8 +203,7 @@ void TVioSocket::SetTimeout(int seconds) {
 }
 
 void TVioSocket::Close() {
-    if (socket_ < 0)
-        return;
+    if (socket_ < 0) return;
     ::shutdown(socket_, SHUT_RDWR);
     ::close(socket_);
     socket_ = -1;
@@ -224,10 +213,8 @@ size_t TVioSocket::RawRead(uint8_t* dest, size_t count) {
     ClearError();
     for (;;) {
         ssize_t n = ::recv(socket_, dest, count, 0);
-        if (n >= 0)
-            return static_cast<size_t>(n);
-        if (errno == EINTR)
-            continue;
+        if (n >= 0) return static_cast<size_t>(n);
+        if (errno == EINTR) continue;
         lastErrorCode_ = errno;
         lastError_ = SocketErrorText("Error on data reading from the connection", errno);
         return 0;
@@ -244,10 +231,8 @@ size_t TVioSocket::RawWrite(const uint8_t* src, size_t count) {
     for (;;) {
         // MSG_NOSIGNAL: a peer that went away must give an error, not SIGPIPE.
         ssize_t n = ::send(socket_, src, count, MSG_NOSIGNAL);
-        if (n >= 0)
-            return static_cast<size_t>(n);
-        if (errno == EINTR)
-            continue;
+        if (n >= 0) return static_cast<size_t>(n);
+        if (errno == EINTR) continue;
         lastErrorCode_ = errno;
         lastError_ = SocketErrorText("Error on data writing to the connection", errno);
         return 0;
@@ -258,10 +243,10 @@ bool TVioSocket::WaitForData(int seconds) {
     pollfd p{socket_, POLLIN, 0};
     for (;;) {
         int rc = ::poll(&p, 1, seconds * 1000);
-        if (rc < 0 && errno == EINTR)
-            continue;
+        if (rc < 0 && errno == EINTR) continue;
         if (rc < 0)
-            throw SocketException(SocketErrorText("Error on data waiting from the connection", errno));
+            throw SocketException(
+                SocketErrorText("Error on data waiting from the connection", errno));
         return rc > 0;
     }
 }
@@ -276,8 +261,7 @@ bool TVioTcp::TryConnect() {
     ResetReadAhead();
     ClearError();
     Close();
-    if (host_.empty())
-        host_ = "localhost";
+    if (host_.empty()) host_ = "localhost";
     TConnector connector(host_, port_, ipVersion_);
     int fd = connector.Run(connectionTimeout_ > 0 ? connectionTimeout_ * 1000 : 0);
     if (fd < 0) {
@@ -298,10 +282,8 @@ size_t MemoryVio::RawRead(uint8_t* dest, size_t count) {
     ClearError();
     ++rawReads_;
     size_t n = std::min(count, input_.size() - pos_);
-    if (chunk_ > 0)
-        n = std::min(n, chunk_);
-    if (n == 0)
-        return 0;
+    if (chunk_ > 0) n = std::min(n, chunk_);
+    if (n == 0) return 0;
     std::memcpy(dest, input_.data() + pos_, n);
     pos_ += n;
     return n;

@@ -12,7 +12,7 @@
 namespace v270::mysql {
 
 class TVio {
-public:
+  public:
     static constexpr size_t kReadAheadSize = 32768;
     static constexpr size_t kDirectReadThreshold = 2048;
 
@@ -38,8 +38,7 @@ public:
         if (count != 0 && count <= bufLen_ - bufPos_) {
             std::memcpy(dest, buffer_.get() + bufPos_, count);
             bufPos_ += count;
-            if (bufPos_ == bufLen_)
-                bufLen_ = bufPos_ = 0;
+            if (bufPos_ == bufLen_) bufLen_ = bufPos_ = 0;
             return count;
         }
         return ReadSlow(dest, count);
@@ -52,7 +51,7 @@ public:
     const std::string& LastError() const { return lastError_; }
     int LastErrorCode() const { return lastErrorCode_; }
 
-protected:
+  protected:
     void ClearError() {
         lastError_.clear();
         lastErrorCode_ = 0;
@@ -62,7 +61,7 @@ protected:
     std::string lastError_;
     int lastErrorCode_ = 0;
 
-private:
+  private:
     size_t ReadSlow(uint8_t* dest, size_t count);
     std::unique_ptr<uint8_t[]> buffer_;
     size_t bufLen_ = 0;
@@ -73,7 +72,7 @@ private:
 // blocking and wait with poll up to the deadline, so an abandoned attempt
 // leaves no thread and no socket behind.
 class TConnector {
-public:
+  public:
     TConnector(std::string host, int port, int ipVersion)
         : host_(std::move(host)), port_(port), ipVersion_(ipVersion) {}
     // timeoutMs <= 0: no limit. Returns the socket, or -1 with the error set.
@@ -82,7 +81,7 @@ public:
     int LastErrorCode() const { return lastErrorCode_; }
     bool TimedOut() const { return timedOut_; }
 
-private:
+  private:
     std::string host_;
     int port_;
     int ipVersion_;
@@ -92,7 +91,7 @@ private:
 };
 
 class TVioSocket : public TVio {
-public:
+  public:
     ~TVioSocket() override;
 
     int GetTimeout() const override { return receiveTimeout_; }
@@ -110,7 +109,7 @@ public:
     void SetSendTimeout(int seconds) { sendTimeout_ = seconds; }
     int ConnectionTimeout() const { return connectionTimeout_; }
 
-protected:
+  protected:
     void ApplyTimeouts(bool force);
 
     std::string host_;
@@ -123,7 +122,7 @@ protected:
 };
 
 class TVioTcp : public TVioSocket {
-public:
+  public:
     TVioTcp(std::string host, int port, int ipVersion);
     bool TryConnect() override;
 };
@@ -131,7 +130,7 @@ public:
 // In-memory transport: reads come from a fixed input (at most chunk bytes
 // per raw read, to exercise partial reads), writes are collected.
 class MemoryVio : public TVio {
-public:
+  public:
     explicit MemoryVio(std::string input = {}, size_t chunk = 0)
         : input_(std::move(input)), chunk_(chunk) {}
     int GetTimeout() const override { return 0; }
@@ -149,7 +148,7 @@ public:
     size_t RawReads() const { return rawReads_; }
     bool Closed() const { return closed_; }
 
-private:
+  private:
     std::string input_;
     size_t pos_ = 0;
     size_t chunk_;

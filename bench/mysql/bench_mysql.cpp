@@ -24,14 +24,11 @@ struct Totals {
 
 // The measured part: one statement, its rows streamed and dropped. Kept out
 // of line so that callgrind can count exactly this (--toggle-collect).
-extern "C" __attribute__((noinline)) void StreamRows(TMySqlSession* s, const char* sql,
-                                                     Totals* t) {
+extern "C" __attribute__((noinline)) void StreamRows(TMySqlSession* s, const char* sql, Totals* t) {
     TMySQLAPI& api = TMySQLAPIDirect::Instance();
-    if (api.mysql_real_query(s, sql, std::strlen(sql)) != 0)
-        return;
+    if (api.mysql_real_query(s, sql, std::strlen(sql)) != 0) return;
     MySqlResult r = api.mysql_use_result(s);
-    if (!r)
-        return;
+    if (!r) return;
     size_t n = api.mysql_num_fields(r.get());
     while (const TMySqlBinds* row = api.mysql_fetch_row(r.get())) {
         ++t->rows;
@@ -62,8 +59,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> std::string {
-            if (i + 1 >= argc)
-                Die("missing value after " + a);
+            if (i + 1 >= argc) Die("missing value after " + a);
             return argv[++i];
         };
         if (a == "-h")
@@ -92,7 +88,8 @@ int main(int argc, char** argv) {
             ConnectOptions setup = o;
             setup.charset = "utf8";
             OpenSession s = ConnectSession(api, setup);
-            TMySQLCommand(api, s.session.get(), "CREATE DATABASE IF NOT EXISTS v270_bench").Execute();
+            TMySQLCommand(api, s.session.get(), "CREATE DATABASE IF NOT EXISTS v270_bench")
+                .Execute();
             if (api.mysql_select_db(s.session.get(), "v270_bench") != 0)
                 Die(api.mysql_error(s.session.get()));
             TMySQLCommand(api, s.session.get(),
@@ -126,8 +123,7 @@ int main(int argc, char** argv) {
         if (once) {
             Totals t;
             StreamRows(s.session.get(), sql.c_str(), &t);
-            if (api.mysql_errno(s.session.get()) != 0)
-                Die(api.mysql_error(s.session.get()));
+            if (api.mysql_errno(s.session.get()) != 0) Die(api.mysql_error(s.session.get()));
             std::printf("rows %llu bytes %llu\n", (unsigned long long)t.rows,
                         (unsigned long long)t.bytes);
             return 0;
@@ -137,9 +133,9 @@ int main(int argc, char** argv) {
             Totals t;
             auto start = std::chrono::steady_clock::now();
             StreamRows(s.session.get(), sql.c_str(), &t);
-            double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            if (api.mysql_errno(s.session.get()) != 0)
-                Die(api.mysql_error(s.session.get()));
+            double secs =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (api.mysql_errno(s.session.get()) != 0) Die(api.mysql_error(s.session.get()));
             double rate = t.rows / secs;
             best = std::max(best, rate);
             std::printf("run %d: %llu rows in %.3f s: %.2fM rows/s, %.1f MB/s of values\n", run + 1,

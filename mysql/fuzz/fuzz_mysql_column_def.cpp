@@ -7,8 +7,7 @@
 using namespace v270::mysql;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     uint8_t mode = data[0];
     ++data;
     --size;
@@ -22,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         TMySqlSession s;
         s.clientFlags = (mode & 1) ? CLIENT_PROTOCOL_41 : 0;
         s.serverCapabilities = (mode & 2) ? CLIENT_LONG_FLAG : 0;
-        s.net.AttachVio(std::make_unique<MemoryVio>(std::string(reinterpret_cast<const char*>(data), size)));
+        s.net.AttachVio(
+            std::make_unique<MemoryVio>(std::string(reinterpret_cast<const char*>(data), size)));
         try {
             s.ReadQueryResult();
             if (s.hasFieldInfos) {

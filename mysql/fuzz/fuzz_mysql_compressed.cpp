@@ -7,8 +7,7 @@
 using namespace v270::mysql;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     bool compressed = data[0] & 1;
     bool skip = data[0] & 2;
     TMySqlNet net;

@@ -6,8 +6,7 @@
 using namespace v270::mysql;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     bool p41 = data[0] & 1, transactions = data[0] & 2;
     ++data;
     --size;
@@ -20,7 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckErrorPacket(data, size);
     } catch (const EMySqlException&) {
     }
-    if (IsEofPacket(data, size))
-        (void)ParseEof(data, size);
+    if (IsEofPacket(data, size)) (void)ParseEof(data, size);
     return 0;
 }

@@ -6,8 +6,7 @@
 using namespace v270::mysql;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     size_t columns = data[0] % 64;
     TMySqlBinds binds;
     try {

@@ -16,8 +16,7 @@ bool ReadAll(int fd, void* p, size_t n) {
     auto* b = static_cast<uint8_t*>(p);
     while (n) {
         ssize_t r = ::recv(fd, b, n, 0);
-        if (r <= 0)
-            return false;
+        if (r <= 0) return false;
         b += r;
         n -= static_cast<size_t>(r);
     }
@@ -27,12 +26,13 @@ void WriteAll(int fd, const std::string& s) {
     size_t done = 0;
     while (done < s.size()) {
         ssize_t w = ::send(fd, s.data() + done, s.size() - done, MSG_NOSIGNAL);
-        if (w <= 0)
-            return;
+        if (w <= 0) return;
         done += static_cast<size_t>(w);
     }
 }
-size_t Le24(const uint8_t* h) { return h[0] | (h[1] << 8) | (size_t(h[2]) << 16); }
+size_t Le24(const uint8_t* h) {
+    return h[0] | (h[1] << 8) | (size_t(h[2]) << 16);
+}
 } // namespace
 
 FakeServer::FakeServer(std::vector<Step> script) : script_(std::move(script)) {
@@ -50,24 +50,19 @@ FakeServer::FakeServer(std::vector<Step> script) : script_(std::move(script)) {
 }
 
 FakeServer::~FakeServer() {
-    if (listener_ >= 0)
-        ::shutdown(listener_, SHUT_RDWR);
-    if (thread_.joinable())
-        thread_.join();
-    if (listener_ >= 0)
-        ::close(listener_);
+    if (listener_ >= 0) ::shutdown(listener_, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    if (listener_ >= 0) ::close(listener_);
 }
 
 const std::vector<Received>& FakeServer::Finish() {
-    if (thread_.joinable())
-        thread_.join();
+    if (thread_.joinable()) thread_.join();
     return received_;
 }
 
 void FakeServer::Run() {
     int fd = ::accept(listener_, nullptr, nullptr);
-    if (fd < 0)
-        return;
+    if (fd < 0) return;
     for (const Step& s : script_) {
         if (s.kind == Step::Send) {
             WriteAll(fd, s.bytes);
@@ -79,26 +74,22 @@ void FakeServer::Run() {
             size_t len;
             do {
                 uint8_t h[4];
-                if (!ReadAll(fd, h, 4))
-                    goto done;
+                if (!ReadAll(fd, h, 4)) goto done;
                 len = Le24(h);
                 r.seq = h[3];
                 size_t old = r.payload.size();
                 r.payload.resize(old + len);
-                if (!ReadAll(fd, r.payload.data() + old, len))
-                    goto done;
+                if (!ReadAll(fd, r.payload.data() + old, len)) goto done;
             } while (len == kMaxPacketPayload);
             received_.push_back(std::move(r));
         } else {
             uint8_t h[7];
-            if (!ReadAll(fd, h, 7))
-                break;
+            if (!ReadAll(fd, h, 7)) break;
             Received r;
             r.seq = h[3];
             r.plainLength = Le24(h + 4);
             std::string body(Le24(h), '\0');
-            if (!ReadAll(fd, body.data(), body.size()))
-                break;
+            if (!ReadAll(fd, body.data(), body.size())) break;
             if (r.plainLength == 0) {
                 r.payload = body;
             } else {
@@ -136,8 +127,7 @@ std::string Lc(const std::string& s) {
 std::string GreetingPayload(uint16_t caps, const std::string& version, bool secondPart) {
     std::string g = Bytes({10}) + version + Bytes({0}) + Bytes({42, 0, 0, 0}) + "abcdefgh" +
                     Bytes({0, caps & 0xFF, caps >> 8, 8, 2, 0});
-    if (secondPart)
-        g += std::string(13, '\0') + "ijklmnopqrst" + Bytes({0});
+    if (secondPart) g += std::string(13, '\0') + "ijklmnopqrst" + Bytes({0});
     return g;
 }
 
@@ -148,7 +138,9 @@ std::string OkPayload(uint64_t affected, uint16_t status) {
     return s;
 }
 
-std::string EofPayload(uint16_t status) { return Bytes({0xFE, 0, 0, status & 0xFF, status >> 8}); }
+std::string EofPayload(uint16_t status) {
+    return Bytes({0xFE, 0, 0, status & 0xFF, status >> 8});
+}
 
 std::string ColumnDef(const std::string& name, uint8_t type, uint32_t length) {
     std::string fixed = Bytes({8, 0, int(length & 0xFF), int((length >> 8) & 0xFF),

@@ -26,14 +26,14 @@ struct Received {
 };
 
 class FakeServer {
-public:
+  public:
     explicit FakeServer(std::vector<Step> script);
     ~FakeServer();
     int Port() const { return port_; }
     // Waits for the script to end; the packets the client sent.
     const std::vector<Received>& Finish();
 
-private:
+  private:
     void Run();
     int listener_ = -1;
     int port_ = 0;

@@ -17,7 +17,9 @@ using namespace v270::mysql::test;
 
 namespace {
 
-TMySQLAPI& Api() { return TMySQLAPIDirect::Instance(); }
+TMySQLAPI& Api() {
+    return TMySQLAPIDirect::Instance();
+}
 
 struct Login {
     uint32_t flags = 0;
@@ -63,8 +65,7 @@ int ConnectCode(const ConnectOptions& o, std::string* message = nullptr) {
         Api().mysql_close(s.session);
         return 0;
     } catch (const EMySqlException& e) {
-        if (message)
-            *message = e.what();
+        if (message) *message = e.what();
         return e.Code();
     }
 }
@@ -126,9 +127,9 @@ TEST(MySqlFakeServer, PasswordFieldByGreetingKind) {
         {0x77FF, true, Old(kScramble, "pw")},
     };
     for (const Case& c : cases) {
-        FakeServer server({Step::Out(Packet(0, GreetingPayload(c.caps, "5.5.5-10.11.6",
-                                                                c.secondPart))),
-                           Step::In(), Step::Out(Packet(2, OkPayload())), Step::In()});
+        FakeServer server(
+            {Step::Out(Packet(0, GreetingPayload(c.caps, "5.5.5-10.11.6", c.secondPart))),
+             Step::In(), Step::Out(Packet(2, OkPayload())), Step::In()});
         EXPECT_EQ(ConnectCode(Options(server)), 0);
         const auto& got = server.Finish();
         ASSERT_GE(got.size(), 1u);
@@ -263,9 +264,9 @@ TEST(MySqlFakeServer, MalformedRepliesAreReportedNotCrashed) {
     struct Case {
         std::string reply;
     } cases[] = {
-        {Packet(1, Bytes({0, 0xFC}))},                                       // OK cut in a length
+        {Packet(1, Bytes({0, 0xFC}))}, // OK cut in a length
         {Packet(1, Bytes({1})) + Packet(2, ColumnDef("a").substr(0, 20)) +
-         Packet(3, EofPayload())},                                           // definition cut short
+         Packet(3, EofPayload())}, // definition cut short
         {Packet(1, Bytes({0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}))}, // absurd count
     };
     for (const Case& c : cases) {
@@ -288,11 +289,10 @@ TEST(MySqlFakeServer, SixteenMegabytePacketsBothWays) {
     std::string value(17000000, 'v');
     std::string row = Lc(value);
     // The statement goes out as two packets (0 and 1): the reply starts at 2.
-    FakeSession f({Step::In(), Step::Out(Packet(2, Bytes({1})) + Packet(3, ColumnDef("a")) +
-                                         Packet(4, EofPayload()) +
-                                         Packet(5, row.substr(0, kMaxPacketPayload)) +
-                                         Packet(6, row.substr(kMaxPacketPayload)) +
-                                         Packet(7, EofPayload()))});
+    FakeSession f({Step::In(),
+                   Step::Out(Packet(2, Bytes({1})) + Packet(3, ColumnDef("a")) +
+                             Packet(4, EofPayload()) + Packet(5, row.substr(0, kMaxPacketPayload)) +
+                             Packet(6, row.substr(kMaxPacketPayload)) + Packet(7, EofPayload()))});
     ASSERT_TRUE(f.ok);
     std::string sql = "SELECT '" + std::string(20000000, 's') + "'";
     ASSERT_EQ(Api().mysql_real_query(f.session.get(), sql), 0) << f.session->errorText;
@@ -388,8 +388,7 @@ TEST(MySqlTransport, TimedConnectGivesUpAndLeaksNothing) {
     for (int i = 0; i < 4; ++i) {
         TConnector c("127.0.0.1", ntohs(a.sin_port), 0);
         int fd = c.Run(200);
-        if (fd < 0)
-            break;
+        if (fd < 0) break;
         fillers.push_back(fd);
     }
     size_t before = OpenFds();
@@ -398,7 +397,8 @@ TEST(MySqlTransport, TimedConnectGivesUpAndLeaksNothing) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(vio.TryConnect());
     auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(vio.LastError(), "Cannot connect to server on host '127.0.0.1': Connection timed out");
+    EXPECT_EQ(vio.LastError(),
+              "Cannot connect to server on host '127.0.0.1': Connection timed out");
     EXPECT_LT(took, std::chrono::seconds(3));
     EXPECT_GE(took, std::chrono::milliseconds(900));
     EXPECT_EQ(OpenFds(), before);
@@ -413,7 +413,8 @@ TEST(MySqlFakeServer, LocalInfileRequestSendsNoFile) {
     FakeSession f({Step::In(), Step::Out(Packet(1, Bytes({0xFB}) + "/etc/passwd")), Step::In(),
                    Step::Out(Packet(3, OkPayload(0)))});
     ASSERT_TRUE(f.ok);
-    EXPECT_EQ(Api().mysql_real_query(f.session.get(), "LOAD DATA LOCAL INFILE 'x' INTO TABLE t"), 0);
+    EXPECT_EQ(Api().mysql_real_query(f.session.get(), "LOAD DATA LOCAL INFILE 'x' INTO TABLE t"),
+              0);
     const auto& got = f.server->Finish();
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[2].seq, 2);

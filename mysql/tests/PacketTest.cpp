@@ -268,13 +268,13 @@ TEST(MySqlPacket, TextRowNullEmptyAndBounds) {
     EXPECT_EQ(binds.Field(1), "");
     EXPECT_EQ(binds.Field(2), "abc");
     EXPECT_EQ(binds.Field(3), "de");
-    for (const std::string& bad : {Bytes({0x05, 'a'}), Bytes({0xFF}), Bytes({0xFC, 0x01}),
-                                   Bytes({0xFE, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0}),
-                                   Bytes({0x01, 'a'})}) {
+    for (const std::string& bad :
+         {Bytes({0x05, 'a'}), Bytes({0xFF}), Bytes({0xFC, 0x01}),
+          Bytes({0xFE, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0}), Bytes({0x01, 'a'})}) {
         // The last one has fewer values than columns.
         EXPECT_EQ(Raised([&] {
-                      binds.ParseTextRow(reinterpret_cast<const uint8_t*>(bad.data()),
-                                         bad.size(), 2);
+                      binds.ParseTextRow(reinterpret_cast<const uint8_t*>(bad.data()), bad.size(),
+                                         2);
                   }).Code(),
                   2027);
     }
@@ -297,8 +297,8 @@ std::string ColumnDef41(const std::string& name, uint32_t length, uint8_t type) 
 
 TEST(MySqlPacket, ColumnDefinitions) {
     std::string def = ColumnDef41("ad", 0xFFFFFFFF, 252);
-    TMySqlFieldInfo f = ParseColumnDefinition(reinterpret_cast<const uint8_t*>(def.data()),
-                                              def.size(), true, true);
+    TMySqlFieldInfo f =
+        ParseColumnDefinition(reinterpret_cast<const uint8_t*>(def.data()), def.size(), true, true);
     EXPECT_EQ(f.name, "ad");
     EXPECT_EQ(f.orgName, "ad0");
     EXPECT_EQ(f.database, "db");
@@ -310,10 +310,10 @@ TEST(MySqlPacket, ColumnDefinitions) {
     EXPECT_EQ(f.flags, 1u);
 
     std::string num = ColumnDef41("n", 11, 3);
-    EXPECT_EQ(ParseColumnDefinition(reinterpret_cast<const uint8_t*>(num.data()), num.size(),
-                                    true, true)
-                  .flags,
-              1u | NUM_FLAG);
+    EXPECT_EQ(
+        ParseColumnDefinition(reinterpret_cast<const uint8_t*>(num.data()), num.size(), true, true)
+            .flags,
+        1u | NUM_FLAG);
 
     std::string old = Lc("t") + Lc("name") + Lc(Bytes({10, 0, 0})) + Lc(Bytes({3})) +
                       Lc(Bytes({0x03, 0x00, 0x02}));
@@ -328,8 +328,8 @@ TEST(MySqlPacket, ColumnDefinitions) {
     // Every truncation of a definition is malformed, never a read past it.
     for (size_t cut = 0; cut < def.size() - 2; ++cut)
         EXPECT_EQ(Raised([&] {
-                      ParseColumnDefinition(reinterpret_cast<const uint8_t*>(def.data()), cut,
-                                            true, true);
+                      ParseColumnDefinition(reinterpret_cast<const uint8_t*>(def.data()), cut, true,
+                                            true);
                   }).Code(),
                   2027)
             << cut;
@@ -348,12 +348,13 @@ TEST(MySqlPacket, GreetingBounds) {
     EXPECT_EQ(gr.serverCharset, 8);
     std::string v9 = g;
     v9[0] = 9;
-    EXPECT_EQ(Raised([&] { ParseGreeting(reinterpret_cast<const uint8_t*>(v9.data()), v9.size()); })
-                  .Code(),
+    EXPECT_EQ(Raised([&] {
+                  ParseGreeting(reinterpret_cast<const uint8_t*>(v9.data()), v9.size());
+              }).Code(),
               2007);
     // Cut inside the thread id or the first scramble part: malformed.
     for (size_t cut : {13, 16, 20})
-        EXPECT_EQ(Raised([&] { ParseGreeting(reinterpret_cast<const uint8_t*>(g.data()), cut); })
-                      .Code(),
-                  2027);
+        EXPECT_EQ(
+            Raised([&] { ParseGreeting(reinterpret_cast<const uint8_t*>(g.data()), cut); }).Code(),
+            2027);
 }

@@ -18,7 +18,9 @@ namespace {
 
 const char kDb[] = "v270_mysql_server_test";
 
-TMySQLAPI& Api() { return TMySQLAPIDirect::Instance(); }
+TMySQLAPI& Api() {
+    return TMySQLAPIDirect::Instance();
+}
 
 std::string Env(const char* name) {
     const char* v = std::getenv(name);
@@ -28,15 +30,13 @@ std::string Env(const char* name) {
 std::string Shell(const std::string& cmd, int* status = nullptr) {
     std::string out;
     FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return out;
+    if (!p) return out;
     std::array<char, 4096> buf;
     size_t n;
     while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
         out.append(buf.data(), n);
     int rc = pclose(p);
-    if (status)
-        *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     return out;
 }
 
@@ -51,24 +51,25 @@ std::string Quote(const std::string& s) {
 void RootSql(const std::string& sql) {
     int status = 0;
     std::string out = Shell("mariadb --no-defaults --socket=" + Env("V270_MYSQL_SOCKET") +
-                              " -uroot -e " + Quote(sql) + " 2>&1",
-                          &status);
+                                " -uroot -e " + Quote(sql) + " 2>&1",
+                            &status);
     ASSERT_EQ(status, 0) << sql << "\n" << out;
 }
 
 class MySqlServer : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
-        if (Env("V270_MYSQL_PORT").empty() || Env("V270_MYSQL_SOCKET").empty())
-            return;
+        if (Env("V270_MYSQL_PORT").empty() || Env("V270_MYSQL_SOCKET").empty()) return;
         // ctest runs every test in its own process, possibly side by side:
         // the set-up must not undo what another process relies on.
-        RootSql(std::string("CREATE DATABASE IF NOT EXISTS ") + kDb + " CHARACTER SET latin5;"
+        RootSql(std::string("CREATE DATABASE IF NOT EXISTS ") + kDb +
+                " CHARACTER SET latin5;"
                 "CREATE USER IF NOT EXISTS 'v270_native'@'%' IDENTIFIED BY 'gizli';"
                 "CREATE USER IF NOT EXISTS 'v270_empty'@'%';"
                 "CREATE USER IF NOT EXISTS 'v270_old'@'%' IDENTIFIED VIA mysql_old_password "
                 "USING PASSWORD('eski');"
-                "GRANT ALL ON " + kDb + ".* TO 'v270_native'@'%', 'v270_empty'@'%', 'v270_old'@'%';");
+                "GRANT ALL ON " +
+                kDb + ".* TO 'v270_native'@'%', 'v270_empty'@'%', 'v270_old'@'%';");
     }
     void SetUp() override {
         if (Env("V270_MYSQL_PORT").empty() || Env("V270_MYSQL_SOCKET").empty())
@@ -91,8 +92,7 @@ protected:
             Api().mysql_close(s.session);
             return 0;
         } catch (const EMySqlException& e) {
-            if (message)
-                *message = e.what();
+            if (message) *message = e.what();
             return e.Code();
         }
     }
@@ -120,11 +120,8 @@ TEST_F(MySqlServer, Logins) {
         std::string user, password;
         int code;
     } cases[] = {
-        {"v270_native", "gizli", 0},
-        {"v270_empty", "", 0},
-        {"v270_old", "eski", 0},
-        {"v270_native", "yanlis", 1045},
-        {"v270_old", "yanlis", 1045},
+        {"v270_native", "gizli", 0},     {"v270_empty", "", 0},        {"v270_old", "eski", 0},
+        {"v270_native", "yanlis", 1045}, {"v270_old", "yanlis", 1045},
     };
     for (const Case& c : cases) {
         ConnectOptions o = Root();
@@ -330,12 +327,13 @@ TEST_F(MySqlServer, ToolPrintsEveryColumnType) {
     EXPECT_EQ(status, 0);
     // The stock client in batch and raw mode prints the same layout.
     std::string stock = Shell("mariadb --no-defaults --socket=" + Env("V270_MYSQL_SOCKET") +
-                            " -uroot -B -r " + kDb + " -e 'SELECT * FROM t_types'");
+                              " -uroot -B -r " + kDb + " -e 'SELECT * FROM t_types'");
     EXPECT_EQ(ours, stock);
     EXPECT_NE(ours.find("-128\t65535\t-8388608\t2147483647\t-9223372036854775808\t"
                         "-123456789.125\t1.5\t-2.25e-300\t2024-02-29\t-838:59:59.99\t"
                         "2024-01-02 03:04:05\t2038-01-19 03:14:07\t2155\tabc\ttab\there\t"
-                        "satir\nsonu\t" + std::string("\0\xFF\n\t", 4) + "\tb\tx,y\t\x02\x01\tNULL\n"),
+                        "satir\nsonu\t" +
+                        std::string("\0\xFF\n\t", 4) + "\tb\tx,y\t\x02\x01\tNULL\n"),
               std::string::npos)
         << ours;
 

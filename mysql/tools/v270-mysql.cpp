@@ -27,13 +27,14 @@ const char kUsage[] =
 
 [[noreturn]] void Fail(int code, std::string message) {
     // Server texts begin with CR LF; the message goes on its own line anyway.
-    if (message.rfind("\r\n", 0) == 0)
-        message.erase(0, 2);
+    if (message.rfind("\r\n", 0) == 0) message.erase(0, 2);
     std::fprintf(stderr, "ERROR %d\n%s\n", code, message.c_str());
     std::exit(1);
 }
 
-void PutBytes(std::string_view s, std::string& out) { out.append(s.data(), s.size()); }
+void PutBytes(std::string_view s, std::string& out) {
+    out.append(s.data(), s.size());
+}
 
 } // namespace
 
@@ -45,8 +46,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                UsageError("'" + a + "' bir değer bekliyor");
+            if (i + 1 >= argc) UsageError("'" + a + "' bir değer bekliyor");
             return argv[++i];
         };
         if (a == "-h")
@@ -77,32 +77,27 @@ int main(int argc, char** argv) {
         } else
             UsageError("Bilinmeyen seçenek: " + a);
     }
-    if (!haveSql)
-        UsageError("-e \"SQL\" gerekli");
+    if (!haveSql) UsageError("-e \"SQL\" gerekli");
 
     TMySQLAPI& api = TMySQLAPIDirect::Instance();
     try {
         OpenSession open = ConnectSession(api, o);
         TMySqlSession* s = open.session.get();
-        if (api.mysql_real_query(s, sql) != 0)
-            Fail(api.mysql_errno(s), api.mysql_error(s));
+        if (api.mysql_real_query(s, sql) != 0) Fail(api.mysql_errno(s), api.mysql_error(s));
         std::string out;
         for (;;) {
             MySqlResult r = api.mysql_use_result(s);
-            if (!r && api.mysql_errno(s) != 0)
-                Fail(api.mysql_errno(s), api.mysql_error(s));
+            if (!r && api.mysql_errno(s) != 0) Fail(api.mysql_errno(s), api.mysql_error(s));
             if (r) {
                 size_t n = api.mysql_num_fields(r.get());
                 for (size_t i = 0; i < n; ++i) {
-                    if (i)
-                        out += '\t';
+                    if (i) out += '\t';
                     out += api.mysql_fetch_field_direct(r.get(), i)->name;
                 }
                 out += '\n';
                 while (const TMySqlBinds* row = api.mysql_fetch_row(r.get())) {
                     for (size_t i = 0; i < n; ++i) {
-                        if (i)
-                            out += '\t';
+                        if (i) out += '\t';
                         if (row->IsNull(i))
                             out += "NULL";
                         else
@@ -121,8 +116,7 @@ int main(int argc, char** argv) {
                 }
                 api.mysql_free_result(r);
             }
-            if (!api.mysql_more_results(s))
-                break;
+            if (!api.mysql_more_results(s)) break;
             if (api.mysql_next_result(s) > 0) {
                 std::fwrite(out.data(), 1, out.size(), stdout);
                 std::fflush(stdout);
