@@ -149,24 +149,32 @@ AppendFile::~AppendFile() {
 
 void AppendFile::writeBuffer() {
     if (buffer_.isEmpty()) return;
+    qsizetype kept = 0;
+    try {
+        writeBlock(buffer_, &kept);
+    } catch (...) {
+        buffer_.remove(0, kept);
+        throw;
+    }
+    buffer_.clear();
+}
+
+void AppendFile::writeBlock(QByteArrayView bytes, qsizetype* kept) {
     if (fd_ < 0) throw AppError(fileErrorText(path_, FileAction::Write, EBADF));
     struct stat before {};
     const bool haveSize = ::fstat(fd_, &before) == 0;
     int error = 0;
-    const qsizetype done = writeAll(fd_, buffer_.constData(), buffer_.size(), &error);
-    if (error == 0) {
-        buffer_.clear();
-        return;
-    }
+    const qsizetype done = writeAll(fd_, bytes.data(), bytes.size(), &error);
+    if (error == 0) return;
     // Cut a partly written line off again, unless someone else changed the
     // file meanwhile (then its size no longer tells where our bytes are).
-    const qsizetype keep = done > 0 ? buffer_.lastIndexOf('\n', done - 1) + 1 : 0;
+    const qsizetype keep = done > 0 ? bytes.first(done).lastIndexOf('\n') + 1 : 0;
     struct stat after {};
     if (done > keep && haveSize && ::fstat(fd_, &after) == 0 &&
         after.st_size == before.st_size + done) {
         (void)!::ftruncate(fd_, before.st_size + keep);
     }
-    buffer_.remove(0, keep);
+    if (kept) *kept = keep;
     throw AppError(fileErrorText(path_, FileAction::Write, error));
 }
 

@@ -64,6 +64,11 @@ public:
 
     // bytes must be one or more whole lines ending in "\r\n".
     void appendLines(QByteArrayView bytes) {
+        if (bytes.size() >= kBlock) { // a large batch goes out without a copy
+            writeBuffer();
+            writeBlock(bytes);
+            return;
+        }
         buffer_.append(bytes.data(), bytes.size());
         if (buffer_.size() >= kBlock) writeBuffer();
     }
@@ -77,6 +82,8 @@ public:
 private:
     static constexpr qsizetype kBlock = 64 * 1024;
     void writeBuffer();
+    // Returns how many leading bytes are on disk after a failure (whole lines).
+    void writeBlock(QByteArrayView bytes, qsizetype* kept = nullptr);
 
     QString path_;
     int fd_ = -1;
