@@ -105,6 +105,12 @@ bool parseEnrollments(Parser& p, const QJsonValue& v, DeviceState& s) {
                     return p.fail(where +
                                   QStringLiteral("template[%1]: expected a 32-bit integer").arg(k));
         }
+        // A template enrollment has no password and a password or card none
+        // of the template, whatever else the file holds.
+        if (isFingerprintBackup(e.backup))
+            e.password = 0;
+        else
+            e.fingerprint.fill(0);
         s.enrollments.push_back(e);
     }
     return true;
@@ -247,6 +253,12 @@ DeviceState makeDemoState(int users, int32_t machine) {
             e.privilege = (u == 1) ? 2 : (u == 2 ? 1 : 0);
             for (auto& v : e.fingerprint)
                 v = static_cast<int32_t>(rnd() * 2654435761u);
+            // A template enrollment has no password and a password or card none
+            // of the template, whatever else the file holds.
+            if (isFingerprintBackup(e.backup))
+                e.password = 0;
+            else
+                e.fingerprint.fill(0);
             s.enrollments.push_back(e);
         }
         Enrollment card;

@@ -46,7 +46,6 @@ bool TFP_CLOCK::SetIPAddress(const QString& ipAddress, int32_t port, int32_t pas
     pendingPort_ = port;
     pendingPassword_ = password;
     addressArmed_ = true;
-    lastError_ = SUCCESS;
     return true;
 }
 
@@ -129,7 +128,6 @@ bool TFP_CLOCK::connectLink() {
         link_.reset();
         return fail(code);
     }
-    lastError_ = SUCCESS;
     return true;
 }
 
@@ -152,7 +150,6 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
     if (rp.code == ERR_COMPORT_ERROR)
         link_.reset(); // the terminal lost our session (a serial line that was reset)
     if (rp.code != SUCCESS) return fail(rp.code);
-    lastError_ = SUCCESS;
     if (reply) *reply = std::move(rp);
     return true;
 }
@@ -248,7 +245,6 @@ bool TFP_CLOCK::getLog(int32_t machine, int32_t& tMachine, int32_t& enroll, int3
     if (!r) return false;
     tMachine = machine, eMachine = machine;
     enroll = r[0], mode = r[1], year = r[2], month = r[3], day = r[4], hour = r[5], minute = r[6];
-    lastError_ = SUCCESS;
     return true;
 }
 
@@ -278,7 +274,6 @@ bool TFP_CLOCK::GetAllUserID(int32_t machineNumber, int32_t& enrollNumber, int32
     if (!r) return false;
     enrollNumber = r[0], eMachineNumber = r[1], backupNumber = r[2], privilege = r[3],
     enable = r[4];
-    lastError_ = SUCCESS;
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -172,6 +173,12 @@ bool Emulator::openPty(const QString& linkPath, QString* ptyPath, QString* error
         ptyLink_ = linkPath;
     }
     ptyClient_ = device_->connectClient(false);
+    // A client that died halfway through a frame would otherwise make the
+    // next client's hello look like the rest of it.
+    ptyStale_ = std::make_unique<QTimer>();
+    ptyStale_->setSingleShot(true);
+    ptyStale_->setInterval(2000);
+    connect(ptyStale_.get(), &QTimer::timeout, this, [this] { ptyDecoder_.clear(); });
     ptyNotifier_ = std::make_unique<QSocketNotifier>(ptyMaster_, QSocketNotifier::Read);
     connect(ptyNotifier_.get(), &QSocketNotifier::activated, this, [this] { servePty(); });
     return true;
@@ -217,7 +224,13 @@ void Emulator::servePty() {
     wire::Message request;
     for (;;) {
         const auto status = ptyDecoder_.next(request);
-        if (status == wire::FrameDecoder::Status::NeedMore) return;
+        if (status == wire::FrameDecoder::Status::NeedMore) {
+            if (ptyDecoder_.buffered() > 0)
+                ptyStale_->start();
+            else
+                ptyStale_->stop();
+            return;
+        }
         if (status == wire::FrameDecoder::Status::Malformed) {
             // Noise on the line: report it and start over with an empty session.
             writePty(errorFrame(ERR_READ_FAIL));

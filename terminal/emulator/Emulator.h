@@ -16,6 +16,7 @@ class QIODevice;
 class QLocalServer;
 class QSocketNotifier;
 class QTcpServer;
+class QTimer;
 
 class Emulator : public QObject {
   public:
@@ -51,5 +52,6 @@ class Emulator : public QObject {
     QString ptyLink_;
     std::unique_ptr<QSocketNotifier> ptyNotifier_;
     wire::FrameDecoder ptyDecoder_;
+    std::unique_ptr<QTimer> ptyStale_; // drops a partial frame a vanished peer left behind
     DeviceModel::ClientId ptyClient_ = 0;
 };
