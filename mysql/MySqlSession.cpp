@@ -2,6 +2,8 @@
 
 #include "MySqlApi.h"
 
+#include <cerrno>
+
 #include <openssl/evp.h>
 
 namespace v270::mysql {
@@ -53,7 +55,8 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
     try {
         net.Vio()->Connect();
     } catch (const SocketException&) {
-        throw EMySqlException::Make(CR_CONN_HOST_ERROR, net.Vio()->LastError(), {h, "111"});
+        throw EMySqlException::Make(CR_CONN_HOST_ERROR, net.Vio()->LastError(),
+                                    {h, std::to_string(ECONNREFUSED)});
     }
 
     net.SetCompress(false);

@@ -181,9 +181,8 @@ void TVioSocket::SetPort(int port) {
     port_ = port;
 }
 
-void TVioSocket::ApplyTimeouts(bool force) {
+void TVioSocket::ApplyTimeouts() {
     if (socket_ < 0) return;
-    (void)force;
     timeval tv{};
     tv.tv_sec = receiveTimeout_;
     (void)setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -198,7 +197,7 @@ void TVioSocket::SetTimeout(int seconds) {
     connectionTimeout_ = seconds;
     if (seconds != receiveTimeout_) {
         receiveTimeout_ = seconds;
-        ApplyTimeouts(false);
+        ApplyTimeouts();
     }
 }
 
@@ -272,7 +271,7 @@ bool TVioTcp::TryConnect() {
     socket_ = fd;
     int one = 1;
     (void)setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    ApplyTimeouts(true);
+    ApplyTimeouts();
     return true;
 }
 

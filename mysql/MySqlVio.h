@@ -110,7 +110,7 @@ class TVioSocket : public TVio {
     int ConnectionTimeout() const { return connectionTimeout_; }
 
   protected:
-    void ApplyTimeouts(bool force);
+    void ApplyTimeouts();
 
     std::string host_;
     int port_ = 3306;
