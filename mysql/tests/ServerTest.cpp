@@ -314,11 +314,13 @@ TEST_F(MySqlServer, ToolPrintsEveryColumnType) {
             "ti TINYINT, si SMALLINT UNSIGNED, mi MEDIUMINT, i INT, bi BIGINT, "
             "de DECIMAL(12,3), f FLOAT, d DOUBLE, dt DATE, tm TIME(2), dtm DATETIME, "
             "ts TIMESTAMP NULL, y YEAR, c CHAR(3), vc VARCHAR(40), tx TEXT, bl BLOB, "
-            "e ENUM('a','b'), s SET('x','y'), b BIT(10), n INT) CHARACTER SET latin5;"
+            "e ENUM('a','b'), s SET('x','y'), b BIT(10), ip INET6, u UUID, j JSON, g POINT, "
+            "lt LONGTEXT, n INT) CHARACTER SET latin5;"
             "INSERT INTO t_types VALUES (-128, 65535, -8388608, 2147483647, "
             "-9223372036854775808, -123456789.125, 1.5, -2.25e-300, '2024-02-29', "
             "'-838:59:59.99', '2024-01-02 03:04:05', '2038-01-19 03:14:07', 2155, 'abc', "
-            "'tab\\there', 'satir\\nsonu', X'00FF0A09', 'b', 'x,y', b'1000000001', NULL);"
+            "'tab\\there', 'satir\\nsonu', X'00FF0A09', 'b', 'x,y', b'1000000001', '::1', "
+            "'123e4567-e89b-12d3-a456-426614174000', '{\\\"a\\\": 1}', POINT(1, 2), '', NULL);"
             "INSERT INTO t_types (n) VALUES (NULL);");
     std::string conn = std::string(V270_MYSQL_TOOL) + " -h " + Env("V270_MYSQL_HOST") + " -P " +
                        Env("V270_MYSQL_PORT") + " -u root -D " + kDb;
@@ -333,7 +335,9 @@ TEST_F(MySqlServer, ToolPrintsEveryColumnType) {
                         "-123456789.125\t1.5\t-2.25e-300\t2024-02-29\t-838:59:59.99\t"
                         "2024-01-02 03:04:05\t2038-01-19 03:14:07\t2155\tabc\ttab\there\t"
                         "satir\nsonu\t" +
-                        std::string("\0\xFF\n\t", 4) + "\tb\tx,y\t\x02\x01\tNULL\n"),
+                        std::string("\0\xFF\n\t", 4) +
+                        "\tb\tx,y\t\x02\x01\t::1\t"
+                        "123e4567-e89b-12d3-a456-426614174000\t{\"a\": 1}\t"),
               std::string::npos)
         << ours;
 
