@@ -24,14 +24,17 @@ char* putPadded(char* at, int32_t value, int width) {
     char digits[12];
     int n = 0;
     // Work on the magnitude as unsigned so INT32_MIN has a text too.
-    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    uint32_t magnitude =
+        value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     do {
         digits[n++] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude != 0);
     if (value < 0) digits[n++] = '-';
-    for (int i = n; i < width; ++i) *at++ = '0';
-    while (n > 0) *at++ = digits[--n];
+    for (int i = n; i < width; ++i)
+        *at++ = '0';
+    while (n > 0)
+        *at++ = digits[--n];
     return at;
 }
 

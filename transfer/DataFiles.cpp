@@ -12,20 +12,31 @@
 
 namespace {
 
-QByteArray nativePath(const QString& path) { return QFile::encodeName(path); }
+QByteArray nativePath(const QString& path) {
+    return QFile::encodeName(path);
+}
 
 QString errnoText(int e) {
     switch (e) {
-    case ENOSPC: return QStringLiteral("aygıtta boş yer kalmadı");
-    case EDQUOT: return QStringLiteral("disk kotası doldu");
+    case ENOSPC:
+        return QStringLiteral("aygıtta boş yer kalmadı");
+    case EDQUOT:
+        return QStringLiteral("disk kotası doldu");
     case EACCES:
-    case EPERM: return QStringLiteral("erişim izni yok");
-    case EROFS: return QStringLiteral("dosya sistemi salt okunur");
-    case EIO: return QStringLiteral("aygıt giriş/çıkış hatası");
-    case ENOENT: return QStringLiteral("dosya ya da dizin yok");
-    case EISDIR: return QStringLiteral("bu bir dizin");
-    case ENOTDIR: return QStringLiteral("yoldaki bir öğe dizin değil");
-    case EFBIG: return QStringLiteral("dosya çok büyük");
+    case EPERM:
+        return QStringLiteral("erişim izni yok");
+    case EROFS:
+        return QStringLiteral("dosya sistemi salt okunur");
+    case EIO:
+        return QStringLiteral("aygıt giriş/çıkış hatası");
+    case ENOENT:
+        return QStringLiteral("dosya ya da dizin yok");
+    case EISDIR:
+        return QStringLiteral("bu bir dizin");
+    case ENOTDIR:
+        return QStringLiteral("yoldaki bir öğe dizin değil");
+    case EFBIG:
+        return QStringLiteral("dosya çok büyük");
     default:
         return QStringLiteral("hata %1: %2").arg(e).arg(QString::fromLocal8Bit(std::strerror(e)));
     }
@@ -74,11 +85,21 @@ QString monthlyBackupFileName(const QDate& date) {
 QString fileErrorText(const QString& path, FileAction action, int errorNumber) {
     QString what;
     switch (action) {
-    case FileAction::Open: what = QStringLiteral("dosyası açılamadı"); break;
-    case FileAction::Write: what = QStringLiteral("dosyasına yazılamadı"); break;
-    case FileAction::Read: what = QStringLiteral("dosyası okunamadı"); break;
-    case FileAction::CreateDir: what = QStringLiteral("dizini oluşturulamadı"); break;
-    case FileAction::Replace: what = QStringLiteral("dosyası yenilenemedi"); break;
+    case FileAction::Open:
+        what = QStringLiteral("dosyası açılamadı");
+        break;
+    case FileAction::Write:
+        what = QStringLiteral("dosyasına yazılamadı");
+        break;
+    case FileAction::Read:
+        what = QStringLiteral("dosyası okunamadı");
+        break;
+    case FileAction::CreateDir:
+        what = QStringLiteral("dizini oluşturulamadı");
+        break;
+    case FileAction::Replace:
+        what = QStringLiteral("dosyası yenilenemedi");
+        break;
     }
     return QStringLiteral("Giriş/çıkış hatası: \"%1\" %2 (%3).")
         .arg(path, what, errnoText(errorNumber));

@@ -30,7 +30,7 @@ QString ensureDirectory(const QString& programDir, const char* name);
 // commands never interleave lines in veri.txt. Released when destroyed, and by
 // the kernel if the process dies.
 class DataFileLock {
-public:
+  public:
     DataFileLock(DataFileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     DataFileLock& operator=(DataFileLock&& other) noexcept {
         std::swap(fd_, other.fd_);
@@ -43,7 +43,7 @@ public:
     // lock file can't be opened (the directory is then not writable either).
     static std::optional<DataFileLock> tryAcquire(const QString& programDir);
 
-private:
+  private:
     explicit DataFileLock(int fd) : fd_(fd) {}
     int fd_ = -1;
 };
@@ -56,7 +56,7 @@ QString dataFilesBusyText();
 // disk. A failed write never leaves part of a line behind: the file is cut
 // back to the last whole line before the error is raised.
 class AppendFile {
-public:
+  public:
     explicit AppendFile(QString path); // throws AppError
     ~AppendFile();                     // writes what is left, best effort
     AppendFile(const AppendFile&) = delete;
@@ -79,7 +79,7 @@ public:
 
     const QString& path() const { return path_; }
 
-private:
+  private:
     static constexpr qsizetype kBlock = 64 * 1024;
     void writeBuffer();
     // Returns how many leading bytes are on disk after a failure (whole lines).

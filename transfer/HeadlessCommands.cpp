@@ -1,8 +1,8 @@
 #include "HeadlessCommands.h"
 
+#include "DataFiles.h"
 #include "MemoryCard.h"
 #include "TransferCommands.h"
-#include "DataFiles.h"
 #include "app/AppError.h"
 #include "app/Database.h"
 #include "app/IniFile.h"
@@ -34,14 +34,14 @@ namespace {
 
 // Removes the named connection when the command ends.
 class ScopedConnectionName {
-public:
+  public:
     ScopedConnectionName() : name_(QStringLiteral("headless-") + QUuid::createUuid().toString()) {}
     ~ScopedConnectionName() {
         if (QSqlDatabase::contains(name_)) QSqlDatabase::removeDatabase(name_);
     }
     const QString& name() const { return name_; }
 
-private:
+  private:
     QString name_;
 };
 
@@ -51,8 +51,10 @@ std::optional<QSqlRecord> terminalRow(const QString& programDir, const QString& 
     ScopedConnectionName connection;
     std::optional<QSqlRecord> found;
     {
-        QSqlDatabase db = openDatabaseFile(connection.name(), programDir + QStringLiteral("Data.mdb"));
-        QSqlQuery q = execSql(db, QStringLiteral("select * from Terminal order by Terminal collate TURKISH"));
+        QSqlDatabase db =
+            openDatabaseFile(connection.name(), programDir + QStringLiteral("Data.mdb"));
+        QSqlQuery q =
+            execSql(db, QStringLiteral("select * from Terminal order by Terminal collate TURKISH"));
         while (q.next()) {
             if (name.isEmpty() || q.value(QStringLiteral("Terminal")).toString() == name) {
                 found = q.record();
@@ -80,7 +82,8 @@ int runTransferCommand(const QString& programDir, bool all, const QString& termi
     try {
         const std::optional<QSqlRecord> row = terminalRow(programDir, terminalName);
         if (!row)
-            return failWith(err, QStringLiteral("\"%1\" adlı terminal listede yok.").arg(terminalName));
+            return failWith(err,
+                            QStringLiteral("\"%1\" adlı terminal listede yok.").arg(terminalName));
         const QString settings = programDir + QStringLiteral("Settings.ini");
         const bool secondFile =
             readProfileString(settings, QStringLiteral("Options"), QStringLiteral("veriDosya2"),
@@ -102,16 +105,20 @@ int runTransferCommand(const QString& programDir, bool all, const QString& termi
                 : transferNewRecords(clock, session.machineNumber, programDir, secondFile, op);
         switch (r.outcome) {
         case TransferOutcome::Transferred:
-        case TransferOutcome::NoRecords: return 0;
-        case TransferOutcome::Busy: return failWith(err, dataFilesBusyText());
+        case TransferOutcome::NoRecords:
+            return 0;
+        case TransferOutcome::Busy:
+            return failWith(err, dataFilesBusyText());
         case TransferOutcome::NoDevice:
-            return failWith(err, QStringLiteral("Terminal yanıt vermiyor: kilitlenemedi "
-                                                "(EnableDevice başarısız); hiçbir kayıt okunmadı."));
+            return failWith(err,
+                            QStringLiteral("Terminal yanıt vermiyor: kilitlenemedi "
+                                           "(EnableDevice başarısız); hiçbir kayıt okunmadı."));
         case TransferOutcome::ReadFailed:
             return failWith(err, QStringLiteral("Terminal kayıtları hazırlayamadı: %1")
                                      .arg(r.errorName.isEmpty() ? QStringLiteral("bilinmeyen hata")
                                                                 : r.errorName));
-        case TransferOutcome::Interrupted: return failWith(err, interruptedText(r.errorName, r.records));
+        case TransferOutcome::Interrupted:
+            return failWith(err, interruptedText(r.errorName, r.records));
         }
         return 1;
     } catch (const AppError& e) {

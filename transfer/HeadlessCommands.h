@@ -26,7 +26,7 @@ int runSdcardCommand(const QString& programDir, const QString& file, QTextStream
 // An operator on a terminal or a log: messages and questions become lines;
 // progress, counts and the cursor are not shown.
 class ConsoleOperator : public Operator {
-public:
+  public:
     explicit ConsoleOperator(QTextStream& out) : out_(out) {}
     // No headless command asks; the safe answer is No.
     bool askYesNo(const QString& text, const QString& title) override;
@@ -39,6 +39,6 @@ public:
     void endBusy() override {}
     void processEvents() override {}
 
-private:
+  private:
     QTextStream& out_;
 };

@@ -37,7 +37,7 @@ void appendConverted(QByteArray& out, QByteArrayView s) {
 }
 
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) ::close(fd_);
@@ -46,7 +46,7 @@ public:
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -112,8 +112,10 @@ void MemoryCardConverter::byte(char c) {
         char piece[6];
         const int have = fieldLength_ < 5 ? static_cast<int>(fieldLength_) : 5;
         int at = 0;
-        for (; at < 5 - have; ++at) piece[at] = '0';
-        for (long long k = fieldLength_ - have; k < fieldLength_; ++k) piece[at++] = tail_[k % 5];
+        for (; at < 5 - have; ++at)
+            piece[at] = '0';
+        for (long long k = fieldLength_ - have; k < fieldLength_; ++k)
+            piece[at++] = tail_[k % 5];
         piece[5] = ',';
         for (int k = 0; k < 6 && intermediateLength_ < kUsed; ++k)
             intermediate_[intermediateLength_++] = piece[k];

@@ -31,7 +31,7 @@ QByteArray memoryCardConvertedLine(QByteArrayView intermediate);
 // the length of a line: only the first characters of an intermediate line are
 // ever used, so that is all that is kept of it.
 class MemoryCardConverter {
-public:
+  public:
     void feed(const char* data, qsizetype size);
     // End of the file: the last line, if it had no LF.
     void finish();
@@ -40,7 +40,7 @@ public:
     // The converted lines of every line but the first, each with CR LF.
     const QByteArray& output() const { return output_; }
 
-private:
+  private:
     static constexpr int kUsed = 54; // intermediate positions the converted line reads
     void byte(char c);
     void endLine();
@@ -52,7 +52,7 @@ private:
     int intermediateLength_ = 0;
     char head_[kUsed] = {}; // first characters of the current field
     int headLength_ = 0;
-    char tail_[5] = {};     // last five characters, as a ring
+    char tail_[5] = {}; // last five characters, as a ring
     long long fieldLength_ = 0;
     QByteArray output_;
 };

@@ -12,9 +12,15 @@
 #include <exception>
 #include <optional>
 
-QString noRecordsText() { return QStringLiteral("Cihazdan Alınacak Veri Yok..."); }
-QString transferredText() { return QStringLiteral("Bilgiler Dosyaya Aktarıldı...."); }
-QString terminalTasksTitle() { return QStringLiteral("Terminal İşlemleri"); }
+QString noRecordsText() {
+    return QStringLiteral("Cihazdan Alınacak Veri Yok...");
+}
+QString transferredText() {
+    return QStringLiteral("Bilgiler Dosyaya Aktarıldı....");
+}
+QString terminalTasksTitle() {
+    return QStringLiteral("Terminal İşlemleri");
+}
 
 QString interruptedText(const QString& errorName, long long records) {
     return QStringLiteral("Terminal bağlantısı aktarım sırasında kesildi (%1). "
@@ -66,7 +72,8 @@ LoopEnd readRecords(TFP_CLOCK& clock, int32_t machine, Getter get, int32_t (*mod
         }
         line.clear();
         appendAttendanceLine(line, r, machine, modeCode(r.modeWord));
-        for (int i = 0; i < fileCount; ++i) files[i]->appendLines(line);
+        for (int i = 0; i < fileCount; ++i)
+            files[i]->appendLines(line);
         op.showCount(counter);
         op.processEvents();
         ++counter;
@@ -92,7 +99,7 @@ TransferResult resultOf(const LoopEnd& end) {
     TransferResult r;
     r.records = end.records;
     r.errorName = end.errorName;
-    r.outcome = end.interrupted      ? TransferOutcome::Interrupted
+    r.outcome = end.interrupted    ? TransferOutcome::Interrupted
                 : end.records == 0 ? TransferOutcome::NoRecords
                                    : TransferOutcome::Transferred;
     return r;
@@ -209,7 +216,8 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     }
     if (failure) std::rethrow_exception(failure);
 
-    if (result.outcome != TransferOutcome::NoDevice && result.outcome != TransferOutcome::ReadFailed) {
+    if (result.outcome != TransferOutcome::NoDevice &&
+        result.outcome != TransferOutcome::ReadFailed) {
         LoopEnd end;
         end.records = result.records;
         end.interrupted = result.outcome == TransferOutcome::Interrupted;

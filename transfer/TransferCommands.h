@@ -36,8 +36,8 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machineNumber,
 // The two popup-menu downloads of every record on the terminal. They write
 // the same lines; they differ only in how they end.
 enum class FullDownload {
-    Keep,          // "Tüm Verileri Al (silmez)": reports "Bilgiler Dosyaya Aktarıldı...."
-    KeepSilently,  // "Tüm Verileri Al(aldıktan sonra cihazdan sil)": ends without a message
+    Keep,         // "Tüm Verileri Al (silmez)": reports "Bilgiler Dosyaya Aktarıldı...."
+    KeepSilently, // "Tüm Verileri Al(aldıktan sonra cihazdan sil)": ends without a message
 };
 
 // All records into veri.txt and the month's file under yedek_K19; afterwards,

@@ -19,7 +19,7 @@
 namespace {
 
 class QuietOperator : public Operator {
-public:
+  public:
     bool askYesNo(const QString&, const QString&) override { return false; }
     // The closing message comes once every line is synced, before the
     // release that lets the terminal mark the records as read.

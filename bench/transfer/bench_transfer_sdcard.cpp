@@ -14,7 +14,7 @@
 namespace {
 
 class QuietOperator : public Operator {
-public:
+  public:
     bool askYesNo(const QString&, const QString&) override { return false; }
     void showMessage(const QString&, const QString&, Icon) override {}
     void setStatus(const QString&) override {}
@@ -37,10 +37,9 @@ int main() {
         text.reserve(qsizetype(kLines) * 48);
         char line[96];
         for (int i = 1; i < kLines; ++i) {
-            const int n = std::snprintf(line, sizeof line,
-                                        "%d\t1\t%d\t0\t0\t0\t2011/%02d/%02d %02d:%02d:%02d\r\n", i,
-                                        i % 100000, 1 + i % 12, 1 + i % 28, i % 24, i % 60,
-                                        (i * 7) % 60);
+            const int n = std::snprintf(
+                line, sizeof line, "%d\t1\t%d\t0\t0\t0\t2011/%02d/%02d %02d:%02d:%02d\r\n", i,
+                i % 100000, 1 + i % 12, 1 + i % 28, i % 24, i % 60, (i * 7) % 60);
             text.append(line, n);
         }
         QFile f(card);

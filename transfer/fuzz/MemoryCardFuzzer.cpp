@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     // The first byte picks the read size; the rest is the file.
     const qsizetype piece = 1 + data[0] % 17;
-    const QByteArray file(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+    const QByteArray file(reinterpret_cast<const char*>(data + 1),
+                          static_cast<qsizetype>(size - 1));
     MemoryCardConverter converter;
     for (qsizetype at = 0; at < file.size(); at += piece)
         converter.feed(file.constData() + at, std::min(piece, file.size() - at));

@@ -1,6 +1,6 @@
+#include "transfer/DataFiles.h"
 #include "app/AppError.h"
 #include "app/testing/TestFiles.h"
-#include "transfer/DataFiles.h"
 
 #include <QTemporaryDir>
 #include <csignal>
@@ -64,7 +64,8 @@ TEST(DataFiles, FullDiskKeepsWholeLinesOnly) {
         ::setrlimit(RLIMIT_FSIZE, &limit);
         try {
             AppendFile f(path);
-            for (int i = 0; i < 100000; ++i) f.appendLines(line);
+            for (int i = 0; i < 100000; ++i)
+                f.appendLines(line);
             f.sync();
         } catch (const AppError& e) {
             return e.text().contains("dosyasına yazılamadı") ? 0 : 4;
@@ -83,7 +84,8 @@ TEST(DataFiles, FullDiskKeepsWholeLinesOnly) {
 TEST(DataFiles, ReplaceWithCopyIsByteForByte) {
     QTemporaryDir dir;
     QByteArray data;
-    for (int i = 0; i < 300000; ++i) data.append(static_cast<char>(i % 251));
+    for (int i = 0; i < 300000; ++i)
+        data.append(static_cast<char>(i % 251));
     writeFile(dir.filePath("veri.txt"), data);
     writeFile(dir.filePath("veri2.txt"), "something much longer that must go away entirely");
     replaceWithCopy(dir.filePath("veri.txt"), dir.filePath("veri2.txt"));

@@ -18,11 +18,12 @@ struct Outcome {
 };
 
 class Headless : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         createDatabaseFromSchema(programDir() + "Data.mdb", "Data.sql");
         DeviceState state;
-        for (int i = 0; i < 5; ++i) state.logs.push_back(LogRecord{i + 1, 0, 2024, 3, 5, 8, i});
+        for (int i = 0; i < 5; ++i)
+            state.logs.push_back(LogRecord{i + 1, 0, 2024, 3, 5, 8, i});
         QString error;
         ASSERT_TRUE(saveDeviceState(state, dir.filePath("terminal.json"), &error));
         ASSERT_TRUE(emulator.start({"--state", dir.filePath("terminal.json")}, &error))
@@ -31,7 +32,8 @@ protected:
     void addTerminal(const QString& name, int port) {
         QSqlDatabase db = openDatabaseFile("headless-test", programDir() + "Data.mdb");
         execSql(db,
-                "insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, Ip, NetPort, Sifre) "
+                "insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, Ip, NetPort, "
+                "Sifre) "
                 "values (1, ?, 'ethernet', '', '', '127.0.0.1', ?, 0)",
                 {name, port});
         db.close();

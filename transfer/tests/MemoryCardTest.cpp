@@ -1,8 +1,8 @@
+#include "transfer/MemoryCard.h"
 #include "app/AppError.h"
 #include "app/testing/RecordingOperator.h"
 #include "app/testing/TestFiles.h"
 #include "transfer/DataFiles.h"
-#include "transfer/MemoryCard.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -84,7 +84,8 @@ TEST(MemoryCard, PiecewiseConversionMatchesLineByLine) {
     for (int round = 0; round < 300; ++round) {
         QByteArray file;
         const int length = static_cast<int>(random() % (round < 250 ? 200 : 5000));
-        for (int i = 0; i < length; ++i) file.append(alphabet[random() % sizeof alphabet]);
+        for (int i = 0; i < length; ++i)
+            file.append(alphabet[random() % sizeof alphabet]);
         MemoryCardConverter c;
         for (qsizetype at = 0; at < file.size();) {
             const qsizetype n = std::min<qsizetype>(1 + random() % 40, file.size() - at);
@@ -100,12 +101,13 @@ TEST(MemoryCard, VeryLongLinesAndBinaryDoNotGrowTheState) {
     QByteArray file = "h\n" + QByteArray(3'000'000, 'x') + "\t" + QByteArray(3'000'000, '7') + "\n";
     EXPECT_EQ(convertWhole(file), convertByLines(file));
     QByteArray binary;
-    for (int i = 0; i < 100000; ++i) binary.append(static_cast<char>(i * 7919 % 256));
+    for (int i = 0; i < 100000; ++i)
+        binary.append(static_cast<char>(i * 7919 % 256));
     EXPECT_EQ(convertWhole(binary), convertByLines(binary));
 }
 
 class MemoryCardCommand : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir dir;
     QString programDir() const { return dir.path() + '/'; }
     QString veri() const { return programDir() + "veri.txt"; }

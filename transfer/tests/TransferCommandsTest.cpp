@@ -1,3 +1,4 @@
+#include "transfer/TransferCommands.h"
 #include "app/AppError.h"
 #include "app/testing/RecordingOperator.h"
 #include "app/testing/TestFiles.h"
@@ -5,17 +6,16 @@
 #include "terminal/TFP_CLOCK.h"
 #include "terminal/testing/EmulatorProcess.h"
 #include "transfer/DataFiles.h"
-#include "transfer/TransferCommands.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <csignal>
 #include <functional>
-#include <utility>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -36,14 +36,15 @@ QByteArray lineFor(int i, const char* mode) {
 }
 
 class Transfer : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         device = std::make_shared<DeviceModel>(DeviceState{});
         clock.setInProcessDevice(device);
         ASSERT_TRUE(clock.OpenCommPort(1));
     }
     void addRecords(int n, int32_t mode = 0) {
-        for (int i = 0; i < n; ++i) device->mutableState().logs.push_back(logRecord(i, mode));
+        for (int i = 0; i < n; ++i)
+            device->mutableState().logs.push_back(logRecord(i, mode));
     }
     QString programDir() const { return dir.path() + '/'; }
     QByteArray file(const QString& name) const { return readFile(programDir() + name); }
@@ -95,7 +96,8 @@ TEST_F(Transfer, NoOneAndManyNewRecords) {
     device->mutableState().logs[0] = logRecord(0); // already taken
     EXPECT_EQ(transfer(false).records, 39);
     QByteArray expected = lineFor(0, "01");
-    for (int i = 1; i < 40; ++i) expected += lineFor(i, "02");
+    for (int i = 1; i < 40; ++i)
+        expected += lineFor(i, "02");
     EXPECT_EQ(file("veri.txt"), expected);
     EXPECT_EQ(file("yedek_V270/032024.txt"), expected);
     EXPECT_EQ(op.count, 39);
@@ -155,7 +157,8 @@ TEST_F(Transfer, SecondCommandIsRefusedWhileOneWrites) {
     EXPECT_EQ(downloadAll(true).outcome, TransferOutcome::Busy);
     EXPECT_EQ(op.messageTexts(), (QStringList{dataFilesBusyText(), dataFilesBusyText()}));
     EXPECT_EQ(op.busyCount, 0);
-    EXPECT_TRUE(QDir(programDir()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_TRUE(
+        QDir(programDir()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
     EXPECT_EQ(device->state().newMark, 0);
 
     // A command that starts while another runs, from the event loop of the first.
@@ -170,10 +173,10 @@ TEST_F(Transfer, SecondCommandIsRefusedWhileOneWrites) {
     RecordingOperator inner;
     TFP_CLOCK other;
     outer.during = [&] {
-        EXPECT_EQ(downloadAllRecords(other, 1, programDir(), false, FullDownload::Keep, inner,
-                                     kStart)
-                      .outcome,
-                  TransferOutcome::Busy);
+        EXPECT_EQ(
+            downloadAllRecords(other, 1, programDir(), false, FullDownload::Keep, inner, kStart)
+                .outcome,
+            TransferOutcome::Busy);
     };
     EXPECT_EQ(transferNewRecords(clock, 1, programDir(), false, outer, kStart).records, 2);
     EXPECT_EQ(inner.messageTexts(), QStringList{dataFilesBusyText()});
@@ -273,7 +276,8 @@ TEST(TransferOverTcp, CutDownloadThenSecondDownloadHasEveryRecord) {
     const QString programDir = dir.path() + '/';
     const QString stateFile = dir.filePath("terminal.json");
     DeviceState state;
-    for (int i = 0; i < 120; ++i) state.logs.push_back(logRecord(i));
+    for (int i = 0; i < 120; ++i)
+        state.logs.push_back(logRecord(i));
     QString error;
     ASSERT_TRUE(saveDeviceState(state, stateFile, &error)) << error.toStdString();
 
@@ -298,13 +302,15 @@ TEST(TransferOverTcp, CutDownloadThenSecondDownloadHasEveryRecord) {
     EXPECT_EQ(cut.records, 50);
     ASSERT_EQ(first.messages.size(), 1u);
     EXPECT_EQ(first.messages[0].icon, Operator::Icon::Warning);
-    EXPECT_TRUE(first.messages[0].text.contains("50 kayıt")) << first.messages[0].text.toStdString();
+    EXPECT_TRUE(first.messages[0].text.contains("50 kayıt"))
+        << first.messages[0].text.toStdString();
 
     RecordingOperator second;
     const TransferResult rest = run({}, second);
     EXPECT_EQ(rest.outcome, TransferOutcome::Transferred);
     const QByteArray veri = readFile(programDir + "veri.txt");
-    for (int i = 0; i < 120; ++i) EXPECT_TRUE(veri.contains(lineFor(i, "01"))) << i;
+    for (int i = 0; i < 120; ++i)
+        EXPECT_TRUE(veri.contains(lineFor(i, "01"))) << i;
     EXPECT_EQ(veri.count("\r\n"), 50 + 120); // the cut part comes again: nothing lost
 }
 
