@@ -106,6 +106,13 @@ const char* opName(Op op) {
     return nullptr;
 }
 
+size_t payloadSize(const Message& m) {
+    size_t size = 1 + 4 + 4 + 4 * m.ints.size() + 4;
+    for (const auto& b : m.blobs)
+        size += 4 + static_cast<size_t>(b.size());
+    return size;
+}
+
 QByteArray encodePayload(const Message& m) {
     QByteArray out;
     size_t blobBytes = 0;

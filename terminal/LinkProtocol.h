@@ -60,6 +60,7 @@ struct Message {
     bool operator==(const Message&) const = default;
 };
 
+size_t payloadSize(const Message& m);
 QByteArray encodePayload(const Message& m);
 std::optional<Message> decodePayload(const char* data, size_t size);
 

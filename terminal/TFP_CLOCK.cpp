@@ -144,6 +144,8 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
     rq.op = op;
     rq.ints = std::move(ints);
     rq.blobs = std::move(blobs);
+    // Too big for a frame: the terminal would refuse it and hang up.
+    if (wire::payloadSize(rq) > wire::kMaxPayload) return fail(ERR_INVALID_PARAM);
     Message rp;
     const int32_t code = link_->transact(rq, rp, operationTimeoutMs_);
     if (code != SUCCESS) return fail(code);
