@@ -7,16 +7,22 @@
 #include "bells/Tfrmzil.h"
 #include "enroll/TfrmEnrol.h"
 #include "registry/TerminalCommands.h"
+#include "transfer/MemoryCard.h"
+#include "transfer/TransferCommands.h"
 #include "registry/Tfrmyeni.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QTimer>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -40,7 +46,31 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     return button;
 }
 
+// Keeps a button disabled for a scope, on every way out.
+class DisabledWhile {
+public:
+    explicit DisabledWhile(QWidget* widget) : widget_(widget) { widget_->setEnabled(false); }
+    ~DisabledWhile() { widget_->setEnabled(true); }
+    DisabledWhile(const DisabledWhile&) = delete;
+    DisabledWhile& operator=(const DisabledWhile&) = delete;
+
+private:
+    QWidget* widget_;
+};
+
 } // namespace
+
+// Marks a long command as running, so closing the window waits for its end.
+class RunningCommand {
+public:
+    explicit RunningCommand(Tfrmgiris& window) : window_(window) { ++window_.runningCommands_; }
+    ~RunningCommand() { window_.commandEnded(); }
+    RunningCommand(const RunningCommand&) = delete;
+    RunningCommand& operator=(const RunningCommand&) = delete;
+
+private:
+    Tfrmgiris& window_;
+};
 
 Tfrmgiris::Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op, QWidget* parent)
     : QWidget(parent), dm_(dm), programDir_(programDir) {
@@ -167,6 +197,12 @@ void Tfrmgiris::buildControls() {
     connect(BitBtn2, &QPushButton::clicked, this, &Tfrmgiris::BitBtn2Click);
     connect(BitBtn3, &QPushButton::clicked, this, &Tfrmgiris::BitBtn3Click);
     connect(BitBtn4, &QPushButton::clicked, this, &Tfrmgiris::BitBtn4Click);
+    connect(BitBtn5, &QPushButton::clicked, this, &Tfrmgiris::BitBtn5Click);
+    connect(Button1, &QPushButton::clicked, this, &Tfrmgiris::Button1Click);
+    connect(erminaldentmVerileriAl1, &QAction::triggered, this,
+            &Tfrmgiris::erminaldentmVerileriAl1Click);
+    connect(mVerileriAlaldktansonracihazdansil1, &QAction::triggered, this,
+            &Tfrmgiris::mVerileriAlaldktansonracihazdansil1Click);
     connect(Button2, &QPushButton::clicked, this, &Tfrmgiris::Button2Click);
     connect(BitBtn9, &QPushButton::clicked, this, &Tfrmgiris::BitBtn9Click);
     connect(BitBtn10, &QPushButton::clicked, this, &Tfrmgiris::BitBtn10Click);
@@ -270,6 +306,57 @@ void Tfrmgiris::BitBtn4Click() {
         disconnectTerminal(FP_CLOCK1, session);
         setTerminalCommandsEnabled(false);
     }
+}
+
+void Tfrmgiris::BitBtn5Click() {
+    RunningCommand running(*this);
+    DisabledWhile disabled(BitBtn5);
+    transferNewRecords(FP_CLOCK1, session.machineNumber, programDir_, CheckBox1->isChecked(),
+                       *op_);
+}
+
+void Tfrmgiris::erminaldentmVerileriAl1Click() {
+    RunningCommand running(*this);
+    downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, CheckBox1->isChecked(),
+                       FullDownload::Keep, *op_);
+}
+
+void Tfrmgiris::mVerileriAlaldktansonracihazdansil1Click() {
+    RunningCommand running(*this);
+    downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, CheckBox1->isChecked(),
+                       FullDownload::KeepSilently, *op_);
+}
+
+void Tfrmgiris::Button1Click() {
+    const QString file = QFileDialog::getOpenFileName(this, QString(), programDir_);
+    if (file.isEmpty()) return;
+    Edit1->setText(file);
+    RunningCommand running(*this);
+    convertMemoryCardFile(Edit1->text(), programDir_, *op_);
+}
+
+void Tfrmgiris::commandEnded() {
+    if (--runningCommands_ == 0 && closePending_) {
+        closePending_ = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+void Tfrmgiris::closeEvent(QCloseEvent* event) {
+    // A download pumps window messages; closing in the middle of it would
+    // pull the window out from under it. Close once it has ended.
+    if (commandRunning()) {
+        closePending_ = true;
+        event->ignore();
+        auto* notice = new QMessageBox(QMessageBox::Information, QStringLiteral("UYARI"),
+                                       QStringLiteral("İşlem sürüyor; bitince program kapanacak."),
+                                       QMessageBox::Ok, this);
+        notice->setAttribute(Qt::WA_DeleteOnClose);
+        notice->setModal(false);
+        notice->show();
+        return;
+    }
+    event->accept();
 }
 
 void Tfrmgiris::Button2Click() { saveSecondFileOption(settingsPath(), CheckBox1->isChecked()); }

@@ -81,13 +81,28 @@ public slots:
     void BitBtn2Click();
     void BitBtn3Click();
     void BitBtn4Click();
+    void BitBtn5Click();
+    void Button1Click();
+    void erminaldentmVerileriAl1Click();
+    void mVerileriAlaldktansonracihazdansil1Click();
     void Button2Click();
     void BitBtn9Click();
     void BitBtn10Click();
     void BitBtn11Click();
 
+    // True while a command that writes the data files runs.
+    bool commandRunning() const { return runningCommands_ > 0; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
+    friend class RunningCommand;
     void buildControls();
+    void commandEnded();
+
+    int runningCommands_ = 0;
+    bool closePending_ = false;
 
     TfrmDM& dm_;
     QString programDir_;
