@@ -76,6 +76,30 @@ QByteArray memoryCardConvertedLine(QByteArrayView intermediate) {
 
 // ---- MemoryCardConverter
 
+inline void MemoryCardConverter::byte(char c) {
+    if (lines_ == 0) return; // the header line is skipped
+    if (c == ' ') return;
+    if (c == '\t') {
+        // The field's last five characters, left-filled with "0", and ",".
+        char piece[6];
+        const int have = fieldLength_ < 5 ? static_cast<int>(fieldLength_) : 5;
+        int at = 0;
+        for (; at < 5 - have; ++at)
+            piece[at] = '0';
+        for (long long k = fieldLength_ - have; k < fieldLength_; ++k)
+            piece[at++] = tail_[k % 5];
+        piece[5] = ',';
+        for (int k = 0; k < 6 && intermediateLength_ < kUsed; ++k)
+            intermediate_[intermediateLength_++] = piece[k];
+        headLength_ = 0;
+        fieldLength_ = 0;
+        return;
+    }
+    if (headLength_ < kUsed) head_[headLength_++] = c;
+    tail_[fieldLength_ % 5] = c;
+    ++fieldLength_;
+}
+
 void MemoryCardConverter::feed(const char* data, qsizetype size) {
     for (qsizetype i = 0; i < size; ++i) {
         const char c = data[i];
@@ -102,30 +126,6 @@ void MemoryCardConverter::feed(const char* data, qsizetype size) {
 void MemoryCardConverter::finish() {
     pendingCr_ = false; // a CR at the very end of the file ends the line too
     if (lineOpen_) endLine();
-}
-
-void MemoryCardConverter::byte(char c) {
-    if (lines_ == 0) return; // the header line is skipped
-    if (c == ' ') return;
-    if (c == '\t') {
-        // The field's last five characters, left-filled with "0", and ",".
-        char piece[6];
-        const int have = fieldLength_ < 5 ? static_cast<int>(fieldLength_) : 5;
-        int at = 0;
-        for (; at < 5 - have; ++at)
-            piece[at] = '0';
-        for (long long k = fieldLength_ - have; k < fieldLength_; ++k)
-            piece[at++] = tail_[k % 5];
-        piece[5] = ',';
-        for (int k = 0; k < 6 && intermediateLength_ < kUsed; ++k)
-            intermediate_[intermediateLength_++] = piece[k];
-        headLength_ = 0;
-        fieldLength_ = 0;
-        return;
-    }
-    if (headLength_ < kUsed) head_[headLength_++] = c;
-    tail_[fieldLength_ % 5] = c;
-    ++fieldLength_;
 }
 
 void MemoryCardConverter::endLine() {
