@@ -7,6 +7,7 @@
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -164,6 +165,15 @@ bool convertMemoryCardFile(const QString& fileName, const QString& programDir, O
         } while (raw < 0 && errno == EINTR);
         if (raw < 0) throw AppError(fileErrorText(fileName, FileAction::Open, errno));
         FileDescriptor in(raw);
+        // A pipe or a device may never end; only a plain file is read.
+        struct stat st {};
+        if (::fstat(in.get(), &st) != 0)
+            throw AppError(fileErrorText(fileName, FileAction::Read, errno));
+        if (S_ISDIR(st.st_mode)) throw AppError(fileErrorText(fileName, FileAction::Read, EISDIR));
+        if (!S_ISREG(st.st_mode))
+            throw AppError(QStringLiteral("Giriş/çıkış hatası: \"%1\" dosyası okunamadı "
+                                          "(sıradan bir dosya değil).")
+                               .arg(fileName));
         QByteArray block(1 << 20, Qt::Uninitialized);
         for (;;) {
             const ssize_t n = ::read(in.get(), block.data(), static_cast<size_t>(block.size()));

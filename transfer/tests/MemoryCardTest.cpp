@@ -142,7 +142,8 @@ TEST_F(MemoryCardCommand, AppendsToVeriOnlyAndReports) {
 
 TEST_F(MemoryCardCommand, UnreadableFileChangesNothing) {
     writeFile(veri(), "old line\r\n");
-    for (const QString& bad : {dir.filePath("missing.txt"), dir.path()}) {
+    // Missing, a directory, and a device that would never end.
+    for (const QString& bad : {dir.filePath("missing.txt"), dir.path(), QString("/dev/zero")}) {
         try {
             convertMemoryCardFile(bad, programDir(), op);
             ADD_FAILURE() << "no error for " << bad.toStdString();
