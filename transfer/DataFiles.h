@@ -82,7 +82,7 @@ class AppendFile {
   private:
     static constexpr qsizetype kBlock = 64 * 1024;
     void writeBuffer();
-    // Returns how many leading bytes are on disk after a failure (whole lines).
+    // On failure *kept says how many leading bytes (whole lines) are on disk.
     void writeBlock(QByteArrayView bytes, qsizetype* kept = nullptr);
 
     QString path_;
