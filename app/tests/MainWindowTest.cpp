@@ -205,3 +205,52 @@ TEST_F(MainWindowTest, RefusedValueKeepsTheEditorOpen) {
 }
 
 } // namespace
+
+namespace {
+
+// Closes the main window from inside a running download, as an operator
+// pressing "Kapat" while the transfer pumps window messages would.
+class ClosingOperator : public RecordingOperator {
+public:
+    QWidget* window = nullptr;
+    bool closedDuringCommand = false;
+    bool stillOpenAfterClose = false;
+    void processEvents() override {
+        RecordingOperator::processEvents();
+        if (window && !closedDuringCommand) {
+            closedDuringCommand = true;
+            window->close();
+            stillOpenAfterClose = window->isVisible();
+        }
+    }
+};
+
+TEST(MainWindowCommands, TransferRunsFromTheButtonAndClosingWaitsForIt) {
+    QTemporaryDir tmp;
+    const QString dir = tmp.path() + u'/';
+    createDatabaseFromSchema(dir + "Data.mdb", "Data.sql");
+    createDatabaseFromSchema(dir + "Log.mdb", "Log.sql");
+    insertTerminals(dir + "Data.mdb", {"1, 'Ana Giriş', 'usb', '1', '9600', '', 0, 0"});
+    ClosingOperator op;
+    TfrmDM dm;
+    Tfrmgiris window(dm, dir, &op);
+    DeviceState state;
+    state.logs = {LogRecord{7, 0, 2024, 3, 5, 8, 7}, LogRecord{8, 8, 2024, 3, 5, 8, 9}};
+    window.FP_CLOCK1.setInProcessDevice(std::make_shared<DeviceModel>(state));
+    window.show();
+    window.BitBtn4->click();
+    ASSERT_TRUE(window.session.connected);
+
+    op.window = &window;
+    window.BitBtn5->click();
+    EXPECT_TRUE(op.closedDuringCommand);
+    EXPECT_TRUE(op.stillOpenAfterClose) << "the window stays while the command runs";
+    EXPECT_TRUE(window.BitBtn5->isEnabled());
+    EXPECT_EQ(readFile(dir + "veri.txt").count("\r\n"), 2);
+    EXPECT_EQ(op.messageTexts().last(), QStringLiteral("Bilgiler Dosyaya Aktarıldı...."));
+    // Once the command has ended, the pending close goes through.
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window.isVisible());
+}
+
+} // namespace
