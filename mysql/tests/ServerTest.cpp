@@ -276,6 +276,11 @@ TEST_F(MySqlServer, ServerKilledMidResult) {
     // A private server, so that killing it disturbs no other test.
     std::string dir = ::testing::TempDir() + "v270-mysql-killed-" + std::to_string(getpid());
     std::string script = std::string(V270_SOURCE_DIR) + "/scripts/mariadb-test-server";
+    // Stopped and removed on every way out, failed assertions included.
+    struct Cleanup {
+        std::string stop;
+        ~Cleanup() { Shell(stop); }
+    } cleanup{script + " stop " + dir + " >/dev/null 2>&1; rm -rf " + dir};
     int status = 0;
     std::string env = Shell(script + " start " + dir, &status);
     ASSERT_EQ(status, 0) << env;
@@ -305,7 +310,6 @@ TEST_F(MySqlServer, ServerKilledMidResult) {
     EXPECT_EQ(Api().mysql_error(h).rfind("Lost connection to MySQL server during query", 0), 0u);
     Api().mysql_free_result(r);
     Api().mysql_close(s.session);
-    Shell(script + " stop " + dir + "; rm -rf " + dir);
 }
 
 TEST_F(MySqlServer, ToolPrintsEveryColumnType) {
