@@ -599,3 +599,19 @@ TEST(TerminalEmulator, StateFileCreatedOrRefused) {
     EXPECT_TRUE(error.contains(QLatin1String("bells"))) << error.toStdString();
     EXPECT_EQ(emulator.stop(), 1);
 }
+
+TEST(TerminalLink, SerialLineNewHelloReleasesTheLock) {
+    // A serial line can't tell that its peer went away; the next hello can.
+    Terminal terminal;
+    ASSERT_TRUE(terminal.start(Via::Pty, baseState()));
+    {
+        TFP_CLOCK gone;
+        terminal.prepare(gone);
+        ASSERT_TRUE(gone.OpenCommPort(1));
+        ASSERT_TRUE(gone.EnableDevice(1, 0));
+    } // never released
+    TFP_CLOCK next;
+    terminal.prepare(next);
+    ASSERT_TRUE(next.OpenCommPort(1)) << lastError(next);
+    EXPECT_TRUE(next.EnableDevice(1, 0)) << lastError(next);
+}
