@@ -29,7 +29,12 @@ class StreamLink : public Link {
                 return fail(deadline.hasExpired() ? ERR_WRITE_FAIL : ERR_COMPORT_ERROR);
         }
         for (;;) {
-            if (device_->bytesAvailable() > 0) decoder_.append(device_->readAll());
+            if (device_->bytesAvailable() > 0) {
+                decoder_.append(device_->readAll());
+                // The limit is for silence: a big chunk on a slow serial line
+                // may take longer as a whole, a dead link still fails in time.
+                deadline.setRemainingTime(timeoutMs);
+            }
             switch (decoder_.next(reply)) {
             case wire::FrameDecoder::Status::Frame:
                 if (reply.op == wire::Op::Error)
