@@ -217,7 +217,10 @@ int main(int argc, char** argv) {
         if (colon <= 0) die(QStringLiteral("--listen: expected HOST:PORT, got \"%1\"").arg(spec));
         const int port = toInt(spec.mid(colon + 1), "listen", 0, 65535);
         QString where;
-        if (!emulator.listenTcp(spec.left(colon), static_cast<uint16_t>(port), &where, &error))
+        QString host = spec.left(colon);
+        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+            host = host.mid(1, host.size() - 2); // [::1]:5005
+        if (!emulator.listenTcp(host, static_cast<uint16_t>(port), &where, &error))
             die(QStringLiteral("can't listen on %1: %2").arg(spec, error));
         say(QStringLiteral("tcp ") + where);
     }
