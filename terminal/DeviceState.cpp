@@ -7,6 +7,7 @@
 #include <QSaveFile>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace {
@@ -169,52 +170,121 @@ std::optional<DeviceState> parseDeviceState(const QByteArray& json, QString* err
     return s;
 }
 
-QByteArray serializeDeviceState(const DeviceState& s) {
-    QJsonObject o;
-    o.insert(QLatin1String("machine"), s.machine);
-    o.insert(QLatin1String("password"), s.password);
-    o.insert(QLatin1String("clock_offset_s"), s.clockOffsetSeconds);
-    o.insert(QLatin1String("ring_duration"), s.ringDuration);
-    QJsonArray bells;
-    for (const Bell& b : s.bells)
-        bells.append(QJsonObject{{QLatin1String("on"), b.on},
-                                 {QLatin1String("hour"), b.hour},
-                                 {QLatin1String("minute"), b.minute}});
-    o.insert(QLatin1String("bells"), bells);
-    QJsonArray logs;
-    for (const LogRecord& r : s.logs)
-        logs.append(QJsonObject{{QLatin1String("enroll"), r.enroll},
-                                {QLatin1String("mode"), r.mode},
-                                {QLatin1String("year"), r.year},
-                                {QLatin1String("month"), r.month},
-                                {QLatin1String("day"), r.day},
-                                {QLatin1String("hour"), r.hour},
-                                {QLatin1String("minute"), r.minute}});
-    o.insert(QLatin1String("logs"), logs);
-    o.insert(QLatin1String("new_mark"), s.newMark);
-    QJsonArray enrollments;
-    for (const Enrollment& e : s.enrollments) {
-        QJsonObject eo{{QLatin1String("enroll"), e.enroll},
-                       {QLatin1String("emachine"), e.emachine},
-                       {QLatin1String("backup"), e.backup},
-                       {QLatin1String("privilege"), e.privilege},
-                       {QLatin1String("enabled"), e.enabled}};
-        if (isFingerprintBackup(e.backup)) {
-            QJsonArray t;
-            for (int32_t v : e.fingerprint)
-                t.append(v);
-            eo.insert(QLatin1String("template"), t);
-        } else {
-            eo.insert(QLatin1String("password"), e.password);
-        }
-        enrollments.append(eo);
+namespace {
+
+// Written by hand rather than through QJsonDocument: the emulator saves the
+// whole state after every change, and this is several times faster.
+class JsonWriter {
+  public:
+    QByteArray out;
+
+    void raw(const char* text) { out.append(text); }
+    void number(int32_t v) { out.append(QByteArray::number(v)); }
+    void field(const char* key, int32_t v) {
+        out.append('"').append(key).append("\":");
+        number(v);
     }
-    o.insert(QLatin1String("enrollments"), enrollments);
-    QJsonObject names;
-    for (const auto& [enroll, name] : s.names)
-        names.insert(QString::number(enroll), name);
-    o.insert(QLatin1String("names"), names);
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+    // Every UTF-16 unit outside printable ASCII is escaped, so any text
+    // (lone surrogates included) reads back the same.
+    void string(const QString& text) {
+        out.append('"');
+        for (QChar ch : text) {
+            const char16_t u = ch.unicode();
+            if (u == '"' || u == '\\') {
+                out.append('\\').append(char(u));
+            } else if (u >= 0x20 && u < 0x7f) {
+                out.append(char(u));
+            } else {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", unsigned(u));
+                out.append(buf);
+            }
+        }
+        out.append('"');
+    }
+};
+
+} // namespace
+
+QByteArray serializeDeviceState(const DeviceState& s) {
+    JsonWriter w;
+    w.out.reserve(static_cast<qsizetype>(512 + s.logs.size() * 90 + s.enrollments.size() * 4000));
+    w.raw("{");
+    w.field("machine", s.machine);
+    w.raw(", ");
+    w.field("password", s.password);
+    w.raw(", ");
+    w.field("clock_offset_s", s.clockOffsetSeconds);
+    w.raw(",\n ");
+    w.field("ring_duration", s.ringDuration);
+    w.raw(",\n \"bells\": [");
+    for (size_t i = 0; i < s.bells.size(); ++i) {
+        w.raw(i ? ", {" : "{");
+        w.field("on", s.bells[i].on);
+        w.raw(", ");
+        w.field("hour", s.bells[i].hour);
+        w.raw(", ");
+        w.field("minute", s.bells[i].minute);
+        w.raw("}");
+    }
+    w.raw("],\n \"logs\": [");
+    for (size_t i = 0; i < s.logs.size(); ++i) {
+        const LogRecord& r = s.logs[i];
+        w.raw(i ? ",\n  {" : "\n  {");
+        w.field("enroll", r.enroll);
+        w.raw(", ");
+        w.field("mode", r.mode);
+        w.raw(", ");
+        w.field("year", r.year);
+        w.raw(", ");
+        w.field("month", r.month);
+        w.raw(", ");
+        w.field("day", r.day);
+        w.raw(", ");
+        w.field("hour", r.hour);
+        w.raw(", ");
+        w.field("minute", r.minute);
+        w.raw("}");
+    }
+    w.raw("],\n ");
+    w.field("new_mark", s.newMark);
+    w.raw(",\n \"enrollments\": [");
+    for (size_t i = 0; i < s.enrollments.size(); ++i) {
+        const Enrollment& e = s.enrollments[i];
+        w.raw(i ? ",\n  {" : "\n  {");
+        w.field("enroll", e.enroll);
+        w.raw(", ");
+        w.field("emachine", e.emachine);
+        w.raw(", ");
+        w.field("backup", e.backup);
+        w.raw(", ");
+        w.field("privilege", e.privilege);
+        w.raw(", ");
+        w.field("enabled", e.enabled);
+        w.raw(", ");
+        if (isFingerprintBackup(e.backup)) {
+            w.raw("\"template\": [");
+            for (size_t k = 0; k < e.fingerprint.size(); ++k) {
+                if (k) w.raw(",");
+                w.number(e.fingerprint[k]);
+            }
+            w.raw("]}");
+        } else {
+            w.field("password", e.password);
+            w.raw("}");
+        }
+    }
+    w.raw("],\n \"names\": {");
+    bool first = true;
+    for (const auto& [enroll, name] : s.names) {
+        w.raw(first ? "\n  \"" : ",\n  \"");
+        first = false;
+        w.number(enroll);
+        w.raw("\": ");
+        w.string(name);
+    }
+    w.raw("}}\n");
+    return w.out;
 }
 
 bool saveDeviceState(const DeviceState& state, const QString& path, QString* error) {

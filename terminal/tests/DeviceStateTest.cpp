@@ -43,7 +43,7 @@ TEST(DeviceStateFile, KeepsValuesAsStoredIgnoresUnknownKeysAndRoundTrips) {
                   "hour": -1, "minute": 2147483647, "extra": true}],
         "enrollments": [{"enroll": 42, "backup": 11, "password": -1},
                         {"enroll": 42, "backup": 11, "password": 5}],
-        "names": {"-3": "ÇĞİ öşü"}})";
+        "names": {"-3": "ÇĞİ öşü", "5": "a\"b\\c\u0001\ud800"}})";
     QString error;
     const auto s = parseDeviceState(json, &error);
     ASSERT_TRUE(s) << error.toStdString();
@@ -54,6 +54,7 @@ TEST(DeviceStateFile, KeepsValuesAsStoredIgnoresUnknownKeysAndRoundTrips) {
     ASSERT_EQ(s->enrollments.size(), 2u); // the same key twice is delivered as stored
     EXPECT_EQ(s->enrollments[0].password, -1);
     EXPECT_EQ(s->names.at(-3), QStringLiteral("ÇĞİ öşü"));
+    EXPECT_EQ(s->names.at(5).size(), 7); // quote, backslash, control and lone surrogate kept
     EXPECT_EQ(s->ringDuration, 5); // missing keys keep the defaults
 
     const auto again = parseDeviceState(serializeDeviceState(*s), &error);
