@@ -112,6 +112,7 @@ void Tfrmgiris::buildControls() {
     DBGrid1->setShowGrid(true);
     DBGrid1->verticalHeader()->setDefaultSectionSize(20);
     DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(&dm_.qrycihaz, &QAbstractItemModel::modelReset, this, &Tfrmgiris::showGridColumns);
 
     BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("Ekle"), {8, 256, 125, 33},
                          QStyle::SP_FileDialogNewFolder);
@@ -228,20 +229,6 @@ void Tfrmgiris::FormCreate() {
     setTerminalCommandsEnabled(false);
     openDataModule(dm_, programDir_, *op_);
 
-    // Show only the list's three columns, whatever the letter case of the
-    // stored names.
-    const QSqlRecord rec = dm_.qrycihaz.record();
-    for (int c = 0; c < rec.count(); ++c) {
-        const QString name = rec.fieldName(c).toLower();
-        const bool shown = name == u"terminal" || name == u"tip" || name == u"ip";
-        DBGrid1->setColumnHidden(c, !shown);
-        if (name == u"terminal") DBGrid1->setColumnWidth(c, 150);
-        if (name == u"tip") DBGrid1->setColumnWidth(c, 70);
-        if (name == u"ip") {
-            DBGrid1->setColumnWidth(c, 130);
-            dm_.qrycihaz.setHeaderData(c, Qt::Horizontal, QStringLiteral("IP"));
-        }
-    }
     selectRow(dm_.qrycihaz.rowCount() > 0 ? 0 : -1);
 
     CheckBox1->setChecked(readSecondFileOption(settingsPath()));
@@ -357,6 +344,23 @@ void Tfrmgiris::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+}
+
+void Tfrmgiris::showGridColumns() {
+    // Only the list's three columns, whatever the letter case of the stored
+    // names; every re-run of the list resets the grid, so this runs again.
+    const QSqlRecord rec = dm_.qrycihaz.record();
+    for (int c = 0; c < rec.count(); ++c) {
+        const QString name = rec.fieldName(c).toLower();
+        const bool shown = name == u"terminal" || name == u"tip" || name == u"ip";
+        DBGrid1->setColumnHidden(c, !shown);
+        if (name == u"terminal") DBGrid1->setColumnWidth(c, 150);
+        if (name == u"tip") DBGrid1->setColumnWidth(c, 70);
+        if (name == u"ip") {
+            DBGrid1->setColumnWidth(c, 130);
+            dm_.qrycihaz.setHeaderData(c, Qt::Horizontal, QStringLiteral("IP"));
+        }
+    }
 }
 
 void Tfrmgiris::Button2Click() { saveSecondFileOption(settingsPath(), CheckBox1->isChecked()); }

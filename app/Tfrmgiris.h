@@ -99,6 +99,7 @@ protected:
 private:
     friend class RunningCommand;
     void buildControls();
+    void showGridColumns();
     void commandEnded();
 
     int runningCommands_ = 0;

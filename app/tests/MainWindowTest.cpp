@@ -182,6 +182,24 @@ TEST_F(MainWindowTest, EditorGroupBoxesFollowTheOperatorsChoice) {
     }
 }
 
+TEST_F(MainWindowTest, GridShowsItsThreeColumnsAfterEveryReload) {
+    auto shownColumns = [this] {
+        QStringList shown;
+        for (int c = 0; c < dm.qrycihaz.columnCount(); ++c) {
+            if (!window->DBGrid1->isColumnHidden(c)) {
+                shown << dm.qrycihaz.headerData(c, Qt::Horizontal).toString();
+            }
+        }
+        return shown;
+    };
+    EXPECT_EQ(shownColumns(), (QStringList{"Terminal", "Tip", "IP"}));
+    op.answers = {true};
+    window->BitBtn3->click(); // delete re-runs the list
+    EXPECT_EQ(dm.qrycihaz.rowCount(), 2);
+    EXPECT_EQ(shownColumns(), (QStringList{"Terminal", "Tip", "IP"}));
+    EXPECT_EQ(window->selectedRow(), 0);
+}
+
 TEST_F(MainWindowTest, EditorKeepsItsFieldsBetweenUses) {
     closeNextModal();
     window->BitBtn2->click(); // "Değiştir" on "Ana Giriş"
