@@ -129,10 +129,18 @@ QSqlDatabase openDatabaseFile(const QString& connectionName, const QString& path
     return db;
 }
 
+namespace {
+[[noreturn]] void throwDatabaseError(const QSqlError& error) {
+    // The database's own words say what was refused; the driver's add nothing.
+    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    throw AppError(QStringLiteral("Veritabanı hatası: %1").arg(text));
+}
+} // namespace
+
 QSqlQuery execSql(const QSqlDatabase& db, const QString& sql, const QVariantList& values) {
     QSqlQuery query(db);
-    if (!query.prepare(sql)) throw AppError(query.lastError().text());
+    if (!query.prepare(sql)) throwDatabaseError(query.lastError());
     for (const QVariant& v : values) query.addBindValue(v);
-    if (!query.exec()) throw AppError(query.lastError().text());
+    if (!query.exec()) throwDatabaseError(query.lastError());
     return query;
 }
