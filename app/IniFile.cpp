@@ -67,7 +67,12 @@ QString readProfileString(const QString& iniPath, const QString& section, const 
                           const QString& defaultValue) {
     QFile file(iniPath);
     if (!file.open(QIODevice::ReadOnly)) return defaultValue;
-    const std::vector<Line> lines = splitLines(file.readAll());
+    return profileStringFrom(file.readAll(), section, key, defaultValue);
+}
+
+QString profileStringFrom(const QByteArray& fileBytes, const QString& section, const QString& key,
+                          const QString& defaultValue) {
+    const std::vector<Line> lines = splitLines(fileBytes);
     bool inSection = false;
     for (const Line& line : lines) {
         const QString text = lineText(line);
@@ -90,7 +95,17 @@ void writeProfileString(const QString& iniPath, const QString& section, const QS
         QFile existing(iniPath);
         if (existing.exists() && existing.open(QIODevice::ReadOnly)) data = existing.readAll();
     }
-    std::vector<Line> lines = splitLines(data);
+    const QByteArray out = withProfileString(data, section, key, value);
+    QSaveFile file(iniPath);
+    file.setDirectWriteFallback(true); // a writable file in a read-only folder
+    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
+        throw AppError(QStringLiteral("Unable to write to %1").arg(iniPath));
+    }
+}
+
+QByteArray withProfileString(const QByteArray& fileBytes, const QString& section,
+                             const QString& key, const QString& value) {
+    std::vector<Line> lines = splitLines(fileBytes);
     const QByteArray eol = (!lines.empty() && lines.front().ending == "\n") ? "\n" : "\r\n";
     const QByteArray newLine = encodeSettingsText(key + u'=' + value);
 
@@ -129,10 +144,5 @@ void writeProfileString(const QString& iniPath, const QString& section, const QS
 
     QByteArray out;
     for (const Line& line : lines) out += line.bytes + line.ending;
-
-    QSaveFile file(iniPath);
-    file.setDirectWriteFallback(true); // a writable file in a read-only folder
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
-        throw AppError(QStringLiteral("Unable to write to %1").arg(iniPath));
-    }
+    return out;
 }

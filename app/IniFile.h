@@ -15,3 +15,9 @@ QString readProfileString(const QString& iniPath, const QString& section, const 
 // Throws AppError("Unable to write to <path>") when the file can't be written.
 void writeProfileString(const QString& iniPath, const QString& section, const QString& key,
                         const QString& value);
+
+// The same rules on a file's bytes, without the file.
+QString profileStringFrom(const QByteArray& fileBytes, const QString& section, const QString& key,
+                          const QString& defaultValue);
+QByteArray withProfileString(const QByteArray& fileBytes, const QString& section,
+                             const QString& key, const QString& value);
