@@ -7,7 +7,7 @@
 
 // Opens an existing SQLite file read-write under the given connection name.
 // It never creates a file: a missing file, or one that is not an SQLite
-// database (an Access file from the old Windows program, say), throws an
+// database (a file copied from the old Windows program, say), throws an
 // AppError in Turkish that names the file. The connection gets the TURKISH
 // collation and a Turkish-aware LIKE.
 QSqlDatabase openDatabaseFile(const QString& connectionName, const QString& path);

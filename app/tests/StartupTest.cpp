@@ -68,7 +68,7 @@ TEST_F(StartupTest, MissingLogFileOnly) {
 }
 
 TEST_F(StartupTest, DataFileThatIsNotSqlite) {
-    writeFile(dir() + "Data.mdb", QByteArray("\x00\x01\x00\x00Standard Jet DB", 19) +
+    writeFile(dir() + "Data.mdb", QByteArray("\x00\x01\x00\x00Standard DB", 15) +
                                       QByteArray(2000, '\0'));
     makeLog();
     Tfrmgiris w(dm, dir(), &op);
