@@ -210,18 +210,18 @@ int main(int argc, char** argv) {
         parser.isSet(QStringLiteral("listen")) || parser.isSet(QStringLiteral("pty")) ||
         parser.isSet(QStringLiteral("pty-nolink")) || parser.isSet(QStringLiteral("unix"));
     if (parser.isSet(QStringLiteral("listen")) || !anyTransport) {
-        const QString spec = parser.isSet(QStringLiteral("listen"))
+        const QString listenAddress = parser.isSet(QStringLiteral("listen"))
                                  ? parser.value(QStringLiteral("listen"))
                                  : QStringLiteral("127.0.0.1:5005");
-        const qsizetype colon = spec.lastIndexOf(QLatin1Char(':'));
-        if (colon <= 0) die(QStringLiteral("--listen: expected HOST:PORT, got \"%1\"").arg(spec));
-        const int port = toInt(spec.mid(colon + 1), "listen", 0, 65535);
+        const qsizetype colon = listenAddress.lastIndexOf(QLatin1Char(':'));
+        if (colon <= 0) die(QStringLiteral("--listen: expected HOST:PORT, got \"%1\"").arg(listenAddress));
+        const int port = toInt(listenAddress.mid(colon + 1), "listen", 0, 65535);
         QString where;
-        QString host = spec.left(colon);
+        QString host = listenAddress.left(colon);
         if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
             host = host.mid(1, host.size() - 2); // [::1]:5005
         if (!emulator.listenTcp(host, static_cast<uint16_t>(port), &where, &error))
-            die(QStringLiteral("can't listen on %1: %2").arg(spec, error));
+            die(QStringLiteral("can't listen on %1: %2").arg(listenAddress, error));
         say(QStringLiteral("tcp ") + where);
     }
     if (parser.isSet(QStringLiteral("pty")) || parser.isSet(QStringLiteral("pty-nolink"))) {
