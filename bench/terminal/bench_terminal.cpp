@@ -20,20 +20,14 @@ int main(int argc, char** argv) {
     for (int i = 0; i < kRecords; ++i)
         state.logs.push_back(
             LogRecord{i + 1, i % 2 ? 8 : 0, 2024, 1 + i % 12, 1 + i % 28, i % 24, i % 60});
-    const QString statePath = dir.filePath(QStringLiteral("state.json"));
     QString error;
-    if (!saveDeviceState(state, statePath, &error)) {
-        std::fprintf(stderr, "can't write %s: %s\n", qPrintable(statePath), qPrintable(error));
-        return 1;
-    }
     EmulatorProcess emulator;
-    if (!emulator.start({QStringLiteral("--state"), statePath}, &error)) {
+    if (!emulator.startWithState(state, dir.path(), &error)) {
         std::fprintf(stderr, "emulator: %s\n", qPrintable(error));
         return 1;
     }
     TFP_CLOCK clock;
-    clock.SetIPAddress(emulator.host(), emulator.port(), 0);
-    if (!clock.OpenCommPort(1)) {
+    if (!connectToEmulator(clock, emulator)) {
         std::fprintf(stderr, "can't connect\n");
         return 1;
     }

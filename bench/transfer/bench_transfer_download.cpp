@@ -2,7 +2,7 @@
 // TCP into veri.txt and the monthly backup file, synced to disk; prints
 // records per second (target: at least 200,000).
 
-#include "app/Operator.h"
+#include "app/testing/SilentOperator.h"
 #include "terminal/DeviceState.h"
 #include "terminal/TFP_CLOCK.h"
 #include "terminal/testing/EmulatorProcess.h"
@@ -18,22 +18,14 @@
 
 namespace {
 
-class QuietOperator : public Operator {
+class QuietOperator : public SilentOperator {
   public:
-    bool askYesNo(const QString&, const QString&) override { return false; }
     // The closing message comes once every line is synced, before the
     // release that lets the terminal mark the records as read.
     void showMessage(const QString& text, const QString&, Icon) override {
         last = text;
         atMessage = timer ? timer->nsecsElapsed() : 0;
     }
-    void setStatus(const QString&) override {}
-    void setProgressRange(int, int) override {}
-    void setProgress(int) override {}
-    void showCount(long long) override {}
-    void beginBusy() override {}
-    void endBusy() override {}
-    void processEvents() override {}
     QString last;
     const QElapsedTimer* timer = nullptr;
     qint64 atMessage = 0;
@@ -57,20 +49,14 @@ int main(int argc, char** argv) {
         // A fresh terminal and program directory per run: the transfer marks
         // the records as read.
         QTemporaryDir dir;
-        const QString statePath = dir.filePath(QStringLiteral("state.json"));
         QString error;
-        if (!saveDeviceState(state, statePath, &error)) {
-            std::fprintf(stderr, "can't write the state: %s\n", qPrintable(error));
-            return 1;
-        }
         EmulatorProcess emulator;
-        if (!emulator.start({QStringLiteral("--state"), statePath}, &error)) {
+        if (!emulator.startWithState(state, dir.path(), &error)) {
             std::fprintf(stderr, "emulator: %s\n", qPrintable(error));
             return 1;
         }
         TFP_CLOCK clock;
-        clock.SetIPAddress(emulator.host(), emulator.port(), 0);
-        if (!clock.OpenCommPort(1)) {
+        if (!connectToEmulator(clock, emulator)) {
             std::fprintf(stderr, "can't connect\n");
             return 1;
         }

@@ -1,7 +1,7 @@
 // "sdkart->text (veri.txt)" on a 1,000,000-line memory-card file; prints the
 // time (target: under 2 s).
 
-#include "app/Operator.h"
+#include "app/testing/SilentOperator.h"
 #include "transfer/MemoryCard.h"
 
 #include <QElapsedTimer>
@@ -10,23 +10,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-
-namespace {
-
-class QuietOperator : public Operator {
-  public:
-    bool askYesNo(const QString&, const QString&) override { return false; }
-    void showMessage(const QString&, const QString&, Icon) override {}
-    void setStatus(const QString&) override {}
-    void setProgressRange(int, int) override {}
-    void setProgress(int) override {}
-    void showCount(long long) override {}
-    void beginBusy() override {}
-    void endBusy() override {}
-    void processEvents() override {}
-};
-
-} // namespace
 
 int main() {
     constexpr int kLines = 1000000;
@@ -53,7 +36,7 @@ int main() {
     for (int run = 0; run < 5; ++run) {
         const QString programDir = dir.path() + u'/';
         QFile::remove(programDir + QStringLiteral("veri.txt"));
-        QuietOperator op;
+        SilentOperator op;
         QElapsedTimer timer;
         timer.start();
         convertMemoryCardFile(card, programDir, op);

@@ -1,6 +1,9 @@
 #include "EmulatorProcess.h"
 
+#include "TFP_CLOCK.h"
+
 #include <QDeadlineTimer>
+#include <QDir>
 
 #include <csignal>
 
@@ -64,4 +67,20 @@ int EmulatorProcess::stop() {
         return -1;
     }
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
+bool EmulatorProcess::startWithState(const DeviceState& state, const QString& dir,
+                                     QString* error) {
+    const QString statePath = QDir(dir).filePath(QStringLiteral("state.json"));
+    QString saveError;
+    if (!saveDeviceState(state, statePath, &saveError)) {
+        if (error) *error = QStringLiteral("can't write %1: %2").arg(statePath, saveError);
+        return false;
+    }
+    return start({QStringLiteral("--state"), statePath}, error);
+}
+
+bool connectToEmulator(TFP_CLOCK& clock, const EmulatorProcess& emulator) {
+    clock.SetIPAddress(emulator.host(), emulator.port(), 0);
+    return clock.OpenCommPort(1);
 }

@@ -2,6 +2,8 @@
 
 // Runs the built v270-terminal as a child process, for tests and benchmarks.
 
+#include "DeviceState.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -27,8 +29,17 @@ class EmulatorProcess {
 
     static QString executable();
 
+    // Writes state to dir/state.json and starts the emulator on it, on a
+    // free loopback port.
+    bool startWithState(const DeviceState& state, const QString& dir, QString* error = nullptr);
+
   private:
     QProcess process_;
     QString host_, pty_, unix_;
     int port_ = 0;
 };
+
+class TFP_CLOCK;
+
+// Connects a control to a running emulator over TCP (machine 1, no password).
+bool connectToEmulator(TFP_CLOCK& clock, const EmulatorProcess& emulator);
