@@ -1,8 +1,8 @@
 #include "Application.h"
 
-#include "AppError.h"
-#include "Operator.h"
-#include "WidgetOperator.h"
+#include "core/AppError.h"
+#include "core/Operator.h"
+#include "core/WidgetOperator.h"
 
 #include <QFont>
 #include <QLibraryInfo>
@@ -35,8 +35,7 @@ bool Application::notify(QObject* receiver, QEvent* event) {
 void Application::loadTurkishTranslation() {
     auto* translator = new QTranslator(this);
     if (translator->load(QLocale(QLocale::Turkish, QLocale::Turkey), QStringLiteral("qtbase"),
-                         QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         installTranslator(translator);
     }
 }

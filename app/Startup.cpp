@@ -1,9 +1,9 @@
 #include "Startup.h"
 
-#include "Database.h"
-#include "IniFile.h"
-#include "Operator.h"
-#include "TfrmDM.h"
+#include "core/Database.h"
+#include "core/IniFile.h"
+#include "core/Operator.h"
+#include "core/TfrmDM.h"
 #include "registry/TerminalList.h"
 
 #include <QFileInfo>

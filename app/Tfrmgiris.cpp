@@ -1,22 +1,21 @@
 #include "Tfrmgiris.h"
 
-#include "AppError.h"
 #include "Startup.h"
-#include "TfrmDM.h"
-#include "WidgetOperator.h"
 #include "bells/Tfrmzil.h"
+#include "core/AppError.h"
+#include "core/TfrmDM.h"
+#include "core/WidgetOperator.h"
 #include "enroll/TfrmEnrol.h"
 #include "registry/TerminalCommands.h"
+#include "registry/Tfrmyeni.h"
 #include "transfer/MemoryCard.h"
 #include "transfer/TransferCommands.h"
-#include "registry/Tfrmyeni.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFileDialog>
-#include <QTimer>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -29,6 +28,7 @@
 #include <QSqlRecord>
 #include <QStyle>
 #include <QTableView>
+#include <QTimer>
 
 namespace {
 
@@ -48,13 +48,13 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
 
 // Keeps a button disabled for a scope, on every way out.
 class DisabledWhile {
-public:
+  public:
     explicit DisabledWhile(QWidget* widget) : widget_(widget) { widget_->setEnabled(false); }
     ~DisabledWhile() { widget_->setEnabled(true); }
     DisabledWhile(const DisabledWhile&) = delete;
     DisabledWhile& operator=(const DisabledWhile&) = delete;
 
-private:
+  private:
     QWidget* widget_;
 };
 
@@ -62,13 +62,13 @@ private:
 
 // Marks a long command as running, so closing the window waits for its end.
 class RunningCommand {
-public:
+  public:
     explicit RunningCommand(Tfrmgiris& window) : window_(window) { ++window_.runningCommands_; }
     ~RunningCommand() { window_.commandEnded(); }
     RunningCommand(const RunningCommand&) = delete;
     RunningCommand& operator=(const RunningCommand&) = delete;
 
-private:
+  private:
     Tfrmgiris& window_;
 };
 
@@ -79,7 +79,7 @@ Tfrmgiris::Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op, QWidge
         op = ownOperator_.get();
     }
     op_ = op;
-    FP_CLOCK1.setSettingsFile(settingsPath());
+    session.settingsFile = settingsPath();
     buildControls();
     if (ownOperator_) {
         ownOperator_->setProgressBar(ProgressBar1);
@@ -165,8 +165,8 @@ void Tfrmgiris::buildControls() {
                          QStyle::SP_BrowserReload);
     BitBtn8 = makeButton(this, "BitBtn8", QStringLiteral("Admin Sil"), next(),
                          QStyle::SP_MessageBoxWarning);
-    BitBtn9 = makeButton(this, "BitBtn9", QStringLiteral("Zil Saatleri"), next(),
-                         QStyle::SP_MediaVolume);
+    BitBtn9 =
+        makeButton(this, "BitBtn9", QStringLiteral("Zil Saatleri"), next(), QStyle::SP_MediaVolume);
     BitBtn10 = makeButton(this, "BitBtn10", QStringLiteral("Parmakizi"), next(),
                           QStyle::SP_DialogApplyButton);
     Button1 = new QPushButton(QStringLiteral("sdkart->text (veri.txt)"), this);
@@ -216,7 +216,9 @@ void Tfrmgiris::setSecondaryWindows(Tfrmyeni* yeni, TfrmEnrol* enrol, Tfrmzil* z
     zil_ = zil;
 }
 
-QString Tfrmgiris::settingsPath() const { return programDir_ + QStringLiteral("Settings.ini"); }
+QString Tfrmgiris::settingsPath() const {
+    return programDir_ + QStringLiteral("Settings.ini");
+}
 
 void Tfrmgiris::setTerminalCommandsEnabled(bool enabled) {
     for (QPushButton* b : {BitBtn5, BitBtn6, BitBtn7, BitBtn8, BitBtn9, BitBtn10}) {
@@ -246,7 +248,8 @@ void Tfrmgiris::selectRow(int row) {
     }
     // The first shown column, so the current cell is a visible one.
     int column = 0;
-    while (column < dm_.qrycihaz.columnCount() - 1 && DBGrid1->isColumnHidden(column)) ++column;
+    while (column < dm_.qrycihaz.columnCount() - 1 && DBGrid1->isColumnHidden(column))
+        ++column;
     DBGrid1->setCurrentIndex(dm_.qrycihaz.index(row, column));
     DBGrid1->selectRow(row);
 }
@@ -298,8 +301,7 @@ void Tfrmgiris::BitBtn4Click() {
 void Tfrmgiris::BitBtn5Click() {
     RunningCommand running(*this);
     DisabledWhile disabled(BitBtn5);
-    transferNewRecords(FP_CLOCK1, session.machineNumber, programDir_, CheckBox1->isChecked(),
-                       *op_);
+    transferNewRecords(FP_CLOCK1, session.machineNumber, programDir_, CheckBox1->isChecked(), *op_);
 }
 
 void Tfrmgiris::erminaldentmVerileriAl1Click() {
@@ -363,7 +365,9 @@ void Tfrmgiris::showGridColumns() {
     }
 }
 
-void Tfrmgiris::Button2Click() { saveSecondFileOption(settingsPath(), CheckBox1->isChecked()); }
+void Tfrmgiris::Button2Click() {
+    saveSecondFileOption(settingsPath(), CheckBox1->isChecked());
+}
 
 void Tfrmgiris::BitBtn9Click() {
     if (!zil_) return;
@@ -380,4 +384,6 @@ void Tfrmgiris::BitBtn10Click() {
     enrol_->exec();
 }
 
-void Tfrmgiris::BitBtn11Click() { close(); }
+void Tfrmgiris::BitBtn11Click() {
+    close();
+}

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Operator.h"
+#include "core/Operator.h"
+#include "session/TerminalSession.h"
 #include "terminal/TFP_CLOCK.h"
-#include "terminal/session/TerminalSession.h"
 
 #include <QWidget>
 #include <memory>
@@ -27,7 +27,7 @@ class WidgetOperator;
 // command code.
 class Tfrmgiris : public QWidget {
     Q_OBJECT
-public:
+  public:
     // op: where commands talk to the operator; null means this window's own
     // message boxes and widgets.
     Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op = nullptr,
@@ -49,11 +49,11 @@ public:
     void selectRow(int row);
 
     QTableView* DBGrid1;
-    QPushButton* BitBtn1;  // Ekle
-    QPushButton* BitBtn2;  // Değiştir
-    QPushButton* BitBtn3;  // Sil
-    QPushButton* BitBtn4;  // BAGLAN / BAGLANTI_KES
-    QPushButton* BitBtn5;  // Verileri Aktar
+    QPushButton* BitBtn1; // Ekle
+    QPushButton* BitBtn2; // Değiştir
+    QPushButton* BitBtn3; // Sil
+    QPushButton* BitBtn4; // BAGLAN / BAGLANTI_KES
+    QPushButton* BitBtn5; // Verileri Aktar
     QProgressBar* ProgressBar1;
     QLabel* Label1;
     QLabel* LabelTotal;
@@ -65,9 +65,9 @@ public:
     QPushButton* BitBtn11; // Kapat
     QGroupBox* GroupBox1;
     QCheckBox* CheckBox1;
-    QPushButton* Button2;  // kaydet
-    QPushButton* Button1;  // sdkart->text (veri.txt)
-    QLineEdit* Edit1;      // memory-card file name, off screen
+    QPushButton* Button2; // kaydet
+    QPushButton* Button1; // sdkart->text (veri.txt)
+    QLineEdit* Edit1;     // memory-card file name, off screen
     QMenu* PopupMenu1;
     QAction* TerminaldeTanmlTmParmakizleriniSil1;
     QAction* erminaldentmVerileriAl1;
@@ -75,7 +75,7 @@ public:
 
     void setTerminalCommandsEnabled(bool enabled);
 
-public slots:
+  public slots:
     void FormCreate();
     void BitBtn1Click();
     void BitBtn2Click();
@@ -93,10 +93,10 @@ public slots:
     // True while a command that writes the data files runs.
     bool commandRunning() const { return runningCommands_ > 0; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     friend class RunningCommand;
     void buildControls();
     void showGridColumns();

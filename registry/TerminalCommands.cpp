@@ -1,9 +1,9 @@
 #include "TerminalCommands.h"
 
 #include "TerminalList.h"
-#include "app/Database.h"
-#include "app/Operator.h"
-#include "app/TfrmDM.h"
+#include "core/Database.h"
+#include "core/Operator.h"
+#include "core/TfrmDM.h"
 
 #include <QVariant>
 
@@ -48,10 +48,14 @@ int rowOfId(const TfrmDM& dm, const QVariant& id) {
 
 QString tipForTypeIndex(int index) {
     switch (index) {
-    case 0: return QStringLiteral("com");
-    case 1: return QStringLiteral("ethernet");
-    case 2: return QStringLiteral("usb");
-    default: return {};
+    case 0:
+        return QStringLiteral("com");
+    case 1:
+        return QStringLiteral("ethernet");
+    case 2:
+        return QStringLiteral("usb");
+    default:
+        return {};
     }
 }
 
@@ -83,9 +87,9 @@ TerminalFields fieldsFromRow(const QSqlRecord& row) {
 EditStart startEdit(const TfrmDM& dm, int selectedRow) {
     const QSqlRecord row = terminalRow(dm, selectedRow);
     if (row.isEmpty()) return {};
-    QSqlQuery lookUp = execSql(dm.ADOConnection1(),
-                               QStringLiteral("select * from Terminal where id = ?"),
-                               {row.value(QStringLiteral("id"))});
+    QSqlQuery lookUp =
+        execSql(dm.ADOConnection1(), QStringLiteral("select * from Terminal where id = ?"),
+                {row.value(QStringLiteral("id"))});
     if (!lookUp.next()) return {true, std::nullopt};
     // The editor shows the list's row, as the operator sees it.
     return {true, fieldsFromRow(row)};
@@ -101,8 +105,7 @@ SaveResult addTerminal(TfrmDM& dm, const TerminalFields& fields, Operator& op) {
     return {true, dm.qrycihaz.rowCount() > 0 ? 0 : -1};
 }
 
-SaveResult updateTerminal(TfrmDM& dm, int selectedRow, const TerminalFields& fields,
-                          Operator& op) {
+SaveResult updateTerminal(TfrmDM& dm, int selectedRow, const TerminalFields& fields, Operator& op) {
     if (nameMissing(fields, op)) return {};
     const QSqlRecord row = terminalRow(dm, selectedRow);
     if (!row.isEmpty()) {

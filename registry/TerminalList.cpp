@@ -1,7 +1,7 @@
 #include "TerminalList.h"
 
-#include "app/AppError.h"
-#include "app/TfrmDM.h"
+#include "core/AppError.h"
+#include "core/TfrmDM.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -20,5 +20,6 @@ void reopenTerminalList(TfrmDM& dm) {
         throw AppError(QStringLiteral("Terminal listesi okunamadı: %1").arg(text));
     }
     // Fetch all rows so the grid and the row count agree.
-    while (dm.qrycihaz.canFetchMore()) dm.qrycihaz.fetchMore();
+    while (dm.qrycihaz.canFetchMore())
+        dm.qrycihaz.fetchMore();
 }

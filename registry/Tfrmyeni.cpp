@@ -1,6 +1,6 @@
 #include "Tfrmyeni.h"
 
-#include "app/Operator.h"
+#include "core/Operator.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -22,8 +22,7 @@ QLineEdit* addField(QWidget* parent, const char* name, const QString& label, con
 
 } // namespace
 
-Tfrmyeni::Tfrmyeni(TfrmDM& dm, Operator& op, QWidget* parent)
-    : QDialog(parent), dm_(dm), op_(op) {
+Tfrmyeni::Tfrmyeni(TfrmDM& dm, Operator& op, QWidget* parent) : QDialog(parent), dm_(dm), op_(op) {
     setObjectName(QStringLiteral("frmyeni"));
     setWindowTitle(QStringLiteral("Terminal Ekle-Değiştir"));
     setFixedSize(289, 329);
@@ -35,7 +34,8 @@ Tfrmyeni::Tfrmyeni(TfrmDM& dm, Operator& op, QWidget* parent)
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setGeometry(96, 72, 150, 23);
-    ComboBox1->addItems({QStringLiteral("comport"), QStringLiteral("tcp/ip"), QStringLiteral("usb")});
+    ComboBox1->addItems(
+        {QStringLiteral("comport"), QStringLiteral("tcp/ip"), QStringLiteral("usb")});
     ComboBox1->setEditable(false); // only list choices
 
     GroupBox1 = new QGroupBox(QStringLiteral("com port"), this);
@@ -120,4 +120,6 @@ void Tfrmyeni::BitBtn2Click() {
     accept();
 }
 
-void Tfrmyeni::Button1Click() { reject(); }
+void Tfrmyeni::Button1Click() {
+    reject();
+}

@@ -2,7 +2,6 @@
 
 #include "DeviceModel.h"
 #include "Link.h"
-#include "app/IniFile.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -34,11 +33,6 @@ bool TFP_CLOCK::fail(int32_t code) {
     return false;
 }
 
-QString TFP_CLOCK::portSetting(const QString& key, const QString& fallback) const {
-    if (settingsFile_.isEmpty()) return fallback;
-    return readProfileString(settingsFile_, QStringLiteral("Ports"), key, fallback);
-}
-
 bool TFP_CLOCK::SetIPAddress(const QString& ipAddress, int32_t port, int32_t password) {
     // Only arms the next OpenCommPort; nothing is sent yet.
     if (ipAddress.trimmed().isEmpty() || port < 1 || port > 65535) return fail(ERR_INVALID_PARAM);
@@ -58,7 +52,7 @@ bool TFP_CLOCK::OpenCommPort(int32_t machineNumber) {
         ep.kind = LinkKind::InProcess;
     } else if (IsUSB) {
         ep.kind = LinkKind::Usb;
-        ep.address = portSetting(QStringLiteral("USB"), QString());
+        ep.address = devicePath_;
         if (ep.address.isEmpty()) return fail(ERR_COMPORT_ERROR);
     } else if (addressArmed_) {
         ep.kind = LinkKind::Tcp;
@@ -68,8 +62,8 @@ bool TFP_CLOCK::OpenCommPort(int32_t machineNumber) {
     } else {
         ep.kind = LinkKind::Serial;
         if (CommPort < 1) return fail(ERR_INVALID_PARAM);
-        ep.address = portSetting(QStringLiteral("COM%1").arg(CommPort),
-                                 QStringLiteral("/dev/ttyS%1").arg(CommPort - 1));
+        ep.address = devicePath_;
+        if (ep.address.isEmpty()) return fail(ERR_COMPORT_ERROR);
     }
     // The address is for one OpenCommPort; a later serial open must not turn into TCP.
     addressArmed_ = false;

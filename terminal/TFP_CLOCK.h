@@ -91,8 +91,9 @@ class TFP_CLOCK {
     bool SetBellTime(int32_t machineNumber, int32_t ringDuration, const BellTable& bellTable);
 
     // Not in the original control:
-    // Settings.ini whose [Ports] section names the serial and USB devices.
-    void setSettingsFile(const QString& path) { settingsFile_ = path; }
+    // The device of the next serial or USB OpenCommPort: a serial device path,
+    // or for USB a serial device or a Unix socket. The caller works it out.
+    void setDevicePath(const QString& path) { devicePath_ = path; }
     // Time limits: opening a connection (default 5 s) and one request (default 10 s).
     void setTimeouts(int openMs, int operationMs);
     // Talk to this device model in-process instead of over a link (tests).
@@ -133,7 +134,6 @@ class TFP_CLOCK {
     bool getLog(int32_t machine, int32_t& tMachine, int32_t& enroll, int32_t& eMachine,
                 int32_t& mode, int32_t& year, int32_t& month, int32_t& day, int32_t& hour,
                 int32_t& minute);
-    QString portSetting(const QString& key, const QString& fallback) const;
 
     std::unique_ptr<Link> link_;
     std::optional<Endpoint> endpoint_; // the connection OpenCommPort made, for reopening
@@ -145,7 +145,7 @@ class TFP_CLOCK {
     int32_t lastError_ = SUCCESS;
     int openTimeoutMs_ = 5000;
     int operationTimeoutMs_ = 10000;
-    QString settingsFile_;
+    QString devicePath_;
     RowList logs_;
     RowList users_;
 };

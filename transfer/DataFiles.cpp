@@ -1,6 +1,6 @@
 #include "DataFiles.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 
 #include <QFile>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "MemoryCard.h"
 
 #include "DataFiles.h"
-#include "app/AppError.h"
-#include "app/Operator.h"
+#include "core/AppError.h"
+#include "core/Operator.h"
 
 #include <QFile>
 #include <cerrno>

@@ -2,10 +2,10 @@
 
 #include "AttendanceLine.h"
 #include "DataFiles.h"
-#include "app/AppError.h"
-#include "app/Operator.h"
+#include "core/AppError.h"
+#include "core/Operator.h"
+#include "session/DeviceBracket.h"
 #include "terminal/TFP_CLOCK.h"
-#include "terminal/session/DeviceBracket.h"
 
 #include <QLocale>
 #include <QThread>

@@ -1,28 +1,28 @@
-#include "app/TfrmDM.h"
 #include "app/Tfrmgiris.h"
-#include "app/testing/RecordingOperator.h"
-#include "app/testing/TestFiles.h"
+#include "core/TfrmDM.h"
+#include "core/testing/RecordingOperator.h"
+#include "core/testing/TestFiles.h"
 
-#include "app/AppError.h"
+#include "core/AppError.h"
 #include "registry/Tfrmyeni.h"
 #include "terminal/DeviceModel.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTableView>
-#include <QTimer>
-#include <QUuid>
-#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QUuid>
 #include <gtest/gtest.h>
 
 namespace {
@@ -37,7 +37,8 @@ void insertTerminals(const QString& path, const QStringList& rows) {
         for (const QString& values : rows) {
             QSqlQuery q(db);
             ASSERT_TRUE(q.exec("insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, "
-                               "Ip, NetPort, Sifre) values (" + values + ")"));
+                               "Ip, NetPort, Sifre) values (" +
+                               values + ")"));
         }
     }
     QSqlDatabase::removeDatabase(name);
@@ -55,14 +56,13 @@ void closeNextModal() {
 }
 
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         createDatabaseFromSchema(dir() + "Data.mdb", "Data.sql");
         createDatabaseFromSchema(dir() + "Log.mdb", "Log.sql");
-        insertTerminals(dir() + "Data.mdb",
-                        {"1, 'Ana Giriş', 'usb', '1', '9600', '', 0, 0",
-                         "7, 'Yemekhane', 'usb', '1', '9600', '', 0, 0",
-                         "3, 'Kapalı', 'ethernet', '', '', '127.0.0.1', 1, 0"});
+        insertTerminals(dir() + "Data.mdb", {"1, 'Ana Giriş', 'usb', '1', '9600', '', 0, 0",
+                                             "7, 'Yemekhane', 'usb', '1', '9600', '', 0, 0",
+                                             "3, 'Kapalı', 'ethernet', '', '', '127.0.0.1', 1, 0"});
         window = std::make_unique<Tfrmgiris>(dm, dir(), &op);
         yeni = std::make_unique<Tfrmyeni>(dm, op, window.get());
         window->setSecondaryWindows(yeni.get(), nullptr, nullptr);
@@ -85,12 +85,18 @@ protected:
 
 TEST_F(MainWindowTest, ControlsCarryTheirNamesAndCaptions) {
     const std::pair<const char*, const char*> buttons[] = {
-        {"BitBtn1", "Ekle"},           {"BitBtn2", "Değiştir"},
-        {"BitBtn3", "Sil"},            {"BitBtn4", "BAGLAN"},
-        {"BitBtn5", "Verileri Aktar"}, {"BitBtn6", "Tarih-Saat Ayarla"},
-        {"BitBtn7", "Tarih-Saat Oku"}, {"BitBtn8", "Admin Sil"},
-        {"BitBtn9", "Zil Saatleri"},   {"BitBtn10", "Parmakizi"},
-        {"BitBtn11", "Kapat"},         {"Button1", "sdkart->text (veri.txt)"},
+        {"BitBtn1", "Ekle"},
+        {"BitBtn2", "Değiştir"},
+        {"BitBtn3", "Sil"},
+        {"BitBtn4", "BAGLAN"},
+        {"BitBtn5", "Verileri Aktar"},
+        {"BitBtn6", "Tarih-Saat Ayarla"},
+        {"BitBtn7", "Tarih-Saat Oku"},
+        {"BitBtn8", "Admin Sil"},
+        {"BitBtn9", "Zil Saatleri"},
+        {"BitBtn10", "Parmakizi"},
+        {"BitBtn11", "Kapat"},
+        {"Button1", "sdkart->text (veri.txt)"},
         {"Button2", "kaydet"},
     };
     for (const auto& [name, caption] : buttons) {
@@ -105,7 +111,8 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesAndCaptions) {
     EXPECT_FALSE(window->LabelTotal->isVisibleTo(window.get()));
     EXPECT_GE(window->Edit1->x(), 820) << "scratch edit stays off screen";
     QStringList items;
-    for (QAction* a : window->PopupMenu1->actions()) items << (a->isSeparator() ? "-" : a->text());
+    for (QAction* a : window->PopupMenu1->actions())
+        items << (a->isSeparator() ? "-" : a->text());
     EXPECT_EQ(items, (QStringList{QStringLiteral("Terminalde Tanımlı Tüm Parmakizlerini Sil"), "-",
                                   QStringLiteral("Tüm Verileri Al (silmez)"),
                                   QStringLiteral("Tüm Verileri Al(aldıktan sonra cihazdan sil)")}));
@@ -117,9 +124,11 @@ TEST_F(MainWindowTest, OnlyTheSixTerminalCommandsWaitForAConnection) {
     for (QPushButton* b : window->findChildren<QPushButton*>()) {
         EXPECT_EQ(b->isEnabled(), !terminal.contains(b)) << b->objectName().toStdString();
     }
-    for (QAction* a : window->PopupMenu1->actions()) EXPECT_TRUE(a->isEnabled());
+    for (QAction* a : window->PopupMenu1->actions())
+        EXPECT_TRUE(a->isEnabled());
     window->setTerminalCommandsEnabled(true);
-    for (QPushButton* b : terminal) EXPECT_TRUE(b->isEnabled());
+    for (QPushButton* b : terminal)
+        EXPECT_TRUE(b->isEnabled());
 }
 
 TEST_F(MainWindowTest, KaydetCreatesTheSettingsFile) {
@@ -139,7 +148,8 @@ TEST_F(MainWindowTest, ConnectAndDisconnectFollowTheCaption) {
     ASSERT_EQ(window->selectedRow(), 0);
     window->BitBtn4->click();
     EXPECT_EQ(window->BitBtn4->text(), QStringLiteral("BAGLANTI_KES"));
-    for (QPushButton* b : terminalCommands()) EXPECT_TRUE(b->isEnabled());
+    for (QPushButton* b : terminalCommands())
+        EXPECT_TRUE(b->isEnabled());
     EXPECT_EQ(window->session.connectedName, QStringLiteral("Ana Giriş"));
 
     // Another row is selected; the session keeps the first terminal.
@@ -148,7 +158,8 @@ TEST_F(MainWindowTest, ConnectAndDisconnectFollowTheCaption) {
 
     window->BitBtn4->click();
     EXPECT_EQ(window->BitBtn4->text(), QStringLiteral("BAGLAN"));
-    for (QPushButton* b : terminalCommands()) EXPECT_FALSE(b->isEnabled());
+    for (QPushButton* b : terminalCommands())
+        EXPECT_FALSE(b->isEnabled());
     EXPECT_FALSE(window->FP_CLOCK1.isConnected());
 }
 
@@ -160,7 +171,8 @@ TEST_F(MainWindowTest, FailedConnectLeavesCommandsDisabled) {
     EXPECT_EQ(window->BitBtn4->text(), QStringLiteral("BAGLAN"));
     EXPECT_EQ(op.messageTexts(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
     EXPECT_EQ(window->session.machineNumber, 3);
-    for (QPushButton* b : terminalCommands()) EXPECT_FALSE(b->isEnabled());
+    for (QPushButton* b : terminalCommands())
+        EXPECT_FALSE(b->isEnabled());
 }
 
 TEST_F(MainWindowTest, EditorGroupBoxesFollowTheOperatorsChoice) {
@@ -178,7 +190,8 @@ TEST_F(MainWindowTest, EditorGroupBoxesFollowTheOperatorsChoice) {
         emit yeni->ComboBox1->activated(c.index);
         EXPECT_EQ(yeni->GroupBox1->isVisibleTo(yeni.get()), c.com) << c.index;
         EXPECT_EQ(yeni->GroupBox2->isVisibleTo(yeni.get()), c.tcp) << c.index;
-        EXPECT_EQ(yeni->Edit6->text(), c.index == 0 ? QStringLiteral("846213") : QStringLiteral("0"));
+        EXPECT_EQ(yeni->Edit6->text(),
+                  c.index == 0 ? QStringLiteral("846213") : QStringLiteral("0"));
     }
 }
 
@@ -229,7 +242,7 @@ namespace {
 // Closes the main window from inside a running download, as an operator
 // pressing "Kapat" while the transfer pumps window messages would.
 class ClosingOperator : public RecordingOperator {
-public:
+  public:
     QWidget* window = nullptr;
     bool closedDuringCommand = false;
     bool stillOpenAfterClose = false;

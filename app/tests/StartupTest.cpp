@@ -1,19 +1,19 @@
-#include "app/TfrmDM.h"
 #include "app/Tfrmgiris.h"
-#include "app/testing/RecordingOperator.h"
-#include "app/testing/TestFiles.h"
+#include "core/TfrmDM.h"
+#include "core/testing/RecordingOperator.h"
+#include "core/testing/TestFiles.h"
 
 #include <QCheckBox>
 #include <QPushButton>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
 class StartupTest : public ::testing::Test {
-protected:
+  protected:
     QTemporaryDir tmp;
     QString dir() const { return tmp.path() + u'/'; }
     RecordingOperator op;
@@ -68,8 +68,8 @@ TEST_F(StartupTest, MissingLogFileOnly) {
 }
 
 TEST_F(StartupTest, DataFileThatIsNotSqlite) {
-    writeFile(dir() + "Data.mdb", QByteArray("\x00\x01\x00\x00Standard DB", 15) +
-                                      QByteArray(2000, '\0'));
+    writeFile(dir() + "Data.mdb",
+              QByteArray("\x00\x01\x00\x00Standard DB", 15) + QByteArray(2000, '\0'));
     makeLog();
     Tfrmgiris w(dm, dir(), &op);
     ASSERT_EQ(op.messages.size(), 1u);
@@ -110,7 +110,8 @@ TEST_F(StartupTest, ListIsInTurkishOrder) {
         names << dm.qrycihaz.data(dm.qrycihaz.index(r, 2)).toString();
     }
     EXPECT_EQ(names.join(','),
-              QStringLiteral("cadde,Çıkış,Giriş,Ğ-blok,Ilgaz,İdare,Ofis,Özel,Sundurma,Şube,Uç,Üst,zemin"));
+              QStringLiteral(
+                  "cadde,Çıkış,Giriş,Ğ-blok,Ilgaz,İdare,Ofis,Özel,Sundurma,Şube,Uç,Üst,zemin"));
 }
 
 } // namespace

@@ -1,9 +1,9 @@
 // Downloads 100,000 records from the emulator over loopback TCP through
 // TFP_CLOCK and prints records per second.
 
-#include "DeviceState.h"
-#include "TFP_CLOCK.h"
-#include "testing/EmulatorProcess.h"
+#include "terminal/DeviceState.h"
+#include "terminal/TFP_CLOCK.h"
+#include "terminal/testing/EmulatorProcess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

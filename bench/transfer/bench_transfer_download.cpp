@@ -2,7 +2,7 @@
 // TCP into veri.txt and the monthly backup file, synced to disk; prints
 // records per second (target: at least 200,000).
 
-#include "app/testing/SilentOperator.h"
+#include "core/testing/SilentOperator.h"
 #include "terminal/DeviceState.h"
 #include "terminal/TFP_CLOCK.h"
 #include "terminal/testing/EmulatorProcess.h"

@@ -1,7 +1,7 @@
 // "sdkart->text (veri.txt)" on a 1,000,000-line memory-card file; prints the
 // time (target: under 2 s).
 
-#include "app/testing/SilentOperator.h"
+#include "core/testing/SilentOperator.h"
 #include "transfer/MemoryCard.h"
 
 #include <QElapsedTimer>

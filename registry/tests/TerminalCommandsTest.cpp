@@ -1,9 +1,9 @@
-#include "app/AppError.h"
-#include "app/Database.h"
-#include "app/TfrmDM.h"
-#include "app/testing/RecordingOperator.h"
-#include "app/testing/TestFiles.h"
 #include "registry/TerminalCommands.h"
+#include "core/AppError.h"
+#include "core/Database.h"
+#include "core/TfrmDM.h"
+#include "core/testing/RecordingOperator.h"
+#include "core/testing/TestFiles.h"
 #include "registry/TerminalList.h"
 
 #include <QSqlQuery>
@@ -13,7 +13,7 @@
 namespace {
 
 class TerminalCommandsTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         createDatabaseFromSchema(tmp.filePath("Data.mdb"), "Data.sql");
         openDatabaseFile(dm.connection1Name(), tmp.filePath("Data.mdb"));
@@ -81,7 +81,8 @@ TEST_F(TerminalCommandsTest, AddEditDeleteAndTheSelectionAfterEach) {
     op.answers = {true};
     EXPECT_EQ(deleteTerminal(dm, 1, op), std::optional<int>(0));
     EXPECT_EQ(names(), (QStringList{"Ambar", "Zemin"}));
-    EXPECT_EQ(op.questions.last(), QStringLiteral("UYARI: Seçili kaydı Silmek İstiyor musunuz...?"));
+    EXPECT_EQ(op.questions.last(),
+              QStringLiteral("UYARI: Seçili kaydı Silmek İstiyor musunuz...?"));
 }
 
 TEST_F(TerminalCommandsTest, TypeListMapsToTipInBothRoutines) {

@@ -1,6 +1,6 @@
 #include "Emulator.h"
 
-#include "ErrorNames.h"
+#include "terminal/ErrorNames.h"
 
 #include <QFile>
 #include <QLocalServer>

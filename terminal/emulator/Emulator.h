@@ -4,8 +4,8 @@
 // pseudo-terminal and a Unix socket. Requests are handled one at a time on
 // the event loop; the device lock decides which client may work.
 
-#include "DeviceModel.h"
-#include "LinkProtocol.h"
+#include "terminal/DeviceModel.h"
+#include "terminal/LinkProtocol.h"
 
 #include <QObject>
 #include <QString>

@@ -1,9 +1,9 @@
 // v270-terminal: plays one fingerprint terminal for the program, over TCP,
 // a pseudo-terminal (serial) or a Unix socket (USB).
 
-#include "DeviceModel.h"
-#include "DeviceState.h"
 #include "Emulator.h"
+#include "terminal/DeviceModel.h"
+#include "terminal/DeviceState.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -211,10 +211,11 @@ int main(int argc, char** argv) {
         parser.isSet(QStringLiteral("pty-nolink")) || parser.isSet(QStringLiteral("unix"));
     if (parser.isSet(QStringLiteral("listen")) || !anyTransport) {
         const QString listenAddress = parser.isSet(QStringLiteral("listen"))
-                                 ? parser.value(QStringLiteral("listen"))
-                                 : QStringLiteral("127.0.0.1:5005");
+                                          ? parser.value(QStringLiteral("listen"))
+                                          : QStringLiteral("127.0.0.1:5005");
         const qsizetype colon = listenAddress.lastIndexOf(QLatin1Char(':'));
-        if (colon <= 0) die(QStringLiteral("--listen: expected HOST:PORT, got \"%1\"").arg(listenAddress));
+        if (colon <= 0)
+            die(QStringLiteral("--listen: expected HOST:PORT, got \"%1\"").arg(listenAddress));
         const int port = toInt(listenAddress.mid(colon + 1), "listen", 0, 65535);
         QString where;
         QString host = listenAddress.left(colon);

@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the frame decoder, whole and split in two.
 
-#include "LinkProtocol.h"
+#include "terminal/LinkProtocol.h"
 
 #include <cstddef>
 #include <cstdint>

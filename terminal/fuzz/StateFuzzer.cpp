@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the state-file loader.
 
-#include "DeviceState.h"
+#include "terminal/DeviceState.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "EmulatorProcess.h"
 
-#include "TFP_CLOCK.h"
+#include "terminal/TFP_CLOCK.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -69,8 +69,7 @@ int EmulatorProcess::stop() {
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
 }
 
-bool EmulatorProcess::startWithState(const DeviceState& state, const QString& dir,
-                                     QString* error) {
+bool EmulatorProcess::startWithState(const DeviceState& state, const QString& dir, QString* error) {
     const QString statePath = QDir(dir).filePath(QStringLiteral("state.json"));
     QString saveError;
     if (!saveDeviceState(state, statePath, &saveError)) {

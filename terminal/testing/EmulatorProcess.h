@@ -2,7 +2,7 @@
 
 // Runs the built v270-terminal as a child process, for tests and benchmarks.
 
-#include "DeviceState.h"
+#include "terminal/DeviceState.h"
 
 #include <QProcess>
 #include <QString>

@@ -1,9 +1,9 @@
 // TFP_CLOCK against a terminal: in-process, and the emulator over TCP, a
 // pseudo-terminal and a Unix socket.
 
-#include "DeviceModel.h"
-#include "TFP_CLOCK.h"
-#include "testing/EmulatorProcess.h"
+#include "terminal/DeviceModel.h"
+#include "terminal/TFP_CLOCK.h"
+#include "terminal/testing/EmulatorProcess.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -92,27 +92,15 @@ class Terminal {
         case Via::Tcp:
             clock.SetIPAddress(emulator.host(), emulator.port(), password);
             break;
-        case Via::Pty: {
-            const QString ini = dir.filePath(QStringLiteral("Settings.ini"));
-            QFile f(ini);
-            EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write("[ports]\ncom3 = " + dir.filePath(QStringLiteral("ttyV0")).toUtf8() + "\n");
-            f.close();
-            clock.setSettingsFile(ini);
+        case Via::Pty:
+            clock.setDevicePath(dir.filePath(QStringLiteral("ttyV0")));
             clock.CommPort = 3;
             clock.Baudrate = 115200;
             break;
-        }
-        case Via::Unix: {
-            const QString ini = dir.filePath(QStringLiteral("Settings.ini"));
-            QFile f(ini);
-            EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write("[Ports]\nUSB=" + emulator.unixPath().toUtf8() + "\n");
-            f.close();
-            clock.setSettingsFile(ini);
+        case Via::Unix:
+            clock.setDevicePath(emulator.unixPath());
             clock.IsUSB = true;
             break;
-        }
         }
     }
 
@@ -370,13 +358,6 @@ TEST(TerminalLink, OpenRefusals) {
 
 TEST(TerminalLink, NothingThereFailsFast) {
     QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("Settings.ini"));
-    QFile f(ini);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("[Ports]\nCOM2=" + dir.filePath(QStringLiteral("nothing")).toUtf8() +
-            "\nUSB=" + dir.filePath(QStringLiteral("nothing.sock")).toUtf8() + "\n");
-    f.close();
-
     quint16 freePort = 0;
     {
         QTcpServer probe;
@@ -392,13 +373,24 @@ TEST(TerminalLink, NothingThereFailsFast) {
         {"closed TCP port",
          [&](TFP_CLOCK& c) { c.SetIPAddress(QStringLiteral("127.0.0.1"), freePort, 0); },
          ERR_COMPORT_ERROR},
-        {"missing COM device", [&](TFP_CLOCK& c) { c.CommPort = 2; }, ERR_COMPORT_ERROR},
+        {"missing COM device",
+         [&](TFP_CLOCK& c) {
+             c.CommPort = 2;
+             c.setDevicePath(dir.filePath(QStringLiteral("nothing")));
+         },
+         ERR_COMPORT_ERROR},
+        {"COM without a device path", [&](TFP_CLOCK& c) { c.CommPort = 2; }, ERR_COMPORT_ERROR},
         {"COM 0", [&](TFP_CLOCK& c) { c.CommPort = 0; }, ERR_INVALID_PARAM},
-        {"missing USB socket", [&](TFP_CLOCK& c) { c.IsUSB = true; }, ERR_COMPORT_ERROR},
+        {"missing USB socket",
+         [&](TFP_CLOCK& c) {
+             c.IsUSB = true;
+             c.setDevicePath(dir.filePath(QStringLiteral("nothing.sock")));
+         },
+         ERR_COMPORT_ERROR},
+        {"USB without a device path", [&](TFP_CLOCK& c) { c.IsUSB = true; }, ERR_COMPORT_ERROR},
     };
     for (const Case& c : cases) {
         TFP_CLOCK clock;
-        clock.setSettingsFile(ini);
         c.setUp(clock);
         QElapsedTimer timer;
         timer.start();

@@ -1,6 +1,6 @@
 // The state file: what loads, what is refused and why, and the round trip.
 
-#include "DeviceState.h"
+#include "terminal/DeviceState.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +55,7 @@ TEST(DeviceStateFile, KeepsValuesAsStoredIgnoresUnknownKeysAndRoundTrips) {
     EXPECT_EQ(s->enrollments[0].password, -1);
     EXPECT_EQ(s->names.at(-3), QStringLiteral("ÇĞİ öşü"));
     EXPECT_EQ(s->names.at(5).size(), 7); // quote, backslash, control and lone surrogate kept
-    EXPECT_EQ(s->ringDuration, 5); // missing keys keep the defaults
+    EXPECT_EQ(s->ringDuration, 5);       // missing keys keep the defaults
 
     const auto again = parseDeviceState(serializeDeviceState(*s), &error);
     ASSERT_TRUE(again);

@@ -1,8 +1,8 @@
 // The frame codec, the error names and the template text form.
 
-#include "ErrorNames.h"
-#include "LinkProtocol.h"
-#include "TFP_CLOCK.h"
+#include "terminal/ErrorNames.h"
+#include "terminal/LinkProtocol.h"
+#include "terminal/TFP_CLOCK.h"
 
 #include <gtest/gtest.h>
 

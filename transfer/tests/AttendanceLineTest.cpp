@@ -1,5 +1,5 @@
 #include "transfer/AttendanceLine.h"
-#include "app/TextHelpers.h"
+#include "core/TextHelpers.h"
 
 #include <gtest/gtest.h>
 #include <limits>

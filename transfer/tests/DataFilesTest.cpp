@@ -1,6 +1,6 @@
 #include "transfer/DataFiles.h"
-#include "app/AppError.h"
-#include "app/testing/TestFiles.h"
+#include "core/AppError.h"
+#include "core/testing/TestFiles.h"
 
 #include <QTemporaryDir>
 #include <csignal>

@@ -1,7 +1,7 @@
 #include "transfer/MemoryCard.h"
-#include "app/AppError.h"
-#include "app/testing/RecordingOperator.h"
-#include "app/testing/TestFiles.h"
+#include "core/AppError.h"
+#include "core/testing/RecordingOperator.h"
+#include "core/testing/TestFiles.h"
 #include "transfer/DataFiles.h"
 
 #include <QTemporaryDir>

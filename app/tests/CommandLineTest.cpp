@@ -1,0 +1,72 @@
+// The program's command line, run as a child process without a display.
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ProgramRun {
+    int code;
+    QString out;
+    QString err;
+};
+
+ProgramRun runProgram(const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(V270_PROGRAM), args);
+    EXPECT_TRUE(p.waitForFinished(20000)) << args.join(' ').toStdString();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+TEST(CommandLine, HelpAndVersionNeedNoDisplay) {
+    const ProgramRun help = runProgram({"--help"});
+    EXPECT_EQ(help.code, 0) << help.err.toStdString();
+    EXPECT_TRUE(help.out.contains("transfer [--all] [--terminal AD]")) << help.out.toStdString();
+    EXPECT_TRUE(help.out.contains("sdcard DOSYA"));
+
+    const ProgramRun version = runProgram({"--version"});
+    EXPECT_EQ(version.code, 0) << version.err.toStdString();
+    EXPECT_EQ(version.out.trimmed(), QStringLiteral("v270-aktarim " V270_VERSION));
+}
+
+TEST(CommandLine, UnknownSubcommandOrArgumentsPrintTheUsage) {
+    QTemporaryDir dir;
+    for (const QStringList& args :
+         {QStringList{"--dir", dir.path(), "yok"}, QStringList{"--dir", dir.path(), "sdcard"},
+          QStringList{"--dir", dir.path(), "transfer", "fazla"}}) {
+        const ProgramRun r = runProgram(args);
+        EXPECT_EQ(r.code, 1) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.startsWith("Kullanım: v270-aktarim [--dir DIR] ")) << r.err.toStdString();
+        EXPECT_EQ(r.out, "");
+    }
+    const ProgramRun option = runProgram({"--dir", dir.path(), "transfer", "--bilinmeyen"});
+    EXPECT_EQ(option.code, 1);
+    EXPECT_TRUE(option.err.contains("bilinmeyen")) << option.err.toStdString();
+}
+
+TEST(CommandLine, QtOptionsReachQt) {
+    // The window's way: Qt takes -platform and its value, and the program
+    // goes on to look at --dir (missing here, so it stops right there).
+    QTemporaryDir dir;
+    const QString missing = dir.filePath("yok");
+    const ProgramRun window = runProgram({"--dir", missing, "-platform", "offscreen"});
+    EXPECT_EQ(window.code, 1);
+    EXPECT_TRUE(window.err.contains("Program dizini yok: " + missing)) << window.err.toStdString();
+
+    // A headless command ignores Qt's window options.
+    const ProgramRun headless =
+        runProgram({"-platform", "offscreen", "--dir", missing, "transfer"});
+    EXPECT_EQ(headless.code, 1);
+    EXPECT_TRUE(headless.err.contains("Program dizini yok: ")) << headless.err.toStdString();
+}
+
+} // namespace

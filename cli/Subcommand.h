@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QList>
+#include <QStringList>
+#include <QTextStream>
+#include <functional>
+#include <vector>
+
+// Exit codes of every headless command.
+enum ExitCode : int {
+    ExitDone = 0,         // done, also when there was nothing to do
+    ExitFailed = 1,       // any other failure, its text on standard error
+    ExitNotConnected = 2, // the connection failed ("Hata..Bağlantı Kurulamadı....")
+};
+
+// What a subcommand gets when it runs.
+struct SubcommandCall {
+    QString programDir;    // with a trailing separator
+    QStringList arguments; // the positional arguments after the subcommand's name
+    const QCommandLineParser& parser;
+    QTextStream& out;
+    QTextStream& err;
+};
+
+// One headless subcommand: v270-aktarim [--dir DIR] NAME [options] [arguments].
+struct Subcommand {
+    QString name;
+    QString synopsis; // what follows the name in the usage line
+    QString summary;  // one line for --help
+    QList<QCommandLineOption> options;
+    int minArguments = 0;
+    int maxArguments = 0;
+    std::function<int(const SubcommandCall&)> run;
+};
+
+// --terminal AD, shared by every subcommand that talks to a terminal.
+QCommandLineOption terminalOption();
+
+// Writes text as the failure of a command and returns ExitFailed.
+int failWith(QTextStream& err, const QString& text);

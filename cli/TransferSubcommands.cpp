@@ -1,0 +1,90 @@
+#include "TransferSubcommands.h"
+
+#include "HeadlessTerminal.h"
+#include "core/AppError.h"
+#include "core/ConsoleOperator.h"
+#include "core/IniFile.h"
+#include "transfer/DataFiles.h"
+#include "transfer/MemoryCard.h"
+#include "transfer/TransferCommands.h"
+
+int runTransferCommand(const QString& programDir, bool all, const QString& terminalName,
+                       QTextStream& out, QTextStream& err) {
+    ConsoleOperator op(out);
+    try {
+        const bool secondFile =
+            readProfileString(programDir + QStringLiteral("Settings.ini"),
+                              QStringLiteral("Options"), QStringLiteral("veriDosya2"),
+                              QString()) == QStringLiteral("1");
+        HeadlessTerminal terminal(programDir, op);
+        if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
+
+        const TransferResult r =
+            all ? downloadAllRecords(terminal.clock, terminal.machineNumber(), programDir,
+                                     secondFile, FullDownload::Keep, op)
+                : transferNewRecords(terminal.clock, terminal.machineNumber(), programDir,
+                                     secondFile, op);
+        switch (r.outcome) {
+        case TransferOutcome::Transferred:
+        case TransferOutcome::NoRecords:
+            return ExitDone;
+        case TransferOutcome::Busy:
+            return failWith(err, dataFilesBusyText());
+        case TransferOutcome::NoDevice:
+            return failWith(err,
+                            QStringLiteral("Terminal yanıt vermiyor: kilitlenemedi "
+                                           "(EnableDevice başarısız); hiçbir kayıt okunmadı."));
+        case TransferOutcome::ReadFailed:
+            return failWith(err, QStringLiteral("Terminal kayıtları hazırlayamadı: %1")
+                                     .arg(r.errorName.isEmpty() ? QStringLiteral("bilinmeyen hata")
+                                                                : r.errorName));
+        case TransferOutcome::Interrupted:
+            return failWith(err, interruptedText(r.errorName, r.records));
+        }
+        return ExitFailed;
+    } catch (const AppError& e) {
+        return failWith(err, e.text());
+    } catch (const std::exception& e) {
+        return failWith(err, errorText(e));
+    }
+}
+
+int runSdcardCommand(const QString& programDir, const QString& file, QTextStream& out,
+                     QTextStream& err) {
+    ConsoleOperator op(out);
+    try {
+        if (!convertMemoryCardFile(file, programDir, op)) return failWith(err, dataFilesBusyText());
+        return ExitDone;
+    } catch (const AppError& e) {
+        return failWith(err, e.text());
+    } catch (const std::exception& e) {
+        return failWith(err, errorText(e));
+    }
+}
+
+std::vector<Subcommand> transferSubcommands() {
+    const QCommandLineOption all(QStringLiteral("all"),
+                                 QStringLiteral("transfer: tüm kayıtları al (silmez)."));
+    const QCommandLineOption terminal = terminalOption();
+    return {
+        {QStringLiteral("transfer"),
+         QStringLiteral("[--all] [--terminal AD]"),
+         QStringLiteral("yeni kayıtları (--all: tüm kayıtları) aktarır"),
+         {all, terminal},
+         0,
+         0,
+         [all, terminal](const SubcommandCall& call) {
+             return runTransferCommand(call.programDir, call.parser.isSet(all),
+                                       call.parser.value(terminal), call.out, call.err);
+         }},
+        {QStringLiteral("sdcard"),
+         QStringLiteral("DOSYA"),
+         QStringLiteral("hafıza kartı dosyasını veri.txt'ye ekler"),
+         {},
+         1,
+         1,
+         [](const SubcommandCall& call) {
+             return runSdcardCommand(call.programDir, call.arguments[0], call.out, call.err);
+         }},
+    };
+}

@@ -1,0 +1,17 @@
+#include "ConsoleOperator.h"
+
+bool ConsoleOperator::askYesNo(const QString& text, const QString& title) {
+    out_ << title << ": " << text << " -> Hayır\n";
+    out_.flush();
+    return false;
+}
+
+void ConsoleOperator::showMessage(const QString& text, const QString&, Icon) {
+    out_ << text << '\n';
+    out_.flush();
+}
+
+void ConsoleOperator::setStatus(const QString& text) {
+    out_ << text << '\n';
+    out_.flush();
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+
+// Opens an existing SQLite file read-write under the given connection name.
+// It never creates a file: a missing file, or one that is not an SQLite
+// database (a file copied from the old Windows program, say), throws an
+// AppError in Turkish that names the file. The connection gets the TURKISH
+// collation and a Turkish-aware LIKE.
+QSqlDatabase openDatabaseFile(const QString& connectionName, const QString& path);
+
+// Adds the TURKISH collation and LIKE to an open SQLite connection.
+void registerTurkishText(QSqlDatabase& db);
+
+// Runs a statement with bound values; throws AppError with the database's own
+// text on failure. Returns the active query.
+class QSqlQuery;
+QSqlQuery execSql(const QSqlDatabase& db, const QString& sql, const QVariantList& values = {});

@@ -1,0 +1,151 @@
+#include "IniFile.h"
+
+#include "AppError.h"
+#include "TextCodec.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <optional>
+
+namespace {
+
+// The file is single-byte text; lines are kept as raw bytes so that a write
+// gives back every untouched line exactly as it was.
+struct Line {
+    QByteArray bytes;  // without the line break
+    QByteArray ending; // "\r\n", "\n" or "" for a last line without one
+};
+
+std::vector<Line> splitLines(const QByteArray& data) {
+    std::vector<Line> lines;
+    qsizetype start = 0;
+    while (start < data.size()) {
+        qsizetype nl = data.indexOf('\n', start);
+        if (nl < 0) {
+            lines.push_back({data.mid(start), {}});
+            break;
+        }
+        qsizetype end = nl;
+        if (end > start && data[end - 1] == '\r') --end;
+        lines.push_back({data.mid(start, end - start), data.mid(end, nl + 1 - end)});
+        start = nl + 1;
+    }
+    return lines;
+}
+
+QString lineText(const Line& line) {
+    return decodeSettingsText(line.bytes);
+}
+
+// "[name]" -> name, for a section line; nothing otherwise.
+std::optional<QString> sectionName(const QString& text) {
+    const QString t = text.trimmed();
+    if (!t.startsWith(u'[')) return std::nullopt;
+    const qsizetype close = t.indexOf(u']');
+    if (close < 0) return std::nullopt;
+    return t.mid(1, close - 1).trimmed();
+}
+
+struct KeyValue {
+    QString key;
+    QString value;
+};
+
+std::optional<KeyValue> keyValue(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.startsWith(u';')) return std::nullopt;
+    const qsizetype eq = t.indexOf(u'=');
+    if (eq <= 0) return std::nullopt;
+    return KeyValue{t.left(eq).trimmed(), t.mid(eq + 1).trimmed()};
+}
+
+bool sameName(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+QString readProfileString(const QString& iniPath, const QString& section, const QString& key,
+                          const QString& defaultValue) {
+    QFile file(iniPath);
+    if (!file.open(QIODevice::ReadOnly)) return defaultValue;
+    return profileStringFrom(file.readAll(), section, key, defaultValue);
+}
+
+QString profileStringFrom(const QByteArray& fileBytes, const QString& section, const QString& key,
+                          const QString& defaultValue) {
+    const std::vector<Line> lines = splitLines(fileBytes);
+    bool inSection = false;
+    for (const Line& line : lines) {
+        const QString text = lineText(line);
+        if (auto name = sectionName(text)) {
+            inSection = sameName(*name, section);
+            continue;
+        }
+        if (!inSection) continue;
+        if (auto kv = keyValue(text); kv && sameName(kv->key, key)) {
+            return kv->value.left(kProfileValueMax);
+        }
+    }
+    return defaultValue;
+}
+
+void writeProfileString(const QString& iniPath, const QString& section, const QString& key,
+                        const QString& value) {
+    QByteArray data;
+    {
+        QFile existing(iniPath);
+        if (existing.exists() && existing.open(QIODevice::ReadOnly)) data = existing.readAll();
+    }
+    const QByteArray out = withProfileString(data, section, key, value);
+    QSaveFile file(iniPath);
+    file.setDirectWriteFallback(true); // a writable file in a read-only folder
+    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
+        throw AppError(QStringLiteral("Unable to write to %1").arg(iniPath));
+    }
+}
+
+QByteArray withProfileString(const QByteArray& fileBytes, const QString& section,
+                             const QString& key, const QString& value) {
+    std::vector<Line> lines = splitLines(fileBytes);
+    const QByteArray eol = (!lines.empty() && lines.front().ending == "\n") ? "\n" : "\r\n";
+    const QByteArray newLine = encodeSettingsText(key + u'=' + value);
+
+    // Find the section, its last key line, and the key itself.
+    std::optional<size_t> sectionAt, lastEntryAt, keyAt;
+    bool inSection = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const QString text = lineText(lines[i]);
+        if (auto name = sectionName(text)) {
+            if (inSection) break; // only the first section of that name counts
+            inSection = sameName(*name, section);
+            if (inSection) sectionAt = i;
+            continue;
+        }
+        if (!inSection) continue;
+        if (auto kv = keyValue(text)) {
+            lastEntryAt = i;
+            if (sameName(kv->key, key)) {
+                keyAt = i;
+                break;
+            }
+        }
+    }
+
+    if (keyAt) {
+        lines[*keyAt].bytes = newLine;
+    } else if (sectionAt) {
+        const size_t at = (lastEntryAt ? *lastEntryAt : *sectionAt);
+        if (lines[at].ending.isEmpty()) lines[at].ending = eol;
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at) + 1, Line{newLine, eol});
+    } else {
+        if (!lines.empty() && lines.back().ending.isEmpty()) lines.back().ending = eol;
+        lines.push_back({encodeSettingsText(u'[' + section + u']'), eol});
+        lines.push_back({newLine, eol});
+    }
+
+    QByteArray out;
+    for (const Line& line : lines)
+        out += line.bytes + line.ending;
+    return out;
+}

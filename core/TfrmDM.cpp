@@ -1,0 +1,33 @@
+#include "TfrmDM.h"
+
+#include <QAtomicInt>
+
+namespace {
+QString uniqueName(const char* base) {
+    static QAtomicInt counter;
+    return QStringLiteral("%1_%2").arg(QLatin1String(base)).arg(counter.fetchAndAddRelaxed(1));
+}
+} // namespace
+
+TfrmDM::TfrmDM() : name1_(uniqueName("ADOConnection1")), name2_(uniqueName("ADOConnection2")) {
+    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name1_);
+    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name2_);
+}
+
+TfrmDM::~TfrmDM() {
+    qrycihaz.clear();
+    for (const QString& name : {name1_, name2_}) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+QSqlDatabase TfrmDM::ADOConnection1() const {
+    return QSqlDatabase::database(name1_, false);
+}
+QSqlDatabase TfrmDM::ADOConnection2() const {
+    return QSqlDatabase::database(name2_, false);
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlQueryModel>
+#include <QString>
+
+// The data module: the database connections and the queries that more than
+// one window uses. Connections are opened by the main window's creation
+// handler; until then they are closed.
+class TfrmDM {
+  public:
+    TfrmDM();
+    ~TfrmDM();
+    TfrmDM(const TfrmDM&) = delete;
+    TfrmDM& operator=(const TfrmDM&) = delete;
+
+    // Each instance has its own connection names, so tests can make several.
+    QSqlDatabase ADOConnection1() const; // Data.mdb
+    QSqlDatabase ADOConnection2() const; // Log.mdb
+    QString connection1Name() const { return name1_; }
+    QString connection2Name() const { return name2_; }
+
+    // The terminal list shown in the main grid.
+    QSqlQueryModel qrycihaz;
+
+  private:
+    QString name1_;
+    QString name2_;
+};

@@ -1,0 +1,120 @@
+#include "core/IniFile.h"
+#include "core/AppError.h"
+#include "core/testing/TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct ReadCase {
+    const char* name;
+    QByteArray file;
+    const char* section;
+    const char* key;
+    QString expected;
+};
+
+class IniFileTest : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    QString path() const { return dir.filePath(QStringLiteral("Settings.ini")); }
+};
+
+TEST_F(IniFileTest, ReadsUnderTheProfileRules) {
+    const ReadCase cases[] = {
+        {"plain", "[Options]\r\nveriDosya2=1\r\n", "Options", "veriDosya2", "1"},
+        {"names ignore case", "[OPTIONS]\nVERIDOSYA2=1\n", "options", "veridosya2", "1"},
+        {"blanks around value and key", "[Options]\n  veriDosya2 =  1   \n", "Options",
+         "veriDosya2", "1"},
+        {"blanks in section line", "  [ Options ]  \nveriDosya2=1\n", "Options", "veriDosya2", "1"},
+        {"01 is kept as written", "[Options]\nveriDosya2=01\n", "Options", "veriDosya2", "01"},
+        {"key in another section", "[Login]\nveriDosya2=1\n[Options]\n", "Options", "veriDosya2",
+         "dflt"},
+        {"missing key", "[Options]\nother=1\n", "Options", "veriDosya2", "dflt"},
+        {"comment line is no key", "[Options]\n;veriDosya2=1\n", "Options", "veriDosya2", "dflt"},
+        {"first of two keys wins", "[MySql]\nPort=1\nPort=2\n", "MySql", "Port", "1"},
+        {"value with equals sign", "[MySql]\nPassword=a=b\n", "MySql", "Password", "a=b"},
+        {"empty value", "[MySql]\nUser=\n", "MySql", "User", ""},
+        {"Windows-1254 bytes", "[Login]\nDatabase=\xfeirket\n", "Login", "Database",
+         QStringLiteral("şirket")},
+        {"UTF-8 bytes",
+         "[Login]\nDatabase=\xc5\x9f"
+         "irket\n",
+         "Login", "Database", QStringLiteral("şirket")},
+        {"no line break at end", "[MySql]\nPort=3307", "MySql", "Port", "3307"},
+    };
+    for (const ReadCase& c : cases) {
+        writeFile(path(), c.file);
+        EXPECT_EQ(readProfileString(path(), c.section, c.key, QStringLiteral("dflt")), c.expected)
+            << c.name;
+    }
+}
+
+TEST_F(IniFileTest, MissingFileGivesDefault) {
+    EXPECT_EQ(readProfileString(path(), "MySql", "Port", "3306"), QStringLiteral("3306"));
+}
+
+TEST_F(IniFileTest, LongValueIsCut) {
+    writeFile(path(), "[Login]\nServer=" + QByteArray(5000, 'x') + "\n");
+    EXPECT_EQ(readProfileString(path(), "Login", "Server", {}).size(), 2047);
+}
+
+TEST_F(IniFileTest, WriteTouchesOnlyItsOwnLine) {
+    const QByteArray before = "; PDKS ayarlari\r\n"
+                              "[Login]\r\n"
+                              "Server=10.0.0.5\r\n"
+                              "\r\n"
+                              "[options]\r\n"
+                              "VeriDosya2 = 0\r\n"
+                              "Other=x\r\n"
+                              "\r\n"
+                              "[MySql]\r\n"
+                              "User=root\r\n";
+    writeFile(path(), before);
+    writeProfileString(path(), "Options", "veriDosya2", "1");
+    QByteArray expected = before;
+    expected.replace("VeriDosya2 = 0", "veriDosya2=1");
+    EXPECT_EQ(readFile(path()), expected);
+
+    // A new key goes at the end of its section, before the blank line.
+    writeProfileString(path(), "Login", "Database", "pdks");
+    expected.replace("Server=10.0.0.5\r\n", "Server=10.0.0.5\r\nDatabase=pdks\r\n");
+    EXPECT_EQ(readFile(path()), expected);
+
+    // A new section goes at the end of the file.
+    writeProfileString(path(), "Ports", "COM1", "/dev/ttyUSB0");
+    expected += "[Ports]\r\nCOM1=/dev/ttyUSB0\r\n";
+    EXPECT_EQ(readFile(path()), expected);
+}
+
+TEST_F(IniFileTest, WriteCreatesMissingFile) {
+    writeProfileString(path(), "Options", "veriDosya2", "0");
+    EXPECT_EQ(readFile(path()), QByteArray("[Options]\r\nveriDosya2=0\r\n"));
+}
+
+TEST_F(IniFileTest, RefusedWriteRaisesAndKeepsFile) {
+    if (geteuid() == 0) {
+        // Permission bits don't stop root; /proc takes no new files from anybody.
+        const QString missing = QStringLiteral("/proc/Settings.ini");
+        try {
+            writeProfileString(missing, "Options", "veriDosya2", "1");
+            FAIL() << "no error";
+        } catch (const AppError& e) {
+            EXPECT_EQ(e.text(), QStringLiteral("Unable to write to ") + missing);
+        }
+        return;
+    }
+    writeFile(path(), "[Options]\nveriDosya2=0\n");
+    ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0500), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(path()).constData(), 0400), 0);
+    EXPECT_THROW(writeProfileString(path(), "Options", "veriDosya2", "1"), AppError);
+    chmod(QFile::encodeName(dir.path()).constData(), 0700);
+    EXPECT_EQ(readFile(path()), QByteArray("[Options]\nveriDosya2=0\n"));
+}
+
+} // namespace

@@ -1,0 +1,98 @@
+#include "TerminalSession.h"
+
+#include "core/AppError.h"
+#include "core/IniFile.h"
+#include "core/Operator.h"
+#include "terminal/TFP_CLOCK.h"
+
+#include <QSqlField>
+#include <QVariant>
+
+namespace {
+
+// Column values by name, without regard to letter case; a missing column or
+// NULL reads as empty text.
+QString text(const QSqlRecord& row, const char* column) {
+    const int i = row.indexOf(QLatin1String(column));
+    if (i < 0) return {};
+    const QVariant v = row.value(i);
+    return v.isNull() ? QString() : v.toString();
+}
+
+// An integer column: NULL or missing reads as 0, as the old field reader did.
+int32_t integer(const QSqlRecord& row, const char* column) {
+    const QString t = text(row, column);
+    return t.isEmpty() ? 0 : toWholeNumber(t);
+}
+
+} // namespace
+
+int32_t toWholeNumber(const QString& text) {
+    bool ok = false;
+    const qlonglong value = text.trimmed().toLongLong(&ok, 10);
+    if (!ok || value < INT32_MIN || value > INT32_MAX) {
+        throw AppError(QStringLiteral("'%1' geçerli bir tam sayı değil.").arg(text));
+    }
+    return static_cast<int32_t>(value);
+}
+
+bool connectTerminal(TFP_CLOCK& clock, const QSqlRecord& row, SessionState& state) {
+    state.machineNumber = integer(row, "terminalno");
+    clock.IsUSB = false;
+    state.connected = false;
+
+    const QString tip = text(row, "tip");
+    if (tip == u"ethernet") {
+        const QString ip = text(row, "ip");
+        const int32_t port = integer(row, "netport");
+        const int32_t password = integer(row, "sifre");
+        clock.SetIPAddress(ip, port, password);
+        state.connected = clock.OpenCommPort(state.machineNumber);
+    } else if (tip == u"com") {
+        const QString comport = text(row, "comport");
+        const QString combaud = text(row, "combaud");
+        if (!comport.isEmpty() && !combaud.isEmpty()) clock.CommPort = toWholeNumber(comport);
+        clock.Baudrate = toWholeNumber(combaud);
+        clock.setDevicePath(terminalDevicePath(state.settingsFile, false, clock.CommPort));
+        state.connected = clock.OpenCommPort(state.machineNumber);
+    } else if (tip == u"usb") {
+        clock.IsUSB = true;
+        clock.setDevicePath(terminalDevicePath(state.settingsFile, true, clock.CommPort));
+        state.connected = clock.OpenCommPort(state.machineNumber);
+    }
+
+    if (state.connected) state.connectedName = text(row, "terminal");
+    return state.connected;
+}
+
+bool connectCommand(TFP_CLOCK& clock, const QSqlRecord& row, SessionState& state, Operator& op) {
+    bool connected = false;
+    {
+        BusyCursor busy(op);
+        connected = connectTerminal(clock, row, state);
+    }
+    if (!connected) {
+        op.showMessage(QStringLiteral("Hata..Bağlantı Kurulamadı...."), applicationTitle(),
+                       Operator::Icon::None);
+    }
+    return connected;
+}
+
+QString terminalDevicePath(const QString& settingsFile, bool usb, int32_t commPort) {
+    const QString section = QStringLiteral("Ports");
+    if (usb) {
+        return settingsFile.isEmpty()
+                   ? QString()
+                   : readProfileString(settingsFile, section, QStringLiteral("USB"), QString());
+    }
+    if (commPort < 1) return {};
+    const QString fallback = QStringLiteral("/dev/ttyS%1").arg(commPort - 1);
+    if (settingsFile.isEmpty()) return fallback;
+    return readProfileString(settingsFile, section, QStringLiteral("COM%1").arg(commPort),
+                             fallback);
+}
+
+void disconnectTerminal(TFP_CLOCK& clock, SessionState& state) {
+    clock.CloseCommPort();
+    state.connected = false;
+}

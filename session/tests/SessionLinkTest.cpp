@@ -1,0 +1,126 @@
+// Connecting from a Terminal row to the emulator over each connection type,
+// as "BAGLAN" does.
+
+#include "core/testing/RecordingOperator.h"
+#include "session/TerminalSession.h"
+#include "terminal/TFP_CLOCK.h"
+#include "terminal/testing/EmulatorProcess.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSqlField>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QSqlRecord terminalRow(const QVariantMap& values) {
+    QSqlRecord r;
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        QSqlField f(it.key(), it.value().metaType());
+        f.setValue(it.value());
+        r.append(f);
+    }
+    return r;
+}
+
+class SessionLinkTest : public ::testing::Test {
+  protected:
+    void writeSettings(const QByteArray& text) {
+        QFile f(dir.filePath("Settings.ini"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+        session.settingsFile = dir.filePath("Settings.ini");
+    }
+    void start(QStringList args) {
+        QString error;
+        ASSERT_TRUE(emulator.start(args << "--machine"
+                                        << "4"
+                                        << "--password"
+                                        << "846213",
+                                   &error))
+            << error.toStdString();
+    }
+
+    QTemporaryDir dir;
+    EmulatorProcess emulator;
+    TFP_CLOCK clock;
+    SessionState session;
+    RecordingOperator op;
+};
+
+TEST_F(SessionLinkTest, Ethernet) {
+    start({});
+    QVariantMap row{{"TerminalNo", 4},       {"Terminal", "Kapı"},         {"Tip", "ethernet"},
+                    {"Ip", emulator.host()}, {"NetPort", emulator.port()}, {"Sifre", 1}};
+    EXPECT_FALSE(connectCommand(clock, terminalRow(row), session, op)) << "wrong password";
+    EXPECT_EQ(op.messageTexts(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+
+    row["Sifre"] = 846213;
+    ASSERT_TRUE(connectCommand(clock, terminalRow(row), session, op));
+    EXPECT_TRUE(clock.EnableDevice(4, 0));
+    EXPECT_TRUE(clock.EnableDevice(4, 1));
+    disconnectTerminal(clock, session);
+    EXPECT_FALSE(clock.isConnected());
+}
+
+TEST_F(SessionLinkTest, SerialOverAPseudoTerminal) {
+    const QString link = dir.filePath("ttyV3");
+    start({"--pty", link});
+    writeSettings("[Ports]\nCOM3=" + link.toUtf8() + "\n");
+    const QVariantMap row{{"TerminalNo", 4},
+                          {"Terminal", "Seri"},
+                          {"Tip", "com"},
+                          {"ComPort", "3"},
+                          {"ComBaud", "115200"}};
+    ASSERT_TRUE(connectCommand(clock, terminalRow(row), session, op))
+        << op.messageTexts().join('|').toStdString();
+    EXPECT_EQ(clock.CommPort, 3);
+    int32_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    EXPECT_TRUE(clock.GetDeviceTime(4, year, month, day, hour, minute, second));
+    EXPECT_GE(year, 2024);
+    disconnectTerminal(clock, session);
+}
+
+TEST_F(SessionLinkTest, UsbOverAUnixSocket) {
+    const QString socket = dir.filePath("usb.sock");
+    start({"--unix", socket});
+    writeSettings("[Ports]\nUSB=" + socket.toUtf8() + "\n");
+    const QVariantMap row{{"TerminalNo", 4}, {"Terminal", "USB"}, {"Tip", "usb"}};
+    ASSERT_TRUE(connectCommand(clock, terminalRow(row), session, op));
+    EXPECT_TRUE(clock.IsUSB);
+    EXPECT_TRUE(clock.EnableDevice(4, 0));
+    EXPECT_TRUE(clock.EnableDevice(4, 1));
+    disconnectTerminal(clock, session);
+}
+
+TEST_F(SessionLinkTest, DevicePathFromThePortsSection) {
+    writeSettings("[ports]\ncom3 = /dev/ttyUSB0\nUsb=/run/v270/usb.sock\n");
+    const QString ini = session.settingsFile;
+    EXPECT_EQ(terminalDevicePath(ini, false, 3), "/dev/ttyUSB0") << "names are case-insensitive";
+    EXPECT_EQ(terminalDevicePath(ini, false, 2), "/dev/ttyS1") << "COM n defaults to ttyS<n-1>";
+    EXPECT_EQ(terminalDevicePath(ini, true, 2), "/run/v270/usb.sock");
+    EXPECT_EQ(terminalDevicePath(dir.filePath("missing.ini"), false, 1), "/dev/ttyS0");
+    EXPECT_EQ(terminalDevicePath(dir.filePath("missing.ini"), true, 1), "");
+    EXPECT_EQ(terminalDevicePath(ini, false, 0), "") << "there is no COM 0";
+}
+
+TEST_F(SessionLinkTest, NothingListening) {
+    start({});
+    const int port = emulator.port();
+    emulator.stop();
+    clock.setTimeouts(2000, 2000);
+    const QVariantMap row{{"TerminalNo", 4},   {"Terminal", "Kapalı"}, {"Tip", "ethernet"},
+                          {"Ip", "127.0.0.1"}, {"NetPort", port},      {"Sifre", 846213}};
+    EXPECT_FALSE(connectCommand(clock, terminalRow(row), session, op));
+    EXPECT_EQ(op.messageTexts(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+    EXPECT_EQ(op.busyDepth, 0);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
