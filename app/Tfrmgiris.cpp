@@ -46,30 +46,35 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     return button;
 }
 
-// Keeps a button disabled for a scope, on every way out.
-class DisabledWhile {
-  public:
-    explicit DisabledWhile(QWidget* widget) : widget_(widget) { widget_->setEnabled(false); }
-    ~DisabledWhile() { widget_->setEnabled(true); }
-    DisabledWhile(const DisabledWhile&) = delete;
-    DisabledWhile& operator=(const DisabledWhile&) = delete;
-
-  private:
-    QWidget* widget_;
-};
-
 } // namespace
 
 // Marks a long command as running, so closing the window waits for its end.
+// A terminal command's own button stays disabled while it runs, even if the
+// operator connects again meanwhile, and on every way out it is enabled again
+// only while a terminal is connected.
 class RunningCommand {
   public:
-    explicit RunningCommand(Tfrmgiris& window) : window_(window) { ++window_.runningCommands_; }
-    ~RunningCommand() { window_.commandEnded(); }
+    explicit RunningCommand(Tfrmgiris& window, QPushButton* ownButton = nullptr)
+        : window_(window), ownButton_(ownButton) {
+        ++window_.runningCommands_;
+        if (ownButton_) {
+            window_.busyButtons_.append(ownButton_);
+            ownButton_->setEnabled(false);
+        }
+    }
+    ~RunningCommand() {
+        if (ownButton_) {
+            window_.busyButtons_.removeOne(ownButton_);
+            ownButton_->setEnabled(window_.session.connected);
+        }
+        window_.commandEnded();
+    }
     RunningCommand(const RunningCommand&) = delete;
     RunningCommand& operator=(const RunningCommand&) = delete;
 
   private:
     Tfrmgiris& window_;
+    QPushButton* ownButton_;
 };
 
 Tfrmgiris::Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op, QWidget* parent)
@@ -222,7 +227,7 @@ QString Tfrmgiris::settingsPath() const {
 
 void Tfrmgiris::setTerminalCommandsEnabled(bool enabled) {
     for (QPushButton* b : {BitBtn5, BitBtn6, BitBtn7, BitBtn8, BitBtn9, BitBtn10}) {
-        b->setEnabled(enabled);
+        b->setEnabled(enabled && !busyButtons_.contains(b));
     }
 }
 
@@ -299,8 +304,7 @@ void Tfrmgiris::BitBtn4Click() {
 }
 
 void Tfrmgiris::BitBtn5Click() {
-    RunningCommand running(*this);
-    DisabledWhile disabled(BitBtn5);
+    RunningCommand running(*this, BitBtn5);
     transferNewRecords(FP_CLOCK1, session.machineNumber, programDir_, CheckBox1->isChecked(), *op_);
 }
 

@@ -4,6 +4,7 @@
 #include "session/TerminalSession.h"
 #include "terminal/TFP_CLOCK.h"
 
+#include <QList>
 #include <QWidget>
 #include <memory>
 
@@ -103,6 +104,7 @@ class Tfrmgiris : public QWidget {
     void commandEnded();
 
     int runningCommands_ = 0;
+    QList<QPushButton*> busyButtons_; // own buttons of the commands that run
     bool closePending_ = false;
 
     TfrmDM& dm_;
