@@ -89,6 +89,7 @@ Tfrmgiris::Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op, QWidge
     if (ownOperator_) {
         ownOperator_->setProgressBar(ProgressBar1);
         ownOperator_->setCountLabel(LabelTotal);
+        ownOperator_->setStatusLabel(statusLine);
     }
     // Errors of the creation handler end the handler, never the start-up.
     try {
@@ -177,6 +178,10 @@ void Tfrmgiris::buildControls() {
     Button1 = new QPushButton(QStringLiteral("sdkart->text (veri.txt)"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(next());
+
+    statusLine = new QLabel(this);
+    statusLine->setObjectName(QStringLiteral("statusLine"));
+    statusLine->setGeometry(8, 381, 804, 17);
 
     // Scratch control beyond the right edge, never seen by the operator.
     Edit1 = new QLineEdit(this);

@@ -69,6 +69,7 @@ class Tfrmgiris : public QWidget {
     QPushButton* Button2; // kaydet
     QPushButton* Button1; // sdkart->text (veri.txt)
     QLineEdit* Edit1;     // memory-card file name, off screen
+    QLabel* statusLine;   // notices of the start-up, such as a newly made program directory
     QMenu* PopupMenu1;
     QAction* TerminaldeTanmlTmParmakizleriniSil1;
     QAction* erminaldentmVerileriAl1;
