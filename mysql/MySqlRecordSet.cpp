@@ -120,11 +120,16 @@ void ParseInteger(std::string_view t, bool allowMinus, uint64_t& magnitude, bool
         i = 1;
     }
     if (i == t.size()) NotInteger(t);
+    while (i + 1 < t.size() && t[i] == '0') // ZEROFILL columns
+        ++i;
+    // Fewer than 20 digits always fit; 20 fit up to 18446744073709551615.
+    const std::string_view digits = t.substr(i);
+    if (digits.size() > 20 || (digits.size() == 20 && digits > "18446744073709551615"))
+        NotInteger(t);
     uint64_t v = 0;
-    for (; i < t.size(); ++i) {
-        if (!IsDigit(t[i])) NotInteger(t);
-        unsigned d = static_cast<unsigned>(t[i] - '0');
-        if (v > (UINT64_MAX - d) / 10) NotInteger(t);
+    for (char c : digits) {
+        unsigned d = static_cast<unsigned char>(c) - unsigned('0');
+        if (d > 9) NotInteger(t);
         v = v * 10 + d;
     }
     magnitude = v;
@@ -159,18 +164,32 @@ double ParseFloat(std::string_view t) {
     return d;
 }
 
+namespace {
+// The two digits at p, or -1. Rows hold many dates: the fixed places of
+// "YYYY-MM-DD hh:mm:ss" are read without a loop.
+int TwoDigits(const char* p) {
+    unsigned a = static_cast<unsigned char>(p[0]) - unsigned('0');
+    unsigned b = static_cast<unsigned char>(p[1]) - unsigned('0');
+    return a > 9 || b > 9 ? -1 : static_cast<int>(a * 10 + b);
+}
+} // namespace
+
 std::optional<int64_t> ParseDate(std::string_view t) {
-    int y = Digits(t, 0, 4), m = Digits(t, 5, 2), d = Digits(t, 8, 2);
-    if (y < 0 || m < 0 || d < 0 || !IsValidDate(y, m, d)) return std::nullopt;
-    return DaysFromDate(y, m, d);
+    if (t.size() < 10) return std::nullopt;
+    const char* p = t.data();
+    int c = TwoDigits(p), y = TwoDigits(p + 2), m = TwoDigits(p + 5), d = TwoDigits(p + 8);
+    if ((c | y | m | d) < 0 || !IsValidDate(c * 100 + y, m, d)) return std::nullopt;
+    return DaysFromDate(c * 100 + y, m, d);
 }
 
 std::optional<int64_t> ParseDateTime(std::string_view t) {
-    int y = Digits(t, 0, 4), mo = Digits(t, 5, 2), d = Digits(t, 8, 2);
-    int h = Digits(t, 11, 2), mi = Digits(t, 14, 2), s = Digits(t, 17, 2);
-    if (y < 0 || mo < 0 || d < 0 || h < 0 || mi < 0 || s < 0) return std::nullopt;
+    if (t.size() < 19) return std::nullopt;
+    const char* p = t.data();
+    int c = TwoDigits(p), y = TwoDigits(p + 2), mo = TwoDigits(p + 5), d = TwoDigits(p + 8);
+    int h = TwoDigits(p + 11), mi = TwoDigits(p + 14), s = TwoDigits(p + 17);
+    if ((c | y | mo | d | h | mi | s) < 0) return std::nullopt;
     int64_t us = t.size() > 20 && t[19] == '.' ? Fraction(t, 20) : 0;
-    return Encode(y, mo, d, h, mi, s, us);
+    return Encode(c * 100 + y, mo, d, h, mi, s, us);
 }
 
 std::optional<int64_t> ParseTimestamp(std::string_view t, uint32_t columnLength) {
