@@ -119,6 +119,47 @@ TEST(MySqlFakeServer, LoginPacketAndAfterLoginStatement) {
     }
 }
 
+TEST(MySqlFakeServer, NamesGoAsUtf8OnlyOnAUtf8Connection) {
+    // The component's names are Windows Turkish 8-bit text: "şifre", "Çağ".
+    const std::string password = "\xFEifre",
+                      user = "\xC7"
+                             "a\xF0",
+                      database = "\xF0\xFCn";
+    struct Case {
+        std::string charset;
+        std::string user, password, database, setNames;
+    } cases[] = {
+        {"UTF8",
+         "\xC3\x87"
+         "a\xC4\x9F",
+         "\xC5\x9F"
+         "ifre",
+         "\xC4\x9F\xC3\xBCn", "SET NAMES utf8"},
+        {"latin5", user, password, database, "SET NAMES latin5"},
+    };
+    for (const Case& c : cases) {
+        FakeServer server({Step::Out(Packet(0, GreetingPayload())), Step::In(),
+                           Step::Out(Packet(2, OkPayload())), Step::In(),
+                           Step::Out(Packet(1, OkPayload())), Step::In()});
+        TMyConnection connection;
+        connection.SetServer("127.0.0.1");
+        connection.SetPort(server.Port());
+        connection.SetUsername(user);
+        connection.SetPassword(password);
+        connection.SetDatabase(database);
+        connection.Options().SetCharset(c.charset);
+        connection.Connect();
+        connection.Close();
+        const auto& got = server.Finish();
+        ASSERT_GE(got.size(), 2u);
+        Login l = ParseLogin(got[0].payload);
+        EXPECT_EQ(l.user, c.user) << c.charset;
+        EXPECT_EQ(l.password, Native(c.password)) << c.charset;
+        EXPECT_EQ(l.database, c.database) << c.charset;
+        EXPECT_EQ(got[1].payload, "\x03" + c.setNames);
+    }
+}
+
 TEST(MySqlFakeServer, PasswordFieldByGreetingKind) {
     struct Case {
         uint16_t caps;
