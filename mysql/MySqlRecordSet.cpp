@@ -25,7 +25,7 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The number of count digits at pos, or -1 when they are not all there.
+// The number written by count digits at pos, or -1 when they are not all there.
 int Digits(std::string_view t, size_t pos, size_t count) {
     if (pos > t.size() || t.size() - pos < count) return -1;
     int v = 0;

@@ -218,7 +218,7 @@ class TMySQLRecordSet {
     bool active_ = false;
 };
 
-// Conversions of value texts, by themselves for the tests and fuzzing.
+// Conversions of value texts, shared with the field reads of the query.
 // Each raises EDatabaseError with the message of its failure.
 namespace values {
 // Optional "-" (when allowed) and decimal digits; the magnitude must fit.
