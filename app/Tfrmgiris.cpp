@@ -3,6 +3,7 @@
 #include "Startup.h"
 #include "bells/Tfrmzil.h"
 #include "core/AppError.h"
+#include "core/DateFormats.h"
 #include "core/TfrmDM.h"
 #include "core/WidgetOperator.h"
 #include "enroll/TfrmEnrol.h"
@@ -239,6 +240,7 @@ void Tfrmgiris::setTerminalCommandsEnabled(bool enabled) {
 void Tfrmgiris::FormCreate() {
     setWindowTitle(QStringLiteral("V270 PARMAKİZİ AKTARIM ( Varnel Güvenlik ]"));
     setTerminalCommandsEnabled(false);
+    setProcessDateFormats();
     openDataModule(dm_, programDir_, *op_);
 
     selectRow(dm_.qrycihaz.rowCount() > 0 ? 0 : -1);
