@@ -85,7 +85,7 @@ TEST(CommandsDuringTransfer, NewRecordMarkMovesOnlyWithTheTransfer) {
         EXPECT_EQ(markAfterCommand, 0) << "the command marked the transfer's records as taken";
         EXPECT_EQ(r.outcome, TransferOutcome::Transferred);
         EXPECT_EQ(readFile(dir.filePath("veri.txt")).count("\r\n"), 3);
-        EXPECT_EQ(device->state().newMark, 3) << "the transfer's own release marks them";
+        EXPECT_EQ(device->state().newMark, 3) << "the transfer itself marks them, once stored";
         EXPECT_EQ(device->lockHolder(), 0);
 
         db.close();
