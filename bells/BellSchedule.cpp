@@ -104,7 +104,7 @@ bool BellSchedule::collect(const BellForm& form) {
     return true;
 }
 
-bool BellSchedule::read(TFP_CLOCK& clock, int32_t machine, BellForm& form, Operator& op) {
+bool BellSchedule::read(TFP_CLOCK& clock, int32_t machine, BellFormView& view, Operator& op) {
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::No, op,
                           FailureReport::None);
     if (!bracket.locked()) {
@@ -120,19 +120,19 @@ bool BellSchedule::read(TFP_CLOCK& clock, int32_t machine, BellForm& form, Opera
     }
     table_ = fetched;
     ringDuration_ = ring;
-    form = display();
+    view.showForm(display());
     if (bracket.release()) tell(op, QStringLiteral("Terminalden Zil Saatleri Alındı.."));
     return true;
 }
 
-BellSendOutcome BellSchedule::send(TFP_CLOCK& clock, int32_t machine, BellForm& form, Operator& op,
-                                   bool ask) {
+BellSendOutcome BellSchedule::send(TFP_CLOCK& clock, int32_t machine, BellFormView& view,
+                                   Operator& op, bool ask) {
     if (ask && !op.askYesNo(QStringLiteral("Zil saatleri terminale gönderilsin mi...?"),
                             QStringLiteral("UYARI"))) {
         return BellSendOutcome::Declined;
     }
     // The verdict comes before anything goes to the terminal.
-    if (!collect(form)) {
+    if (!collect(view.form())) {
         op.showMessage(invalidBellValueText(), QStringLiteral("Bell Info"), Operator::Icon::None);
         return BellSendOutcome::Invalid;
     }
@@ -146,7 +146,7 @@ BellSendOutcome BellSchedule::send(TFP_CLOCK& clock, int32_t machine, BellForm& 
         tell(op, failedText());
         return BellSendOutcome::Refused;
     }
-    form = display();
+    view.showForm(display());
     tell(op, QStringLiteral("Gönderildi."));
     return BellSendOutcome::Sent;
 }

@@ -20,6 +20,22 @@ struct BellForm {
     bool operator==(const BellForm&) const = default;
 };
 
+// Where the schedule is shown and typed: the bell window, or a plain form.
+class BellFormView {
+  public:
+    virtual ~BellFormView() = default;
+    virtual BellForm form() const = 0;
+    virtual void showForm(const BellForm& form) = 0;
+};
+
+// A form without a window, for the commands without one and for tests.
+struct PlainBellForm : BellFormView {
+    BellForm value;
+    PlainBellForm(BellForm f = {}) : value(std::move(f)) {}
+    BellForm form() const override { return value; }
+    void showForm(const BellForm& f) override { value = f; }
+};
+
 // The verdict on a form: every hour a whole number 0-23, every minute 0-59,
 // the ring duration 0-255, no field empty; blanks around the digits are
 // allowed. Nothing else may reach the terminal.
@@ -51,13 +67,13 @@ class BellSchedule {
     // Form to table, only for a form that passes the verdict.
     bool collect(const BellForm& form);
 
-    // "<--- Terminalden Zil Saatlerini Oku": on success form shows what the
-    // terminal holds; on any failure table and form stay as they were.
-    bool read(TFP_CLOCK& clock, int32_t machineNumber, BellForm& form, Operator& op);
+    // "<--- Terminalden Zil Saatlerini Oku": on success view shows what the
+    // terminal holds; on any failure table and view stay as they were.
+    bool read(TFP_CLOCK& clock, int32_t machineNumber, BellFormView& view, Operator& op);
 
-    // "--->Terminale Zİl Saatlerini Gönder": asks when ask is set, checks the
-    // form, sends it; after a send form shows the values as sent.
-    BellSendOutcome send(TFP_CLOCK& clock, int32_t machineNumber, BellForm& form, Operator& op,
+    // "--->Terminale Zİl Saatlerini Gönder": asks when ask is set, checks
+    // what view holds, sends it; after a send view shows the values as sent.
+    BellSendOutcome send(TFP_CLOCK& clock, int32_t machineNumber, BellFormView& view, Operator& op,
                          bool ask = true);
 
     const BellTable& table() const { return table_; }

@@ -60,6 +60,14 @@ Tfrmzil::Tfrmzil(TFP_CLOCK& clock, const SessionState& session, Operator& op, QW
     BitBtn1 = new QPushButton(QStringLiteral("Kapat"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setGeometry(336, 248, 120, 33);
+    // Enter in an edit must not press a button: a read would overwrite what
+    // was just typed.
+    for (QPushButton* b : {Button1, Button2, BitBtn1})
+        b->setAutoDefault(false);
+    // Enter in an edit must not press a button: a read would overwrite what
+    // was just typed.
+    for (QPushButton* b : {Button1, Button2, BitBtn1})
+        b->setAutoDefault(false);
 
     connect(Button1, &QPushButton::clicked, this, &Tfrmzil::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &Tfrmzil::Button2Click);
@@ -96,11 +104,9 @@ void Tfrmzil::FormShow() {
 }
 
 void Tfrmzil::Button1Click() {
-    BellForm f = form();
-    if (schedule.read(clock_, session_.machineNumber, f, op_)) showForm(f);
+    schedule.read(clock_, session_.machineNumber, *this, op_);
 }
 
 void Tfrmzil::Button2Click() {
-    BellForm f = form();
-    if (schedule.send(clock_, session_.machineNumber, f, op_) == BellSendOutcome::Sent) showForm(f);
+    schedule.send(clock_, session_.machineNumber, *this, op_);
 }

@@ -14,7 +14,7 @@ struct SessionState;
 
 // The bell-schedule window. It has no terminal of its own: it works on the
 // main window's control and the session's machine number.
-class Tfrmzil : public QDialog {
+class Tfrmzil : public QDialog, public BellFormView {
     Q_OBJECT
   public:
     Tfrmzil(TFP_CLOCK& clock, const SessionState& session, Operator& op, QWidget* parent = nullptr);
@@ -31,8 +31,8 @@ class Tfrmzil : public QDialog {
     // The table and ring duration, kept for the whole run.
     BellSchedule schedule;
 
-    BellForm form() const;
-    void showForm(const BellForm& form);
+    BellForm form() const override;
+    void showForm(const BellForm& form) override;
 
   public slots:
     void FormShow();

@@ -171,7 +171,7 @@ int runBellsGetCommand(const QString& programDir, const TerminalChoice& terminal
     MaintenanceConsole op(saidStream);
     const int code = onTerminal(programDir, terminal, op, err, [&](HeadlessTerminal& t) {
         BellSchedule schedule;
-        BellForm form = schedule.clear();
+        PlainBellForm form(schedule.clear());
         if (!schedule.read(t.clock, t.machineNumber(), form, op)) return int(ExitFailed);
         out << QString::fromUtf8(schedule.toJson());
         out.flush();
@@ -195,7 +195,7 @@ int runBellsSetCommand(const QString& programDir, const TerminalChoice& terminal
         return failWith(err, e.text());
     }
     QString why;
-    std::optional<BellForm> form = bellFormFromJson(input, &why);
+    const std::optional<BellForm> form = bellFormFromJson(input, &why);
     if (form && !isValidBellForm(*form))
         why = QStringLiteral("saat 0-23, dakika 0-59, çalma süresi 0-255 olmalı");
     if (!form || !isValidBellForm(*form)) {
@@ -204,7 +204,8 @@ int runBellsSetCommand(const QString& programDir, const TerminalChoice& terminal
     }
     return onTerminal(programDir, terminal, op, err, [&](HeadlessTerminal& t) {
         BellSchedule schedule;
-        switch (schedule.send(t.clock, t.machineNumber(), *form, op, false)) {
+        PlainBellForm typed(*form);
+        switch (schedule.send(t.clock, t.machineNumber(), typed, op, false)) {
         case BellSendOutcome::Sent:
             return int(ExitDone);
         case BellSendOutcome::NoDevice:

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
@@ -27,9 +28,11 @@ namespace {
 struct WatchingOperator : RecordingOperator {
     QWidget* watched = nullptr;
     std::vector<bool> enabledAtMessage;
+    std::function<void()> atMessage;
     void showMessage(const QString& text, const QString& title, Icon icon) override {
         RecordingOperator::showMessage(text, title, icon);
         enabledAtMessage.push_back(watched && watched->isEnabled());
+        if (atMessage) atMessage();
     }
 };
 
@@ -144,6 +147,8 @@ TEST_F(MaintenanceWiring, BellWindowCarriesItsControls) {
 // back, and the next showing starts from a clear table.
 TEST_F(MaintenanceWiring, BellWindowReadsEditsAndSends) {
     bool mainHidden = false;
+    QStringList shownWithMessage; // what the operator sees behind each message
+    op.atMessage = [&] { shownWithMessage << zil->txtHour[0]->text() + zil->txtHour[1]->text(); };
     std::function<void()> whileShown = [&] {
         mainHidden = !window->isVisible();
         zil->Button1->click();
@@ -169,11 +174,13 @@ TEST_F(MaintenanceWiring, BellWindowReadsEditsAndSends) {
         EXPECT_FALSE(zil->chkValid[0]->isChecked());
         EXPECT_EQ(zil->txtBellCount->text(), "9");
         zil->txtMinute[2]->setText("75");
+        QTest::keyClick(zil->txtMinute[2], Qt::Key_Return); // presses no button
         zil->Button2->click();
         zil->BitBtn1->click();
     };
     QTimer::singleShot(0, [&] { whileShown(); });
     window->BitBtn9->click();
+    EXPECT_EQ(op.messageTexts().size(), 3);
     EXPECT_EQ(op.messageTexts().last(), "Invalid Value.");
     EXPECT_EQ(device->state().bells[0], (Bell{1, 8, 30}));
 }

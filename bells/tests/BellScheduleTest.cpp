@@ -79,8 +79,9 @@ class Bells : public ::testing::Test {
 };
 
 TEST_F(Bells, ReadShowsTheTerminalsScheduleFormatted) {
-    BellForm form = schedule.clear();
-    ASSERT_TRUE(schedule.read(clock, 1, form, op));
+    PlainBellForm view(schedule.clear());
+    ASSERT_TRUE(schedule.read(clock, 1, view, op));
+    BellForm form = view.value;
     EXPECT_EQ(form.hour[0], "07");
     EXPECT_EQ(form.minute[0], "00");
     EXPECT_EQ(form.minute[7], "35");
@@ -101,16 +102,16 @@ TEST_F(Bells, ReadShowsTheTerminalsScheduleFormatted) {
 }
 
 TEST_F(Bells, FailedReadLeavesFormAndTableAsTheyWere) {
-    BellForm read;
+    PlainBellForm read;
     ASSERT_TRUE(schedule.read(clock, 1, read, op));
     const BellTable table = schedule.table();
     device->mutableState().bells[0] = Bell{1, 23, 59};
     for (const char* failing : {"EnableDevice", "GetBellTime"}) {
         device->faults().failOps = {{failing, ERR_READ_FAIL}};
-        BellForm form = validForm();
+        PlainBellForm form(validForm());
         op = RecordingOperator();
         EXPECT_FALSE(schedule.read(clock, 1, form, op)) << failing;
-        EXPECT_EQ(form, validForm()) << failing;
+        EXPECT_EQ(form.value, validForm()) << failing;
         EXPECT_EQ(schedule.table(), table) << failing;
         EXPECT_EQ(schedule.ringDuration(), 12) << failing;
         EXPECT_EQ(op.messageTexts(), QStringList{"Terminal Bulunamadı"}) << failing;
@@ -119,12 +120,13 @@ TEST_F(Bells, FailedReadLeavesFormAndTableAsTheyWere) {
 }
 
 TEST_F(Bells, SendWritesTheFormAndShowsItAsSent) {
-    BellForm form = validForm();
+    PlainBellForm view(validForm());
+    BellForm& form = view.value;
     form.hour[0] = "7";
     form.minute[0] = " 5 ";
     form.on[1] = false;
     form.ringDuration = "30";
-    EXPECT_EQ(schedule.send(clock, 1, form, op), BellSendOutcome::Sent);
+    EXPECT_EQ(schedule.send(clock, 1, view, op), BellSendOutcome::Sent);
     EXPECT_EQ(op.questions, QStringList{"UYARI: Zil saatleri terminale gönderilsin mi...?"});
     EXPECT_EQ(op.messageTexts(), QStringList{"Gönderildi."});
     EXPECT_EQ(form.hour[0], "07");
@@ -155,13 +157,13 @@ TEST_F(Bells, SendThatChangesNothing) {
         SCOPED_TRACE(static_cast<int>(c.outcome));
         device->faults().failOps.clear();
         if (*c.failing) device->faults().failOps[c.failing] = ERR_WRITE_FAIL;
-        BellForm form = validForm();
-        if (!c.validInput) form.minute[5] = "60";
-        const BellForm typed = form;
+        PlainBellForm form(validForm());
+        if (!c.validInput) form.value.minute[5] = "60";
+        const BellForm typed = form.value;
         op = RecordingOperator();
         op.answers = {c.answer};
         EXPECT_EQ(schedule.send(clock, 1, form, op), c.outcome);
-        EXPECT_EQ(form, typed);
+        EXPECT_EQ(form.value, typed);
         EXPECT_EQ(op.messageTexts(), c.message ? QStringList{c.message} : QStringList{});
         if (c.outcome == BellSendOutcome::Invalid) {
             EXPECT_EQ(op.messages[0].title, "Bell Info");

@@ -44,13 +44,13 @@ TEST(CommandsDuringTransfer, NewRecordMarkMovesOnlyWithTheTransfer) {
         {"Zil Saatlerini Oku",
          [](TFP_CLOCK& c, const QSqlDatabase&, Operator& op) {
              BellSchedule s;
-             BellForm f = s.clear();
+             PlainBellForm f(s.clear());
              s.read(c, 1, f, op);
          }},
         {"Zil Saatlerini Gönder",
          [](TFP_CLOCK& c, const QSqlDatabase&, Operator& op) {
              BellSchedule s;
-             BellForm f = s.clear();
+             PlainBellForm f(s.clear());
              s.send(c, 1, f, op);
          }},
     };
