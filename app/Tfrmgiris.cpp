@@ -3,6 +3,7 @@
 #include "Startup.h"
 #include "bells/Tfrmzil.h"
 #include "core/AppError.h"
+#include "core/DateFormats.h"
 #include "core/TfrmDM.h"
 #include "core/WidgetOperator.h"
 #include "enroll/TfrmEnrol.h"
@@ -48,30 +49,35 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     return button;
 }
 
-// Keeps a button disabled for a scope, on every way out.
-class DisabledWhile {
-  public:
-    explicit DisabledWhile(QWidget* widget) : widget_(widget) { widget_->setEnabled(false); }
-    ~DisabledWhile() { widget_->setEnabled(true); }
-    DisabledWhile(const DisabledWhile&) = delete;
-    DisabledWhile& operator=(const DisabledWhile&) = delete;
-
-  private:
-    QWidget* widget_;
-};
-
 } // namespace
 
 // Marks a long command as running, so closing the window waits for its end.
+// A terminal command's own button stays disabled while it runs, even if the
+// operator connects again meanwhile, and on every way out it is enabled again
+// only while a terminal is connected.
 class RunningCommand {
   public:
-    explicit RunningCommand(Tfrmgiris& window) : window_(window) { ++window_.runningCommands_; }
-    ~RunningCommand() { window_.commandEnded(); }
+    explicit RunningCommand(Tfrmgiris& window, QPushButton* ownButton = nullptr)
+        : window_(window), ownButton_(ownButton) {
+        ++window_.runningCommands_;
+        if (ownButton_) {
+            window_.busyButtons_.append(ownButton_);
+            ownButton_->setEnabled(false);
+        }
+    }
+    ~RunningCommand() {
+        if (ownButton_) {
+            window_.busyButtons_.removeOne(ownButton_);
+            ownButton_->setEnabled(window_.session.connected);
+        }
+        window_.commandEnded();
+    }
     RunningCommand(const RunningCommand&) = delete;
     RunningCommand& operator=(const RunningCommand&) = delete;
 
   private:
     Tfrmgiris& window_;
+    QPushButton* ownButton_;
 };
 
 Tfrmgiris::Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op, QWidget* parent)
@@ -86,6 +92,7 @@ Tfrmgiris::Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op, QWidge
     if (ownOperator_) {
         ownOperator_->setProgressBar(ProgressBar1);
         ownOperator_->setCountLabel(LabelTotal);
+        ownOperator_->setStatusLabel(statusLine);
     }
     // Errors of the creation handler end the handler, never the start-up.
     try {
@@ -175,6 +182,10 @@ void Tfrmgiris::buildControls() {
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(next());
 
+    statusLine = new QLabel(this);
+    statusLine->setObjectName(QStringLiteral("statusLine"));
+    statusLine->setGeometry(8, 381, 804, 17);
+
     // Scratch control beyond the right edge, never seen by the operator.
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
@@ -229,13 +240,14 @@ QString Tfrmgiris::settingsPath() const {
 
 void Tfrmgiris::setTerminalCommandsEnabled(bool enabled) {
     for (QPushButton* b : {BitBtn5, BitBtn6, BitBtn7, BitBtn8, BitBtn9, BitBtn10}) {
-        b->setEnabled(enabled);
+        b->setEnabled(enabled && !busyButtons_.contains(b));
     }
 }
 
 void Tfrmgiris::FormCreate() {
     setWindowTitle(QStringLiteral("V270 PARMAKİZİ AKTARIM ( Varnel Güvenlik ]"));
     setTerminalCommandsEnabled(false);
+    setProcessDateFormats();
     openDataModule(dm_, programDir_, *op_);
 
     selectRow(dm_.qrycihaz.rowCount() > 0 ? 0 : -1);
@@ -306,8 +318,7 @@ void Tfrmgiris::BitBtn4Click() {
 }
 
 void Tfrmgiris::BitBtn5Click() {
-    RunningCommand running(*this);
-    DisabledWhile disabled(BitBtn5);
+    RunningCommand running(*this, BitBtn5);
     transferNewRecords(FP_CLOCK1, session.machineNumber, programDir_, CheckBox1->isChecked(), *op_);
 }
 

@@ -4,6 +4,7 @@
 #include "session/TerminalSession.h"
 #include "terminal/TFP_CLOCK.h"
 
+#include <QList>
 #include <QWidget>
 #include <memory>
 
@@ -68,6 +69,7 @@ class Tfrmgiris : public QWidget {
     QPushButton* Button2; // kaydet
     QPushButton* Button1; // sdkart->text (veri.txt)
     QLineEdit* Edit1;     // memory-card file name, off screen
+    QLabel* statusLine;   // notices of the start-up, such as a newly made program directory
     QMenu* PopupMenu1;
     QAction* TerminaldeTanmlTmParmakizleriniSil1;
     QAction* erminaldentmVerileriAl1;
@@ -107,6 +109,7 @@ class Tfrmgiris : public QWidget {
     void commandEnded();
 
     int runningCommands_ = 0;
+    QList<QPushButton*> busyButtons_; // own buttons of the commands that run
     bool closePending_ = false;
 
     TfrmDM& dm_;

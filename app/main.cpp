@@ -2,7 +2,9 @@
 #include "Tfrmgiris.h"
 #include "bells/Tfrmzil.h"
 #include "cli/CommandLine.h"
+#include "core/AppError.h"
 #include "core/TfrmDM.h"
+#include "core/WidgetOperator.h"
 #include "enroll/TfrmEnrol.h"
 #include "registry/Tfrmyeni.h"
 
@@ -15,7 +17,16 @@ int main(int argc, char** argv) {
 
     Application app(argc, argv);
     app.loadTurkishTranslation();
-    const QString programDir = windowProgramDir(app);
+    ProgramDirectory chosen;
+    try {
+        chosen = windowProgramDir(app);
+    } catch (const AppError& e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.text()));
+        WidgetOperator op(nullptr);
+        reportError(op, e.text());
+        return 1;
+    }
+    const QString& programDir = chosen.path;
     if (!QFileInfo(programDir).isDir()) {
         std::fprintf(stderr, "Program dizini yok: %s\n", qPrintable(programDir));
         return 1;
@@ -30,6 +41,7 @@ int main(int argc, char** argv) {
     TfrmEnrol frmEnrol(&frmgiris);
     Tfrmzil frmzil(frmgiris.FP_CLOCK1, frmgiris.session, frmgiris.op(), &frmgiris);
     frmgiris.setSecondaryWindows(&frmyeni, &frmEnrol, &frmzil);
+    if (!chosen.notice.isEmpty()) frmgiris.op().setStatus(chosen.notice);
 
     frmgiris.show();
     // Centred on the desktop.

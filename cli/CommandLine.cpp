@@ -3,8 +3,8 @@
 #include "MaintenanceSubcommands.h"
 #include "Subcommand.h"
 #include "TransferSubcommands.h"
+#include "core/AppError.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QSet>
 #include <QTextStream>
@@ -23,9 +23,11 @@ std::vector<Subcommand> allSubcommands() {
 }
 
 QCommandLineOption dirOption() {
-    return QCommandLineOption(QStringLiteral("dir"),
-                              QStringLiteral("Program dizini (varsayılan: programın dizini)."),
-                              QStringLiteral("DIR"));
+    return QCommandLineOption(
+        QStringLiteral("dir"),
+        QStringLiteral("Program dizini (varsayılan: programın dizini; kurulu programda "
+                       "~/.local/share/v270-aktarim)."),
+        QStringLiteral("DIR"));
 }
 
 // Qt's own options that take a value (QGuiApplication and its X11 platform);
@@ -113,15 +115,9 @@ Scan scan(int argc, char** argv) {
     return result;
 }
 
-QString withTrailingSeparator(const QString& dir) {
-    QString path = QDir(dir).absolutePath();
-    if (!path.endsWith(u'/')) path += u'/';
-    return path;
-}
-
-QString programDirFrom(const QCommandLineParser& parser, const QCommandLineOption& dir) {
-    return withTrailingSeparator(parser.isSet(dir) ? parser.value(dir)
-                                                   : QCoreApplication::applicationDirPath());
+ProgramDirectory programDirFrom(const QCommandLineParser& parser, const QCommandLineOption& dir) {
+    return chooseProgramDirectory(
+        thisProcess(parser.isSet(dir) ? std::optional(parser.value(dir)) : std::nullopt));
 }
 
 QString usage(const std::vector<Subcommand>& subcommands) {
@@ -229,7 +225,16 @@ int runHeadless(int argc, char** argv) {
         err.flush();
         return ExitFailed;
     }
-    const QString programDir = programDirFrom(parser, dir);
+    ProgramDirectory chosen;
+    try {
+        chosen = programDirFrom(parser, dir);
+    } catch (const AppError& e) {
+        return failWith(err, e.text());
+    }
+    const QString& programDir = chosen.path;
+    if (!chosen.notice.isEmpty()) {
+        err << chosen.notice << Qt::endl;
+    }
     if (!QFileInfo(programDir).isDir()) {
         err << "Program dizini yok: " << programDir << Qt::endl;
         return ExitFailed;
@@ -237,7 +242,7 @@ int runHeadless(int argc, char** argv) {
     return command->run({programDir, arguments, parser, out, err});
 }
 
-QString windowProgramDir(const QCoreApplication& app) {
+ProgramDirectory windowProgramDir(const QCoreApplication& app) {
     QCommandLineParser parser;
     const QCommandLineOption dir = dirOption();
     parser.addOption(dir);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/ProgramDirectory.h"
+
 #include <QCoreApplication>
 #include <QString>
 
@@ -16,11 +18,12 @@ bool isHeadlessInvocation(int argc, char** argv);
 // Runs a headless invocation and returns the process's exit code.
 int runHeadless(int argc, char** argv);
 
-// The window's program directory: --dir, else the executable's directory,
-// with a trailing separator. Qt's own options have already been taken out by
-// the application object; anything else unknown ends the process with the
-// usage, as QCommandLineParser does.
-QString windowProgramDir(const QCoreApplication& app);
+// The window's program directory (chooseProgramDirectory: --dir, else the
+// executable's directory or the user's data directory). Qt's own options have
+// already been taken out by the application object; anything else unknown
+// ends the process with the usage, as QCommandLineParser does. Throws
+// AppError when the user's data directory cannot be made.
+ProgramDirectory windowProgramDir(const QCoreApplication& app);
 
 // The version the package and --version show.
 QString programVersion();

@@ -3,12 +3,15 @@
 #include "AppError.h"
 
 #include <QCollator>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QScopeGuard>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+#include <QUuid>
 #include <QVariant>
 #include <sqlite3.h>
 
@@ -147,4 +150,46 @@ QSqlQuery execSql(const QSqlDatabase& db, const QString& sql, const QVariantList
         query.addBindValue(v);
     if (!query.exec()) throwDatabaseError(query.lastError());
     return query;
+}
+
+void createDatabaseFile(const QString& path, const QString& schemaPath) {
+    QFile schema(schemaPath);
+    if (!schema.open(QIODevice::ReadOnly)) {
+        throw AppError(QStringLiteral("Şema dosyası okunamadı: %1").arg(schemaPath));
+    }
+    const QByteArray script = schema.readAll();
+    if (QFileInfo::exists(path)) {
+        throw AppError(QStringLiteral("Dosya zaten var: %1").arg(path));
+    }
+
+    // Built under a name of its own and renamed at the end, so an interrupted
+    // start never leaves a half-made database that later starts would keep.
+    const QString partial =
+        path + QStringLiteral(".yeni-") + QUuid::createUuid().toString(QUuid::Id128);
+    auto removePartial = qScopeGuard([&] { QFile::remove(partial); });
+    const QString connection = QStringLiteral("create-") + partial;
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(partial);
+        if (!db.open()) {
+            failure = db.lastError().text();
+        } else {
+            auto* handle = *static_cast<sqlite3**>(db.driver()->handle().data());
+            char* message = nullptr;
+            if (sqlite3_exec(handle, script.constData(), nullptr, nullptr, &message) != SQLITE_OK) {
+                failure = QString::fromUtf8(message ? message : sqlite3_errmsg(handle));
+            }
+            sqlite3_free(message);
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    if (!failure.isEmpty()) {
+        throw AppError(QStringLiteral("%1 oluşturulamadı: %2").arg(path, failure));
+    }
+    // rename() refuses an existing target, so a file made meanwhile is kept.
+    if (!QFile::rename(partial, path)) {
+        throw AppError(QStringLiteral("%1 oluşturulamadı.").arg(path));
+    }
 }

@@ -12,6 +12,11 @@
 // collation and a Turkish-aware LIKE.
 QSqlDatabase openDatabaseFile(const QString& connectionName, const QString& path);
 
+// Makes a new SQLite file at path by running a schema script (core/schema/).
+// The file appears complete or not at all, and an existing file is never
+// replaced: both a failure and an existing file throw AppError.
+void createDatabaseFile(const QString& path, const QString& schemaPath);
+
 // Adds the TURKISH collation and LIKE to an open SQLite connection.
 void registerTurkishText(QSqlDatabase& db);
 

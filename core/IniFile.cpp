@@ -59,8 +59,22 @@ std::optional<KeyValue> keyValue(const QString& text) {
     return KeyValue{t.left(eq).trimmed(), t.mid(eq + 1).trimmed()};
 }
 
+// A value in matching double or single quotes reads without them, and keeps
+// the blanks inside them, as the Windows profile functions do.
+QString unquoted(const QString& value) {
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+        value.back() == value.front()) {
+        return value.mid(1, value.size() - 2);
+    }
+    return value;
+}
+
 bool sameName(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+AppError unableToWrite(const QString& iniPath) {
+    return AppError(QStringLiteral("Unable to write to %1").arg(iniPath));
 }
 
 } // namespace
@@ -84,7 +98,7 @@ QString profileStringFrom(const QByteArray& fileBytes, const QString& section, c
         }
         if (!inSection) continue;
         if (auto kv = keyValue(text); kv && sameName(kv->key, key)) {
-            return kv->value.left(kProfileValueMax);
+            return unquoted(kv->value).left(kProfileValueMax);
         }
     }
     return defaultValue;
@@ -94,14 +108,20 @@ void writeProfileString(const QString& iniPath, const QString& section, const QS
                         const QString& value) {
     QByteArray data;
     {
+        // A file that is there but can't be read is refused: writing the one
+        // key into an empty file would lose every other line.
         QFile existing(iniPath);
-        if (existing.exists() && existing.open(QIODevice::ReadOnly)) data = existing.readAll();
+        if (existing.exists()) {
+            if (!existing.open(QIODevice::ReadOnly)) throw unableToWrite(iniPath);
+            data = existing.readAll();
+            if (existing.error() != QFileDevice::NoError) throw unableToWrite(iniPath);
+        }
     }
     const QByteArray out = withProfileString(data, section, key, value);
     QSaveFile file(iniPath);
     file.setDirectWriteFallback(true); // a writable file in a read-only folder
     if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
-        throw AppError(QStringLiteral("Unable to write to %1").arg(iniPath));
+        throw unableToWrite(iniPath);
     }
 }
 

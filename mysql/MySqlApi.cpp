@@ -5,6 +5,26 @@
 namespace v270::mysql {
 
 namespace {
+// Errors after which the stream is out of step with the server (or gone).
+bool IsFramingError(int code) {
+    switch (code) {
+    case CR_UNKNOWN_ERROR: // column definitions fewer than announced
+    case CR_SERVER_LOST:
+    case CR_NET_PACKET_TOO_LARGE:
+    case CR_MALFORMED_PACKET:
+    case ER_NET_PACKETS_OUT_OF_ORDER:
+    case ER_NET_UNCOMPRESS_ERROR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void KeepError(TMySqlSession* s, const EMySqlException& e) {
+    s->SetError(e.Code(), e.what());
+    if (IsFramingError(e.Code())) s->AbandonStream();
+}
+
 // Runs one operation, keeping an EMySqlException as the session's error.
 template <class F> int Guarded(TMySqlSession* s, F&& f) {
     s->ClearError();
@@ -12,7 +32,7 @@ template <class F> int Guarded(TMySqlSession* s, F&& f) {
         f();
         return 0;
     } catch (const EMySqlException& e) {
-        s->SetError(e.Code(), e.what());
+        KeepError(s, e);
         return e.Code();
     }
 }
@@ -62,7 +82,10 @@ void TMySqlResultSet::Free() noexcept {
     try {
         if (!eof_) s->FreePendingResult();
     } catch (...) {
-        // Freeing must not fail; the next command reports a lost connection.
+        // Freeing must not fail. Where the rest of the result went is
+        // unknown, so the stream is given up: the next command reports a
+        // lost connection.
+        s->AbandonStream();
     }
     s->status = MYSQL_STATUS_READY;
 }
@@ -188,7 +211,7 @@ const TMySqlBinds* TMySQLAPIDirect::mysql_fetch_row(TMySqlResultSet* r) {
         if (!row) s->ClearError();
         return row;
     } catch (const EMySqlException& e) {
-        s->SetError(e.Code(), e.what());
+        KeepError(s, e);
         r->EndAfterError();
         if (!(s->serverStatus & SERVER_MORE_RESULTS_EXIST)) s->status = MYSQL_STATUS_READY;
         return nullptr;

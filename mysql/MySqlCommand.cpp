@@ -77,17 +77,23 @@ ServerVersion ParseServerVersion(const std::string& text) {
     return v;
 }
 
+bool UsesUtf8(const std::string& charset, bool useUnicode) {
+    std::string lower = charset;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return useUnicode || lower == "utf8";
+}
+
 OpenSession ConnectSession(TMySQLAPI& api, const ConnectOptions& o) {
     OpenSession out;
     out.session = api.mysql_init();
     TMySqlSession* s = out.session.get();
     try {
-        std::string lowerCharset = o.charset;
-        std::transform(lowerCharset.begin(), lowerCharset.end(), lowerCharset.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        out.useUnicode = o.useUnicode || lowerCharset == "utf8";
+        out.useUnicode = UsesUtf8(o.charset, o.useUnicode);
         api.mysql_options(s, MYSQL_OPT_CONNECT_TIMEOUT, o.connectionTimeout);
         if (out.useUnicode) api.mysql_options(s, MYSQL_SET_CHARSET_NAME, std::string("utf8"));
+        if (o.protocol != 0) api.mysql_options(s, MYSQL_OPT_PROTOCOL, o.protocol);
+        if (o.ioHandler) s->ioHandler = o.ioHandler();
         s->ipVersion = o.ipVersion;
         uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
         if (o.compress) flags |= CLIENT_COMPRESS;
@@ -100,6 +106,9 @@ OpenSession ConnectSession(TMySQLAPI& api, const ConnectOptions& o) {
         out.version = ParseServerVersion(api.mysql_get_server_info(s));
         auto run = [&](const std::string& sql, bool wantResult) {
             TMySQLCommand cmd(api, s, sql);
+            // Still part of the login: a server that stalls here must not
+            // hold the caller for the statements' year-long default.
+            cmd.CommandTimeout = o.connectionTimeout;
             cmd.WantResultSet = wantResult;
             cmd.Execute();
             std::string value;

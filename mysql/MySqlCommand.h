@@ -5,6 +5,8 @@
 #include "MySqlApi.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace v270::mysql {
@@ -60,13 +62,21 @@ struct ConnectOptions {
     std::string password;
     std::string database;
     std::string charset;
+    // Seconds for the TCP connect, the login and the statements after it.
     int connectionTimeout = 15;
     bool compress = false;
     bool useUnicode = false;
     bool checkBackslashes = false;
     bool interactive = false;
     int ipVersion = 0;
+    int protocol = 0; // 0 and 1 TCP; others are not carried (2046)
+    // When set, makes the transport of the login instead of TCP.
+    std::function<std::unique_ptr<TVio>()> ioHandler;
 };
+
+// The session speaks UTF-8 when Unicode use is on or the charset is "utf8"
+// in any letter case.
+bool UsesUtf8(const std::string& charset, bool useUnicode);
 
 struct OpenSession {
     MySqlHandle session;

@@ -61,6 +61,8 @@ constexpr std::array<std::string_view, 48> kClientMessages = {
 } // namespace
 
 std::string_view ClientMessageTemplate(int code) {
+    if (code == CR_LOAD_DATA_LOCAL_INFILE_REJECTED)
+        return "LOAD DATA LOCAL INFILE file request rejected due to restrictions on access";
     if (code < 2000 || code > 2047) return {};
     return kClientMessages[static_cast<size_t>(code - 2000)];
 }
@@ -110,6 +112,19 @@ EMySqlException EMySqlException::Make(int code, const std::string& extra,
             message += "\r\n" + extra;
     }
     return EMySqlException(code, message);
+}
+
+EMyError::EMyError(int code, const std::string& message, const TMyComponent* component)
+    : EDAError(code, message, component) {
+    if (code != 1064) return;
+    static constexpr std::string_view kAtLine = "at line ";
+    size_t at = message.rfind(kAtLine);
+    if (at == std::string::npos) return;
+    for (size_t i = at + kAtLine.size();
+         i < message.size() && message[i] >= '0' && message[i] <= '9'; ++i) {
+        if (lineNumber_ > 100000000) break;
+        lineNumber_ = lineNumber_ * 10 + (message[i] - '0');
+    }
 }
 
 } // namespace v270::mysql

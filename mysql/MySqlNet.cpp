@@ -50,6 +50,11 @@ void TMySqlNet::Close() {
     if (vio) vio->Close();
 }
 
+void TMySqlNet::CloseTransport() {
+    decomp_.Clear();
+    if (vio_) vio_->Close();
+}
+
 // --- outgoing --------------------------------------------------------------
 
 void TMySqlNet::NewPacket() {

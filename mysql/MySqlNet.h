@@ -32,6 +32,9 @@ class TMySqlNet {
     void AttachVio(std::unique_ptr<TVio> vio);
     TVio* Vio() const { return vio_.get(); }
     void Close();
+    // Closes the transport but keeps it attached, so that every later read
+    // or write fails with 2013 instead of using a stream that is out of step.
+    void CloseTransport();
 
     // Outgoing packets.
     void NewPacket();

@@ -45,7 +45,10 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
     serverStatus = SERVER_STATUS_AUTOCOMMIT;
     closed = false;
 
-    if (protocol == 0 || protocol == 1) {
+    if (ioHandler) {
+        net.AttachVio(std::move(ioHandler));
+        hostInfo = h + " via I/O handler";
+    } else if (protocol == 0 || protocol == 1) {
         net.AttachVio(std::make_unique<TVioTcp>(h, p, ipVersion));
         hostInfo = h + " via TCP/IP";
     } else if (!net.Vio()) {
@@ -176,37 +179,47 @@ void TMySqlSession::SimpleCommand(uint8_t command, std::string_view data, bool r
 void TMySqlSession::ReadQueryResult() {
     serverStatus = SERVER_STATUS_AUTOCOMMIT;
     net.ReadPacket();
-    for (;;) {
-        PacketReader r = net.Reader();
-        int64_t count = r.ReadLengthCoded();
-        if (count == 0) {
-            fieldCount = 0;
-            OkPacket ok = ParseOk(net.PacketData(), net.PacketLength(), Protocol41(),
-                                  (serverCapabilities & CLIENT_TRANSACTIONS) != 0);
-            affectedRows = ok.affectedRows;
-            insertId = ok.insertId;
-            if (ok.hasStatus) serverStatus = ok.serverStatus;
-            if (Protocol41()) warningCount = ok.warningCount;
-            info = ok.info;
-            return;
-        }
-        if (count == -1) {
-            // LOCAL INFILE request: the server names a file on this machine.
-            // A server must not be able to read our files, so the request is
-            // answered as an unreadable file (an empty packet).
-            net.NewPacket();
-            net.SendEmptyPacket();
-            net.ReadPacket();
-            continue;
-        }
-        if (count < 0 || count > kMaxColumns) throw EMySqlException::Malformed();
-        fieldCount = static_cast<uint32_t>(count);
-        if (r.Remaining()) extra = static_cast<uint64_t>(r.ReadLengthCoded());
-        ReadColumnDefinitions(static_cast<size_t>(count));
-        status = MYSQL_STATUS_GET_RESULT;
-        warningCount = 0;
+    PacketReader r = net.Reader();
+    int64_t count = r.ReadLengthCoded();
+    if (count == 0) {
+        fieldCount = 0;
+        OkPacket ok = ParseOk(net.PacketData(), net.PacketLength(), Protocol41(),
+                              (serverCapabilities & CLIENT_TRANSACTIONS) != 0);
+        affectedRows = ok.affectedRows;
+        insertId = ok.insertId;
+        if (ok.hasStatus) serverStatus = ok.serverStatus;
+        if (Protocol41()) warningCount = ok.warningCount;
+        info = ok.info;
         return;
     }
+    if (count == -1) {
+        // LOCAL INFILE request: the server names a file on this machine.
+        // A server must not be able to read our files, so the request is
+        // answered as an unreadable file (an empty packet), and the
+        // statement fails: nothing was loaded.
+        net.NewPacket();
+        net.SendEmptyPacket();
+        net.ReadPacket();
+        const uint8_t* d = net.PacketData();
+        if (net.PacketLength() > 0 && d[0] == 0) {
+            OkPacket ok = ParseOk(d, net.PacketLength(), Protocol41(),
+                                  (serverCapabilities & CLIENT_TRANSACTIONS) != 0);
+            fieldCount = 0;
+            affectedRows = ok.affectedRows;
+            if (ok.hasStatus) serverStatus = ok.serverStatus;
+            if (!(serverStatus & SERVER_MORE_RESULTS_EXIST))
+                throw EMySqlException::Make(CR_LOAD_DATA_LOCAL_INFILE_REJECTED);
+        }
+        // Further replies would stay unread.
+        AbandonStream();
+        throw EMySqlException::Make(CR_LOAD_DATA_LOCAL_INFILE_REJECTED);
+    }
+    if (count < 0 || count > kMaxColumns) throw EMySqlException::Malformed();
+    fieldCount = static_cast<uint32_t>(count);
+    if (r.Remaining()) extra = static_cast<uint64_t>(r.ReadLengthCoded());
+    ReadColumnDefinitions(static_cast<size_t>(count));
+    status = MYSQL_STATUS_GET_RESULT;
+    warningCount = 0;
 }
 
 void TMySqlSession::ReadColumnDefinitions(size_t count) {
@@ -268,6 +281,11 @@ void TMySqlSession::FreePendingResult() {
         storedProc = false;
         net.ReadPacket();
     }
+}
+
+void TMySqlSession::AbandonStream() {
+    status = MYSQL_STATUS_READY;
+    net.CloseTransport();
 }
 
 void TMySqlSession::Close() {

@@ -47,6 +47,10 @@ class TMySqlSession {
     void FreePendingResult();
     // Sends COM_QUIT once and closes the net.
     void Close();
+    // After a framing error the rest of the stream cannot be told apart: the
+    // transport is closed, so the next command gets 2013 and nothing more
+    // reaches the server.
+    void AbandonStream();
     void ApplyCommandTimeout();
     void SetError(int code, const std::string& text) {
         errorNumber = code;
@@ -60,6 +64,9 @@ class TMySqlSession {
     uint8_t serverCharset = 0;
     uint8_t scramble[20] = {};
     TMySqlResultSet* currentResult = nullptr; // not owned
+    // A transport of the caller's own (in-memory for tests), used by the
+    // next login instead of TCP.
+    std::unique_ptr<TVio> ioHandler;
     int ipVersion = 0;
     TMySqlNet net;
     std::string host, user, password, database;

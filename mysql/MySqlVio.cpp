@@ -3,11 +3,16 @@
 #include "MySqlErrors.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -88,23 +93,129 @@ size_t TVio::Write(const uint8_t* src, size_t count) {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+std::atomic<TConnector::ResolveFunction> g_resolver{&::getaddrinfo};
+
+// The resolver's failures as errno values, so that the code printed beside
+// the resolver's text is a real one.
+int ResolverErrno(int rc, int systemErrno) {
+    switch (rc) {
+    case EAI_SYSTEM:
+        return systemErrno;
+    case EAI_AGAIN:
+        return EAGAIN;
+    case EAI_MEMORY:
+        return ENOMEM;
+    case EAI_NONAME:
+    case EAI_NODATA:
+    case EAI_ADDRFAMILY:
+        return ENOENT;
+    case EAI_BADFLAGS:
+    case EAI_FAMILY:
+    case EAI_SOCKTYPE:
+    case EAI_SERVICE:
+        return EINVAL;
+    default:
+        return EIO;
+    }
+}
+
+// One lookup, shared by the connecting thread and the lookup thread so that
+// whichever ends last frees it.
+struct Lookup {
+    std::string host, service;
+    addrinfo hints{};
+    TConnector::ResolveFunction resolve = nullptr;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    int rc = 0;
+    int systemErrno = 0;
+    addrinfo* result = nullptr;
+
+    void Run() {
+        addrinfo* r = nullptr;
+        int code = resolve(host.c_str(), service.c_str(), &hints, &r);
+        int e = errno;
+        std::lock_guard lock(mutex);
+        rc = code;
+        systemErrno = e;
+        result = r;
+        done = true;
+        finished.notify_all();
+    }
+    ~Lookup() {
+        if (result) freeaddrinfo(result);
+    }
+};
+
+} // namespace
+
+TConnector::ResolveFunction TConnector::SetResolver(ResolveFunction resolver) {
+    return g_resolver.exchange(resolver ? resolver : &::getaddrinfo);
+}
+
+void TConnector::SetTimedOut() {
+    timedOut_ = true;
+    lastErrorCode_ = ETIMEDOUT;
+    lastError_ = "Cannot connect to server on host '" + host_ + "': Connection timed out";
+}
+
+bool TConnector::Resolve(std::chrono::steady_clock::time_point deadline, bool limited,
+                         addrinfo** result) {
+    auto job = std::make_shared<Lookup>();
+    job->host = host_;
+    job->service = std::to_string(port_);
+    job->hints.ai_family = ipVersion_ == 1 ? AF_INET6 : ipVersion_ == 2 ? AF_UNSPEC : AF_INET;
+    job->hints.ai_socktype = SOCK_STREAM;
+    job->hints.ai_protocol = IPPROTO_TCP;
+    job->resolve = g_resolver.load();
+
+    // A numeric address needs no resolver and cannot hang.
+    addrinfo numeric = job->hints;
+    numeric.ai_flags = AI_NUMERICHOST;
+    if (::getaddrinfo(job->host.c_str(), job->service.c_str(), &numeric, result) == 0 && *result)
+        return true;
+
+    bool threaded = false;
+    if (limited) {
+        try {
+            std::thread([job] { job->Run(); }).detach();
+            threaded = true;
+        } catch (const std::system_error&) {
+            // No thread to be had: look up on this one.
+        }
+    }
+    if (!threaded) job->Run();
+    std::unique_lock lock(job->mutex);
+    if (!job->finished.wait_until(lock, deadline, [&] { return job->done; })) {
+        SetTimedOut();
+        return false;
+    }
+    if (job->rc == 0 && job->result) {
+        *result = std::exchange(job->result, nullptr);
+        return true;
+    }
+    int rc = job->rc == 0 ? EAI_NONAME : job->rc;
+    lastErrorCode_ = ResolverErrno(rc, job->systemErrno);
+    std::string text = rc == EAI_SYSTEM ? std::strerror(job->systemErrno) : gai_strerror(rc);
+    lastError_ = "Unknown host '" + host_ + "'.\r\n" + text +
+                 ".\r\nSocket Error Code: " + CodeText(lastErrorCode_);
+    return false;
+}
+
 int TConnector::Run(int timeoutMs) {
     lastError_.clear();
     lastErrorCode_ = 0;
     timedOut_ = false;
+    const bool limited = timeoutMs > 0;
+    const auto deadline =
+        limited ? std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)
+                : std::chrono::steady_clock::time_point::max();
 
-    addrinfo hints{};
-    hints.ai_family = ipVersion_ == 1 ? AF_INET6 : ipVersion_ == 2 ? AF_UNSPEC : AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
     addrinfo* found = nullptr;
-    int rc = getaddrinfo(host_.c_str(), std::to_string(port_).c_str(), &hints, &found);
-    if (rc != 0 || found == nullptr) {
-        int code = rc == EAI_SYSTEM ? errno : rc;
-        lastErrorCode_ = code;
-        lastError_ = "Unknown host '" + host_ + "'.\r\nSocket Error Code: " + CodeText(code);
-        return -1;
-    }
+    if (!Resolve(deadline, limited, &found)) return -1;
     std::unique_ptr<addrinfo, void (*)(addrinfo*)> guard(found, freeaddrinfo);
 
     int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
@@ -127,10 +238,9 @@ int TConnector::Run(int timeoutMs) {
         err = errno;
         if (err == EINPROGRESS) {
             pollfd p{fd, POLLOUT, 0};
-            auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
             for (;;) {
                 int wait = -1;
-                if (timeoutMs > 0) {
+                if (limited) {
                     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                                     deadline - std::chrono::steady_clock::now())
                                     .count();
@@ -141,8 +251,8 @@ int TConnector::Run(int timeoutMs) {
                 if (pr < 0) {
                     err = errno;
                 } else if (pr == 0) {
-                    timedOut_ = true;
                     err = ETIMEDOUT;
+                    timedOut_ = true;
                 } else {
                     socklen_t len = sizeof err;
                     if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
@@ -153,12 +263,13 @@ int TConnector::Run(int timeoutMs) {
     }
     if (err != 0) {
         ::close(fd);
-        lastErrorCode_ = err;
-        if (timedOut_)
-            lastError_ = "Cannot connect to server on host '" + host_ + "': Connection timed out";
-        else
+        if (timedOut_) {
+            SetTimedOut();
+        } else {
+            lastErrorCode_ = err;
             lastError_ =
                 SocketErrorText(("Cannot connect to server on host '" + host_ + "'").c_str(), err);
+        }
         return -1;
     }
     fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
@@ -202,6 +313,7 @@ void TVioSocket::SetTimeout(int seconds) {
 }
 
 void TVioSocket::Close() {
+    ResetReadAhead();
     if (socket_ < 0) return;
     ::shutdown(socket_, SHUT_RDWR);
     ::close(socket_);
@@ -280,6 +392,11 @@ bool TVioTcp::TryConnect() {
 size_t MemoryVio::RawRead(uint8_t* dest, size_t count) {
     ClearError();
     ++rawReads_;
+    if (closed_) {
+        lastErrorCode_ = EBADF;
+        lastError_ = "Error on data reading from the connection: Invalid socket";
+        return 0;
+    }
     size_t n = std::min(count, input_.size() - pos_);
     if (chunk_ > 0) n = std::min(n, chunk_);
     if (n == 0) return 0;

@@ -3,11 +3,14 @@
 // read-ahead buffer and a retried write, a TCP socket transport with time
 // limits, and an in-memory transport for tests and fuzzing.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
+
+struct addrinfo;
 
 namespace v270::mysql {
 
@@ -69,19 +72,31 @@ class TVio {
 };
 
 // Performs one TCP connect: resolve, create the socket, connect without
-// blocking and wait with poll up to the deadline, so an abandoned attempt
-// leaves no thread and no socket behind.
+// blocking and wait with poll, all within one time limit. A host-name lookup
+// runs on a short-lived thread that is abandoned when the limit passes (the
+// resolver has no time limit of ours); the connect itself leaves no thread
+// and no socket behind.
 class TConnector {
   public:
+    using ResolveFunction = int (*)(const char* host, const char* service, const addrinfo* hints,
+                                    addrinfo** result);
+
     TConnector(std::string host, int port, int ipVersion)
         : host_(std::move(host)), port_(port), ipVersion_(ipVersion) {}
     // timeoutMs <= 0: no limit. Returns the socket, or -1 with the error set.
     int Run(int timeoutMs);
+    // The name lookup of every connect (getaddrinfo); tests put a slow one
+    // in its place. Returns the one it replaces.
+    static ResolveFunction SetResolver(ResolveFunction resolver);
     const std::string& LastError() const { return lastError_; }
     int LastErrorCode() const { return lastErrorCode_; }
     bool TimedOut() const { return timedOut_; }
 
   private:
+    // Fills result, or records the error and returns false.
+    bool Resolve(std::chrono::steady_clock::time_point deadline, bool limited, addrinfo** result);
+    void SetTimedOut();
+
     std::string host_;
     int port_;
     int ipVersion_;
@@ -136,7 +151,10 @@ class MemoryVio : public TVio {
     int GetTimeout() const override { return 0; }
     void SetTimeout(int) override {}
     bool TryConnect() override { return true; }
-    void Close() override { closed_ = true; }
+    void Close() override {
+        closed_ = true;
+        ResetReadAhead();
+    }
     size_t RawRead(uint8_t* dest, size_t count) override;
     size_t RawWrite(const uint8_t* src, size_t count) override;
     bool WaitForData(int) override { return pos_ < input_.size(); }

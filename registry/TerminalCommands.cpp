@@ -4,6 +4,7 @@
 #include "core/Database.h"
 #include "core/Operator.h"
 #include "core/TfrmDM.h"
+#include "session/TerminalSession.h"
 
 #include <QVariant>
 
@@ -22,12 +23,13 @@ bool nameMissing(const TerminalFields& fields, Operator& op) {
     return true;
 }
 
-// A numeric column takes the typed text and refuses what is not a whole
-// number; an empty field leaves the column empty (NULL), as the old numeric
-// fields did.
+// A numeric column takes only what a connect can read back: a whole number in
+// the 32-bit range. "1e3", "12.0" or "99999999999" throw the conversion error
+// before anything is stored. An empty field leaves the column empty (NULL),
+// as the old numeric fields did.
 QVariant numeric(const QString& typed) {
     const QString t = typed.trimmed();
-    return t.isEmpty() ? QVariant() : QVariant(t);
+    return t.isEmpty() ? QVariant() : QVariant(toWholeNumber(t));
 }
 
 // The eight columns in the order they are set, each trimmed.
@@ -108,19 +110,30 @@ SaveResult addTerminal(TfrmDM& dm, const TerminalFields& fields, Operator& op) {
 SaveResult updateTerminal(TfrmDM& dm, int selectedRow, const TerminalFields& fields, Operator& op) {
     if (nameMissing(fields, op)) return {};
     const QSqlRecord row = terminalRow(dm, selectedRow);
+    int changed = 0;
     if (!row.isEmpty()) {
         QVariantList values = columnValues(fields);
         values << row.value(QStringLiteral("id"));
-        execSql(dm.ADOConnection1(),
-                QStringLiteral("update Terminal set TerminalNo = ?, Terminal = ?, Tip = ?, "
-                               "ComPort = ?, ComBaud = ?, Ip = ?, NetPort = ?, Sifre = ? "
-                               "where id = ?"),
-                values);
+        changed = execSql(dm.ADOConnection1(),
+                          QStringLiteral("update Terminal set TerminalNo = ?, Terminal = ?, "
+                                         "Tip = ?, ComPort = ?, ComBaud = ?, Ip = ?, "
+                                         "NetPort = ?, Sifre = ? where id = ?"),
+                          values)
+                      .numRowsAffected();
+    }
+    if (changed == 0) {
+        // The row went away while the editor was open (another copy of the
+        // program deleted it). The fields stay, so "Ekle" can add it again.
+        op.showMessage(QStringLiteral("Bu terminal kaydı artık yok; başka bir yerden silinmiş. "
+                                      "Değişiklikler kaydedilmedi. Yeniden eklemek için "
+                                      "pencereyi kapatıp \"Ekle\" düğmesine basın."),
+                       QStringLiteral("UYARI"), Operator::Icon::Warning);
+        return {};
     }
     reopenTerminalList(dm);
     // Back to the edited row, even when a new name moved it in the order.
     const int rows = dm.qrycihaz.rowCount();
-    const int edited = row.isEmpty() ? -1 : rowOfId(dm, row.value(QStringLiteral("id")));
+    const int edited = rowOfId(dm, row.value(QStringLiteral("id")));
     if (edited >= 0) return {true, edited};
     return {true, rows > 0 ? qBound(0, selectedRow, rows - 1) : -1};
 }

@@ -9,14 +9,14 @@ class TfrmDM;
 
 // The editor's fields, as typed (untrimmed).
 struct TerminalFields {
-    QString name;        // Edit1 "Cihaz"
-    QString machineNo;   // Edit7 "Cihaz No"
-    int typeIndex = 0;   // ComboBox1: 0 comport, 1 tcp/ip, 2 usb
-    QString comPort;     // Edit2
-    QString comBaud;     // Edit3
-    QString ip;          // Edit4
-    QString netPort;     // Edit5
-    QString password;    // Edit6
+    QString name;      // Edit1 "Cihaz"
+    QString machineNo; // Edit7 "Cihaz No"
+    int typeIndex = 0; // ComboBox1: 0 comport, 1 tcp/ip, 2 usb
+    QString comPort;   // Edit2
+    QString comBaud;   // Edit3
+    QString ip;        // Edit4
+    QString netPort;   // Edit5
+    QString password;  // Edit6
 };
 
 // The type list and the stored Tip: 0 "com", 1 "ethernet", 2 "usb".
@@ -46,14 +46,15 @@ struct SaveResult {
 };
 
 // "Kaydet" in add mode: checks the name, inserts the row, re-runs the list
-// (selection on its first row). A value a numeric column refuses throws
-// AppError with the database's text; nothing is stored then.
+// (selection on its first row). A machine number, TCP port or password that
+// is not a whole number in the 32-bit range throws AppError with the
+// conversion message; nothing is stored then.
 SaveResult addTerminal(TfrmDM& dm, const TerminalFields& fields, Operator& op);
 
 // "Kaydet" in update mode: updates the selected row of the list (by its id)
-// and returns to the same list position.
-SaveResult updateTerminal(TfrmDM& dm, int selectedRow, const TerminalFields& fields,
-                          Operator& op);
+// and returns to the same list position. A row that is no longer in the
+// table is told to the operator and nothing counts as saved.
+SaveResult updateTerminal(TfrmDM& dm, int selectedRow, const TerminalFields& fields, Operator& op);
 
 // "Sil": asks first. Returns the row to select after a delete (-1 for an
 // empty list), or nothing when nothing was deleted.

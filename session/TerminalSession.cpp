@@ -46,8 +46,10 @@ bool connectTerminal(TFP_CLOCK& clock, const QSqlRecord& row, SessionState& stat
         const QString ip = text(row, "ip");
         const int32_t port = integer(row, "netport");
         const int32_t password = integer(row, "sifre");
-        clock.SetIPAddress(ip, port, password);
-        state.connected = clock.OpenCommPort(state.machineNumber);
+        // An address the control refuses (no IP, no port or one beyond
+        // 65535) ends the attempt: opening anyway could reach a serial port.
+        if (clock.SetIPAddress(ip, port, password))
+            state.connected = clock.OpenCommPort(state.machineNumber);
     } else if (tip == u"com") {
         const QString comport = text(row, "comport");
         const QString combaud = text(row, "combaud");

@@ -35,7 +35,13 @@ bool TFP_CLOCK::fail(int32_t code) {
 
 bool TFP_CLOCK::SetIPAddress(const QString& ipAddress, int32_t port, int32_t password) {
     // Only arms the next OpenCommPort; nothing is sent yet.
-    if (ipAddress.trimmed().isEmpty() || port < 1 || port > 65535) return fail(ERR_INVALID_PARAM);
+    if (ipAddress.trimmed().isEmpty() || port < 1 || port > 65535) {
+        // The next open is still a network one and fails; it never falls
+        // back to whatever serial port was set before.
+        pendingAddress_.clear();
+        addressArmed_ = true;
+        return fail(ERR_INVALID_PARAM);
+    }
     pendingAddress_ = ipAddress.trimmed();
     pendingPort_ = port;
     pendingPassword_ = password;
@@ -55,6 +61,8 @@ bool TFP_CLOCK::OpenCommPort(int32_t machineNumber) {
         ep.address = devicePath_;
         if (ep.address.isEmpty()) return fail(ERR_COMPORT_ERROR);
     } else if (addressArmed_) {
+        addressArmed_ = false;
+        if (pendingAddress_.isEmpty()) return fail(ERR_INVALID_PARAM);
         ep.kind = LinkKind::Tcp;
         ep.address = pendingAddress_;
         ep.port = pendingPort_;

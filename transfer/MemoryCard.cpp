@@ -104,19 +104,11 @@ inline void MemoryCardConverter::byte(char c) {
 void MemoryCardConverter::feed(const char* data, qsizetype size) {
     for (qsizetype i = 0; i < size; ++i) {
         const char c = data[i];
-        if (pendingCr_) {
-            pendingCr_ = false;
-            if (c == '\n') {
-                endLine();
-                continue;
-            }
-            byte('\r');
-        }
-        if (c == '\n') {
+        const bool lfAfterCr = afterCr_ && c == '\n';
+        afterCr_ = c == '\r';
+        if (lfAfterCr) continue; // the LF of a CR LF: that line has ended
+        if (c == '\n' || c == '\r') {
             endLine();
-        } else if (c == '\r') {
-            pendingCr_ = true;
-            lineOpen_ = true;
         } else {
             lineOpen_ = true;
             byte(c);
@@ -125,7 +117,6 @@ void MemoryCardConverter::feed(const char* data, qsizetype size) {
 }
 
 void MemoryCardConverter::finish() {
-    pendingCr_ = false; // a CR at the very end of the file ends the line too
     if (lineOpen_) endLine();
 }
 

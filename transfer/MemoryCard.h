@@ -14,10 +14,9 @@ class Operator;
 // The file is single-byte text and is handled as bytes throughout: nothing is
 // decoded, so every byte reaches veri.txt as it stood in the file.
 //
-// Lines end at LF; one CR straight before it (or at the very end of the file)
-// is dropped, as the old line reader did. A last line without LF counts; a
-// file ending in LF has no empty line after it. Any other byte, NUL and lone
-// CR included, is ordinary text.
+// Lines end at CR LF, LF or a lone CR alike, so no CR ever reaches veri.txt.
+// A last line without a line end counts; a file ending in one has no empty
+// line after it. Any other byte, NUL included, is ordinary text.
 
 // Blanks dropped; each field a TAB ends becomes its last five characters,
 // left-filled with "0", and ","; the text after the last TAB is kept whole.
@@ -33,7 +32,7 @@ QByteArray memoryCardConvertedLine(QByteArrayView intermediate);
 class MemoryCardConverter {
   public:
     void feed(const char* data, qsizetype size);
-    // End of the file: the last line, if it had no LF.
+    // End of the file: the last line, if it had no line end.
     void finish();
 
     long long lines() const { return lines_; }
@@ -46,8 +45,8 @@ class MemoryCardConverter {
     void endLine();
 
     long long lines_ = 0;
-    bool lineOpen_ = false; // bytes seen since the last LF
-    bool pendingCr_ = false;
+    bool lineOpen_ = false; // bytes seen since the last line end
+    bool afterCr_ = false;  // the last byte was a CR, whose LF belongs to it
     char intermediate_[kUsed] = {};
     int intermediateLength_ = 0;
     char head_[kUsed] = {}; // first characters of the current field

@@ -1,5 +1,7 @@
 // The program's command line, run as a child process without a display.
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -13,14 +15,16 @@ struct ProgramRun {
     QString err;
 };
 
-ProgramRun runProgram(const QStringList& args) {
+ProgramRun runProgram(const QStringList& args, const QString& program = V270_PROGRAM,
+                      const QString& xdgDataHome = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!xdgDataHome.isEmpty()) env.insert(QStringLiteral("XDG_DATA_HOME"), xdgDataHome);
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     p.setProcessEnvironment(env);
-    p.start(QStringLiteral(V270_PROGRAM), args);
+    p.start(program, args);
     EXPECT_TRUE(p.waitForFinished(20000)) << args.join(' ').toStdString();
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromUtf8(p.readAllStandardOutput()),
@@ -88,6 +92,33 @@ TEST(CommandLine, MaintenanceCommandsAreListedAndBellsSetReadsStandardInput) {
     EXPECT_EQ(p.exitCode(), 1);
     EXPECT_EQ(p.readAllStandardOutput(), "Invalid Value.\n");
     EXPECT_TRUE(p.readAllStandardError().contains("bells")) << "names what was wrong";
+}
+
+TEST(CommandLine, InstalledCopyPreparesTheUserDataDirectoryOnFirstStart) {
+    // An installed layout: bin/ with share/v270-aktarim/ beside it.
+    QTemporaryDir root;
+    QDir().mkpath(root.filePath("bin"));
+    QDir().mkpath(root.filePath("share/v270-aktarim"));
+    const QString program = root.filePath("bin/v270-aktarim");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(V270_PROGRAM), program));
+    for (const char* schema : {"Data.sql", "Log.sql"}) {
+        ASSERT_TRUE(QFile::copy(QStringLiteral(V270_SCHEMA_DIR "/") + schema,
+                                root.filePath("share/v270-aktarim/") + schema));
+    }
+    const QString data = root.filePath("xdg/v270-aktarim/");
+
+    // An empty terminal list: nothing to connect to, after the directory is made.
+    const ProgramRun first = runProgram({"transfer"}, program, root.filePath("xdg"));
+    EXPECT_EQ(first.code, 2);
+    EXPECT_TRUE(first.err.startsWith("Program dizini " + data +
+                                     " hazırlandı: boş Data.mdb ve Log.mdb oluşturuldu.\n"))
+        << first.err.toStdString();
+    EXPECT_TRUE(QFile::exists(data + "Data.mdb") && QFile::exists(data + "Log.mdb"));
+    EXPECT_FALSE(QFile::exists(root.filePath("bin/Data.mdb")));
+
+    const ProgramRun second = runProgram({"transfer"}, program, root.filePath("xdg"));
+    EXPECT_EQ(second.code, 2);
+    EXPECT_FALSE(second.err.contains("hazırlandı")) << second.err.toStdString();
 }
 
 } // namespace

@@ -24,6 +24,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace {
 
@@ -233,6 +234,16 @@ TEST_F(MainWindowTest, RefusedValueKeepsTheEditorOpen) {
     EXPECT_THROW(yeni->BitBtn2Click(), AppError);
     EXPECT_NE(yeni->result(), QDialog::Accepted);
     EXPECT_EQ(dm.qrycihaz.rowCount(), 3);
+
+    // Updating a row that was deleted meanwhile, elsewhere: told, not closed.
+    QSqlQuery(dm.ADOConnection1()).exec("delete from Terminal");
+    yeni->mode = "guncelle";
+    yeni->selectedRow = 0;
+    yeni->Edit5->setText("5005");
+    yeni->BitBtn2Click();
+    EXPECT_NE(yeni->result(), QDialog::Accepted);
+    ASSERT_FALSE(op.messageTexts().isEmpty());
+    EXPECT_TRUE(op.messageTexts().last().startsWith(QStringLiteral("Bu terminal kaydı artık yok")));
 }
 
 } // namespace
@@ -282,6 +293,52 @@ TEST(MainWindowCommands, TransferRunsFromTheButtonAndClosingWaitsForIt) {
     // Once the command has ended, the pending close goes through.
     QCoreApplication::processEvents();
     EXPECT_FALSE(window.isVisible());
+}
+
+// Presses "BAGLANTI_KES" (and then maybe "BAGLAN" again) while a download
+// pumps window messages.
+class ReconnectingOperator : public RecordingOperator {
+  public:
+    Tfrmgiris* window = nullptr;
+    bool connectAgain = false;
+    bool ownButtonEnabledMeanwhile = false;
+    void processEvents() override {
+        RecordingOperator::processEvents();
+        if (!window) return;
+        Tfrmgiris* w = std::exchange(window, nullptr);
+        w->BitBtn4->click();
+        if (connectAgain) w->BitBtn4->click();
+        ownButtonEnabledMeanwhile = w->BitBtn5->isEnabled();
+    }
+};
+
+TEST(MainWindowCommands, TransferButtonComesBackOnlyWhileConnected) {
+    for (const bool connectAgain : {false, true}) {
+        SCOPED_TRACE(connectAgain ? "disconnected and connected again" : "disconnected");
+        QTemporaryDir tmp;
+        const QString dir = tmp.path() + u'/';
+        createDatabaseFromSchema(dir + "Data.mdb", "Data.sql");
+        createDatabaseFromSchema(dir + "Log.mdb", "Log.sql");
+        insertTerminals(dir + "Data.mdb", {"1, 'Ana Giriş', 'usb', '1', '9600', '', 0, 0"});
+        ReconnectingOperator op;
+        TfrmDM dm;
+        Tfrmgiris window(dm, dir, &op);
+        DeviceState state;
+        state.logs = {LogRecord{7, 0, 2024, 3, 5, 8, 7}, LogRecord{8, 8, 2024, 3, 5, 8, 9}};
+        window.FP_CLOCK1.setInProcessDevice(std::make_shared<DeviceModel>(state));
+        window.BitBtn4->click();
+        ASSERT_TRUE(window.session.connected);
+
+        op.window = &window;
+        op.connectAgain = connectAgain;
+        window.BitBtn5->click();
+        EXPECT_EQ(op.window, nullptr) << "the download pumped messages";
+        EXPECT_FALSE(op.ownButtonEnabledMeanwhile)
+            << "a connect leaves the running command's button";
+        EXPECT_EQ(window.session.connected, connectAgain);
+        EXPECT_EQ(window.BitBtn5->isEnabled(), connectAgain);
+        EXPECT_EQ(window.BitBtn6->isEnabled(), connectAgain);
+    }
 }
 
 } // namespace

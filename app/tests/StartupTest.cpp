@@ -2,6 +2,7 @@
 #include "core/TfrmDM.h"
 #include "core/testing/RecordingOperator.h"
 #include "core/testing/TestFiles.h"
+#include "mysql/FormatSettings.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -33,7 +34,11 @@ TEST_F(StartupTest, BothFilesPresent) {
     makeData();
     makeLog();
     writeFile(dir() + "Settings.ini", "[Options]\nveriDosya2 = 1 \n");
+    v270::mysql::formatSettings().ShortDateFormat = "yyyy-mm-dd";
     Tfrmgiris w(dm, dir(), &op);
+    // Date texts everywhere follow the Turkish formats from here on.
+    EXPECT_EQ(v270::mysql::formatSettings().ShortDateFormat, "dd.mm.yyyy");
+    EXPECT_EQ(v270::mysql::formatSettings().LongDateFormat, "dddd, dd mmmm yyyy");
     EXPECT_TRUE(op.messages.empty()) << op.messageTexts().join('|').toStdString();
     EXPECT_TRUE(dm.ADOConnection1().isOpen());
     EXPECT_TRUE(dm.ADOConnection2().isOpen());

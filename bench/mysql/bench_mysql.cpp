@@ -1,19 +1,67 @@
 // Streams rows of (INT, VARCHAR(40) latin5, DATETIME) from a MariaDB server
 // over TCP through mysql_use_result and mysql_fetch_row, and prints rows/s
-// and MB/s of values.
+// and MB/s of values; then opens the same rows with TMyQuery (FetchAll:
+// converted and stored) and prints the time and the peak heap against the
+// bytes of the values.
 //   bench_mysql [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [--rows N] [--runs N]
-//               [--once]   one pass, no set-up check, for callgrind
+//               [--query-rows N]  rows of the TMyQuery open (default 100,000)
+//               [--once]          one streaming pass of --rows, no set-up check, for callgrind
+//               [--once --query]  one TMyQuery open of --rows, for callgrind
 // HOST and PORT default to V270_MYSQL_HOST and V270_MYSQL_PORT.
-#include "MySqlCommand.h"
+#include "MyQuery.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
+#include <new>
 #include <string>
 
 using namespace v270::mysql;
+
+// Heap in use and its peak, counted through every operator new and delete.
+namespace {
+std::atomic<size_t> g_heap{0};
+std::atomic<size_t> g_peak{0};
+
+void* Allocate(size_t n) {
+    void* p = std::malloc(n ? n : 1);
+    if (!p) throw std::bad_alloc();
+    size_t now =
+        g_heap.fetch_add(malloc_usable_size(p), std::memory_order_relaxed) + malloc_usable_size(p);
+    size_t peak = g_peak.load(std::memory_order_relaxed);
+    while (now > peak && !g_peak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    }
+    return p;
+}
+void Release(void* p) noexcept {
+    if (!p) return;
+    g_heap.fetch_sub(malloc_usable_size(p), std::memory_order_relaxed);
+    std::free(p);
+}
+} // namespace
+
+void* operator new(size_t n) {
+    return Allocate(n);
+}
+void* operator new[](size_t n) {
+    return Allocate(n);
+}
+void operator delete(void* p) noexcept {
+    Release(p);
+}
+void operator delete[](void* p) noexcept {
+    Release(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    Release(p);
+}
 
 namespace {
 
@@ -38,6 +86,12 @@ extern "C" __attribute__((noinline)) void StreamRows(TMySqlSession* s, const cha
     api.mysql_free_result(r);
 }
 
+// The measured part of the query: Open with FetchAll, every row converted
+// and stored. Kept out of line for callgrind.
+extern "C" __attribute__((noinline)) void OpenQuery(TMyQuery* query) {
+    query->Open();
+}
+
 [[noreturn]] void Die(const std::string& what) {
     std::fprintf(stderr, "bench_mysql: %s\n", what.c_str());
     std::exit(1);
@@ -56,6 +110,8 @@ int main(int argc, char** argv) {
     long rows = 1000000;
     int runs = 3;
     bool once = false;
+    bool queryOnly = false;
+    long queryRows = 100000;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -76,6 +132,10 @@ int main(int argc, char** argv) {
             runs = std::atoi(next().c_str());
         else if (a == "--once")
             once = true;
+        else if (a == "--query")
+            queryOnly = true;
+        else if (a == "--query-rows")
+            queryRows = std::atol(next().c_str());
         else
             Die("unknown option " + a);
     }
@@ -117,9 +177,28 @@ int main(int argc, char** argv) {
             api.mysql_close(s.session);
         }
 
+        std::string sql = "SELECT id, ad, zaman FROM " + table + " LIMIT " + std::to_string(rows);
+        // The query as the application opens it.
+        TMyConnection connection;
+        connection.SetServer(o.server);
+        connection.SetPort(o.port);
+        connection.SetUsername(o.user);
+        connection.SetPassword(o.password);
+        connection.Options().SetCharset("latin5");
+        TMyQuery query;
+        query.SetConnection(&connection);
+        query.SQL.Add(once ? sql
+                           : "SELECT id, ad, zaman FROM " + table + " LIMIT " +
+                                 std::to_string(queryRows));
+        if (once && queryOnly) {
+            connection.Connect();
+            OpenQuery(&query);
+            std::printf("records %zu\n", query.RecordCount());
+            return 0;
+        }
+
         o.charset = "latin5";
         OpenSession s = ConnectSession(api, o);
-        std::string sql = "SELECT id, ad, zaman FROM " + table + " LIMIT " + std::to_string(rows);
         if (once) {
             Totals t;
             StreamRows(s.session.get(), sql.c_str(), &t);
@@ -142,9 +221,29 @@ int main(int argc, char** argv) {
                         (unsigned long long)t.rows, secs, rate / 1e6, t.bytes / secs / 1e6);
         }
         std::printf("best: %.2fM rows/s\n", best / 1e6);
+        Totals values;
+        StreamRows(s.session.get(), query.SQL.Text().c_str(), &values);
         api.mysql_close(s.session);
+
+        connection.Connect();
+        for (int run = 0; run < runs; ++run) {
+            query.Close();
+            size_t before = g_heap.load();
+            g_peak.store(before);
+            auto start = std::chrono::steady_clock::now();
+            OpenQuery(&query);
+            double secs =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            size_t peak = g_peak.load() - before;
+            std::printf("TMyQuery FetchAll run %d: %zu records in %.3f s: %.2fM records/s; "
+                        "peak heap %.1f MB for %.1f MB of values (%.2fx)\n",
+                        run + 1, query.RecordCount(), secs, query.RecordCount() / secs / 1e6,
+                        peak / 1e6, values.bytes / 1e6, double(peak) / double(values.bytes));
+        }
     } catch (const EMySqlException& e) {
         Die(std::to_string(e.Code()) + " " + e.what());
+    } catch (const EDatabaseError& e) {
+        Die(e.what());
     }
     return 0;
 }

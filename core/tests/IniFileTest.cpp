@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -47,6 +49,15 @@ TEST_F(IniFileTest, ReadsUnderTheProfileRules) {
          "irket\n",
          "Login", "Database", QStringLiteral("şirket")},
         {"no line break at end", "[MySql]\nPort=3307", "MySql", "Port", "3307"},
+        // Matching quotes go, once, and keep the blanks inside them.
+        {"double quotes", "[MySql]\nPassword= \"  gizli 1 \" \n", "MySql", "Password",
+         "  gizli 1 "},
+        {"single quotes", "[MySql]\nPassword='x'\n", "MySql", "Password", "x"},
+        {"quotes inside quotes", "[MySql]\nPassword=\"'a\"b'\"\n", "MySql", "Password", "'a\"b'"},
+        {"empty quotes", "[MySql]\nPassword=\"\"\n", "MySql", "Password", ""},
+        {"quotes that don't match", "[MySql]\nPassword=\"x'\n", "MySql", "Password", "\"x'"},
+        {"a lone quote", "[MySql]\nPassword=\"\n", "MySql", "Password", "\""},
+        {"quote on one side", "[MySql]\nPassword=x\"\n", "MySql", "Password", "x\""},
     };
     for (const ReadCase& c : cases) {
         writeFile(path(), c.file);
@@ -115,6 +126,39 @@ TEST_F(IniFileTest, RefusedWriteRaisesAndKeepsFile) {
     EXPECT_THROW(writeProfileString(path(), "Options", "veriDosya2", "1"), AppError);
     chmod(QFile::encodeName(dir.path()).constData(), 0700);
     EXPECT_EQ(readFile(path()), QByteArray("[Options]\nveriDosya2=0\n"));
+}
+
+// Runs check as a user that permission bits stop: this process, or when it is
+// root a child that has given up root. True when check returned true.
+bool asUnprivilegedUser(const std::function<bool()>& check) {
+    if (geteuid() != 0) return check();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+        _exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+TEST_F(IniFileTest, WriteRefusesAFileItCannotRead) {
+    const QByteArray before = "[Login]\r\nServer=10.0.0.5\r\n[Options]\r\nveriDosya2=0\r\n";
+    writeFile(path(), before);
+    // Anybody may replace the file, but nobody may read it.
+    ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(path()).constData(), 0222), 0);
+    const QString expected = QStringLiteral("Unable to write to ") + path();
+    EXPECT_TRUE(asUnprivilegedUser([&] {
+        try {
+            writeProfileString(path(), "Options", "veriDosya2", "1");
+        } catch (const AppError& e) {
+            return e.text() == expected;
+        }
+        return false;
+    }));
+    chmod(QFile::encodeName(path()).constData(), 0600);
+    EXPECT_EQ(readFile(path()), before);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "MySqlPacket.h"
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -68,6 +69,9 @@ void FakeServer::Run() {
             WriteAll(fd, s.bytes);
         } else if (s.kind == Step::Close) {
             break;
+        } else if (s.kind == Step::Stall) {
+            pollfd p{fd, POLLIN, 0};
+            ::poll(&p, 1, s.milliseconds);
         } else if (s.kind == Step::Receive) {
             // One logical packet, joined over 16 MB fragments.
             Received r;
@@ -142,10 +146,33 @@ std::string EofPayload(uint16_t status) {
     return Bytes({0xFE, 0, 0, status & 0xFF, status >> 8});
 }
 
-std::string ColumnDef(const std::string& name, uint8_t type, uint32_t length) {
-    std::string fixed = Bytes({8, 0, int(length & 0xFF), int((length >> 8) & 0xFF),
-                               int((length >> 16) & 0xFF), int(length >> 24), type, 0, 0, 0, 0, 0});
+std::string ColumnDef(const std::string& name, uint8_t type, uint32_t length, uint16_t flags,
+                      uint8_t decimals, uint16_t charset) {
+    std::string fixed = Bytes({charset & 0xFF, charset >> 8, int(length & 0xFF),
+                               int((length >> 8) & 0xFF), int((length >> 16) & 0xFF),
+                               int(length >> 24), type, flags & 0xFF, flags >> 8, decimals, 0, 0});
     return Lc("def") + Lc("db") + Lc("t") + Lc("t") + Lc(name) + Lc(name) + Lc(fixed);
+}
+
+std::string LoginReplies() {
+    return Packet(0, GreetingPayload()) + Packet(2, OkPayload());
+}
+
+std::string ResultReply(const std::vector<std::string>& columns, const std::vector<Row>& rows) {
+    uint8_t seq = 1;
+    std::string count;
+    AppendLengthCoded(count, columns.size());
+    std::string out = Packet(seq++, count);
+    for (const std::string& c : columns)
+        out += Packet(seq++, c);
+    out += Packet(seq++, EofPayload());
+    for (const Row& row : rows) {
+        std::string payload;
+        for (const auto& v : row)
+            payload += v ? Lc(*v) : Bytes({0xFB});
+        out += Packet(seq++, payload);
+    }
+    return out + Packet(seq, EofPayload());
 }
 
 } // namespace v270::mysql::test

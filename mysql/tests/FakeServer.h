@@ -3,6 +3,7 @@
 // connection and plays a list of steps (send bytes, receive a packet, close).
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,12 +11,15 @@
 namespace v270::mysql::test {
 
 struct Step {
-    enum Kind { Send, Receive, ReceiveCompressed, Close } kind;
+    enum Kind { Send, Receive, ReceiveCompressed, Close, Stall } kind;
     std::string bytes;
+    int milliseconds = 0;
     static Step Out(std::string b) { return {Send, std::move(b)}; }
     static Step In() { return {Receive, {}}; }
     static Step InCompressed() { return {ReceiveCompressed, {}}; }
     static Step Hangup() { return {Close, {}}; }
+    // Sends nothing for a while, or until the client closes.
+    static Step Silence(int ms) { return {Stall, {}, ms}; }
 };
 
 struct Received {
@@ -50,6 +54,14 @@ std::string GreetingPayload(uint16_t caps = 0xF7FF, const std::string& version =
                             bool secondPart = true);
 std::string OkPayload(uint64_t affected = 0, uint16_t status = 2);
 std::string EofPayload(uint16_t status = 2);
-std::string ColumnDef(const std::string& name, uint8_t type = 253, uint32_t length = 40);
+std::string ColumnDef(const std::string& name, uint8_t type = 253, uint32_t length = 40,
+                      uint16_t flags = 0, uint8_t decimals = 0, uint16_t charset = 8);
+
+// What a server sends for a login: the greeting (sequence 0) and the OK (2).
+std::string LoginReplies();
+// A result set as the reply to a statement: column count, definitions, EOF,
+// rows (nothing for NULL), EOF.
+using Row = std::vector<std::optional<std::string>>;
+std::string ResultReply(const std::vector<std::string>& columns, const std::vector<Row>& rows);
 
 } // namespace v270::mysql::test

@@ -1,14 +1,18 @@
 // The client against a scripted server: what a real server will not do.
 #include "FakeServer.h"
-#include "MySqlCommand.h"
+#include "MyQuery.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <dirent.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
+#include <regex>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -112,6 +116,47 @@ TEST(MySqlFakeServer, LoginPacketAndAfterLoginStatement) {
         EXPECT_EQ(l.database, "personel");
         EXPECT_EQ(got[1].payload, c.expectStatement) << c.version;
         EXPECT_EQ(got[1].seq, 0);
+    }
+}
+
+TEST(MySqlFakeServer, NamesGoAsUtf8OnlyOnAUtf8Connection) {
+    // The component's names are Windows Turkish 8-bit text: "şifre", "Çağ".
+    const std::string password = "\xFEifre",
+                      user = "\xC7"
+                             "a\xF0",
+                      database = "\xF0\xFCn";
+    struct Case {
+        std::string charset;
+        std::string user, password, database, setNames;
+    } cases[] = {
+        {"UTF8",
+         "\xC3\x87"
+         "a\xC4\x9F",
+         "\xC5\x9F"
+         "ifre",
+         "\xC4\x9F\xC3\xBCn", "SET NAMES utf8"},
+        {"latin5", user, password, database, "SET NAMES latin5"},
+    };
+    for (const Case& c : cases) {
+        FakeServer server({Step::Out(Packet(0, GreetingPayload())), Step::In(),
+                           Step::Out(Packet(2, OkPayload())), Step::In(),
+                           Step::Out(Packet(1, OkPayload())), Step::In()});
+        TMyConnection connection;
+        connection.SetServer("127.0.0.1");
+        connection.SetPort(server.Port());
+        connection.SetUsername(user);
+        connection.SetPassword(password);
+        connection.SetDatabase(database);
+        connection.Options().SetCharset(c.charset);
+        connection.Connect();
+        connection.Close();
+        const auto& got = server.Finish();
+        ASSERT_GE(got.size(), 2u);
+        Login l = ParseLogin(got[0].payload);
+        EXPECT_EQ(l.user, c.user) << c.charset;
+        EXPECT_EQ(l.password, Native(c.password)) << c.charset;
+        EXPECT_EQ(l.database, c.database) << c.charset;
+        EXPECT_EQ(got[1].payload, "\x03" + c.setNames);
     }
 }
 
@@ -408,17 +453,157 @@ TEST(MySqlTransport, TimedConnectGivesUpAndLeaksNothing) {
     ::close(l);
 }
 
-TEST(MySqlFakeServer, LocalInfileRequestSendsNoFile) {
-    // A server naming a local file gets an empty packet, never the file.
+TEST(MySqlFakeServer, LocalInfileRequestSendsNoFileAndFails) {
+    // A server naming a local file gets an empty packet, never the file, and
+    // the statement fails; the session stays in step for the next one.
     FakeSession f({Step::In(), Step::Out(Packet(1, Bytes({0xFB}) + "/etc/passwd")), Step::In(),
-                   Step::Out(Packet(3, OkPayload(0)))});
+                   Step::Out(Packet(3, OkPayload(0))), Step::In(),
+                   Step::Out(Packet(1, OkPayload(1)))});
     ASSERT_TRUE(f.ok);
     EXPECT_EQ(Api().mysql_real_query(f.session.get(), "LOAD DATA LOCAL INFILE 'x' INTO TABLE t"),
-              0);
+              2068);
+    EXPECT_EQ(Api().mysql_error(f.session.get()),
+              "LOAD DATA LOCAL INFILE file request rejected due to restrictions on access");
+    EXPECT_EQ(Api().mysql_real_query(f.session.get(), "DO 1"), 0);
+    EXPECT_EQ(Api().mysql_affected_rows(f.session.get()), 1u);
     const auto& got = f.server->Finish();
-    ASSERT_EQ(got.size(), 3u);
+    ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(got[2].seq, 2);
     EXPECT_EQ(got[2].payload, "");
+}
+
+TEST(MySqlFakeServer, FramingErrorGivesUpTheStream) {
+    // A row that runs past its packet, and a row out of sequence. The rest of
+    // the result cannot be told apart from the next reply: the statement
+    // after it must fail as a lost connection without reaching the server,
+    // and the component closes itself then.
+    const std::string head = Packet(1, Bytes({1})) + Packet(2, ColumnDef("a")) +
+                             Packet(3, EofPayload()) + Packet(4, Lc("ok"));
+    struct Case {
+        std::string rows;
+        int code;
+    } cases[] = {
+        {Packet(5, Bytes({9, 'a'})) + Packet(6, EofPayload()), 2027},
+        {Packet(9, Lc("b")) + Packet(6, EofPayload()), 1156},
+    };
+    for (const Case& c : cases) {
+        FakeServer server({Step::Out(Packet(0, GreetingPayload())), Step::In(),
+                           Step::Out(Packet(2, OkPayload())), Step::In(), Step::Out(head + c.rows),
+                           Step::In()});
+        TMyConnection connection;
+        connection.SetServer("127.0.0.1");
+        connection.SetPort(server.Port());
+        connection.SetConnectionTimeout(5);
+        TMyQuery query;
+        query.SetConnection(&connection);
+        query.SQL.Add("SELECT a");
+        try {
+            query.Open();
+            ADD_FAILURE();
+        } catch (const EMyError& e) {
+            EXPECT_EQ(e.ErrorCode(), c.code);
+            EXPECT_EQ(e.Component(), &query);
+        }
+        EXPECT_FALSE(query.Active());
+        try {
+            query.Open();
+            ADD_FAILURE();
+        } catch (const EMyError& e) {
+            EXPECT_EQ(e.ErrorCode(), 2013);
+            EXPECT_TRUE(e.IsConnectionLost());
+        }
+        EXPECT_FALSE(connection.Connected());
+        const auto& got = server.Finish();
+        EXPECT_EQ(got.size(), 2u) << c.code; // the login and the first statement only
+    }
+}
+
+TEST(MySqlFakeServer, StalledServerIsGivenUp) {
+    // After login, the server answers nothing.
+    auto stalled = [] {
+        return std::vector<Step>{Step::Out(Packet(0, GreetingPayload())), Step::In(),
+                                 Step::Out(Packet(2, OkPayload())), Step::In(),
+                                 Step::Silence(5000)};
+    };
+    // The statements after login run under the connection time limit.
+    {
+        FakeServer server(stalled());
+        ConnectOptions o = Options(server);
+        o.charset = "latin5";
+        o.connectionTimeout = 1;
+        auto start = std::chrono::steady_clock::now();
+        std::string message;
+        EXPECT_EQ(ConnectCode(o, &message), 2013);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        EXPECT_EQ(message.rfind("Lost connection to MySQL server during query\r\n"
+                                "Error on data reading from the connection:",
+                                0),
+                  0u)
+            << message;
+    }
+    // v270-mysql --timeout limits every statement.
+    for (const char* mode : {"", " --dataset"}) {
+        FakeServer server(stalled());
+        std::string cmd = std::string(V270_MYSQL_TOOL) + " -h 127.0.0.1 -P " +
+                          std::to_string(server.Port()) + " --timeout 1" + mode +
+                          " -e 'SELECT 1' 2>&1";
+        auto start = std::chrono::steady_clock::now();
+        std::string out;
+        FILE* p = popen(cmd.c_str(), "r");
+        ASSERT_TRUE(p);
+        char buf[512];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+            out.append(buf, n);
+        int rc = pclose(p);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        EXPECT_EQ(WEXITSTATUS(rc), 1);
+        EXPECT_EQ(out.rfind("ERROR 2013\nLost connection to MySQL server during query", 0), 0u)
+            << mode << ": " << out;
+    }
+}
+
+TEST(MySqlTransport, UnknownHostGivesTheResolverText) {
+    TVioTcp vio("nosuch.invalid", 3306, 0);
+    vio.SetTimeout(5);
+    EXPECT_FALSE(vio.TryConnect());
+    // The resolver's own text and an errno value, not its negative code.
+    std::smatch m;
+    const std::string text = vio.LastError();
+    ASSERT_TRUE(std::regex_match(text, m,
+                                 std::regex("Unknown host 'nosuch\\.invalid'\\.\r\n[^\r\n]+\\.\r\n"
+                                            "Socket Error Code: ([0-9]+)\\(\\$([0-9A-F]+)\\)")))
+        << text;
+    EXPECT_GT(std::stoi(m[1]), 0);
+    EXPECT_EQ(std::stoi(m[1]), std::stoi(m[2], nullptr, 16));
+    EXPECT_EQ(vio.LastErrorCode(), std::stoi(m[1]));
+}
+
+TEST(MySqlTransport, HostLookupIsUnderTheConnectLimit) {
+    // A resolver that takes longer than the limit, as one whose DNS server
+    // never answers.
+    struct Restore {
+        TConnector::ResolveFunction old;
+        ~Restore() { TConnector::SetResolver(old); }
+    } restore{TConnector::SetResolver([](const char*, const char*, const addrinfo*, addrinfo**) {
+        std::this_thread::sleep_for(std::chrono::seconds(4));
+        return EAI_AGAIN;
+    })};
+    TVioTcp vio("pdks.example", 3306, 0);
+    vio.SetTimeout(1);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(vio.TryConnect());
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(900));
+    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_EQ(vio.LastError(),
+              "Cannot connect to server on host 'pdks.example': Connection timed out");
+    // A numeric address needs no lookup.
+    TVioTcp numeric("127.0.0.1", 1, 0);
+    numeric.SetTimeout(1);
+    EXPECT_FALSE(numeric.TryConnect());
+    EXPECT_EQ(numeric.LastError().rfind("Cannot connect to server on host '127.0.0.1':\r\n", 0), 0u)
+        << numeric.LastError();
 }
 
 TEST(MySqlFakeServer, UnsupportedTransport) {

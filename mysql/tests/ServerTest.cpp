@@ -1,5 +1,5 @@
 // The client against a real MariaDB server (scripts/mariadb-test-server).
-#include "MySqlCommand.h"
+#include "MyQuery.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -95,6 +96,47 @@ class MySqlServer : public ::testing::Test {
             if (message) *message = e.what();
             return e.Code();
         }
+    }
+    // The data module's connection, set up as the application sets it.
+    static void SetUp(TMyConnection& c) {
+        c.SetServer(Env("V270_MYSQL_HOST"));
+        c.SetPort(std::atoi(Env("V270_MYSQL_PORT").c_str()));
+        c.SetUsername("root");
+        c.SetDatabase(kDb);
+        c.Options().SetCharset("latin5");
+    }
+    static void Run(TMyConnection& c, const std::string& sql) {
+        TMyQuery q;
+        q.SetConnection(&c);
+        q.SQL.SetText(sql);
+        q.ExecSQL();
+    }
+    static std::string Value(TMyConnection& c, const std::string& sql) {
+        TMyQuery q;
+        q.SetConnection(&c);
+        q.SQL.SetText(sql);
+        q.Open();
+        return q.Fields(0).AsString();
+    }
+    // The error of f, or "no error".
+    template <class E = EDatabaseError> static std::string ErrorOf(const std::function<void()>& f) {
+        try {
+            f();
+        } catch (const E& e) {
+            return e.what();
+        }
+        return "no error";
+    }
+    static int FreePort() {
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        ::close(fd);
+        return ntohs(a.sin_port);
     }
     static void Exec(TMySqlSession* s, const std::string& sql) {
         TMySQLCommand cmd(Api(), s, sql);
@@ -354,6 +396,305 @@ TEST_F(MySqlServer, ToolPrintsEveryColumnType) {
     err = Shell(std::string(V270_MYSQL_TOOL) + " -h 127.0.0.1 -P 1 -e 'SELECT 1' 2>&1", &status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(err.rfind("ERROR 2003\nCannot connect to server on host '127.0.0.1':", 0), 0u) << err;
+}
+
+TEST_F(MySqlServer, EveryColumnTypeAsTheApplicationReadsIt) {
+    const std::string turkish = "\xC7\xD0\xDD\xF6\xFE\xFC"; // Ç Ğ İ ö ş ü in latin5
+    const std::string longText(100000, 'a');
+    const std::string zeros(70000, '\0');
+    // Rows: lowest values, highest values, NULLs, zero dates (other columns
+    // NULL there unless given).
+    struct Col {
+        const char* name;
+        const char* type;
+        std::string lowSql, low, highSql, high;
+        std::string zeroSql = "NULL", zero = "";
+    } cols[] = {
+        {"ti", "TINYINT", "-128", "-128", "127", "127"},
+        {"tu", "TINYINT UNSIGNED", "0", "0", "255", "255"},
+        {"bo", "BOOLEAN", "0", "False", "1", "True"},
+        {"si", "SMALLINT", "-32768", "-32768", "32767", "32767"},
+        {"su", "SMALLINT UNSIGNED", "0", "0", "65535", "65535"},
+        {"mi", "MEDIUMINT", "-8388608", "-8388608", "8388607", "8388607"},
+        {"mu", "MEDIUMINT UNSIGNED", "0", "0", "16777215", "16777215"},
+        {"i", "INT", "-2147483648", "-2147483648", "2147483647", "2147483647"},
+        {"iu", "INT UNSIGNED", "0", "0", "4294967295", "4294967295"},
+        {"bi", "BIGINT", "-9223372036854775808", "-9223372036854775808", "9223372036854775807",
+         "9223372036854775807"},
+        {"bu", "BIGINT UNSIGNED", "0", "0", "18446744073709551615", "18446744073709551615"},
+        {"bt", "BIT(10)", "b'0'", "0", "b'1111111111'", "1023"},
+        {"b64", "BIT(64)", "b'1'", "1", "0xFFFFFFFFFFFFFFFF", "18446744073709551615"},
+        {"de", "DECIMAL(12,3)", "-123456789.125", "-123456789,125", "999999999.999",
+         "999999999,999"},
+        {"dl", "DECIMAL(65,30)",
+         "-12345678901234567890123456789012345.123456789012345678901234567890",
+         "-1,23456789012346E+34", "0.000000000000000000000000000001", "1E-30"},
+        {"fl", "FLOAT", "-3.4e38", "-3,4E+38", "1.5", "1,5"},
+        {"db", "DOUBLE", "-2.25e-300", "-2,25E-300", "1.7976931348623157e308",
+         "1,79769313486232E+308"},
+        {"dt", "DATE", "'1000-01-01'", "01.01.1000", "'9999-12-31'", "31.12.9999", "'0000-00-00'"},
+        {"dtm", "DATETIME(6)", "'1000-01-01 00:00:00'", "01.01.1000 00:00:00",
+         "'9999-12-31 23:59:59.999999'", "31.12.9999 23:59:59", "'0000-00-00 00:00:00'"},
+        {"ts", "TIMESTAMP(3) NULL", "'1970-01-01 00:00:01'", "01.01.1970 00:00:01",
+         "'2038-01-19 03:14:07.999'", "19.01.2038 03:14:07", "'0000-00-00 00:00:00'"},
+        {"tm", "TIME(2)", "'-838:59:59.99'", "-838:59:59", "'838:59:59.99'", "838:59:59",
+         "'08:05:00'", "08:05:00"},
+        {"y", "YEAR", "1901", "1901", "2155", "2155", "0", "0"},
+        {"c", "CHAR(3)", "''", "", "'abc'", "abc"},
+        {"vc", "VARCHAR(40)", "'" + turkish + "'", turkish, "'tab\\there'", "tab\there"},
+        {"vb", "VARBINARY(8)", "X'00'", std::string(1, '\0'), "X'00FF0A09'",
+         std::string("\0\xFF\n\t", 4)},
+        {"tx", "MEDIUMTEXT", "''", "", "REPEAT('a', 100000)", longText},
+        {"bl", "LONGBLOB", "X'00FF00'", std::string("\0\xFF\0", 3), "REPEAT(X'00', 70000)", zeros},
+        {"e", "ENUM('a','b')", "'a'", "a", "'b'", "b"},
+        {"st", "SET('x','y')", "''", "", "'x,y'", "x,y"},
+        {"js", "JSON", "'{}'", "{}", "'{\"a\": 1}'", "{\"a\": 1}"},
+    };
+    TMyConnection c;
+    SetUp(c);
+    std::string create = "CREATE OR REPLACE TABLE t_all (n INT";
+    std::string insert = "INSERT INTO t_all VALUES ";
+    std::vector<std::string> rows(4);
+    for (int r = 0; r < 4; ++r)
+        rows[r] = "(" + std::to_string(r);
+    for (const Col& col : cols) {
+        create += std::string(", ") + col.name + " " + col.type;
+        rows[0] += ", " + col.lowSql;
+        rows[1] += ", " + col.highSql;
+        rows[2] += ", NULL";
+        rows[3] += ", " + col.zeroSql;
+    }
+    Run(c, create + ") CHARACTER SET latin5");
+    // Zero dates need a lenient mode; TIMESTAMP values are read in UTC.
+    Run(c, "SET SESSION sql_mode = '', time_zone = '+00:00'");
+    Run(c, insert + rows[0] + "), " + rows[1] + "), " + rows[2] + "), " + rows[3] + ")");
+
+    TMyQuery q;
+    q.SetConnection(&c);
+    q.SQL.Add("SELECT * FROM t_all ORDER BY n");
+    q.Open();
+    ASSERT_EQ(q.RecordCount(), 4u);
+    for (int r = 0; r < 4; ++r, q.Next()) {
+        for (const Col& col : cols) {
+            const std::string& expect = r == 0   ? col.low
+                                        : r == 1 ? col.high
+                                        : r == 2 ? ""
+                                                 : col.zero;
+            TField f = q.FieldByName(col.name);
+            EXPECT_EQ(f.AsString(), expect) << col.name << " row " << r;
+            EXPECT_EQ(f.IsNull(), r == 2 || (r == 3 && col.zero.empty()))
+                << col.name << " row " << r;
+        }
+    }
+    // Past the 36th character, to the nearest double.
+    q.First();
+    EXPECT_EQ(q.FieldByName("dl").AsFloat(),
+              -12345678901234567890123456789012345.123456789012345678901234567890);
+    EXPECT_EQ(q.FieldByName("bi").AsInteger(), INT64_MIN);
+    EXPECT_EQ(q.FieldByName("bo").DataType(), ftBoolean);
+    EXPECT_EQ(q.FieldByName("ti").DataType(), ftSmallint);
+}
+
+TEST_F(MySqlServer, ConnectionPropertiesAndEvents) {
+    TMyConnection c;
+    std::vector<std::string> events;
+    c.BeforeConnect = [&] { events.push_back("BeforeConnect"); };
+    c.AfterConnect = [&] { events.push_back("AfterConnect"); };
+    c.BeforeDisconnect = [&] { events.push_back("BeforeDisconnect"); };
+    c.AfterDisconnect = [&] { events.push_back("AfterDisconnect"); };
+    // Parameters set while closed; the query connects once with them.
+    SetUp(c);
+    const std::string id = Value(c, "SELECT CONNECTION_ID()");
+    EXPECT_EQ(Value(c, "SELECT CONNECTION_ID()"), id);
+    EXPECT_EQ(Value(c, "SELECT @@character_set_client"), "latin5");
+    EXPECT_EQ(events, (std::vector<std::string>{"BeforeConnect", "AfterConnect"}));
+
+    // The same value again keeps the connection; a different one closes it.
+    c.SetPort(c.Port());
+    c.SetServer(c.Server());
+    c.SetUsername("root");
+    c.SetPassword("");
+    EXPECT_TRUE(c.Connected());
+    c.SetDatabase("mysql"); // selected at once
+    EXPECT_EQ(Value(c, "SELECT DATABASE()"), "mysql");
+    EXPECT_EQ(Value(c, "SELECT CONNECTION_ID()"), id);
+
+    // Options refuse a change while connected; the same value is no change.
+    EXPECT_EQ(ErrorOf([&] { c.Options().SetCharset("utf8"); }),
+              "Cannot perform this operation on an open connection");
+    c.Options().SetCharset("latin5");
+    EXPECT_EQ(c.Options().Charset(), "latin5");
+
+    TMyQuery open;
+    open.SetConnection(&c);
+    open.SQL.Add("SELECT 1");
+    open.Open();
+    c.SetServer("127.0.0.1," + std::to_string(FreePort())); // the part after "," is ignored
+    EXPECT_FALSE(c.Connected());
+    EXPECT_FALSE(open.Active()); // closed with its connection
+    EXPECT_EQ(events, (std::vector<std::string>{"BeforeConnect", "AfterConnect", "BeforeDisconnect",
+                                                "AfterDisconnect"}));
+    EXPECT_NE(Value(c, "SELECT CONNECTION_ID()"), id);
+    EXPECT_EQ(Value(c, "SELECT DATABASE()"), "mysql");
+
+    // An empty Server is the local machine.
+    c.SetServer("");
+    EXPECT_EQ(Value(c, "SELECT 'yerel'"), "yerel");
+    c.Options().SetAllowImplicitConnect(false);
+    c.Close();
+    EXPECT_EQ(ErrorOf([&] { Value(c, "SELECT 1"); }), "Connection is not active");
+}
+
+TEST_F(MySqlServer, ConnectFailuresLeaveTheComponentClosed) {
+    struct Case {
+        std::function<void(TMyConnection&)> change;
+        int code;
+        std::string messageStart;
+    } cases[] = {
+        {[](TMyConnection& c) {
+             c.SetServer("127.0.0.1");
+             c.SetPort(FreePort());
+         },
+         2003, "Cannot connect to server on host '127.0.0.1':\r\nConnection refused."},
+        {[](TMyConnection& c) { c.SetPassword("yanlis"); }, 1045,
+         "\r\n#28000Access denied for user 'root'"},
+    };
+    for (const Case& k : cases) {
+        TMyConnection c;
+        SetUp(c);
+        k.change(c);
+        bool after = false;
+        c.AfterConnect = [&] { after = true; };
+        TMyQuery q;
+        q.SetConnection(&c);
+        q.SQL.Add("SELECT 1");
+        try {
+            q.Open();
+            ADD_FAILURE() << k.code;
+        } catch (const EMyError& e) {
+            EXPECT_EQ(e.ErrorCode(), k.code);
+            EXPECT_EQ(std::string(e.what()).rfind(k.messageStart, 0), 0u) << e.what();
+            EXPECT_EQ(e.Component(), &c);
+        }
+        EXPECT_FALSE(c.Connected());
+        EXPECT_FALSE(q.Active());
+        EXPECT_FALSE(after);
+    }
+}
+
+TEST_F(MySqlServer, LostConnectionClosesTheComponentAndTheNextOpenReconnects) {
+    TMyConnection c;
+    SetUp(c);
+    const std::string id = Value(c, "SELECT CONNECTION_ID()");
+    RootSql("KILL CONNECTION " + id);
+    TMyQuery q;
+    q.SetConnection(&c);
+    q.SQL.Add("SELECT 1");
+    try {
+        q.Open();
+        ADD_FAILURE();
+    } catch (const EMyError& e) {
+        EXPECT_TRUE(e.IsConnectionLost()) << e.ErrorCode() << " " << e.what();
+        EXPECT_EQ(e.ErrorCode(), 2013);
+    }
+    EXPECT_FALSE(c.Connected());
+    EXPECT_FALSE(q.Active());
+    q.Open();
+    EXPECT_TRUE(c.Connected());
+    EXPECT_NE(Value(c, "SELECT CONNECTION_ID()"), id);
+}
+
+TEST_F(MySqlServer, PersonnelQueries) {
+    TMyConnection c;
+    SetUp(c);
+    Run(c, "CREATE OR REPLACE TABLE personel (kartno VARCHAR(22), ad VARCHAR(40), "
+           "soyad VARCHAR(40)) CHARACTER SET latin5");
+    Run(c, "INSERT INTO personel VALUES ('1', '\xD0\xFC\xEE', '\xDE\xE2hin'), "
+           "('2', NULL, 'Bo\xFE'), ('3', 'Ali', 'Veli')");
+    TMyQuery q;
+    q.SetConnection(&c);
+    auto open = [&](const std::string& card) {
+        q.Close();
+        q.SQL.Clear();
+        q.SQL.Add("select * from personel where kartno='" + card + "'");
+        q.Open();
+    };
+    open("99");
+    EXPECT_EQ(q.RecordCount(), 0u);
+    EXPECT_TRUE(q.Eof());
+    open("1");
+    EXPECT_EQ(q.RecordCount(), 1u);
+    EXPECT_EQ(q.FieldByName("AD").AsString(), "\xD0\xFC\xEE");
+    EXPECT_EQ(q.FieldByName("Soyad").AsString(), "\xDE\xE2hin");
+    open("2");
+    EXPECT_EQ(q.FieldByName("ad").AsString(), "");
+    EXPECT_TRUE(q.FieldByName("ad").IsNull());
+
+    q.Close();
+    q.SQL.SetText("SELECT kartno FROM personel ORDER BY kartno");
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 3u);
+
+    // An UPDATE opened as a query runs, and Open says it has no rows.
+    q.Close();
+    q.SQL.SetText("UPDATE personel SET ad = 'Ay\xFE"
+                  "e' WHERE kartno = '2'");
+    EXPECT_EQ(ErrorOf([&] { q.Open(); }), "SQL statement doesn't return rows");
+    EXPECT_FALSE(q.Active());
+    EXPECT_EQ(Value(c, "SELECT ad FROM personel WHERE kartno = '2'"), "Ay\xFE"
+                                                                      "e");
+
+    // A server error names the query.
+    q.SQL.SetText("SELECT * FROM yok");
+    try {
+        q.Open();
+        ADD_FAILURE();
+    } catch (const EMyError& e) {
+        EXPECT_EQ(e.ErrorCode(), 1146);
+        EXPECT_EQ(e.Component(), &q);
+    }
+    EXPECT_TRUE(c.Connected());
+    q.SQL.SetText("SELECT *\nFROM\npersonel WHERE");
+    try {
+        q.Open();
+        ADD_FAILURE();
+    } catch (const EMyError& e) {
+        EXPECT_EQ(e.ErrorCode(), 1064);
+        EXPECT_EQ(e.LineNumber(), 3) << e.what();
+    }
+}
+
+TEST_F(MySqlServer, ClosingAfterThreeOfAThousandRows) {
+    TMyConnection c;
+    SetUp(c);
+    TMyQuery q;
+    q.SetConnection(&c);
+    q.FetchAll = false;
+    q.SQL.Add("SELECT seq, REPEAT('x', 100) FROM seq_1_to_1000");
+    q.Open();
+    q.Next();
+    q.Next();
+    EXPECT_EQ(q.Fields(0).AsString(), "3");
+    q.Close();
+    EXPECT_EQ(Value(c, "SELECT 'sonraki'"), "sonraki");
+    q.FetchAll = true;
+    q.Open();
+    EXPECT_EQ(q.RecordCount(), 1000u);
+}
+
+TEST_F(MySqlServer, DatasetToolPrintsWhatTheApplicationReads) {
+    std::string conn = std::string(V270_MYSQL_TOOL) + " --dataset -h " + Env("V270_MYSQL_HOST") +
+                       " -P " + Env("V270_MYSQL_PORT") + " -u root -D " + kDb;
+    int status = 0;
+    std::string out =
+        Shell(conn + " -e \"SELECT 1.5 AS f, DATE'2024-02-29' AS d, NULL AS n, 'a' AS s, "
+                     "TIME'-08:05:00' AS t, TRUE AS b\"",
+              &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, "f\td\tn\ts\tt\tb\n1,5\t29.02.2024\t\ta\t-08:05:00\t1\n");
+    std::string err = Shell(conn + " -e 'DO 1' 2>&1", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(err, "ERROR\nSQL statement doesn't return rows\n");
 }
 
 } // namespace

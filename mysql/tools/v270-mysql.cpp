@@ -1,11 +1,14 @@
 // v270-mysql: runs SQL over the system's own MySQL client, for operators
 // checking the PDKS connection and for tests.
 //   v270-mysql [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [-D DATABASE]
-//              [--charset NAME] [--compress] -e "SQL"
+//              [--charset NAME] [--compress] [--timeout SECONDS] [--dataset] -e "SQL"
 // A result prints its column names, then one line per row; values are
 // separated by TAB, SQL NULL is written as NULL, value bytes are unchanged.
+// With --dataset the statement runs through the connection and query
+// components and each value is printed as the application reads it (its
+// AsString: NULL empty, numbers, dates and times in the Turkish formats).
 
-#include "MySqlCommand.h"
+#include "MyQuery.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +21,10 @@ namespace {
 
 const char kUsage[] =
     "Kullanım: v270-mysql [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [-D DATABASE]\n"
-    "                     [--charset NAME] [--compress] -e \"SQL\"\n";
+    "                     [--charset NAME] [--compress] [--timeout SECONDS] [--dataset]\n"
+    "                     -e \"SQL\"\n"
+    "  --timeout SECONDS  her komut için okuma süre sınırı (varsayılan: sınır yok)\n"
+    "  --dataset          sonucu uygulamanın okuduğu gibi yaz (bağlantı ve sorgu bileşenleri)\n";
 
 [[noreturn]] void UsageError(const std::string& why) {
     std::fprintf(stderr, "%s\n%s", why.c_str(), kUsage);
@@ -36,6 +42,53 @@ void PutBytes(std::string_view s, std::string& out) {
     out.append(s.data(), s.size());
 }
 
+void Flush(std::string& out) {
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    out.clear();
+}
+
+// Through TMyConnection and TMyQuery, as the application reads a result.
+int RunDataset(const ConnectOptions& o, const std::string& sql, int timeout) {
+    TMyConnection connection;
+    connection.SetServer(o.server);
+    connection.SetPort(o.port);
+    connection.SetUsername(o.user);
+    connection.SetPassword(o.password);
+    connection.SetDatabase(o.database);
+    connection.Options().SetCharset(o.charset);
+    connection.Options().SetCompress(o.compress);
+    TMyQuery query;
+    query.SetConnection(&connection);
+    query.SQL.SetText(sql);
+    query.CommandTimeout = timeout;
+    try {
+        query.Open();
+        std::string out;
+        for (size_t i = 0; i < query.FieldCount(); ++i) {
+            if (i) out += '\t';
+            out += query.Fields(i).FieldName();
+        }
+        out += '\n';
+        for (query.First(); !query.Eof(); query.Next()) {
+            for (size_t i = 0; i < query.FieldCount(); ++i) {
+                if (i) out += '\t';
+                out += query.Fields(i).AsString();
+            }
+            out += '\n';
+            if (out.size() >= 65536) Flush(out);
+        }
+        Flush(out);
+        query.Close();
+        connection.Close();
+    } catch (const EMyError& e) {
+        Fail(e.ErrorCode(), e.what());
+    } catch (const EDatabaseError& e) {
+        std::fprintf(stderr, "ERROR\n%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -43,6 +96,8 @@ int main(int argc, char** argv) {
     o.user = "root";
     std::string sql;
     bool haveSql = false;
+    bool dataset = false;
+    int timeout = 0;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -68,7 +123,16 @@ int main(int argc, char** argv) {
             o.charset = value();
         else if (a == "--compress")
             o.compress = true;
-        else if (a == "-e") {
+        else if (a == "--dataset")
+            dataset = true;
+        else if (a == "--timeout") {
+            std::string v = value();
+            char* end = nullptr;
+            long seconds = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || seconds <= 0 || seconds > 31536000)
+                UsageError("Geçersiz süre: " + v);
+            timeout = static_cast<int>(seconds);
+        } else if (a == "-e") {
             sql = value();
             haveSql = true;
         } else if (a == "--help") {
@@ -78,11 +142,13 @@ int main(int argc, char** argv) {
             UsageError("Bilinmeyen seçenek: " + a);
     }
     if (!haveSql) UsageError("-e \"SQL\" gerekli");
+    if (dataset) return RunDataset(o, sql, timeout);
 
     TMySQLAPI& api = TMySQLAPIDirect::Instance();
     try {
         OpenSession open = ConnectSession(api, o);
         TMySqlSession* s = open.session.get();
+        api.SetTimeout(s, timeout);
         if (api.mysql_real_query(s, sql) != 0) Fail(api.mysql_errno(s), api.mysql_error(s));
         std::string out;
         for (;;) {

@@ -121,26 +121,64 @@ TEST_F(TerminalCommandsTest, NamesAreBoundNotSpliced) {
     EXPECT_EQ(names(), QStringList{tricky});
 }
 
-TEST_F(TerminalCommandsTest, NumericColumnRefusesTextAndStoresNothing) {
-    for (auto set : {+[](TerminalFields& f) { f.netPort = "50a5"; },
-                     +[](TerminalFields& f) { f.machineNo = "bir"; },
-                     +[](TerminalFields& f) { f.password = "12.5x"; }}) {
-        TerminalFields f = fields("Hatalı");
-        set(f);
-        try {
-            addTerminal(dm, f, op);
-            ADD_FAILURE() << "accepted";
-        } catch (const AppError& e) {
-            EXPECT_TRUE(e.text().contains("INTEGER")) << e.text().toStdString();
+TEST_F(TerminalCommandsTest, NumericFieldsTakeOnlyWholeNumbersInTheIntegerRange) {
+    using Setter = void (*)(TerminalFields&, const QString&);
+    const std::pair<const char*, Setter> numericFields[] = {
+        {"TerminalNo", [](TerminalFields& f, const QString& v) { f.machineNo = v; }},
+        {"NetPort", [](TerminalFields& f, const QString& v) { f.netPort = v; }},
+        {"Sifre", [](TerminalFields& f, const QString& v) { f.password = v; }},
+    };
+    addTerminal(dm, fields("Kapı"), op);
+    for (const auto& [column, set] : numericFields) {
+        SCOPED_TRACE(column);
+        for (const char* typed :
+             {"50a5", "bir", "1e3", "12.0", "0x10", "99999999999", "2147483648", "-2147483649"}) {
+            TerminalFields f = fields("Hatalı");
+            set(f, typed);
+            for (const bool adding : {true, false}) {
+                try {
+                    adding ? addTerminal(dm, f, op) : updateTerminal(dm, 0, f, op);
+                    ADD_FAILURE() << typed << " accepted";
+                } catch (const AppError& e) {
+                    EXPECT_EQ(e.text(),
+                              QStringLiteral("'%1' geçerli bir tam sayı değil.").arg(typed));
+                }
+            }
+        }
+        // The ends of the range are whole numbers; blanks around them go.
+        for (const char* typed : {" -2147483648 ", "2147483647"}) {
+            TerminalFields f = fields("Kapı");
+            set(f, typed);
+            ASSERT_TRUE(updateTerminal(dm, 0, f, op).saved);
+            EXPECT_EQ(rowNamed("Kapı").value(column).toLongLong(),
+                      QString(typed).trimmed().toLongLong());
         }
     }
-    EXPECT_EQ(dm.qrycihaz.rowCount(), 0);
+    EXPECT_EQ(names(), QStringList{"Kapı"}) << "nothing refused was stored";
 
     // An empty numeric field leaves the column empty.
     TerminalFields empty = fields("Boş");
     empty.netPort = " ";
     EXPECT_TRUE(addTerminal(dm, empty, op).saved);
     EXPECT_TRUE(rowNamed("Boş").isNull("NetPort"));
+}
+
+TEST_F(TerminalCommandsTest, UpdateOfARowDeletedMeanwhileIsNotSaved) {
+    addTerminal(dm, fields("Ambar"), op);
+    addTerminal(dm, fields("Depo"), op);
+    // Another copy of the program deletes "Ambar" while the editor is open
+    // on it; the list still shows it.
+    execSql(dm.ADOConnection1(), "delete from Terminal where Terminal = 'Ambar'");
+    ASSERT_EQ(names(), (QStringList{"Ambar", "Depo"}));
+
+    EXPECT_FALSE(updateTerminal(dm, 0, fields("Ambar Yeni"), op).saved);
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].title, QStringLiteral("UYARI"));
+    EXPECT_TRUE(op.messages[0].text.startsWith(QStringLiteral("Bu terminal kaydı artık yok")));
+    QSqlQuery left = execSql(dm.ADOConnection1(), "select Terminal from Terminal");
+    ASSERT_TRUE(left.next());
+    EXPECT_EQ(left.value(0).toString(), "Depo");
+    EXPECT_FALSE(left.next());
 }
 
 TEST_F(TerminalCommandsTest, EditStartsOnlyWithARow) {

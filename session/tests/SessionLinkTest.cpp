@@ -82,6 +82,30 @@ TEST_F(SessionLinkTest, SerialOverAPseudoTerminal) {
     disconnectTerminal(clock, session);
 }
 
+TEST_F(SessionLinkTest, NetworkRowWithoutAnAddressNeverOpensTheSerialPort) {
+    const QString link = dir.filePath("ttyV1");
+    start({"--pty", link});
+    writeSettings("[Ports]\nCOM1=" + link.toUtf8() + "\n");
+    // The serial terminal on COM1 answers, so any fall-back would connect.
+    const QVariantMap serial{
+        {"TerminalNo", 4}, {"Tip", "com"}, {"ComPort", "1"}, {"ComBaud", "115200"}};
+    ASSERT_TRUE(connectCommand(clock, terminalRow(serial), session, op));
+    disconnectTerminal(clock, session);
+
+    const QVariantMap rows[] = {
+        {{"TerminalNo", 4}, {"Tip", "ethernet"}, {"Ip", ""}, {"NetPort", 5005}},
+        {{"TerminalNo", 4}, {"Tip", "ethernet"}, {"Ip", "127.0.0.1"}, {"NetPort", ""}},
+        {{"TerminalNo", 4}, {"Tip", "ethernet"}, {"Ip", "127.0.0.1"}, {"NetPort", 0}},
+        {{"TerminalNo", 4}, {"Tip", "ethernet"}, {"Ip", "127.0.0.1"}, {"NetPort", 65536}},
+    };
+    for (const QVariantMap& row : rows) {
+        op.messages.clear();
+        EXPECT_FALSE(connectCommand(clock, terminalRow(row), session, op));
+        EXPECT_FALSE(clock.isConnected());
+        EXPECT_EQ(op.messageTexts(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+    }
+}
+
 TEST_F(SessionLinkTest, UsbOverAUnixSocket) {
     const QString socket = dir.filePath("usb.sock");
     start({"--unix", socket});

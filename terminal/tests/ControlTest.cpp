@@ -404,6 +404,19 @@ TEST(TerminalLink, NothingThereFailsFast) {
     EXPECT_EQ(lastError(clock), ERR_INVALID_PARAM);
 }
 
+TEST(TerminalLink, RefusedAddressFailsTheNextOpenInsteadOfUsingTheSerialPort) {
+    Terminal terminal;
+    ASSERT_TRUE(terminal.start(Via::Pty, baseState()));
+    TFP_CLOCK clock;
+    terminal.prepare(clock); // a serial port that answers
+    EXPECT_FALSE(clock.SetIPAddress(QString(), 5005, 0));
+    EXPECT_FALSE(clock.OpenCommPort(1));
+    EXPECT_EQ(lastError(clock), ERR_INVALID_PARAM);
+    EXPECT_FALSE(clock.isConnected());
+    // The refusal covers that one open only.
+    EXPECT_TRUE(clock.OpenCommPort(1));
+}
+
 TEST(TerminalLink, TimeLimitsEndSilentAndSlowTerminals) {
     // A peer that accepts the connection but never answers.
     QTcpServer silent;

@@ -17,16 +17,15 @@ QByteArray convertWhole(const QByteArray& file) {
     return c.output();
 }
 
-// The file as the old program saw it: lines, then the two steps per line.
+// The file as plain lines (ended by CR LF, LF or a lone CR), then the two
+// steps per line.
 QByteArray convertByLines(const QByteArray& file) {
-    QList<QByteArray> lines = file.split('\n');
-    if (file.endsWith('\n') || file.isEmpty()) lines.removeLast();
+    const QByteArray text = QByteArray(file).replace("\r\n", "\n").replace('\r', '\n');
+    QList<QByteArray> lines = text.split('\n');
+    if (text.endsWith('\n') || text.isEmpty()) lines.removeLast();
     QByteArray out;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        QByteArray line = lines[i];
-        if (line.endsWith('\r')) line.chop(1);
-        out += memoryCardConvertedLine(memoryCardIntermediateLine(line)) + "\r\n";
-    }
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        out += memoryCardConvertedLine(memoryCardIntermediateLine(lines[i])) + "\r\n";
     return out;
 }
 
@@ -71,9 +70,17 @@ TEST(MemoryCard, FileLinesHeaderAndLineEnds) {
     EXPECT_EQ(convertWhole("h\r\n" + rec + "\r\n" + rec), out + out);
     // An empty line between two records gives the separators alone.
     EXPECT_EQ(convertWhole("h\n" + rec + "\n\n" + rec + "\n"), out + " // :: \r\n" + out);
-    // A lone CR is text; a CR at the very end of the file ends the line.
-    EXPECT_EQ(convertWhole("h\n1\t1\t1\r3\r\n"), QByteArray("1\r3 // :: 01\r\n"));
-    EXPECT_EQ(convertWhole("h\n" + rec + "\r"), out);
+    // CR LF, LF and a lone CR are the same line end, also mixed in one file
+    // and at its very end; a CR never reaches a converted line.
+    for (const QByteArray eol : {"\r\n", "\n", "\r"}) {
+        SCOPED_TRACE(eol.toHex().constData());
+        EXPECT_EQ(convertWhole("h" + eol + rec + eol + rec + eol), out + out);
+        EXPECT_EQ(convertWhole("h" + eol + rec + eol + rec), out + out);
+    }
+    EXPECT_EQ(convertWhole("h\r" + rec + "\r\n" + rec + "\n" + rec + "\r"), out + out + out);
+    EXPECT_EQ(convertWhole("h\n1\t1\t1\r3\r\n"), QByteArray("1 // :: 01\r\n // :: \r\n"));
+    // CR CR LF is two line ends: the empty line between gives the separators.
+    EXPECT_EQ(convertWhole("h\r\r\n" + rec), " // :: \r\n" + out);
 }
 
 // The converter keeps only the first characters of each line and sees the
@@ -132,12 +139,19 @@ TEST_F(MemoryCardCommand, AppendsToVeriOnlyAndReports) {
     EXPECT_FALSE(QFile::exists(programDir() + "veri2.txt"));
     EXPECT_FALSE(QFile::exists(programDir() + "yedek_V270"));
 
+    // A card file with CR-only line ends.
+    writeFile(veri(), "");
+    writeFile(card, "No\tTMNo\tEnNo\tName\tMode\tIOMd\tDateTime\r"
+                    "1\t1\t123\t0\t0\t0\t2011/06/08 12:34:56\r");
+    EXPECT_TRUE(convertMemoryCardFile(card, programDir(), op));
+    EXPECT_EQ(readFile(veri()), "00123 08/06/2011 12:34:56 01\r\n");
+
     // Only the header: nothing appended, the message all the same.
     writeFile(card, "No\tTMNo\tEnNo\n");
     const QByteArray before = readFile(veri());
     EXPECT_TRUE(convertMemoryCardFile(card, programDir(), op));
     EXPECT_EQ(readFile(veri()), before);
-    EXPECT_EQ(op.messages.size(), 2u);
+    EXPECT_EQ(op.messages.size(), 3u);
 }
 
 TEST_F(MemoryCardCommand, UnreadableFileChangesNothing) {

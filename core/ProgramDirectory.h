@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// Where the program keeps Settings.ini, the databases and the data files.
+struct ProgramDirectory {
+    QString path;   // absolute, with a trailing separator
+    QString notice; // what was made on this start, for the operator; empty when nothing
+};
+
+// What the choice depends on, gathered from the running process by
+// thisProcess() and given by hand in tests.
+struct StartingPoint {
+    std::optional<QString> dirOption; // --dir
+    QString executableDir;
+    bool executableDirWritable = false;
+    QString xdgDataHome; // $XDG_DATA_HOME, empty when unset
+    QString homeDir;
+};
+
+StartingPoint thisProcess(std::optional<QString> dirOption);
+
+// --dir when given. Otherwise the executable's own directory, so a copied
+// Windows-style folder keeps working - unless the program can't write there
+// or it is an installed copy (share/v270-aktarim beside its bin directory;
+// root can write /usr/bin, but that is no place for data). Then it is the
+// user's data directory, $XDG_DATA_HOME/v270-aktarim (~/.local/share/...),
+// made on first start with empty databases from the schema files. Missing
+// databases are created there, existing files never touched. Throws AppError
+// when the directory or a database cannot be made.
+ProgramDirectory chooseProgramDirectory(const StartingPoint& from);
+
+// Creates Data.mdb and Log.mdb in dir where they are missing, from the schema
+// files of the install (or of the source tree for a build). Returns the names
+// of the files it made. Throws AppError when something cannot be made.
+QStringList createMissingDatabases(const QString& dir, const QString& executableDir,
+                                   const QString& schemaDir = {});

@@ -1,0 +1,131 @@
+#include "core/ProgramDirectory.h"
+#include "core/AppError.h"
+#include "core/Database.h"
+#include "core/testing/TestFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class ProgramDirectoryTest : public ::testing::Test {
+  protected:
+    QTemporaryDir tmp;
+    QString at(const QString& relative) const { return tmp.filePath(relative) + u'/'; }
+
+    // A program in a bin directory of its own, with no data beside it.
+    StartingPoint from(bool writable) const {
+        QDir().mkpath(tmp.filePath("bin"));
+        StartingPoint p;
+        p.executableDir = tmp.filePath("bin");
+        p.executableDirWritable = writable;
+        p.xdgDataHome = tmp.filePath("xdg");
+        p.homeDir = tmp.filePath("home");
+        return p;
+    }
+
+    // The table names of an SQLite file, opened the way the program opens it.
+    static QStringList tablesOf(const QString& path) {
+        QStringList names;
+        {
+            QSqlDatabase db = openDatabaseFile(QStringLiteral("probe"), path);
+            names = db.tables();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("probe"));
+        names.sort();
+        return names;
+    }
+};
+
+TEST_F(ProgramDirectoryTest, ChoosesDirOptionThenExecutableDirThenUserDataDir) {
+    struct Case {
+        const char* name;
+        std::optional<QString> dirOption;
+        bool writable;
+        const char* xdgDataHome; // null: as the fixture sets it
+        QString expected;
+    };
+    const Case cases[] = {
+        {"--dir wins", tmp.filePath("pdks"), false, nullptr, at("pdks")},
+        {"writable executable dir", std::nullopt, true, nullptr, at("bin")},
+        {"read-only executable dir", std::nullopt, false, nullptr, at("xdg/v270-aktarim")},
+        {"XDG_DATA_HOME unset", std::nullopt, false, "", at("home/.local/share/v270-aktarim")},
+        {"relative XDG_DATA_HOME is ignored", std::nullopt, false, "veri",
+         at("home/.local/share/v270-aktarim")},
+    };
+    for (const Case& c : cases) {
+        StartingPoint p = from(c.writable);
+        p.dirOption = c.dirOption;
+        if (c.xdgDataHome) p.xdgDataHome = QString::fromUtf8(c.xdgDataHome);
+        EXPECT_EQ(chooseProgramDirectory(p).path, c.expected) << c.name;
+    }
+    // Only the user data directory is ever made.
+    EXPECT_FALSE(QFileInfo::exists(tmp.filePath("pdks")));
+    EXPECT_FALSE(QFileInfo::exists(tmp.filePath("bin/Data.mdb")));
+}
+
+TEST_F(ProgramDirectoryTest, FirstStartMakesEmptyDatabasesAndSaysSoOnce) {
+    const StartingPoint p = from(false);
+    const ProgramDirectory first = chooseProgramDirectory(p);
+    EXPECT_EQ(first.notice, "Program dizini " + at("xdg/v270-aktarim") +
+                                " hazırlandı: boş Data.mdb ve Log.mdb oluşturuldu.");
+    EXPECT_EQ(tablesOf(first.path + "Data.mdb"),
+              (QStringList{"ENROLLINFO", "Terminal", "sqlite_sequence", "tblEnroll"}));
+    EXPECT_EQ(tablesOf(first.path + "Log.mdb"), QStringList{"temp"});
+    // No scratch file is left beside them.
+    EXPECT_EQ(QDir(first.path).entryList(QDir::Files), (QStringList{"Data.mdb", "Log.mdb"}));
+
+    writeFile(first.path + "Settings.ini", "[Options]\r\nveriDosya2=1\r\n");
+    const QByteArray data = readFile(first.path + "Data.mdb");
+    const ProgramDirectory second = chooseProgramDirectory(p);
+    EXPECT_EQ(second.path, first.path);
+    EXPECT_EQ(second.notice, "");
+    EXPECT_EQ(readFile(first.path + "Data.mdb"), data);
+
+    // A lost database is made again; the other is left as it is.
+    QFile::remove(first.path + "Log.mdb");
+    EXPECT_TRUE(chooseProgramDirectory(p).notice.endsWith("boş Log.mdb oluşturuldu."));
+    EXPECT_EQ(readFile(first.path + "Data.mdb"), data);
+    EXPECT_EQ(readFile(first.path + "Settings.ini"), "[Options]\r\nveriDosya2=1\r\n");
+}
+
+TEST_F(ProgramDirectoryTest, InstalledCopyUsesUserDataDirAndItsOwnSchemaEvenWhenWritable) {
+    // root can write /usr/bin; the share directory beside bin marks an install.
+    const QString share = tmp.filePath("share/v270-aktarim");
+    QDir().mkpath(share);
+    writeFile(share + "/Data.sql", "CREATE TABLE Terminal (id INTEGER);\n"
+                                   "CREATE TABLE FromInstall (x TEXT);\n");
+    writeFile(share + "/Log.sql", "CREATE TABLE temp (y TEXT);\n");
+
+    const ProgramDirectory chosen = chooseProgramDirectory(from(true));
+    EXPECT_EQ(chosen.path, at("xdg/v270-aktarim"));
+    EXPECT_EQ(tablesOf(chosen.path + "Data.mdb"), (QStringList{"FromInstall", "Terminal"}));
+}
+
+TEST_F(ProgramDirectoryTest, FailuresAreReportedAndLeaveNothingHalfMade) {
+    // The user data directory's place is taken by a file.
+    writeFile(tmp.filePath("xdg"), "x");
+    try {
+        chooseProgramDirectory(from(false));
+        ADD_FAILURE() << "no error";
+    } catch (const AppError& e) {
+        EXPECT_EQ(e.text(), "Program dizini oluşturulamadı: " + at("xdg/v270-aktarim"));
+    }
+
+    // A schema that fails half-way leaves no database behind.
+    writeFile(tmp.filePath("bad.sql"), "CREATE TABLE a (x);\nCREATE TABLE broken (;\n");
+    const QString path = tmp.filePath("Data.mdb");
+    EXPECT_THROW(createDatabaseFile(path, tmp.filePath("bad.sql")), AppError);
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files), (QStringList{"bad.sql", "xdg"}));
+
+    // An existing file is never replaced.
+    writeFile(path, "old");
+    EXPECT_THROW(createDatabaseFile(path, QStringLiteral(V270_SCHEMA_DIR "/Data.sql")), AppError);
+    EXPECT_EQ(readFile(path), "old");
+}
+
+} // namespace

@@ -1,0 +1,77 @@
+#pragma once
+// The process-wide date, time and number formats, and the functions that
+// turn values into text by them. Start-up fills the one instance before any
+// other thread runs; everything else only reads it. The defaults are the
+// Turkish ones, so code that runs without the application (v270-mysql, the
+// tests) writes the same texts.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace v270::mysql {
+
+struct FormatSettings {
+    // Format letters, case-insensitive: d dd ddd dddd (day, day names),
+    // m mm mmm mmmm (month, month names; minutes right after an hour),
+    // yy yyyy, h hh, n nn (minutes), s ss, z zzz (milliseconds), c (short
+    // date and long time), "/" the date separator, ":" the time separator,
+    // text in '...' or "..." as it stands.
+    std::string ShortDateFormat = "dd.mm.yyyy";
+    std::string LongDateFormat = "dddd, dd mmmm yyyy";
+    std::string ShortTimeFormat = "hh:nn";
+    std::string LongTimeFormat = "hh:nn:ss";
+    char DateSeparator = '.';
+    char TimeSeparator = ':';
+    char DecimalSeparator = ',';
+    // UTF-8. Months from January, days from Sunday.
+    std::array<std::string, 12> ShortMonthNames = {"Oca", "Şub", "Mar", "Nis", "May", "Haz",
+                                                   "Tem", "Ağu", "Eyl", "Eki", "Kas", "Ara"};
+    std::array<std::string, 12> LongMonthNames = {"Ocak",  "Şubat",   "Mart",   "Nisan",
+                                                  "Mayıs", "Haziran", "Temmuz", "Ağustos",
+                                                  "Eylül", "Ekim",    "Kasım",  "Aralık"};
+    std::array<std::string, 7> ShortDayNames = {"Paz", "Pzt", "Sal", "Çar", "Per", "Cum", "Cmt"};
+    std::array<std::string, 7> LongDayNames = {"Pazar",    "Pazartesi", "Salı",     "Çarşamba",
+                                               "Perşembe", "Cuma",      "Cumartesi"};
+};
+
+// The one instance of the process.
+FormatSettings& formatSettings();
+
+// A calendar date and a time of day. Fractions of a second beyond
+// milliseconds are not kept: texts cut them, they never round up.
+struct DateTimeParts {
+    int year = 1;
+    int month = 1;
+    int day = 1;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+};
+
+// The text of a date and time by a format of the letters above.
+std::string FormatDateTime(std::string_view format, const DateTimeParts& value,
+                           const FormatSettings& settings = formatSettings());
+// By the short date format: "29.02.2024".
+std::string FormatDate(const DateTimeParts& value,
+                       const FormatSettings& settings = formatSettings());
+// Short date, a blank, long time: "02.01.2024 03:04:05".
+std::string FormatDateAndTime(const DateTimeParts& value,
+                              const FormatSettings& settings = formatSettings());
+// A signed span of time, hours not wrapped at 24 and at least two digits:
+// "-838:59:59", "08:05:00". Fractions of a second are cut.
+std::string FormatTimeSpan(int64_t microseconds, const FormatSettings& settings = formatSettings());
+// printf's "%.15G" with the decimal separator for the point: "1,5", "3,4E+38".
+std::string FormatFloat(double value, const FormatSettings& settings = formatSettings());
+
+// Calendar: dates as a day count from 1899-12-30, the day count this
+// system's dates have always used (0001-01-01 is -693593).
+bool IsValidDate(int year, int month, int day);
+int64_t DaysFromDate(int year, int month, int day);
+DateTimeParts DateFromDays(int64_t days);
+// Day of the week, 0 for Sunday.
+int DayOfWeek(int year, int month, int day);
+
+} // namespace v270::mysql

@@ -1,0 +1,309 @@
+#include "MyQuery.h"
+
+#include "FormatSettings.h"
+
+#include <cctype>
+
+namespace v270::mysql {
+
+namespace {
+
+constexpr int64_t kMicrosPerDay = 86400LL * 1000000;
+
+DateTimeParts PartsOf(int64_t microseconds) {
+    int64_t days = microseconds / kMicrosPerDay;
+    int64_t rest = microseconds % kMicrosPerDay;
+    if (rest < 0) {
+        rest += kMicrosPerDay;
+        --days;
+    }
+    DateTimeParts p = DateFromDays(days);
+    int64_t seconds = rest / 1000000;
+    p.hour = static_cast<int>(seconds / 3600);
+    p.minute = static_cast<int>(seconds / 60 % 60);
+    p.second = static_cast<int>(seconds % 60);
+    p.millisecond = static_cast<int>(rest / 1000 % 1000);
+    return p;
+}
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+} // namespace
+
+// --- statement text --------------------------------------------------------
+
+std::string TSQLLines::Text() const {
+    std::string text;
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        if (i) text += "\r\n";
+        text += lines_[i];
+    }
+    return text;
+}
+
+void TSQLLines::SetText(const std::string& text) {
+    lines_.clear();
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos) {
+            lines_.push_back(text.substr(start));
+            break;
+        }
+        lines_.push_back(text.substr(start, end - start));
+        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+}
+
+// --- field -----------------------------------------------------------------
+
+const TMySQLFieldDesc& TField::Desc() const {
+    query_->CheckActive();
+    if (opening_ != query_->opening_)
+        throw EDatabaseError("Cannot perform this operation on a closed dataset");
+    return query_->records_->Fields()[index_];
+}
+
+const uint8_t* TField::Record() const {
+    Desc();
+    const TMySQLRecordSet& r = *query_->records_;
+    return r.RecordCount() == 0 ? nullptr : r.Record(query_->current_);
+}
+
+void TField::WrongType(const char* type) const {
+    throw EDatabaseError("Cannot access field '" + FieldName() + "' as type " + type);
+}
+
+bool TField::IsNull() const {
+    const uint8_t* rec = Record();
+    return !rec || TMySQLRecordSet::IsNull(rec, Desc());
+}
+
+std::string TField::AsString() const {
+    const uint8_t* rec = Record();
+    const TMySQLFieldDesc& f = Desc();
+    if (!rec || TMySQLRecordSet::IsNull(rec, f)) return {};
+    using R = TMySQLRecordSet;
+    switch (f.Kind) {
+    case TValueKind::Bytes:
+        return std::string(R::Bytes(rec, f));
+    case TValueKind::Boolean:
+        return R::Load<uint8_t>(rec, f) ? "True" : "False";
+    case TValueKind::Float:
+        return FormatFloat(R::Load<double>(rec, f));
+    case TValueKind::Date:
+        return FormatDate(DateFromDays(R::Load<int32_t>(rec, f)));
+    case TValueKind::DateTime:
+        return FormatDateAndTime(PartsOf(R::Load<int64_t>(rec, f)));
+    case TValueKind::Time:
+        return FormatTimeSpan(R::Load<int64_t>(rec, f));
+    case TValueKind::UInt64:
+        return std::to_string(R::Load<uint64_t>(rec, f));
+    default:
+        return std::to_string(R::IntegerValue(rec, f));
+    }
+}
+
+int64_t TField::AsInteger() const {
+    const uint8_t* rec = Record();
+    const TMySQLFieldDesc& f = Desc();
+    if (!rec || TMySQLRecordSet::IsNull(rec, f)) return 0;
+    switch (f.Kind) {
+    case TValueKind::Bytes: {
+        std::string_view text = TMySQLRecordSet::Bytes(rec, f);
+        uint64_t magnitude = 0;
+        bool negative = false;
+        values::ParseInteger(text, true, magnitude, negative);
+        if (magnitude > (negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX)))
+            throw EDatabaseError("'" + std::string(text) + "' is not a valid integer value");
+        return static_cast<int64_t>(negative ? 0 - magnitude : magnitude);
+    }
+    case TValueKind::UInt64:
+        if (TMySQLRecordSet::Load<uint64_t>(rec, f) > uint64_t(INT64_MAX))
+            throw EDatabaseError("'" + AsString() + "' is not a valid integer value");
+        return TMySQLRecordSet::Load<int64_t>(rec, f);
+    case TValueKind::Float:
+    case TValueKind::Date:
+    case TValueKind::Time:
+    case TValueKind::DateTime:
+        WrongType("Integer");
+    default:
+        return TMySQLRecordSet::IntegerValue(rec, f);
+    }
+}
+
+double TField::AsFloat() const {
+    const uint8_t* rec = Record();
+    const TMySQLFieldDesc& f = Desc();
+    if (!rec || TMySQLRecordSet::IsNull(rec, f)) return 0;
+    switch (f.Kind) {
+    case TValueKind::Float:
+        return TMySQLRecordSet::Load<double>(rec, f);
+    case TValueKind::Bytes:
+        return values::ParseFloat(TMySQLRecordSet::Bytes(rec, f));
+    case TValueKind::UInt64:
+        return static_cast<double>(TMySQLRecordSet::Load<uint64_t>(rec, f));
+    case TValueKind::Date:
+    case TValueKind::Time:
+    case TValueKind::DateTime:
+        WrongType("Float");
+    default:
+        return static_cast<double>(TMySQLRecordSet::IntegerValue(rec, f));
+    }
+}
+
+bool TField::AsBoolean() const {
+    const uint8_t* rec = Record();
+    const TMySQLFieldDesc& f = Desc();
+    if (!rec || TMySQLRecordSet::IsNull(rec, f)) return false;
+    switch (f.Kind) {
+    case TValueKind::Float:
+    case TValueKind::Bytes:
+    case TValueKind::Date:
+    case TValueKind::Time:
+    case TValueKind::DateTime:
+        WrongType("Boolean");
+    default:
+        return TMySQLRecordSet::IntegerValue(rec, f) != 0;
+    }
+}
+
+// --- query -----------------------------------------------------------------
+
+TMyQuery::~TMyQuery() {
+    Close();
+    if (connection_) connection_->Detach(this);
+}
+
+void TMyQuery::SetConnection(TMyConnection* connection) {
+    if (connection == connection_) return;
+    Close();
+    if (connection_) connection_->Detach(this);
+    connection_ = connection;
+    if (connection_) connection_->Attach(this);
+}
+
+void TMyQuery::CheckActive() const {
+    if (!active_) throw EDatabaseError("Cannot perform this operation on a closed dataset");
+}
+
+void TMyQuery::ConnectForStatement() {
+    if (!connection_) throw EDatabaseError("Connection is not defined");
+    if (connection_->Connected()) return;
+    if (!connection_->Options().AllowImplicitConnect())
+        throw EDatabaseError("Connection is not active");
+    connection_->Connect();
+}
+
+void TMyQuery::Fail(const EMySqlException& e) {
+    Close();
+    connection_->RaiseError(e, this);
+}
+
+void TMyQuery::Open() {
+    if (active_) return;
+    ConnectForStatement();
+    TMySQLConnection& c = *connection_->InternalConnection();
+    // A new store each time: the connection may have a new session since.
+    records_ = std::make_unique<TMySQLRecordSet>(c.Api(), c.Session());
+    records_->Options = Options;
+    records_->FetchRows = FetchRows;
+    records_->CommandTimeout = CommandTimeout;
+    try {
+        if (!records_->Open(SQL.Text())) throw EDatabaseError("SQL statement doesn't return rows");
+        rowsAffected_ = records_->RowsAffected();
+        if (FetchAll)
+            records_->FetchAll();
+        else
+            records_->FetchBlock();
+    } catch (const EMySqlException& e) {
+        Fail(e);
+    } catch (...) {
+        Close();
+        throw;
+    }
+    active_ = true;
+    ++opening_;
+    current_ = 0;
+    eof_ = records_->RecordCount() == 0;
+}
+
+void TMyQuery::Close() {
+    active_ = false;
+    eof_ = true;
+    current_ = 0;
+    records_.reset();
+}
+
+void TMyQuery::ExecSQL() {
+    ConnectForStatement();
+    TMySQLConnection& c = *connection_->InternalConnection();
+    TMySQLCommand command(c.Api(), c.Session(), SQL.Text());
+    command.CommandTimeout = CommandTimeout;
+    try {
+        command.Execute();
+    } catch (const EMySqlException& e) {
+        connection_->RaiseError(e, this);
+    }
+    rowsAffected_ = command.RowsAffected();
+}
+
+void TMyQuery::First() {
+    CheckActive();
+    current_ = 0;
+    eof_ = records_->RecordCount() == 0;
+}
+
+void TMyQuery::Next() {
+    CheckActive();
+    if (eof_) return;
+    if (current_ + 1 < records_->RecordCount()) {
+        ++current_;
+        return;
+    }
+    size_t got = 0;
+    try {
+        got = records_->FetchBlock();
+    } catch (const EMySqlException& e) {
+        Fail(e);
+    } catch (...) {
+        Close();
+        throw;
+    }
+    if (got)
+        ++current_;
+    else
+        eof_ = true;
+}
+
+size_t TMyQuery::RecordCount() const {
+    CheckActive();
+    return records_->RecordCount();
+}
+
+size_t TMyQuery::FieldCount() const {
+    CheckActive();
+    return records_->Fields().size();
+}
+
+TField TMyQuery::Fields(size_t index) const {
+    if (index >= FieldCount()) throw EDatabaseError("List index out of bounds");
+    return TField(this, index, opening_);
+}
+
+TField TMyQuery::FieldByName(const std::string& name) const {
+    CheckActive();
+    const auto& fields = records_->Fields();
+    for (size_t i = 0; i < fields.size(); ++i)
+        if (SameNameIgnoringCase(fields[i].Name, name)) return TField(this, i, opening_);
+    throw EDatabaseError("Field '" + name + "' not found");
+}
+
+} // namespace v270::mysql

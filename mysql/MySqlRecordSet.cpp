@@ -1,0 +1,565 @@
+#include "MySqlRecordSet.h"
+
+#include "FormatSettings.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace v270::mysql {
+
+namespace {
+
+constexpr int64_t kMicrosPerSecond = 1000000;
+constexpr int64_t kMicrosPerDay = 86400 * kMicrosPerSecond;
+// 0001-01-01, the value of an impossible date when it is not NULL.
+constexpr int32_t kFirstDay = -693593;
+
+[[noreturn]] void NotInteger(std::string_view text) {
+    throw EDatabaseError("'" + std::string(text) + "' is not a valid integer value");
+}
+[[noreturn]] void NotFloat(std::string_view text) {
+    throw EDatabaseError("'" + std::string(text) + "' is not a valid floating point value");
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The number written by count digits at pos, or -1 when they are not all there.
+int Digits(std::string_view t, size_t pos, size_t count) {
+    if (pos > t.size() || t.size() - pos < count) return -1;
+    int v = 0;
+    for (size_t i = pos; i < pos + count; ++i) {
+        if (!IsDigit(t[i])) return -1;
+        v = v * 10 + (t[i] - '0');
+    }
+    return v;
+}
+
+// Up to six fraction digits from pos, as microseconds; further digits are cut.
+int64_t Fraction(std::string_view t, size_t pos) {
+    int64_t us = 0;
+    int64_t scale = 100000;
+    for (size_t i = pos; i < t.size() && IsDigit(t[i]); ++i) {
+        us += (t[i] - '0') * scale;
+        scale /= 10;
+    }
+    return us;
+}
+
+std::optional<int64_t> Encode(int year, int month, int day, int hour, int minute, int second,
+                              int64_t micros) {
+    if (!IsValidDate(year, month, day) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 59)
+        return std::nullopt;
+    return DaysFromDate(year, month, day) * kMicrosPerDay +
+           ((hour * 60 + minute) * 60 + second) * kMicrosPerSecond + micros;
+}
+
+size_t SlotSize(TValueKind k) {
+    switch (k) {
+    case TValueKind::Int8:
+    case TValueKind::UInt8:
+    case TValueKind::Boolean:
+        return 1;
+    case TValueKind::Int16:
+    case TValueKind::UInt16:
+        return 2;
+    case TValueKind::Int32:
+    case TValueKind::UInt32:
+    case TValueKind::Date:
+        return 4;
+    case TValueKind::Bytes:
+        return sizeof(const char*) + sizeof(uint32_t);
+    default:
+        return 8;
+    }
+}
+
+struct IntegerRange {
+    uint64_t maxPositive;
+    uint64_t maxNegative; // magnitude
+};
+
+IntegerRange RangeOf(TValueKind k) {
+    switch (k) {
+    case TValueKind::Int8:
+        return {INT8_MAX, uint64_t(INT8_MAX) + 1};
+    case TValueKind::UInt8:
+        return {UINT8_MAX, 0};
+    case TValueKind::Int16:
+        return {INT16_MAX, uint64_t(INT16_MAX) + 1};
+    case TValueKind::UInt16:
+        return {UINT16_MAX, 0};
+    case TValueKind::Int32:
+        return {INT32_MAX, uint64_t(INT32_MAX) + 1};
+    case TValueKind::UInt32:
+        return {UINT32_MAX, 0};
+    case TValueKind::UInt64:
+        return {UINT64_MAX, 0};
+    default: // Int64, Boolean
+        return {INT64_MAX, uint64_t(INT64_MAX) + 1};
+    }
+}
+
+template <class T> void Put(uint8_t* record, const TMySQLFieldDesc& f, T v) {
+    std::memcpy(record + f.Offset, &v, sizeof v);
+}
+
+} // namespace
+
+// --- conversions -----------------------------------------------------------
+
+namespace values {
+
+void ParseInteger(std::string_view t, bool allowMinus, uint64_t& magnitude, bool& negative) {
+    size_t i = 0;
+    negative = false;
+    if (allowMinus && !t.empty() && t[0] == '-') {
+        negative = true;
+        i = 1;
+    }
+    if (i == t.size()) NotInteger(t);
+    while (i + 1 < t.size() && t[i] == '0') // ZEROFILL columns
+        ++i;
+    // Fewer than 20 digits always fit; 20 fit up to 18446744073709551615.
+    const std::string_view digits = t.substr(i);
+    if (digits.size() > 20 || (digits.size() == 20 && digits > "18446744073709551615"))
+        NotInteger(t);
+    uint64_t v = 0;
+    for (char c : digits) {
+        unsigned d = static_cast<unsigned char>(c) - unsigned('0');
+        if (d > 9) NotInteger(t);
+        v = v * 10 + d;
+    }
+    magnitude = v;
+}
+
+double ParseFloat(std::string_view t) {
+    size_t i = 0;
+    const size_t n = t.size();
+    if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+    size_t digits = 0;
+    for (; i < n && IsDigit(t[i]); ++i)
+        ++digits;
+    if (i < n && t[i] == '.')
+        for (++i; i < n && IsDigit(t[i]); ++i)
+            ++digits;
+    if (digits == 0) NotFloat(t);
+    if (i < n && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+        size_t first = i;
+        while (i < n && IsDigit(t[i]))
+            ++i;
+        if (i == first || i != n) NotInteger(t);
+    }
+    if (i != n) NotFloat(t);
+    // from_chars rounds correctly from every digit and always reads "." as
+    // the point; it takes "-" but not "+".
+    const char* begin = t.data() + (t[0] == '+' ? 1 : 0);
+    double d = 0;
+    auto [end, ec] = std::from_chars(begin, t.data() + n, d);
+    if (ec != std::errc() || end != t.data() + n) NotFloat(t);
+    return d;
+}
+
+namespace {
+// The two digits at p, or -1. Rows hold many dates: the fixed places of
+// "YYYY-MM-DD hh:mm:ss" are read without a loop.
+int TwoDigits(const char* p) {
+    unsigned a = static_cast<unsigned char>(p[0]) - unsigned('0');
+    unsigned b = static_cast<unsigned char>(p[1]) - unsigned('0');
+    return a > 9 || b > 9 ? -1 : static_cast<int>(a * 10 + b);
+}
+} // namespace
+
+std::optional<int64_t> ParseDate(std::string_view t) {
+    if (t.size() < 10) return std::nullopt;
+    const char* p = t.data();
+    int c = TwoDigits(p), y = TwoDigits(p + 2), m = TwoDigits(p + 5), d = TwoDigits(p + 8);
+    if ((c | y | m | d) < 0 || !IsValidDate(c * 100 + y, m, d)) return std::nullopt;
+    return DaysFromDate(c * 100 + y, m, d);
+}
+
+std::optional<int64_t> ParseDateTime(std::string_view t) {
+    if (t.size() < 19) return std::nullopt;
+    const char* p = t.data();
+    int c = TwoDigits(p), y = TwoDigits(p + 2), mo = TwoDigits(p + 5), d = TwoDigits(p + 8);
+    int h = TwoDigits(p + 11), mi = TwoDigits(p + 14), s = TwoDigits(p + 17);
+    if ((c | y | mo | d | h | mi | s) < 0) return std::nullopt;
+    int64_t us = t.size() > 20 && t[19] == '.' ? Fraction(t, 20) : 0;
+    return Encode(c * 100 + y, mo, d, h, mi, s, us);
+}
+
+std::optional<int64_t> ParseTimestamp(std::string_view t, uint32_t columnLength) {
+    if (columnLength >= 19 && columnLength <= 26) return ParseDateTime(t);
+    // The old compact forms: YY, YYMM, YYMMDD, YYYYMMDD, YYMMDDhhmm,
+    // YYMMDDhhmmss, YYYYMMDDhhmmss.
+    if (columnLength < 2 || columnLength > 14 || columnLength % 2 != 0)
+        throw EDatabaseError("Invalid FIELD_TYPE_TIMESTAMP Field.Length (" +
+                             std::to_string(columnLength) + ")");
+    const size_t yearDigits = columnLength == 8 || columnLength == 14 ? 4 : 2;
+    size_t pos = 0;
+    auto next = [&](size_t count) {
+        int v = pos + count <= columnLength ? Digits(t, pos, count) : -2;
+        pos += count;
+        return v;
+    };
+    int y = next(yearDigits);
+    int parts[5] = {1, 1, 0, 0, 0}; // month, day, hour, minute, second
+    for (int& part : parts) {
+        int v = next(2);
+        if (v == -2) break;
+        part = v;
+    }
+    for (int v : {y, parts[0], parts[1], parts[2], parts[3], parts[4]})
+        if (v < 0) return std::nullopt;
+    if (yearDigits == 2) y += y < 70 ? 2000 : 1900;
+    return Encode(y, parts[0], parts[1], parts[2], parts[3], parts[4], 0);
+}
+
+int64_t ParseTime(std::string_view t, const std::string& field) {
+    auto wrong = [&]() -> int64_t { throw EDatabaseError("Wrong time format at field " + field); };
+    size_t start = !t.empty() && t[0] == '-' ? 1 : 0;
+    size_t colon = t.find(':', start);
+    if (colon == std::string_view::npos || colon == start || colon - start > 3) return wrong();
+    int h = Digits(t, start, colon - start);
+    int m = Digits(t, colon + 1, 2);
+    int s = Digits(t, colon + 4, 2);
+    if (h < 0 || m < 0 || s < 0 || m > 59 || s > 59) return wrong();
+    int64_t us = t.size() > colon + 7 && t[colon + 6] == '.' ? Fraction(t, colon + 7) : 0;
+    int64_t v = ((int64_t(h) * 60 + m) * 60 + s) * kMicrosPerSecond + us;
+    return start ? -v : v;
+}
+
+} // namespace values
+
+// --- field descriptors -----------------------------------------------------
+
+TMySQLFieldDesc TMySQLFieldDesc::FromColumn(const TMySqlFieldInfo& c,
+                                            const TMySQLRecordSetOptions& o) {
+    TMySQLFieldDesc f;
+    f.Name = c.name;
+    f.TableName = c.table;
+    f.MySQLType = c.type;
+    f.CharsetNr = c.charsetNr;
+    f.Scale = c.decimals;
+    f.IsUnsigned = c.flags & UNSIGNED_FLAG;
+    f.IsBinary = c.flags & BINARY_FLAG;
+    f.IsAutoIncrement = c.flags & AUTO_INCREMENT_FLAG;
+    f.IsPrimaryKey = c.flags & PRI_KEY_FLAG;
+    f.IsKey = c.flags & (PRI_KEY_FLAG | UNIQUE_KEY_FLAG | MULTIPLE_KEY_FLAG | PART_KEY_FLAG);
+    f.IsTimestamp = c.flags & TIMESTAMP_FLAG;
+    f.Fixed = c.type == MYSQL_TYPE_STRING;
+    f.Required = (c.flags & NOT_NULL_FLAG) && !f.IsAutoIncrement && c.type != MYSQL_TYPE_TIMESTAMP;
+
+    f.Size = c.length;
+    const bool temporal = c.type == MYSQL_TYPE_TIMESTAMP ||
+                          (c.type >= MYSQL_TYPE_DATE && c.type <= MYSQL_TYPE_DATETIME);
+    if (temporal && c.charsetNr == 33) f.Size = c.length / 3; // utf8: three bytes a character
+    if ((c.type == MYSQL_TYPE_DECIMAL || c.type == MYSQL_TYPE_NEWDECIMAL) && c.decimals == 0 &&
+        c.length > 0)
+        f.Size = c.length - 1; // without the sign
+
+    auto set = [&](TFieldType t, TValueKind k) {
+        f.DataType = t;
+        f.Kind = k;
+    };
+    const bool blob = (c.type >= MYSQL_TYPE_TINY_BLOB && c.type <= MYSQL_TYPE_BLOB) ||
+                      c.type == MYSQL_TYPE_GEOMETRY;
+    const bool binaryBytes = !o.BinaryAsString && f.IsBinary && c.charsetNr == 63;
+    if (o.FieldsAsString && !blob) {
+        set(ftString, TValueKind::Bytes);
+        return f;
+    }
+    switch (c.type) {
+    case MYSQL_TYPE_DECIMAL:
+    case MYSQL_TYPE_NEWDECIMAL:
+    case MYSQL_TYPE_FLOAT:
+    case MYSQL_TYPE_DOUBLE:
+        set(ftFloat, TValueKind::Float);
+        break;
+    case MYSQL_TYPE_TINY:
+        if (c.length == 1 && o.EnableBoolean)
+            set(ftBoolean, TValueKind::Boolean);
+        else
+            set(ftSmallint, f.IsUnsigned ? TValueKind::UInt8 : TValueKind::Int8);
+        break;
+    case MYSQL_TYPE_SHORT:
+        if (f.IsUnsigned)
+            set(ftWord, TValueKind::UInt16);
+        else
+            set(ftSmallint, TValueKind::Int16);
+        break;
+    case MYSQL_TYPE_LONG:
+        if (f.IsUnsigned)
+            set(ftLargeint, TValueKind::UInt32);
+        else
+            set(ftInteger, TValueKind::Int32);
+        break;
+    case MYSQL_TYPE_INT24:
+        set(ftInteger, TValueKind::Int32);
+        break;
+    case MYSQL_TYPE_LONGLONG:
+        // Unsigned keeps its own storage: 18446744073709551615 is not -1.
+        set(ftLargeint, f.IsUnsigned ? TValueKind::UInt64 : TValueKind::Int64);
+        break;
+    case MYSQL_TYPE_BIT:
+        set(ftLargeint, TValueKind::UInt64);
+        break;
+    case MYSQL_TYPE_YEAR:
+        set(ftWord, TValueKind::UInt16);
+        break;
+    case MYSQL_TYPE_TIMESTAMP:
+    case MYSQL_TYPE_DATETIME:
+        set(ftDateTime, TValueKind::DateTime);
+        break;
+    case MYSQL_TYPE_DATE:
+    case MYSQL_TYPE_NEWDATE:
+        set(ftDate, TValueKind::Date);
+        break;
+    case MYSQL_TYPE_TIME:
+        set(ftTime, TValueKind::Time);
+        break;
+    case MYSQL_TYPE_NULL:
+    case MYSQL_TYPE_ENUM:
+    case MYSQL_TYPE_SET:
+        set(ftString, TValueKind::Bytes);
+        break;
+    case MYSQL_TYPE_VARCHAR:
+    case MYSQL_TYPE_VAR_STRING:
+        set(binaryBytes ? ftVarBytes : ftString, TValueKind::Bytes);
+        break;
+    case MYSQL_TYPE_STRING:
+        set(binaryBytes ? ftBytes : ftString, TValueKind::Bytes);
+        break;
+    case MYSQL_TYPE_JSON:
+        // Newer servers' JSON columns: text.
+        set(ftMemo, TValueKind::Bytes);
+        break;
+    default:
+        if (blob) {
+            set(f.IsBinary ? ftBlob : ftMemo, TValueKind::Bytes);
+            break;
+        }
+        throw EDatabaseError("Unknown MySQL datatype (" + std::to_string(c.type) + ")");
+    }
+    if (!o.LongStrings && f.DataType == ftString && f.Size > 256) f.DataType = ftMemo;
+    return f;
+}
+
+// --- byte arena ------------------------------------------------------------
+
+const char* TByteArena::Store(const char* data, size_t length) {
+    static constexpr size_t kMaxChunk = 65536;
+    if (length == 0) return "";
+    if (length > left_) {
+        if (length > kMaxChunk / 4) {
+            // A long value gets its own block and leaves the current chunk's
+            // room for the short ones that follow.
+            chunks_.push_back(std::make_unique_for_overwrite<char[]>(length));
+            std::memcpy(chunks_.back().get(), data, length);
+            return chunks_.back().get();
+        }
+        size_t size = std::max(nextChunk_, length);
+        nextChunk_ = std::min(nextChunk_ * 2, kMaxChunk);
+        chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+        free_ = chunks_.back().get();
+        left_ = size;
+    }
+    char* p = free_;
+    std::memcpy(p, data, length);
+    free_ += length;
+    left_ -= length;
+    return p;
+}
+
+void TByteArena::Clear() {
+    chunks_.clear();
+    free_ = nullptr;
+    left_ = 0;
+    nextChunk_ = 1024;
+}
+
+// --- record store ----------------------------------------------------------
+
+bool TMySQLRecordSet::Open(const std::string& sql) {
+    Close();
+    command_ = std::make_unique<TMySQLCommand>(api_, session_, sql);
+    command_->CommandTimeout = CommandTimeout;
+    command_->WantResultSet = true;
+    try {
+        command_->Execute();
+        rowsAffected_ = command_->RowsAffected();
+        const TMySqlResultSet* result = command_->Result();
+        if (!result) {
+            command_.reset();
+            return false;
+        }
+        const size_t n = api_.mysql_num_fields(result);
+        fields_.reserve(n);
+        // Null indicators first, then the values, packed.
+        size_t offset = n;
+        for (size_t i = 0; i < n; ++i) {
+            fields_.push_back(
+                TMySQLFieldDesc::FromColumn(*api_.mysql_fetch_field_direct(result, i), Options));
+            fields_.back().NullOffset = static_cast<uint32_t>(i);
+            fields_.back().Offset = static_cast<uint32_t>(offset);
+            offset += SlotSize(fields_.back().Kind);
+        }
+        recordSize_ = offset;
+    } catch (...) {
+        Close();
+        throw;
+    }
+    blockRows_ = std::max<size_t>(FetchRows, 1);
+    active_ = true;
+    return true;
+}
+
+size_t TMySQLRecordSet::FetchBlock() {
+    if (AllFetched()) return 0;
+    size_t got = 0;
+    try {
+        while (got < blockRows_) {
+            const TMySqlBinds* row = command_->Fetch();
+            if (!row) {
+                command_->CloseResult();
+                break;
+            }
+            const size_t slot = count_ % blockRows_;
+            if (slot == 0) blocks_.push_back(std::make_unique<uint8_t[]>(blockRows_ * recordSize_));
+            ConvertRow(*row, blocks_.back().get() + slot * recordSize_);
+            ++count_;
+            ++got;
+        }
+    } catch (...) {
+        // Reads and drops the rest, so the session is ready for the next
+        // statement.
+        command_->CloseResult();
+        throw;
+    }
+    return got;
+}
+
+void TMySQLRecordSet::Close() {
+    if (command_) command_->CloseResult();
+    command_.reset();
+    fields_.clear();
+    blocks_.clear();
+    arena_.Clear();
+    count_ = 0;
+    recordSize_ = 0;
+    active_ = false;
+}
+
+void TMySQLRecordSet::ConvertRow(const TMySqlBinds& row, uint8_t* record) {
+    const char* base = reinterpret_cast<const char*>(row.Row());
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        const TMySQLFieldDesc& f = fields_[i];
+        const TMySqlBinds::Entry& e = row[i];
+        record[f.NullOffset] = e.isNull;
+        if (!e.isNull) ConvertValue(f, base + e.start, e.length, record);
+    }
+}
+
+void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size_t n,
+                                   uint8_t* record) {
+    const std::string_view text(p, n);
+    auto dateOrNull = [&](std::optional<int64_t> v, bool dateOnly) {
+        if (v) {
+            if (dateOnly)
+                Put(record, f, static_cast<int32_t>(*v));
+            else
+                Put(record, f, *v);
+        } else if (Options.NullForZeroDate) {
+            record[f.NullOffset] = 1;
+        } else if (dateOnly) {
+            Put(record, f, kFirstDay);
+        } else {
+            Put(record, f, int64_t(kFirstDay) * kMicrosPerDay);
+        }
+    };
+    switch (f.Kind) {
+    case TValueKind::Bytes: {
+        const char* stored = arena_.Store(p, n);
+        const uint32_t length = static_cast<uint32_t>(n);
+        std::memcpy(record + f.Offset, &stored, sizeof stored);
+        std::memcpy(record + f.Offset + sizeof stored, &length, sizeof length);
+        return;
+    }
+    case TValueKind::Float:
+        Put(record, f, values::ParseFloat(text));
+        return;
+    case TValueKind::Date:
+        dateOrNull(values::ParseDate(text), true);
+        return;
+    case TValueKind::DateTime:
+        dateOrNull(f.MySQLType == MYSQL_TYPE_TIMESTAMP ? values::ParseTimestamp(text, f.Size)
+                                                       : values::ParseDateTime(text),
+                   false);
+        return;
+    case TValueKind::Time:
+        Put(record, f, values::ParseTime(text, f.Name));
+        return;
+    default:
+        break;
+    }
+    // Integers and booleans.
+    uint64_t magnitude = 0;
+    bool negative = false;
+    const IntegerRange range = RangeOf(f.Kind);
+    if (f.MySQLType == MYSQL_TYPE_BIT) {
+        // BIT values come as their bytes, most significant first.
+        if (n > 8) NotInteger(text);
+        for (size_t i = 0; i < n; ++i)
+            magnitude = magnitude << 8 | static_cast<uint8_t>(p[i]);
+    } else {
+        values::ParseInteger(text, range.maxNegative != 0, magnitude, negative);
+        if (magnitude > (negative ? range.maxNegative : range.maxPositive)) NotInteger(text);
+    }
+    const uint64_t bits = negative ? 0 - magnitude : magnitude;
+    switch (f.Kind) {
+    case TValueKind::Boolean:
+        Put(record, f, static_cast<uint8_t>(magnitude != 0));
+        break;
+    case TValueKind::Int8:
+    case TValueKind::UInt8:
+        Put(record, f, static_cast<uint8_t>(bits));
+        break;
+    case TValueKind::Int16:
+    case TValueKind::UInt16:
+        Put(record, f, static_cast<uint16_t>(bits));
+        break;
+    case TValueKind::Int32:
+    case TValueKind::UInt32:
+        Put(record, f, static_cast<uint32_t>(bits));
+        break;
+    default:
+        Put(record, f, bits);
+        break;
+    }
+}
+
+int64_t TMySQLRecordSet::IntegerValue(const uint8_t* record, const TMySQLFieldDesc& f) {
+    switch (f.Kind) {
+    case TValueKind::Boolean:
+    case TValueKind::UInt8:
+        return Load<uint8_t>(record, f);
+    case TValueKind::Int8:
+        return Load<int8_t>(record, f);
+    case TValueKind::Int16:
+        return Load<int16_t>(record, f);
+    case TValueKind::UInt16:
+        return Load<uint16_t>(record, f);
+    case TValueKind::Int32:
+        return Load<int32_t>(record, f);
+    case TValueKind::UInt32:
+        return Load<uint32_t>(record, f);
+    default:
+        return Load<int64_t>(record, f);
+    }
+}
+
+} // namespace v270::mysql

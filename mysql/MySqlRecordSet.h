@@ -1,0 +1,238 @@
+#pragma once
+// The record store of a query: runs its statement, maps each column to a
+// field type, converts the text of each row into typed values and keeps the
+// records in blocks of FetchRows.
+
+#include "MySqlCommand.h"
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace v270::mysql {
+
+enum TFieldType {
+    ftUnknown,
+    ftString,
+    ftSmallint,
+    ftInteger,
+    ftWord,
+    ftBoolean,
+    ftFloat,
+    ftDate,
+    ftTime,
+    ftDateTime,
+    ftBytes,
+    ftVarBytes,
+    ftBlob,
+    ftMemo,
+    ftLargeint,
+};
+
+// How a value is kept in a record.
+enum class TValueKind : uint8_t {
+    Int8,
+    UInt8,
+    Int16,
+    UInt16,
+    Int32,
+    UInt32,
+    Int64,
+    UInt64,
+    Boolean,
+    Float,    // double
+    Date,     // int32 days from 1899-12-30
+    Time,     // int64 microseconds, signed, not wrapped at a day
+    DateTime, // int64 microseconds from 1899-12-30 00:00
+    Bytes,    // pointer and length into the record store's byte arena
+};
+
+// Column flags of a column definition.
+enum ColumnFlags : uint32_t {
+    NOT_NULL_FLAG = 1,
+    PRI_KEY_FLAG = 2,
+    UNIQUE_KEY_FLAG = 4,
+    MULTIPLE_KEY_FLAG = 8,
+    UNSIGNED_FLAG = 32,
+    BINARY_FLAG = 128,
+    AUTO_INCREMENT_FLAG = 512,
+    TIMESTAMP_FLAG = 1024,
+    PART_KEY_FLAG = 0x4000,
+};
+
+// MySQL column type codes.
+enum MySqlType : uint8_t {
+    MYSQL_TYPE_DECIMAL = 0,
+    MYSQL_TYPE_TINY = 1,
+    MYSQL_TYPE_SHORT = 2,
+    MYSQL_TYPE_LONG = 3,
+    MYSQL_TYPE_FLOAT = 4,
+    MYSQL_TYPE_DOUBLE = 5,
+    MYSQL_TYPE_NULL = 6,
+    MYSQL_TYPE_TIMESTAMP = 7,
+    MYSQL_TYPE_LONGLONG = 8,
+    MYSQL_TYPE_INT24 = 9,
+    MYSQL_TYPE_DATE = 10,
+    MYSQL_TYPE_TIME = 11,
+    MYSQL_TYPE_DATETIME = 12,
+    MYSQL_TYPE_YEAR = 13,
+    MYSQL_TYPE_NEWDATE = 14,
+    MYSQL_TYPE_VARCHAR = 15,
+    MYSQL_TYPE_BIT = 16,
+    MYSQL_TYPE_JSON = 245,
+    MYSQL_TYPE_NEWDECIMAL = 246,
+    MYSQL_TYPE_ENUM = 247,
+    MYSQL_TYPE_SET = 248,
+    MYSQL_TYPE_TINY_BLOB = 249,
+    MYSQL_TYPE_MEDIUM_BLOB = 250,
+    MYSQL_TYPE_LONG_BLOB = 251,
+    MYSQL_TYPE_BLOB = 252,
+    MYSQL_TYPE_VAR_STRING = 253,
+    MYSQL_TYPE_STRING = 254,
+    MYSQL_TYPE_GEOMETRY = 255,
+};
+
+// The dataset options that shape the fields and values.
+struct TMySQLRecordSetOptions {
+    bool NullForZeroDate = true; // an impossible date is NULL, else 0001-01-01
+    bool EnableBoolean = true;   // TINYINT(1) is a boolean
+    bool BinaryAsString = true;  // binary strings stay strings, not bytes fields
+    bool FieldsAsString = false; // every column but the blobs as its text
+    bool LongStrings = true;     // strings longer than 256 stay strings, not memos
+};
+
+struct TMySQLFieldDesc {
+    std::string Name;
+    std::string TableName;
+    TFieldType DataType = ftUnknown;
+    TValueKind Kind = TValueKind::Bytes;
+    uint32_t Size = 0;
+    uint32_t Scale = 0;
+    uint8_t MySQLType = 0;
+    uint32_t CharsetNr = 0;
+    bool IsUnsigned = false;
+    bool IsBinary = false;
+    bool IsAutoIncrement = false;
+    bool IsPrimaryKey = false;
+    bool IsKey = false;
+    bool IsTimestamp = false;
+    bool Fixed = false;
+    bool Required = false;
+    // Place of the null indicator and of the value in a record.
+    uint32_t NullOffset = 0;
+    uint32_t Offset = 0;
+
+    // Raises EDatabaseError "Unknown MySQL datatype (N)" for type codes the
+    // protocol does not define.
+    static TMySQLFieldDesc FromColumn(const TMySqlFieldInfo& column,
+                                      const TMySQLRecordSetOptions& options);
+};
+
+// Keeps value bytes for the life of a result: chunks that only grow, so a
+// stored value never moves.
+class TByteArena {
+  public:
+    const char* Store(const char* data, size_t length);
+    void Clear();
+
+  private:
+    std::vector<std::unique_ptr<char[]>> chunks_;
+    char* free_ = nullptr;
+    size_t left_ = 0;
+    size_t nextChunk_ = 1024;
+};
+
+class TMySQLRecordSet {
+  public:
+    TMySQLRecordSet(TMySQLAPI& api, TMySqlSession* session) : api_(api), session_(session) {}
+    ~TMySQLRecordSet() { Close(); }
+    TMySQLRecordSet(const TMySQLRecordSet&) = delete;
+    TMySQLRecordSet& operator=(const TMySQLRecordSet&) = delete;
+
+    TMySQLRecordSetOptions Options;
+    size_t FetchRows = 25;
+    int CommandTimeout = 0;
+
+    // Runs the statement and builds the field descriptors. Returns false,
+    // keeping nothing, when the statement gave no result set. Raises
+    // EMySqlException for a failed statement and EDatabaseError for a
+    // column it cannot map.
+    bool Open(const std::string& sql);
+    // Reads up to FetchRows more records; returns how many. When the rows
+    // run out the result is freed and the session is ready again. Raises as
+    // Open does, and for a value it cannot convert; the result is freed then.
+    size_t FetchBlock();
+    void FetchAll() {
+        while (FetchBlock() != 0) {
+        }
+    }
+    // Reads and drops the rows not yet read, then drops the records.
+    void Close();
+
+    bool Active() const { return active_; }
+    bool AllFetched() const { return !command_ || !command_->Result(); }
+    int64_t RowsAffected() const { return rowsAffected_; }
+    const std::vector<TMySQLFieldDesc>& Fields() const { return fields_; }
+    size_t RecordCount() const { return count_; }
+    const uint8_t* Record(size_t i) const {
+        return blocks_[i / blockRows_].get() + (i % blockRows_) * recordSize_;
+    }
+
+    static bool IsNull(const uint8_t* record, const TMySQLFieldDesc& f) {
+        return record[f.NullOffset] != 0;
+    }
+    template <class T> static T Load(const uint8_t* record, const TMySQLFieldDesc& f) {
+        T v;
+        std::memcpy(&v, record + f.Offset, sizeof v);
+        return v;
+    }
+    static std::string_view Bytes(const uint8_t* record, const TMySQLFieldDesc& f) {
+        const char* p;
+        uint32_t n;
+        std::memcpy(&p, record + f.Offset, sizeof p);
+        std::memcpy(&n, record + f.Offset + sizeof p, sizeof n);
+        return {p, n};
+    }
+    // The value of a non-null integer or boolean field, widened (an
+    // unsigned 64-bit value as its bits).
+    static int64_t IntegerValue(const uint8_t* record, const TMySQLFieldDesc& f);
+
+  private:
+    void ConvertRow(const TMySqlBinds& row, uint8_t* record);
+    void ConvertValue(const TMySQLFieldDesc& f, const char* p, size_t n, uint8_t* record);
+
+    TMySQLAPI& api_;
+    TMySqlSession* session_;
+    std::unique_ptr<TMySQLCommand> command_;
+    std::vector<TMySQLFieldDesc> fields_;
+    std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+    TByteArena arena_;
+    size_t recordSize_ = 0;
+    size_t blockRows_ = 25;
+    size_t count_ = 0;
+    int64_t rowsAffected_ = -1;
+    bool active_ = false;
+};
+
+// Conversions of value texts, shared with the field reads of the query.
+// Each raises EDatabaseError with the message of its failure.
+namespace values {
+// Optional "-" (when allowed) and decimal digits; the magnitude must fit.
+void ParseInteger(std::string_view text, bool allowMinus, uint64_t& magnitude, bool& negative);
+// The correctly rounded double of a decimal text, "." the point.
+double ParseFloat(std::string_view text);
+// Days from 1899-12-30 of "YYYY-MM-DD", or nothing for an impossible date.
+std::optional<int64_t> ParseDate(std::string_view text);
+// Microseconds from 1899-12-30 of "YYYY-MM-DD hh:mm:ss[.ffffff]".
+std::optional<int64_t> ParseDateTime(std::string_view text);
+// TIMESTAMP by the column's length (2 to 14 digits, or 19 and more).
+std::optional<int64_t> ParseTimestamp(std::string_view text, uint32_t columnLength);
+// Signed microseconds of "[-]hhh:mm:ss[.ffffff]"; field names the column.
+int64_t ParseTime(std::string_view text, const std::string& field);
+} // namespace values
+
+} // namespace v270::mysql

@@ -1,0 +1,93 @@
+// Date, time and number texts by the process-wide format settings.
+#include "FormatSettings.h"
+
+#include <gtest/gtest.h>
+
+using namespace v270::mysql;
+
+TEST(MySqlFormat, DatesAndTimesByFormat) {
+    const DateTimeParts v{2024, 2, 29, 8, 5, 9, 42};
+    const FormatSettings turkish;
+    FormatSettings other;
+    other.ShortDateFormat = "yyyy/mm/dd";
+    other.DateSeparator = '-';
+    other.TimeSeparator = '.';
+    struct Case {
+        const char* format;
+        const FormatSettings& settings;
+        std::string expect;
+    } cases[] = {
+        {"dd.mm.yyyy", turkish, "29.02.2024"},
+        {"dd/mm/yy", other, "29-02-24"},
+        {"d/m/yyyy", turkish, "29.2.2024"},
+        {"dddd, dd mmmm yyyy", turkish, "Perşembe, 29 Şubat 2024"},
+        {"ddd mmm", turkish, "Per Şub"},
+        // "mm" after an hour is minutes, anywhere else the month.
+        {"hh:mm:ss", turkish, "08:05:09"},
+        {"HH:NN:SS.zzz", other, "08.05.09.042"},
+        {"h 'h' n 'dk'", turkish, "8 h 5 dk"},
+        {"c", turkish, "29.02.2024 08:05:09"},
+        {"ddddd", other, "2024-02-29"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatDateTime(c.format, v, c.settings), c.expect) << c.format;
+    EXPECT_EQ(FormatDate({1, 1, 1}), "01.01.0001");
+    EXPECT_EQ(FormatDateAndTime({9999, 12, 31, 23, 59, 59}), "31.12.9999 23:59:59");
+}
+
+TEST(MySqlFormat, TimeSpansAreNotWrappedAndCutFractions) {
+    constexpr int64_t s = 1000000;
+    struct Case {
+        int64_t us;
+        std::string expect;
+    } cases[] = {
+        {0, "00:00:00"},
+        {(8 * 3600 + 5 * 60) * s, "08:05:00"},
+        {(8 * 3600 + 30 * 60) * s, "08:30:00"},
+        {-((838 * 3600 + 59 * 60 + 59) * s + 990000), "-838:59:59"},
+        {(25 * 3600) * s + 999999, "25:00:00"},
+        {-1, "-00:00:00"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatTimeSpan(c.us), c.expect) << c.us;
+}
+
+TEST(MySqlFormat, FloatsAsPercentG15WithTheDecimalSeparator) {
+    struct Case {
+        double value;
+        std::string expect;
+    } cases[] = {
+        {1.5, "1,5"},
+        {3.4e38, "3,4E+38"},
+        {-123456789.125, "-123456789,125"},
+        {1e-5, "1E-05"},
+        {0.1, "0,1"},
+        {123456789012345678.0, "1,23456789012346E+17"},
+        {100000, "100000"},
+        {-2.25e-300, "-2,25E-300"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatFloat(c.value), c.expect);
+    FormatSettings dot;
+    dot.DecimalSeparator = '.';
+    EXPECT_EQ(FormatFloat(1.5, dot), "1.5");
+}
+
+TEST(MySqlFormat, CalendarDayCounts) {
+    EXPECT_EQ(DaysFromDate(1899, 12, 30), 0);
+    EXPECT_EQ(DaysFromDate(1, 1, 1), -693593);
+    EXPECT_EQ(DaysFromDate(2024, 2, 29), 45351);
+    for (int64_t d : {-693593LL, -1LL, 0LL, 1LL, 45351LL, 2958465LL}) {
+        DateTimeParts p = DateFromDays(d);
+        EXPECT_EQ(DaysFromDate(p.year, p.month, p.day), d);
+    }
+    DateTimeParts last = DateFromDays(2958465);
+    EXPECT_EQ(last.year * 10000 + last.month * 100 + last.day, 99991231);
+    EXPECT_TRUE(IsValidDate(2000, 2, 29));
+    EXPECT_FALSE(IsValidDate(1900, 2, 29));
+    EXPECT_FALSE(IsValidDate(2023, 2, 29));
+    EXPECT_FALSE(IsValidDate(0, 1, 1));
+    EXPECT_FALSE(IsValidDate(2024, 4, 31));
+    EXPECT_FALSE(IsValidDate(2024, 13, 1));
+    EXPECT_EQ(DayOfWeek(1899, 12, 30), 6); // a Saturday
+}
