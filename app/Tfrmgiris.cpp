@@ -323,18 +323,17 @@ void Tfrmgiris::BitBtn5Click() {
 }
 
 void Tfrmgiris::BitBtn6Click() {
-    DisabledWhile disabled(BitBtn6);
+    RunningCommand running(*this, BitBtn6);
     setDeviceClock(FP_CLOCK1, session.machineNumber, *op_);
 }
 
 void Tfrmgiris::BitBtn7Click() {
-    DisabledWhile disabled(BitBtn7);
+    RunningCommand running(*this, BitBtn7);
     readDeviceClock(FP_CLOCK1, session.machineNumber, *op_);
 }
 
 void Tfrmgiris::BitBtn8Click() {
-    RunningCommand running(*this);
-    DisabledWhile disabled(BitBtn8);
+    RunningCommand running(*this, BitBtn8);
     clearAdministrators(FP_CLOCK1, session.machineNumber, dm_.ADOConnection1(), *op_);
 }
 
