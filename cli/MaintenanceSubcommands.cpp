@@ -55,24 +55,28 @@ int onTerminal(const QString& programDir, const TerminalChoice& choice, Operator
     }
 }
 
-// Data.mdb under a connection of its own, closed when the command ends.
+// Data.mdb under a connection of its own, removed when the command ends,
+// also when the file can't be opened.
 class DataFile {
   public:
-    explicit DataFile(const QString& programDir)
-        : name_(QStringLiteral("maintenance-") + QUuid::createUuid().toString()) {
-        db_ = openDatabaseFile(name_, programDir + QStringLiteral("Data.mdb"));
+    explicit DataFile(const QString& programDir) {
+        db_ = openDatabaseFile(name_.value, programDir + QStringLiteral("Data.mdb"));
     }
     ~DataFile() {
         db_.close();
         db_ = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name_);
     }
     DataFile(const DataFile&) = delete;
     DataFile& operator=(const DataFile&) = delete;
     const QSqlDatabase& db() const { return db_; }
 
   private:
-    QString name_;
+    struct Name {
+        QString value = QStringLiteral("maintenance-") + QUuid::createUuid().toString();
+        ~Name() {
+            if (QSqlDatabase::contains(value)) QSqlDatabase::removeDatabase(value);
+        }
+    } name_;
     QSqlDatabase db_;
 };
 
