@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     app.setErrorOperator(&frmgiris.op());
     Tfrmyeni frmyeni(frmDM, frmgiris.op(), &frmgiris);
     TfrmEnrol frmEnrol(&frmgiris);
-    Tfrmzil frmzil(&frmgiris);
+    Tfrmzil frmzil(frmgiris.FP_CLOCK1, frmgiris.session, frmgiris.op(), &frmgiris);
     frmgiris.setSecondaryWindows(&frmyeni, &frmEnrol, &frmzil);
     if (!chosen.notice.isEmpty()) frmgiris.op().setStatus(chosen.notice);
 
