@@ -7,6 +7,8 @@
 #include "core/TfrmDM.h"
 #include "core/WidgetOperator.h"
 #include "enroll/TfrmEnrol.h"
+#include "maintenance/ClearingCommands.h"
+#include "maintenance/ClockCommands.h"
 #include "registry/TerminalCommands.h"
 #include "registry/Tfrmyeni.h"
 #include "transfer/MemoryCard.h"
@@ -210,6 +212,11 @@ void Tfrmgiris::buildControls() {
     connect(BitBtn3, &QPushButton::clicked, this, &Tfrmgiris::BitBtn3Click);
     connect(BitBtn4, &QPushButton::clicked, this, &Tfrmgiris::BitBtn4Click);
     connect(BitBtn5, &QPushButton::clicked, this, &Tfrmgiris::BitBtn5Click);
+    connect(BitBtn6, &QPushButton::clicked, this, &Tfrmgiris::BitBtn6Click);
+    connect(BitBtn7, &QPushButton::clicked, this, &Tfrmgiris::BitBtn7Click);
+    connect(BitBtn8, &QPushButton::clicked, this, &Tfrmgiris::BitBtn8Click);
+    connect(TerminaldeTanmlTmParmakizleriniSil1, &QAction::triggered, this,
+            &Tfrmgiris::TerminaldeTanmlTmParmakizleriniSil1Click);
     connect(Button1, &QPushButton::clicked, this, &Tfrmgiris::Button1Click);
     connect(erminaldentmVerileriAl1, &QAction::triggered, this,
             &Tfrmgiris::erminaldentmVerileriAl1Click);
@@ -313,6 +320,25 @@ void Tfrmgiris::BitBtn4Click() {
 void Tfrmgiris::BitBtn5Click() {
     RunningCommand running(*this, BitBtn5);
     transferNewRecords(FP_CLOCK1, session.machineNumber, programDir_, CheckBox1->isChecked(), *op_);
+}
+
+void Tfrmgiris::BitBtn6Click() {
+    RunningCommand running(*this, BitBtn6);
+    setDeviceClock(FP_CLOCK1, session.machineNumber, *op_);
+}
+
+void Tfrmgiris::BitBtn7Click() {
+    RunningCommand running(*this, BitBtn7);
+    readDeviceClock(FP_CLOCK1, session.machineNumber, *op_);
+}
+
+void Tfrmgiris::BitBtn8Click() {
+    RunningCommand running(*this, BitBtn8);
+    clearAdministrators(FP_CLOCK1, session.machineNumber, dm_.ADOConnection1(), *op_);
+}
+
+void Tfrmgiris::TerminaldeTanmlTmParmakizleriniSil1Click() {
+    clearAllFingerprints(FP_CLOCK1, session.machineNumber, *op_);
 }
 
 void Tfrmgiris::erminaldentmVerileriAl1Click() {

@@ -84,6 +84,10 @@ class Tfrmgiris : public QWidget {
     void BitBtn3Click();
     void BitBtn4Click();
     void BitBtn5Click();
+    void BitBtn6Click();
+    void BitBtn7Click();
+    void BitBtn8Click();
+    void TerminaldeTanmlTmParmakizleriniSil1Click();
     void Button1Click();
     void erminaldentmVerileriAl1Click();
     void mVerileriAlaldktansonracihazdansil1Click();

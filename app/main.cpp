@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     Tfrmyeni frmyeni(frmDM, frmgiris.op(), &frmgiris);
     TfrmEnrol frmEnrol(frmDM, frmgiris.FP_CLOCK1, frmgiris.session, nullptr, &frmgiris);
     wireNameCommands(frmEnrol, frmDM, frmgiris.FP_CLOCK1);
-    Tfrmzil frmzil(&frmgiris);
+    Tfrmzil frmzil(frmgiris.FP_CLOCK1, frmgiris.session, frmgiris.op(), &frmgiris);
     frmgiris.setSecondaryWindows(&frmyeni, &frmEnrol, &frmzil);
     if (!chosen.notice.isEmpty()) frmgiris.op().setStatus(chosen.notice);
 

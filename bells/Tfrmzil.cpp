@@ -1,6 +1,112 @@
 #include "Tfrmzil.h"
 
-Tfrmzil::Tfrmzil(QWidget* parent) : QDialog(parent) {
+#include "session/TerminalSession.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+
+namespace {
+
+QLabel* makeLabel(QWidget* parent, const QString& text, QRect place) {
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(place);
+    return label;
+}
+
+} // namespace
+
+Tfrmzil::Tfrmzil(TFP_CLOCK& clock, const SessionState& session, Operator& op, QWidget* parent)
+    : QDialog(parent), clock_(clock), session_(session), op_(op) {
     setObjectName(QStringLiteral("frmzil"));
     setWindowTitle(QStringLiteral("Zil Saatleri"));
+    setFixedSize(470, 300);
+
+    makeLabel(this, QStringLiteral("ZİL"), {16, 10, 50, 17});
+    makeLabel(this, QStringLiteral("SEÇ"), {72, 10, 30, 17});
+    makeLabel(this, QStringLiteral("Sa:Dk"), {112, 10, 60, 17});
+    // The fifth caption has no blank, as on the original form.
+    const QString rowCaptions[kBellCount] = {QStringLiteral("Zil 1:"), QStringLiteral("Zil 2:"),
+                                             QStringLiteral("Zil 3:"), QStringLiteral("Zil 4:"),
+                                             QStringLiteral("Zil5:"),  QStringLiteral("Zil 6:"),
+                                             QStringLiteral("Zil 7:"), QStringLiteral("Zil 8:")};
+    for (size_t i = 0; i < kBellCount; ++i) {
+        const int y = 32 + static_cast<int>(i) * 26;
+        makeLabel(this, rowCaptions[i], {16, y + 2, 50, 17});
+        chkValid[i] = new QCheckBox(this);
+        chkValid[i]->setObjectName(QStringLiteral("_chkValid_%1").arg(i));
+        chkValid[i]->setGeometry(76, y, 21, 21);
+        txtHour[i] = new QLineEdit(this);
+        txtHour[i]->setObjectName(QStringLiteral("_txtHour_%1").arg(i));
+        txtHour[i]->setGeometry(108, y, 30, 21);
+        makeLabel(this, QStringLiteral(":"), {141, y + 2, 6, 17});
+        txtMinute[i] = new QLineEdit(this);
+        txtMinute[i]->setObjectName(QStringLiteral("_txtMinute_%1").arg(i));
+        txtMinute[i]->setGeometry(150, y, 30, 21);
+    }
+    makeLabel(this, QStringLiteral("Zil Çalma Süresi"), {16, 250, 90, 17});
+    txtBellCount = new QLineEdit(this);
+    txtBellCount->setObjectName(QStringLiteral("txtBellCount"));
+    txtBellCount->setGeometry(108, 248, 72, 21);
+
+    Button1 = new QPushButton(QStringLiteral("<--- Terminalden Zil Saatlerini Oku"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(206, 32, 250, 41);
+    Button2 = new QPushButton(QStringLiteral("--->Terminale Zİl Saatlerini Gönder"), this);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(206, 84, 250, 41);
+    BitBtn1 = new QPushButton(QStringLiteral("Kapat"), this);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn1->setGeometry(336, 248, 120, 33);
+    // Enter in an edit must not press a button: a read would overwrite what
+    // was just typed.
+    for (QPushButton* b : {Button1, Button2, BitBtn1})
+        b->setAutoDefault(false);
+    // Enter in an edit must not press a button: a read would overwrite what
+    // was just typed.
+    for (QPushButton* b : {Button1, Button2, BitBtn1})
+        b->setAutoDefault(false);
+
+    connect(Button1, &QPushButton::clicked, this, &Tfrmzil::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &Tfrmzil::Button2Click);
+    connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+BellForm Tfrmzil::form() const {
+    BellForm f;
+    for (size_t i = 0; i < kBellCount; ++i) {
+        f.on[i] = chkValid[i]->isChecked();
+        f.hour[i] = txtHour[i]->text();
+        f.minute[i] = txtMinute[i]->text();
+    }
+    f.ringDuration = txtBellCount->text();
+    return f;
+}
+
+void Tfrmzil::showForm(const BellForm& f) {
+    for (size_t i = 0; i < kBellCount; ++i) {
+        chkValid[i]->setChecked(f.on[i]);
+        txtHour[i]->setText(f.hour[i]);
+        txtMinute[i]->setText(f.minute[i]);
+    }
+    txtBellCount->setText(f.ringDuration);
+}
+
+void Tfrmzil::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+void Tfrmzil::FormShow() {
+    showForm(schedule.clear());
+}
+
+void Tfrmzil::Button1Click() {
+    schedule.read(clock_, session_.machineNumber, *this, op_);
+}
+
+void Tfrmzil::Button2Click() {
+    schedule.send(clock_, session_.machineNumber, *this, op_);
 }

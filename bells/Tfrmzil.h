@@ -1,10 +1,49 @@
 #pragma once
 
-#include <QDialog>
+#include "BellSchedule.h"
 
-// The bell-schedule window.
-class Tfrmzil : public QDialog {
+#include <QDialog>
+#include <array>
+
+class Operator;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class TFP_CLOCK;
+struct SessionState;
+
+// The bell-schedule window. It has no terminal of its own: it works on the
+// main window's control and the session's machine number.
+class Tfrmzil : public QDialog, public BellFormView {
     Q_OBJECT
-public:
-    explicit Tfrmzil(QWidget* parent = nullptr);
+  public:
+    Tfrmzil(TFP_CLOCK& clock, const SessionState& session, Operator& op, QWidget* parent = nullptr);
+
+    // Bell i's check box, hour and minute edits (_chkValid_i, _txtHour_i, _txtMinute_i).
+    std::array<QCheckBox*, kBellCount> chkValid{};
+    std::array<QLineEdit*, kBellCount> txtHour{};
+    std::array<QLineEdit*, kBellCount> txtMinute{};
+    QLineEdit* txtBellCount;
+    QPushButton* Button1; // <--- Terminalden Zil Saatlerini Oku
+    QPushButton* Button2; // --->Terminale Zİl Saatlerini Gönder
+    QPushButton* BitBtn1; // Kapat
+
+    // The table and ring duration, kept for the whole run.
+    BellSchedule schedule;
+
+    BellForm form() const override;
+    void showForm(const BellForm& form) override;
+
+  public slots:
+    void FormShow();
+    void Button1Click();
+    void Button2Click();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    TFP_CLOCK& clock_;
+    const SessionState& session_;
+    Operator& op_;
 };

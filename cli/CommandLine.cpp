@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "MaintenanceSubcommands.h"
 #include "NamesSubcommands.h"
 #include "Subcommand.h"
 #include "TransferSubcommands.h"
@@ -15,7 +16,7 @@ namespace {
 // Every subcommand of the program, in the order --help lists them.
 std::vector<Subcommand> allSubcommands() {
     std::vector<Subcommand> all;
-    for (auto group : {transferSubcommands, namesSubcommands}) {
+    for (auto group : {transferSubcommands, maintenanceSubcommands, namesSubcommands}) {
         for (Subcommand& s : group())
             all.push_back(std::move(s));
     }

@@ -8,7 +8,7 @@
 #include "transfer/MemoryCard.h"
 #include "transfer/TransferCommands.h"
 
-int runTransferCommand(const QString& programDir, bool all, const QString& terminalName,
+int runTransferCommand(const QString& programDir, bool all, const TerminalChoice& terminalName,
                        QTextStream& out, QTextStream& err) {
     ConsoleOperator op(out);
     try {
@@ -68,14 +68,16 @@ std::vector<Subcommand> transferSubcommands() {
     const QCommandLineOption terminal = terminalOption();
     return {
         {QStringLiteral("transfer"),
-         QStringLiteral("[--all] [--terminal AD]"),
+         QStringLiteral("[--all] [--terminal AD] [--all-terminals]"),
          QStringLiteral("yeni kayıtları (--all: tüm kayıtları) aktarır"),
-         {all, terminal},
+         {all, terminal, allTerminalsOption()},
          0,
          0,
-         [all, terminal](const SubcommandCall& call) {
-             return runTransferCommand(call.programDir, call.parser.isSet(all),
-                                       call.parser.value(terminal), call.out, call.err);
+         [all](const SubcommandCall& call) {
+             return runOnChosenTerminals(call, [&](const TerminalChoice& which) {
+                 return runTransferCommand(call.programDir, call.parser.isSet(all), which, call.out,
+                                           call.err);
+             });
          }},
         {QStringLiteral("sdcard"),
          QStringLiteral("DOSYA"),

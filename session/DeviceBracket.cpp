@@ -15,6 +15,12 @@ DeviceBracket::~DeviceBracket() {
     if (release_) clock_.EnableDevice(machine_, 1);
 }
 
+bool DeviceBracket::release() {
+    if (!release_) return false;
+    release_ = false;
+    return clock_.EnableDevice(machine_, 1);
+}
+
 QString DeviceBracket::lastErrorName() {
     int32_t code = 0;
     clock_.GetLastError(code);

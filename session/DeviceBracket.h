@@ -29,6 +29,10 @@ class DeviceBracket {
     // False when the terminal refused the lock: treat it as absent.
     bool locked() const { return locked_; }
 
+    // Releases now instead of at the end of the scope, for commands that act
+    // on the result of the release; false when nothing was released.
+    bool release();
+
     // Fetches the last error code and shows its name as this command reports
     // failures; label, when given, goes in front of it (" : " between).
     void reportFailure(const QString& label = {});

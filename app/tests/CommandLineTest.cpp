@@ -73,6 +73,27 @@ TEST(CommandLine, QtOptionsReachQt) {
     EXPECT_TRUE(headless.err.contains("Program dizini yok: ")) << headless.err.toStdString();
 }
 
+TEST(CommandLine, MaintenanceCommandsAreListedAndBellsSetReadsStandardInput) {
+    const ProgramRun help = runProgram({"--help"});
+    for (const char* synopsis :
+         {"clock get|set [--terminal AD] [--all-terminals]", "admin-clear [--terminal AD]",
+          "clear-fingerprints --yes [--terminal AD]", "bells get|set DOSYA|- [--terminal AD]",
+          "transfer [--all] [--terminal AD] [--all-terminals]"})
+        EXPECT_TRUE(help.out.contains(synopsis)) << synopsis;
+
+    // Refused input is refused before any terminal is asked for.
+    QTemporaryDir dir;
+    QProcess p;
+    p.start(QStringLiteral(V270_PROGRAM), {"--dir", dir.path(), "bells", "set", "-"});
+    ASSERT_TRUE(p.waitForStarted(20000));
+    p.write(R"({"ring_duration": 5, "bells": []})");
+    p.closeWriteChannel();
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_EQ(p.readAllStandardOutput(), "Invalid Value.\n");
+    EXPECT_TRUE(p.readAllStandardError().contains("bells")) << "names what was wrong";
+}
+
 TEST(CommandLine, InstalledCopyPreparesTheUserDataDirectoryOnFirstStart) {
     // An installed layout: bin/ with share/v270-aktarim/ beside it.
     QTemporaryDir root;
