@@ -171,7 +171,6 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
             ++result.listRows;
         }
     }
-    if (lookups.empty()) return result;
     {
         QSqlQuery all = execSql(store.log(), QStringLiteral("select rowid, kartno from temp "
                                                             "where kartno is not null"));
@@ -209,6 +208,7 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
     for (const Lookup& l : lookups) {
         if (l.name.isEmpty()) result.unmatchedRows += l.listRows;
     }
+    op.setStatus(fillResultLines(result).join(QStringLiteral("  ")));
     return result;
 }
 

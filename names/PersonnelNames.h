@@ -37,11 +37,12 @@ struct FillResult {
 // for the row's kartno names every temp row of that kartno; a kartno without
 // one keeps its names. The lookups go in batches of a few hundred kartno
 // values, each row still compared by the server exactly as on its own.
+// The status line tells how many rows got a name and how many found none.
 // The connection is closed on every way out. Server and database errors
 // throw AppError with their text; names stored before stay.
 FillResult fillNames(v270::mysql::TMyConnection& connection, v270::mysql::TMyQuery& query,
                      const PersonnelSettings& settings, EnrollStore& store, const QString& search,
                      Operator& op);
 
-// The text fillNames' result gives on a console.
+// What a fill did, one line each: rows named, rows without a personnel row.
 QStringList fillResultLines(const FillResult& result);

@@ -78,6 +78,8 @@ TEST_F(NamesWiring, FillButtonNamesTheRowsTheSearchShows) {
     window->SpeedButton1->click();
     EXPECT_EQ(window->Label7->text(), "1");
     EXPECT_EQ(gridName(0), QStringLiteral("Ayşe Yılmaz"));
+    EXPECT_EQ(window->lblMessage->text(),
+              QStringLiteral("İsmi yazılan satır: 1  Personel kaydı bulunamayan satır: 0"));
     window->Edit8->clear();
     EXPECT_EQ(gridName(1), "MEHMET");
     EXPECT_FALSE(dm.MyConnection1.Connected());
