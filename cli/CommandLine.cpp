@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "EnrollSubcommands.h"
 #include "Subcommand.h"
 #include "TransferSubcommands.h"
 
@@ -14,7 +15,7 @@ namespace {
 // Every subcommand of the program, in the order --help lists them.
 std::vector<Subcommand> allSubcommands() {
     std::vector<Subcommand> all;
-    for (auto group : {transferSubcommands}) {
+    for (auto group : {transferSubcommands, enrollSubcommands}) {
         for (Subcommand& s : group())
             all.push_back(std::move(s));
     }
