@@ -94,22 +94,23 @@ int download(const QString& programDir, const QString& terminalName, EnrollValue
     switch (r.outcome) {
     case DownloadResult::Outcome::Done:
         if (r.skipped > 0)
-            return failWith(err, QStringLiteral("%1 kayıt terminalden okunamadı ve saklanmadı.")
-                                     .arg(r.skipped));
+            return failWith(
+                err,
+                QStringLiteral("%1 kayıt terminalden okunamadı ve saklanmadı.").arg(r.skipped));
         return ExitDone;
     case DownloadResult::Outcome::NoDevice:
         return failWith(err, noDeviceText());
     case DownloadResult::Outcome::ReadFailed:
-        return failWith(err, QStringLiteral("Terminal parmakizi listesini hazırlayamadı: %1")
-                                 .arg(r.errorName));
+        return failWith(
+            err, QStringLiteral("Terminal parmakizi listesini hazırlayamadı: %1").arg(r.errorName));
     case DownloadResult::Outcome::Interrupted:
         return failWith(err, interruptedDownloadText(r.errorName, r.stored));
     }
     return ExitFailed;
 }
 
-int upload(const QString& programDir, const QString& terminalName, bool clear,
-           EnrollValues& values, QTextStream& out, QTextStream& err) {
+int upload(const QString& programDir, const QString& terminalName, bool clear, EnrollValues& values,
+           QTextStream& out, QTextStream& err) {
     EnrollConsole console(out);
     HeadlessStore files(programDir);
     HeadlessTerminal terminal(programDir, console);
@@ -182,12 +183,12 @@ std::vector<Subcommand> enrollSubcommands() {
     const QCommandLineOption clear(QStringLiteral("clear"),
                                    QStringLiteral("enroll upload/copy: önce terminaldeki tüm "
                                                   "parmakizlerini siler."));
-    const QCommandLineOption from(QStringLiteral("from"),
-                                  QStringLiteral("enroll copy: parmakizlerinin alınacağı terminal."),
-                                  QStringLiteral("AD"));
-    const QCommandLineOption to(QStringLiteral("to"),
-                                QStringLiteral("enroll copy: parmakizlerinin yükleneceği terminal."),
-                                QStringLiteral("AD"));
+    const QCommandLineOption from(
+        QStringLiteral("from"), QStringLiteral("enroll copy: parmakizlerinin alınacağı terminal."),
+        QStringLiteral("AD"));
+    const QCommandLineOption to(
+        QStringLiteral("to"), QStringLiteral("enroll copy: parmakizlerinin yükleneceği terminal."),
+        QStringLiteral("AD"));
     return {
         {QStringLiteral("enroll"),
          QStringLiteral("download [--terminal AD] | upload [--clear] [--terminal AD] | "
@@ -199,9 +200,7 @@ std::vector<Subcommand> enrollSubcommands() {
          [terminal, clear, from, to](const SubcommandCall& call) {
              const QString action = call.arguments[0];
              const QCommandLineParser& p = call.parser;
-             const auto misuse = [&call](const QString& text) {
-                 return failWith(call.err, text);
-             };
+             const auto misuse = [&call](const QString& text) { return failWith(call.err, text); };
              if (action == u"download") {
                  if (p.isSet(clear) || p.isSet(from) || p.isSet(to))
                      return misuse(QStringLiteral("enroll download yalnızca --terminal alır."));

@@ -16,7 +16,7 @@
 struct DeviceFaults {
     std::map<std::string, int32_t> failOps; // control operation name -> error code
     int dropAfter = -1; // cut the link after N records or enrollments of one list
-    int delayMs = 0;                        // latency per request
+    int delayMs = 0;    // latency per request
 };
 
 class DeviceModel {

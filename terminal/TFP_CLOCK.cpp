@@ -297,8 +297,8 @@ bool TFP_CLOCK::GetEnrollData(int32_t machineNumber, int32_t enrollNumber, int32
     password = 0;
     const bool fingerprint = isFingerprintBackup(backupNumber);
     if (fingerprint) enrollData.fill(0);
-    if (const auto ahead = enrollDataAhead(machineNumber, enrollNumber, eMachineNumber,
-                                           backupNumber)) {
+    if (const auto ahead =
+            enrollDataAhead(machineNumber, enrollNumber, eMachineNumber, backupNumber)) {
         if (ahead->code != SUCCESS) return fail(ahead->code);
         privilege = ahead->privilege;
         password = ahead->password;
@@ -439,8 +439,7 @@ size_t TFP_CLOCK::userRowsLeft() const {
 }
 
 std::optional<wire::EnrollDataAnswer> TFP_CLOCK::enrollDataAhead(int32_t machine, int32_t enroll,
-                                                                 int32_t eMachine,
-                                                                 int32_t backup) {
+                                                                 int32_t eMachine, int32_t backup) {
     // Only under our lock: nobody else can change the terminal meanwhile.
     size_t index = 0;
     const int32_t* row = locked_ ? currentUserRow(index) : nullptr;

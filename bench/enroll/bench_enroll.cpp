@@ -82,8 +82,9 @@ void printLinkBytes() {
     for (int k = 0; k < wire::kMaxBatchKeys; ++k)
         wire::appendEnrollDataAnswer(answers.ints,
                                      {0, 0, 0, std::vector<int32_t>(wire::kTemplateInts, -1)});
-    const double down = double(wire::encodeFrame(batch).size() + wire::encodeFrame(answers).size()) /
-                        wire::kMaxBatchKeys;
+    const double down =
+        double(wire::encodeFrame(batch).size() + wire::encodeFrame(answers).size()) /
+        wire::kMaxBatchKeys;
     wire::Message set;
     set.op = wire::Op::SetEnrollData;
     set.ints.assign(6 + wire::kTemplateInts, 1);

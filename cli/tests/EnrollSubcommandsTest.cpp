@@ -72,9 +72,9 @@ class EnrollHeadless : public ::testing::Test {
         createDatabaseFromSchema(programDir() + "Log.mdb", "Log.sql");
         DeviceState a;
         a.machine = 1;
-        a.enrollments = {enrollment(42, 0, 1),         enrollment(42, 1, 1),
-                         enrollment(42, 11, 1, -1),    enrollment(42, 10, 1, 1234),
-                         enrollment(123456, 13, 1),    enrollment(9, 5, 5)};
+        a.enrollments = {enrollment(42, 0, 1),      enrollment(42, 1, 1),
+                         enrollment(42, 11, 1, -1), enrollment(42, 10, 1, 1234),
+                         enrollment(123456, 13, 1), enrollment(9, 5, 5)};
         a.names = {{42, "AYSE YILMAZ"}};
         ASSERT_TRUE(source.start(a));
         DeviceState b;
@@ -85,7 +85,8 @@ class EnrollHeadless : public ::testing::Test {
         addTerminal(2, "Yemekhane", target.emulator.port());
     }
     void addTerminal(int machine, const QString& name, int port) {
-        sql("insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, Ip, NetPort, Sifre) "
+        sql("insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, Ip, NetPort, "
+            "Sifre) "
             "values (?, ?, 'ethernet', '', '', '127.0.0.1', ?, 0)",
             {machine, name, port});
     }
