@@ -191,9 +191,8 @@ std::vector<Subcommand> enrollSubcommands() {
         QStringLiteral("AD"));
     return {
         {QStringLiteral("enroll"),
-         QStringLiteral("download [--terminal AD] | upload [--clear] [--terminal AD] | "
-                        "copy --from AD --to AD [--clear]"),
-         QStringLiteral("parmakizi datasını alır, yükler ya da bir terminalden ötekine kopyalar"),
+         QStringLiteral("download | upload [--clear] | copy --from AD --to AD"),
+         QStringLiteral("parmakizi datasını alır, yükler (--terminal AD) ya da kopyalar"),
          {terminal, clear, from, to},
          1,
          1,

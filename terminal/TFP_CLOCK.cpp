@@ -133,6 +133,7 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
                      std::vector<QByteArray> blobs, bool mayReconnect) {
     if (!link_ || !link_->isOpen()) {
         link_.reset();
+        locked_ = false;
         // After a broken link the next operation opens it again, so the
         // operator can simply retry; a download in progress can't be resumed.
         if (!endpoint_ || !mayReconnect) return fail(ERR_COMPORT_ERROR);
