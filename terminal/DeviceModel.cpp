@@ -99,17 +99,16 @@ void DeviceModel::releaseLock() {
 Enrollment* DeviceModel::findEnrollment(int32_t enroll, int32_t backup) {
     // Enrollments are one per user and backup number on a terminal; the
     // enroll-machine number is kept as written, not used to find them.
-    // Lists are read in stored order, so the search starts after the last find.
-    const size_t n = state_.enrollments.size();
-    for (size_t k = 0; k < n; ++k) {
-        const size_t i = (searchFrom_ + k) % n;
-        Enrollment& e = state_.enrollments[i];
-        if (e.enroll == enroll && e.backup == backup) {
-            searchFrom_ = i + 1;
-            return &e;
-        }
+    // An index, so that a bulk read or write doesn't scan the whole list per
+    // enrollment. The first of two equal keys is the one found.
+    if (indexStale_) {
+        index_.clear();
+        for (size_t i = 0; i < state_.enrollments.size(); ++i)
+            index_.emplace(keyOf(state_.enrollments[i].enroll, state_.enrollments[i].backup), i);
+        indexStale_ = false;
     }
-    return nullptr;
+    const auto it = index_.find(keyOf(enroll, backup));
+    return it == index_.end() ? nullptr : &state_.enrollments[it->second];
 }
 
 wire::EnrollDataAnswer DeviceModel::readEnrollment(int32_t enroll, int32_t backup) {
@@ -129,16 +128,16 @@ wire::EnrollDataAnswer DeviceModel::readEnrollment(int32_t enroll, int32_t backu
     return a;
 }
 
-int32_t DeviceModel::readUserName(int32_t enroll, QString& name) const {
+int32_t DeviceModel::readUserName(int32_t enroll, QString& name) {
     name.clear();
     if (const auto n = state_.names.find(enroll); n != state_.names.end()) {
         name = n->second;
         return SUCCESS;
     }
     // A user without a name has the empty name; an unknown user has none.
-    const bool known = std::any_of(state_.enrollments.begin(), state_.enrollments.end(),
-                                   [&](const Enrollment& e) { return e.enroll == enroll; });
-    return known ? SUCCESS : ERR_NON_CARRYOUT;
+    for (int32_t backup = 0; backup <= kLastBackup; ++backup)
+        if (findEnrollment(enroll, backup)) return SUCCESS;
+    return ERR_NON_CARRYOUT;
 }
 
 DeviceModel::Reply DeviceModel::handle(ClientId id, const Message& rq) {
@@ -300,6 +299,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
         Enrollment* e = findEnrollment(rq.ints[1], backup);
         if (!e) {
             state_.enrollments.push_back(Enrollment{});
+            index_.emplace(keyOf(rq.ints[1], backup), state_.enrollments.size() - 1);
             e = &state_.enrollments.back();
             e->enroll = rq.ints[1];
             e->backup = backup;
@@ -324,6 +324,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
             [&](const Enrollment& e) { return e.enroll == enroll && e.backup == backup; });
         if (at == state_.enrollments.end()) return reply(rq, ERR_NON_CARRYOUT);
         state_.enrollments.erase(at);
+        indexStale_ = true;
         changed();
         return reply(rq, SUCCESS);
     }
@@ -340,6 +341,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
     case Op::ClearKeeperData:
         state_.enrollments.clear();
         state_.names.clear();
+        indexStale_ = true;
         changed();
         return reply(rq, SUCCESS);
 

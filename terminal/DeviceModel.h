@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <unordered_map>
 
 struct DeviceFaults {
     std::map<std::string, int32_t> failOps; // control operation name -> error code
@@ -39,7 +40,11 @@ class DeviceModel {
     Reply handle(ClientId client, const wire::Message& request);
 
     const DeviceState& state() const { return state_; }
-    DeviceState& mutableState() { return state_; }
+    // Call it for each change (tests): it marks the enrollment index stale.
+    DeviceState& mutableState() {
+        indexStale_ = true;
+        return state_;
+    }
     DeviceFaults& faults() { return faults_; }
 
     // Called to save the state file: once per lock, before the release is
@@ -72,7 +77,7 @@ class DeviceModel {
     wire::Message fetch(Client& c, const wire::Message& rq, CursorKind wanted, bool& hangUp);
     Enrollment* findEnrollment(int32_t enroll, int32_t backup);
     wire::EnrollDataAnswer readEnrollment(int32_t enroll, int32_t backup);
-    int32_t readUserName(int32_t enroll, QString& name) const;
+    int32_t readUserName(int32_t enroll, QString& name);
     void changed();
     void releaseLock();
 
@@ -81,7 +86,11 @@ class DeviceModel {
     std::function<void()> onChange_;
     std::function<void(const wire::Message&)> observer_;
     bool unsaved_ = false;
-    size_t searchFrom_ = 0;
+    static uint64_t keyOf(int32_t enroll, int32_t backup) {
+        return uint64_t(uint32_t(enroll)) << 32 | uint32_t(backup);
+    }
+    std::unordered_map<uint64_t, size_t> index_; // enroll and backup -> position
+    bool indexStale_ = true;
     std::map<ClientId, Client> clients_;
     ClientId nextClient_ = 1;
     ClientId lockHolder_ = 0;
