@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "MaintenanceSubcommands.h"
+#include "EnrollSubcommands.h"
 #include "Subcommand.h"
 #include "TransferSubcommands.h"
 #include "core/AppError.h"
@@ -15,7 +16,7 @@ namespace {
 // Every subcommand of the program, in the order --help lists them.
 std::vector<Subcommand> allSubcommands() {
     std::vector<Subcommand> all;
-    for (auto group : {transferSubcommands, maintenanceSubcommands}) {
+    for (auto group : {transferSubcommands, maintenanceSubcommands, enrollSubcommands}) {
         for (Subcommand& s : group())
             all.push_back(std::move(s));
     }

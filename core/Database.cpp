@@ -100,8 +100,11 @@ void registerTurkishText(QSqlDatabase& db) {
         collator.release(); // sqlite owns it now
     }
     for (int args : {2, 3}) {
-        sqlite3_create_function_v2(handle, "like", args, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                   nullptr, turkishLike, nullptr, nullptr, nullptr);
+        if (sqlite3_create_function_v2(handle, "like", args, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                       nullptr, turkishLike, nullptr, nullptr,
+                                       nullptr) != SQLITE_OK)
+            throw AppError(QStringLiteral("Veritabanı hatası: %1")
+                               .arg(QString::fromUtf8(sqlite3_errmsg(handle))));
     }
 }
 
@@ -131,17 +134,17 @@ QSqlDatabase openDatabaseFile(const QString& connectionName, const QString& path
                                       "Dosya: %3")
                            .arg(fileName, reason, path));
     }
+    // SQLite refuses to replace a function (LIKE) while a statement is active.
+    probe.finish();
     registerTurkishText(db);
     return db;
 }
 
-namespace {
-[[noreturn]] void throwDatabaseError(const QSqlError& error) {
+void throwDatabaseError(const QSqlError& error) {
     // The database's own words say what was refused; the driver's add nothing.
     const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
     throw AppError(QStringLiteral("Veritabanı hatası: %1").arg(text));
 }
-} // namespace
 
 QSqlQuery execSql(const QSqlDatabase& db, const QString& sql, const QVariantList& values) {
     QSqlQuery query(db);

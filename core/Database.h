@@ -17,8 +17,13 @@ QSqlDatabase openDatabaseFile(const QString& connectionName, const QString& path
 // replaced: both a failure and an existing file throw AppError.
 void createDatabaseFile(const QString& path, const QString& schemaPath);
 
-// Adds the TURKISH collation and LIKE to an open SQLite connection.
+// Adds the TURKISH collation and LIKE to an open SQLite connection that runs
+// no statement (SQLite won't replace LIKE meanwhile); AppError if refused.
 void registerTurkishText(QSqlDatabase& db);
+
+// Throws AppError "Veritabanı hatası: " with the database's own text.
+class QSqlError;
+[[noreturn]] void throwDatabaseError(const QSqlError& error);
 
 // Runs a statement with bound values; throws AppError with the database's own
 // text on failure. Returns the active query.

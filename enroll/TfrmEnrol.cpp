@@ -1,21 +1,349 @@
 #include "TfrmEnrol.h"
 
-#include <QLabel>
-#include <QPushButton>
+#include "SingleEnrollment.h"
+#include "core/Operator.h"
+#include "core/TfrmDM.h"
+#include "core/WidgetOperator.h"
+#include "session/TerminalSession.h"
 
-TfrmEnrol::TfrmEnrol(QWidget* parent) : QDialog(parent) {
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
+
+namespace {
+
+template <typename W> W* named(W* widget, const char* name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QLabel* label(QWidget* parent, const QString& text, QRect place) {
+    auto* l = new QLabel(text, parent);
+    l->setGeometry(place);
+    return l;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, QRect place) {
+    auto* b = named(new QPushButton(caption, parent), name);
+    b->setGeometry(place);
+    return b;
+}
+
+QComboBox* combo(QWidget* parent, const char* name, const QStringList& items, const QString& value,
+                 QRect place) {
+    auto* c = named(new QComboBox(parent), name);
+    c->setEditable(true); // values can be typed too
+    c->addItems(items);
+    c->setCurrentText(value);
+    c->setGeometry(place);
+    return c;
+}
+
+} // namespace
+
+// A bulk command at work: every command that touches the store or the
+// terminal is disabled meanwhile, and the window can't be closed. Undone on
+// every way out.
+class BulkCommand {
+  public:
+    explicit BulkCommand(TfrmEnrol& w)
+        : w_(w), widgets_{
+                     w.BitBtn1, w.BitBtn2,          w.CheckBox2,        w.SpeedButton1,
+                     w.BitBtn4, w.BitBtn5,          w.DBGrid1,          w.Edit8,
+                     w.BitBtn3, w.cmdGetEnrollData, w.cmdSetEnrollData, w.cmdDeleteEnrollData} {
+        w_.busy_ = true;
+        for (QWidget* widget : widgets_)
+            widget->setEnabled(false);
+    }
+    ~BulkCommand() {
+        for (QWidget* widget : widgets_)
+            widget->setEnabled(true);
+        w_.busy_ = false;
+    }
+    BulkCommand(const BulkCommand&) = delete;
+    BulkCommand& operator=(const BulkCommand&) = delete;
+
+  private:
+    TfrmEnrol& w_;
+    QList<QWidget*> widgets_;
+};
+
+TfrmEnrol::TfrmEnrol(TfrmDM& dm, TFP_CLOCK& clock, const SessionState& session, Operator* op,
+                     QWidget* parent)
+    : QDialog(parent), dm_(dm), clock_(clock), session_(session) {
+    buildControls();
+    if (!op) {
+        ownOperator_ = std::make_unique<WidgetOperator>(this);
+        ownOperator_->setStatusLabel(lblMessage);
+        op = ownOperator_.get();
+    }
+    op_ = op;
+    // FormCreate
+    PageControl1->setCurrentWidget(TabSheet1);
+}
+
+TfrmEnrol::~TfrmEnrol() = default;
+
+EnrollStore TfrmEnrol::store() const {
+    return EnrollStore(dm_.ADOConnection1(), dm_.ADOConnection2());
+}
+
+void TfrmEnrol::buildControls() {
     setObjectName(QStringLiteral("frmEnrol"));
     setWindowTitle(QStringLiteral("Parmakizi Datası Kopyalama / Yükleme / Personel İsimlendirme"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(970, 657);
 
-    auto* caption = new QLabel(QStringLiteral("Bağlantı Kurulan Terminal:"), this);
-    caption->setGeometry(8, 8, 160, 17);
-    Label3 = new QLabel(this);
-    Label3->setObjectName(QStringLiteral("Label3"));
-    Label3->setGeometry(172, 8, 300, 17);
+    label(this, QStringLiteral("Bağlantı Kurulan Terminal:"), {8, 8, 170, 17});
+    Label3 = named(new QLabel(this), "Label3");
+    Label3->setGeometry(180, 8, 300, 17);
+    QFont bold = Label3->font();
+    bold.setBold(true);
+    Label3->setFont(bold);
+    label(this, QStringLiteral("Data : "), {500, 8, 45, 17});
+    Label5 = named(new QLabel(this), "Label5");
+    Label5->setGeometry(545, 8, 300, 17);
 
-    BitBtn3 = new QPushButton(QStringLiteral("Kapat"), this);
-    BitBtn3->setObjectName(QStringLiteral("BitBtn3"));
-    BitBtn3->setGeometry(880, 620, 82, 29);
-    connect(BitBtn3, &QPushButton::clicked, this, &QDialog::accept);
+    PageControl1 = named(new QTabWidget(this), "PageControl1");
+    PageControl1->setGeometry(8, 32, 954, 556);
+    TabSheet1 = named(new QWidget, "TabSheet1");
+    TabSheet2 = named(new QWidget, "TabSheet2");
+    PageControl1->addTab(TabSheet1, QStringLiteral("tüm data"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("tek data(parmak)"));
+    buildAllDataTab();
+    buildSingleTab();
+
+    lblMessage = named(new QLabel(this), "lblMessage");
+    lblMessage->setGeometry(8, 594, 954, 20);
+    lblMessage->setAlignment(Qt::AlignCenter);
+    BitBtn3 = button(this, "BitBtn3", QStringLiteral("Kapat"), {872, 620, 90, 29});
+    connect(BitBtn3, &QPushButton::clicked, this, &QDialog::close);
+}
+
+void TfrmEnrol::buildAllDataTab() {
+    QWidget* t = TabSheet1;
+    BitBtn1 =
+        button(t, "BitBtn1", QStringLiteral("Terminalden Parmakizi Datası Al"), {8, 8, 222, 33});
+    Label2 = named(new QLabel(t), "Label2");
+    Label2->setGeometry(238, 16, 56, 17);
+    txtName = named(new QLineEdit(t), "txtName");
+    txtName->setGeometry(298, 12, 158, 24);
+    txtName->setReadOnly(true);
+    BitBtn2 =
+        button(t, "BitBtn2", QStringLiteral("Terminale Parmakizi Datası Yükle"), {8, 48, 222, 33});
+    GroupBox1 =
+        named(new QGroupBox(
+                  QStringLiteral("seçili ise cihazdaki tüm prm lari siler ve datadan yükler"), t),
+              "GroupBox1");
+    GroupBox1->setGeometry(8, 88, 448, 48);
+    CheckBox2 = named(new QCheckBox(QStringLiteral("Cihazdaki tüm prmizlerini sil"), GroupBox1),
+                      "CheckBox2");
+    CheckBox2->setGeometry(10, 22, 300, 20);
+    Memo1 = named(new QPlainTextEdit(t), "Memo1");
+    Memo1->setGeometry(8, 144, 448, 376);
+    Memo1->setReadOnly(true);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    SpeedButton1 = named(new QToolButton(t), "SpeedButton1");
+    SpeedButton1->setText(QStringLiteral("PDKS Programından İsimleri Al (mysql)"));
+    SpeedButton1->setGeometry(472, 8, 300, 33);
+    label(t, QStringLiteral("Personel isim"), {472, 52, 90, 17});
+    Edit8 = named(new QLineEdit(t), "Edit8");
+    Edit8->setGeometry(566, 48, 220, 24);
+    label(t, QStringLiteral("(Arama)"), {792, 52, 60, 17});
+    DBGrid1 = named(new QTableView(t), "DBGrid1");
+    DBGrid1->setGeometry(472, 80, 468, 330);
+    DBGrid1->setModel(&qryisim);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    DBGrid1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                             QAbstractItemView::AnyKeyPressed);
+    DBGrid1->verticalHeader()->setDefaultSectionSize(20);
+    DBGrid1->horizontalHeader()->setStretchLastSection(true);
+    connect(&qryisim, &QAbstractItemModel::modelReset, this, [this] {
+        DBGrid1->setColumnHidden(0, true); // the temp row's rowid
+        DBGrid1->setColumnWidth(qryisim.kartnoColumn(), 90);
+    });
+    label(t, QStringLiteral("Alınan Parmakizi Kayıt Sayısı:"), {472, 418, 190, 17});
+    Label7 = named(new QLabel(t), "Label7");
+    Label7->setGeometry(666, 418, 100, 17);
+    BitBtn4 = button(t, "BitBtn4", QStringLiteral("Seçili Personel Adını Terminale Yükle"),
+                     {472, 442, 230, 33});
+    BitBtn5 = button(t, "BitBtn5", QStringLiteral("Tüm Personel Adlarını Terminale Yükle"),
+                     {710, 442, 230, 33});
+    Label9 =
+        named(new QLabel(QStringLiteral("Terminal max. 12 karakterlik isim alır"), t), "Label9");
+    Label9->setGeometry(472, 482, 300, 17);
+
+    connect(BitBtn1, &QPushButton::clicked, this, &TfrmEnrol::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TfrmEnrol::BitBtn2Click);
+    connect(SpeedButton1, &QToolButton::clicked, this, &TfrmEnrol::SpeedButton1Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &TfrmEnrol::BitBtn4Click);
+    connect(BitBtn5, &QPushButton::clicked, this, &TfrmEnrol::BitBtn5Click);
+    connect(Edit8, &QLineEdit::textChanged, this, &TfrmEnrol::Edit8Change);
+}
+
+void TfrmEnrol::buildSingleTab() {
+    QWidget* t = TabSheet2;
+    const int x = 100, w = 140;
+    label(t, QStringLiteral("Parmak Id :"), {8, 16, 88, 17});
+    txtEnrollNumber = named(new QLineEdit(QStringLiteral("1"), t), "txtEnrollNumber");
+    txtEnrollNumber->setGeometry(x, 12, w, 24);
+    label(t, QStringLiteral("Kart No :"), {8, 48, 88, 17});
+    txtCardNumber = named(new QLineEdit(t), "txtCardNumber");
+    txtCardNumber->setGeometry(x, 44, w, 24);
+    label(t, QStringLiteral("Cihaz No :"), {8, 80, 88, 17});
+    QStringList machines;
+    for (int m = 1; m <= 9; ++m)
+        machines << QString::number(m);
+    cmbEMachineNumber =
+        combo(t, "cmbEMachineNumber", machines, QStringLiteral("1"), {x, 76, w, 24});
+    label(t, QStringLiteral("Yedek No :"), {8, 112, 88, 17});
+    cmbBackupNumber =
+        combo(t, "cmbBackupNumber", {"0", "1", "2", "10", "11", "12", "13", "14", "15", "16"},
+              QStringLiteral("0"), {x, 108, w, 24});
+    label(t, QStringLiteral("İmtiyaz :"), {8, 144, 88, 17});
+    cmbPrivilege = combo(t, "cmbPrivilege", {"0", "1", "2"}, QStringLiteral("0"), {x, 140, w, 24});
+
+    cmdGetEnrollData =
+        button(t, "cmdGetEnrollData", QStringLiteral("Parmakizi Al"), {8, 184, 232, 33});
+    cmdSetEnrollData =
+        button(t, "cmdSetEnrollData", QStringLiteral("Parmakizi Yükle"), {8, 224, 232, 33});
+    cmdDeleteEnrollData =
+        button(t, "cmdDeleteEnrollData", QStringLiteral("Parmakizi Sil"), {8, 264, 232, 33});
+    Label30 = named(
+        new QLabel(QStringLiteral("Not: Sadece parmakizi bilgisini alır,şifre olanlaı almaz"), t),
+        "Label30");
+    Label30->setGeometry(8, 312, 240, 40);
+    Label30->setWordWrap(true);
+
+    lblEnrollData = named(new QLabel(t), "lblEnrollData");
+    lblEnrollData->setGeometry(260, 12, 300, 17);
+    lstEnrollData = named(new QListWidget(t), "lstEnrollData");
+    lstEnrollData->setGeometry(260, 34, 680, 486);
+
+    connect(cmdGetEnrollData, &QPushButton::clicked, this, &TfrmEnrol::cmdGetEnrollDataClick);
+    connect(cmdSetEnrollData, &QPushButton::clicked, this, &TfrmEnrol::cmdSetEnrollDataClick);
+    connect(cmdDeleteEnrollData, &QPushButton::clicked, this, &TfrmEnrol::cmdDeleteEnrollDataClick);
+}
+
+void TfrmEnrol::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void TfrmEnrol::FormShow() {
+    ReadMySqlSettings();
+    Label7->clear();
+    txtName->clear();
+    machine_ = session_.machineNumber;
+    lblMessage->clear();
+    Label2->clear();
+}
+
+void TfrmEnrol::ReadMySqlSettings() {
+    mySql_ = ::ReadMySqlSettings(session_.settingsFile);
+    Label5->setText(mySql_.database);
+}
+
+void TfrmEnrol::ShowNameList() {
+    Label7->setText(QString::number(qryisim.reopen(store(), Edit8->text())));
+}
+
+void TfrmEnrol::Edit8Change() {
+    ShowNameList();
+}
+
+void TfrmEnrol::BitBtn1Click() {
+    BulkCommand bulk(*this);
+    EnrollStore s = store();
+    // The list is re-run when the download ends; until then it holds no query.
+    qryisim.clear();
+    downloadEnrollments(clock_, machine_, s, values, *this, *op_);
+}
+
+void TfrmEnrol::BitBtn2Click() {
+    BulkCommand bulk(*this);
+    EnrollStore s = store();
+    uploadEnrollments(clock_, machine_, s, values, CheckBox2->isChecked(), *this, *op_);
+}
+
+void TfrmEnrol::SpeedButton1Click() {
+    if (!nameHandlers_.fillNames) return;
+    BulkCommand bulk(*this);
+    nameHandlers_.fillNames(*this);
+}
+
+void TfrmEnrol::BitBtn4Click() {
+    if (!nameHandlers_.sendSelectedName) return;
+    BulkCommand bulk(*this);
+    nameHandlers_.sendSelectedName(*this);
+}
+
+void TfrmEnrol::BitBtn5Click() {
+    if (!nameHandlers_.sendAllNames) return;
+    BulkCommand bulk(*this);
+    nameHandlers_.sendAllNames(*this);
+}
+
+void TfrmEnrol::cmdGetEnrollDataClick() {
+    lstEnrollData->clear();
+    const SingleReadResult r = readSingleEnrollment(clock_, machine_, txtEnrollNumber->text(),
+                                                    cmbBackupNumber->currentText(), values, *op_);
+    if (r.locked) lblEnrollData->setText(QStringLiteral("Enrolled Data"));
+    if (!r.read) return;
+    if (r.privilege >= 0 && r.privilege < cmbPrivilege->count())
+        cmbPrivilege->setCurrentIndex(r.privilege);
+    else
+        cmbPrivilege->setCurrentText(QString::number(r.privilege));
+    if (r.cardNumber) txtCardNumber->setText(*r.cardNumber);
+    lstEnrollData->addItems(r.lines);
+}
+
+void TfrmEnrol::cmdSetEnrollDataClick() {
+    QString enrollText = txtEnrollNumber->text(), cardText = txtCardNumber->text();
+    const auto writeBack = qScopeGuard([&] {
+        txtEnrollNumber->setText(enrollText);
+        txtCardNumber->setText(cardText);
+    });
+    writeSingleEnrollment(clock_, machine_, enrollText, cardText, cmbBackupNumber->currentText(),
+                          cmbPrivilege->currentText(), values, *op_);
+}
+
+void TfrmEnrol::cmdDeleteEnrollDataClick() {
+    deleteSingleEnrollment(clock_, machine_, txtEnrollNumber->text(),
+                           cmbEMachineNumber->currentText(), cmbBackupNumber->currentText(), *op_);
+}
+
+void TfrmEnrol::reject() {
+    if (busy_) return; // a bulk command pumps events; it ends first
+    QDialog::reject();
+}
+
+void TfrmEnrol::clearLog() {
+    Memo1->clear();
+}
+void TfrmEnrol::addLogLine(const QString& line) {
+    Memo1->appendPlainText(line);
+}
+void TfrmEnrol::setPosition(const QString& text) {
+    Label2->setText(text);
+}
+void TfrmEnrol::setUserName(const QString& name) {
+    txtName->setText(name);
+}
+void TfrmEnrol::showNameList() {
+    ShowNameList();
 }

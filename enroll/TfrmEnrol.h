@@ -1,17 +1,135 @@
 #pragma once
 
+#include "EnrollCommands.h"
+#include "NamesList.h"
+#include "PersonnelSettings.h"
+
 #include <QDialog>
+#include <functional>
+#include <memory>
 
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
 class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
 class QPushButton;
+class QTabWidget;
+class QTableView;
+class QToolButton;
+class QWidget;
+class Operator;
+class TFP_CLOCK;
+class TfrmDM;
+class WidgetOperator;
+struct SessionState;
 
-// The fingerprint-data window: copies enrollments between terminals and
-// names the users.
-class TfrmEnrol : public QDialog {
+// The fingerprint-data window: copies the connected terminal's enrollments
+// into the store and back to a terminal, names the users, and reads, writes
+// and deletes single enrollments. Made once; its fields and the enrollment
+// values keep their contents from one showing to the next.
+class TfrmEnrol : public QDialog, private EnrollScreen {
     Q_OBJECT
-public:
-    explicit TfrmEnrol(QWidget* parent = nullptr);
+  public:
+    // op: where commands talk to the operator; null means this window's own
+    // message boxes and status line.
+    TfrmEnrol(TfrmDM& dm, TFP_CLOCK& clock, const SessionState& session, Operator* op = nullptr,
+              QWidget* parent = nullptr);
+    ~TfrmEnrol() override;
 
-    QLabel* Label3;      // the connected terminal's name
+    // The personnel-name commands (the names subsystem fills them in).
+    struct NameHandlers {
+        std::function<void(TfrmEnrol&)> fillNames;        // SpeedButton1
+        std::function<void(TfrmEnrol&)> sendSelectedName; // BitBtn4
+        std::function<void(TfrmEnrol&)> sendAllNames;     // BitBtn5
+    };
+    void setNameHandlers(NameHandlers handlers) { nameHandlers_ = std::move(handlers); }
+
+    Operator& op() { return *op_; }
+    EnrollStore store() const;
+    int32_t machineNumber() const { return machine_; }
+    const PersonnelSettings& mySqlSettings() const { return mySql_; }
+    EnrollValues values;
+    NamesList qryisim;
+    // True while a bulk command runs.
+    bool busy() const { return busy_; }
+
+    QLabel* Label3; // the connected terminal's name
+    QLabel* Label5; // the personnel database's name
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1; // tüm data
+    QWidget* TabSheet2; // tek data(parmak)
+    QLabel* lblMessage;
     QPushButton* BitBtn3; // Kapat
+
+    QPushButton* BitBtn1; // Terminalden Parmakizi Datası Al
+    QGroupBox* GroupBox1;
+    QCheckBox* CheckBox2; // Cihazdaki tüm prmizlerini sil
+    QPushButton* BitBtn2; // Terminale Parmakizi Datası Yükle
+    QLabel* Label2;
+    QLineEdit* txtName;
+    QPlainTextEdit* Memo1;
+    QToolButton* SpeedButton1; // PDKS Programından İsimleri Al (mysql)
+    QTableView* DBGrid1;
+    QLabel* Label7;
+    QLineEdit* Edit8;     // name search
+    QPushButton* BitBtn4; // Seçili Personel Adını Terminale Yükle
+    QPushButton* BitBtn5; // Tüm Personel Adlarını Terminale Yükle
+    QLabel* Label9;
+
+    QLineEdit* txtEnrollNumber;
+    QLineEdit* txtCardNumber;
+    QComboBox* cmbEMachineNumber;
+    QComboBox* cmbBackupNumber;
+    QComboBox* cmbPrivilege;
+    QPushButton* cmdGetEnrollData;
+    QPushButton* cmdSetEnrollData;
+    QPushButton* cmdDeleteEnrollData;
+    QLabel* lblEnrollData;
+    QListWidget* lstEnrollData;
+    QLabel* Label30;
+
+    void ReadMySqlSettings();
+    void ShowNameList();
+
+  public slots:
+    void FormShow();
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void SpeedButton1Click();
+    void BitBtn4Click();
+    void BitBtn5Click();
+    void Edit8Change();
+    void cmdGetEnrollDataClick();
+    void cmdSetEnrollDataClick();
+    void cmdDeleteEnrollDataClick();
+    void reject() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    friend class BulkCommand;
+    void buildControls();
+    void buildAllDataTab();
+    void buildSingleTab();
+
+    // EnrollScreen
+    void clearLog() override;
+    void addLogLine(const QString& line) override;
+    void setPosition(const QString& text) override;
+    void setUserName(const QString& name) override;
+    void showNameList() override;
+
+    TfrmDM& dm_;
+    TFP_CLOCK& clock_;
+    const SessionState& session_;
+    std::unique_ptr<WidgetOperator> ownOperator_;
+    Operator* op_;
+    int32_t machine_ = 0;
+    PersonnelSettings mySql_;
+    NameHandlers nameHandlers_;
+    bool busy_ = false;
 };

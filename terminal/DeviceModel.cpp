@@ -53,6 +53,8 @@ size_t requiredInts(Op op) {
     case Op::SetEnrollDataWithString:
         return 6 + std::tuple_size_v<EnrollTemplate>;
     case Op::GetBellTime:
+    case Op::GetEnrollDataBatch:
+    case Op::GetUserNameBatch:
         return 1;
     case Op::SetBellTime:
         return 2 + 3 * kBellCount;
@@ -74,24 +76,73 @@ DeviceModel::ClientId DeviceModel::connectClient(bool checkPassword) {
 void DeviceModel::disconnectClient(ClientId client) {
     // A client that goes away releases the terminal; its unfinished download
     // does not move the new-record mark.
-    if (lockHolder_ == client) lockHolder_ = 0;
+    if (lockHolder_ == client) releaseLock();
     clients_.erase(client);
 }
 
 void DeviceModel::changed() {
+    unsaved_ = true;
+    if (lockHolder_ == 0) flushChanges();
+}
+
+void DeviceModel::flushChanges() {
+    if (!unsaved_) return;
+    unsaved_ = false;
     if (onChange_) onChange_();
+}
+
+void DeviceModel::releaseLock() {
+    lockHolder_ = 0;
+    flushChanges();
 }
 
 Enrollment* DeviceModel::findEnrollment(int32_t enroll, int32_t backup) {
     // Enrollments are one per user and backup number on a terminal; the
     // enroll-machine number is kept as written, not used to find them.
-    for (auto& e : state_.enrollments)
-        if (e.enroll == enroll && e.backup == backup) return &e;
-    return nullptr;
+    // An index, so that a bulk read or write doesn't scan the whole list per
+    // enrollment. The first of two equal keys is the one found.
+    if (indexStale_) {
+        index_.clear();
+        for (size_t i = 0; i < state_.enrollments.size(); ++i)
+            index_.emplace(keyOf(state_.enrollments[i].enroll, state_.enrollments[i].backup), i);
+        indexStale_ = false;
+    }
+    const auto it = index_.find(keyOf(enroll, backup));
+    return it == index_.end() ? nullptr : &state_.enrollments[it->second];
+}
+
+wire::EnrollDataAnswer DeviceModel::readEnrollment(int32_t enroll, int32_t backup) {
+    wire::EnrollDataAnswer a;
+    if (!isValidBackup(backup)) {
+        a.code = ERR_INVALID_PARAM;
+        return a;
+    }
+    const Enrollment* e = findEnrollment(enroll, backup);
+    if (!e) {
+        a.code = ERR_NON_CARRYOUT;
+        return a;
+    }
+    a.privilege = e->privilege;
+    a.password = e->password;
+    if (isFingerprintBackup(e->backup)) a.data.assign(e->fingerprint.begin(), e->fingerprint.end());
+    return a;
+}
+
+int32_t DeviceModel::readUserName(int32_t enroll, QString& name) {
+    name.clear();
+    if (const auto n = state_.names.find(enroll); n != state_.names.end()) {
+        name = n->second;
+        return SUCCESS;
+    }
+    // A user without a name has the empty name; an unknown user has none.
+    for (int32_t backup = 0; backup <= kLastBackup; ++backup)
+        if (findEnrollment(enroll, backup)) return SUCCESS;
+    return ERR_NON_CARRYOUT;
 }
 
 DeviceModel::Reply DeviceModel::handle(ClientId id, const Message& rq) {
     Reply r;
+    if (observer_) observer_(rq);
     if (faults_.delayMs > 0) QThread::msleep(static_cast<unsigned long>(faults_.delayMs));
     auto it = clients_.find(id);
     if (it == clients_.end()) {
@@ -125,7 +176,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
         // new hello is the only sign that the peer was replaced).
         if (c.checkPassword && state_.password != 0 && rq.ints[1] != state_.password)
             return reply(rq, ERR_NON_CARRYOUT);
-        if (lockHolder_ == id) lockHolder_ = 0;
+        if (lockHolder_ == id) releaseLock();
         c = Client{true, c.checkPassword};
         return reply(rq, SUCCESS);
 
@@ -147,6 +198,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
                 changed();
             }
         }
+        flushChanges(); // the state file is current before the caller hears of the release
         return reply(rq, SUCCESS);
     }
 
@@ -199,12 +251,44 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
 
     case Op::GetEnrollData:
     case Op::GetEnrollDataWithString: {
-        if (!isValidBackup(rq.ints[3])) return reply(rq, ERR_INVALID_PARAM);
-        const Enrollment* e = findEnrollment(rq.ints[1], rq.ints[3]);
-        if (!e) return reply(rq, ERR_NON_CARRYOUT);
-        Message m = reply(rq, SUCCESS, {e->privilege, e->password});
-        if (isFingerprintBackup(e->backup))
-            m.ints.insert(m.ints.end(), e->fingerprint.begin(), e->fingerprint.end());
+        const wire::EnrollDataAnswer a = readEnrollment(rq.ints[1], rq.ints[3]);
+        if (a.code != SUCCESS) return reply(rq, a.code);
+        Message m = reply(rq, SUCCESS, {a.privilege, a.password});
+        m.ints.insert(m.ints.end(), a.data.begin(), a.data.end());
+        return m;
+    }
+
+    case Op::GetEnrollDataBatch: {
+        // Keys of (enroll, emachine, backup) after the machine number.
+        const size_t keys = (rq.ints.size() - 1) / 3;
+        if ((rq.ints.size() - 1) % 3 != 0 || keys == 0 || keys > size_t(wire::kMaxBatchKeys))
+            return reply(rq, ERR_INVALID_PARAM);
+        Message m = reply(rq, SUCCESS);
+        for (size_t k = 0; k < keys; ++k)
+            wire::appendEnrollDataAnswer(m.ints,
+                                         readEnrollment(rq.ints[1 + 3 * k], rq.ints[3 + 3 * k]));
+        return m;
+    }
+
+    case Op::GetUserNameBatch: {
+        const size_t keys = rq.ints.size() - 1;
+        if (keys == 0 || keys > size_t(wire::kMaxBatchKeys)) return reply(rq, ERR_INVALID_PARAM);
+        Message m = reply(rq, SUCCESS);
+        size_t size = wire::payloadSize(m);
+        for (size_t k = 0; k < keys; ++k) {
+            QString name;
+            int32_t code = readUserName(rq.ints[1 + k], name);
+            QByteArray bytes = name.toUtf8();
+            // Names longer than a terminal keeps can come from a hand-written
+            // state file: answer only as many as fit in a frame.
+            if (size + 8 + size_t(bytes.size()) > wire::kMaxPayload) {
+                if (k > 0) break;
+                code = ERR_MEMORY, bytes.clear();
+            }
+            size += 8 + size_t(bytes.size());
+            m.ints.push_back(code);
+            m.blobs.push_back(std::move(bytes));
+        }
         return m;
     }
 
@@ -215,6 +299,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
         Enrollment* e = findEnrollment(rq.ints[1], backup);
         if (!e) {
             state_.enrollments.push_back(Enrollment{});
+            index_.emplace(keyOf(rq.ints[1], backup), state_.enrollments.size() - 1);
             e = &state_.enrollments.back();
             e->enroll = rq.ints[1];
             e->backup = backup;
@@ -239,6 +324,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
             [&](const Enrollment& e) { return e.enroll == enroll && e.backup == backup; });
         if (at == state_.enrollments.end()) return reply(rq, ERR_NON_CARRYOUT);
         state_.enrollments.erase(at);
+        indexStale_ = true;
         changed();
         return reply(rq, SUCCESS);
     }
@@ -255,21 +341,16 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
     case Op::ClearKeeperData:
         state_.enrollments.clear();
         state_.names.clear();
+        indexStale_ = true;
         changed();
         return reply(rq, SUCCESS);
 
     case Op::GetUserName: {
-        const int32_t enroll = rq.ints[1];
+        QString name;
+        const int32_t code = readUserName(rq.ints[1], name);
+        if (code != SUCCESS) return reply(rq, code);
         Message m = reply(rq, SUCCESS);
-        if (const auto n = state_.names.find(enroll); n != state_.names.end()) {
-            m.blobs.push_back(n->second.toUtf8());
-            return m;
-        }
-        // A user without a name has the empty name; an unknown user has none.
-        const bool known = std::any_of(state_.enrollments.begin(), state_.enrollments.end(),
-                                       [&](const Enrollment& e) { return e.enroll == enroll; });
-        if (!known) return reply(rq, ERR_NON_CARRYOUT);
-        m.blobs.push_back(QByteArray());
+        m.blobs.push_back(name.toUtf8());
         return m;
     }
 
@@ -329,7 +410,7 @@ Message DeviceModel::fetch(Client& c, const Message& rq, CursorKind kind, bool& 
     c.position = std::min(c.position, c.end);
     size_t n = std::min<size_t>(
         {static_cast<size_t>(asked), size_t(wire::kMaxChunkRows), c.end - c.position});
-    const bool dropping = kind != CursorKind::Users && faults_.dropAfter >= 0;
+    const bool dropping = faults_.dropAfter >= 0;
     if (dropping)
         n = std::min<size_t>(n, static_cast<size_t>(std::max(0, faults_.dropAfter - c.handedOut)));
 

@@ -7,14 +7,17 @@
 #include "DeviceState.h"
 #include "LinkProtocol.h"
 
+#include <QString>
+
 #include <functional>
 #include <map>
 #include <string>
+#include <unordered_map>
 
 struct DeviceFaults {
     std::map<std::string, int32_t> failOps; // control operation name -> error code
-    int dropAfter = -1;                     // cut the link after N records of one download
-    int delayMs = 0;                        // latency per request
+    int dropAfter = -1; // cut the link after N records or enrollments of one list
+    int delayMs = 0;    // latency per request
 };
 
 class DeviceModel {
@@ -37,11 +40,25 @@ class DeviceModel {
     Reply handle(ClientId client, const wire::Message& request);
 
     const DeviceState& state() const { return state_; }
-    DeviceState& mutableState() { return state_; }
+    // Call it for each change (tests): it marks the enrollment index stale.
+    DeviceState& mutableState() {
+        indexStale_ = true;
+        return state_;
+    }
     DeviceFaults& faults() { return faults_; }
 
-    // Called after every change of the state, e.g. to save the state file.
+    // Called to save the state file: once per lock, before the release is
+    // answered (or when its holder goes away), and right after a change made
+    // while nobody holds the lock. So the file is current whenever a command
+    // has ended, and a bulk write doesn't rewrite it once per enrollment.
     void setOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
+    // Saves pending changes now (at exit).
+    void flushChanges();
+
+    // Sees every request before it is handled (tests).
+    void setRequestObserver(std::function<void(const wire::Message&)> observer) {
+        observer_ = std::move(observer);
+    }
 
     // Which client holds the terminal locked, 0 for none.
     ClientId lockHolder() const { return lockHolder_; }
@@ -59,11 +76,21 @@ class DeviceModel {
     wire::Message execute(Client& c, ClientId id, const wire::Message& rq, bool& hangUp);
     wire::Message fetch(Client& c, const wire::Message& rq, CursorKind wanted, bool& hangUp);
     Enrollment* findEnrollment(int32_t enroll, int32_t backup);
+    wire::EnrollDataAnswer readEnrollment(int32_t enroll, int32_t backup);
+    int32_t readUserName(int32_t enroll, QString& name);
     void changed();
+    void releaseLock();
 
     DeviceState state_;
     DeviceFaults faults_;
     std::function<void()> onChange_;
+    std::function<void(const wire::Message&)> observer_;
+    bool unsaved_ = false;
+    static uint64_t keyOf(int32_t enroll, int32_t backup) {
+        return uint64_t(uint32_t(enroll)) << 32 | uint32_t(backup);
+    }
+    std::unordered_map<uint64_t, size_t> index_; // enroll and backup -> position
+    bool indexStale_ = true;
     std::map<ClientId, Client> clients_;
     ClientId nextClient_ = 1;
     ClientId lockHolder_ = 0;

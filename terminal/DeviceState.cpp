@@ -93,7 +93,7 @@ bool parseEnrollments(Parser& p, const QJsonValue& v, DeviceState& s) {
             !p.field(o, "enabled", e.enabled, where) || !p.field(o, "password", e.password, where))
             return false;
         if (!isValidBackup(e.backup))
-            return p.fail(where + QStringLiteral("backup: expected 0 to 11"));
+            return p.fail(where + QStringLiteral("backup: expected 0 to 16"));
         const auto t = o.constFind(QLatin1String("template"));
         if (t != o.constEnd()) {
             if (!t->isArray() ||

@@ -30,22 +30,25 @@ struct LogRecord {
 struct Enrollment {
     int32_t enroll = 0;
     int32_t emachine = 1;
-    int32_t backup = 0; // 0..9 fingerprint, 10 password, 11 card
+    int32_t backup = 0; // 0..9 and 12..16 template, 10 password, 11 card
     int32_t privilege = 0;
     int32_t enabled = 1;
     int32_t password = 0;         // backups 10 and 11
-    EnrollTemplate fingerprint{}; // backups 0 to 9
+    EnrollTemplate fingerprint{}; // the other backups
     bool operator==(const Enrollment&) const = default;
 };
 
 inline constexpr int kBellCount = 8;
 inline constexpr int kPasswordBackup = 10;
 inline constexpr int kCardBackup = 11;
-inline bool isFingerprintBackup(int32_t backup) {
-    return backup >= 0 && backup <= 9;
-}
+inline constexpr int kLastBackup = 16;
+// Backups 12 to 16 hold further templates, exactly like 0 to 9, so that what
+// a copy reads from one terminal goes to the next unchanged.
 inline bool isValidBackup(int32_t backup) {
-    return backup >= 0 && backup <= kCardBackup;
+    return backup >= 0 && backup <= kLastBackup;
+}
+inline bool isFingerprintBackup(int32_t backup) {
+    return isValidBackup(backup) && backup != kPasswordBackup && backup != kCardBackup;
 }
 
 struct DeviceState {

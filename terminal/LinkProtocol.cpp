@@ -100,10 +100,42 @@ const char* opName(Op op) {
         return "GetBellTime";
     case Op::SetBellTime:
         return "SetBellTime";
+    // Batch reads are the control's read-ahead of these operations, and
+    // fail as they do.
+    case Op::GetEnrollDataBatch:
+        return "GetEnrollData";
+    case Op::GetUserNameBatch:
+        return "GetUserName";
     case Op::Error:
         return "Error";
     }
     return nullptr;
+}
+
+void appendEnrollDataAnswer(std::vector<int32_t>& ints, const EnrollDataAnswer& answer) {
+    ints.insert(ints.end(), {answer.code, answer.privilege, answer.password,
+                             static_cast<int32_t>(answer.data.size())});
+    ints.insert(ints.end(), answer.data.begin(), answer.data.end());
+}
+
+bool splitEnrollDataAnswers(const std::vector<int32_t>& ints, size_t asked,
+                            std::vector<EnrollDataAnswer>& answers) {
+    answers.clear();
+    size_t at = 0;
+    while (at < ints.size()) {
+        if (answers.size() == asked || ints.size() - at < 4) return false;
+        EnrollDataAnswer a;
+        a.code = ints[at], a.privilege = ints[at + 1], a.password = ints[at + 2];
+        const int32_t count = ints[at + 3];
+        at += 4;
+        if ((count != 0 && count != kTemplateInts) || ints.size() - at < size_t(count))
+            return false;
+        a.data.assign(ints.begin() + static_cast<std::ptrdiff_t>(at),
+                      ints.begin() + static_cast<std::ptrdiff_t>(at + size_t(count)));
+        at += size_t(count);
+        answers.push_back(std::move(a));
+    }
+    return !answers.empty();
 }
 
 size_t payloadSize(const Message& m) {

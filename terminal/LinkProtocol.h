@@ -21,6 +21,11 @@ inline constexpr int kLogInts = 7;  // enroll, mode, year, month, day, hour, min
 inline constexpr int kUserInts = 5; // enroll, emachine, backup, privilege, enabled
 inline constexpr int kMaxChunkRows = 8192;
 
+// Enrollments are read ahead in batches of at most this many keys; a batch
+// of templates fits in a frame.
+inline constexpr int kMaxBatchKeys = 256;
+inline constexpr int kTemplateInts = 356;
+
 enum class Op : uint8_t {
     Hello = 1,
     EnableDevice,
@@ -43,6 +48,8 @@ enum class Op : uint8_t {
     SetUserName,
     GetBellTime,
     SetBellTime,
+    GetEnrollDataBatch = 32,
+    GetUserNameBatch = 33,
     Error = 255, // the terminal refuses a malformed frame, then hangs up
 };
 
@@ -59,6 +66,20 @@ struct Message {
     int32_t intAt(size_t i) const { return i < ints.size() ? ints[i] : 0; }
     bool operator==(const Message&) const = default;
 };
+
+// One answer of GetEnrollDataBatch: the outs of GetEnrollData for one key.
+struct EnrollDataAnswer {
+    int32_t code = 0; // 0, or the error GetEnrollData would give
+    int32_t privilege = 0;
+    int32_t password = 0;
+    std::vector<int32_t> data; // kTemplateInts integers for a template, else none
+    bool operator==(const EnrollDataAnswer&) const = default;
+};
+void appendEnrollDataAnswer(std::vector<int32_t>& ints, const EnrollDataAnswer& answer);
+// Splits the integers of a GetEnrollDataBatch reply to a request of `asked`
+// keys. False when they don't make 1 to `asked` whole answers.
+bool splitEnrollDataAnswers(const std::vector<int32_t>& ints, size_t asked,
+                            std::vector<EnrollDataAnswer>& answers);
 
 size_t payloadSize(const Message& m);
 QByteArray encodePayload(const Message& m);

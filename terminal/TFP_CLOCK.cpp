@@ -88,12 +88,16 @@ void TFP_CLOCK::CloseCommPort() {
     endpoint_.reset();
     logs_ = {};
     users_ = {};
+    locked_ = false;
+    dropReadAhead();
 }
 
 bool TFP_CLOCK::connectLink() {
     link_.reset();
     logs_ = {};
     users_ = {};
+    locked_ = false;
+    dropReadAhead();
     const Endpoint& ep = *endpoint_;
     QDeadlineTimer deadline(openTimeoutMs_);
     int32_t error = ERR_COMPORT_ERROR;
@@ -137,6 +141,7 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
                      std::vector<QByteArray> blobs, bool mayReconnect) {
     if (!link_ || !link_->isOpen()) {
         link_.reset();
+        locked_ = false;
         // After a broken link the next operation opens it again, so the
         // operator can simply retry; a download in progress can't be resumed.
         if (!endpoint_ || !mayReconnect) return fail(ERR_COMPORT_ERROR);
@@ -148,11 +153,20 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
     rq.blobs = std::move(blobs);
     // Too big for a frame: the terminal would refuse it and hang up.
     if (wire::payloadSize(rq) > wire::kMaxPayload) return fail(ERR_INVALID_PARAM);
+    // What was read ahead holds only until the next request of another kind.
+    if (op != Op::GetEnrollDataBatch && op != Op::GetUserNameBatch && op != Op::FetchUsers &&
+        op != Op::GetEnrollData && op != Op::GetUserName)
+        dropReadAhead();
     Message rp;
     const int32_t code = link_->transact(rq, rp, operationTimeoutMs_);
-    if (code != SUCCESS) return fail(code);
-    if (rp.code == ERR_COMPORT_ERROR)
+    if (code != SUCCESS) {
+        locked_ = false; // the link is gone, and the terminal's lock with it
+        return fail(code);
+    }
+    if (rp.code == ERR_COMPORT_ERROR) {
         link_.reset(); // the terminal lost our session (a serial line that was reset)
+        locked_ = false;
+    }
     if (rp.code != SUCCESS) return fail(rp.code);
     if (reply) *reply = std::move(rp);
     return true;
@@ -162,7 +176,9 @@ bool TFP_CLOCK::EnableDevice(int32_t machineNumber, int32_t flag) {
     // On release the terminal learns how many new records the caller really
     // took, so records fetched but never handed out are not marked as read.
     const int32_t taken = (flag != 0 && logs_.kind == ListKind::NewLogs) ? logs_.taken : -1;
-    return call(Op::EnableDevice, {machineNumber, flag, taken});
+    const bool ok = call(Op::EnableDevice, {machineNumber, flag, taken});
+    locked_ = ok && flag == 0;
+    return ok;
 }
 
 bool TFP_CLOCK::GetLastError(int32_t& errorCode) {
@@ -290,6 +306,14 @@ bool TFP_CLOCK::GetEnrollData(int32_t machineNumber, int32_t enrollNumber, int32
     password = 0;
     const bool fingerprint = isFingerprintBackup(backupNumber);
     if (fingerprint) enrollData.fill(0);
+    if (const auto ahead =
+            enrollDataAhead(machineNumber, enrollNumber, eMachineNumber, backupNumber)) {
+        if (ahead->code != SUCCESS) return fail(ahead->code);
+        privilege = ahead->privilege;
+        password = ahead->password;
+        if (fingerprint) std::copy_n(ahead->data.begin(), enrollData.size(), enrollData.begin());
+        return true;
+    }
     Message rp;
     if (!call(Op::GetEnrollData, {machineNumber, enrollNumber, eMachineNumber, backupNumber}, &rp))
         return false;
@@ -370,6 +394,11 @@ bool TFP_CLOCK::GetUserName(int32_t, int32_t machineNumber, int32_t enrollNumber
                             QString& name) {
     // Cleared first: a failed read must not leave the previous user's name.
     name.clear();
+    if (const auto ahead = userNameAhead(machineNumber, enrollNumber)) {
+        if (ahead->code != SUCCESS) return fail(ahead->code);
+        name = ahead->name;
+        return true;
+    }
     Message rp;
     if (!call(Op::GetUserName, {machineNumber, enrollNumber}, &rp)) return false;
     if (rp.blobs.size() != 1) return fail(ERR_READ_FAIL);
@@ -398,6 +427,84 @@ bool TFP_CLOCK::SetBellTime(int32_t machineNumber, int32_t ringDuration,
     for (size_t i = 0; i < 3 * kBellCount; ++i)
         ints.push_back(bellTable[i]);
     return call(Op::SetBellTime, std::move(ints));
+}
+
+void TFP_CLOCK::dropReadAhead() {
+    dataAhead_.clear();
+    namesAhead_.clear();
+}
+
+const int32_t* TFP_CLOCK::currentUserRow(size_t& index) const {
+    const size_t width = wire::kUserInts;
+    if (users_.kind != ListKind::Users || users_.next < width) return nullptr;
+    index = static_cast<size_t>(users_.taken) - 1;
+    return users_.rows.data() + users_.next - width;
+}
+
+size_t TFP_CLOCK::userRowsLeft() const {
+    // The current row and the ones after it in the chunk at hand.
+    return std::min<size_t>((users_.rows.size() - users_.next) / wire::kUserInts + 1,
+                            wire::kMaxBatchKeys);
+}
+
+std::optional<wire::EnrollDataAnswer> TFP_CLOCK::enrollDataAhead(int32_t machine, int32_t enroll,
+                                                                 int32_t eMachine, int32_t backup) {
+    // Only under our lock: nobody else can change the terminal meanwhile.
+    size_t index = 0;
+    const int32_t* row = locked_ ? currentUserRow(index) : nullptr;
+    if (!row || row[0] != enroll || row[1] != eMachine || row[2] != backup) return std::nullopt;
+    if (machine != dataMachine_ || index < dataAheadFirst_ ||
+        index >= dataAheadFirst_ + dataAhead_.size()) {
+        dataAhead_.clear();
+        const size_t keys = userRowsLeft();
+        std::vector<int32_t> ints{machine};
+        for (size_t k = 0; k < keys; ++k) {
+            const int32_t* r = row + k * wire::kUserInts;
+            ints.insert(ints.end(), {r[0], r[1], r[2]});
+        }
+        Message rp;
+        if (!call(Op::GetEnrollDataBatch, std::move(ints), &rp, {}, false))
+            return wire::EnrollDataAnswer{lastError_, 0, 0, {}};
+        std::vector<wire::EnrollDataAnswer> answers;
+        if (!wire::splitEnrollDataAnswers(rp.ints, keys, answers))
+            return wire::EnrollDataAnswer{ERR_READ_FAIL, 0, 0, {}};
+        for (size_t k = 0; k < answers.size(); ++k) {
+            wire::EnrollDataAnswer& a = answers[k];
+            const bool wantTemplate = isFingerprintBackup(row[k * wire::kUserInts + 2]);
+            if (a.code == SUCCESS && a.data.empty() == wantTemplate) a = {ERR_READ_FAIL, 0, 0, {}};
+        }
+        dataAhead_ = std::move(answers);
+        dataAheadFirst_ = index;
+        dataMachine_ = machine;
+    }
+    return dataAhead_[index - dataAheadFirst_];
+}
+
+std::optional<TFP_CLOCK::NameAnswer> TFP_CLOCK::userNameAhead(int32_t machine, int32_t enroll) {
+    size_t index = 0;
+    const int32_t* row = locked_ ? currentUserRow(index) : nullptr;
+    if (!row || row[0] != enroll) return std::nullopt;
+    if (machine != namesMachine_ || index < namesAheadFirst_ ||
+        index >= namesAheadFirst_ + namesAhead_.size()) {
+        namesAhead_.clear();
+        const size_t keys = userRowsLeft();
+        std::vector<int32_t> ints{machine};
+        for (size_t k = 0; k < keys; ++k)
+            ints.push_back(row[k * wire::kUserInts]);
+        Message rp;
+        if (!call(Op::GetUserNameBatch, std::move(ints), &rp, {}, false))
+            return NameAnswer{lastError_, {}};
+        const size_t answered = rp.ints.size();
+        if (answered == 0 || answered > keys || rp.blobs.size() != answered)
+            return NameAnswer{ERR_READ_FAIL, {}};
+        for (size_t k = 0; k < answered; ++k) {
+            const bool ok = rp.ints[k] == SUCCESS;
+            namesAhead_.push_back({rp.ints[k], ok ? QString::fromUtf8(rp.blobs[k]) : QString()});
+        }
+        namesAheadFirst_ = index;
+        namesMachine_ = machine;
+    }
+    return namesAhead_[index - namesAheadFirst_];
 }
 
 QString TFP_CLOCK::templateToText(const EnrollTemplate& data) {

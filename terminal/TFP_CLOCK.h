@@ -135,6 +135,20 @@ class TFP_CLOCK {
                 int32_t& mode, int32_t& year, int32_t& month, int32_t& day, int32_t& hour,
                 int32_t& minute);
 
+    // Read-ahead while walking the enrollment list under the lock: the data
+    // and name of the enrollment GetAllUserID handed out last come from a
+    // batch read with the rows after it. nullopt: ask the terminal directly.
+    struct NameAnswer {
+        int32_t code = 0;
+        QString name;
+    };
+    const int32_t* currentUserRow(size_t& index) const;
+    size_t userRowsLeft() const;
+    std::optional<wire::EnrollDataAnswer> enrollDataAhead(int32_t machine, int32_t enroll,
+                                                          int32_t eMachine, int32_t backup);
+    std::optional<NameAnswer> userNameAhead(int32_t machine, int32_t enroll);
+    void dropReadAhead();
+
     std::unique_ptr<Link> link_;
     std::optional<Endpoint> endpoint_; // the connection OpenCommPort made, for reopening
     std::shared_ptr<DeviceModel> inProcess_;
@@ -148,4 +162,11 @@ class TFP_CLOCK {
     QString devicePath_;
     RowList logs_;
     RowList users_;
+    bool locked_ = false; // this control holds the terminal's lock
+    int32_t dataMachine_ = 0;
+    size_t dataAheadFirst_ = 0; // list index of dataAhead_[0]
+    std::vector<wire::EnrollDataAnswer> dataAhead_;
+    int32_t namesMachine_ = 0;
+    size_t namesAheadFirst_ = 0;
+    std::vector<NameAnswer> namesAhead_;
 };

@@ -32,10 +32,11 @@ const char* const kSchema =
       {"enroll": 42, "emachine": 1, "backup": 11, "privilege": 0, "enabled": 1,
        "password": 305419896} ],
     "names": { "42": "AYSE YILMAZ" } }
-  backup: 0-9 fingerprint (template), 10 password, 11 card (password).
+  backup: 0-9 and 12-16 template, 10 password, 11 card (password).
   new_mark: index of the first log record not yet taken by a new-record download.
   Missing keys take the defaults above; unknown keys are ignored. The file is
-  created if missing and saved (temporary file, then rename) after every change.
+  created if missing and saved (temporary file, then rename) when a change is
+  done: at the release of the lock for changes made under it, else at once.
 )";
 
 int sigPipe[2] = {-1, -1};
@@ -238,5 +239,7 @@ int main(int argc, char** argv) {
         say(QStringLiteral("unix ") + path);
     }
 
-    return app.exec();
+    const int code = app.exec();
+    device->flushChanges(); // a client still holding the lock at SIGTERM
+    return code;
 }

@@ -209,7 +209,11 @@ TEST_P(EveryOperation, BehavesAsTheCallersRelyOn) {
     EXPECT_EQ(privilege, 1);
     ASSERT_TRUE(clock.GetEnrollData(1, 7, 2, 10, privilege, tmpl, password));
     EXPECT_EQ(password, 1234);
-    EXPECT_FALSE(clock.SetEnrollData(1, 7, 2, 12, 0, tmpl, 0));
+    // Backups 12 to 16 hold templates like 0 to 9; past 16 there is nothing.
+    ASSERT_TRUE(clock.SetEnrollData(1, 7, 2, 16, 0, patternTemplate(16), 0));
+    ASSERT_TRUE(clock.GetEnrollData(1, 7, 2, 16, privilege, tmpl, password));
+    EXPECT_EQ(tmpl, patternTemplate(16));
+    EXPECT_FALSE(clock.SetEnrollData(1, 7, 2, 17, 0, tmpl, 0));
     EXPECT_EQ(lastError(clock), ERR_INVALID_PARAM);
 
     QString text;
@@ -278,7 +282,7 @@ TEST_P(EveryOperation, BehavesAsTheCallersRelyOn) {
     EXPECT_EQ(after.bells[1], (Bell{1, 12, 5}));
     EXPECT_EQ(after.names.at(5), QStringLiteral("MUSTAFA OZTU"));
     EXPECT_LE(std::abs(after.clockOffsetSeconds), 5);
-    EXPECT_EQ(after.enrollments.size(), 4u); // 42/0, 42/11, 7/10, 5/0
+    EXPECT_EQ(after.enrollments.size(), 5u); // 42/0, 42/11, 7/10, 7/16, 5/0
 
     // Emptying removes every enrollment and name.
     terminal.prepare(clock); // the address given before serves one open

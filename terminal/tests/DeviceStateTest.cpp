@@ -27,7 +27,7 @@ TEST(DeviceStateFile, RefusesMalformedFilesWithTheReason) {
         {"{\"bells\": 5}", "bells"},
         {"{\"logs\": [{\"enroll\": 1, \"day\": -2147483649}]}", "logs[0].day"},
         {"{\"logs\": [7]}", "logs[0]"},
-        {"{\"enrollments\": [{\"enroll\": 1, \"backup\": 12}]}", "enrollments[0].backup"},
+        {"{\"enrollments\": [{\"enroll\": 1, \"backup\": 17}]}", "enrollments[0].backup"},
         {"{\"enrollments\": [{\"enroll\": 1, \"template\": [1, 2, 3]}]}", "356"},
         {"{\"names\": {\"abc\": \"X\"}}", "abc"},
         {"{\"names\": {\"42\": 7}}", "names.42"},

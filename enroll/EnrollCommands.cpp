@@ -1,0 +1,246 @@
+#include "EnrollCommands.h"
+
+#include "TemplateText.h"
+#include "core/Operator.h"
+#include "session/DeviceBracket.h"
+#include "terminal/TFP_CLOCK.h"
+
+namespace {
+
+int32_t lastErrorOf(TFP_CLOCK& clock) {
+    int32_t code = SUCCESS;
+    clock.GetLastError(code);
+    return code;
+}
+
+// The link is gone, not just this one enrollment refused: going on would
+// only wait out a reconnect per row.
+bool isLinkFailure(int32_t code) {
+    return code == ERR_COMPORT_ERROR || code == ERR_WRITE_FAIL || code == ERR_READ_FAIL;
+}
+
+void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollValues& values,
+                 EnrollScreen& screen, Operator& op, DownloadResult& result) {
+    DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::No, op,
+                          FailureReport::None);
+    if (!bracket.locked()) {
+        op.setStatus(QStringLiteral("Bağlanamadı..."));
+        result.outcome = DownloadResult::Outcome::NoDevice;
+        return;
+    }
+    if (!clock.ReadAllUserID(machine)) {
+        result.errorName = bracket.lastErrorName();
+        op.setStatus(result.errorName);
+        result.outcome = DownloadResult::Outcome::ReadFailed;
+        return;
+    }
+    op.setStatus(QStringLiteral("ReadAllUserID OK"));
+
+    BusyCursor busy(op);
+    EnrollWriter writer(store);
+    QString lastFailure; // the error name of the last enrollment not read
+    for (;;) {
+        int32_t enroll = 0, emachine = 0, backup = 0, privilege = 0, enabled = 0;
+        if (!clock.GetAllUserID(machine, enroll, emachine, backup, privilege, enabled)) {
+            // The end of the list and a broken link look alike but for the code.
+            const int32_t code = lastErrorOf(clock);
+            if (code != ERR_LOG_END) {
+                result.outcome = DownloadResult::Outcome::Interrupted;
+                result.errorName = deviceErrorName(code);
+            }
+            break;
+        }
+        const QString kartno = kartnoOf(enroll);
+        const QString line = kartno + QLatin1Char(' ') + QString::number(backup);
+        if (clock.GetEnrollData(machine, enroll, emachine, backup, privilege, values.templateArray,
+                                values.password)) {
+            screen.addLogLine(line);
+            if (AddEnrollRecord(writer, values, enroll, emachine, backup, privilege, screen, op))
+                ++result.stored;
+            else
+                ++result.doubles;
+        } else {
+            // The control cleared its outs: storing now would store zeros,
+            // and an upload would put them over a good template.
+            const int32_t code = lastErrorOf(clock);
+            lastFailure = deviceErrorName(code);
+            ++result.skipped;
+            screen.addLogLine(line +
+                              QStringLiteral(" okunamadı (%1), saklanmadı").arg(lastFailure));
+            op.setStatus(QStringLiteral("GetEnrollData :") + lastFailure);
+            op.processEvents();
+            if (isLinkFailure(code)) {
+                result.outcome = DownloadResult::Outcome::Interrupted;
+                result.errorName = lastFailure;
+                break;
+            }
+        }
+        QString name; // the control clears it on failure: never the previous user's
+        int32_t nameError = SUCCESS;
+        if (clock.GetUserName(1, machine, enroll, machine, name)) {
+            screen.setUserName(name);
+            op.setStatus(QStringLiteral("GetUserName OK"));
+        } else {
+            nameError = lastErrorOf(clock);
+            op.setStatus(deviceErrorName(nameError));
+        }
+        writer.addName(kartno, name);
+        if (isLinkFailure(nameError)) {
+            result.outcome = DownloadResult::Outcome::Interrupted;
+            result.errorName = deviceErrorName(nameError);
+            break;
+        }
+    }
+    writer.commit();
+
+    if (result.outcome == DownloadResult::Outcome::Interrupted)
+        op.setStatus(interruptedDownloadText(result.errorName, result.stored));
+    else if (result.skipped == 0)
+        op.setStatus(QStringLiteral("GetEnrollData OK"));
+    else
+        op.setStatus(QStringLiteral("GetEnrollData :%1 (%2 kayıt okunamadı, saklanmadı)")
+                         .arg(lastFailure)
+                         .arg(result.skipped));
+}
+
+} // namespace
+
+QString uploadQuestion() {
+    return QStringLiteral("Seçili terminale parmakizi datası yüklensin mi...?");
+}
+
+QString interruptedDownloadText(const QString& errorName, int stored) {
+    return QStringLiteral("Bağlantı kesildi (%1): liste yarıda kaldı, alınan %2 kayıt saklandı. "
+                          "Yeniden bağlanıp tekrar alın.")
+        .arg(errorName)
+        .arg(stored);
+}
+
+QString interruptedUploadText(const QString& errorName, int sent) {
+    return QStringLiteral("Bağlantı kesildi (%1): yükleme yarıda kaldı, %2 kayıt yazıldı. "
+                          "Yeniden bağlanıp tekrar yükleyin.")
+        .arg(errorName)
+        .arg(sent);
+}
+
+bool AddEnrollRecord(EnrollWriter& writer, const EnrollValues& values, int32_t enroll,
+                     int32_t emachine, int32_t backup, int32_t privilege, EnrollScreen& screen,
+                     Operator& op) {
+    const EnrollKey key{enroll, emachine, backup};
+    if (writer.contains(key)) {
+        op.setStatus(QStringLiteral("Double ID"));
+        op.processEvents();
+        return false;
+    }
+    EnrollRow row;
+    row.key = key;
+    row.privilege = privilege;
+    if (carriesPassword(backup))
+        row.password = values.password;
+    else
+        row.fpdata = TemplateToText(values.templateArray);
+    writer.add(row);
+    op.setStatus(QStringLiteral("00%1-00%2-%3").arg(emachine).arg(enroll).arg(backup));
+    screen.setPosition(QString::number(enroll).rightJustified(4));
+    op.processEvents();
+    return true;
+}
+
+bool ReadEnrollRecord(EnrollReader& reader, EnrollRow& row, EnrollValues& values) {
+    if (!reader.next(row)) return false;
+    values.password = row.password.value_or(0);
+    if (!carriesPassword(row.key.backup)) {
+        // A row never sends the last element of the row before it.
+        values.templateArray.back() = 0;
+        TextToTemplate(row.fpdata, values.templateArray);
+    }
+    return true;
+}
+
+DownloadResult downloadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& store,
+                                   EnrollValues& values, EnrollScreen& screen, Operator& op) {
+    screen.setPosition(QString());
+    op.setStatus(QStringLiteral("Alınıyor....."));
+    screen.clearLog();
+    store.clearEnrollments();
+    store.clearNames();
+    DownloadResult result;
+    try {
+        runDownload(clock, machine, store, values, screen, op, result);
+    } catch (...) {
+        // The tables changed whatever happened: the list must not show stale rows.
+        try {
+            screen.showNameList();
+        } catch (...) {
+        }
+        throw;
+    }
+    screen.showNameList();
+    return result;
+}
+
+UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& store,
+                               EnrollValues& values, bool clearFirst, EnrollScreen& screen,
+                               Operator& op) {
+    UploadResult result;
+    if (!op.askYesNo(uploadQuestion(), QStringLiteral("UYARI"))) {
+        result.outcome = UploadResult::Outcome::Declined;
+        return result;
+    }
+    op.setStatus(QStringLiteral("Working..."));
+    op.processEvents();
+    DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::No, op,
+                          FailureReport::StatusLine);
+    if (!bracket.locked()) {
+        result.outcome = UploadResult::Outcome::NoDevice;
+        return result;
+    }
+    BusyCursor busy(op);
+    bool success = true;
+    screen.clearLog();
+    if (clearFirst) {
+        if (clock.ClearKeeperData(machine)) {
+            op.setStatus(QStringLiteral("ClearKeeperData OK"));
+        } else {
+            result.clearFailed = true;
+            bracket.reportFailure();
+        }
+    }
+
+    EnrollReader reader(store);
+    EnrollRow row;
+    int position = 0;
+    while (ReadEnrollRecord(reader, row, values)) {
+        ++position;
+        success = true;
+        QString line = kartnoOf(row.key.enroll);
+        // The row keeps the machine number its source terminal gave it.
+        if (clock.SetEnrollData(machine, row.key.enroll, row.key.emachine, row.key.backup,
+                                row.privilege, values.templateArray, values.password)) {
+            ++result.sent;
+        } else {
+            success = false;
+            const int32_t code = lastErrorOf(clock);
+            result.errorName = deviceErrorName(code);
+            ++result.refused;
+            // The status line tells only of the last row; Memo1 keeps the others.
+            line += QStringLiteral(" yazılamadı (%1)").arg(result.errorName);
+            if (isLinkFailure(code)) {
+                screen.addLogLine(line);
+                result.outcome = UploadResult::Outcome::Interrupted;
+                op.setStatus(interruptedUploadText(result.errorName, result.sent));
+                return result;
+            }
+        }
+        op.setStatus(QStringLiteral("EMachine = 00%1, ID = 00%2, FpNo = %3, Count = %4")
+                         .arg(row.key.emachine)
+                         .arg(row.key.enroll)
+                         .arg(row.key.backup)
+                         .arg(position));
+        screen.setPosition(QString::number(position));
+        screen.addLogLine(line);
+        op.processEvents();
+    }
+    if (!success) op.setStatus(QStringLiteral("SetAllEnrollData Error : ") + result.errorName);
+    return result;
+}

@@ -1,0 +1,186 @@
+#include "EnrollStore.h"
+
+#include "core/AppError.h"
+#include "core/Database.h"
+#include "core/TextHelpers.h"
+
+#include <QSqlError>
+#include <QVariant>
+
+namespace {
+
+QSqlQuery prepared(const QSqlDatabase& db, const QString& sql) {
+    QSqlQuery q(db);
+    // Forward only, or the driver keeps every row read in memory.
+    q.setForwardOnly(true);
+    if (!q.prepare(sql)) throwDatabaseError(q.lastError());
+    return q;
+}
+
+void run(QSqlQuery& q) {
+    if (!q.exec()) throwDatabaseError(q.lastError());
+}
+
+} // namespace
+
+QString kartnoOf(int32_t enroll) {
+    return ZeroPad(QString::number(enroll), 5);
+}
+
+EnrollStore::EnrollStore(QSqlDatabase data, QSqlDatabase log)
+    : data_(std::move(data)), log_(std::move(log)) {}
+
+void EnrollStore::clearEnrollments() {
+    execSql(data_, QStringLiteral("delete from tblEnroll"));
+}
+
+void EnrollStore::clearNames() {
+    execSql(log_, QStringLiteral("delete from temp"));
+}
+
+long long EnrollStore::enrollmentCount() const {
+    QSqlQuery q = execSql(data_, QStringLiteral("select count(*) from tblEnroll"));
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
+QSqlQuery EnrollStore::nameList(const QString& search) const {
+    QString text = search.trimmed();
+    QString pattern;
+    for (QChar c : text) {
+        if (c == u'\\' || c == u'%' || c == u'_') pattern += u'\\';
+        pattern += c;
+    }
+    if (text.isEmpty())
+        return execSql(log_,
+                       QStringLiteral("select rowid, kartno, isim from temp order by kartno"));
+    return execSql(log_,
+                   QStringLiteral("select rowid, kartno, isim from temp "
+                                  "where isim like ? escape '\\' order by kartno"),
+                   {pattern + u'%'});
+}
+
+void EnrollStore::renameUser(const QString& kartno, const QString& name) {
+    execSql(log_, QStringLiteral("update temp set isim = ? where kartno = ?"), {name, kartno});
+}
+
+void EnrollStore::renameRow(qint64 rowId, const QString& name) {
+    execSql(log_, QStringLiteral("update temp set isim = ? where rowid = ?"), {name, rowId});
+}
+
+// ---- EnrollWriter
+
+EnrollWriter::EnrollWriter(EnrollStore& store, int rowsPerCommit)
+    : store_(store), rowsPerCommit_(std::max(1, rowsPerCommit)) {
+    QSqlQuery q = prepared(store_.data(), QStringLiteral("select EnrollNumber, EMachineNumber, "
+                                                         "FingerNumber from tblEnroll"));
+    run(q);
+    while (q.next())
+        keys_.insert({q.value(0).toInt(), q.value(1).toInt(), q.value(2).toInt()});
+    q.finish();
+    insertEnroll_ = prepared(store_.data(),
+                             QStringLiteral("insert into tblEnroll (EMachineNumber, EnrollNumber, "
+                                            "FingerNumber, Privilige, Password, FPdata) "
+                                            "values (?, ?, ?, ?, ?, ?)"));
+    insertName_ =
+        prepared(store_.log(), QStringLiteral("insert into temp (kartno, isim) values (?, ?)"));
+}
+
+EnrollWriter::~EnrollWriter() {
+    if (!open_) return;
+    // Ended by an error: keep what was written, as a row-by-row store would have.
+    QSqlDatabase data = store_.data(), log = store_.log();
+    if (!data.commit()) data.rollback();
+    if (!log.commit()) log.rollback();
+}
+
+void EnrollWriter::begin() {
+    QSqlDatabase data = store_.data(), log = store_.log();
+    if (!data.transaction()) throwDatabaseError(data.lastError());
+    if (!log.transaction()) {
+        const QSqlError error = log.lastError();
+        data.rollback();
+        throwDatabaseError(error);
+    }
+    open_ = true;
+}
+
+void EnrollWriter::commit() {
+    if (!open_) return;
+    open_ = false;
+    pending_ = 0;
+    QSqlDatabase data = store_.data(), log = store_.log();
+    if (!data.commit()) {
+        const QSqlError error = data.lastError();
+        data.rollback();
+        log.rollback();
+        throwDatabaseError(error);
+    }
+    if (!log.commit()) {
+        const QSqlError error = log.lastError();
+        log.rollback();
+        throwDatabaseError(error);
+    }
+}
+
+void EnrollWriter::written() {
+    if (++pending_ >= rowsPerCommit_) commit();
+}
+
+void EnrollWriter::add(const EnrollRow& row) {
+    if (!open_) begin();
+    insertEnroll_.bindValue(0, row.key.emachine);
+    insertEnroll_.bindValue(1, row.key.enroll);
+    insertEnroll_.bindValue(2, row.key.backup);
+    insertEnroll_.bindValue(3, row.privilege);
+    insertEnroll_.bindValue(4, row.password ? QVariant(*row.password) : QVariant());
+    insertEnroll_.bindValue(5, row.fpdata.isNull() ? QVariant() : QVariant(row.fpdata));
+    run(insertEnroll_);
+    keys_.insert(row.key);
+    written();
+}
+
+void EnrollWriter::addName(const QString& kartno, const QString& name) {
+    if (!open_) begin();
+    insertName_.bindValue(0, kartno);
+    insertName_.bindValue(1, name.isNull() ? QStringLiteral("") : name); // empty, not NULL
+    run(insertName_);
+    written();
+}
+
+// ---- EnrollReader
+
+EnrollReader::EnrollReader(const EnrollStore& store)
+    : query_(prepared(store.data(), QStringLiteral("select EnrollNumber, EMachineNumber, "
+                                                   "FingerNumber, Privilige, Password, FPdata "
+                                                   "from tblEnroll"))) {
+    run(query_);
+}
+
+namespace {
+
+int32_t int32Of(const QVariant& v, const char* column) {
+    bool ok = false;
+    const qlonglong n = v.toLongLong(&ok);
+    if (!ok || n < INT32_MIN || n > INT32_MAX)
+        throw AppError(QStringLiteral("tblEnroll: %1 sütununda geçersiz değer: %2")
+                           .arg(QLatin1String(column), v.toString()));
+    return static_cast<int32_t>(n);
+}
+
+} // namespace
+
+bool EnrollReader::next(EnrollRow& row) {
+    if (!query_.next()) {
+        if (query_.lastError().isValid()) throwDatabaseError(query_.lastError());
+        return false;
+    }
+    row.key.enroll = int32Of(query_.value(0), "EnrollNumber");
+    row.key.emachine = int32Of(query_.value(1), "EMachineNumber");
+    row.key.backup = int32Of(query_.value(2), "FingerNumber");
+    row.privilege = int32Of(query_.value(3), "Privilige");
+    const QVariant password = query_.value(4);
+    row.password =
+        password.isNull() ? std::nullopt : std::optional<int32_t>(int32Of(password, "Password"));
+    row.fpdata = query_.value(5).toString();
+    return true;
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+// The enrollment store: the enrollments of the last download in tblEnroll
+// (Data.mdb), and the users of that download with their names in temp
+// (Log.mdb), one temp row per enrollment. Every value goes into SQL as a
+// bound parameter. Database errors throw AppError with the database's text.
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <tuple>
+
+// What identifies an enrollment on a terminal.
+struct EnrollKey {
+    int32_t enroll = 0;
+    int32_t emachine = 0;
+    int32_t backup = 0;
+    auto operator<=>(const EnrollKey&) const = default;
+};
+
+// One row of tblEnroll.
+struct EnrollRow {
+    EnrollKey key;
+    int32_t privilege = 0;
+    std::optional<int32_t> password; // passwords and cards (backups 10, 11)
+    QString fpdata;                  // template text (the other backups); null when none
+    bool operator==(const EnrollRow&) const = default;
+};
+
+// Backups 10 and 11 carry the password value; every other one a template.
+inline bool carriesPassword(int32_t backup) {
+    return backup == 10 || backup == 11;
+}
+
+// temp's kartno for an enroll number: zero-filled to five characters, never cut.
+QString kartnoOf(int32_t enroll);
+
+class EnrollStore {
+  public:
+    // data: Data.mdb (tblEnroll); log: Log.mdb (temp).
+    EnrollStore(QSqlDatabase data, QSqlDatabase log);
+
+    const QSqlDatabase& data() const { return data_; }
+    const QSqlDatabase& log() const { return log_; }
+
+    void clearEnrollments();
+    void clearNames();
+    long long enrollmentCount() const;
+
+    // The names list: rowid, kartno and isim of the temp rows whose name
+    // begins with the search text (blanks around it removed; the text is
+    // taken literally, Turkish-aware, without regard to letter case), in
+    // kartno order. Executed and positioned before the first row.
+    QSqlQuery nameList(const QString& search) const;
+
+    // Every temp row of the user named by kartno gets the name.
+    void renameUser(const QString& kartno, const QString& name);
+    // One temp row, by its rowid (as the names list shows it).
+    void renameRow(qint64 rowId, const QString& name);
+
+  private:
+    QSqlDatabase data_;
+    QSqlDatabase log_;
+};
+
+// Writes a download into the store: tblEnroll and temp rows in transactions
+// of many rows each, so a download costs a few commits, not one per row, and
+// a kill leaves whole rows only. Rows written stay when an error ends the
+// download early (the destructor commits them).
+class EnrollWriter {
+  public:
+    explicit EnrollWriter(EnrollStore& store, int rowsPerCommit = 2000);
+    ~EnrollWriter();
+    EnrollWriter(const EnrollWriter&) = delete;
+    EnrollWriter& operator=(const EnrollWriter&) = delete;
+
+    // Whether tblEnroll holds the key (as it stood when the writer began,
+    // plus what the writer added).
+    bool contains(const EnrollKey& key) const { return keys_.count(key) != 0; }
+    void add(const EnrollRow& row);
+    void addName(const QString& kartno, const QString& name);
+    // Makes everything written so far durable.
+    void commit();
+
+  private:
+    void begin();
+    void written();
+
+    EnrollStore& store_;
+    int rowsPerCommit_;
+    int pending_ = 0;
+    bool open_ = false;
+    std::set<EnrollKey> keys_;
+    QSqlQuery insertEnroll_;
+    QSqlQuery insertName_;
+};
+
+// Reads tblEnroll in its natural order.
+class EnrollReader {
+  public:
+    explicit EnrollReader(const EnrollStore& store);
+    // False at the end. A value that is not a 32-bit integer throws AppError.
+    bool next(EnrollRow& row);
+
+  private:
+    QSqlQuery query_;
+};

@@ -1,0 +1,42 @@
+#include "TemplateText.h"
+
+namespace {
+
+int hexDigit(QChar c) {
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9') return u - '0';
+    if (u >= 'A' && u <= 'F') return u - 'A' + 10;
+    if (u >= 'a' && u <= 'f') return u - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+QString TemplateToText(const EnrollTemplate& data) {
+    static const char digits[] = "0123456789ABCDEF";
+    QString text(static_cast<qsizetype>(data.size() * 9 - 1), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (i) *out++ = QLatin1Char(' ');
+        const auto v = static_cast<uint32_t>(data[i]);
+        for (int shift = 28; shift >= 0; shift -= 4)
+            *out++ = QLatin1Char(digits[(v >> shift) & 0xf]);
+    }
+    return text;
+}
+
+void TextToTemplate(QStringView text, EnrollTemplate& data) {
+    std::fill(data.begin(), data.begin() + 355, 0);
+    size_t next = 0;
+    while (!text.isEmpty() && next < data.size()) {
+        if (text.size() < 8) return;
+        uint32_t value = 0;
+        for (qsizetype i = 0; i < 8; ++i) {
+            const int d = hexDigit(text[i]);
+            if (d < 0) return;
+            value = value << 4 | static_cast<uint32_t>(d);
+        }
+        data[next++] = static_cast<int32_t>(value);
+        text = text.mid(std::min<qsizetype>(9, text.size()));
+    }
+}

@@ -1,0 +1,382 @@
+// The bulk download and upload against in-process terminals and real store
+// files: a copy between two terminals, the statuses, the failures, a kill.
+
+#include "EnrollTestSupport.h"
+#include "core/AppError.h"
+#include "enroll/TemplateText.h"
+#include "terminal/TFP_CLOCK.h"
+
+#include <QSqlDatabase>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <set>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// What a terminal holds, in a form that compares without regard to order.
+using Held = std::tuple<int32_t, int32_t, int32_t, int32_t, int32_t, EnrollTemplate>;
+std::multiset<Held> held(const DeviceState& s) {
+    std::multiset<Held> out;
+    for (const Enrollment& e : s.enrollments)
+        out.insert({e.enroll, e.emachine, e.backup, e.privilege, e.password, e.fingerprint});
+    return out;
+}
+
+// A terminal, in-process, with the control connected to it.
+struct Terminal {
+    explicit Terminal(DeviceState state) : device(std::make_shared<DeviceModel>(std::move(state))) {
+        device->setRequestObserver([this](const wire::Message& rq) { requests.push_back(rq); });
+        clock.setInProcessDevice(device);
+        EXPECT_TRUE(clock.OpenCommPort(device->state().machine));
+        requests.clear();
+    }
+    int count(wire::Op op, int32_t flag = -1) const {
+        int n = 0;
+        for (const wire::Message& rq : requests)
+            n += rq.op == op && (flag < 0 || rq.intAt(1) == flag);
+        return n;
+    }
+    std::shared_ptr<DeviceModel> device;
+    TFP_CLOCK clock;
+    std::vector<wire::Message> requests;
+};
+
+DeviceState terminalA() {
+    DeviceState s;
+    s.machine = 1;
+    s.enrollments = {
+        fingerOf(42, 0, 1, 2),    fingerOf(42, 1, 1, 2), passwordOf(42, 11, int32_t(0x80000001u)),
+        passwordOf(42, 10, 4321), fingerOf(123456, 13),  fingerOf(9, 5, 5)};
+    s.names = {{42, QStringLiteral("AYSE YILMAZ")}, {123456, QStringLiteral("O'NEIL")}};
+    return s;
+}
+
+class Enroll : public ::testing::Test {
+  protected:
+    DownloadResult download(Terminal& t) {
+        return downloadEnrollments(t.clock, t.device->state().machine, store, values, screen, op);
+    }
+    UploadResult upload(Terminal& t, bool clearFirst = false) {
+        return uploadEnrollments(t.clock, t.device->state().machine, store, values, clearFirst,
+                                 screen, op);
+    }
+    // Rows put straight into the store, as a download would leave them.
+    void storeRows(const std::vector<Enrollment>& rows) {
+        EnrollWriter writer(store);
+        for (const Enrollment& e : rows) {
+            EnrollRow row;
+            row.key = {e.enroll, e.emachine, e.backup};
+            if (carriesPassword(e.backup))
+                row.password = e.password;
+            else
+                row.fpdata = TemplateToText(e.fingerprint);
+            writer.add(row);
+        }
+        writer.commit();
+    }
+
+    StoreFiles files;
+    EnrollStore store = files.store();
+    EnrollValues values;
+    RecordingScreen screen;
+    HookedOperator op;
+};
+
+TEST_F(Enroll, CopyFromMachineOneToMachineTwo) {
+    Terminal a(terminalA());
+    const DownloadResult down = download(a);
+    EXPECT_EQ(down.outcome, DownloadResult::Outcome::Done);
+    EXPECT_EQ(down.stored, 6);
+    EXPECT_EQ(op.statuses.last(), "GetEnrollData OK");
+    EXPECT_EQ(screen.log,
+              (QStringList{"00042 0", "00042 1", "00042 11", "00042 10", "123456 13", "00009 5"}));
+    EXPECT_EQ(files.rows("select kartno, isim from temp", true),
+              (QStringList{"00042|AYSE YILMAZ", "00042|AYSE YILMAZ", "00042|AYSE YILMAZ",
+                           "00042|AYSE YILMAZ", "123456|O'NEIL", "00009|"}));
+    EXPECT_EQ(a.device->lockHolder(), 0);
+    EXPECT_EQ(screen.nameListRuns, 1);
+    EXPECT_EQ(op.busyDepth, 0);
+
+    DeviceState stateB;
+    stateB.machine = 2;
+    stateB.enrollments = {fingerOf(42, 0, 2), fingerOf(77, 3, 2)}; // cleared first
+    Terminal b(stateB);
+    const UploadResult up = upload(b, true);
+    EXPECT_EQ(up.outcome, UploadResult::Outcome::Done);
+    EXPECT_EQ(up.sent, 6);
+    EXPECT_EQ(held(b.device->state()), held(a.device->state()));
+    // Each row goes with its own enroll-machine number to machine 2.
+    for (const wire::Message& rq : b.requests) {
+        EXPECT_EQ(rq.intAt(0), 2);
+        if (rq.op == wire::Op::SetEnrollData && rq.intAt(1) == 9) {
+            EXPECT_EQ(rq.intAt(2), 5);
+        }
+    }
+    EXPECT_EQ(op.statuses.last(), "EMachine = 005, ID = 009, FpNo = 5, Count = 6");
+    EXPECT_EQ(screen.position, "6");
+    EXPECT_EQ(screen.log.first(), "00042");
+    EXPECT_EQ(b.device->lockHolder(), 0);
+    EXPECT_EQ(op.questions,
+              (QStringList{"UYARI: Seçili terminale parmakizi datası yüklensin mi...?"}));
+    // The store is left as the download left it.
+    EXPECT_EQ(store.enrollmentCount(), 6);
+}
+
+TEST_F(Enroll, DownloadStatusesDoubleIdAndTwoFingersAndACard) {
+    DeviceState s;
+    s.enrollments = {fingerOf(42, 0), fingerOf(42, 0), fingerOf(42, 1), passwordOf(42, 11, 99),
+                     fingerOf(7, 0)};
+    s.names[42] = QStringLiteral("AYSE");
+    Terminal t(s);
+    const DownloadResult r = download(t);
+    EXPECT_EQ(r.stored, 4);
+    EXPECT_EQ(r.doubles, 1);
+    EXPECT_EQ(op.statuses.mid(0, 4),
+              (QStringList{"Alınıyor.....", "ReadAllUserID OK", "001-0042-0", "GetUserName OK"}));
+    EXPECT_EQ(op.statuses.at(4), "Double ID");
+    EXPECT_EQ(op.statuses.last(), "GetEnrollData OK");
+    EXPECT_EQ(files.rows("select EnrollNumber, FingerNumber, Password from tblEnroll"),
+              (QStringList{"42|0|NULL", "42|1|NULL", "42|11|99", "7|0|NULL"}));
+    EXPECT_EQ(files.rows("select kartno from temp", true),
+              (QStringList{"00042", "00042", "00042", "00042", "00007"}));
+    EXPECT_EQ(screen.log.size(), 5);
+    EXPECT_EQ(screen.position, "   7");
+    EXPECT_EQ(screen.userName, "");                   // user 7 has no name
+    EXPECT_EQ(values.templateArray, templateOf(700)); // the last one read
+}
+
+TEST_F(Enroll, DownloadThatCannotStartEmptiesTheStore) {
+    struct Case {
+        const char* name;
+        std::function<void(Terminal&)> setup;
+        DownloadResult::Outcome outcome;
+        QString status;
+        int releases;
+    };
+    const Case cases[] = {
+        {"locked by another client",
+         [](Terminal& t) {
+             const auto other = t.device->connectClient();
+             wire::Message rq;
+             rq.op = wire::Op::Hello, rq.ints = {1, 0};
+             t.device->handle(other, rq);
+             rq.op = wire::Op::EnableDevice, rq.ints = {1, 0, -1};
+             t.device->handle(other, rq);
+         },
+         DownloadResult::Outcome::NoDevice, "Bağlanamadı...", 0},
+        {"list refused",
+         [](Terminal& t) { t.device->faults().failOps["ReadAllUserID"] = ERR_NON_CARRYOUT; },
+         DownloadResult::Outcome::ReadFailed, "ERR_NON_CARRYOUT", 1},
+        {"no enrollments", [](Terminal& t) { t.device->mutableState().enrollments.clear(); },
+         DownloadResult::Outcome::Done, "GetEnrollData OK", 1},
+    };
+    for (const Case& c : cases) {
+        storeRows({fingerOf(1, 0)});
+        EnrollWriter(store).addName("00001", "ESKI");
+        Terminal t(terminalA());
+        c.setup(t);
+        t.requests.clear();
+        op.statuses.clear();
+        const DownloadResult r = download(t);
+        EXPECT_EQ(r.outcome, c.outcome) << c.name;
+        EXPECT_EQ(op.statuses.last(), c.status) << c.name;
+        EXPECT_EQ(store.enrollmentCount(), 0) << c.name;
+        EXPECT_TRUE(files.rows("select * from temp", true).isEmpty()) << c.name;
+        EXPECT_EQ(t.count(wire::Op::EnableDevice, 1), c.releases) << c.name;
+    }
+}
+
+TEST_F(Enroll, FailedReadsAreNotStoredAndFailedNamesAreEmpty) {
+    DeviceState s;
+    s.enrollments = {fingerOf(1, 0), fingerOf(2, 20), fingerOf(3, 0)}; // no backup 20 anywhere
+    s.names = {{1, QStringLiteral("BIR")}, {2, QStringLiteral("IKI")}, {3, QStringLiteral("UC")}};
+    Terminal t(s);
+    const DownloadResult r = download(t);
+    EXPECT_EQ(r.outcome, DownloadResult::Outcome::Done);
+    EXPECT_EQ(r.stored, 2);
+    EXPECT_EQ(r.skipped, 1);
+    EXPECT_EQ(files.rows("select EnrollNumber from tblEnroll"), (QStringList{"1", "3"}));
+    EXPECT_EQ(screen.log.at(1), "00002 20 okunamadı (ERR_INVALID_PARAM), saklanmadı");
+    EXPECT_TRUE(op.statuses.contains("GetEnrollData :ERR_INVALID_PARAM"));
+    EXPECT_EQ(op.statuses.last(),
+              "GetEnrollData :ERR_INVALID_PARAM (1 kayıt okunamadı, saklanmadı)");
+    EXPECT_EQ(files.rows("select isim from temp", true), (QStringList{"BIR", "IKI", "UC"}));
+
+    // Names the terminal refuses: empty, never the user's before.
+    t.device->faults().failOps["GetUserName"] = ERR_NON_CARRYOUT;
+    download(t);
+    EXPECT_EQ(files.rows("select isim from temp", true), (QStringList{"", "", ""}));
+    EXPECT_TRUE(op.statuses.contains("ERR_NON_CARRYOUT"));
+}
+
+TEST_F(Enroll, CutDownloadSaysSoAndKeepsWhatWasRead) {
+    DeviceState s;
+    for (int32_t u = 1; u <= 600; ++u)
+        s.enrollments.push_back(fingerOf(u, 0));
+    Terminal t(s);
+    // After 100 enrollments the terminal stops answering reads: the next
+    // batch (at 257) fails as a broken link does.
+    op.hook = [&](int pumps) {
+        if (pumps == 100) t.device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
+    };
+    const DownloadResult r = download(t);
+    EXPECT_EQ(r.outcome, DownloadResult::Outcome::Interrupted);
+    EXPECT_EQ(r.stored, 256);
+    EXPECT_EQ(op.statuses.last(), interruptedDownloadText("ERR_WRITE_FAIL", 256));
+    EXPECT_EQ(store.enrollmentCount(), 256);
+    EXPECT_EQ(t.device->lockHolder(), 0);
+    EXPECT_EQ(screen.nameListRuns, 1);
+}
+
+TEST_F(Enroll, KillLeavesWholeRowsAndTheNextDownloadStartsClean) {
+    DeviceState s;
+    for (int32_t u = 1; u <= 3000; ++u)
+        s.enrollments.push_back(fingerOf(u, 0));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Its own connections to the same files, killed mid-download.
+        const QString data = QUuid::createUuid().toString(), log = QUuid::createUuid().toString();
+        openDatabaseFile(data, files.path("Data.mdb"));
+        openDatabaseFile(log, files.path("Log.mdb"));
+        EnrollStore childStore(QSqlDatabase::database(data), QSqlDatabase::database(log));
+        Terminal t(s);
+        HookedOperator childOp;
+        childOp.hook = [](int pumps) {
+            if (pumps == 2500) ::raise(SIGKILL);
+        };
+        downloadEnrollments(t.clock, 1, childStore, values, screen, childOp);
+        ::_exit(3);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+
+    // Only whole, committed rows: every template reads back as the terminal's.
+    const QStringList left = files.rows("select EnrollNumber, FPdata from tblEnroll");
+    EXPECT_GT(left.size(), 0);
+    EXPECT_LT(left.size(), 2500);
+    for (const QString& row : left) {
+        const qsizetype bar = row.indexOf(u'|');
+        EnrollTemplate t{};
+        TextToTemplate(QStringView(row).mid(bar + 1), t);
+        ASSERT_EQ(t, templateOf(row.left(bar).toInt() * 100)) << row.left(20).toStdString();
+    }
+
+    Terminal t(s);
+    const DownloadResult r = download(t);
+    EXPECT_EQ(r.stored, 3000);
+    EXPECT_EQ(store.enrollmentCount(), 3000);
+    EXPECT_EQ(files.rows("select count(*) from temp", true), (QStringList{"3000"}));
+}
+
+TEST_F(Enroll, UploadReportsOnlyTheLastRowsFailureInTheStatusLine) {
+    struct Case {
+        const char* name;
+        std::vector<Enrollment> rows;
+        QString status;
+        int refused;
+    };
+    const Case cases[] = {
+        {"last row refused",
+         {fingerOf(1, 0), fingerOf(2, 0), fingerOf(3, 17)},
+         "SetAllEnrollData Error : ERR_INVALID_PARAM",
+         1},
+        {"second row refused",
+         {fingerOf(1, 0), fingerOf(2, 17), fingerOf(3, 0)},
+         "EMachine = 001, ID = 003, FpNo = 0, Count = 3",
+         1},
+    };
+    for (const Case& c : cases) {
+        store.clearEnrollments();
+        storeRows(c.rows);
+        Terminal t(DeviceState{});
+        const UploadResult r = upload(t);
+        EXPECT_EQ(r.refused, c.refused) << c.name;
+        EXPECT_EQ(r.sent, 2) << c.name;
+        EXPECT_EQ(op.statuses.last(), c.status) << c.name;
+        EXPECT_EQ(screen.position, "3") << c.name;
+        ASSERT_EQ(screen.log.size(), 3) << c.name;
+        EXPECT_EQ(screen.log.filter("yazılamadı (ERR_INVALID_PARAM)").size(), 1) << c.name;
+        EXPECT_EQ(t.device->state().enrollments.size(), 2u) << c.name;
+        EXPECT_EQ(t.device->lockHolder(), 0) << c.name;
+    }
+}
+
+TEST_F(Enroll, UploadOfAnEmptyStoreWithAndWithoutClearing) {
+    for (const bool clear : {false, true}) {
+        DeviceState s;
+        s.enrollments = {fingerOf(5, 0)};
+        Terminal t(s);
+        op.statuses.clear();
+        const UploadResult r = upload(t, clear);
+        EXPECT_EQ(r.outcome, UploadResult::Outcome::Done);
+        EXPECT_EQ(op.statuses.last(), clear ? "ClearKeeperData OK" : "Working...");
+        EXPECT_EQ(t.count(wire::Op::SetEnrollData), 0);
+        EXPECT_EQ(t.device->state().enrollments.size(), clear ? 0u : 1u);
+        EXPECT_EQ(t.count(wire::Op::EnableDevice, 1), 1);
+    }
+}
+
+TEST_F(Enroll, UploadDeclinedRefusedOrCut) {
+    storeRows({fingerOf(1, 0), fingerOf(2, 0), fingerOf(3, 0)});
+    {
+        Terminal t(DeviceState{});
+        op.answers = {false};
+        EXPECT_EQ(upload(t).outcome, UploadResult::Outcome::Declined);
+        EXPECT_TRUE(t.requests.empty());
+    }
+    {
+        Terminal t(DeviceState{});
+        t.device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR;
+        EXPECT_EQ(upload(t).outcome, UploadResult::Outcome::NoDevice);
+        EXPECT_EQ(op.statuses.last(), "No Device");
+        EXPECT_EQ(t.requests.size(), 1u); // the lock only, no release
+    }
+    {
+        // The delete fails: said, and the rows still go.
+        Terminal t(DeviceState{});
+        t.device->faults().failOps["ClearKeeperData"] = ERR_NOSUPPORT;
+        const UploadResult r = upload(t, true);
+        EXPECT_TRUE(r.clearFailed);
+        EXPECT_TRUE(op.statuses.contains("ERR_NOSUPPORT"));
+        EXPECT_EQ(t.device->state().enrollments.size(), 3u);
+    }
+    {
+        // A broken link ends the upload there instead of retrying every row.
+        Terminal t(DeviceState{});
+        op.eventPumps = 0;
+        op.hook = [&](int pumps) { // 1: "Working...", 2: after the first row
+            if (pumps == 2) t.device->faults().failOps["SetEnrollData"] = ERR_WRITE_FAIL;
+        };
+        const UploadResult r = upload(t);
+        op.hook = nullptr;
+        EXPECT_EQ(r.outcome, UploadResult::Outcome::Interrupted);
+        EXPECT_EQ(r.sent, 1);
+        EXPECT_EQ(op.statuses.last(), interruptedUploadText("ERR_WRITE_FAIL", 1));
+        EXPECT_EQ(t.count(wire::Op::SetEnrollData), 2);
+        EXPECT_EQ(op.busyDepth, 0);
+    }
+}
+
+TEST_F(Enroll, DatabaseErrorStopsTheDownloadAndTheTerminalIsReleased) {
+    Terminal t(terminalA());
+    execSql(store.log(), "create trigger refuse after insert on temp when new.kartno = '123456' "
+                         "begin select raise(abort, 'disk dolu'); end");
+    try {
+        download(t);
+        ADD_FAILURE() << "no error";
+    } catch (const AppError& e) {
+        EXPECT_EQ(e.text(), "Veritabanı hatası: disk dolu");
+    }
+    EXPECT_EQ(t.device->lockHolder(), 0);
+    EXPECT_EQ(t.count(wire::Op::EnableDevice, 1), 1);
+    EXPECT_EQ(op.busyDepth, 0);
+    EXPECT_EQ(screen.nameListRuns, 1);
+    // What was written before the error stays.
+    EXPECT_EQ(store.enrollmentCount(), 5);
+    EXPECT_EQ(files.rows("select count(*) from temp", true), (QStringList{"4"}));
+}
+
+} // namespace

@@ -1,0 +1,153 @@
+// The store: rows written and read back into the enrollment values, and the
+// names list with its search and edits.
+
+#include "EnrollTestSupport.h"
+#include "core/AppError.h"
+#include "enroll/NamesList.h"
+#include "enroll/TemplateText.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class Store : public ::testing::Test {
+  protected:
+    StoreFiles files;
+    EnrollStore store = files.store();
+    RecordingScreen screen;
+    RecordingOperator op;
+    EnrollValues values;
+};
+
+TEST_F(Store, RowsReadBackIntoTheEnrollmentValues) {
+    {
+        EnrollWriter writer(store, 3); // commits along the way
+        const std::pair<int32_t, int32_t> kinds[] = {{0, 0}, {10, 1234}, {11, -1}, {13, 0}};
+        for (const auto& [backup, password] : kinds) {
+            values.templateArray = templateOf(backup);
+            values.password = password;
+            ASSERT_TRUE(AddEnrollRecord(writer, values, 42, 1, backup, 2, screen, op));
+        }
+        writer.commit();
+    }
+    // Template rows keep their text and no password; passwords and cards the
+    // reverse.
+    EXPECT_EQ(files.rows("select FingerNumber, Privilige, Password, length(FPdata) from tblEnroll"),
+              (QStringList{"0|2|NULL|3203", "10|2|1234|NULL", "11|2|-1|NULL", "13|2|NULL|3203"}));
+    EXPECT_EQ(op.statuses.first(), "001-0042-0");
+    EXPECT_EQ(screen.position, "  42");
+
+    EnrollReader reader(store);
+    EnrollRow row;
+    values = EnrollValues{};
+    values.templateArray.fill(5);
+    ASSERT_TRUE(ReadEnrollRecord(reader, row, values));
+    EXPECT_EQ(values.templateArray, templateOf(0));
+    EXPECT_EQ(row.key, (EnrollKey{42, 1, 0}));
+    EXPECT_EQ(row.privilege, 2);
+    ASSERT_TRUE(ReadEnrollRecord(reader, row, values)); // a password: template untouched
+    EXPECT_EQ(values.password, 1234);
+    EXPECT_EQ(values.templateArray, templateOf(0));
+    ASSERT_TRUE(ReadEnrollRecord(reader, row, values));
+    EXPECT_EQ(values.password, -1);
+    ASSERT_TRUE(ReadEnrollRecord(reader, row, values));
+    EXPECT_EQ(values.templateArray, templateOf(13));
+    EXPECT_EQ(values.password, 0); // an empty Password reads as 0
+    EXPECT_FALSE(ReadEnrollRecord(reader, row, values));
+}
+
+TEST_F(Store, ATextWithoutTheLastElementNeverSendsThePreviousRows) {
+    // A template row written by hand with 355 groups, after a full one.
+    const QString full = TemplateToText(templateOf(1));
+    execSql(store.data(),
+            "insert into tblEnroll (EnrollNumber, EMachineNumber, FingerNumber, Privilige, FPdata) "
+            "values (1, 1, 0, 0, ?), (2, 1, 0, 0, ?)",
+            {full, full.left(3194)});
+    EnrollReader reader(store);
+    EnrollRow row;
+    ASSERT_TRUE(ReadEnrollRecord(reader, row, values));
+    ASSERT_NE(values.templateArray[355], 0);
+    ASSERT_TRUE(ReadEnrollRecord(reader, row, values));
+    EXPECT_EQ(values.templateArray[355], 0);
+    EXPECT_EQ(values.templateArray[354], templateOf(1)[354]);
+}
+
+TEST_F(Store, DoubleIdAlsoAgainstRowsStoredBefore) {
+    {
+        EnrollWriter writer(store);
+        ASSERT_TRUE(AddEnrollRecord(writer, values, 7, 1, 0, 0, screen, op));
+    } // committed by the destructor
+    EnrollWriter writer(store);
+    EXPECT_FALSE(AddEnrollRecord(writer, values, 7, 1, 0, 0, screen, op));
+    EXPECT_EQ(op.statuses.last(), "Double ID");
+    EXPECT_TRUE(AddEnrollRecord(writer, values, 7, 2, 0, 0, screen, op)); // another machine
+    EXPECT_TRUE(AddEnrollRecord(writer, values, 7, 1, 1, 0, screen, op)); // another finger
+    writer.commit();
+    EXPECT_EQ(store.enrollmentCount(), 3);
+}
+
+TEST_F(Store, ValuesOutOfRangeAreRefusedOnReading) {
+    execSql(store.data(), "insert into tblEnroll (EnrollNumber, EMachineNumber, FingerNumber, "
+                          "Privilige, Password) values (1, 1, 11, 0, 4294967296)");
+    EnrollReader reader(store);
+    EnrollRow row;
+    EXPECT_THROW(reader.next(row), AppError);
+}
+
+TEST_F(Store, NameSearchIsTurkishCaseInsensitiveAndLiteral) {
+    {
+        EnrollWriter writer(store);
+        const std::pair<const char*, const char*> names[] = {
+            {"00003", "Ayşe"},    {"00001", "AYDIN"},       {"00002", "ayten"},
+            {"00004", "Ilgaz"},   {"00005", "ırmak"},       {"00006", "İpek"},
+            {"00007", "inci"},    {"00008", "O'Brien"},     {"00009", "100% Pamuk"},
+            {"00010", "100 Bay"}, {"123456", "Ayhan Uzun"}, {"00011", "Bay_Can"},
+        };
+        for (const auto& [kartno, name] : names)
+            writer.addName(QString::fromUtf8(kartno), QString::fromUtf8(name));
+        writer.commit();
+    }
+    NamesList list;
+    auto found = [&](const char* search) {
+        list.reopen(store, QString::fromUtf8(search));
+        QStringList out;
+        for (int r = 0; r < list.rowCount(); ++r)
+            out << list.index(r, list.kartnoColumn()).data().toString();
+        return out.join(u' ');
+    };
+    EXPECT_EQ(found("ay"), "00001 00002 00003 123456");
+    EXPECT_EQ(found("  AY "), "00001 00002 00003 123456");
+    EXPECT_EQ(found("ı"), "00004 00005");
+    EXPECT_EQ(found("I"), "00004 00005");
+    EXPECT_EQ(found("i"), "00006 00007");
+    EXPECT_EQ(found("İ"), "00006 00007");
+    EXPECT_EQ(found("O'"), "00008");
+    EXPECT_EQ(found("100%"), "00009");
+    EXPECT_EQ(found("Bay_"), "00011");
+    EXPECT_EQ(found("zz"), "");
+    EXPECT_EQ(list.reopen(store, QString()), 12);
+}
+
+TEST_F(Store, AnEditOfANameIsSavedToItsOwnRow) {
+    {
+        EnrollWriter writer(store);
+        writer.addName("00042", "AYSE");
+        writer.addName("00042", "AYSE");
+        writer.commit();
+    }
+    NamesList list;
+    ASSERT_EQ(list.reopen(store, QString()), 2);
+    EXPECT_FALSE(list.flags(list.index(0, list.kartnoColumn())) & Qt::ItemIsEditable);
+    EXPECT_FALSE(list.setData(list.index(0, list.kartnoColumn()), "99999"));
+    const QModelIndex isim = list.index(1, list.isimColumn());
+    ASSERT_TRUE(list.flags(isim) & Qt::ItemIsEditable);
+    ASSERT_TRUE(list.setData(isim, QStringLiteral("Ayşe O'Neil")));
+    EXPECT_EQ(isim.data().toString(), QStringLiteral("Ayşe O'Neil"));
+    EXPECT_EQ(files.rows("select kartno, isim from temp order by rowid", true),
+              (QStringList{"00042|AYSE", QStringLiteral("00042|Ayşe O'Neil")}));
+    // The names subsystem renames every row of a user at once.
+    store.renameUser("00042", "X");
+    EXPECT_EQ(files.rows("select isim from temp", true), (QStringList{"X", "X"}));
+}
+
+} // namespace
