@@ -180,7 +180,8 @@ uint64_t zigzag(int64_t v) {
     return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63);
 }
 int32_t unzigzag32(uint64_t u) {
-    return static_cast<int32_t>(static_cast<uint32_t>(u >> 1) ^ (0u - static_cast<uint32_t>(u & 1)));
+    return static_cast<int32_t>(static_cast<uint32_t>(u >> 1) ^
+                                (0u - static_cast<uint32_t>(u & 1)));
 }
 int64_t unzigzag64(uint64_t u) {
     return static_cast<int64_t>((u >> 1) ^ (0ull - (u & 1)));

@@ -174,8 +174,8 @@ bool TFP_CLOCK::commitNewRecords(int32_t machineNumber, int32_t count) {
     if (count < 0 || count > logs_.handed) return fail(ERR_INVALID_PARAM);
     const int64_t to = int64_t(logs_.start) + count;
     Message rp;
-    if (!call(Op::CommitNewRecords, {machineNumber, logs_.start, static_cast<int32_t>(to)}, &rp,
-              {}, false))
+    if (!call(Op::CommitNewRecords, {machineNumber, logs_.start, static_cast<int32_t>(to)}, &rp, {},
+              false))
         return false;
     logs_.start = static_cast<int32_t>(to);
     logs_.handed -= count;
