@@ -219,17 +219,16 @@ DeliveryJournal::DeliveryJournal(const QString& programDir, bool mayCreate)
         throw AppError(fileErrorText(path(), FileAction::Read, e));
     }
     if (st.st_size < 2 * kJournalSlotSize) {
-        // Written out, not just sized: later saves then overwrite blocks the
+        // Written out, not just sized: later saves then overwrite space the
         // file already has, and work on a full disk too.
         QByteArray tail(static_cast<qsizetype>(2 * kJournalSlotSize - st.st_size), '\0');
-        if (!writeFully(fd_, tail.constData(), size_t(tail.size()), st.st_size) ||
-            ::fsync(fd_) != 0) {
+        if (!writeFully(fd_, tail.constData(), size_t(tail.size()), st.st_size)) {
             const int e = errno;
             ::close(fd_);
             fd_ = -1;
             throw AppError(fileErrorText(path(), FileAction::Write, e));
         }
-        if (created) syncDirectory(programDir_);
+        created_ = created;
     }
     // The newer of the two good slots; none good reads as no entries.
     QByteArray slot(kJournalSlotSize, Qt::Uninitialized);
@@ -263,6 +262,10 @@ void DeliveryJournal::save(bool sync) {
         (sync && ::fdatasync(fd_) != 0))
         throw AppError(fileErrorText(path(), FileAction::Write, errno));
     sequence_ = sequence;
+    if (sync && created_) {
+        syncDirectory(programDir_);
+        created_ = false;
+    }
 }
 
 QString dataFilePath(const QString& programDir, DataFileKind kind, int32_t backupMonth) {
@@ -401,8 +404,8 @@ bool BatchDelivery::resolve(bool complete) {
         f.device = id.device, f.inode = id.inode, f.offset = id.size;
     }
     entryIndex_ = match;
-    // On disk before the first line is, so a killed run is always known.
-    journal_.save(true);
+    // Written before the first line is, so a killed run is always known.
+    journal_.save(false);
     std::vector<QByteArray> lines;
     lines.swap(probe_);
     for (const QByteArray& line : lines)

@@ -73,6 +73,7 @@ class DeliveryJournal {
   private:
     QString programDir_;
     int fd_ = -1;
+    bool created_ = false; // its directory entry is not synced yet
     uint64_t sequence_ = 0;
 };
 

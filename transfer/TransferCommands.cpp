@@ -171,6 +171,7 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
         delivery.abandon();
         throw;
     }
+    if (!end.interrupted && end.records > 0) op.setProgress(500); // every record is on disk
     // Only now, with every record on disk, may the terminal stop counting
     // them as new. A cut-off batch commits what it has, if the link still works.
     if (end.records > 0) {
