@@ -427,10 +427,8 @@ void BatchDelivery::put(const QByteArray& line) {
 
 void BatchDelivery::flush() {
     std::exception_ptr failure;
-    bool wrote = false;
     for (size_t kind = 0; kind < kDataFileKinds; ++kind) {
         if (buffered_[kind] == 0) continue;
-        wrote = true;
         QByteArray& buffer = buffers_[kind];
         qsizetype onDisk = 0;
         try {
@@ -443,8 +441,8 @@ void BatchDelivery::flush() {
         f.offset += onDisk;
         buffer.clear();
         buffered_[kind] = 0;
-    }
-    if (wrote) {
+        // After each file, so that a file taken away after a kill is known
+        // up to its last block as closely as can be.
         try {
             journal_.save(false);
         } catch (...) {
