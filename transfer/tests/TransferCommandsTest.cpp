@@ -293,8 +293,9 @@ TEST_F(Transfer, FullDiskLosesNoRecord) {
 }
 
 // Other commands lock and release the terminal while a transfer runs (from
-// the event loop the transfer lets run). Neither they nor another client's
-// bracket move the new-record mark; only the transfer does, at its end.
+// the event loop the transfer lets run) and use it. Neither they nor another
+// client's bracket move the new-record mark, nor end the download; only the
+// transfer moves the mark, at its end.
 TEST_F(Transfer, OtherCommandsBracketsDuringATransferCommitNothing) {
     addRecords(20000);
     struct Busy : RecordingOperator {
@@ -316,6 +317,7 @@ TEST_F(Transfer, OtherCommandsBracketsDuringATransferCommitNothing) {
                                        FailureReport::None);
             EXPECT_TRUE(clockCommand.locked());
             EXPECT_TRUE(clock.SetDeviceTime(1));
+            EXPECT_TRUE(clock.ReadAllUserID(1)); // the enrollment list has a cursor of its own
         }
         EXPECT_TRUE(other.EnableDevice(1, 0));
         EXPECT_TRUE(other.EnableDevice(1, 1));
