@@ -29,8 +29,8 @@ namespace {
 constexpr int kRecords = 200000;
 
 LogRecord recordAt(int i) {
-    return LogRecord{i + 1,           i % 2 ? 8 : 0,    2024, 1 + (i / 40320) % 12,
-                     1 + (i / 1440) % 28, (i / 60) % 24, i % 60};
+    return LogRecord{i + 1,         i % 2 ? 8 : 0, 2024, 1 + (i / 40320) % 12, 1 + (i / 1440) % 28,
+                     (i / 60) % 24, i % 60};
 }
 
 QByteArray lineOf(int i) {
