@@ -187,15 +187,16 @@ int64_t unzigzag64(uint64_t u) {
     return static_cast<int64_t>((u >> 1) ^ (0ull - (u & 1)));
 }
 
-void putVarint(QByteArray& out, uint64_t v) {
-    char b[10];
-    int n = 0;
+// A record takes at most 5 + 5 + 5 * 5 bytes (a raw time), or 5 + 5 + 10.
+constexpr size_t kMaxRecordBytes = 35;
+
+unsigned char* putVarint(unsigned char* p, uint64_t v) {
     while (v >= 0x80) {
-        b[n++] = static_cast<char>(v | 0x80);
+        *p++ = static_cast<unsigned char>(v | 0x80);
         v >>= 7;
     }
-    b[n++] = static_cast<char>(v);
-    out.append(b, n);
+    *p++ = static_cast<unsigned char>(v);
+    return p;
 }
 
 bool getVarint(const unsigned char*& p, const unsigned char* end, uint64_t& v) {
@@ -234,23 +235,25 @@ int64_t minutesOf(const int32_t* r) {
 } // namespace
 
 QByteArray encodeLogRows(const int32_t* rows, size_t count) {
-    QByteArray out;
-    out.reserve(static_cast<qsizetype>(count * 5));
+    QByteArray out(static_cast<qsizetype>(count * kMaxRecordBytes), Qt::Uninitialized);
+    auto* const begin = reinterpret_cast<unsigned char*>(out.data());
+    unsigned char* p = begin;
     int64_t previous = 0;
     for (size_t i = 0; i < count; ++i) {
         const int32_t* r = rows + i * kLogInts;
         const bool plain = hasPlainTime(r);
-        putVarint(out, uint64_t(zigzag(r[1])) << 1 | (plain ? 0 : 1));
-        putVarint(out, zigzag(r[0]));
+        p = putVarint(p, uint64_t(zigzag(r[1])) << 1 | (plain ? 0 : 1));
+        p = putVarint(p, zigzag(r[0]));
         if (plain) {
             const int64_t minutes = minutesOf(r);
-            putVarint(out, zigzag(minutes - previous));
+            p = putVarint(p, zigzag(minutes - previous));
             previous = minutes;
         } else {
             for (int k = 2; k < kLogInts; ++k)
-                putVarint(out, zigzag(r[k]));
+                p = putVarint(p, zigzag(r[k]));
         }
     }
+    out.truncate(p - begin);
     return out;
 }
 
