@@ -65,16 +65,23 @@ class DeviceModel {
 
   private:
     enum class CursorKind { None, NewLogs, AllLogs, Users };
+    struct Cursor {
+        CursorKind kind = CursorKind::None;
+        size_t begin = 0, end = 0, position = 0; // rows [begin, end) of the list, next at position
+        int handedOut = 0;                       // rows of this list sent so far
+    };
+    // Records and enrollments have a cursor each, so listing the enrollments
+    // while a download runs does not end the download.
     struct Client {
         bool greeted = false;
         bool checkPassword = true;
-        CursorKind cursor = CursorKind::None;
-        size_t begin = 0, end = 0, position = 0; // rows [begin, end) of the list, next at position
-        int handedOut = 0;                       // records of this download sent so far
+        Cursor logs;
+        Cursor users;
     };
 
     wire::Message execute(Client& c, ClientId id, const wire::Message& rq, bool& hangUp);
-    wire::Message fetch(Client& c, const wire::Message& rq, CursorKind wanted, bool& hangUp);
+    wire::Message fetch(Cursor& cursor, const wire::Message& rq, bool& hangUp);
+    wire::Message commitNewRecords(Cursor& cursor, const wire::Message& rq);
     Enrollment* findEnrollment(int32_t enroll, int32_t backup);
     wire::EnrollDataAnswer readEnrollment(int32_t enroll, int32_t backup);
     int32_t readUserName(int32_t enroll, QString& name);
