@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "EnrollSubcommands.h"
 #include "MaintenanceSubcommands.h"
 #include "NamesSubcommands.h"
 #include "Subcommand.h"
@@ -16,7 +17,8 @@ namespace {
 // Every subcommand of the program, in the order --help lists them.
 std::vector<Subcommand> allSubcommands() {
     std::vector<Subcommand> all;
-    for (auto group : {transferSubcommands, maintenanceSubcommands, namesSubcommands}) {
+    for (auto group :
+         {transferSubcommands, maintenanceSubcommands, enrollSubcommands, namesSubcommands}) {
         for (Subcommand& s : group())
             all.push_back(std::move(s));
     }

@@ -13,6 +13,8 @@ enum ExitCode : int {
     ExitDone = 0,         // done, also when there was nothing to do
     ExitFailed = 1,       // any other failure, its text on standard error
     ExitNotConnected = 2, // the connection failed ("Hata..Bağlantı Kurulamadı....")
+    ExitNotConfirmed = 3, // records are in the files, but the terminal did not confirm
+                          // them; the next transfer finishes without writing them twice
 };
 
 // What a subcommand gets when it runs.

@@ -24,12 +24,17 @@ int runTransferCommand(const QString& programDir, bool all, const TerminalChoice
                                      secondFile, FullDownload::Keep, op)
                 : transferNewRecords(terminal.clock, terminal.machineNumber(), programDir,
                                      secondFile, op);
+        // The operator has printed the command's own message already; print
+        // a line of ours only where the window would have shown none.
         switch (r.outcome) {
         case TransferOutcome::Transferred:
         case TransferOutcome::NoRecords:
             return ExitDone;
+        case TransferOutcome::NotConfirmed:
+            return ExitNotConfirmed;
         case TransferOutcome::Busy:
-            return failWith(err, dataFilesBusyText());
+        case TransferOutcome::Interrupted:
+            return ExitFailed;
         case TransferOutcome::NoDevice:
             return failWith(err,
                             QStringLiteral("Terminal yanıt vermiyor: kilitlenemedi "
@@ -38,8 +43,6 @@ int runTransferCommand(const QString& programDir, bool all, const TerminalChoice
             return failWith(err, QStringLiteral("Terminal kayıtları hazırlayamadı: %1")
                                      .arg(r.errorName.isEmpty() ? QStringLiteral("bilinmeyen hata")
                                                                 : r.errorName));
-        case TransferOutcome::Interrupted:
-            return failWith(err, interruptedText(r.errorName, r.records));
         }
         return ExitFailed;
     } catch (const AppError& e) {
@@ -53,7 +56,7 @@ int runSdcardCommand(const QString& programDir, const QString& file, QTextStream
                      QTextStream& err) {
     ConsoleOperator op(out);
     try {
-        if (!convertMemoryCardFile(file, programDir, op)) return failWith(err, dataFilesBusyText());
+        if (!convertMemoryCardFile(file, programDir, op)) return ExitFailed; // busy, said already
         return ExitDone;
     } catch (const AppError& e) {
         return failWith(err, e.text());

@@ -52,8 +52,8 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
         }
         const QString kartno = kartnoOf(enroll);
         const QString line = kartno + QLatin1Char(' ') + QString::number(backup);
-        if (clock.GetEnrollData(machine, enroll, emachine, backup, privilege,
-                                values.templateArray, values.password)) {
+        if (clock.GetEnrollData(machine, enroll, emachine, backup, privilege, values.templateArray,
+                                values.password)) {
             screen.addLogLine(line);
             if (AddEnrollRecord(writer, values, enroll, emachine, backup, privilege, screen, op))
                 ++result.stored;
@@ -65,7 +65,8 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
             const int32_t code = lastErrorOf(clock);
             lastFailure = deviceErrorName(code);
             ++result.skipped;
-            screen.addLogLine(line + QStringLiteral(" okunamadı (%1), saklanmadı").arg(lastFailure));
+            screen.addLogLine(line +
+                              QStringLiteral(" okunamadı (%1), saklanmadı").arg(lastFailure));
             op.setStatus(QStringLiteral("GetEnrollData :") + lastFailure);
             op.processEvents();
             if (isLinkFailure(code)) {

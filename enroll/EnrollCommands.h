@@ -24,11 +24,11 @@ struct EnrollValues {
 class EnrollScreen {
   public:
     virtual ~EnrollScreen() = default;
-    virtual void clearLog() = 0;                        // Memo1
-    virtual void addLogLine(const QString& line) = 0;   // Memo1
-    virtual void setPosition(const QString& text) = 0;  // Label2
-    virtual void setUserName(const QString& name) = 0;  // txtName
-    virtual void showNameList() = 0;                    // the names list, re-run
+    virtual void clearLog() = 0;                       // Memo1
+    virtual void addLogLine(const QString& line) = 0;  // Memo1
+    virtual void setPosition(const QString& text) = 0; // Label2
+    virtual void setUserName(const QString& name) = 0; // txtName
+    virtual void showNameList() = 0;                   // the names list, re-run
 };
 
 // Stores one enrollment read from the terminal with the template array (or

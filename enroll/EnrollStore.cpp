@@ -51,7 +51,8 @@ QSqlQuery EnrollStore::nameList(const QString& search) const {
         pattern += c;
     }
     if (text.isEmpty())
-        return execSql(log_, QStringLiteral("select rowid, kartno, isim from temp order by kartno"));
+        return execSql(log_,
+                       QStringLiteral("select rowid, kartno, isim from temp order by kartno"));
     return execSql(log_,
                    QStringLiteral("select rowid, kartno, isim from temp "
                                   "where isim like ? escape '\\' order by kartno"),
@@ -178,8 +179,8 @@ bool EnrollReader::next(EnrollRow& row) {
     row.key.backup = int32Of(query_.value(2), "FingerNumber");
     row.privilege = int32Of(query_.value(3), "Privilige");
     const QVariant password = query_.value(4);
-    row.password = password.isNull() ? std::nullopt
-                                     : std::optional<int32_t>(int32Of(password, "Password"));
+    row.password =
+        password.isNull() ? std::nullopt : std::optional<int32_t>(int32Of(password, "Password"));
     row.fpdata = query_.value(5).toString();
     return true;
 }

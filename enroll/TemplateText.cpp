@@ -14,13 +14,13 @@ int hexDigit(QChar c) {
 
 QString TemplateToText(const EnrollTemplate& data) {
     static const char digits[] = "0123456789ABCDEF";
-    QString text;
-    text.reserve(static_cast<qsizetype>(data.size() * 9));
+    QString text(static_cast<qsizetype>(data.size() * 9 - 1), Qt::Uninitialized);
+    QChar* out = text.data();
     for (size_t i = 0; i < data.size(); ++i) {
-        if (i) text.append(QLatin1Char(' '));
+        if (i) *out++ = QLatin1Char(' ');
         const auto v = static_cast<uint32_t>(data[i]);
         for (int shift = 28; shift >= 0; shift -= 4)
-            text.append(QLatin1Char(digits[(v >> shift) & 0xf]));
+            *out++ = QLatin1Char(digits[(v >> shift) & 0xf]);
     }
     return text;
 }

@@ -39,8 +39,8 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, Q
     return b;
 }
 
-QComboBox* combo(QWidget* parent, const char* name, const QStringList& items,
-                 const QString& value, QRect place) {
+QComboBox* combo(QWidget* parent, const char* name, const QStringList& items, const QString& value,
+                 QRect place) {
     auto* c = named(new QComboBox(parent), name);
     c->setEditable(true); // values can be typed too
     c->addItems(items);
@@ -57,10 +57,10 @@ QComboBox* combo(QWidget* parent, const char* name, const QStringList& items,
 class BulkCommand {
   public:
     explicit BulkCommand(TfrmEnrol& w)
-        : w_(w), widgets_{w.BitBtn1,      w.BitBtn2,          w.CheckBox2,         w.SpeedButton1,
-                          w.BitBtn4,      w.BitBtn5,          w.DBGrid1,           w.Edit8,
-                          w.BitBtn3,      w.cmdGetEnrollData, w.cmdSetEnrollData,
-                          w.cmdDeleteEnrollData} {
+        : w_(w), widgets_{
+                     w.BitBtn1, w.BitBtn2,          w.CheckBox2,        w.SpeedButton1,
+                     w.BitBtn4, w.BitBtn5,          w.DBGrid1,          w.Edit8,
+                     w.BitBtn3, w.cmdGetEnrollData, w.cmdSetEnrollData, w.cmdDeleteEnrollData} {
         w_.busy_ = true;
         for (QWidget* widget : widgets_)
             widget->setEnabled(false);
@@ -134,24 +134,25 @@ void TfrmEnrol::buildControls() {
 
 void TfrmEnrol::buildAllDataTab() {
     QWidget* t = TabSheet1;
-    BitBtn1 = button(t, "BitBtn1", QStringLiteral("Terminalden Parmakizi Datası Al"),
-                     {8, 8, 230, 33});
-    GroupBox1 = named(
-        new QGroupBox(QStringLiteral("seçili ise cihazdaki tüm prm lari siler ve datadan yükler"), t),
-        "GroupBox1");
-    GroupBox1->setGeometry(246, 2, 210, 48);
+    BitBtn1 =
+        button(t, "BitBtn1", QStringLiteral("Terminalden Parmakizi Datası Al"), {8, 8, 222, 33});
+    Label2 = named(new QLabel(t), "Label2");
+    Label2->setGeometry(238, 16, 56, 17);
+    txtName = named(new QLineEdit(t), "txtName");
+    txtName->setGeometry(298, 12, 158, 24);
+    txtName->setReadOnly(true);
+    BitBtn2 =
+        button(t, "BitBtn2", QStringLiteral("Terminale Parmakizi Datası Yükle"), {8, 48, 222, 33});
+    GroupBox1 =
+        named(new QGroupBox(
+                  QStringLiteral("seçili ise cihazdaki tüm prm lari siler ve datadan yükler"), t),
+              "GroupBox1");
+    GroupBox1->setGeometry(8, 88, 448, 48);
     CheckBox2 = named(new QCheckBox(QStringLiteral("Cihazdaki tüm prmizlerini sil"), GroupBox1),
                       "CheckBox2");
-    CheckBox2->setGeometry(8, 22, 196, 20);
-    BitBtn2 = button(t, "BitBtn2", QStringLiteral("Terminale Parmakizi Datası Yükle"),
-                     {8, 48, 230, 33});
-    Label2 = named(new QLabel(t), "Label2");
-    Label2->setGeometry(246, 58, 60, 17);
-    txtName = named(new QLineEdit(t), "txtName");
-    txtName->setGeometry(310, 54, 146, 24);
-    txtName->setReadOnly(true);
+    CheckBox2->setGeometry(10, 22, 300, 20);
     Memo1 = named(new QPlainTextEdit(t), "Memo1");
-    Memo1->setGeometry(8, 90, 448, 430);
+    Memo1->setGeometry(8, 144, 448, 376);
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
@@ -182,8 +183,8 @@ void TfrmEnrol::buildAllDataTab() {
                      {472, 442, 230, 33});
     BitBtn5 = button(t, "BitBtn5", QStringLiteral("Tüm Personel Adlarını Terminale Yükle"),
                      {710, 442, 230, 33});
-    Label9 = named(new QLabel(QStringLiteral("Terminal max. 12 karakterlik isim alır"), t),
-                   "Label9");
+    Label9 =
+        named(new QLabel(QStringLiteral("Terminal max. 12 karakterlik isim alır"), t), "Label9");
     Label9->setGeometry(472, 482, 300, 17);
 
     connect(BitBtn1, &QPushButton::clicked, this, &TfrmEnrol::BitBtn1Click);
@@ -210,18 +211,18 @@ void TfrmEnrol::buildSingleTab() {
     cmbEMachineNumber =
         combo(t, "cmbEMachineNumber", machines, QStringLiteral("1"), {x, 76, w, 24});
     label(t, QStringLiteral("Yedek No :"), {8, 112, 88, 17});
-    cmbBackupNumber = combo(t, "cmbBackupNumber",
-                            {"0", "1", "2", "10", "11", "12", "13", "14", "15", "16"},
-                            QStringLiteral("0"), {x, 108, w, 24});
+    cmbBackupNumber =
+        combo(t, "cmbBackupNumber", {"0", "1", "2", "10", "11", "12", "13", "14", "15", "16"},
+              QStringLiteral("0"), {x, 108, w, 24});
     label(t, QStringLiteral("İmtiyaz :"), {8, 144, 88, 17});
     cmbPrivilege = combo(t, "cmbPrivilege", {"0", "1", "2"}, QStringLiteral("0"), {x, 140, w, 24});
 
-    cmdGetEnrollData = button(t, "cmdGetEnrollData", QStringLiteral("Parmakizi Al"),
-                              {8, 184, 232, 33});
-    cmdSetEnrollData = button(t, "cmdSetEnrollData", QStringLiteral("Parmakizi Yükle"),
-                              {8, 224, 232, 33});
-    cmdDeleteEnrollData = button(t, "cmdDeleteEnrollData", QStringLiteral("Parmakizi Sil"),
-                                 {8, 264, 232, 33});
+    cmdGetEnrollData =
+        button(t, "cmdGetEnrollData", QStringLiteral("Parmakizi Al"), {8, 184, 232, 33});
+    cmdSetEnrollData =
+        button(t, "cmdSetEnrollData", QStringLiteral("Parmakizi Yükle"), {8, 224, 232, 33});
+    cmdDeleteEnrollData =
+        button(t, "cmdDeleteEnrollData", QStringLiteral("Parmakizi Sil"), {8, 264, 232, 33});
     Label30 = named(
         new QLabel(QStringLiteral("Not: Sadece parmakizi bilgisini alır,şifre olanlaı almaz"), t),
         "Label30");
@@ -235,8 +236,7 @@ void TfrmEnrol::buildSingleTab() {
 
     connect(cmdGetEnrollData, &QPushButton::clicked, this, &TfrmEnrol::cmdGetEnrollDataClick);
     connect(cmdSetEnrollData, &QPushButton::clicked, this, &TfrmEnrol::cmdSetEnrollDataClick);
-    connect(cmdDeleteEnrollData, &QPushButton::clicked, this,
-            &TfrmEnrol::cmdDeleteEnrollDataClick);
+    connect(cmdDeleteEnrollData, &QPushButton::clicked, this, &TfrmEnrol::cmdDeleteEnrollDataClick);
 }
 
 void TfrmEnrol::showEvent(QShowEvent* event) {
@@ -300,8 +300,8 @@ void TfrmEnrol::BitBtn5Click() {
 
 void TfrmEnrol::cmdGetEnrollDataClick() {
     lstEnrollData->clear();
-    const SingleReadResult r = readSingleEnrollment(
-        clock_, machine_, txtEnrollNumber->text(), cmbBackupNumber->currentText(), values, *op_);
+    const SingleReadResult r = readSingleEnrollment(clock_, machine_, txtEnrollNumber->text(),
+                                                    cmbBackupNumber->currentText(), values, *op_);
     if (r.locked) lblEnrollData->setText(QStringLiteral("Enrolled Data"));
     if (!r.read) return;
     if (r.privilege >= 0 && r.privilege < cmbPrivilege->count())

@@ -74,7 +74,7 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
     QToolButton* SpeedButton1; // PDKS Programından İsimleri Al (mysql)
     QTableView* DBGrid1;
     QLabel* Label7;
-    QLineEdit* Edit8; // name search
+    QLineEdit* Edit8;     // name search
     QPushButton* BitBtn4; // Seçili Personel Adını Terminale Yükle
     QPushButton* BitBtn5; // Tüm Personel Adlarını Terminale Yükle
     QLabel* Label9;

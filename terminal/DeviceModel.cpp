@@ -34,6 +34,8 @@ size_t requiredInts(Op op) {
     case Op::Hello:
         return 2;
     case Op::EnableDevice:
+        return 2;
+    case Op::CommitNewRecords:
         return 3;
     case Op::SetDeviceTime:
         return 7;
@@ -99,17 +101,16 @@ void DeviceModel::releaseLock() {
 Enrollment* DeviceModel::findEnrollment(int32_t enroll, int32_t backup) {
     // Enrollments are one per user and backup number on a terminal; the
     // enroll-machine number is kept as written, not used to find them.
-    // Lists are read in stored order, so the search starts after the last find.
-    const size_t n = state_.enrollments.size();
-    for (size_t k = 0; k < n; ++k) {
-        const size_t i = (searchFrom_ + k) % n;
-        Enrollment& e = state_.enrollments[i];
-        if (e.enroll == enroll && e.backup == backup) {
-            searchFrom_ = i + 1;
-            return &e;
-        }
+    // An index, so that a bulk read or write doesn't scan the whole list per
+    // enrollment. The first of two equal keys is the one found.
+    if (indexStale_) {
+        index_.clear();
+        for (size_t i = 0; i < state_.enrollments.size(); ++i)
+            index_.emplace(keyOf(state_.enrollments[i].enroll, state_.enrollments[i].backup), i);
+        indexStale_ = false;
     }
-    return nullptr;
+    const auto it = index_.find(keyOf(enroll, backup));
+    return it == index_.end() ? nullptr : &state_.enrollments[it->second];
 }
 
 wire::EnrollDataAnswer DeviceModel::readEnrollment(int32_t enroll, int32_t backup) {
@@ -129,16 +130,16 @@ wire::EnrollDataAnswer DeviceModel::readEnrollment(int32_t enroll, int32_t backu
     return a;
 }
 
-int32_t DeviceModel::readUserName(int32_t enroll, QString& name) const {
+int32_t DeviceModel::readUserName(int32_t enroll, QString& name) {
     name.clear();
     if (const auto n = state_.names.find(enroll); n != state_.names.end()) {
         name = n->second;
         return SUCCESS;
     }
     // A user without a name has the empty name; an unknown user has none.
-    const bool known = std::any_of(state_.enrollments.begin(), state_.enrollments.end(),
-                                   [&](const Enrollment& e) { return e.enroll == enroll; });
-    return known ? SUCCESS : ERR_NON_CARRYOUT;
+    for (int32_t backup = 0; backup <= kLastBackup; ++backup)
+        if (findEnrollment(enroll, backup)) return SUCCESS;
+    return ERR_NON_CARRYOUT;
 }
 
 DeviceModel::Reply DeviceModel::handle(ClientId id, const Message& rq) {
@@ -162,7 +163,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
     if (rq.op != Op::Hello && !c.greeted) return reply(rq, ERR_COMPORT_ERROR);
 
     std::string name = wire::opName(rq.op);
-    if (rq.op == Op::FetchLogs && c.cursor == CursorKind::AllLogs) name = "GetAllGeneralLogData";
+    if (rq.op == Op::FetchLogs && c.logs.kind == CursorKind::AllLogs) name = "GetAllGeneralLogData";
     if (auto f = faults_.failOps.find(name); f != faults_.failOps.end())
         return reply(rq, f->second);
 
@@ -178,30 +179,20 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
         if (c.checkPassword && state_.password != 0 && rq.ints[1] != state_.password)
             return reply(rq, ERR_NON_CARRYOUT);
         if (lockHolder_ == id) releaseLock();
-        c = Client{true, c.checkPassword};
+        c = Client{true, c.checkPassword, {}, {}};
         return reply(rq, SUCCESS);
 
-    case Op::EnableDevice: {
-        const int32_t flag = rq.ints[1];
-        if (flag == 0) {
+    case Op::EnableDevice:
+        // Locking and releasing never touch the new-record mark: any command
+        // brackets itself this way, and only a transfer knows what it stored.
+        if (rq.ints[1] == 0)
             lockHolder_ = id;
-            return reply(rq, SUCCESS);
-        }
-        if (lockHolder_ == id) lockHolder_ = 0;
-        // The new-record mark moves only once the caller has taken every
-        // record of the batch, so an interrupted download loses nothing.
-        const int32_t consumed = rq.ints[2];
-        if (c.cursor == CursorKind::NewLogs && c.position == c.end && consumed >= 0 &&
-            static_cast<size_t>(consumed) == c.end - c.begin) {
-            c.cursor = CursorKind::None;
-            if (static_cast<int64_t>(c.end) > state_.newMark) {
-                state_.newMark = static_cast<int32_t>(c.end);
-                changed();
-            }
-        }
-        flushChanges(); // the state file is current before the caller hears of the release
+        else if (lockHolder_ == id)
+            releaseLock(); // the state file is current before the caller hears of the release
         return reply(rq, SUCCESS);
-    }
+
+    case Op::CommitNewRecords:
+        return commitNewRecords(c.logs, rq);
 
     case Op::SetDeviceTime: {
         const QDate date(rq.ints[1], rq.ints[2], rq.ints[3]);
@@ -225,30 +216,30 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
     case Op::ReadAllGeneralLogData: {
         const size_t size = state_.logs.size();
         const bool onlyNew = rq.op == Op::ReadGeneralLogData && rq.ints[1] != 0;
-        c.cursor = onlyNew ? CursorKind::NewLogs : CursorKind::AllLogs;
-        c.begin = onlyNew
+        Cursor& k = c.logs;
+        k.kind = onlyNew ? CursorKind::NewLogs : CursorKind::AllLogs;
+        k.begin = onlyNew
                       ? static_cast<size_t>(std::clamp<int64_t>(state_.newMark, 0, int64_t(size)))
                       : 0;
-        c.end = size;
-        c.position = c.begin;
-        c.handedOut = 0;
-        return reply(rq, SUCCESS, {static_cast<int32_t>(c.end - c.begin)});
+        k.end = size;
+        k.position = k.begin;
+        k.handedOut = 0;
+        return reply(rq, SUCCESS,
+                     {static_cast<int32_t>(k.end - k.begin), static_cast<int32_t>(k.begin)});
     }
 
     case Op::FetchLogs:
-        if (c.cursor != CursorKind::NewLogs && c.cursor != CursorKind::AllLogs)
+        if (c.logs.kind != CursorKind::NewLogs && c.logs.kind != CursorKind::AllLogs)
             return reply(rq, ERR_NON_CARRYOUT);
-        return fetch(c, rq, c.cursor, hangUp);
+        return fetch(c.logs, rq, hangUp);
 
     case Op::ReadAllUserID:
-        c.cursor = CursorKind::Users;
-        c.begin = c.position = 0;
-        c.end = state_.enrollments.size();
-        return reply(rq, SUCCESS, {static_cast<int32_t>(c.end)});
+        c.users = Cursor{CursorKind::Users, 0, state_.enrollments.size(), 0, 0};
+        return reply(rq, SUCCESS, {static_cast<int32_t>(c.users.end)});
 
     case Op::FetchUsers:
-        if (c.cursor != CursorKind::Users) return reply(rq, ERR_NON_CARRYOUT);
-        return fetch(c, rq, CursorKind::Users, hangUp);
+        if (c.users.kind != CursorKind::Users) return reply(rq, ERR_NON_CARRYOUT);
+        return fetch(c.users, rq, hangUp);
 
     case Op::GetEnrollData:
     case Op::GetEnrollDataWithString: {
@@ -300,6 +291,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
         Enrollment* e = findEnrollment(rq.ints[1], backup);
         if (!e) {
             state_.enrollments.push_back(Enrollment{});
+            index_.emplace(keyOf(rq.ints[1], backup), state_.enrollments.size() - 1);
             e = &state_.enrollments.back();
             e->enroll = rq.ints[1];
             e->backup = backup;
@@ -324,6 +316,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
             [&](const Enrollment& e) { return e.enroll == enroll && e.backup == backup; });
         if (at == state_.enrollments.end()) return reply(rq, ERR_NON_CARRYOUT);
         state_.enrollments.erase(at);
+        indexStale_ = true;
         changed();
         return reply(rq, SUCCESS);
     }
@@ -340,6 +333,7 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
     case Op::ClearKeeperData:
         state_.enrollments.clear();
         state_.names.clear();
+        indexStale_ = true;
         changed();
         return reply(rq, SUCCESS);
 
@@ -399,11 +393,29 @@ Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& ha
     return reply(rq, ERR_NOSUPPORT);
 }
 
-Message DeviceModel::fetch(Client& c, const Message& rq, CursorKind kind, bool& hangUp) {
+Message DeviceModel::commitNewRecords(Cursor& k, const Message& rq) {
+    // Only the records of this client's own new-record batch that it was
+    // sent, and only from where the mark stands: a commit can never skip a
+    // record nobody took, nor move the mark back.
+    if (k.kind != CursorKind::NewLogs) return reply(rq, ERR_NON_CARRYOUT);
+    const int64_t from = rq.ints[1], to = rq.ints[2];
+    if (from != static_cast<int64_t>(k.begin) || to < from || to > static_cast<int64_t>(k.position))
+        return reply(rq, ERR_INVALID_PARAM);
+    if (state_.newMark == to) return reply(rq, SUCCESS, {state_.newMark}); // a repeated commit
+    if (state_.newMark != from) return reply(rq, ERR_NON_CARRYOUT);
+    state_.newMark = static_cast<int32_t>(to);
+    k.begin = static_cast<size_t>(to);
+    changed();
+    flushChanges(); // saved before the transfer hears that its records are taken
+    return reply(rq, SUCCESS, {state_.newMark});
+}
+
+Message DeviceModel::fetch(Cursor& c, const Message& rq, bool& hangUp) {
     const int32_t asked = rq.ints[1];
     if (asked <= 0) return reply(rq, ERR_INVALID_PARAM);
     // The list may have shrunk since it was prepared (another client deleted).
-    const size_t size = kind == CursorKind::Users ? state_.enrollments.size() : state_.logs.size();
+    const bool users = c.kind == CursorKind::Users;
+    const size_t size = users ? state_.enrollments.size() : state_.logs.size();
     c.end = std::min(c.end, size);
     c.position = std::min(c.position, c.end);
     size_t n = std::min<size_t>(
@@ -413,20 +425,22 @@ Message DeviceModel::fetch(Client& c, const Message& rq, CursorKind kind, bool& 
         n = std::min<size_t>(n, static_cast<size_t>(std::max(0, faults_.dropAfter - c.handedOut)));
 
     Message m = reply(rq, SUCCESS);
-    if (kind == CursorKind::Users) {
+    if (users) {
         m.ints.reserve(n * wire::kUserInts);
         for (size_t i = c.position; i < c.position + n; ++i) {
             const Enrollment& e = state_.enrollments[i];
             m.ints.insert(m.ints.end(), {e.enroll, e.emachine, e.backup, e.privilege, e.enabled});
         }
     } else {
-        m.ints.resize(n * wire::kLogInts);
-        int32_t* out = m.ints.data();
+        std::vector<int32_t> rows(n * wire::kLogInts);
+        int32_t* out = rows.data();
         for (size_t i = c.position; i < c.position + n; ++i, out += wire::kLogInts) {
             const LogRecord& r = state_.logs[i];
             out[0] = r.enroll, out[1] = r.mode, out[2] = r.year, out[3] = r.month, out[4] = r.day,
             out[5] = r.hour, out[6] = r.minute;
         }
+        m.ints = {static_cast<int32_t>(n)};
+        m.blobs = {wire::encodeLogRows(rows.data(), n)};
     }
     c.position += n;
     c.handedOut += static_cast<int>(n);

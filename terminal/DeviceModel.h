@@ -12,11 +12,12 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <unordered_map>
 
 struct DeviceFaults {
     std::map<std::string, int32_t> failOps; // control operation name -> error code
     int dropAfter = -1; // cut the link after N records or enrollments of one list
-    int delayMs = 0;                        // latency per request
+    int delayMs = 0;    // latency per request
 };
 
 class DeviceModel {
@@ -39,7 +40,11 @@ class DeviceModel {
     Reply handle(ClientId client, const wire::Message& request);
 
     const DeviceState& state() const { return state_; }
-    DeviceState& mutableState() { return state_; }
+    // Call it for each change (tests): it marks the enrollment index stale.
+    DeviceState& mutableState() {
+        indexStale_ = true;
+        return state_;
+    }
     DeviceFaults& faults() { return faults_; }
 
     // Called to save the state file: once per lock, before the release is
@@ -60,19 +65,26 @@ class DeviceModel {
 
   private:
     enum class CursorKind { None, NewLogs, AllLogs, Users };
+    struct Cursor {
+        CursorKind kind = CursorKind::None;
+        size_t begin = 0, end = 0, position = 0; // rows [begin, end) of the list, next at position
+        int handedOut = 0;                       // rows of this list sent so far
+    };
+    // Records and enrollments have a cursor each, so listing the enrollments
+    // while a download runs does not end the download.
     struct Client {
         bool greeted = false;
         bool checkPassword = true;
-        CursorKind cursor = CursorKind::None;
-        size_t begin = 0, end = 0, position = 0; // rows [begin, end) of the list, next at position
-        int handedOut = 0;                       // records of this download sent so far
+        Cursor logs;
+        Cursor users;
     };
 
     wire::Message execute(Client& c, ClientId id, const wire::Message& rq, bool& hangUp);
-    wire::Message fetch(Client& c, const wire::Message& rq, CursorKind wanted, bool& hangUp);
+    wire::Message fetch(Cursor& cursor, const wire::Message& rq, bool& hangUp);
+    wire::Message commitNewRecords(Cursor& cursor, const wire::Message& rq);
     Enrollment* findEnrollment(int32_t enroll, int32_t backup);
     wire::EnrollDataAnswer readEnrollment(int32_t enroll, int32_t backup);
-    int32_t readUserName(int32_t enroll, QString& name) const;
+    int32_t readUserName(int32_t enroll, QString& name);
     void changed();
     void releaseLock();
 
@@ -81,7 +93,11 @@ class DeviceModel {
     std::function<void()> onChange_;
     std::function<void(const wire::Message&)> observer_;
     bool unsaved_ = false;
-    size_t searchFrom_ = 0;
+    static uint64_t keyOf(int32_t enroll, int32_t backup) {
+        return uint64_t(uint32_t(enroll)) << 32 | uint32_t(backup);
+    }
+    std::unordered_map<uint64_t, size_t> index_; // enroll and backup -> position
+    bool indexStale_ = true;
     std::map<ClientId, Client> clients_;
     ClientId nextClient_ = 1;
     ClientId lockHolder_ = 0;

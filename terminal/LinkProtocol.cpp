@@ -100,6 +100,8 @@ const char* opName(Op op) {
         return "GetBellTime";
     case Op::SetBellTime:
         return "SetBellTime";
+    case Op::CommitNewRecords:
+        return "commitNewRecords";
     // Batch reads are the control's read-ahead of these operations, and
     // fail as they do.
     case Op::GetEnrollDataBatch:
@@ -195,6 +197,133 @@ std::optional<Message> decodePayload(const char* data, size_t size) {
     }
     if (r.left() != 0) return std::nullopt;
     return m;
+}
+
+// ---- compact attendance records
+
+namespace {
+
+constexpr int64_t kMinutesPerYear = 12 * 31 * 24 * 60;
+
+uint32_t zigzag(int32_t v) {
+    return (static_cast<uint32_t>(v) << 1) ^ static_cast<uint32_t>(v >> 31);
+}
+uint64_t zigzag(int64_t v) {
+    return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63);
+}
+int32_t unzigzag32(uint64_t u) {
+    return static_cast<int32_t>(static_cast<uint32_t>(u >> 1) ^
+                                (0u - static_cast<uint32_t>(u & 1)));
+}
+int64_t unzigzag64(uint64_t u) {
+    return static_cast<int64_t>((u >> 1) ^ (0ull - (u & 1)));
+}
+
+// A record takes at most 5 + 5 + 5 * 5 bytes (a raw time), or 5 + 5 + 10.
+constexpr size_t kMaxRecordBytes = 35;
+
+unsigned char* putVarint(unsigned char* p, uint64_t v) {
+    while (v >= 0x80) {
+        *p++ = static_cast<unsigned char>(v | 0x80);
+        v >>= 7;
+    }
+    *p++ = static_cast<unsigned char>(v);
+    return p;
+}
+
+bool getVarint(const unsigned char*& p, const unsigned char* end, uint64_t& v) {
+    v = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+        if (p == end) return false;
+        const unsigned char b = *p++;
+        if (shift == 63 && b > 1) return false; // more than 64 bits
+        v |= static_cast<uint64_t>(b & 0x7f) << shift;
+        if (!(b & 0x80)) return true;
+    }
+    return false;
+}
+
+bool get32(const unsigned char*& p, const unsigned char* end, int32_t& v) {
+    uint64_t u = 0;
+    if (!getVarint(p, end, u) || u > UINT32_MAX) return false;
+    v = unzigzag32(u);
+    return true;
+}
+
+int64_t floorDiv(int64_t a, int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+// A calendar-like count of minutes: every month has 31 days. It is not a
+// real time, only a number that grows by little from one record to the next.
+bool hasPlainTime(const int32_t* r) {
+    return r[3] >= 1 && r[3] <= 12 && r[4] >= 1 && r[4] <= 31 && r[5] >= 0 && r[5] <= 23 &&
+           r[6] >= 0 && r[6] <= 59;
+}
+int64_t minutesOf(const int32_t* r) {
+    return (((int64_t(r[2]) * 12 + (r[3] - 1)) * 31 + (r[4] - 1)) * 24 + r[5]) * 60 + r[6];
+}
+
+} // namespace
+
+QByteArray encodeLogRows(const int32_t* rows, size_t count) {
+    QByteArray out(static_cast<qsizetype>(count * kMaxRecordBytes), Qt::Uninitialized);
+    auto* const begin = reinterpret_cast<unsigned char*>(out.data());
+    unsigned char* p = begin;
+    int64_t previous = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const int32_t* r = rows + i * kLogInts;
+        const bool plain = hasPlainTime(r);
+        p = putVarint(p, uint64_t(zigzag(r[1])) << 1 | (plain ? 0 : 1));
+        p = putVarint(p, zigzag(r[0]));
+        if (plain) {
+            const int64_t minutes = minutesOf(r);
+            p = putVarint(p, zigzag(minutes - previous));
+            previous = minutes;
+        } else {
+            for (int k = 2; k < kLogInts; ++k)
+                p = putVarint(p, zigzag(r[k]));
+        }
+    }
+    out.truncate(p - begin);
+    return out;
+}
+
+bool decodeLogRows(const char* data, size_t size, size_t count, std::vector<int32_t>& rows) {
+    // Every record takes at least three bytes: refuse a count the bytes can't hold
+    // before allocating for it.
+    if (count > size / 3) return false;
+    rows.resize(count * kLogInts);
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const auto* end = p + size;
+    int64_t previous = 0;
+    for (size_t i = 0; i < count; ++i) {
+        int32_t* r = rows.data() + i * kLogInts;
+        uint64_t head = 0;
+        if (!getVarint(p, end, head) || (head >> 1) > UINT32_MAX) return false;
+        r[1] = unzigzag32(head >> 1);
+        if (!get32(p, end, r[0])) return false;
+        if (head & 1) {
+            for (int k = 2; k < kLogInts; ++k)
+                if (!get32(p, end, r[k])) return false;
+            continue;
+        }
+        uint64_t delta = 0;
+        int64_t minutes = 0;
+        if (!getVarint(p, end, delta) ||
+            __builtin_add_overflow(previous, unzigzag64(delta), &minutes))
+            return false;
+        previous = minutes;
+        const int64_t year = floorDiv(minutes, kMinutesPerYear);
+        if (year < INT32_MIN || year > INT32_MAX) return false;
+        int64_t rest = minutes - year * kMinutesPerYear;
+        r[2] = static_cast<int32_t>(year);
+        r[6] = static_cast<int32_t>(rest % 60), rest /= 60;
+        r[5] = static_cast<int32_t>(rest % 24), rest /= 24;
+        r[4] = static_cast<int32_t>(rest % 31) + 1, rest /= 31;
+        r[3] = static_cast<int32_t>(rest) + 1;
+    }
+    return p == end;
 }
 
 QByteArray encodeFrame(const Message& m) {

@@ -11,7 +11,7 @@
 
 namespace wire {
 
-inline constexpr uint8_t kVersion = 1;
+inline constexpr uint8_t kVersion = 2;
 inline constexpr int kHeaderSize = 7;  // magic(2) version(1) length(4)
 inline constexpr int kTrailerSize = 4; // crc32
 inline constexpr uint32_t kMaxPayload = 1u << 20;
@@ -48,6 +48,7 @@ enum class Op : uint8_t {
     SetUserName,
     GetBellTime,
     SetBellTime,
+    CommitNewRecords, // 22
     GetEnrollDataBatch = 32,
     GetUserNameBatch = 33,
     Error = 255, // the terminal refuses a malformed frame, then hangs up
@@ -82,6 +83,14 @@ bool splitEnrollDataAnswers(const std::vector<int32_t>& ints, size_t asked,
                             std::vector<EnrollDataAnswer>& answers);
 
 size_t payloadSize(const Message& m);
+
+// Attendance records travel in a compact form, kLogInts integers a record in
+// the order above: variable-length integers, the time as the minutes from the
+// record before (see PROTOCOL.md). Any int32 values round-trip.
+QByteArray encodeLogRows(const int32_t* rows, size_t count);
+// Decodes exactly count records filling all of data into rows (replaced);
+// false for anything else.
+bool decodeLogRows(const char* data, size_t size, size_t count, std::vector<int32_t>& rows);
 QByteArray encodePayload(const Message& m);
 std::optional<Message> decodePayload(const char* data, size_t size);
 

@@ -12,6 +12,14 @@
 using wire::Message;
 using wire::Op;
 
+namespace {
+
+long long frameBytes(const Message& m) {
+    return wire::kHeaderSize + static_cast<long long>(wire::payloadSize(m)) + wire::kTrailerSize;
+}
+
+} // namespace
+
 TFP_CLOCK::TFP_CLOCK() = default;
 TFP_CLOCK::~TFP_CLOCK() = default;
 
@@ -141,6 +149,7 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
                      std::vector<QByteArray> blobs, bool mayReconnect) {
     if (!link_ || !link_->isOpen()) {
         link_.reset();
+        locked_ = false;
         // After a broken link the next operation opens it again, so the
         // operator can simply retry; a download in progress can't be resumed.
         if (!endpoint_ || !mayReconnect) return fail(ERR_COMPORT_ERROR);
@@ -158,10 +167,12 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
         dropReadAhead();
     Message rp;
     const int32_t code = link_->transact(rq, rp, operationTimeoutMs_);
+    linkBytes_ += frameBytes(rq);
     if (code != SUCCESS) {
         locked_ = false; // the link is gone, and the terminal's lock with it
         return fail(code);
     }
+    linkBytes_ += frameBytes(rp);
     if (rp.code == ERR_COMPORT_ERROR) {
         link_.reset(); // the terminal lost our session (a serial line that was reset)
         locked_ = false;
@@ -172,12 +183,27 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
 }
 
 bool TFP_CLOCK::EnableDevice(int32_t machineNumber, int32_t flag) {
-    // On release the terminal learns how many new records the caller really
-    // took, so records fetched but never handed out are not marked as read.
-    const int32_t taken = (flag != 0 && logs_.kind == ListKind::NewLogs) ? logs_.taken : -1;
-    const bool ok = call(Op::EnableDevice, {machineNumber, flag, taken});
+    const bool ok = call(Op::EnableDevice, {machineNumber, flag});
     locked_ = ok && flag == 0;
     return ok;
+}
+
+int32_t TFP_CLOCK::newRecordsStart() const {
+    return logs_.kind == ListKind::NewLogs ? logs_.start : -1;
+}
+
+bool TFP_CLOCK::commitNewRecords(int32_t machineNumber, int32_t count) {
+    if (logs_.kind != ListKind::NewLogs) return fail(ERR_NON_CARRYOUT);
+    // Never records the caller has not had.
+    if (count < 0 || count > logs_.handed) return fail(ERR_INVALID_PARAM);
+    const int64_t to = int64_t(logs_.start) + count;
+    Message rp;
+    if (!call(Op::CommitNewRecords, {machineNumber, logs_.start, static_cast<int32_t>(to)}, &rp, {},
+              false))
+        return false;
+    logs_.start = static_cast<int32_t>(to);
+    logs_.handed -= count;
+    return true;
 }
 
 bool TFP_CLOCK::GetLastError(int32_t& errorCode) {
@@ -206,9 +232,13 @@ bool TFP_CLOCK::prepareList(RowList& list, ListKind kind, Op op, std::vector<int
     list = {};
     Message rp;
     if (!call(op, std::move(ints), &rp)) return false;
-    if (rp.ints.size() != 1 || rp.ints[0] < 0) return fail(ERR_READ_FAIL);
+    // Record lists also say where on the terminal they start.
+    const size_t want = kind == ListKind::Users ? 1 : 2;
+    if (rp.ints.size() != want || rp.ints[0] < 0 || (want == 2 && rp.ints[1] < 0))
+        return fail(ERR_READ_FAIL);
     list.kind = kind;
     list.total = rp.ints[0];
+    if (want == 2) list.start = rp.ints[1];
     return true;
 }
 
@@ -226,24 +256,39 @@ const int32_t* TFP_CLOCK::nextRow(RowList& list, int rowInts, Op fetchOp, int32_
         // Records come in chunks: one round trip per chunk, not per record.
         Message rp;
         if (!call(fetchOp, {machine, wire::kMaxChunkRows}, &rp, {}, false)) return nullptr;
-        const size_t rows = rp.ints.size() / width;
-        if (rp.ints.size() % width != 0 || rows > static_cast<size_t>(list.total - list.fetched)) {
+        const size_t left = static_cast<size_t>(list.total - list.fetched);
+        size_t rows = 0;
+        bool sound = false;
+        if (fetchOp == Op::FetchLogs) { // records come compact: a count and the bytes
+            sound = rp.ints.size() == 1 && rp.blobs.size() == 1 && rp.ints[0] >= 0 &&
+                    static_cast<size_t>(rp.ints[0]) <= left &&
+                    wire::decodeLogRows(rp.blobs[0].constData(),
+                                        static_cast<size_t>(rp.blobs[0].size()),
+                                        static_cast<size_t>(rp.ints[0]), list.rows);
+            rows = sound ? static_cast<size_t>(rp.ints[0]) : 0;
+        } else {
+            rows = rp.ints.size() / width;
+            sound = rp.ints.size() % width == 0 && rows <= left;
+            if (sound) list.rows = std::move(rp.ints);
+        }
+        if (!sound) {
             link_.reset();
+            list.rows.clear();
+            list.next = 0;
             fail(ERR_READ_FAIL);
             return nullptr;
         }
+        list.next = 0;
         if (rows == 0) { // the terminal's list got shorter meanwhile
             list.fetched = list.total;
             fail(ERR_LOG_END);
             return nullptr;
         }
-        list.rows = std::move(rp.ints);
-        list.next = 0;
         list.fetched += static_cast<int32_t>(rows);
     }
     const int32_t* row = list.rows.data() + list.next;
     list.next += width;
-    ++list.taken;
+    ++list.handed;
     return row;
 }
 
@@ -305,8 +350,8 @@ bool TFP_CLOCK::GetEnrollData(int32_t machineNumber, int32_t enrollNumber, int32
     password = 0;
     const bool fingerprint = isFingerprintBackup(backupNumber);
     if (fingerprint) enrollData.fill(0);
-    if (const auto ahead = enrollDataAhead(machineNumber, enrollNumber, eMachineNumber,
-                                           backupNumber)) {
+    if (const auto ahead =
+            enrollDataAhead(machineNumber, enrollNumber, eMachineNumber, backupNumber)) {
         if (ahead->code != SUCCESS) return fail(ahead->code);
         privilege = ahead->privilege;
         password = ahead->password;
@@ -447,8 +492,7 @@ size_t TFP_CLOCK::userRowsLeft() const {
 }
 
 std::optional<wire::EnrollDataAnswer> TFP_CLOCK::enrollDataAhead(int32_t machine, int32_t enroll,
-                                                                 int32_t eMachine,
-                                                                 int32_t backup) {
+                                                                 int32_t eMachine, int32_t backup) {
     // Only under our lock: nobody else can change the terminal meanwhile.
     size_t index = 0;
     const int32_t* row = locked_ ? currentUserRow(index) : nullptr;

@@ -101,6 +101,20 @@ class TFP_CLOCK {
     void setInProcessDevice(std::shared_ptr<DeviceModel> device);
     bool isConnected() const;
 
+    // The new-record batch that ReadGeneralLogData prepared with ReadMark
+    // true: the terminal's position of its first record, -1 when none is
+    // prepared. Record k handed out by GetGeneralLogData (from 0) sits at
+    // newRecordsStart() + k.
+    int32_t newRecordsStart() const;
+    // Tells the terminal that the first count records of that batch are
+    // safely stored, so they are no longer new. Nothing else moves the
+    // terminal's new-record mark: locking and releasing never do. The batch
+    // then starts after them. Never reopens a broken link: the terminal
+    // would not know the batch on a new connection.
+    bool commitNewRecords(int32_t machineNumber, int32_t count);
+    // Bytes of frames sent and received since the control was made.
+    long long linkBytes() const { return linkBytes_; }
+
     static QString templateToText(const EnrollTemplate& data);
     static bool textToTemplate(const QString& text, EnrollTemplate& data);
 
@@ -118,8 +132,9 @@ class TFP_CLOCK {
     struct RowList {
         ListKind kind = ListKind::None;
         int32_t total = 0;   // rows the terminal prepared
+        int32_t start = 0;   // the terminal's position of the first row (records)
         int32_t fetched = 0; // rows received so far
-        int32_t taken = 0;   // rows handed to the caller
+        int32_t handed = 0;  // rows handed to the caller after start
         std::vector<int32_t> rows;
         size_t next = 0; // index into rows of the next row to hand out
     };
@@ -169,4 +184,5 @@ class TFP_CLOCK {
     int32_t namesMachine_ = 0;
     size_t namesAheadFirst_ = 0;
     std::vector<NameAnswer> namesAhead_;
+    long long linkBytes_ = 0;
 };

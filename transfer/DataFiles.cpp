@@ -1,8 +1,10 @@
 #include "DataFiles.h"
 
+#include "Delivery.h"
 #include "core/AppError.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -137,7 +139,11 @@ std::optional<DataFileLock> DataFileLock::tryAcquire(const QString& programDir) 
         if (e == EWOULDBLOCK) return std::nullopt;
         throw AppError(fileErrorText(path, FileAction::Open, e));
     }
-    return DataFileLock(fd);
+    DataFileLock lock(fd);
+    // A holder that was killed may have left lines the journal does not know
+    // yet; count them before anyone appends more.
+    settleDeliveries(programDir);
+    return lock;
 }
 
 QString dataFilesBusyText() {
@@ -149,13 +155,34 @@ QString dataFilesBusyText() {
 
 AppendFile::AppendFile(QString path) : path_(std::move(path)) {
     const QByteArray native = nativePath(path_);
-    fd_ = openRetrying(native, O_WRONLY | O_APPEND);
+    fd_ = openRetrying(native, O_RDWR | O_APPEND);
     if (fd_ < 0 && errno == ENOENT) {
-        fd_ = openRetrying(native, O_WRONLY | O_APPEND | O_CREAT);
+        fd_ = openRetrying(native, O_RDWR | O_APPEND | O_CREAT);
         created_ = fd_ >= 0;
     }
     if (fd_ < 0) throw AppError(fileErrorText(path_, FileAction::Open, errno));
+    if (!cutPartialLine(fd_)) {
+        const int e = errno;
+        ::close(fd_);
+        fd_ = -1;
+        throw AppError(fileErrorText(path_, FileAction::Write, e));
+    }
     buffer_.reserve(kBlock + 4096);
+}
+
+FileIdentity AppendFile::identity() const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        throw AppError(fileErrorText(path_, FileAction::Read, fd_ < 0 ? EBADF : errno));
+    return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+            static_cast<long long>(st.st_size)};
+}
+
+void AppendFile::writeLines(QByteArrayView bytes, qsizetype* onDisk) {
+    *onDisk = 0;
+    writeBuffer();
+    writeBlock(bytes, onDisk);
+    *onDisk = bytes.size();
 }
 
 AppendFile::~AppendFile() {
@@ -186,7 +213,10 @@ void AppendFile::writeBlock(QByteArrayView bytes, qsizetype* kept) {
     const bool haveSize = ::fstat(fd_, &before) == 0;
     int error = 0;
     const qsizetype done = writeAll(fd_, bytes.data(), bytes.size(), &error);
-    if (error == 0) return;
+    if (error == 0) {
+        if (kept) *kept = done;
+        return;
+    }
     // Cut a partly written line off again, unless someone else changed the
     // file meanwhile (then its size no longer tells where our bytes are).
     const qsizetype keep = done > 0 ? bytes.first(done).lastIndexOf('\n') + 1 : 0;
@@ -227,13 +257,43 @@ void syncDirectory(const QString& dir) {
     ::close(fd);
 }
 
-void replaceWithCopy(const QString& source, const QString& target) {
+bool cutPartialLine(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) return true;
+    // Back from the end, a block at a time, to the last line end.
+    char block[64 * 1024];
+    off_t end = st.st_size;
+    while (end > 0) {
+        const off_t from = std::max<off_t>(0, end - off_t(sizeof block));
+        const size_t want = static_cast<size_t>(end - from);
+        ssize_t n;
+        do {
+            n = ::pread(fd, block, want, from);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) return false;
+        if (static_cast<size_t>(n) != want) return (errno = EIO), false;
+        const void* lf = ::memrchr(block, '\n', want);
+        if (lf) {
+            end = from + (static_cast<const char*>(lf) - block) + 1;
+            break;
+        }
+        end = from;
+    }
+    if (end == st.st_size) return true;
+    return ::ftruncate(fd, end) == 0;
+}
+
+void copyContentInto(const QString& source, const QString& target) {
     const int in = openRetrying(nativePath(source), O_RDONLY);
     if (in < 0) throw AppError(fileErrorText(source, FileAction::Read, errno));
-    const QString dir = directoryOf(target);
-    const QString temporary = dir + u'.' + target.mid(dir.size()) + QStringLiteral(".tmp");
-    const QByteArray nativeTemporary = nativePath(temporary);
-    const int out = openRetrying(nativeTemporary, O_WRONLY | O_CREAT | O_TRUNC);
+    const QByteArray nativeTarget = nativePath(target);
+    bool created = false;
+    int out = openRetrying(nativeTarget, O_RDWR);
+    if (out < 0 && errno == ENOENT) {
+        out = openRetrying(nativeTarget, O_RDWR | O_CREAT);
+        created = out >= 0;
+    }
     if (out < 0) {
         const int e = errno;
         ::close(in);
@@ -242,10 +302,22 @@ void replaceWithCopy(const QString& source, const QString& target) {
     auto fail = [&](const QString& path, FileAction action, int e) {
         ::close(in);
         ::close(out);
-        ::unlink(nativeTemporary.constData());
         throw AppError(fileErrorText(path, action, e));
     };
+    struct stat from {
+    }, to{};
+    if (::fstat(in, &from) != 0) fail(source, FileAction::Read, errno);
+    if (::fstat(out, &to) != 0) fail(target, FileAction::Replace, errno);
+    if (from.st_dev == to.st_dev && from.st_ino == to.st_ino) { // a link to the source itself
+        ::close(in);
+        ::close(out);
+        return;
+    }
+    if (from.st_size > to.st_size && ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, from.st_size) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS && errno != EINTR)
+        fail(target, FileAction::Replace, errno);
     QByteArray block(1 << 20, Qt::Uninitialized);
+    off_t copied = 0;
     for (;;) {
         const ssize_t n = ::read(in, block.data(), static_cast<size_t>(block.size()));
         if (n < 0) {
@@ -253,21 +325,17 @@ void replaceWithCopy(const QString& source, const QString& target) {
             fail(source, FileAction::Read, errno);
         }
         if (n == 0) break;
-        int error = 0;
-        writeAll(out, block.constData(), n, &error);
-        if (error != 0) fail(target, FileAction::Replace, error);
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::pwrite(out, block.constData() + done, size_t(n - done), copied);
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) fail(target, FileAction::Replace, w < 0 ? errno : EIO);
+            done += w, copied += w;
+        }
     }
+    if (::ftruncate(out, copied) != 0) fail(target, FileAction::Replace, errno);
     if (::fsync(out) != 0 && errno != EINVAL) fail(target, FileAction::Replace, errno);
     ::close(in);
-    if (::close(out) != 0 && errno != EINTR) {
-        const int e = errno;
-        ::unlink(nativeTemporary.constData());
-        throw AppError(fileErrorText(target, FileAction::Replace, e));
-    }
-    if (::rename(nativeTemporary.constData(), nativePath(target).constData()) != 0) {
-        const int e = errno;
-        ::unlink(nativeTemporary.constData());
-        throw AppError(fileErrorText(target, FileAction::Replace, e));
-    }
-    syncDirectory(dir);
+    if (::close(out) != 0 && errno != EINTR)
+        throw AppError(fileErrorText(target, FileAction::Replace, errno));
+    if (created) syncDirectory(directoryOf(target));
 }

@@ -28,7 +28,8 @@ QString ensureDirectory(const QString& programDir, const char* name);
 // An advisory lock (flock) on ".veri.lock" in the program directory. A second
 // holder, in this process or another copy of the program, is refused, so two
 // commands never interleave lines in veri.txt. Released when destroyed, and by
-// the kernel if the process dies.
+// the kernel if the process dies. Taking it first settles what a killed
+// holder left (settleDeliveries).
 class DataFileLock {
   public:
     DataFileLock(DataFileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
@@ -51,10 +52,18 @@ class DataFileLock {
 // What the operator reads when the lock is taken.
 QString dataFilesBusyText();
 
+// Where a file is and how long it is, as fstat tells.
+struct FileIdentity {
+    unsigned long long device = 0, inode = 0;
+    long long size = 0;
+};
+
 // A file opened for appending (created when missing) that takes whole lines.
-// Lines are collected and written in large blocks; sync() puts everything on
-// disk. A failed write never leaves part of a line behind: the file is cut
-// back to the last whole line before the error is raised.
+// A file that does not end in a line end (a write cut short by a crash) is
+// first cut back to its last whole line, so no line is ever appended to half
+// a line. Lines are collected and written in large blocks; sync() puts
+// everything on disk. A failed write never leaves part of a line behind: the
+// file is cut back to the last whole line before the error is raised.
 class AppendFile {
   public:
     explicit AppendFile(QString path); // throws AppError
@@ -72,8 +81,12 @@ class AppendFile {
         buffer_.append(bytes.data(), bytes.size());
         if (buffer_.size() >= kBlock) writeBuffer();
     }
+    // Writes bytes (whole lines) now, after anything collected. *onDisk says
+    // how many leading bytes are in the file, also when it throws.
+    void writeLines(QByteArrayView bytes, qsizetype* onDisk);
     // Writes, fsyncs the file, and its directory entry once if it was created.
     void sync();
+    FileIdentity identity() const; // throws AppError
     // sync() then close; further use is an error.
     void close();
 
@@ -91,10 +104,16 @@ class AppendFile {
     QByteArray buffer_;
 };
 
-// Replaces target as a whole with a byte-for-byte copy of source: written to a
-// temporary file beside it, synced, then renamed over it, so the target is
-// never seen half-written. Throws AppError naming the failing file.
-void replaceWithCopy(const QString& source, const QString& target);
+// Makes the content of target a byte-for-byte copy of source, in place: a
+// symbolic link is followed, and the file keeps its inode, mode and owner
+// (it is created when missing). Space is reserved first where the file
+// system allows, so a full disk usually fails before the old content is
+// touched. Throws AppError naming the failing file.
+void copyContentInto(const QString& source, const QString& target);
+
+// Cuts an open file that does not end in a line end back to its last whole
+// line. False with errno set on failure.
+bool cutPartialLine(int fd);
 
 // fsync on a directory, so entries created or renamed in it survive a crash.
 void syncDirectory(const QString& dir);

@@ -2,6 +2,7 @@
 
 #include "AttendanceLine.h"
 #include "DataFiles.h"
+#include "Delivery.h"
 #include "core/AppError.h"
 #include "core/Operator.h"
 #include "session/DeviceBracket.h"
@@ -30,6 +31,14 @@ QString interruptedText(const QString& errorName, long long records) {
         .arg(QLocale(QLocale::Turkish).toString(records));
 }
 
+QString notConfirmedText(const QString& errorName, long long records) {
+    return QStringLiteral("%1 kayıt dosyalara yazıldı, ancak terminal kayıtların alındığını "
+                          "onaylamadı (%2). Bir sonraki aktarım işi tamamlar; kayıtlar iki kez "
+                          "yazılmaz.")
+        .arg(QLocale(QLocale::Turkish).toString(records))
+        .arg(errorName.isEmpty() ? QStringLiteral("bağlantı hatası") : errorName);
+}
+
 namespace {
 
 using Getter = bool (TFP_CLOCK::*)(int32_t, int32_t&, int32_t&, int32_t&, int32_t&, int32_t&,
@@ -38,14 +47,16 @@ using Getter = bool (TFP_CLOCK::*)(int32_t, int32_t&, int32_t&, int32_t&, int32_
 struct LoopEnd {
     long long records = 0;
     bool interrupted = false;
+    bool notConfirmed = false;
     QString errorName;
 };
 
-// Reads records until the terminal has no more, writing each line to every
-// file at once. The progress bar moves by the growing counter and starts over
-// at 500: it shows activity, not a fraction of the work.
+// Reads records until the terminal has no more, handing each line to store.
+// The progress bar moves by the growing counter and starts over at 500: it
+// shows activity, not a fraction of the work.
+template <class Store>
 LoopEnd readRecords(TFP_CLOCK& clock, int32_t machine, Getter get, int32_t (*modeCode)(int32_t),
-                    AppendFile* const* files, int fileCount, bool yieldBeforeRead, Operator& op) {
+                    Store&& store, bool yieldBeforeRead, Operator& op) {
     op.processEvents();
     long long counter = 1;
     int position = 0;
@@ -72,8 +83,7 @@ LoopEnd readRecords(TFP_CLOCK& clock, int32_t machine, Getter get, int32_t (*mod
         }
         line.clear();
         appendAttendanceLine(line, r, machine, modeCode(r.modeWord));
-        for (int i = 0; i < fileCount; ++i)
-            files[i]->appendLines(line);
+        store(line);
         op.showCount(counter);
         op.processEvents();
         ++counter;
@@ -84,7 +94,11 @@ LoopEnd readRecords(TFP_CLOCK& clock, int32_t machine, Getter get, int32_t (*mod
 }
 
 void reportEnd(const LoopEnd& end, bool reportDone, Operator& op) {
-    if (end.interrupted) {
+    if (end.notConfirmed) {
+        op.setProgress(500);
+        op.showMessage(notConfirmedText(end.errorName, end.records), terminalTasksTitle(),
+                       Operator::Icon::Warning);
+    } else if (end.interrupted) {
         op.showMessage(interruptedText(end.errorName, end.records), terminalTasksTitle(),
                        Operator::Icon::Warning);
     } else if (end.records == 0) {
@@ -100,6 +114,7 @@ TransferResult resultOf(const LoopEnd& end) {
     r.records = end.records;
     r.errorName = end.errorName;
     r.outcome = end.interrupted    ? TransferOutcome::Interrupted
+                : end.notConfirmed ? TransferOutcome::NotConfirmed
                 : end.records == 0 ? TransferOutcome::NoRecords
                                    : TransferOutcome::Transferred;
     return r;
@@ -120,9 +135,8 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     if (refuseWhileBusy(lock, programDir, op)) return {TransferOutcome::Busy, 0, {}};
     BusyCursor busy(op);
 
-    // Declared before the files, so the terminal is released only after
-    // they are closed: the release is what marks the records as read.
     std::optional<DeviceBracket> bracket;
+    DeliveryJournal journal(programDir);
     AppendFile veri(programDir + QString::fromLatin1(kDataFileName));
     std::optional<AppendFile> veri2;
     if (secondFile) veri2.emplace(programDir + QString::fromLatin1(kSecondFileName));
@@ -144,21 +158,30 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     op.setProgress(0);
     if (!prepared) return {TransferOutcome::ReadFailed, 0, errorName};
 
-    AppendFile* files[3] = {&veri, &backup, veri2 ? &*veri2 : nullptr};
+    BatchDelivery delivery(journal, machine, clock.newRecordsStart(),
+                           {&veri, &backup, veri2 ? &*veri2 : nullptr},
+                           startDate.year() * 100 + startDate.month());
     LoopEnd end;
     try {
-        end = readRecords(clock, machine, &TFP_CLOCK::GetGeneralLogData, newRecordModeCode, files,
-                          veri2 ? 3 : 2, true, op);
-        veri.close();
-        backup.close();
-        if (veri2) veri2->close();
+        end = readRecords(
+            clock, machine, &TFP_CLOCK::GetGeneralLogData, newRecordModeCode,
+            [&delivery](const QByteArray& line) { delivery.add(line); }, true, op);
+        delivery.finish(!end.interrupted);
     } catch (...) {
-        // Records taken from the terminal may not have reached the disk.
-        // Preparing the whole list again before the release keeps the
-        // terminal from marking them as read, so the next transfer brings
-        // them again.
-        clock.ReadAllGeneralLogData(machine);
+        delivery.abandon();
         throw;
+    }
+    if (!end.interrupted && end.records > 0) op.setProgress(500); // every record is on disk
+    // Only now, with every record on disk, may the terminal stop counting
+    // them as new. A cut-off batch commits what it has, if the link still works.
+    if (end.records > 0) {
+        const long long count = delivery.committable();
+        if (count > 0 && clock.commitNewRecords(machine, static_cast<int32_t>(count))) {
+            delivery.committed();
+        } else if (!end.interrupted) {
+            end.notConfirmed = true;
+            end.errorName = count > 0 ? bracket->lastErrorName() : QString();
+        }
     }
     reportEnd(end, true, op);
     return resultOf(end);
@@ -193,9 +216,13 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QStri
         } else {
             op.setProgressRange(0, 500);
             op.setProgress(0);
-            AppendFile* files[2] = {&veri, &*backup};
-            const LoopEnd end = readRecords(clock, machine, &TFP_CLOCK::GetAllGeneralLogData,
-                                            fullDownloadModeCode, files, 2, false, op);
+            const LoopEnd end = readRecords(
+                clock, machine, &TFP_CLOCK::GetAllGeneralLogData, fullDownloadModeCode,
+                [&](const QByteArray& line) {
+                    veri.appendLines(line);
+                    backup->appendLines(line);
+                },
+                false, op);
             result = resultOf(end);
         }
         veri.close();
@@ -208,7 +235,8 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     if (secondFile) {
         try {
             veri.close();
-            replaceWithCopy(veriPath, programDir + QString::fromLatin1(kSecondFileName));
+            copyContentInto(veriPath, programDir + QString::fromLatin1(kSecondFileName));
+            noteSecondFileCopied(programDir);
         } catch (...) {
             // A file error that ended the download is the one to report.
             if (!failure) failure = std::current_exception();

@@ -10,25 +10,30 @@ class TFP_CLOCK;
 // How a transfer ended, for callers that act on it (the headless commands'
 // exit codes); the operator has been told already.
 enum class TransferOutcome {
-    Busy,        // another command writes the data files; nothing changed
-    NoDevice,    // the terminal refused the lock; nothing read
-    ReadFailed,  // the terminal refused to prepare its records (error name shown)
-    NoRecords,   // "Cihazdan Alınacak Veri Yok..."
-    Transferred, // every record the terminal prepared is in the files
-    Interrupted, // the link broke during the download; the lines read so far are kept
+    Busy,         // another command writes the data files; nothing changed
+    NoDevice,     // the terminal refused the lock; nothing read
+    ReadFailed,   // the terminal refused to prepare its records (error name shown)
+    NoRecords,    // "Cihazdan Alınacak Veri Yok..."
+    Transferred,  // every record the terminal prepared is in the files
+    Interrupted,  // the link broke during the download; the lines read so far are kept
+    NotConfirmed, // every record is in the files, but the terminal did not confirm
+                  // the commit: the next transfer finishes it without writing them again
 };
 
 struct TransferResult {
     TransferOutcome outcome = TransferOutcome::NoRecords;
-    long long records = 0; // lines written to veri.txt
-    QString errorName;     // device error name for ReadFailed and Interrupted
+    long long records = 0; // records the terminal handed out, all of them now in the files
+    QString errorName;     // device error name for ReadFailed, Interrupted and NotConfirmed
 };
 
 // "Verileri Aktar": the terminal's new records into veri.txt, the month's file
-// under yedek_V270 and, with the second-file option, veri2.txt. secondFile is
-// the option as it stood when the command started; startDate names the
-// monthly file. File errors throw AppError after every file is closed and
-// the terminal released; lines already written stay.
+// under yedek_V270 and, with the second-file option, veri2.txt, each record
+// once, also over runs that were cut short (Delivery.h). Once every record is
+// on disk the transfer commits them to the terminal, and only then are they
+// no longer new. secondFile is the option as it stood when the command
+// started; startDate names the monthly file. File errors throw AppError
+// after every file is closed and the terminal released; lines already
+// written stay, and the journal knows them.
 TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machineNumber,
                                   const QString& programDir, bool secondFile, Operator& op,
                                   const QDate& startDate = QDate::currentDate());
@@ -41,9 +46,9 @@ enum class FullDownload {
 };
 
 // All records into veri.txt and the month's file under yedek_K19; afterwards,
-// with the second-file option, veri2.txt becomes a copy of veri.txt (also
-// when the terminal was absent or a file failed). Neither removes records
-// from the terminal.
+// with the second-file option, the content of veri2.txt becomes a copy of
+// veri.txt (also when the terminal was absent or a file failed). Neither
+// removes records from the terminal.
 TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machineNumber,
                                   const QString& programDir, bool secondFile, FullDownload kind,
                                   Operator& op, const QDate& startDate = QDate::currentDate());
@@ -53,3 +58,4 @@ QString noRecordsText();      // "Cihazdan Alınacak Veri Yok..."
 QString transferredText();    // "Bilgiler Dosyaya Aktarıldı...."
 QString terminalTasksTitle(); // "Terminal İşlemleri"
 QString interruptedText(const QString& errorName, long long records);
+QString notConfirmedText(const QString& errorName, long long records);

@@ -1,5 +1,7 @@
 // Downloads 100,000 records from the emulator over loopback TCP through
-// TFP_CLOCK and prints records per second.
+// TFP_CLOCK and prints records per second, then the bytes a record costs on
+// the link: for those records and for the demo terminal's log as a
+// new-record transfer fetches it (target: at most 8).
 
 #include "terminal/DeviceState.h"
 #include "terminal/TFP_CLOCK.h"
@@ -9,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -56,5 +59,42 @@ int main(int argc, char** argv) {
         best = std::max(best, rate);
     }
     std::printf("bench_terminal: best %.0f records/s over loopback TCP (target 500000)\n", best);
+
+    // Bytes on the link, every frame both ways, for one whole download.
+    auto bytesPerRecord = [](TFP_CLOCK& c, bool onlyNew, int* records) {
+        const long long before = c.linkBytes();
+        c.EnableDevice(1, 0);
+        c.ReadMark = onlyNew;
+        onlyNew ? c.ReadGeneralLogData(1) : c.ReadAllGeneralLogData(1);
+        int32_t t, enroll, e, mode, y, mo, d, h, mi;
+        *records = 0;
+        while (onlyNew ? c.GetGeneralLogData(1, t, enroll, e, mode, y, mo, d, h, mi)
+                       : c.GetAllGeneralLogData(1, t, enroll, e, mode, y, mo, d, h, mi))
+            ++*records;
+        if (onlyNew) c.commitNewRecords(1, *records);
+        c.EnableDevice(1, 1);
+        return double(c.linkBytes() - before) / std::max(1, *records);
+    };
+    int records = 0;
+    const double spread = bytesPerRecord(clock, false, &records);
+    std::printf("bench_terminal: %.2f bytes/record on the link for the %d records above "
+                "(dates spread over a year)\n",
+                spread, records);
+
+    QTemporaryDir demoDir;
+    EmulatorProcess demo;
+    if (!demo.startWithState(makeDemoState(50), demoDir.path(), &error)) {
+        std::fprintf(stderr, "emulator: %s\n", qPrintable(error));
+        return 1;
+    }
+    TFP_CLOCK demoClock;
+    if (!connectToEmulator(demoClock, demo)) {
+        std::fprintf(stderr, "can't connect\n");
+        return 1;
+    }
+    const double perRecord = bytesPerRecord(demoClock, true, &records);
+    std::printf("bench_terminal: %.2f bytes/record on the link for the demo terminal's %d new "
+                "records (target <= 8; 28 before): %.0f records/s at 115,200 baud\n",
+                perRecord, records, 115200.0 / 10 / perRecord);
     return 0;
 }

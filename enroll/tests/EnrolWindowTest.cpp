@@ -72,7 +72,8 @@ TEST_F(EnrolWindow, ControlsCarryTheirNamesAndCaptions) {
         ASSERT_NE(b, nullptr) << name;
         EXPECT_EQ(b->text(), QString::fromUtf8(caption)) << name;
     }
-    EXPECT_EQ(window->SpeedButton1->text(), QStringLiteral("PDKS Programından İsimleri Al (mysql)"));
+    EXPECT_EQ(window->SpeedButton1->text(),
+              QStringLiteral("PDKS Programından İsimleri Al (mysql)"));
     EXPECT_EQ(window->CheckBox2->text(), QStringLiteral("Cihazdaki tüm prmizlerini sil"));
     EXPECT_FALSE(window->CheckBox2->isChecked());
     EXPECT_EQ(window->GroupBox1->title(),
@@ -121,10 +122,10 @@ TEST_F(EnrolWindow, DownloadFillsTheMemoAndTheNamesWhileTheRestWaits) {
     window->show();
     bool othersDisabled = true;
     op.hook = [&](int) {
-        for (QWidget* w : {(QWidget*)window->BitBtn2, (QWidget*)window->BitBtn4,
-                           (QWidget*)window->BitBtn5, (QWidget*)window->SpeedButton1,
-                           (QWidget*)window->DBGrid1, (QWidget*)window->Edit8,
-                           (QWidget*)window->BitBtn3, (QWidget*)window->cmdSetEnrollData})
+        for (QWidget* w :
+             {(QWidget*)window->BitBtn2, (QWidget*)window->BitBtn4, (QWidget*)window->BitBtn5,
+              (QWidget*)window->SpeedButton1, (QWidget*)window->DBGrid1, (QWidget*)window->Edit8,
+              (QWidget*)window->BitBtn3, (QWidget*)window->cmdSetEnrollData})
             othersDisabled = othersDisabled && !w->isEnabled();
         window->reject(); // closing waits for the end
         othersDisabled = othersDisabled && window->isVisible();

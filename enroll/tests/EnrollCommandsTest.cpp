@@ -46,8 +46,9 @@ struct Terminal {
 DeviceState terminalA() {
     DeviceState s;
     s.machine = 1;
-    s.enrollments = {fingerOf(42, 0, 1, 2), fingerOf(42, 1, 1, 2), passwordOf(42, 11, int32_t(0x80000001u)),
-                     passwordOf(42, 10, 4321), fingerOf(123456, 13), fingerOf(9, 5, 5)};
+    s.enrollments = {
+        fingerOf(42, 0, 1, 2),    fingerOf(42, 1, 1, 2), passwordOf(42, 11, int32_t(0x80000001u)),
+        passwordOf(42, 10, 4321), fingerOf(123456, 13),  fingerOf(9, 5, 5)};
     s.names = {{42, QStringLiteral("AYSE YILMAZ")}, {123456, QStringLiteral("O'NEIL")}};
     return s;
 }
@@ -89,8 +90,8 @@ TEST_F(Enroll, CopyFromMachineOneToMachineTwo) {
     EXPECT_EQ(down.outcome, DownloadResult::Outcome::Done);
     EXPECT_EQ(down.stored, 6);
     EXPECT_EQ(op.statuses.last(), "GetEnrollData OK");
-    EXPECT_EQ(screen.log, (QStringList{"00042 0", "00042 1", "00042 11", "00042 10",
-                                       "123456 13", "00009 5"}));
+    EXPECT_EQ(screen.log,
+              (QStringList{"00042 0", "00042 1", "00042 11", "00042 10", "123456 13", "00009 5"}));
     EXPECT_EQ(files.rows("select kartno, isim from temp", true),
               (QStringList{"00042|AYSE YILMAZ", "00042|AYSE YILMAZ", "00042|AYSE YILMAZ",
                            "00042|AYSE YILMAZ", "123456|O'NEIL", "00009|"}));
@@ -117,7 +118,8 @@ TEST_F(Enroll, CopyFromMachineOneToMachineTwo) {
     EXPECT_EQ(screen.position, "6");
     EXPECT_EQ(screen.log.first(), "00042");
     EXPECT_EQ(b.device->lockHolder(), 0);
-    EXPECT_EQ(op.questions, (QStringList{"UYARI: Seçili terminale parmakizi datası yüklensin mi...?"}));
+    EXPECT_EQ(op.questions,
+              (QStringList{"UYARI: Seçili terminale parmakizi datası yüklensin mi...?"}));
     // The store is left as the download left it.
     EXPECT_EQ(store.enrollmentCount(), 6);
 }
@@ -131,8 +133,8 @@ TEST_F(Enroll, DownloadStatusesDoubleIdAndTwoFingersAndACard) {
     const DownloadResult r = download(t);
     EXPECT_EQ(r.stored, 4);
     EXPECT_EQ(r.doubles, 1);
-    EXPECT_EQ(op.statuses.mid(0, 4), (QStringList{"Alınıyor.....", "ReadAllUserID OK",
-                                                  "001-0042-0", "GetUserName OK"}));
+    EXPECT_EQ(op.statuses.mid(0, 4),
+              (QStringList{"Alınıyor.....", "ReadAllUserID OK", "001-0042-0", "GetUserName OK"}));
     EXPECT_EQ(op.statuses.at(4), "Double ID");
     EXPECT_EQ(op.statuses.last(), "GetEnrollData OK");
     EXPECT_EQ(files.rows("select EnrollNumber, FingerNumber, Password from tblEnroll"),
@@ -141,7 +143,7 @@ TEST_F(Enroll, DownloadStatusesDoubleIdAndTwoFingersAndACard) {
               (QStringList{"00042", "00042", "00042", "00042", "00007"}));
     EXPECT_EQ(screen.log.size(), 5);
     EXPECT_EQ(screen.position, "   7");
-    EXPECT_EQ(screen.userName, ""); // user 7 has no name
+    EXPECT_EQ(screen.userName, "");                   // user 7 has no name
     EXPECT_EQ(values.templateArray, templateOf(700)); // the last one read
 }
 

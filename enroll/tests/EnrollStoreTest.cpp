@@ -98,9 +98,9 @@ TEST_F(Store, NameSearchIsTurkishCaseInsensitiveAndLiteral) {
     {
         EnrollWriter writer(store);
         const std::pair<const char*, const char*> names[] = {
-            {"00003", "Ayşe"},    {"00001", "AYDIN"},      {"00002", "ayten"},
-            {"00004", "Ilgaz"},   {"00005", "ırmak"},      {"00006", "İpek"},
-            {"00007", "inci"},    {"00008", "O'Brien"},    {"00009", "100% Pamuk"},
+            {"00003", "Ayşe"},    {"00001", "AYDIN"},       {"00002", "ayten"},
+            {"00004", "Ilgaz"},   {"00005", "ırmak"},       {"00006", "İpek"},
+            {"00007", "inci"},    {"00008", "O'Brien"},     {"00009", "100% Pamuk"},
             {"00010", "100 Bay"}, {"123456", "Ayhan Uzun"}, {"00011", "Bay_Can"},
         };
         for (const auto& [kartno, name] : names)

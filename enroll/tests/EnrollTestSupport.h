@@ -47,8 +47,8 @@ class StoreFiles {
     }
     // The rows of a table, each as its values joined by '|', in natural order.
     QStringList rows(const char* sql, bool log = false) const {
-        QSqlQuery q = execSql(QSqlDatabase::database(log ? logName_ : dataName_, false),
-                              QLatin1String(sql));
+        QSqlQuery q =
+            execSql(QSqlDatabase::database(log ? logName_ : dataName_, false), QLatin1String(sql));
         QStringList out;
         while (q.next()) {
             QStringList values;
@@ -105,8 +105,7 @@ inline Enrollment fingerOf(int32_t enroll, int32_t backup, int32_t emachine = 1,
     return e;
 }
 
-inline Enrollment passwordOf(int32_t enroll, int32_t backup, int32_t value,
-                             int32_t emachine = 1) {
+inline Enrollment passwordOf(int32_t enroll, int32_t backup, int32_t value, int32_t emachine = 1) {
     Enrollment e;
     e.enroll = enroll, e.emachine = emachine, e.backup = backup, e.password = value;
     return e;

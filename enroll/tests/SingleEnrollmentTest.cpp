@@ -1,8 +1,8 @@
 // The tab "tek data(parmak)": read, write and delete one enrollment.
 
+#include "enroll/SingleEnrollment.h"
 #include "EnrollTestSupport.h"
 #include "core/AppError.h"
-#include "enroll/SingleEnrollment.h"
 #include "terminal/TFP_CLOCK.h"
 
 #include <gtest/gtest.h>

@@ -46,7 +46,7 @@ TEST(TemplateText, ReadsAsFarAsItCanWithoutAWord) {
     const Case cases[] = {
         {groups(355, indexPlusOne), all355, 42}, // 3194 characters
         {groups(356, indexPlusOne), all355, 356},
-        {groups(400, indexPlusOne), all355, 356}, // no element after 355
+        {groups(400, indexPlusOne), all355, 356},               // no element after 355
         {QStringLiteral("00000001 00000002 0000"), {1, 2}, 42}, // ends mid-group
         {QStringLiteral("00000001 12G45678 00000003"), {1}, 42},
         {QStringLiteral("00000001 0000000x"), {1}, 42},

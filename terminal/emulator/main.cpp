@@ -33,7 +33,7 @@ const char* const kSchema =
        "password": 305419896} ],
     "names": { "42": "AYSE YILMAZ" } }
   backup: 0-9 and 12-16 template, 10 password, 11 card (password).
-  new_mark: index of the first log record not yet taken by a new-record download.
+  new_mark: index of the first log record no transfer has committed yet.
   Missing keys take the defaults above; unknown keys are ignored. The file is
   created if missing and saved (temporary file, then rename) when a change is
   done: at the release of the lock for changes made under it, else at once.

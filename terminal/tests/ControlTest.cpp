@@ -165,14 +165,19 @@ TEST_P(EveryOperation, BehavesAsTheCallersRelyOn) {
     const QDateTime device(QDate(y, mo, d), QTime(h, mi, s));
     EXPECT_LE(std::abs(device.secsTo(QDateTime::currentDateTime())), 5);
 
-    // New records from the mark on, exactly as stored, then the end.
+    // New records from the mark on, exactly as stored, then the end. A
+    // release leaves them new; only the commit moves the mark past them.
     clock.ReadMark = true;
     ASSERT_TRUE(clock.ReadGeneralLogData(1));
+    EXPECT_EQ(clock.newRecordsStart(), 1);
     EXPECT_EQ(drain(clock, false),
               (std::vector<Log>{{123, 1281, 2024, 3, 5, 17, 59}, {-5, 8, 11, 2, 123, 99, -1}}));
     EXPECT_EQ(lastError(clock), ERR_LOG_END);
-    ASSERT_TRUE(clock.EnableDevice(1, 1)); // the mark moves past the batch only now
+    ASSERT_TRUE(clock.EnableDevice(1, 1));
     ASSERT_TRUE(clock.EnableDevice(1, 0));
+    EXPECT_EQ(terminal.saved().newMark, 1);
+    ASSERT_TRUE(clock.commitNewRecords(1, 2));
+    EXPECT_EQ(clock.newRecordsStart(), 3);
     ASSERT_TRUE(clock.ReadGeneralLogData(1));
     EXPECT_TRUE(drain(clock, false).empty());
     // All records, whatever the mark.
@@ -327,6 +332,7 @@ TEST(TerminalLink, UsbOverUnixSocketDownloadsAndLocks) {
     const auto logs = drain(clock, false);
     ASSERT_EQ(logs.size(), 20000u);
     EXPECT_EQ(logs.back().enroll, 19999);
+    ASSERT_TRUE(clock.commitNewRecords(1, 20000));
     ASSERT_TRUE(clock.EnableDevice(1, 1));
     clock.CloseCommPort();
     EXPECT_EQ(terminal.saved().newMark, 20000);
@@ -493,7 +499,9 @@ TEST(TerminalLink, CutDownloadLosesNothing) {
     const auto firstTry = drain(clock, false);
     EXPECT_EQ(firstTry.size(), 250u);
     EXPECT_EQ(lastError(clock), ERR_COMPORT_ERROR); // a cut, not the end
-    EXPECT_TRUE(clock.EnableDevice(1, 1));          // opens the link again
+    EXPECT_FALSE(clock.commitNewRecords(1, 250));   // the batch died with the link
+    EXPECT_EQ(lastError(clock), ERR_COMPORT_ERROR);
+    EXPECT_TRUE(clock.EnableDevice(1, 1)); // opens the link again
     clock.CloseCommPort();
     EXPECT_EQ(terminal.saved().newMark, 0);
 
@@ -504,6 +512,7 @@ TEST(TerminalLink, CutDownloadLosesNothing) {
     ASSERT_TRUE(clock.EnableDevice(1, 0));
     ASSERT_TRUE(clock.ReadGeneralLogData(1));
     const auto secondTry = drain(clock, false);
+    ASSERT_TRUE(clock.commitNewRecords(1, 1000));
     ASSERT_TRUE(clock.EnableDevice(1, 1));
     clock.CloseCommPort();
     std::set<int32_t> seen;
@@ -516,28 +525,65 @@ TEST(TerminalLink, CutDownloadLosesNothing) {
     EXPECT_EQ(terminal.saved().newMark, 1000);
 }
 
-TEST(TerminalLink, CallerThatStopsEarlyKeepsTheRecordsNew) {
-    // The control fetches records ahead of the caller; a caller that stops
-    // after a few (a full disk, say) must find the rest still new.
+// Only a commit of records its caller had moves the mark, and only from where
+// the mark stands; locking and releasing, by anyone, never do.
+TEST(TerminalLink, OnlyTheCommitOfTakenRecordsMovesTheMark) {
     Terminal terminal;
     ASSERT_TRUE(terminal.start(Via::InProcess, manyLogs(3000)));
-    TFP_CLOCK clock;
+    const auto mark = [&] { return terminal.device->state().newMark; };
+    TFP_CLOCK clock, other;
     terminal.prepare(clock);
+    terminal.prepare(other);
     ASSERT_TRUE(clock.OpenCommPort(1));
+    ASSERT_TRUE(other.OpenCommPort(1));
+    clock.ReadMark = other.ReadMark = true;
+
+    // A commit without a new-record batch is refused, before and after ReadMark false.
+    EXPECT_FALSE(clock.commitNewRecords(1, 0));
+    EXPECT_EQ(lastError(clock), ERR_NON_CARRYOUT);
+    clock.ReadMark = false;
+    ASSERT_TRUE(clock.ReadGeneralLogData(1));
+    EXPECT_EQ(drain(clock, false).size(), 3000u);
+    EXPECT_EQ(clock.newRecordsStart(), -1);
+    EXPECT_FALSE(clock.commitNewRecords(1, 3000));
     clock.ReadMark = true;
+
+    // The control fetches ahead of its caller: a caller that took 10 records
+    // can commit 10, not more; nested lock brackets and the release commit nothing.
     ASSERT_TRUE(clock.EnableDevice(1, 0));
     ASSERT_TRUE(clock.ReadGeneralLogData(1));
     EXPECT_EQ(drain(clock, false, 10).size(), 10u);
-    ASSERT_TRUE(clock.EnableDevice(1, 1));
-    EXPECT_EQ(terminal.device->state().newMark, 0);
-
-    // ReadMark false asks for every record and moves nothing either.
-    clock.ReadMark = false;
     ASSERT_TRUE(clock.EnableDevice(1, 0));
-    ASSERT_TRUE(clock.ReadGeneralLogData(1));
-    EXPECT_EQ(drain(clock, false).size(), 3000u);
     ASSERT_TRUE(clock.EnableDevice(1, 1));
-    EXPECT_EQ(terminal.device->state().newMark, 0);
+    EXPECT_FALSE(clock.commitNewRecords(1, 11));
+    EXPECT_EQ(lastError(clock), ERR_INVALID_PARAM);
+    EXPECT_EQ(mark(), 0);
+    ASSERT_TRUE(clock.commitNewRecords(1, 4));
+    EXPECT_EQ(mark(), 4);
+    ASSERT_TRUE(clock.commitNewRecords(1, 6)); // the rest of what it took
+    EXPECT_EQ(mark(), 10);
+    EXPECT_FALSE(clock.commitNewRecords(1, 1));
+
+    // Another client's batch prepared from the same mark: whoever commits
+    // first wins, the other is refused and moves nothing.
+    ASSERT_TRUE(clock.ReadGeneralLogData(1));
+    ASSERT_TRUE(other.ReadGeneralLogData(1));
+    EXPECT_EQ(drain(clock, false, 100).size(), 100u);
+    EXPECT_EQ(drain(other, false, 50).size(), 50u);
+    ASSERT_TRUE(other.commitNewRecords(1, 50));
+    EXPECT_FALSE(clock.commitNewRecords(1, 100));
+    EXPECT_EQ(lastError(clock), ERR_NON_CARRYOUT);
+    EXPECT_EQ(mark(), 60);
+
+    // While another client holds the lock, a commit is refused like any request.
+    ASSERT_TRUE(other.ReadGeneralLogData(1));
+    EXPECT_EQ(drain(other, false, 5).size(), 5u);
+    ASSERT_TRUE(clock.EnableDevice(1, 0));
+    EXPECT_FALSE(other.commitNewRecords(1, 5));
+    EXPECT_EQ(lastError(other), ERR_MULTIUSER);
+    ASSERT_TRUE(clock.EnableDevice(1, 1));
+    ASSERT_TRUE(other.commitNewRecords(1, 5));
+    EXPECT_EQ(mark(), 65);
 }
 
 TEST(TerminalEmulator, InjectedFailuresAndMalformedFrames) {

@@ -68,7 +68,8 @@ std::vector<Read> walk(TFP_CLOCK& clock) {
     while (clock.GetAllUserID(1, enroll, emachine, backup, privilege, enabled)) {
         Read r{};
         r.data.fill(99);
-        r.dataOk = clock.GetEnrollData(1, enroll, emachine, backup, r.privilege, r.data, r.password);
+        r.dataOk =
+            clock.GetEnrollData(1, enroll, emachine, backup, r.privilege, r.data, r.password);
         r.dataError = r.dataOk ? 0 : lastError(clock);
         r.name = QStringLiteral("stale");
         r.nameOk = clock.GetUserName(1, 1, enroll, 1, r.name);
@@ -116,12 +117,11 @@ TEST_F(EnrollReadAhead, UnderTheLockTheSameAnswersInFewRoundTrips) {
     EXPECT_EQ(bad.password, 0);
     EXPECT_EQ(ahead[0].data, templateOf(1));
     EXPECT_EQ(ahead[1].password, -1);
-    EXPECT_EQ(ahead[1].data[0], 99); // a card leaves the template alone
+    EXPECT_EQ(ahead[1].data[0], 99);         // a card leaves the template alone
     EXPECT_EQ(ahead[2].data, templateOf(2)); // backup 13
     EXPECT_EQ(ahead[0].name, QStringLiteral("KULLANICI 1"));
-    const auto unnamed = std::find_if(ahead.begin(), ahead.end(), [](const Read& r) {
-        return r.nameOk && r.name.isEmpty();
-    });
+    const auto unnamed = std::find_if(ahead.begin(), ahead.end(),
+                                      [](const Read& r) { return r.nameOk && r.name.isEmpty(); });
     EXPECT_NE(unnamed, ahead.end());
 }
 
@@ -187,12 +187,9 @@ TEST(EnrollBatchRequests, TerminalRefusesBadKeyCountsAndFitsNamesInAFrame) {
     const std::vector<int32_t> tooMany(1 + 257, 1);
     const std::vector<int32_t> tooManyKeys(1 + 3 * 257, 1);
     const std::pair<wire::Op, std::vector<int32_t>> refused[] = {
-        {wire::Op::GetEnrollDataBatch, {1}},
-        {wire::Op::GetEnrollDataBatch, {1, 1, 1}},
-        {wire::Op::GetEnrollDataBatch, tooManyKeys},
-        {wire::Op::GetEnrollDataBatch, {2, 1, 1, 11}},
-        {wire::Op::GetUserNameBatch, {1}},
-        {wire::Op::GetUserNameBatch, tooMany},
+        {wire::Op::GetEnrollDataBatch, {1}},         {wire::Op::GetEnrollDataBatch, {1, 1, 1}},
+        {wire::Op::GetEnrollDataBatch, tooManyKeys}, {wire::Op::GetEnrollDataBatch, {2, 1, 1, 11}},
+        {wire::Op::GetUserNameBatch, {1}},           {wire::Op::GetUserNameBatch, tooMany},
     };
     for (const auto& [op, ints] : refused)
         EXPECT_EQ(ask(op, ints).code, ERR_INVALID_PARAM) << ints.size();

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <zlib.h>
 
 using wire::FrameDecoder;
@@ -126,6 +128,63 @@ TEST(LinkFrame, MalformedFramesAreRefused) {
     d.append("Q", 1);
     Message m;
     EXPECT_EQ(d.next(m), FrameDecoder::Status::Malformed);
+}
+
+TEST(LinkRecords, CompactFormKeepsEveryValue) {
+    // Ordinary records, then every field at the ends of its range, dates no
+    // calendar has, and jumps back and forth in time.
+    const std::vector<std::array<int32_t, wire::kLogInts>> records = {
+        {123, 0, 2024, 3, 5, 8, 7},
+        {124, 8, 2024, 3, 5, 8, 7},
+        {1, 1281, 2024, 3, 5, 17, 59},
+        {99999, 0, 2023, 12, 31, 23, 59},
+        {-5, 8, 11, 2, 123, 99, -1},
+        {INT32_MIN, INT32_MAX, INT32_MIN, 1, 1, 0, 0},
+        {INT32_MAX, INT32_MIN, INT32_MAX, 12, 31, 23, 59},
+        {0, -1, 0, 0, 1, 0, 0},
+        {0, 0, 2024, 13, 1, 0, 0},
+        {0, 0, 2024, 1, 0, 0, 0},
+        {0, 0, 2024, 1, 32, 0, 0},
+        {0, 0, 2024, 1, 1, 24, 0},
+        {0, 0, 2024, 1, 1, -1, 60},
+        {7, 0, -1, 1, 1, 0, 0},
+        {7, 0, 2024, 1, 1, 0, 0},
+        {INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN},
+        {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX},
+    };
+    std::vector<int32_t> rows;
+    for (const auto& r : records)
+        rows.insert(rows.end(), r.begin(), r.end());
+    const QByteArray bytes = wire::encodeLogRows(rows.data(), records.size());
+    std::vector<int32_t> back;
+    ASSERT_TRUE(wire::decodeLogRows(bytes.constData(), size_t(bytes.size()), records.size(), back));
+    EXPECT_EQ(back, rows);
+
+    // A working day of one terminal costs a few bytes a record.
+    std::vector<int32_t> day;
+    for (int i = 0; i < 100; ++i)
+        day.insert(day.end(), {1 + i % 50, i < 50 ? 0 : 8, 2024, 3, 5, i < 50 ? 8 : 17, i % 60});
+    EXPECT_LE(wire::encodeLogRows(day.data(), 100).size(), 400);
+
+    // Anything but exactly the records announced is refused.
+    for (qsizetype cut = 0; cut < bytes.size(); ++cut)
+        EXPECT_FALSE(wire::decodeLogRows(bytes.constData(), size_t(cut), records.size(), back))
+            << cut;
+    const QByteArray longer = bytes + '\0';
+    EXPECT_FALSE(
+        wire::decodeLogRows(longer.constData(), size_t(longer.size()), records.size(), back));
+    EXPECT_FALSE(
+        wire::decodeLogRows(bytes.constData(), size_t(bytes.size()), records.size() + 1, back));
+    EXPECT_FALSE(wire::decodeLogRows(bytes.constData(), size_t(bytes.size()), SIZE_MAX, back));
+    const std::pair<const char*, QByteArray> bad[] = {
+        {"varint over 64 bits", QByteArray(10, '\x80') + QByteArray("\x01\x00\x00", 3)},
+        {"mode over 32 bits", QByteArray("\x80\x80\x80\x80\x80\x01\x00\x00", 8)},
+        {"enroll over 32 bits", QByteArray("\x00\x80\x80\x80\x80\x10\x00", 7)},
+        {"minutes past the last year",
+         QByteArray("\x00\x00\xfe\xff\xff\xff\xff\xff\xff\xff\xff\x01", 12)},
+    };
+    for (const auto& [what, b] : bad)
+        EXPECT_FALSE(wire::decodeLogRows(b.constData(), size_t(b.size()), 1, back)) << what;
 }
 
 TEST(TemplateText, RoundTripAndRefusals) {

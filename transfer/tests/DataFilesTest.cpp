@@ -2,10 +2,13 @@
 #include "core/AppError.h"
 #include "core/testing/TestFiles.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,18 +84,77 @@ TEST(DataFiles, FullDiskKeepsWholeLinesOnly) {
     EXPECT_GT(written.size(), 0);
 }
 
-TEST(DataFiles, ReplaceWithCopyIsByteForByte) {
+// A line cut short by a crash is cut off before anything is appended, so
+// the next line never runs into it.
+TEST(DataFiles, AppendingCutsAPartialLastLineFirst) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("veri.txt");
+    const QByteArray longTail(200000, 'x'); // no line end in the last blocks read back
+    const std::pair<QByteArray, QByteArray> cases[] = {
+        {"", ""},
+        {"a\r\n", "a\r\n"},
+        {"a\r\nb\n", "a\r\nb\n"},
+        {"a\r\n20729 0700", "a\r\n"},
+        {"a\r\n20729 0700\r", "a\r\n"},
+        {"no line end at all", ""},
+        {"a\r\n" + longTail, "a\r\n"},
+    };
+    for (const auto& [before, after] : cases) {
+        writeFile(path, before);
+        {
+            AppendFile f(path);
+            f.appendLines("next\r\n");
+        }
+        EXPECT_EQ(readFile(path), after + "next\r\n") << before.left(20).toStdString();
+    }
+}
+
+TEST(DataFiles, CopyContentReplacesTheContentNotTheFile) {
     QTemporaryDir dir;
     QByteArray data;
     for (int i = 0; i < 300000; ++i)
         data.append(static_cast<char>(i % 251));
-    writeFile(dir.filePath("veri.txt"), data);
-    writeFile(dir.filePath("veri2.txt"), "something much longer that must go away entirely");
-    replaceWithCopy(dir.filePath("veri.txt"), dir.filePath("veri2.txt"));
-    EXPECT_EQ(readFile(dir.filePath("veri2.txt")), data);
-    EXPECT_FALSE(QFile::exists(dir.filePath(".veri2.txt.tmp")));
-    EXPECT_THROW(replaceWithCopy(dir.filePath("missing.txt"), dir.filePath("veri2.txt")), AppError);
-    EXPECT_EQ(readFile(dir.filePath("veri2.txt")), data);
+    const QString veri = dir.filePath("veri.txt"), veri2 = dir.filePath("veri2.txt");
+    const QString target = dir.filePath("pdks/kopya.txt");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("pdks"));
+    writeFile(veri, data);
+    writeFile(target, "something much longer that must go away entirely");
+    ASSERT_TRUE(QFile::link(target, veri2));
+    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0640), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
+    }
+    struct stat before {};
+    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &before), 0);
+
+    copyContentInto(veri, veri2); // longer, through the link
+    EXPECT_EQ(readFile(target), data);
+    EXPECT_TRUE(QFileInfo(veri2).isSymLink());
+    struct stat after {};
+    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(after.st_uid, 65534u);
+    }
+
+    writeFile(veri, "short\r\n"); // shorter: the rest goes
+    copyContentInto(veri, veri2);
+    EXPECT_EQ(readFile(target), "short\r\n");
+
+    // A missing source changes nothing; a link to veri.txt itself is already a copy.
+    EXPECT_THROW(copyContentInto(dir.filePath("missing.txt"), veri2), AppError);
+    EXPECT_EQ(readFile(target), "short\r\n");
+    QFile::remove(veri2);
+    ASSERT_TRUE(QFile::link(veri, veri2));
+    copyContentInto(veri, veri2);
+    EXPECT_EQ(readFile(veri), "short\r\n");
+
+    // A missing target is created.
+    QFile::remove(veri2);
+    copyContentInto(veri, veri2);
+    EXPECT_EQ(readFile(veri2), "short\r\n");
 }
 
 } // namespace

@@ -1,13 +1,16 @@
 #include "transfer/TransferCommands.h"
 #include "core/AppError.h"
 #include "core/testing/RecordingOperator.h"
+#include "core/testing/SilentOperator.h"
 #include "core/testing/TestFiles.h"
+#include "session/DeviceBracket.h"
 #include "terminal/DeviceModel.h"
 #include "terminal/TFP_CLOCK.h"
 #include "terminal/testing/EmulatorProcess.h"
 #include "transfer/DataFiles.h"
 
 #include <QDir>
+#include <QHash>
 #include <QTemporaryDir>
 #include <csignal>
 #include <functional>
@@ -33,6 +36,27 @@ QByteArray lineFor(int i, const char* mode) {
         .arg(i % 60, 2, 10, QChar('0'))
         .arg(QString::fromLatin1(mode))
         .toLatin1();
+}
+
+// Every record 0..n-1 exactly once in these files taken together, nothing else.
+::testing::AssertionResult eachOnce(const QList<QByteArray>& contents, int n,
+                                    const char* mode = "01") {
+    QHash<QByteArray, int> seen;
+    for (const QByteArray& content : contents) {
+        if (!content.isEmpty() && !content.endsWith("\r\n"))
+            return ::testing::AssertionFailure() << "ends in a partial line";
+        for (const QByteArray& l : content.split('\n'))
+            if (!l.isEmpty()) ++seen[l + '\n'];
+    }
+    for (int i = 0; i < n; ++i) {
+        const int times = seen.take(lineFor(i, mode));
+        if (times != 1)
+            return ::testing::AssertionFailure() << "record " << i << " " << times << "x";
+    }
+    if (!seen.isEmpty())
+        return ::testing::AssertionFailure()
+               << seen.size() << " other lines, e.g. " << seen.begin().key().toStdString();
+    return ::testing::AssertionSuccess();
 }
 
 class Transfer : public ::testing::Test {
@@ -233,8 +257,8 @@ TEST_F(Transfer, FullDownloadCopiesVeri2EvenWithoutRecordsOrTerminal) {
 }
 
 // The disk fills up during a transfer: the lines on disk are whole, the
-// error names the file, and the next transfer brings every record that did
-// not make it (the release did not mark them as read).
+// error names the file, nothing is committed, and the next transfer brings
+// every record that did not make it into each file, and only those.
 TEST_F(Transfer, FullDiskLosesNoRecord) {
     addRecords(3000);
     const int status = [&] {
@@ -256,9 +280,9 @@ TEST_F(Transfer, FullDiskLosesNoRecord) {
             const QByteArray partial = file("veri.txt");
             if (partial.isEmpty() || partial.size() % 33 != 0) ::_exit(6);
             if (transfer(false).outcome != TransferOutcome::Transferred) ::_exit(7);
-            const QByteArray all = file("veri.txt");
-            for (int i = 0; i < 3000; ++i)
-                if (!all.contains(lineFor(i, "01"))) ::_exit(8);
+            if (!eachOnce({file("veri.txt")}, 3000)) ::_exit(8);
+            if (!eachOnce({file("yedek_V270/032024.txt")}, 3000)) ::_exit(9);
+            if (device->state().newMark != 3000) ::_exit(10);
             ::_exit(0);
         }
         int st = 0;
@@ -268,9 +292,202 @@ TEST_F(Transfer, FullDiskLosesNoRecord) {
     EXPECT_EQ(status, 0);
 }
 
+// Other commands lock and release the terminal while a transfer runs (from
+// the event loop the transfer lets run) and use it. Neither they nor another
+// client's bracket move the new-record mark, nor end the download; only the
+// transfer moves the mark, at its end.
+TEST_F(Transfer, OtherCommandsBracketsDuringATransferCommitNothing) {
+    addRecords(20000);
+    struct Busy : RecordingOperator {
+        std::function<void()> each;
+        void processEvents() override {
+            RecordingOperator::processEvents();
+            if (each) each();
+        }
+    } busy;
+    TFP_CLOCK other;
+    other.setInProcessDevice(device);
+    ASSERT_TRUE(other.OpenCommPort(1));
+    SilentOperator quiet;
+    int brackets = 0;
+    busy.each = [&] {
+        if (busy.eventPumps % 1500 != 0) return;
+        {
+            DeviceBracket clockCommand(clock, 1, DeviceBracket::ReleaseAfterFailedLock::Yes, quiet,
+                                       FailureReport::None);
+            EXPECT_TRUE(clockCommand.locked());
+            EXPECT_TRUE(clock.SetDeviceTime(1));
+            EXPECT_TRUE(clock.ReadAllUserID(1)); // the enrollment list has a cursor of its own
+        }
+        EXPECT_TRUE(other.EnableDevice(1, 0));
+        EXPECT_TRUE(other.EnableDevice(1, 1));
+        EXPECT_EQ(device->state().newMark, 0);
+        ++brackets;
+    };
+    const TransferResult r = transferNewRecords(clock, 1, programDir(), true, busy, kStart);
+    EXPECT_GE(brackets, 10);
+    EXPECT_EQ(r.outcome, TransferOutcome::Transferred);
+    EXPECT_EQ(r.records, 20000);
+    EXPECT_EQ(device->state().newMark, 20000);
+    EXPECT_TRUE(eachOnce({file("veri.txt")}, 20000));
+    EXPECT_TRUE(eachOnce({file("veri2.txt")}, 20000));
+    EXPECT_TRUE(eachOnce({file("yedek_V270/032024.txt")}, 20000));
+}
+
+// The terminal does not confirm the commit (the link drops after the last
+// record). The operator is told so, the records stay new on the terminal,
+// and the next transfer finishes the job without writing them again,
+// whatever the PDKS program did with veri.txt meanwhile.
+TEST_F(Transfer, AnUnconfirmedCommitIsFinishedByTheNextTransfer) {
+    // What the PDKS program does with veri.txt; it returns what it took.
+    const std::pair<const char*, std::function<QByteArray(const QString&)>> pdks[] = {
+        {"leaves it", [](const QString&) { return QByteArray(); }},
+        {"moves it",
+         [](const QString& v) {
+             QFile::rename(v, v + ".alindi");
+             return readFile(v + ".alindi");
+         }},
+        {"empties it",
+         [](const QString& v) {
+             const QByteArray was = readFile(v);
+             writeFile(v, {});
+             return was;
+         }},
+        {"deletes it",
+         [](const QString& v) {
+             const QByteArray was = readFile(v);
+             QFile::remove(v);
+             return was;
+         }},
+    };
+    int round = 0;
+    for (const auto& [what, takeAway] : pdks) {
+        SCOPED_TRACE(what);
+        const QString sub = programDir() + QString::number(round++) + '/';
+        ASSERT_TRUE(QDir().mkpath(sub));
+        device = std::make_shared<DeviceModel>(DeviceState{});
+        addRecords(3000);
+        clock.setInProcessDevice(device);
+        ASSERT_TRUE(clock.OpenCommPort(1));
+        const QString veri = sub + "veri.txt";
+
+        device->faults().failOps["commitNewRecords"] = ERR_COMPORT_ERROR;
+        op = RecordingOperator();
+        const TransferResult first = transferNewRecords(clock, 1, sub, true, op, kStart);
+        EXPECT_EQ(first.outcome, TransferOutcome::NotConfirmed);
+        EXPECT_EQ(first.records, 3000);
+        ASSERT_EQ(op.messages.size(), 1u);
+        EXPECT_EQ(op.messages[0].text, notConfirmedText("ERR_COMPORT_ERROR", 3000));
+        EXPECT_TRUE(op.messages[0].text.contains("3.000 kayıt dosyalara yazıldı"));
+        EXPECT_EQ(op.messages[0].icon, Operator::Icon::Warning);
+        EXPECT_EQ(device->state().newMark, 0);
+        const QByteArray taken = takeAway(veri);
+
+        device->faults().failOps.clear();
+        op = RecordingOperator();
+        const TransferResult second = transferNewRecords(clock, 1, sub, true, op, kStart);
+        EXPECT_EQ(second.outcome, TransferOutcome::Transferred);
+        EXPECT_EQ(op.messageTexts(), QStringList{"Bilgiler Dosyaya Aktarıldı...."});
+        EXPECT_EQ(device->state().newMark, 3000);
+        EXPECT_TRUE(eachOnce({taken, readFile(veri)}, 3000));
+        EXPECT_TRUE(eachOnce({readFile(sub + "veri2.txt")}, 3000));
+        EXPECT_TRUE(eachOnce({readFile(sub + "yedek_V270/032024.txt")}, 3000));
+    }
+}
+
+// The program dies between two records (a kill, a power cut of the program
+// alone): no destructor runs, nothing is committed. At whatever record that
+// happens, and whether or not the PDKS program then takes veri.txt away, the
+// next transfer writes each record once into every file.
+TEST_F(Transfer, ADeathAtAnyRecordIsMadeGoodByTheNextTransfer) {
+    constexpr int kRecords = 6000; // more than one write block, less than a fetch chunk
+    // Around the first records that identify the batch, and around a written block.
+    const int deaths[] = {1, 16, 17, 1985, 1986, 4321, kRecords};
+    int round = 0;
+    for (const int at : deaths) {
+        for (const bool pdksTakesVeri : {false, true}) {
+            SCOPED_TRACE(::testing::Message()
+                         << "death at " << at << (pdksTakesVeri ? ", moved" : ""));
+            const QString sub = programDir() + QString::number(round++) + '/';
+            ASSERT_TRUE(QDir().mkpath(sub));
+            device = std::make_shared<DeviceModel>(DeviceState{});
+            addRecords(kRecords);
+            clock.setInProcessDevice(device);
+            ASSERT_TRUE(clock.OpenCommPort(1));
+            writeFile(sub + "veri.txt", lineFor(kRecords + 1, "01")); // from earlier
+
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                struct Dying : SilentOperator {
+                    int at = 0;
+                    void showCount(long long c) override {
+                        if (c == at) ::_exit(0);
+                    }
+                } dying;
+                dying.at = at;
+                transferNewRecords(clock, 1, sub, true, dying, kStart);
+                ::_exit(3);
+            }
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            QByteArray taken;
+            if (pdksTakesVeri) {
+                taken = readFile(sub + "veri.txt");
+                QFile::remove(sub + "veri.txt");
+            }
+
+            op = RecordingOperator();
+            const TransferResult r = transferNewRecords(clock, 1, sub, true, op, kStart);
+            EXPECT_EQ(r.outcome, TransferOutcome::Transferred);
+            EXPECT_EQ(device->state().newMark, kRecords);
+            QByteArray veri = taken + readFile(sub + "veri.txt");
+            ASSERT_TRUE(veri.startsWith(lineFor(kRecords + 1, "01")));
+            EXPECT_TRUE(eachOnce({veri.mid(33)}, kRecords));
+            EXPECT_TRUE(eachOnce({readFile(sub + "veri2.txt")}, kRecords));
+            EXPECT_TRUE(eachOnce({readFile(sub + "yedek_V270/032024.txt")}, kRecords));
+        }
+    }
+}
+
+// A kill in the middle of writing a block leaves lines in the files that
+// the journal does not know yet, the last one cut short. The next command
+// to take the data files counts them as written and cuts the partial line.
+TEST_F(Transfer, LinesWrittenJustBeforeADeathAreCountedOnce) {
+    addRecords(3000);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        struct Dying : SilentOperator {
+            void showCount(long long c) override {
+                if (c == 100) ::_exit(0); // records taken, none written yet
+            }
+        } dying;
+        transferNewRecords(clock, 1, programDir(), true, dying, kStart);
+        ::_exit(3);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(file("veri.txt"), "");
+    // What the dying run got out: half a block into veri.txt, the last line
+    // cut; less into the monthly file; nothing into veri2.txt.
+    QByteArray veri, backup;
+    for (int i = 0; i < 50; ++i)
+        veri += lineFor(i, "01");
+    for (int i = 0; i < 30; ++i)
+        backup += lineFor(i, "01");
+    writeFile(programDir() + "veri.txt", veri + lineFor(50, "01").left(12));
+    writeFile(programDir() + "yedek_V270/032024.txt", backup);
+
+    EXPECT_EQ(transfer(true).outcome, TransferOutcome::Transferred);
+    EXPECT_TRUE(eachOnce({file("veri.txt")}, 3000));
+    EXPECT_TRUE(eachOnce({file("yedek_V270/032024.txt")}, 3000));
+    EXPECT_TRUE(eachOnce({file("veri2.txt")}, 3000));
+}
+
 // Over TCP, against the emulator: the link is cut after 50 records. The
 // lines read so far stay, the operator is told the transfer was cut, and the
-// next transfer brings every record of the terminal.
+// next transfer brings every other record of the terminal.
 TEST(TransferOverTcp, CutDownloadThenSecondDownloadHasEveryRecord) {
     QTemporaryDir dir;
     const QString programDir = dir.path() + '/';
@@ -311,7 +528,7 @@ TEST(TransferOverTcp, CutDownloadThenSecondDownloadHasEveryRecord) {
     const QByteArray veri = readFile(programDir + "veri.txt");
     for (int i = 0; i < 120; ++i)
         EXPECT_TRUE(veri.contains(lineFor(i, "01"))) << i;
-    EXPECT_EQ(veri.count("\r\n"), 50 + 120); // the cut part comes again: nothing lost
+    EXPECT_TRUE(eachOnce({veri}, 120)); // the cut part is not written again
 }
 
 } // namespace

@@ -1,0 +1,223 @@
+#include "EnrollSubcommands.h"
+
+#include "HeadlessTerminal.h"
+#include "core/AppError.h"
+#include "core/Database.h"
+#include "core/Operator.h"
+#include "enroll/EnrollCommands.h"
+
+#include <QSqlDatabase>
+#include <QUuid>
+
+namespace {
+
+// The store's two files, open for one command.
+class HeadlessStore {
+  public:
+    explicit HeadlessStore(const QString& programDir)
+        : dataName_(QStringLiteral("enroll-data-") + QUuid::createUuid().toString()),
+          logName_(QStringLiteral("enroll-log-") + QUuid::createUuid().toString()) {
+        openDatabaseFile(dataName_, programDir + QStringLiteral("Data.mdb"));
+        openDatabaseFile(logName_, programDir + QStringLiteral("Log.mdb"));
+    }
+    ~HeadlessStore() {
+        for (const QString& name : {dataName_, logName_}) {
+            if (!QSqlDatabase::contains(name)) continue;
+            QSqlDatabase::database(name, false).close();
+            QSqlDatabase::removeDatabase(name);
+        }
+    }
+    HeadlessStore(const HeadlessStore&) = delete;
+    HeadlessStore& operator=(const HeadlessStore&) = delete;
+
+    EnrollStore store() const {
+        return EnrollStore(QSqlDatabase::database(dataName_, false),
+                           QSqlDatabase::database(logName_, false));
+    }
+
+  private:
+    QString dataName_;
+    QString logName_;
+};
+
+// Prints messages (the connection failure) as they come; of the status line
+// only its last text, which the command prints at its end. Answers Yes: the
+// operator asked for the command by name.
+class EnrollConsole : public Operator, public EnrollScreen {
+  public:
+    explicit EnrollConsole(QTextStream& out) : out_(out) {}
+    QString status;
+
+    bool askYesNo(const QString&, const QString&) override { return true; }
+    void showMessage(const QString& text, const QString&, Icon) override {
+        out_ << text << '\n';
+        out_.flush();
+    }
+    void setStatus(const QString& text) override { status = text; }
+    void setProgressRange(int, int) override {}
+    void setProgress(int) override {}
+    void showCount(long long) override {}
+    void beginBusy() override {}
+    void endBusy() override {}
+    void processEvents() override {}
+    void clearLog() override {}
+    void addLogLine(const QString&) override {}
+    void setPosition(const QString&) override {}
+    void setUserName(const QString&) override {}
+    void showNameList() override {}
+
+  private:
+    QTextStream& out_;
+};
+
+QString noDeviceText() {
+    return QStringLiteral("Terminal yanıt vermiyor: kilitlenemedi (EnableDevice başarısız).");
+}
+
+int download(const QString& programDir, const QString& terminalName, EnrollValues& values,
+             QTextStream& out, QTextStream& err) {
+    EnrollConsole console(out);
+    HeadlessStore files(programDir);
+    HeadlessTerminal terminal(programDir, console);
+    if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
+    EnrollStore store = files.store();
+    const DownloadResult r = downloadEnrollments(terminal.clock, terminal.machineNumber(), store,
+                                                 values, console, console);
+    if (r.outcome == DownloadResult::Outcome::Done ||
+        r.outcome == DownloadResult::Outcome::Interrupted) {
+        out << "Saklanan kayıt: " << r.stored << '\n';
+        out << "Double ID: " << r.doubles << '\n';
+        if (r.skipped > 0) out << "Okunamayan kayıt: " << r.skipped << '\n';
+    }
+    out << console.status << '\n';
+    out.flush();
+    switch (r.outcome) {
+    case DownloadResult::Outcome::Done:
+        if (r.skipped > 0)
+            return failWith(
+                err,
+                QStringLiteral("%1 kayıt terminalden okunamadı ve saklanmadı.").arg(r.skipped));
+        return ExitDone;
+    case DownloadResult::Outcome::NoDevice:
+        return failWith(err, noDeviceText());
+    case DownloadResult::Outcome::ReadFailed:
+        return failWith(
+            err, QStringLiteral("Terminal parmakizi listesini hazırlayamadı: %1").arg(r.errorName));
+    case DownloadResult::Outcome::Interrupted:
+        return failWith(err, interruptedDownloadText(r.errorName, r.stored));
+    }
+    return ExitFailed;
+}
+
+int upload(const QString& programDir, const QString& terminalName, bool clear, EnrollValues& values,
+           QTextStream& out, QTextStream& err) {
+    EnrollConsole console(out);
+    HeadlessStore files(programDir);
+    HeadlessTerminal terminal(programDir, console);
+    if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
+    EnrollStore store = files.store();
+    const UploadResult r = uploadEnrollments(terminal.clock, terminal.machineNumber(), store,
+                                             values, clear, console, console);
+    if (r.outcome != UploadResult::Outcome::NoDevice) {
+        out << "Gönderilen satır: " << r.sent << '\n';
+        if (r.refused > 0) out << "Reddedilen satır: " << r.refused << '\n';
+    }
+    out << console.status << '\n';
+    out.flush();
+    if (r.outcome == UploadResult::Outcome::NoDevice) return failWith(err, noDeviceText());
+    if (r.outcome == UploadResult::Outcome::Interrupted)
+        return failWith(err, interruptedUploadText(r.errorName, r.sent));
+    if (r.clearFailed)
+        return failWith(err, QStringLiteral("Terminaldeki parmakizleri silinemedi; "
+                                            "yükleme silmeden yapıldı."));
+    if (r.refused > 0)
+        return failWith(err, QStringLiteral("%1 satırı terminal kabul etmedi (son hata: %2).")
+                                 .arg(r.refused)
+                                 .arg(r.errorName));
+    return ExitDone;
+}
+
+// The standard error report of a headless command.
+template <typename F> int reported(QTextStream& err, F run) {
+    try {
+        return run();
+    } catch (const AppError& e) {
+        return failWith(err, e.text());
+    } catch (const std::exception& e) {
+        return failWith(err, errorText(e));
+    }
+}
+
+} // namespace
+
+int runEnrollDownload(const QString& programDir, const QString& terminalName, QTextStream& out,
+                      QTextStream& err) {
+    return reported(err, [&] {
+        EnrollValues values;
+        return download(programDir, terminalName, values, out, err);
+    });
+}
+
+int runEnrollUpload(const QString& programDir, const QString& terminalName, bool clear,
+                    QTextStream& out, QTextStream& err) {
+    return reported(err, [&] {
+        EnrollValues values;
+        return upload(programDir, terminalName, clear, values, out, err);
+    });
+}
+
+int runEnrollCopy(const QString& programDir, const QString& from, const QString& to, bool clear,
+                  QTextStream& out, QTextStream& err) {
+    return reported(err, [&] {
+        EnrollValues values;
+        // An incomplete copy must not reach the target, least of all after
+        // clearing it.
+        if (const int code = download(programDir, from, values, out, err); code != ExitDone)
+            return code;
+        return upload(programDir, to, clear, values, out, err);
+    });
+}
+
+std::vector<Subcommand> enrollSubcommands() {
+    const QCommandLineOption terminal = terminalOption();
+    const QCommandLineOption clear(QStringLiteral("clear"),
+                                   QStringLiteral("enroll upload/copy: önce terminaldeki tüm "
+                                                  "parmakizlerini siler."));
+    const QCommandLineOption from(
+        QStringLiteral("from"), QStringLiteral("enroll copy: parmakizlerinin alınacağı terminal."),
+        QStringLiteral("AD"));
+    const QCommandLineOption to(
+        QStringLiteral("to"), QStringLiteral("enroll copy: parmakizlerinin yükleneceği terminal."),
+        QStringLiteral("AD"));
+    return {
+        {QStringLiteral("enroll"),
+         QStringLiteral("download | upload [--clear] | copy --from AD --to AD"),
+         QStringLiteral("parmakizi datasını alır, yükler (--terminal AD) ya da kopyalar"),
+         {terminal, clear, from, to},
+         1,
+         1,
+         [terminal, clear, from, to](const SubcommandCall& call) {
+             const QString action = call.arguments[0];
+             const QCommandLineParser& p = call.parser;
+             const auto misuse = [&call](const QString& text) { return failWith(call.err, text); };
+             if (action == u"download") {
+                 if (p.isSet(clear) || p.isSet(from) || p.isSet(to))
+                     return misuse(QStringLiteral("enroll download yalnızca --terminal alır."));
+                 return runEnrollDownload(call.programDir, p.value(terminal), call.out, call.err);
+             }
+             if (action == u"upload") {
+                 if (p.isSet(from) || p.isSet(to))
+                     return misuse(QStringLiteral("enroll upload --from/--to almaz."));
+                 return runEnrollUpload(call.programDir, p.value(terminal), p.isSet(clear),
+                                        call.out, call.err);
+             }
+             if (action == u"copy") {
+                 if (p.isSet(terminal) || !p.isSet(from) || !p.isSet(to))
+                     return misuse(QStringLiteral("enroll copy --from AD --to AD ister."));
+                 return runEnrollCopy(call.programDir, p.value(from), p.value(to), p.isSet(clear),
+                                      call.out, call.err);
+             }
+             return misuse(QStringLiteral("enroll: download, upload ya da copy bekleniyor."));
+         }},
+    };
+}

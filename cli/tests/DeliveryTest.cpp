@@ -1,0 +1,255 @@
+// The headless transfer as cron runs it, against the emulator, cut short in
+// every way a run can be cut: killed at a random record, the link cut, the
+// disk full, the terminal's confirmation lost. After the next run the data
+// files hold every record of the terminal exactly once.
+
+#include "core/Database.h"
+#include "core/IniFile.h"
+#include "core/testing/TestFiles.h"
+#include "terminal/DeviceState.h"
+#include "terminal/testing/EmulatorProcess.h"
+#include "transfer/TransferCommands.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHash>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray lineFor(int i) {
+    return QStringLiteral("%1 05/03/2024 %2:%3:00 01 01\r\n")
+        .arg(i + 1, 5, 10, QChar('0'))
+        .arg(8 + (i / 60) % 10, 2, 10, QChar('0'))
+        .arg(i % 60, 2, 10, QChar('0'))
+        .toLatin1();
+}
+
+struct Outcome {
+    int code = -1; // -1: killed
+    QString out, err;
+};
+
+class Delivery : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        createDatabaseFromSchema(programDir() + "Data.mdb", "Data.sql");
+        writeProfileString(programDir() + "Settings.ini", "Options", "veriDosya2", "1");
+    }
+
+    void startTerminal(int records, QStringList extra = {}) {
+        statePath = dir.filePath("terminal.json");
+        if (!QFile::exists(statePath)) {
+            DeviceState state;
+            for (int i = 0; i < records; ++i)
+                state.logs.push_back(LogRecord{i + 1, 0, 2024, 3, 5, 8 + (i / 60) % 10, i % 60});
+            QString error;
+            ASSERT_TRUE(saveDeviceState(state, statePath, &error)) << error.toStdString();
+        }
+        emulator.stop();
+        QString error;
+        ASSERT_TRUE(emulator.start(QStringList{"--state", statePath} + extra, &error))
+            << error.toStdString();
+        QSqlDatabase db = openDatabaseFile("delivery-test", programDir() + "Data.mdb");
+        execSql(db, "delete from Terminal");
+        execSql(db,
+                "insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, Ip, NetPort, "
+                "Sifre) values (1, 'Giriş', 'ethernet', '', '', '127.0.0.1', ?, 0)",
+                {emulator.port()});
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("delivery-test");
+    }
+
+    int terminalMark() {
+        QFile f(statePath);
+        if (!f.open(QIODevice::ReadOnly)) return -1;
+        const auto state = parseDeviceState(f.readAll(), nullptr);
+        return state ? state->newMark : -1;
+    }
+
+    void startProgram(QProcess& p, const std::function<void()>& inChild = {}) {
+        p.setProgram(QStringLiteral(V270_PROGRAM));
+        p.setArguments({"--dir", dir.path(), "transfer"});
+        if (inChild) p.setChildProcessModifier(inChild);
+        p.start();
+        ASSERT_TRUE(p.waitForStarted(10000));
+    }
+
+    Outcome finish(QProcess& p) {
+        EXPECT_TRUE(p.waitForFinished(120000));
+        Outcome r;
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    Outcome transfer(const std::function<void()>& inChild = {}) {
+        QProcess p;
+        startProgram(p, inChild);
+        return finish(p);
+    }
+
+    // The PDKS program takes veri.txt away between runs.
+    void pdksTakesVeri() {
+        const QString veri = programDir() + "veri.txt";
+        if (!QFile::exists(veri)) return;
+        ASSERT_TRUE(
+            QFile::rename(veri, programDir() + QStringLiteral("alindi-%1.txt").arg(++taken)));
+    }
+
+    // Each record once in veri.txt with what the PDKS program took, in the
+    // monthly files and in veri2.txt; no other line, no partial line.
+    ::testing::AssertionResult everyRecordOnce(int n) {
+        QStringList veri{"veri.txt"};
+        for (int i = 1; i <= taken; ++i)
+            veri << QStringLiteral("alindi-%1.txt").arg(i);
+        QStringList backups;
+        for (const QString& f : QDir(programDir() + "yedek_V270").entryList(QDir::Files))
+            backups << "yedek_V270/" + f;
+        for (const QStringList& stream : {veri, backups, QStringList{"veri2.txt"}}) {
+            QHash<QByteArray, int> seen;
+            for (const QString& name : stream) {
+                const QByteArray content = readFile(programDir() + name);
+                if (!content.isEmpty() && !content.endsWith("\r\n"))
+                    return ::testing::AssertionFailure() << name.toStdString() << ": partial line";
+                for (const QByteArray& l : content.split('\n'))
+                    if (!l.isEmpty()) ++seen[l + '\n'];
+            }
+            for (int i = 0; i < n; ++i)
+                if (const int times = seen.take(lineFor(i)); times != 1)
+                    return ::testing::AssertionFailure()
+                           << stream.join(',').toStdString() << ": record " << i << " " << times
+                           << " times";
+            if (!seen.isEmpty())
+                return ::testing::AssertionFailure()
+                       << stream.join(',').toStdString() << ": " << seen.size()
+                       << " other lines, e.g. " << seen.begin().key().toStdString();
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    QString programDir() const { return dir.path() + '/'; }
+
+    QTemporaryDir dir;
+    QString statePath;
+    EmulatorProcess emulator;
+    int taken = 0;
+};
+
+// kill -9 when veri.txt has reached a random size, three times, then a
+// run to the end.
+TEST_F(Delivery, KilledAtRandomRecordsThenRunAgain) {
+    constexpr int kRecords = 60000;
+    startTerminal(kRecords);
+    auto* random = QRandomGenerator::global();
+    int kills = 0;
+    for (int round = 0; round < 3; ++round) {
+        const qint64 from = QFileInfo(programDir() + "veri.txt").size();
+        const qint64 total = qint64(kRecords) * 33;
+        if (from >= total - 33) break;
+        const qint64 at = from + random->bounded(qint64(1), total - from);
+        QProcess p;
+        startProgram(p);
+        QElapsedTimer waited;
+        waited.start();
+        // Watched closely, so the kill often lands inside the writing of a block.
+        const QByteArray veri = QFile::encodeName(programDir() + "veri.txt");
+        struct stat st {};
+        while (waited.elapsed() < 60000 && (::stat(veri.constData(), &st) != 0 || st.st_size < at))
+            if (p.waitForFinished(0)) break;
+        QThread::usleep(random->bounded(300u));
+        if (p.state() == QProcess::Running) {
+            ::kill(static_cast<pid_t>(p.processId()), SIGKILL);
+            ++kills;
+        }
+        finish(p);
+    }
+    EXPECT_GE(kills, 1);
+    const Outcome last = transfer();
+    EXPECT_EQ(last.code, 0) << last.err.toStdString();
+    EXPECT_EQ(terminalMark(), kRecords);
+    EXPECT_TRUE(everyRecordOnce(kRecords));
+}
+
+// The link goes down after a number of records; the PDKS program takes
+// veri.txt before the next run. The message comes once, on standard output.
+TEST_F(Delivery, LinkCutAtARecordThenRunAgain) {
+    constexpr int kRecords = 20000;
+    int expectedTaken = 0;
+    for (const int cut : {1, 17, 9000, 19999}) {
+        SCOPED_TRACE(cut);
+        startTerminal(kRecords, {"--drop-after", QString::number(cut)});
+        const Outcome r = transfer();
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, interruptedText("ERR_COMPORT_ERROR", cut) + "\n");
+        EXPECT_EQ(terminalMark(), 0);
+        pdksTakesVeri();
+        EXPECT_EQ(taken, ++expectedTaken);
+    }
+    startTerminal(kRecords);
+    EXPECT_EQ(transfer().code, 0);
+    EXPECT_EQ(terminalMark(), kRecords);
+    EXPECT_TRUE(everyRecordOnce(kRecords));
+}
+
+// The disk fills up (a file size limit stands in for it): the error names
+// the file, nothing is committed; veri.txt, already longer, fills up first.
+TEST_F(Delivery, FullDiskThenRunAgain) {
+    constexpr int kRecords = 20000;
+    startTerminal(kRecords);
+    writeFile(programDir() + "veri.txt", QByteArray("x\r\n").repeated(20000));
+    const Outcome full = transfer([] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{300000, 300000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(full.code, 1);
+    EXPECT_TRUE(full.err.contains("veri.txt\" dosyasına yazılamadı")) << full.err.toStdString();
+    EXPECT_EQ(terminalMark(), 0);
+    EXPECT_LT(QFileInfo(programDir() + "veri.txt").size(),
+              QFileInfo(programDir() + "veri2.txt").size() + 60000);
+
+    const Outcome again = transfer();
+    EXPECT_EQ(again.code, 0) << again.err.toStdString();
+    EXPECT_EQ(terminalMark(), kRecords);
+    QByteArray veri = readFile(programDir() + "veri.txt");
+    ASSERT_TRUE(veri.startsWith(QByteArray("x\r\n").repeated(20000)));
+    writeFile(programDir() + "veri.txt", veri.mid(60000));
+    EXPECT_TRUE(everyRecordOnce(kRecords));
+}
+
+// The link drops after the last record, so the terminal never confirms:
+// exit code 3, and the next run writes nothing again.
+TEST_F(Delivery, UnconfirmedCommitThenRunAgain) {
+    constexpr int kRecords = 5000;
+    startTerminal(kRecords, {"--drop-after", QString::number(kRecords)});
+    const Outcome first = transfer();
+    EXPECT_EQ(first.code, 3);
+    EXPECT_EQ(first.out, notConfirmedText("ERR_COMPORT_ERROR", kRecords) + "\n");
+    EXPECT_EQ(first.err, "");
+    EXPECT_EQ(terminalMark(), 0);
+    pdksTakesVeri();
+
+    startTerminal(kRecords);
+    const Outcome second = transfer();
+    EXPECT_EQ(second.code, 0);
+    EXPECT_EQ(second.out, transferredText() + "\n");
+    EXPECT_EQ(terminalMark(), kRecords);
+    EXPECT_FALSE(QFile::exists(programDir() + "veri.txt") &&
+                 QFileInfo(programDir() + "veri.txt").size() > 0);
+    EXPECT_TRUE(everyRecordOnce(kRecords));
+}
+
+} // namespace

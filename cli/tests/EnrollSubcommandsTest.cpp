@@ -1,0 +1,207 @@
+// enroll download, upload and copy against emulators over TCP.
+
+#include "cli/EnrollSubcommands.h"
+#include "core/Database.h"
+#include "core/testing/TestFiles.h"
+#include "terminal/DeviceState.h"
+#include "terminal/testing/EmulatorProcess.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <set>
+
+namespace {
+
+struct Outcome {
+    int code;
+    QString out;
+    QString err;
+};
+
+EnrollTemplate templateOf(int32_t seed) {
+    EnrollTemplate t{};
+    for (size_t i = 0; i < t.size(); ++i)
+        t[i] = static_cast<int32_t>(uint32_t(seed) * 2654435761u + uint32_t(i) * 40503u);
+    return t;
+}
+
+Enrollment enrollment(int32_t enroll, int32_t backup, int32_t emachine, int32_t password = 0) {
+    Enrollment e;
+    e.enroll = enroll, e.emachine = emachine, e.backup = backup, e.privilege = enroll % 3;
+    if (backup == 10 || backup == 11)
+        e.password = password;
+    else
+        e.fingerprint = templateOf(enroll * 100 + backup);
+    return e;
+}
+
+using Held = std::tuple<int32_t, int32_t, int32_t, int32_t, int32_t, EnrollTemplate>;
+std::multiset<Held> held(const DeviceState& s) {
+    std::multiset<Held> out;
+    for (const Enrollment& e : s.enrollments)
+        out.insert({e.enroll, e.emachine, e.backup, e.privilege, e.password, e.fingerprint});
+    return out;
+}
+
+// A terminal row with an emulator behind it.
+struct Emulated {
+    QTemporaryDir dir;
+    EmulatorProcess emulator;
+    bool start(const DeviceState& state, QStringList extra = {}) {
+        QString error;
+        const QString path = dir.filePath("state.json");
+        if (!saveDeviceState(state, path, &error)) return false;
+        const bool ok = emulator.start(QStringList{"--state", path} + extra, &error);
+        EXPECT_TRUE(ok) << error.toStdString();
+        return ok;
+    }
+    // The state file as the emulator left it.
+    DeviceState saved() {
+        QFile f(dir.filePath("state.json"));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        QString error;
+        return parseDeviceState(f.readAll(), &error).value_or(DeviceState{});
+    }
+};
+
+class EnrollHeadless : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        createDatabaseFromSchema(programDir() + "Data.mdb", "Data.sql");
+        createDatabaseFromSchema(programDir() + "Log.mdb", "Log.sql");
+        DeviceState a;
+        a.machine = 1;
+        a.enrollments = {enrollment(42, 0, 1),      enrollment(42, 1, 1),
+                         enrollment(42, 11, 1, -1), enrollment(42, 10, 1, 1234),
+                         enrollment(123456, 13, 1), enrollment(9, 5, 5)};
+        a.names = {{42, "AYSE YILMAZ"}};
+        ASSERT_TRUE(source.start(a));
+        DeviceState b;
+        b.machine = 2;
+        b.enrollments = {enrollment(77, 0, 2)};
+        ASSERT_TRUE(target.start(b));
+        addTerminal(1, "Giriş", source.emulator.port());
+        addTerminal(2, "Yemekhane", target.emulator.port());
+    }
+    void addTerminal(int machine, const QString& name, int port) {
+        sql("insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, Ip, NetPort, "
+            "Sifre) "
+            "values (?, ?, 'ethernet', '', '', '127.0.0.1', ?, 0)",
+            {machine, name, port});
+    }
+    void sql(const QString& statement, const QVariantList& values = {}) {
+        {
+            QSqlDatabase db = openDatabaseFile("enroll-headless-test", programDir() + "Data.mdb");
+            execSql(db, statement, values);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("enroll-headless-test");
+    }
+    template <typename F> Outcome run(F command) {
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        const int code = command(o, e);
+        return {code, out, err};
+    }
+    Outcome copy(bool clear) {
+        return run([&](QTextStream& o, QTextStream& e) {
+            return runEnrollCopy(programDir(), "Giriş", "Yemekhane", clear, o, e);
+        });
+    }
+    Outcome download(const QString& name) {
+        return run([&](QTextStream& o, QTextStream& e) {
+            return runEnrollDownload(programDir(), name, o, e);
+        });
+    }
+    Outcome upload(const QString& name, bool clear) {
+        return run([&](QTextStream& o, QTextStream& e) {
+            return runEnrollUpload(programDir(), name, clear, o, e);
+        });
+    }
+    QString programDir() const { return dir.path() + '/'; }
+
+    QTemporaryDir dir;
+    Emulated source, target;
+};
+
+TEST_F(EnrollHeadless, CopyFromMachineOneToMachineTwo) {
+    const Outcome r = copy(true);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("Saklanan kayıt: 6\nDouble ID: 0\nGetEnrollData OK\n"
+                                    "Gönderilen satır: 6\n"
+                                    "EMachine = 005, ID = 009, FpNo = 5, Count = 6\n"));
+    EXPECT_EQ(r.err, "");
+    // The target's file is current once the command has ended.
+    EXPECT_EQ(held(target.saved()), held(source.saved()));
+    EXPECT_EQ(source.saved().enrollments.size(), 6u);
+
+    // Without clearing, the target keeps what else it had.
+    sql("delete from Terminal where TerminalNo = 2");
+    DeviceState b;
+    b.machine = 2;
+    b.enrollments = {enrollment(77, 0, 2)};
+    Emulated other;
+    ASSERT_TRUE(other.start(b));
+    addTerminal(2, "Yemekhane", other.emulator.port());
+    const Outcome kept = upload("Yemekhane", false);
+    EXPECT_EQ(kept.code, 0) << kept.err.toStdString();
+    EXPECT_EQ(other.saved().enrollments.size(), 7u);
+}
+
+TEST_F(EnrollHeadless, FailuresGiveTheirExitCodes) {
+    addTerminal(3, "Kapalı", 1); // nothing listens there
+    const Outcome refused = download("Kapalı");
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_EQ(refused.out, "Hata..Bağlantı Kurulamadı....\n");
+
+    const Outcome unknown = download("Yok");
+    EXPECT_EQ(unknown.code, 1);
+    EXPECT_EQ(unknown.err, "\"Yok\" adlı terminal listede yok.\n");
+
+    // A row the target refuses: counted, said, exit 1.
+    ASSERT_EQ(download("Giriş").code, 0);
+    sql("update tblEnroll set FingerNumber = 17 where EnrollNumber = 9");
+    const Outcome partly = upload("Yemekhane", false);
+    EXPECT_EQ(partly.code, 1);
+    EXPECT_TRUE(partly.out.contains("Reddedilen satır: 1\n")) << partly.out.toStdString();
+    EXPECT_TRUE(partly.err.contains("ERR_INVALID_PARAM")) << partly.err.toStdString();
+}
+
+TEST_F(EnrollHeadless, CutDownloadExitsOneAndCopiesNothing) {
+    Emulated cut;
+    DeviceState s = source.saved();
+    ASSERT_TRUE(cut.start(s, {"--drop-after", "2"}));
+    sql("update Terminal set NetPort = ? where TerminalNo = 1", {cut.emulator.port()});
+    const Outcome r = copy(true);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.contains("Bağlantı kesildi")) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains("Bağlantı kesildi")) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains("Gönderilen")) << r.out.toStdString();
+    EXPECT_EQ(target.saved().enrollments.size(), 1u); // neither cleared nor written
+}
+
+TEST_F(EnrollHeadless, OptionsThatDoNotBelongAreRefused) {
+    const Subcommand enroll = enrollSubcommands().front();
+    const std::pair<QStringList, int> cases[] = {
+        {{"download", "--clear"}, 1},
+        {{"upload", "--from", "Giriş"}, 1},
+        {{"copy", "--from", "Giriş"}, 1},
+        {{"copy", "--terminal", "Giriş", "--from", "Giriş", "--to", "Yemekhane"}, 1},
+        {{"move"}, 1},
+    };
+    for (const auto& [args, code] : cases) {
+        QCommandLineParser parser;
+        parser.addOptions(enroll.options);
+        parser.addPositionalArgument("komut", "");
+        ASSERT_TRUE(parser.parse(QStringList{"v270-aktarim", "enroll"} + args));
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        const int got =
+            enroll.run({programDir(), parser.positionalArguments().mid(1), parser, o, e});
+        EXPECT_EQ(got, code) << args.join(' ').toStdString();
+        EXPECT_FALSE(err.isEmpty());
+    }
+}
+
+} // namespace

@@ -1,0 +1,137 @@
+#pragma once
+
+// How new records reach the data files exactly once, whatever cuts a
+// transfer (README, "How records are delivered").
+//
+// The journal ".veri.journal" in the program directory remembers, per batch
+// of new records, up to which terminal position each data file holds the
+// batch. A transfer consults it to write no record twice, and commits a
+// batch to the terminal only once every file holds all of it on disk.
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+class AppendFile;
+
+// The data files of a new-record transfer, in the order lines go to them.
+enum DataFileKind { kVeriFile, kBackupFile, kVeri2File, kDataFileKinds };
+
+struct JournalFile {
+    int64_t end = 0;      // the file holds the batch's records up to this position (excluded)
+    bool tracked = false; // being appended to: its whole lines after offset are
+                          // the records from end on (a killed writer wrote them)
+    uint64_t device = 0, inode = 0;
+    int64_t offset = 0; // the file's size after the record before end
+    bool operator==(const JournalFile&) const = default;
+};
+
+struct JournalEntry {
+    int32_t machine = 0;
+    int64_t start = 0;        // terminal position of the batch's first record
+    int32_t probeCount = 0;   // the first records of the batch that probeDigest covers
+    uint64_t probeDigest = 0; // of their attendance lines
+    int32_t backupMonth = 0;  // yyyymm of the monthly file last appended to
+    bool committed = false;   // the terminal confirmed the batch
+    uint64_t age = 0;         // larger is newer
+    std::array<JournalFile, kDataFileKinds> files{};
+    bool operator==(const JournalEntry&) const = default;
+};
+
+inline constexpr int kMaxJournalEntries = 16;
+inline constexpr int kJournalSlotSize = 4096;
+
+// Two slots, each entirely rewritten in place: a write cut short leaves the
+// other one good, and the file needs no new disk space once it exists.
+QByteArray serializeJournalSlot(const std::vector<JournalEntry>& entries, uint64_t sequence);
+// nullopt for a slot that is empty or damaged.
+std::optional<std::vector<JournalEntry>> parseJournalSlot(const char* data, size_t size,
+                                                          uint64_t* sequence);
+
+class DeliveryJournal {
+  public:
+    // Opens ".veri.journal" in programDir, creating it (at its full size)
+    // unless mayCreate is false and it is missing; then isOpen() is false.
+    // Throws AppError when it can't. Damaged content reads as no entries.
+    explicit DeliveryJournal(const QString& programDir, bool mayCreate = true);
+    ~DeliveryJournal();
+    DeliveryJournal(const DeliveryJournal&) = delete;
+    DeliveryJournal& operator=(const DeliveryJournal&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    // Writes the entries into the older slot; with sync, onto the disk.
+    void save(bool sync); // throws AppError
+
+    const QString& programDir() const { return programDir_; }
+    QString path() const;
+
+    std::vector<JournalEntry> entries;
+
+  private:
+    QString programDir_;
+    int fd_ = -1;
+    bool created_ = false; // its directory entry is not synced yet
+    uint64_t sequence_ = 0;
+};
+
+// The path of a data file of an entry, in the program directory.
+QString dataFilePath(const QString& programDir, DataFileKind kind, int32_t backupMonth);
+
+// After a command that may have been killed, and before anything else is
+// appended: counts, for every file a batch was being appended to, the whole
+// lines beyond what the journal holds, and cuts a partial last line. Files
+// moved, emptied or deleted meanwhile keep what the journal says.
+void settleDeliveries(const QString& programDir); // throws AppError
+
+// veri2.txt was made a copy of veri.txt: it holds what veri.txt holds.
+void noteSecondFileCopied(const QString& programDir); // throws AppError
+
+// The records of one new-record batch, in the order the terminal hands them
+// out, into the open data files.
+class BatchDelivery {
+  public:
+    // files: veri.txt, the monthly file, veri2.txt (nullptr when not open).
+    // start: the terminal's position of the batch's first record.
+    BatchDelivery(DeliveryJournal& journal, int32_t machine, int64_t start,
+                  std::array<AppendFile*, kDataFileKinds> files, int32_t backupMonth);
+
+    // The next record, as its attendance line. Throws AppError on a file error.
+    void add(const QByteArray& line);
+    // Every record added is in every open file (from this run or an earlier
+    // one), on disk, and the journal synced. complete: the terminal said the
+    // batch ended. Throws AppError on a file error.
+    void finish(bool complete);
+    // After an error: writes what it can and keeps the journal true. Never throws.
+    void abandon() noexcept;
+
+    // How many records may be committed: all that were added, once every
+    // open file holds exactly them; 0 otherwise.
+    long long committable() const;
+    // The terminal took the commit.
+    void committed();
+
+    long long added() const { return added_; }
+
+  private:
+    bool resolve(bool complete);
+    void put(const QByteArray& line);
+    void flush();
+    JournalEntry& entry() { return journal_.entries[entryIndex_]; }
+    const JournalEntry& entry() const { return journal_.entries[entryIndex_]; }
+
+    DeliveryJournal& journal_;
+    int32_t machine_;
+    int64_t start_;
+    std::array<AppendFile*, kDataFileKinds> files_;
+    int32_t backupMonth_;
+    std::vector<QByteArray> probe_; // the first records, until the batch is recognised
+    bool unresolved_ = false;       // cut before the batch could be recognised
+    size_t entryIndex_ = SIZE_MAX;
+    std::array<QByteArray, kDataFileKinds> buffers_;
+    std::array<int64_t, kDataFileKinds> buffered_{}; // lines in each buffer
+    long long added_ = 0;                            // records handed to add()
+    long long placed_ = 0;                           // of them, those past the probe
+};
