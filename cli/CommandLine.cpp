@@ -1,7 +1,7 @@
 #include "CommandLine.h"
 
-#include "MaintenanceSubcommands.h"
 #include "EnrollSubcommands.h"
+#include "MaintenanceSubcommands.h"
 #include "Subcommand.h"
 #include "TransferSubcommands.h"
 #include "core/AppError.h"
@@ -172,6 +172,23 @@ int failWith(QTextStream& err, const QString& text) {
     err << text << '\n';
     err.flush();
     return ExitFailed;
+}
+
+int worseExitCode(int a, int b) {
+    const auto rank = [](int code) {
+        switch (code) {
+        case ExitDone:
+            return 0;
+        case ExitNotConfirmed:
+            return 1;
+        case ExitFailed:
+            return 2;
+        case ExitNotConnected:
+            return 3;
+        }
+        return 4; // unknown: worst of all
+    };
+    return rank(a) >= rank(b) ? a : b;
 }
 
 QString programVersion() {

@@ -481,7 +481,7 @@ void TFP_CLOCK::dropReadAhead() {
 const int32_t* TFP_CLOCK::currentUserRow(size_t& index) const {
     const size_t width = wire::kUserInts;
     if (users_.kind != ListKind::Users || users_.next < width) return nullptr;
-    index = static_cast<size_t>(users_.taken) - 1;
+    index = static_cast<size_t>(users_.handed) - 1;
     return users_.rows.data() + users_.next - width;
 }
 
