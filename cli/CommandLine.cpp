@@ -176,6 +176,23 @@ int failWith(QTextStream& err, const QString& text) {
     return ExitFailed;
 }
 
+int worseExitCode(int a, int b) {
+    const auto rank = [](int code) {
+        switch (code) {
+        case ExitDone:
+            return 0;
+        case ExitNotConfirmed:
+            return 1;
+        case ExitFailed:
+            return 2;
+        case ExitNotConnected:
+            return 3;
+        }
+        return 4; // unknown: worst of all
+    };
+    return rank(a) >= rank(b) ? a : b;
+}
+
 QString programVersion() {
     return QStringLiteral(V270_VERSION);
 }

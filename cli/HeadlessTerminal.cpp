@@ -73,7 +73,7 @@ int runOnChosenTerminals(const SubcommandCall& call,
     for (const QSqlRecord& row : rows) {
         call.out << "== " << row.value(QStringLiteral("Terminal")).toString() << " ==\n";
         call.out.flush();
-        worst = std::max(worst, command(row));
+        worst = worseExitCode(worst, command(row));
     }
     return worst;
 }

@@ -17,6 +17,11 @@ enum ExitCode : int {
                           // them; the next transfer finishes without writing them twice
 };
 
+// The worse of two exit codes, for a run over several terminals: a failure
+// outranks records that wait for the terminal's confirmation, and a failed
+// connection outranks any other failure.
+int worseExitCode(int a, int b);
+
 // What a subcommand gets when it runs.
 struct SubcommandCall {
     QString programDir;    // with a trailing separator

@@ -265,4 +265,18 @@ TEST_F(Maintenance, EveryTerminalInOneRun) {
     EXPECT_EQ(run({"clock", "get", "--all-terminals"}).code, 1);
 }
 
+TEST(ExitCodes, TheWorstOfSeveralTerminals) {
+    // Unconfirmed records finish on the next run; any failure is worse.
+    const struct {
+        int a, b, worse;
+    } cases[] = {{ExitDone, ExitNotConfirmed, ExitNotConfirmed},
+                 {ExitNotConfirmed, ExitFailed, ExitFailed},
+                 {ExitFailed, ExitNotConfirmed, ExitFailed},
+                 {ExitNotConnected, ExitFailed, ExitNotConnected},
+                 {ExitDone, ExitDone, ExitDone}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(worseExitCode(c.a, c.b), c.worse) << c.a << " vs " << c.b;
+    }
+}
+
 } // namespace
