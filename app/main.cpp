@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "NamesWiring.h"
 #include "Tfrmgiris.h"
 #include "bells/Tfrmzil.h"
 #include "cli/CommandLine.h"
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     app.setErrorOperator(&frmgiris.op());
     Tfrmyeni frmyeni(frmDM, frmgiris.op(), &frmgiris);
     TfrmEnrol frmEnrol(frmDM, frmgiris.FP_CLOCK1, frmgiris.session, nullptr, &frmgiris);
+    wireNameCommands(frmEnrol, frmDM, frmgiris.FP_CLOCK1);
     Tfrmzil frmzil(frmgiris.FP_CLOCK1, frmgiris.session, frmgiris.op(), &frmgiris);
     frmgiris.setSecondaryWindows(&frmyeni, &frmEnrol, &frmzil);
     if (!chosen.notice.isEmpty()) frmgiris.op().setStatus(chosen.notice);

@@ -2,6 +2,7 @@
 
 #include "EnrollSubcommands.h"
 #include "MaintenanceSubcommands.h"
+#include "NamesSubcommands.h"
 #include "Subcommand.h"
 #include "TransferSubcommands.h"
 #include "core/AppError.h"
@@ -16,7 +17,8 @@ namespace {
 // Every subcommand of the program, in the order --help lists them.
 std::vector<Subcommand> allSubcommands() {
     std::vector<Subcommand> all;
-    for (auto group : {transferSubcommands, maintenanceSubcommands, enrollSubcommands}) {
+    for (auto group :
+         {transferSubcommands, maintenanceSubcommands, enrollSubcommands, namesSubcommands}) {
         for (Subcommand& s : group())
             all.push_back(std::move(s));
     }

@@ -12,6 +12,16 @@ QString uniqueName(const char* base) {
 TfrmDM::TfrmDM() : name1_(uniqueName("ADOConnection1")), name2_(uniqueName("ADOConnection2")) {
     QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name1_);
     QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name2_);
+
+    MyConnection1.Name = "MyConnection1";
+    MyConnection1.SetServer("localhost");
+    MyConnection1.SetDatabase("mysql");
+    MyConnection1.SetUsername("root");
+    MyConnection1.Options().SetCharset("latin5");
+    MyQuery1.Name = "MyQuery1";
+    MyQuery1.SetConnection(&MyConnection1);
+    // The query's own default is a year: a stalled server would freeze the window.
+    MyQuery1.CommandTimeout = kMySqlCommandTimeout;
 }
 
 TfrmDM::~TfrmDM() {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "mysql/MyConnection.h"
+#include "mysql/MyQuery.h"
+
 #include <QSqlDatabase>
 #include <QSqlQueryModel>
 #include <QString>
@@ -22,6 +25,15 @@ class TfrmDM {
 
     // The terminal list shown in the main grid.
     QSqlQueryModel qrycihaz;
+
+    // The personnel database of the PDKS program. The fingerprint-data window
+    // puts the server, database, user, password and port from Settings.ini
+    // into it before every use; the values here only stand until then.
+    v270::mysql::TMyConnection MyConnection1;
+    v270::mysql::TMyQuery MyQuery1; // scratch query on MyConnection1
+
+    // How long one statement may wait for the personnel database's server.
+    static constexpr int kMySqlCommandTimeout = 30;
 
   private:
     QString name1_;

@@ -1,0 +1,117 @@
+// The fingerprint-data window's name buttons, wired as start-up wires them,
+// on the offscreen platform: the fill against the test MariaDB, the sends
+// against an in-process terminal, and what is given back after an error.
+
+#include "app/NamesWiring.h"
+#include "core/AppError.h"
+#include "core/TfrmDM.h"
+#include "enroll/TfrmEnrol.h"
+#include "enroll/tests/EnrollTestSupport.h"
+#include "names/tests/PersonnelDatabase.h"
+#include "session/TerminalSession.h"
+#include "terminal/TFP_CLOCK.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+class NamesWiring : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        createDatabaseFromSchema(dir() + "Data.mdb", "Data.sql");
+        createDatabaseFromSchema(dir() + "Log.mdb", "Log.sql");
+        openDatabaseFile(dm.connection1Name(), dir() + "Data.mdb");
+        openDatabaseFile(dm.connection2Name(), dir() + "Log.mdb");
+        DeviceState state;
+        device = std::make_shared<DeviceModel>(state);
+        clock.setInProcessDevice(device);
+        ASSERT_TRUE(clock.OpenCommPort(1));
+        session.settingsFile = dir() + "Settings.ini";
+        session.machineNumber = 1;
+        // The window's own operator: the real cursor and status line.
+        window = std::make_unique<TfrmEnrol>(dm, clock, session);
+        wireNameCommands(*window, dm, clock);
+    }
+    void TearDown() override {
+        if (window) window->hide();
+    }
+    QString dir() const { return tmp.path() + u'/'; }
+    void addTemp(const QString& kartno, const QString& isim) {
+        execSql(dm.ADOConnection2(), "insert into temp (kartno, isim) values (?, ?)",
+                {kartno, isim});
+    }
+    QString gridName(int row) const {
+        return window->qryisim.index(row, window->qryisim.isimColumn()).data().toString();
+    }
+    void expectGivenBack() const {
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_TRUE(window->SpeedButton1->isEnabled());
+        EXPECT_TRUE(window->BitBtn4->isEnabled());
+        EXPECT_TRUE(window->BitBtn5->isEnabled());
+        EXPECT_FALSE(window->busy());
+    }
+
+    QTemporaryDir tmp;
+    TfrmDM dm;
+    std::shared_ptr<DeviceModel> device;
+    TFP_CLOCK clock;
+    SessionState session;
+    std::unique_ptr<TfrmEnrol> window;
+};
+
+TEST_F(NamesWiring, FillButtonNamesTheRowsTheSearchShows) {
+    SKIP_WITHOUT_TEST_SERVER();
+    PersonnelDatabase db("app_fill");
+    db.add("00001", QStringLiteral("Ayşe"), QStringLiteral("Yılmaz"));
+    db.add("00002", QStringLiteral("Mehmet"), QStringLiteral("Kaya"));
+    db.writeSettings(session.settingsFile);
+    addTemp("00001", "AYSE");
+    addTemp("00002", "MEHMET");
+    window->show();
+    window->Edit8->setText("ay");
+    window->SpeedButton1->click();
+    EXPECT_EQ(window->Label7->text(), "1");
+    EXPECT_EQ(gridName(0), QStringLiteral("Ayşe Yılmaz"));
+    EXPECT_EQ(window->lblMessage->text(),
+              QStringLiteral("İsmi yazılan satır: 1  Personel kaydı bulunamayan satır: 0"));
+    window->Edit8->clear();
+    EXPECT_EQ(gridName(1), "MEHMET");
+    EXPECT_FALSE(dm.MyConnection1.Connected());
+    expectGivenBack();
+
+    db.run("drop table " + db.name() + ".personel");
+    EXPECT_THROW(window->SpeedButton1->click(), AppError);
+    expectGivenBack();
+}
+
+TEST_F(NamesWiring, SendButtonsTakeTheSelectedRowOrAllRows) {
+    addTemp("00001", QStringLiteral("Şule"));
+    addTemp("00002", QStringLiteral("Ümit"));
+    window->show();
+    window->ShowNameList();
+    window->DBGrid1->setCurrentIndex(window->qryisim.index(1, window->qryisim.kartnoColumn()));
+    window->BitBtn4->click();
+    EXPECT_EQ(device->state().names, (std::map<int32_t, QString>{{2, "Umit"}}));
+    EXPECT_EQ(window->lblMessage->text(), "SetUserName OK");
+    expectGivenBack();
+
+    // A name corrected by hand in the grid is the one sent.
+    window->qryisim.setData(window->qryisim.index(0, window->qryisim.isimColumn()),
+                            QStringLiteral("Şule Ak"));
+    window->BitBtn5->click();
+    EXPECT_EQ(device->state().names, (std::map<int32_t, QString>{{1, "Sule Ak"}, {2, "Umit"}}));
+    expectGivenBack();
+
+    addTemp("9x", "Harfli");
+    window->ShowNameList();
+    EXPECT_THROW(window->BitBtn5->click(), AppError);
+    expectGivenBack();
+}
+
+} // namespace

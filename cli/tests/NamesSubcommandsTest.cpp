@@ -1,0 +1,161 @@
+// names fill and names send on a program directory, against the test
+// MariaDB and the terminal emulator.
+
+#include "cli/NamesSubcommands.h"
+#include "core/Database.h"
+#include "core/IniFile.h"
+#include "core/testing/TestFiles.h"
+#include "names/tests/PersonnelDatabase.h"
+#include "terminal/DeviceState.h"
+#include "terminal/testing/EmulatorProcess.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Outcome {
+    int code;
+    QString out;
+    QString err;
+};
+
+class NamesHeadless : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        createDatabaseFromSchema(programDir() + "Data.mdb", "Data.sql");
+        createDatabaseFromSchema(programDir() + "Log.mdb", "Log.sql");
+    }
+    QString programDir() const { return dir.path() + '/'; }
+    QString settings() const { return programDir() + "Settings.ini"; }
+    void sql(const char* file, const QString& statement, const QVariantList& values = {}) {
+        QSqlDatabase db = openDatabaseFile("names-test", programDir() + file);
+        execSql(db, statement, values);
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("names-test");
+    }
+    void addTemp(const QString& kartno, const QString& isim) {
+        sql("Log.mdb", "insert into temp (kartno, isim) values (?, ?)", {kartno, isim});
+    }
+    QString isimOf(const QString& kartno) {
+        QSqlDatabase db = openDatabaseFile("names-read", programDir() + "Log.mdb");
+        QString isim;
+        {
+            QSqlQuery q = execSql(db, "select isim from temp where kartno = ?", {kartno});
+            if (q.next()) isim = q.value(0).toString();
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("names-read");
+        return isim;
+    }
+    template <class F> Outcome run(F command) {
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        const int code = command(o, e);
+        return {code, out, err};
+    }
+    Outcome fill() {
+        return run([&](QTextStream& o, QTextStream& e) {
+            return runNamesFillCommand(programDir(), o, e);
+        });
+    }
+    Outcome send(const std::optional<QString>& kartno = std::nullopt) {
+        return run([&](QTextStream& o, QTextStream& e) {
+            return runNamesSendCommand(programDir(), kartno, {}, o, e);
+        });
+    }
+    // The emulator as the list's only terminal.
+    void startTerminal() {
+        QString error;
+        ASSERT_TRUE(emulator.startWithState(DeviceState{}, dir.path(), &error))
+            << error.toStdString();
+        sql("Data.mdb",
+            "insert into Terminal (TerminalNo, Terminal, Tip, Ip, NetPort, Sifre) "
+            "values (1, 'Demo', 'ethernet', '127.0.0.1', ?, 0)",
+            {emulator.port()});
+    }
+    std::map<int32_t, QString> terminalNames() const {
+        QString error;
+        const auto state = parseDeviceState(readFile(dir.filePath("state.json")), &error);
+        return state ? state->names : std::map<int32_t, QString>{};
+    }
+
+    QTemporaryDir dir;
+    EmulatorProcess emulator;
+};
+
+TEST_F(NamesHeadless, FillPrintsWhatItFound) {
+    SKIP_WITHOUT_TEST_SERVER();
+    PersonnelDatabase db("cli_fill");
+    db.add("00042", QStringLiteral("Çağla"), QStringLiteral("Öz"));
+    db.writeSettings(settings());
+    addTemp("00042", "CAGLA");
+    addTemp("00043", "KIMSE");
+    const Outcome r = fill();
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "İsmi yazılan satır: 1\nPersonel kaydı bulunamayan satır: 1\n");
+    EXPECT_EQ(isimOf("00042"), "Çağla Öz");
+    EXPECT_EQ(isimOf("00043"), "KIMSE");
+
+    // No number as port: told, then the data module's own port is tried (and
+    // nothing of the test server listens there).
+    writeProfileString(settings(), "MySql", "Port", "abc");
+    const Outcome abc = fill();
+    EXPECT_TRUE(abc.out.startsWith("Veritabanına bağlanamadı....\n")) << abc.out.toStdString();
+    EXPECT_EQ(abc.code, 1);
+    EXPECT_FALSE(abc.err.isEmpty());
+}
+
+TEST_F(NamesHeadless, SendOneOrAll) {
+    startTerminal();
+    addTemp("00042", QStringLiteral("Çağla Öz"));
+    addTemp("00007", "");
+    addTemp("00008", "Kısa");
+
+    const Outcome one = send(QStringLiteral("42"));
+    EXPECT_EQ(one.code, 0) << one.err.toStdString();
+    EXPECT_EQ(one.out, "SetUserName OK\nGönderilen isim: 1\n");
+    EXPECT_EQ(terminalNames(), (std::map<int32_t, QString>{{42, "Cagla Oz"}}));
+
+    const Outcome all = send();
+    EXPECT_EQ(all.code, 0) << all.err.toStdString();
+    EXPECT_EQ(all.out, "SetUserName OK\nGönderilen isim: 2\n");
+    EXPECT_EQ(terminalNames(), (std::map<int32_t, QString>{{8, "Kisa"}, {42, "Cagla Oz"}}));
+
+    const Outcome missing = send(QStringLiteral("99"));
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.err, "İsim listesinde 99 numaralı kart yok.\n");
+
+    addTemp("00100", "Son");
+    addTemp("0x1", "Harfli");
+    const Outcome stopped = send();
+    EXPECT_EQ(stopped.code, 1);
+    EXPECT_EQ(stopped.out, "SetUserName OK\nGönderilen isim: 3\n"); // 0x1 is the last row
+    EXPECT_EQ(stopped.err, "'0x1' geçerli bir tam sayı değil.\n");
+}
+
+TEST_F(NamesHeadless, SendWithoutTerminalFailsLikeBaglan) {
+    addTemp("00042", "Ad");
+    const Outcome r = send();
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "Hata..Bağlantı Kurulamadı....\n");
+}
+
+TEST_F(NamesHeadless, VerbsAndOptions) {
+    const Subcommand names = namesSubcommands().at(0);
+    for (const QStringList& args : {QStringList{"yok"}, QStringList{"fill", "--all"},
+                                    QStringList{"send", "--all", "--kartno", "1"}}) {
+        QCommandLineParser parser;
+        parser.addOptions(names.options);
+        parser.addPositionalArgument("komut", "");
+        ASSERT_TRUE(parser.parse(QStringList{"v270-aktarim"} + args));
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        EXPECT_EQ(names.run({programDir(), args.mid(0, 1), parser, o, e}), 1);
+        EXPECT_TRUE(err.startsWith("Kullanım: ")) << err.toStdString();
+    }
+}
+
+} // namespace

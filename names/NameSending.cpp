@@ -1,0 +1,87 @@
+#include "NameSending.h"
+
+#include "core/Operator.h"
+#include "core/TextHelpers.h"
+#include "session/TerminalSession.h"
+#include "terminal/TFP_CLOCK.h"
+
+#include <QAbstractItemModel>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+void count(SendResult& result, NameSent sent) {
+    switch (sent) {
+    case NameSent::Sent:
+        ++result.sent;
+        break;
+    case NameSent::Refused:
+        ++result.refused;
+        break;
+    case NameSent::Skipped:
+        ++result.skipped;
+        break;
+    }
+}
+
+} // namespace
+
+std::optional<NameRow> nameRowOf(const QAbstractItemModel& list, int row, int kartnoColumn,
+                                 int isimColumn) {
+    if (row < 0 || row >= list.rowCount()) return std::nullopt;
+    return NameRow{list.index(row, kartnoColumn).data().toString(),
+                   list.index(row, isimColumn).data().toString()};
+}
+
+std::vector<NameRow> nameRowsOf(const QAbstractItemModel& list, int kartnoColumn, int isimColumn) {
+    std::vector<NameRow> rows;
+    rows.reserve(list.rowCount());
+    for (int row = 0; row < list.rowCount(); ++row)
+        rows.push_back(*nameRowOf(list, row, kartnoColumn, isimColumn));
+    return rows;
+}
+
+std::vector<NameRow> nameRowsOf(const EnrollStore& store, const QString& search) {
+    std::vector<NameRow> rows;
+    QSqlQuery list = store.nameList(search);
+    while (list.next())
+        rows.push_back({list.value(1).toString(), list.value(2).toString()});
+    return rows;
+}
+
+NameSent SendUserName(TFP_CLOCK& clock, int32_t machine, const NameRow& row, Operator& op) {
+    if (row.isim.isEmpty()) return NameSent::Skipped;
+    const QString name = FoldTurkish(row.isim);
+    const int32_t enroll = toWholeNumber(row.kartno);
+    if (clock.SetUserName(0, machine, enroll, machine, name)) {
+        op.setStatus(QStringLiteral("SetUserName OK"));
+        return NameSent::Sent;
+    }
+    int32_t code = 0;
+    clock.GetLastError(code);
+    op.setStatus(deviceErrorName(code));
+    return NameSent::Refused;
+}
+
+SendResult sendSelectedName(TFP_CLOCK& clock, int32_t machine, const std::optional<NameRow>& row,
+                            Operator& op) {
+    BusyCursor busy(op);
+    SendResult result;
+    if (row) count(result, SendUserName(clock, machine, *row, op));
+    return result;
+}
+
+SendResult sendAllNames(TFP_CLOCK& clock, int32_t machine, const std::vector<NameRow>& rows,
+                        Operator& op) {
+    BusyCursor busy(op);
+    SendResult result;
+    for (const NameRow& row : rows) {
+        try {
+            count(result, SendUserName(clock, machine, row, op));
+        } catch (const AppError& e) {
+            throw NameSendStopped(e.text(), result);
+        }
+    }
+    return result;
+}

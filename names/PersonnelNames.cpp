@@ -1,0 +1,218 @@
+#include "PersonnelNames.h"
+
+#include "MySqlText.h"
+#include "core/AppError.h"
+#include "core/Database.h"
+#include "core/Operator.h"
+#include "core/TextCodec.h"
+#include "core/TextHelpers.h"
+#include "mysql/MyQuery.h"
+#include "session/TerminalSession.h"
+
+#include <QHash>
+#include <QScopeGuard>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <vector>
+
+using v270::mysql::TMyConnection;
+using v270::mysql::TMyQuery;
+
+namespace {
+
+// Kartno values a statement looks up. Below the server's threshold for
+// turning a long IN list into a join, so it reads rows as for one value.
+constexpr int kBatchSize = 500;
+
+std::string settingBytes(const QString& text) {
+    return encodeCp1254(text).toStdString();
+}
+
+// A text that two kartno values equal to each other by the column's
+// collation surely share: no case, no accents, no trailing blanks. Values
+// sharing it go in different statements, so that each row the server
+// returns answers one value only.
+QString collationKey(const QString& kartno) {
+    QString key;
+    for (QChar c : FoldTurkish(kartno).normalized(QString::NormalizationForm_KD)) {
+        if (c.category() != QChar::Mark_NonSpacing) key += c;
+    }
+    while (key.endsWith(u' '))
+        key.chop(1);
+    return key.toCaseFolded();
+}
+
+// One kartno value to look up and the temp rows that take its name.
+struct Lookup {
+    QString kartno;
+    std::vector<qint64> tempRows; // every temp row with this kartno
+    int listRows = 0;             // rows of the names list with it
+    QString name;                 // found; empty when not
+};
+
+// Closes the connection when the fill ends, however it ends.
+class ClosingConnection {
+  public:
+    explicit ClosingConnection(TMyConnection& c) : c_(c) {}
+    ~ClosingConnection() {
+        try {
+            c_.Close();
+        } catch (...) {
+            // An event handler's failure must not hide the fill's own outcome.
+        }
+    }
+    ClosingConnection(const ClosingConnection&) = delete;
+    ClosingConnection& operator=(const ClosingConnection&) = delete;
+
+  private:
+    TMyConnection& c_;
+};
+
+// The names of one batch: "select field(kartno, v1, v2, ...) ... where kartno
+// in (v1, v2, ...)" gives each row the number of the value it matched; the
+// first row for a number, in the server's order, names that value.
+void lookUp(TMyConnection& connection, TMyQuery& query, const std::vector<Lookup*>& batch) {
+    std::vector<Lookup*> sent;
+    std::string values;
+    for (Lookup* l : batch) {
+        const std::optional<std::string> bytes = toLatin5(l->kartno);
+        if (!bytes) continue; // no personel row can hold it
+        if (!values.empty()) values += ',';
+        values += quotedLiteral(connection, *bytes);
+        sent.push_back(l);
+    }
+    if (sent.empty()) return;
+    query.Close();
+    // One line as it stands: a literal may hold a line break of its own.
+    query.SQL.Clear();
+    query.SQL.Add("select field(kartno," + values + ") as n, ad, soyad from personel " +
+                  "where kartno in (" + values + ")");
+    query.Open();
+    const v270::mysql::TField n = query.FieldByName("n");
+    const v270::mysql::TField ad = query.FieldByName("ad");
+    const v270::mysql::TField soyad = query.FieldByName("soyad");
+    std::vector<bool> answered(sent.size(), false);
+    for (query.First(); !query.Eof(); query.Next()) {
+        const int64_t index = n.AsInteger() - 1;
+        if (index < 0 || index >= int64_t(sent.size()) || answered[index]) continue;
+        answered[index] = true;
+        sent[index]->name = personnelName(fromLatin5(ad.AsString()), fromLatin5(soyad.AsString()));
+    }
+    query.Close();
+}
+
+// Writes the names of a batch into temp in one transaction.
+int storeNames(EnrollStore& store, const std::vector<Lookup*>& batch) {
+    QSqlDatabase log = store.log();
+    if (!log.transaction()) throwDatabaseError(log.lastError());
+    auto rollback = qScopeGuard([&] { log.rollback(); });
+    QSqlQuery update(log);
+    if (!update.prepare(QStringLiteral("update temp set isim = ? where rowid = ?")))
+        throwDatabaseError(update.lastError());
+    int renamed = 0;
+    for (const Lookup* l : batch) {
+        if (l->name.isEmpty()) continue;
+        for (qint64 row : l->tempRows) {
+            update.bindValue(0, l->name);
+            update.bindValue(1, row);
+            if (!update.exec()) throwDatabaseError(update.lastError());
+            ++renamed;
+        }
+    }
+    if (!log.commit()) throwDatabaseError(log.lastError());
+    rollback.dismiss();
+    return renamed;
+}
+
+} // namespace
+
+bool ApplyMySqlSettings(TMyConnection& connection, const PersonnelSettings& settings,
+                        Operator& op) {
+    connection.Close();
+    connection.SetServer(settingBytes(settings.server));
+    connection.SetDatabase(settingBytes(settings.database));
+    connection.SetUsername(settingBytes(settings.user));
+    connection.SetPassword(settingBytes(settings.password));
+    try {
+        connection.SetPort(toWholeNumber(settings.port));
+    } catch (const AppError&) {
+        op.showMessage(QStringLiteral("Veritabanına bağlanamadı...."), QStringLiteral("UYARI"),
+                       Operator::Icon::None);
+        return false;
+    }
+    return true;
+}
+
+QString personnelName(const QString& ad, const QString& soyad) {
+    return (ad + u' ' + soyad).trimmed();
+}
+
+FillResult fillNames(TMyConnection& connection, TMyQuery& query, const PersonnelSettings& settings,
+                     EnrollStore& store, const QString& search, Operator& op) {
+    BusyCursor busy(op);
+    ApplyMySqlSettings(connection, settings, op);
+    ClosingConnection closing(connection);
+
+    // The values to look up, each once, in the list's order.
+    std::vector<Lookup> lookups;
+    QHash<QString, size_t> byKartno;
+    FillResult result;
+    {
+        QSqlQuery list = store.nameList(search);
+        while (list.next()) {
+            const QString kartno = list.value(1).toString(); // NULL reads as ""
+            auto it = byKartno.constFind(kartno);
+            if (it == byKartno.constEnd()) {
+                it = byKartno.insert(kartno, lookups.size());
+                lookups.push_back({kartno, {}, 0, {}});
+            }
+            ++lookups[*it].listRows;
+            ++result.listRows;
+        }
+    }
+    {
+        QSqlQuery all = execSql(store.log(), QStringLiteral("select rowid, kartno from temp "
+                                                            "where kartno is not null"));
+        while (all.next()) {
+            const auto it = byKartno.constFind(all.value(1).toString());
+            if (it != byKartno.constEnd())
+                lookups[*it].tempRows.push_back(all.value(0).toLongLong());
+        }
+    }
+
+    // Rounds: the n-th value of each collation key goes in round n.
+    std::vector<std::vector<Lookup*>> rounds;
+    QHash<QString, size_t> seen;
+    for (Lookup& l : lookups) {
+        const size_t round = seen[collationKey(l.kartno)]++;
+        if (round >= rounds.size()) rounds.resize(round + 1);
+        rounds[round].push_back(&l);
+    }
+
+    try {
+        for (const std::vector<Lookup*>& round : rounds) {
+            for (size_t first = 0; first < round.size(); first += kBatchSize) {
+                const std::vector<Lookup*> batch(round.begin() + first,
+                                                 round.begin() +
+                                                     std::min(round.size(), first + kBatchSize));
+                if (!connection.Connected()) connection.Connect();
+                lookUp(connection, query, batch);
+                result.renamedRows += storeNames(store, batch);
+                op.processEvents();
+            }
+        }
+    } catch (const v270::mysql::EDatabaseError& e) {
+        throw AppError(mySqlErrorText(e));
+    }
+    for (const Lookup& l : lookups) {
+        if (l.name.isEmpty()) result.unmatchedRows += l.listRows;
+    }
+    op.setStatus(fillResultLines(result).join(QStringLiteral("  ")));
+    return result;
+}
+
+QStringList fillResultLines(const FillResult& result) {
+    return {QStringLiteral("İsmi yazılan satır: %1").arg(result.renamedRows),
+            QStringLiteral("Personel kaydı bulunamayan satır: %1").arg(result.unmatchedRows)};
+}

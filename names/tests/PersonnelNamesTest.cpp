@@ -1,0 +1,221 @@
+// Names from the personnel table of a real MariaDB into the names list, and
+// on to an in-process terminal.
+
+#include "names/PersonnelNames.h"
+#include "PersonnelDatabase.h"
+#include "enroll/tests/EnrollTestSupport.h"
+#include "names/MySqlText.h"
+#include "names/NameSending.h"
+#include "terminal/TFP_CLOCK.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace {
+
+class PersonnelNames : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        SKIP_WITHOUT_TEST_SERVER();
+        connection.Options().SetCharset("latin5");
+        query.SetConnection(&connection);
+        query.CommandTimeout = 30;
+    }
+    std::string testName() const {
+        return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    }
+    void addTemp(const QString& kartno, const QString& isim) {
+        execSql(files.store().log(), "insert into temp (kartno, isim) values (?, ?)",
+                {kartno, isim});
+    }
+    // kartno -> isim of every temp row, "kartno|isim" in kartno order.
+    QStringList temp() const {
+        return files.rows("select kartno, isim from temp order by kartno, rowid", true);
+    }
+    FillResult fill(const PersonnelDatabase& db, const QString& search = {}) {
+        EnrollStore store = files.store();
+        return fillNames(connection, query, db.settings(), store, search, op);
+    }
+
+    StoreFiles files;
+    v270::mysql::TMyConnection connection;
+    v270::mysql::TMyQuery query;
+    RecordingOperator op;
+};
+
+TEST_F(PersonnelNames, TurkishNameIsStoredAsTextAndFoldedForTheTerminal) {
+    PersonnelDatabase db(testName());
+    db.add("00042", QStringLiteral("ÇĞİ"), QStringLiteral("öşü"));
+    addTemp("00042", "TERMINAL ADI");
+    addTemp("00042", "TERMINAL ADI"); // a second enrollment of the user
+
+    const FillResult r = fill(db);
+    EXPECT_EQ(temp(),
+              QStringList({QStringLiteral("00042|ÇĞİ öşü"), QStringLiteral("00042|ÇĞİ öşü")}));
+    EXPECT_EQ(r.renamedRows, 2);
+    EXPECT_EQ(r.unmatchedRows, 0);
+    EXPECT_FALSE(connection.Connected());
+    EXPECT_EQ(op.busyDepth, 0);
+
+    DeviceState state;
+    auto device = std::make_shared<DeviceModel>(state);
+    TFP_CLOCK clock;
+    clock.setInProcessDevice(device);
+    ASSERT_TRUE(clock.OpenCommPort(1));
+    sendAllNames(clock, 1, nameRowsOf(files.store(), {}), op);
+    EXPECT_EQ(device->state().names.at(42), "CGI osu");
+}
+
+// The fill must name every row as one "select * from personel where
+// kartno='...'" per row would: the first row the server returns wins, and
+// the server, not the client, decides which kartno values are equal.
+class SameAsOneQueryPerRow : public PersonnelNames, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SameAsOneQueryPerRow, OverManyBatches) {
+    PersonnelDatabase db(testName().substr(0, testName().find('/')) + (GetParam() ? "_key" : ""),
+                         GetParam());
+    // Duplicates get lower ids than the rows they repeat: the server's order,
+    // not the order of insertion, picks the name.
+    const QString table = QString::fromStdString(db.name()) + ".personel";
+    db.run("insert into " + table +
+           " (id, kartno, ad, soyad) values "
+           "(100001, '00001', 'Ali', 'Bir'), (5, '00001', 'Veli', 'İki')");
+    db.add("00002 ", "Boşluk", "Sonda");     // equal to 00002 for the server
+    db.add("a1", "Küçük", "Harf");           // equal to A1 too
+    db.add("42", "Sıfırsız", "Kişi");        // not 00042
+    db.add("00003", std::nullopt, "Soyadı"); // NULL ad
+    db.add("00004", std::nullopt, std::nullopt);
+    QStringList rows;
+    for (int i = 100; i < 1300; ++i) {
+        const QString k = QStringLiteral("%1").arg(i, 5, 10, QChar(u'0'));
+        rows << QStringLiteral("(%1, '%2', 'Ad%3', 'Soyad')").arg(200000 + i).arg(k).arg(i);
+        if (i % 7 == 0)
+            rows << QStringLiteral("(%1, '%2', 'Önce%3', 'Gelen')").arg(10000 + i).arg(k).arg(i);
+    }
+    db.run("insert into " + table + " (id, kartno, ad, soyad) values " + rows.join(u','));
+
+    QSqlDatabase log = files.store().log();
+    log.transaction();
+    for (const char* k :
+         {"00001", "00001", "00002", "a1", "A1", "00042", "00003", "00004", "77777"})
+        addTemp(k, "eski");
+    for (int i = 90; i < 1300; i += 1)
+        addTemp(QStringLiteral("%1").arg(i, 5, 10, QChar(u'0')), "eski");
+    log.commit();
+
+    // The reference: one statement per row, with the value as a latin5 literal.
+    std::map<QString, QString> expected;
+    for (const QString& row : temp()) {
+        const QString kartno = row.section(u'|', 0, 0);
+        v270::mysql::TMyQuery one;
+        one.SetConnection(&db.root());
+        one.SQL.Add("select * from " + db.name() + ".personel where kartno=_latin5 X'" +
+                    encodeCp1254(kartno).toHex().toStdString() + "'");
+        one.Open();
+        QString name = QStringLiteral("eski");
+        if (one.RecordCount() > 0) {
+            const QString found = personnelName(fromLatin5(one.FieldByName("ad").AsString()),
+                                                fromLatin5(one.FieldByName("soyad").AsString()));
+            if (!found.isEmpty()) name = found;
+        }
+        expected[kartno] = name;
+    }
+    ASSERT_EQ(expected["00001"], "Veli İki");
+    ASSERT_EQ(expected["00002"], "Boşluk Sonda");
+    ASSERT_EQ(expected["A1"], "Küçük Harf");
+    ASSERT_EQ(expected["00042"], "eski");
+    ASSERT_EQ(expected["00003"], "Soyadı");
+    ASSERT_EQ(expected["00004"], "eski");
+    ASSERT_EQ(expected["00105"], "Önce105 Gelen");
+
+    const FillResult r = fill(db);
+    for (const QString& row : temp()) {
+        const QString kartno = row.section(u'|', 0, 0);
+        EXPECT_EQ(row.section(u'|', 1).toStdString(), expected[kartno].toStdString())
+            << kartno.toStdString();
+    }
+    EXPECT_EQ(r.listRows, 9 + 1210);
+    EXPECT_EQ(r.unmatchedRows, 3 + 10); // 00042, 00004, 77777 and 00090-00099
+    EXPECT_EQ(r.renamedRows, r.listRows - r.unmatchedRows);
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutKey, SameAsOneQueryPerRow, ::testing::Bool());
+
+TEST_F(PersonnelNames, QuotesAndBackslashesAreLookedUpAsTyped) {
+    PersonnelDatabase db(testName());
+    db.add("00'42", "O'Brien", "Ters\\Bölü");
+    db.add("a\\", "Ters", "Bölü");
+    db.add("00043", "Kırk", "Üç");
+    addTemp("00'42", "eski");
+    addTemp("a\\", "eski");
+    addTemp("x' or kartno<>'", "eski"); // must not reach 00043's row
+    addTemp("00043", "eski");
+    fill(db);
+    EXPECT_EQ(temp(), QStringList({"00'42|O'Brien Ters\\Bölü", "00043|Kırk Üç", "a\\|Ters Bölü",
+                                   "x' or kartno<>'|eski"}));
+}
+
+TEST_F(PersonnelNames, LiteralsSurviveTheServerInBothEscapeModes) {
+    PersonnelDatabase db(testName());
+    std::string bytes = "a'b\"c\\d\ne\rf";
+    bytes += '\0';
+    bytes += "\032g\xDE";
+    for (const char* mode : {"", "NO_BACKSLASH_ESCAPES"}) {
+        db.run(std::string("set session sql_mode='") + mode + "'");
+        v270::mysql::TMyQuery q;
+        q.SetConnection(&db.root());
+        q.SQL.Add("select " + quotedLiteral(db.root(), bytes));
+        q.Open();
+        EXPECT_EQ(q.Fields(0).AsString(), bytes) << mode;
+    }
+}
+
+TEST_F(PersonnelNames, SearchLimitsTheFill) {
+    PersonnelDatabase db(testName());
+    db.add("00001", "Ayşe", "Yılmaz");
+    db.add("00002", "Mehmet", "Kaya");
+    addTemp("00001", "AYSE");
+    addTemp("00002", "MEHMET");
+    const FillResult r = fill(db, QStringLiteral("ay"));
+    EXPECT_EQ(temp(), QStringList({"00001|Ayşe Yılmaz", "00002|MEHMET"}));
+    EXPECT_EQ(r.listRows, 1);
+}
+
+TEST_F(PersonnelNames, PortThatIsNoNumberIsReportedAndThePreviousPortServes) {
+    PersonnelDatabase db(testName());
+    db.add("00001", "Ali", "Bir");
+    addTemp("00001", "eski");
+    ASSERT_TRUE(ApplyMySqlSettings(connection, db.settings(), op));
+    PersonnelSettings settings = db.settings();
+    settings.port = "abc";
+    EnrollStore store = files.store();
+    fillNames(connection, query, settings, store, {}, op);
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].text, "Veritabanına bağlanamadı....");
+    EXPECT_EQ(op.messages[0].title, "UYARI");
+    EXPECT_EQ(temp(), QStringList{"00001|Ali Bir"});
+}
+
+TEST_F(PersonnelNames, ServerErrorsStopTheFillAndCloseTheConnection) {
+    PersonnelDatabase db(testName());
+    addTemp("00001", "eski");
+    db.run("drop table " + db.name() + ".personel");
+    PersonnelSettings noTable = db.settings();
+    PersonnelSettings refused = db.settings();
+    refused.port = "1";
+    for (const PersonnelSettings& settings : {noTable, refused}) {
+        EnrollStore store = files.store();
+        try {
+            fillNames(connection, query, settings, store, {}, op);
+            ADD_FAILURE() << "no error";
+        } catch (const AppError& e) {
+            EXPECT_FALSE(e.text().isEmpty());
+            EXPECT_FALSE(e.text().startsWith(u'\r'));
+        }
+        EXPECT_FALSE(connection.Connected());
+        EXPECT_EQ(op.busyDepth, 0);
+    }
+    EXPECT_EQ(temp(), QStringList{"00001|eski"});
+}
+
+} // namespace
