@@ -63,10 +63,6 @@ void EnrollStore::renameUser(const QString& kartno, const QString& name) {
     execSql(log_, QStringLiteral("update temp set isim = ? where kartno = ?"), {name, kartno});
 }
 
-void EnrollStore::renameRow(qint64 rowId, const QString& name) {
-    execSql(log_, QStringLiteral("update temp set isim = ? where rowid = ?"), {name, rowId});
-}
-
 // ---- EnrollWriter
 
 EnrollWriter::EnrollWriter(EnrollStore& store, int rowsPerCommit)

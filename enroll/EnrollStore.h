@@ -58,8 +58,6 @@ class EnrollStore {
 
     // Every temp row of the user named by kartno gets the name.
     void renameUser(const QString& kartno, const QString& name);
-    // One temp row, by its rowid (as the names list shows it).
-    void renameRow(qint64 rowId, const QString& name);
 
   private:
     QSqlDatabase data_;

@@ -40,8 +40,17 @@ bool NamesList::setData(const QModelIndex& index, const QVariant& value, int rol
     if (role != Qt::EditRole || index.column() != isimColumn()) return false;
     const QString name = value.toString();
     if (!store_) return false;
-    store_->renameRow(rowIdAt(index.row()), name);
-    edits_[index.row()] = name;
-    emit dataChanged(index, index);
+    // The name belongs to the user, not to one enrollment: every row of the
+    // kartno takes it, or sending all names would send an older row's name
+    // over the corrected one.
+    const QString kartno =
+        QSqlQueryModel::data(this->index(index.row(), kartnoColumn())).toString();
+    store_->renameUser(kartno, name);
+    for (int row = 0; row < rowCount(); ++row) {
+        if (QSqlQueryModel::data(this->index(row, kartnoColumn())).toString() != kartno) continue;
+        edits_[row] = name;
+        const QModelIndex changed = this->index(row, isimColumn());
+        emit dataChanged(changed, changed);
+    }
     return true;
 }

@@ -9,7 +9,7 @@
 // The names list (qryisim): the temp rows whose name begins with the search
 // text, Turkish-aware and without regard to letter case ("ay" finds Ayşe,
 // "ı" finds Ilgaz, "i" finds İpek), in kartno order. kartno is read-only; an
-// edit of isim is saved to its own temp row at once.
+// edit of isim is saved at once to every temp row of that kartno.
 class NamesList : public QSqlQueryModel {
     Q_OBJECT
   public:

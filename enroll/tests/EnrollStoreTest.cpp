@@ -128,26 +128,33 @@ TEST_F(Store, NameSearchIsTurkishCaseInsensitiveAndLiteral) {
     EXPECT_EQ(list.reopen(store, QString()), 12);
 }
 
-TEST_F(Store, AnEditOfANameIsSavedToItsOwnRow) {
+TEST_F(Store, AnEditOfANameIsSavedToEveryRowOfTheUser) {
     {
         EnrollWriter writer(store);
         writer.addName("00042", "AYSE");
         writer.addName("00042", "AYSE");
+        writer.addName("00043", "AYSE");
         writer.commit();
     }
     NamesList list;
-    ASSERT_EQ(list.reopen(store, QString()), 2);
+    ASSERT_EQ(list.reopen(store, QString()), 3);
     EXPECT_FALSE(list.flags(list.index(0, list.kartnoColumn())) & Qt::ItemIsEditable);
     EXPECT_FALSE(list.setData(list.index(0, list.kartnoColumn()), "99999"));
     const QModelIndex isim = list.index(1, list.isimColumn());
     ASSERT_TRUE(list.flags(isim) & Qt::ItemIsEditable);
     ASSERT_TRUE(list.setData(isim, QStringLiteral("Ayşe O'Neil")));
     EXPECT_EQ(isim.data().toString(), QStringLiteral("Ayşe O'Neil"));
+    EXPECT_EQ(list.index(0, list.isimColumn()).data().toString(), QStringLiteral("Ayşe O'Neil"));
+    EXPECT_EQ(list.index(2, list.isimColumn()).data().toString(), QStringLiteral("AYSE"));
+    // Sending all names sends one per row: an older name on another row of
+    // the user would otherwise overwrite the corrected one on the terminal.
     EXPECT_EQ(files.rows("select kartno, isim from temp order by rowid", true),
-              (QStringList{"00042|AYSE", QStringLiteral("00042|Ayşe O'Neil")}));
+              (QStringList{QStringLiteral("00042|Ayşe O'Neil"), QStringLiteral("00042|Ayşe O'Neil"),
+                           "00043|AYSE"}));
     // The names subsystem renames every row of a user at once.
     store.renameUser("00042", "X");
-    EXPECT_EQ(files.rows("select isim from temp", true), (QStringList{"X", "X"}));
+    EXPECT_EQ(files.rows("select isim from temp order by rowid", true),
+              (QStringList{"X", "X", "AYSE"}));
 }
 
 } // namespace
