@@ -1,73 +1,26 @@
 #include "EnrollSubcommands.h"
 
+#include "HeadlessDataModule.h"
 #include "HeadlessTerminal.h"
 #include "core/AppError.h"
+#include "core/ConsoleOperator.h"
 #include "core/Database.h"
-#include "core/Operator.h"
 #include "enroll/EnrollCommands.h"
 
-#include <QSqlDatabase>
-#include <QUuid>
-
 namespace {
-
-// The store's two files, open for one command.
-class HeadlessStore {
-  public:
-    explicit HeadlessStore(const QString& programDir)
-        : dataName_(QStringLiteral("enroll-data-") + QUuid::createUuid().toString()),
-          logName_(QStringLiteral("enroll-log-") + QUuid::createUuid().toString()) {
-        openDatabaseFile(dataName_, programDir + QStringLiteral("Data.mdb"));
-        openDatabaseFile(logName_, programDir + QStringLiteral("Log.mdb"));
-    }
-    ~HeadlessStore() {
-        for (const QString& name : {dataName_, logName_}) {
-            if (!QSqlDatabase::contains(name)) continue;
-            QSqlDatabase::database(name, false).close();
-            QSqlDatabase::removeDatabase(name);
-        }
-    }
-    HeadlessStore(const HeadlessStore&) = delete;
-    HeadlessStore& operator=(const HeadlessStore&) = delete;
-
-    EnrollStore store() const {
-        return EnrollStore(QSqlDatabase::database(dataName_, false),
-                           QSqlDatabase::database(logName_, false));
-    }
-
-  private:
-    QString dataName_;
-    QString logName_;
-};
 
 // Prints messages (the connection failure) as they come; of the status line
 // only its last text, which the command prints at its end. Answers Yes: the
 // operator asked for the command by name.
-class EnrollConsole : public Operator, public EnrollScreen {
+class EnrollConsole : public ConsoleOperator, public EnrollScreen {
   public:
-    explicit EnrollConsole(QTextStream& out) : out_(out) {}
-    QString status;
-
-    bool askYesNo(const QString&, const QString&) override { return true; }
-    void showMessage(const QString& text, const QString&, Icon) override {
-        out_ << text << '\n';
-        out_.flush();
-    }
-    void setStatus(const QString& text) override { status = text; }
-    void setProgressRange(int, int) override {}
-    void setProgress(int) override {}
-    void showCount(long long) override {}
-    void beginBusy() override {}
-    void endBusy() override {}
-    void processEvents() override {}
+    explicit EnrollConsole(QTextStream& out)
+        : ConsoleOperator(out, {.printStatus = false, .answerYes = true}) {}
     void clearLog() override {}
     void addLogLine(const QString&) override {}
     void setPosition(const QString&) override {}
     void setUserName(const QString&) override {}
     void showNameList() override {}
-
-  private:
-    QTextStream& out_;
 };
 
 QString noDeviceText() {
@@ -77,10 +30,10 @@ QString noDeviceText() {
 int download(const QString& programDir, const QString& terminalName, EnrollValues& values,
              QTextStream& out, QTextStream& err) {
     EnrollConsole console(out);
-    HeadlessStore files(programDir);
+    HeadlessDataModule data(programDir);
     HeadlessTerminal terminal(programDir, console);
     if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
-    EnrollStore store = files.store();
+    EnrollStore store(data.dm.ADOConnection1(), data.dm.ADOConnection2());
     const DownloadResult r = downloadEnrollments(terminal.clock, terminal.machineNumber(), store,
                                                  values, console, console);
     if (r.outcome == DownloadResult::Outcome::Done ||
@@ -89,7 +42,7 @@ int download(const QString& programDir, const QString& terminalName, EnrollValue
         out << "Double ID: " << r.doubles << '\n';
         if (r.skipped > 0) out << "Okunamayan kayıt: " << r.skipped << '\n';
     }
-    out << console.status << '\n';
+    out << console.lastStatus() << '\n';
     out.flush();
     switch (r.outcome) {
     case DownloadResult::Outcome::Done:
@@ -112,17 +65,17 @@ int download(const QString& programDir, const QString& terminalName, EnrollValue
 int upload(const QString& programDir, const QString& terminalName, bool clear, EnrollValues& values,
            QTextStream& out, QTextStream& err) {
     EnrollConsole console(out);
-    HeadlessStore files(programDir);
+    HeadlessDataModule data(programDir);
     HeadlessTerminal terminal(programDir, console);
     if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
-    EnrollStore store = files.store();
+    EnrollStore store(data.dm.ADOConnection1(), data.dm.ADOConnection2());
     const UploadResult r = uploadEnrollments(terminal.clock, terminal.machineNumber(), store,
                                              values, clear, console, console);
     if (r.outcome != UploadResult::Outcome::NoDevice) {
         out << "Gönderilen satır: " << r.sent << '\n';
         if (r.refused > 0) out << "Reddedilen satır: " << r.refused << '\n';
     }
-    out << console.status << '\n';
+    out << console.lastStatus() << '\n';
     out.flush();
     if (r.outcome == UploadResult::Outcome::NoDevice) return failWith(err, noDeviceText());
     if (r.outcome == UploadResult::Outcome::Interrupted)

@@ -1,50 +1,13 @@
 #include "NamesSubcommands.h"
 
+#include "HeadlessDataModule.h"
 #include "HeadlessTerminal.h"
 #include "core/AppError.h"
-#include "core/Database.h"
-#include "core/Operator.h"
-#include "core/TfrmDM.h"
+#include "core/ConsoleOperator.h"
 #include "names/NameSending.h"
 #include "names/PersonnelNames.h"
 
 namespace {
-
-// Prints messages as they come; of the status line only the last text,
-// which the command prints at its end (one line per name would drown it).
-class NamesConsole : public Operator {
-  public:
-    explicit NamesConsole(QTextStream& out) : out_(out) {}
-    QString status;
-
-    bool askYesNo(const QString&, const QString&) override { return false; }
-    void showMessage(const QString& text, const QString&, Icon) override {
-        out_ << text << '\n';
-        out_.flush();
-    }
-    void setStatus(const QString& text) override { status = text; }
-    void setProgressRange(int, int) override {}
-    void setProgress(int) override {}
-    void showCount(long long) override {}
-    void beginBusy() override {}
-    void endBusy() override {}
-    void processEvents() override {}
-
-  private:
-    QTextStream& out_;
-};
-
-// The data module with Data.mdb and Log.mdb open, as the window has it.
-class HeadlessDataModule {
-  public:
-    explicit HeadlessDataModule(const QString& programDir) {
-        openDatabaseFile(dm.connection1Name(), programDir + QStringLiteral("Data.mdb"));
-        openDatabaseFile(dm.connection2Name(), programDir + QStringLiteral("Log.mdb"));
-    }
-    EnrollStore store() const { return EnrollStore(dm.ADOConnection1(), dm.ADOConnection2()); }
-
-    TfrmDM dm;
-};
 
 // The row "Seçili Personel Adını Terminale Yükle" would send for kartno:
 // the first with that text, or with the number's five-digit form.
@@ -71,10 +34,12 @@ int reportSend(const SendResult& r, const QString& status, QTextStream& out, QTe
 } // namespace
 
 int runNamesFillCommand(const QString& programDir, QTextStream& out, QTextStream& err) {
-    NamesConsole console(out);
+    // Of the status line only the last text, printed at the end: one line per
+    // name would drown it.
+    ConsoleOperator console(out, {.printStatus = false});
     try {
         HeadlessDataModule data(programDir);
-        EnrollStore store = data.store();
+        EnrollStore store(data.dm.ADOConnection1(), data.dm.ADOConnection2());
         const FillResult r = fillNames(
             data.dm.MyConnection1, data.dm.MyQuery1,
             ReadMySqlSettings(programDir + QStringLiteral("Settings.ini")), store, {}, console);
@@ -91,10 +56,13 @@ int runNamesFillCommand(const QString& programDir, QTextStream& out, QTextStream
 
 int runNamesSendCommand(const QString& programDir, const std::optional<QString>& kartno,
                         const QString& terminalName, QTextStream& out, QTextStream& err) {
-    NamesConsole console(out);
+    // Of the status line only the last text, printed at the end: one line per
+    // name would drown it.
+    ConsoleOperator console(out, {.printStatus = false});
     try {
         HeadlessDataModule data(programDir);
-        const std::vector<NameRow> rows = nameRowsOf(data.store(), {});
+        const std::vector<NameRow> rows =
+            nameRowsOf(EnrollStore(data.dm.ADOConnection1(), data.dm.ADOConnection2()), {});
         std::optional<NameRow> selected;
         if (kartno) {
             selected = rowOfKartno(rows, *kartno);
@@ -109,9 +77,9 @@ int runNamesSendCommand(const QString& programDir, const std::optional<QString>&
                 kartno
                     ? sendSelectedName(terminal.clock, terminal.machineNumber(), selected, console)
                     : sendAllNames(terminal.clock, terminal.machineNumber(), rows, console);
-            return reportSend(r, console.status, out, err);
+            return reportSend(r, console.lastStatus(), out, err);
         } catch (const NameSendStopped& e) {
-            reportSend(e.soFar, console.status, out, err);
+            reportSend(e.soFar, console.lastStatus(), out, err);
             return failWith(err, e.text());
         }
     } catch (const AppError& e) {

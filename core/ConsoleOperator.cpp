@@ -1,6 +1,7 @@
 #include "ConsoleOperator.h"
 
 bool ConsoleOperator::askYesNo(const QString& text, const QString& title) {
+    if (options_.answerYes) return true;
     out_ << title << ": " << text << " -> Hayır\n";
     out_.flush();
     return false;
@@ -12,6 +13,8 @@ void ConsoleOperator::showMessage(const QString& text, const QString&, Icon) {
 }
 
 void ConsoleOperator::setStatus(const QString& text) {
+    lastStatus_ = text;
+    if (!options_.printStatus) return;
     out_ << text << '\n';
     out_.flush();
 }
