@@ -37,7 +37,7 @@ QString findSchemaDir(const QString& executableDir) {
 }
 
 QString userDataDir(const StartingPoint& from) {
-    // The base directory spec ignores a relative XDG_DATA_HOME.
+    // XDG base directory rules: a relative XDG_DATA_HOME is ignored.
     const QString base = QDir::isAbsolutePath(from.xdgDataHome)
                              ? from.xdgDataHome
                              : from.homeDir + QStringLiteral("/.local/share");
