@@ -170,6 +170,13 @@ QCommandLineOption terminalOption() {
                               QStringLiteral("AD"));
 }
 
+QString noDeviceText(const QString& consequence) {
+    QString text =
+        QStringLiteral("Terminal yanıt vermiyor: kilitlenemedi (EnableDevice başarısız)");
+    return text + (consequence.isEmpty() ? QStringLiteral(".")
+                                         : QStringLiteral("; ") + consequence + u'.');
+}
+
 int failWith(QTextStream& err, const QString& text) {
     err << text << '\n';
     err.flush();

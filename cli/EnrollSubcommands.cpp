@@ -23,17 +23,13 @@ class EnrollConsole : public ConsoleOperator, public EnrollScreen {
     void showNameList() override {}
 };
 
-QString noDeviceText() {
-    return QStringLiteral("Terminal yanıt vermiyor: kilitlenemedi (EnableDevice başarısız).");
-}
-
 int download(const QString& programDir, const QString& terminalName, EnrollValues& values,
              QTextStream& out, QTextStream& err) {
     EnrollConsole console(out);
     HeadlessDataModule data(programDir);
     HeadlessTerminal terminal(programDir, console);
     if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
-    EnrollStore store(data.dm.ADOConnection1(), data.dm.ADOConnection2());
+    EnrollStore store(data.dm);
     const DownloadResult r = downloadEnrollments(terminal.clock, terminal.machineNumber(), store,
                                                  values, console, console);
     if (r.outcome == DownloadResult::Outcome::Done ||
@@ -68,7 +64,7 @@ int upload(const QString& programDir, const QString& terminalName, bool clear, E
     HeadlessDataModule data(programDir);
     HeadlessTerminal terminal(programDir, console);
     if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
-    EnrollStore store(data.dm.ADOConnection1(), data.dm.ADOConnection2());
+    EnrollStore store(data.dm);
     const UploadResult r = uploadEnrollments(terminal.clock, terminal.machineNumber(), store,
                                              values, clear, console, console);
     if (r.outcome != UploadResult::Outcome::NoDevice) {

@@ -30,9 +30,8 @@ class MaintenanceConsole : public ConsoleOperator {
     bool yes_;
 };
 
-QString noDeviceText() {
-    return QStringLiteral("Terminal yanıt vermiyor: kilitlenemedi (EnableDevice başarısız); "
-                          "hiçbir şey gönderilmedi.");
+QString nothingSentText() {
+    return noDeviceText(QStringLiteral("hiçbir şey gönderilmedi"));
 }
 
 QString withError(const QString& text, const QString& errorName) {
@@ -113,7 +112,7 @@ int runClockCommand(const QString& programDir, bool set, const TerminalChoice& t
         case ClockOutcome::Done:
             return int(ExitDone);
         case ClockOutcome::NoDevice:
-            return failWith(err, noDeviceText());
+            return failWith(err, nothingSentText());
         case ClockOutcome::Failed:
             return failWith(
                 err, withError(set ? clockNotSetText() : QStringLiteral("Terminal saati okunamadı"),
@@ -131,7 +130,7 @@ int runAdminClearCommand(const QString& programDir, const TerminalChoice& termin
         const AdminClearResult r = clearAdministrators(t.clock, t.machineNumber(), data.db(), op);
         out << r.deleted << '\n';
         out.flush();
-        if (!r.reached) return failWith(err, noDeviceText());
+        if (!r.reached) return failWith(err, nothingSentText());
         if (r.lockLost)
             return failWith(err, QStringLiteral("Terminal yanıt vermeyi bıraktı; %1 yönetici "
                                                 "kaydından %2 tanesi silindi, kalanlar duruyor.")
@@ -155,7 +154,7 @@ int runClearFingerprintsCommand(const QString& programDir, const TerminalChoice&
         case FingerprintClearOutcome::Cleared:
             return int(ExitDone);
         case FingerprintClearOutcome::NoDevice:
-            return failWith(err, noDeviceText());
+            return failWith(err, nothingSentText());
         case FingerprintClearOutcome::Refused:
             return failWith(
                 err, withError(QStringLiteral("Terminal parmakizlerini silmedi"), r.errorName));
@@ -213,7 +212,7 @@ int runBellsSetCommand(const QString& programDir, const TerminalChoice& terminal
         case BellSendOutcome::Sent:
             return int(ExitDone);
         case BellSendOutcome::NoDevice:
-            return failWith(err, noDeviceText());
+            return failWith(err, nothingSentText());
         case BellSendOutcome::Refused: {
             int32_t code = SUCCESS;
             t.clock.GetLastError(code);

@@ -39,7 +39,7 @@ int runNamesFillCommand(const QString& programDir, QTextStream& out, QTextStream
     ConsoleOperator console(out, {.printStatus = false});
     try {
         HeadlessDataModule data(programDir);
-        EnrollStore store(data.dm.ADOConnection1(), data.dm.ADOConnection2());
+        EnrollStore store(data.dm);
         const FillResult r = fillNames(
             data.dm.MyConnection1, data.dm.MyQuery1,
             ReadMySqlSettings(programDir + QStringLiteral("Settings.ini")), store, {}, console);
@@ -61,8 +61,7 @@ int runNamesSendCommand(const QString& programDir, const std::optional<QString>&
     ConsoleOperator console(out, {.printStatus = false});
     try {
         HeadlessDataModule data(programDir);
-        const std::vector<NameRow> rows =
-            nameRowsOf(EnrollStore(data.dm.ADOConnection1(), data.dm.ADOConnection2()), {});
+        const std::vector<NameRow> rows = nameRowsOf(EnrollStore(data.dm), {});
         std::optional<NameRow> selected;
         if (kartno) {
             selected = rowOfKartno(rows, *kartno);

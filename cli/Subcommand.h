@@ -45,5 +45,9 @@ struct Subcommand {
 // --terminal AD, shared by every subcommand that talks to a terminal.
 QCommandLineOption terminalOption();
 
+// The terminal refused the lock (EnableDevice failed); consequence, when
+// given, says what was left undone ("hiçbir kayıt okunmadı").
+QString noDeviceText(const QString& consequence = {});
+
 // Writes text as the failure of a command and returns ExitFailed.
 int failWith(QTextStream& err, const QString& text);

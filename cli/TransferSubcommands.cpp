@@ -36,9 +36,7 @@ int runTransferCommand(const QString& programDir, bool all, const TerminalChoice
         case TransferOutcome::Interrupted:
             return ExitFailed;
         case TransferOutcome::NoDevice:
-            return failWith(err,
-                            QStringLiteral("Terminal yanıt vermiyor: kilitlenemedi "
-                                           "(EnableDevice başarısız); hiçbir kayıt okunmadı."));
+            return failWith(err, noDeviceText(QStringLiteral("hiçbir kayıt okunmadı")));
         case TransferOutcome::ReadFailed:
             return failWith(err, QStringLiteral("Terminal kayıtları hazırlayamadı: %1")
                                      .arg(r.errorName.isEmpty() ? QStringLiteral("bilinmeyen hata")

@@ -59,6 +59,9 @@ QSqlQuery EnrollStore::nameList(const QString& search) const {
                    {pattern + u'%'});
 }
 
+EnrollStore::EnrollStore(const TfrmDM& dm)
+    : EnrollStore(dm.ADOConnection1(), dm.ADOConnection2()) {}
+
 void EnrollStore::renameUser(const QString& kartno, const QString& name) {
     execSql(log_, QStringLiteral("update temp set isim = ? where kartno = ?"), {name, kartno});
 }

@@ -5,6 +5,8 @@
 // (Log.mdb), one temp row per enrollment. Every value goes into SQL as a
 // bound parameter. Database errors throw AppError with the database's text.
 
+#include "core/TfrmDM.h"
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -42,6 +44,8 @@ class EnrollStore {
   public:
     // data: Data.mdb (tblEnroll); log: Log.mdb (temp).
     EnrollStore(QSqlDatabase data, QSqlDatabase log);
+    // On the data module's two connections.
+    explicit EnrollStore(const TfrmDM& dm);
 
     const QSqlDatabase& data() const { return data_; }
     const QSqlDatabase& log() const { return log_; }

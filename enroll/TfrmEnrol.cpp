@@ -95,7 +95,7 @@ TfrmEnrol::TfrmEnrol(TfrmDM& dm, TFP_CLOCK& clock, const SessionState& session, 
 TfrmEnrol::~TfrmEnrol() = default;
 
 EnrollStore TfrmEnrol::store() const {
-    return EnrollStore(dm_.ADOConnection1(), dm_.ADOConnection2());
+    return EnrollStore(dm_);
 }
 
 void TfrmEnrol::buildControls() {
