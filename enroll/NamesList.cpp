@@ -19,10 +19,6 @@ int NamesList::reopen(const EnrollStore& store, const QString& search) {
     return rowCount();
 }
 
-qint64 NamesList::rowIdAt(int row) const {
-    return QSqlQueryModel::data(index(row, 0)).toLongLong();
-}
-
 QVariant NamesList::data(const QModelIndex& index, int role) const {
     if (index.column() == isimColumn() && (role == Qt::DisplayRole || role == Qt::EditRole)) {
         if (const auto it = edits_.constFind(index.row()); it != edits_.constEnd()) return *it;

@@ -20,8 +20,6 @@ class NamesList : public QSqlQueryModel {
 
     int kartnoColumn() const { return 1; }
     int isimColumn() const { return 2; }
-    // The temp row a list row shows.
-    qint64 rowIdAt(int row) const;
 
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
