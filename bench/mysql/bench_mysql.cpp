@@ -8,7 +8,7 @@
 //               [--once]          one streaming pass of --rows, no set-up check, for callgrind
 //               [--once --query]  one TMyQuery open of --rows, for callgrind
 // HOST and PORT default to V270_MYSQL_HOST and V270_MYSQL_PORT.
-#include "MyQuery.h"
+#include "mysql/MyQuery.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,5 +1,5 @@
 // Column definitions in both forms, and a whole result header as a stream.
-#include "MySqlApi.h"
+#include "mysql/MySqlApi.h"
 
 #include <cstdint>
 #include <string>

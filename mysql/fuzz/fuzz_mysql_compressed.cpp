@@ -1,5 +1,5 @@
 // Compressed framing and plain framing of a packet stream.
-#include "MySqlNet.h"
+#include "mysql/MySqlNet.h"
 
 #include <cstdint>
 #include <string>

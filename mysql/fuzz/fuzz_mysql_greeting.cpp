@@ -1,5 +1,5 @@
 // Server bytes from the greeting on through the login exchange.
-#include "MySqlSession.h"
+#include "mysql/MySqlSession.h"
 
 #include <cstdint>
 #include <string>

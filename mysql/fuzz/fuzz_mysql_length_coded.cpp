@@ -1,5 +1,5 @@
 // Length-coded integers and the other field reads, driven by the input.
-#include "MySqlPacket.h"
+#include "mysql/MySqlPacket.h"
 
 #include <cstdint>
 

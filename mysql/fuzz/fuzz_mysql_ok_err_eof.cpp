@@ -1,5 +1,5 @@
 // OK, error and EOF packets; the first byte picks the protocol flags.
-#include "MySqlPacket.h"
+#include "mysql/MySqlPacket.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 // read to the end, a second query closed after its first rows, a statement
 // without rows. The input's first byte chooses the transport's chunk size
 // and whether SET NAMES follows the login; the rest is what the server sends.
-#include "MyQuery.h"
+#include "mysql/MyQuery.h"
 
 #include <cstdint>
 #include <string>

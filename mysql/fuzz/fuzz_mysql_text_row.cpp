@@ -1,5 +1,5 @@
 // Text-protocol rows; the first byte is the column count.
-#include "MySqlPacket.h"
+#include "mysql/MySqlPacket.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
 #include "FakeServer.h"
 
-#include "MySqlPacket.h"
+#include "mysql/MySqlPacket.h"
 
 #include <netinet/in.h>
 #include <poll.h>

@@ -1,6 +1,6 @@
 // The client against a scripted server: what a real server will not do.
 #include "FakeServer.h"
-#include "MyQuery.h"
+#include "mysql/MyQuery.h"
 
 #include <gtest/gtest.h>
 

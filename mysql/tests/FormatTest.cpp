@@ -1,5 +1,5 @@
 // Date, time and number texts by the process-wide format settings.
-#include "FormatSettings.h"
+#include "mysql/FormatSettings.h"
 
 #include <gtest/gtest.h>
 

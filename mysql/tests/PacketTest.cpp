@@ -1,6 +1,6 @@
 // Packet encoding and decoding without a socket, over an in-memory transport.
-#include "MySqlApi.h"
-#include "MySqlNet.h"
+#include "mysql/MySqlApi.h"
+#include "mysql/MySqlNet.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Field types, value conversions and the query component over an in-memory
 // server: what a real server will not send, and the paths between statements.
 #include "FakeServer.h"
-#include "MyQuery.h"
+#include "mysql/MyQuery.h"
 
 #include <gtest/gtest.h>
 

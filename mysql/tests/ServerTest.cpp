@@ -1,5 +1,5 @@
 // The client against a real MariaDB server (scripts/mariadb-test-server).
-#include "MyQuery.h"
+#include "mysql/MyQuery.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 // components and each value is printed as the application reads it (its
 // AsString: NULL empty, numbers, dates and times in the Turkish formats).
 
-#include "MyQuery.h"
+#include "mysql/MyQuery.h"
 
 #include <cstdio>
 #include <cstdlib>
