@@ -14,6 +14,12 @@
 #include <string>
 #include <unordered_map>
 
+namespace wire {
+enum class Saving;
+struct LinkOperation;
+const LinkOperation* linkOperation(Op op);
+} // namespace wire
+
 struct DeviceFaults {
     std::map<std::string, int32_t> failOps; // control operation name -> error code
     int dropAfter = -1; // cut the link after N records or enrollments of one list
@@ -79,12 +85,56 @@ class DeviceModel {
         Cursor users;
     };
 
+  public:
+    // One request as its handler sees it.
+    struct Request {
+        Client& client;
+        ClientId id;
+        const wire::Message& message;
+        bool hangUp = false; // cut the link after the reply
+        int32_t at(size_t i) const { return message.ints[i]; }
+    };
+    using Handler = wire::Message (DeviceModel::*)(Request&);
+
+  private:
+    // The table of link operations names the handlers.
+    friend const wire::LinkOperation* wire::linkOperation(wire::Op);
+
     wire::Message execute(Client& c, ClientId id, const wire::Message& rq, bool& hangUp);
-    wire::Message fetch(Cursor& cursor, const wire::Message& rq, bool& hangUp);
-    wire::Message commitNewRecords(Cursor& cursor, const wire::Message& rq);
-    Enrollment* findEnrollment(int32_t enroll, int32_t backup);
+    std::string faultName(const Client& c, const wire::LinkOperation& op) const;
+    void save(wire::Saving saving);
+
+    wire::Message onHello(Request& r);
+    wire::Message onEnableDevice(Request& r);
+    wire::Message onSetDeviceTime(Request& r);
+    wire::Message onGetDeviceTime(Request& r);
+    wire::Message onReadLogs(Request& r);
+    wire::Message onFetchLogs(Request& r);
+    wire::Message onReadAllUserID(Request& r);
+    wire::Message onFetchUsers(Request& r);
+    wire::Message onGetEnrollData(Request& r);
+    wire::Message onGetEnrollDataBatch(Request& r);
+    wire::Message onSetEnrollData(Request& r);
+    wire::Message onDeleteEnrollData(Request& r);
+    wire::Message onModifyPrivilege(Request& r);
+    wire::Message onEmptyEnrollData(Request& r);
+    wire::Message onGetUserName(Request& r);
+    wire::Message onGetUserNameBatch(Request& r);
+    wire::Message onSetUserName(Request& r);
+    wire::Message onGetBellTime(Request& r);
+    wire::Message onSetBellTime(Request& r);
+    wire::Message onCommitNewRecords(Request& r);
+
+    wire::Message fetch(Cursor& cursor, Request& r);
     wire::EnrollDataAnswer readEnrollment(int32_t enroll, int32_t backup);
     int32_t readUserName(int32_t enroll, QString& name);
+
+    // The enrollment list and its index change only through these.
+    Enrollment* findEnrollment(int32_t enroll, int32_t backup);
+    Enrollment& addEnrollment(int32_t enroll, int32_t backup);
+    bool removeEnrollment(int32_t enroll, int32_t backup);
+    void clearEnrollments();
+
     void changed();
     void releaseLock();
 

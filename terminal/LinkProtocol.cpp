@@ -1,5 +1,7 @@
 #include "LinkProtocol.h"
 
+#include "LinkOperations.h"
+
 #include <zlib.h>
 
 #include <cstring>
@@ -55,64 +57,6 @@ uint32_t crcOf(const char* data, size_t size) {
 }
 
 } // namespace
-
-const char* opName(Op op) {
-    switch (op) {
-    case Op::Hello:
-        return "OpenCommPort";
-    case Op::EnableDevice:
-        return "EnableDevice";
-    case Op::SetDeviceTime:
-        return "SetDeviceTime";
-    case Op::GetDeviceTime:
-        return "GetDeviceTime";
-    case Op::ReadGeneralLogData:
-        return "ReadGeneralLogData";
-    case Op::ReadAllGeneralLogData:
-        return "ReadAllGeneralLogData";
-    case Op::FetchLogs:
-        return "GetGeneralLogData";
-    case Op::ReadAllUserID:
-        return "ReadAllUserID";
-    case Op::FetchUsers:
-        return "GetAllUserID";
-    case Op::GetEnrollData:
-        return "GetEnrollData";
-    case Op::SetEnrollData:
-        return "SetEnrollData";
-    case Op::GetEnrollDataWithString:
-        return "GetEnrollDataWithString";
-    case Op::SetEnrollDataWithString:
-        return "SetEnrollDataWithString";
-    case Op::DeleteEnrollData:
-        return "DeleteEnrollData";
-    case Op::ModifyPrivilege:
-        return "ModifyPrivilege";
-    case Op::EmptyEnrollData:
-        return "EmptyEnrollData";
-    case Op::ClearKeeperData:
-        return "ClearKeeperData";
-    case Op::GetUserName:
-        return "GetUserName";
-    case Op::SetUserName:
-        return "SetUserName";
-    case Op::GetBellTime:
-        return "GetBellTime";
-    case Op::SetBellTime:
-        return "SetBellTime";
-    case Op::CommitNewRecords:
-        return "commitNewRecords";
-    // Batch reads are the control's read-ahead of these operations, and
-    // fail as they do.
-    case Op::GetEnrollDataBatch:
-        return "GetEnrollData";
-    case Op::GetUserNameBatch:
-        return "GetUserName";
-    case Op::Error:
-        return "Error";
-    }
-    return nullptr;
-}
 
 void appendEnrollDataAnswer(std::vector<int32_t>& ints, const EnrollDataAnswer& answer) {
     ints.insert(ints.end(), {answer.code, answer.privilege, answer.password,
@@ -179,7 +123,7 @@ std::optional<Message> decodePayload(const char* data, size_t size) {
     uint8_t op = 0;
     uint32_t code = 0, count = 0;
     if (!r.u8(op) || !r.u32(code) || !r.u32(count)) return std::nullopt;
-    if (opName(static_cast<Op>(op)) == nullptr) return std::nullopt;
+    if (!linkOperation(static_cast<Op>(op))) return std::nullopt;
     m.op = static_cast<Op>(op);
     m.code = static_cast<int32_t>(code);
     if (count > r.left() / 4) return std::nullopt;

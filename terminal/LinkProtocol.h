@@ -55,7 +55,8 @@ enum class Op : uint8_t {
 };
 
 // The control operation a request stands for, as named on the command line
-// of the emulator (--fail OP=CODE); nullptr for an unknown op.
+// of the emulator (--fail OP=CODE); nullptr for an unknown op. Every
+// operation's row is in LinkOperations.h.
 const char* opName(Op op);
 
 struct Message {

@@ -2,6 +2,7 @@
 
 #include "DeviceModel.h"
 #include "Link.h"
+#include "LinkOperations.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -161,9 +162,8 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
     rq.blobs = std::move(blobs);
     // Too big for a frame: the terminal would refuse it and hang up.
     if (wire::payloadSize(rq) > wire::kMaxPayload) return fail(ERR_INVALID_PARAM);
-    // What was read ahead holds only until the next request of another kind.
-    if (op != Op::GetEnrollDataBatch && op != Op::GetUserNameBatch && op != Op::FetchUsers &&
-        op != Op::GetEnrollData && op != Op::GetUserName)
+    // What was read ahead holds only until a request that may change it.
+    if (const wire::LinkOperation* row = wire::linkOperation(op); !row || !row->keepsReadAhead)
         dropReadAhead();
     Message rp;
     const int32_t code = link_->transact(rq, rp, operationTimeoutMs_);

@@ -1,6 +1,8 @@
 // The frame codec, the error names and the template text form.
 
+#include "terminal/DeviceModel.h"
 #include "terminal/ErrorNames.h"
+#include "terminal/LinkOperations.h"
 #include "terminal/LinkProtocol.h"
 #include "terminal/TFP_CLOCK.h"
 
@@ -210,4 +212,31 @@ TEST(TemplateText, RoundTripAndRefusals) {
         EXPECT_FALSE(TFP_CLOCK::textToTemplate(b, untouched)) << b.left(20).toStdString();
         EXPECT_EQ(untouched[0], 42);
     }
+}
+
+TEST(LinkOperations, EveryOperationHasARowAndShortRequestsAreRefused) {
+    // Every op number the frame decoder accepts has a row; a request one int
+    // short of its row's minimum is refused without the handler reading past it.
+    int rows = 0;
+    for (int n = 0; n < 256; ++n) {
+        const wire::LinkOperation* row = wire::linkOperation(static_cast<Op>(n));
+        if (!row) continue;
+        ++rows;
+        SCOPED_TRACE(row->name);
+        EXPECT_EQ(row->op, static_cast<Op>(n));
+        ASSERT_GE(row->minInts, 1u) << "every request carries the machine number";
+        if (!row->handler) continue;
+
+        DeviceModel device;
+        const DeviceModel::ClientId client = device.connectClient(false);
+        Message hello;
+        hello.op = Op::Hello;
+        hello.ints = {device.state().machine, 0};
+        ASSERT_EQ(device.handle(client, hello).message.code, SUCCESS);
+        Message rq;
+        rq.op = row->op;
+        rq.ints.assign(row->minInts - 1, 0);
+        EXPECT_EQ(device.handle(client, rq).message.code, ERR_INVALID_PARAM);
+    }
+    EXPECT_EQ(rows, 25);
 }

@@ -1,0 +1,62 @@
+#include "LinkOperations.h"
+
+#include "DeviceState.h"
+
+#include <array>
+
+namespace wire {
+
+namespace {
+
+constexpr size_t kSetEnrollInts = 6 + std::tuple_size_v<EnrollTemplate>;
+constexpr size_t kSetBellInts = 2 + 3 * kBellCount;
+
+} // namespace
+
+// The table lives in the one function the device model lets name its handlers.
+const LinkOperation* linkOperation(Op op) {
+    using enum Saving;
+    using M = DeviceModel;
+    // Read-ahead is kept only across the requests of walking the enrollment
+    // list: the fetches of the list and the reads it answers from.
+    static const std::array kOperations = {
+        // clang-format off
+    //            op                        name                       ints            keeps  saving   handler
+    LinkOperation{Op::Hello,                 "OpenCommPort",            2,              false, None,    &M::onHello},
+    LinkOperation{Op::EnableDevice,          "EnableDevice",            2,              false, None,    &M::onEnableDevice},
+    LinkOperation{Op::SetDeviceTime,         "SetDeviceTime",           7,              false, Changed, &M::onSetDeviceTime},
+    LinkOperation{Op::GetDeviceTime,         "GetDeviceTime",           1,              false, None,    &M::onGetDeviceTime},
+    LinkOperation{Op::ReadGeneralLogData,    "ReadGeneralLogData",      2,              false, None,    &M::onReadLogs},
+    LinkOperation{Op::ReadAllGeneralLogData, "ReadAllGeneralLogData",   1,              false, None,    &M::onReadLogs},
+    LinkOperation{Op::FetchLogs,             "GetGeneralLogData",       2,              false, None,    &M::onFetchLogs},
+    LinkOperation{Op::ReadAllUserID,         "ReadAllUserID",           1,              false, None,    &M::onReadAllUserID},
+    LinkOperation{Op::FetchUsers,            "GetAllUserID",            2,              true,  None,    &M::onFetchUsers},
+    LinkOperation{Op::GetEnrollData,         "GetEnrollData",           4,              true,  None,    &M::onGetEnrollData},
+    LinkOperation{Op::SetEnrollData,         "SetEnrollData",           kSetEnrollInts, false, Changed, &M::onSetEnrollData},
+    LinkOperation{Op::GetEnrollDataWithString, "GetEnrollDataWithString", 4,            false, None,    &M::onGetEnrollData},
+    LinkOperation{Op::SetEnrollDataWithString, "SetEnrollDataWithString", kSetEnrollInts, false, Changed, &M::onSetEnrollData},
+    LinkOperation{Op::DeleteEnrollData,      "DeleteEnrollData",        4,              false, Changed, &M::onDeleteEnrollData},
+    LinkOperation{Op::ModifyPrivilege,       "ModifyPrivilege",         5,              false, Changed, &M::onModifyPrivilege},
+    LinkOperation{Op::EmptyEnrollData,       "EmptyEnrollData",         1,              false, Changed, &M::onEmptyEnrollData},
+    LinkOperation{Op::ClearKeeperData,       "ClearKeeperData",         1,              false, Changed, &M::onEmptyEnrollData},
+    LinkOperation{Op::GetUserName,           "GetUserName",             2,              true,  None,    &M::onGetUserName},
+    LinkOperation{Op::SetUserName,           "SetUserName",             2,              false, Changed, &M::onSetUserName},
+    LinkOperation{Op::GetBellTime,           "GetBellTime",             1,              false, None,    &M::onGetBellTime},
+    LinkOperation{Op::SetBellTime,           "SetBellTime",             kSetBellInts,   false, Changed, &M::onSetBellTime},
+    LinkOperation{Op::CommitNewRecords,      "commitNewRecords",        3,              false, Now,     &M::onCommitNewRecords},
+    LinkOperation{Op::GetEnrollDataBatch,    "GetEnrollData",           1,              true,  None,    &M::onGetEnrollDataBatch},
+    LinkOperation{Op::GetUserNameBatch,      "GetUserName",             1,              true,  None,    &M::onGetUserNameBatch},
+    LinkOperation{Op::Error,                 "Error",                   1,              false, None,    nullptr},
+        // clang-format on
+    };
+    for (const LinkOperation& row : kOperations)
+        if (row.op == op) return &row;
+    return nullptr;
+}
+
+const char* opName(Op op) {
+    const LinkOperation* row = linkOperation(op);
+    return row ? row->name : nullptr;
+}
+
+} // namespace wire

@@ -1,0 +1,38 @@
+#pragma once
+
+// Every operation of the link in one table: the control operation it stands
+// for, what a request must carry, how it treats the control's read-ahead,
+// what the terminal saves after it, and the device model's handler. Adding
+// an operation is one row in LinkOperations.cpp and one handler.
+
+#include "terminal/DeviceModel.h"
+#include "terminal/LinkProtocol.h"
+
+#include <cstddef>
+
+namespace wire {
+
+// When the device model writes its state file after the operation succeeds.
+enum class Saving {
+    None,    // nothing changed
+    Changed, // at the release of the lock, or at once when nobody holds it
+    Now,     // before the reply goes out (the new-record mark)
+};
+
+struct LinkOperation {
+    Op op;
+    // The control operation it stands for, as the emulator's --fail OP=CODE
+    // names it; batch reads fail as the operation they read ahead for.
+    const char* name;
+    size_t minInts; // a request carries at least these ints, the machine number first
+    // The control's read-ahead (enrollment data and names of the rows after
+    // the current one) stays valid across this request.
+    bool keepsReadAhead;
+    Saving saving;
+    DeviceModel::Handler handler; // nullptr: refused as a malformed request
+};
+
+// The row of op; nullptr for a number that is no operation.
+const LinkOperation* linkOperation(Op op);
+
+} // namespace wire
