@@ -31,7 +31,9 @@ QString terminalName(const QString& name) {
 
 } // namespace
 
-DeviceModel::DeviceModel(DeviceState state) : state_(std::move(state)) {}
+DeviceModel::DeviceModel(DeviceState state) : state_(std::move(state)) {
+    if (state_.serial.isEmpty()) state_.serial = makeSerial();
+}
 
 DeviceModel::ClientId DeviceModel::connectClient(bool checkPassword) {
     const ClientId id = nextClient_++;
@@ -377,6 +379,12 @@ Message DeviceModel::onCommitNewRecords(Request& r) {
         k.begin = static_cast<size_t>(to);
     }
     return reply(r.message, SUCCESS, {state_.newMark});
+}
+
+Message DeviceModel::onGetSerialNumber(Request& r) {
+    Message m = reply(r.message, SUCCESS);
+    m.blobs.push_back(state_.serial.toUtf8());
+    return m;
 }
 
 Message DeviceModel::fetch(Cursor& c, Request& r) {

@@ -35,6 +35,7 @@ class DeviceModel {
         bool hangUp = false; // cut the link after sending the reply (--drop-after)
     };
 
+    // A state without a serial number gets a new one.
     explicit DeviceModel(DeviceState state = {});
 
     // A client on a link where the communication password is not asked
@@ -124,6 +125,7 @@ class DeviceModel {
     wire::Message onGetBellTime(Request& r);
     wire::Message onSetBellTime(Request& r);
     wire::Message onCommitNewRecords(Request& r);
+    wire::Message onGetSerialNumber(Request& r);
 
     wire::Message fetch(Cursor& cursor, Request& r);
     wire::EnrollDataAnswer readEnrollment(int32_t enroll, int32_t backup);

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QSaveFile>
 
 #include <cmath>
@@ -33,6 +34,17 @@ class Parser {
         if (it == o.constEnd()) return true;
         if (!toInt32(*it, out))
             return fail(where + QLatin1String(key) + QStringLiteral(": expected a 32-bit integer"));
+        return true;
+    }
+
+    // A missing key keeps the default; a present one must be a serial number.
+    bool serial(const QJsonObject& o, QString& out) {
+        const auto it = o.constFind(QLatin1String("serial"));
+        if (it == o.constEnd()) return true;
+        if (!it->isString() || !isValidSerial(it->toString()))
+            return fail(QStringLiteral("serial: expected 1 to %1 printable ASCII characters")
+                            .arg(kMaxSerialLength));
+        out = it->toString();
         return true;
     }
 
@@ -149,7 +161,7 @@ std::optional<DeviceState> parseDeviceState(const QByteArray& json, QString* err
         p.fail(QStringLiteral("expected a JSON object at the top"));
     } else {
         const QJsonObject o = doc.object();
-        ok = p.field(o, "machine", s.machine, QString()) &&
+        ok = p.serial(o, s.serial) && p.field(o, "machine", s.machine, QString()) &&
              p.field(o, "password", s.password, QString()) &&
              p.field(o, "clock_offset_s", s.clockOffsetSeconds, QString()) &&
              p.field(o, "ring_duration", s.ringDuration, QString()) &&
@@ -210,6 +222,11 @@ QByteArray serializeDeviceState(const DeviceState& s) {
     JsonWriter w;
     w.out.reserve(static_cast<qsizetype>(512 + s.logs.size() * 90 + s.enrollments.size() * 4000));
     w.raw("{");
+    if (!s.serial.isEmpty()) {
+        w.raw("\"serial\": ");
+        w.string(s.serial);
+        w.raw(", ");
+    }
     w.field("machine", s.machine);
     w.raw(", ");
     w.field("password", s.password);
@@ -295,6 +312,19 @@ bool saveDeviceState(const DeviceState& state, const QString& path, QString* err
         return false;
     }
     return true;
+}
+
+bool isValidSerial(const QString& serial) {
+    if (serial.isEmpty() || serial.size() > kMaxSerialLength) return false;
+    for (QChar ch : serial)
+        if (ch.unicode() < 0x21 || ch.unicode() > 0x7e) return false;
+    return true;
+}
+
+QString makeSerial() {
+    // 48 random bits: two emulated terminals never share one in practice.
+    const quint64 bits = QRandomGenerator::system()->generate64() & 0xffffffffffffull;
+    return QStringLiteral("EMU%1").arg(bits, 12, 16, QLatin1Char('0')).toUpper();
 }
 
 DeviceState makeDemoState(int users, int32_t machine) {

@@ -51,7 +51,14 @@ inline bool isFingerprintBackup(int32_t backup) {
     return isValidBackup(backup) && backup != kPasswordBackup && backup != kCardBackup;
 }
 
+// A terminal's serial number: 1 to 64 printable ASCII characters.
+inline constexpr int kMaxSerialLength = 64;
+bool isValidSerial(const QString& serial);
+// A new serial number, different on every call (a new emulated terminal).
+QString makeSerial();
+
 struct DeviceState {
+    QString serial; // empty: none yet; the emulator makes one
     int32_t machine = 1;
     int32_t password = 0;
     int32_t clockOffsetSeconds = 0;

@@ -455,6 +455,17 @@ bool TFP_CLOCK::SetUserName(int32_t, int32_t machineNumber, int32_t enrollNumber
     return call(Op::SetUserName, {machineNumber, enrollNumber}, nullptr, {name.toUtf8()});
 }
 
+bool TFP_CLOCK::GetSerialNumber(int32_t machineNumber, QString& serial) {
+    serial.clear();
+    Message rp;
+    if (!call(Op::GetSerialNumber, {machineNumber}, &rp)) return false;
+    if (rp.blobs.size() != 1 || rp.blobs[0].size() > kMaxSerialLength) return fail(ERR_READ_FAIL);
+    const QString text = QString::fromLatin1(rp.blobs[0]);
+    if (!isValidSerial(text)) return fail(ERR_READ_FAIL);
+    serial = text;
+    return true;
+}
+
 bool TFP_CLOCK::GetBellTime(int32_t machineNumber, int32_t& ringDuration, BellTable& bellTable) {
     Message rp;
     if (!call(Op::GetBellTime, {machineNumber}, &rp)) return false;

@@ -112,6 +112,10 @@ class TFP_CLOCK {
     // then starts after them. Never reopens a broken link: the terminal
     // would not know the batch on a new connection.
     bool commitNewRecords(int32_t machineNumber, int32_t count);
+    // The terminal's serial number, which tells one terminal from another
+    // whatever its machine number and address. A reply that is no serial
+    // number (empty, too long, not printable ASCII) fails with ERR_READ_FAIL.
+    bool GetSerialNumber(int32_t machineNumber, QString& serial);
     // Bytes of frames sent and received since the control was made.
     long long linkBytes() const { return linkBytes_; }
 

@@ -20,7 +20,7 @@ namespace {
 
 const char* const kSchema =
     R"(State file (--state FILE), JSON; every number a 32-bit signed integer:
-  { "machine": 1, "password": 0, "clock_offset_s": 0,
+  { "serial": "EMU0123456789AB", "machine": 1, "password": 0, "clock_offset_s": 0,
     "ring_duration": 5,
     "bells": [ {"on": 1, "hour": 8, "minute": 30}, ... exactly 8 ... ],
     "logs": [ {"enroll": 123, "mode": 0, "year": 2024, "month": 3, "day": 5,
@@ -33,6 +33,7 @@ const char* const kSchema =
        "password": 305419896} ],
     "names": { "42": "AYSE YILMAZ" } }
   backup: 0-9 and 12-16 template, 10 password, 11 card (password).
+  serial: 1 to 64 printable ASCII characters; made at random when missing.
   new_mark: index of the first log record no transfer has committed yet.
   Missing keys take the defaults above; unknown keys are ignored. The file is
   created if missing and saved (temporary file, then rename) when a change is
@@ -95,6 +96,9 @@ int main(int argc, char** argv) {
         {QStringLiteral("password"),
          QStringLiteral("Communication password, 0 for none (overrides the file)."),
          QStringLiteral("N")},
+        {QStringLiteral("serial"),
+         QStringLiteral("Serial number (overrides the file; a new state gets a random one)."),
+         QStringLiteral("TEXT")},
         {QStringLiteral("state"), QStringLiteral("State file (JSON, schema above)."),
          QStringLiteral("FILE")},
         {QStringLiteral("demo"), QStringLiteral("A new state holds N demo users and records."),
@@ -157,6 +161,16 @@ int main(int argc, char** argv) {
         overridden |= p != state.password;
         state.password = p;
     }
+    if (parser.isSet(QStringLiteral("serial"))) {
+        const QString serial = parser.value(QStringLiteral("serial"));
+        if (!isValidSerial(serial))
+            die(QStringLiteral("--serial: expected 1 to %1 printable ASCII characters, got \"%2\"")
+                    .arg(kMaxSerialLength)
+                    .arg(serial));
+        overridden |= serial != state.serial;
+        state.serial = serial;
+    }
+    overridden |= state.serial.isEmpty(); // the device makes one, kept from now on
 
     auto device = std::make_shared<DeviceModel>(std::move(state));
     DeviceFaults& faults = device->faults();

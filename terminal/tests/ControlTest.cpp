@@ -697,3 +697,49 @@ TEST(TerminalLink, SerialLineNewHelloReleasesTheLock) {
     ASSERT_TRUE(next.OpenCommPort(1)) << lastError(next);
     EXPECT_TRUE(next.EnableDevice(1, 0)) << lastError(next);
 }
+
+TEST(TerminalLink, SerialNumberIsKeptAndMalformedOnesAreRefused) {
+    // The emulator makes a serial number for a state without one and keeps it.
+    Terminal terminal;
+    ASSERT_TRUE(terminal.start(Via::Tcp, baseState()));
+    TFP_CLOCK clock;
+    terminal.prepare(clock);
+    ASSERT_TRUE(clock.OpenCommPort(1));
+    QString first;
+    ASSERT_TRUE(clock.GetSerialNumber(1, first));
+    EXPECT_TRUE(isValidSerial(first)) << first.toStdString();
+    EXPECT_EQ(terminal.saved().serial, first);
+    clock.CloseCommPort();
+    ASSERT_TRUE(terminal.restart());
+    terminal.prepare(clock);
+    ASSERT_TRUE(clock.OpenCommPort(1));
+    QString again;
+    ASSERT_TRUE(clock.GetSerialNumber(1, again));
+    EXPECT_EQ(again, first);
+    clock.CloseCommPort();
+    ASSERT_TRUE(terminal.restart({QStringLiteral("--serial"), QStringLiteral("GATE-7")}));
+    terminal.prepare(clock);
+    ASSERT_TRUE(clock.OpenCommPort(1));
+    ASSERT_TRUE(clock.GetSerialNumber(1, again));
+    EXPECT_EQ(again, QStringLiteral("GATE-7"));
+
+    // A terminal answering with something that is no serial number.
+    const std::vector<std::pair<const char*, QString>> bad{
+        {"control character", QStringLiteral("AB\nCD")},
+        {"blank", QStringLiteral("AB CD")},
+        {"not ASCII", QStringLiteral("GİRİŞ")},
+        {"too long", QString(65, QLatin1Char('A'))},
+    };
+    for (const auto& [what, serial] : bad) {
+        SCOPED_TRACE(what);
+        auto device = std::make_shared<DeviceModel>(baseState());
+        device->mutableState().serial = serial;
+        TFP_CLOCK inProcess;
+        inProcess.setInProcessDevice(device);
+        ASSERT_TRUE(inProcess.OpenCommPort(1));
+        QString out = QStringLiteral("stale");
+        EXPECT_FALSE(inProcess.GetSerialNumber(1, out));
+        EXPECT_EQ(lastError(inProcess), ERR_READ_FAIL);
+        EXPECT_TRUE(out.isEmpty());
+    }
+}
