@@ -11,9 +11,14 @@
 
 #include <QFileInfo>
 #include <QScreen>
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    // A file-size limit (ulimit -f) then fails the write with EFBIG, which a
+    // transfer reports like a full disk, instead of killing the program
+    // between a batch's lines and its commit.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (isHeadlessInvocation(argc, argv)) return runHeadless(argc, argv);
 
     Application app(argc, argv);

@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include "AppError.h"
+#include "RegularFile.h"
 
 #include <QCollator>
 #include <QFile>
@@ -14,6 +15,9 @@
 #include <QUuid>
 #include <QVariant>
 #include <sqlite3.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -114,6 +118,7 @@ QSqlDatabase openDatabaseFile(const QString& connectionName, const QString& path
                           : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     db.close();
     const QString fileName = QFileInfo(path).fileName();
+    requireRegularFileOrMissing(path);
     if (!QFileInfo(path).isFile()) {
         throw AppError(QStringLiteral("%1 dosyası bulunamadı: %2").arg(fileName, path));
     }
@@ -170,6 +175,13 @@ void createDatabaseFile(const QString& path, const QString& schemaPath) {
     const QString partial =
         path + QStringLiteral(".yeni-") + QUuid::createUuid().toString(QUuid::Id128);
     auto removePartial = qScopeGuard([&] { QFile::remove(partial); });
+    // Made before SQLite opens it, which would make it readable by everyone:
+    // Data.mdb holds the terminal password. 0660 less the umask keeps it
+    // writable for the group of a shared program directory.
+    const int fd = ::open(QFile::encodeName(partial).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0660);
+    if (fd < 0) throw AppError(QStringLiteral("%1 oluşturulamadı.").arg(path));
+    ::close(fd);
     const QString connection = QStringLiteral("create-") + partial;
     QString failure;
     {

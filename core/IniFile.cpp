@@ -1,11 +1,18 @@
 #include "IniFile.h"
 
 #include "AppError.h"
+#include "RegularFile.h"
 #include "TextCodec.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -77,13 +84,65 @@ AppError unableToWrite(const QString& iniPath) {
     return AppError(QStringLiteral("Unable to write to %1").arg(iniPath));
 }
 
+// Settings files are a few hundred bytes; anything near this is not one.
+constexpr qint64 kMaxSettingsFileBytes = 1 << 20;
+
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+bool writeAll(int fd, const QByteArray& data) {
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+// Rewrites a file that belongs to someone else in place: replacing it would
+// make it ours, and the scheduled job that owns it could no longer write it.
+bool rewriteInPlace(const QByteArray& path, const QByteArray& data) {
+    Descriptor f{::open(path.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK)};
+    return f.fd >= 0 && writeAll(f.fd, data) && ::ftruncate(f.fd, data.size()) == 0 &&
+           ::fsync(f.fd) == 0;
+}
+
+// Writes a new file beside path and renames it over path, so a crash leaves
+// the old file or the new one. The new file gets the old one's mode and
+// group; a file made here is 0660 less the umask, never readable by others
+// (it holds the database password). False when the folder takes no new file.
+bool replaceAtomically(const QString& iniPath, const QByteArray& data,
+                       const std::optional<struct stat>& old) {
+    const QByteArray path = QFile::encodeName(iniPath);
+    const QByteArray temp =
+        path + ".yeni-" + QByteArray::number(QRandomGenerator::system()->generate64(), 16);
+    Descriptor f{::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0660)};
+    if (f.fd < 0) return false;
+    bool ok = true;
+    if (old) {
+        ok = ::fchmod(f.fd, old->st_mode & 07777) == 0;
+        // Keeping the group works for a member of it; the owner is ours anyway.
+        if (ok && ::fchown(f.fd, static_cast<uid_t>(-1), old->st_gid) != 0) ok = errno == EPERM;
+    }
+    ok = ok && writeAll(f.fd, data) && ::fsync(f.fd) == 0 &&
+         ::rename(temp.constData(), path.constData()) == 0;
+    if (!ok) ::unlink(temp.constData());
+    return ok;
+}
+
 } // namespace
 
 QString readProfileString(const QString& iniPath, const QString& section, const QString& key,
                           const QString& defaultValue) {
-    QFile file(iniPath);
-    if (!file.open(QIODevice::ReadOnly)) return defaultValue;
-    return profileStringFrom(file.readAll(), section, key, defaultValue);
+    const std::optional<QByteArray> data = readRegularFile(iniPath, kMaxSettingsFileBytes);
+    if (!data) return defaultValue;
+    return profileStringFrom(*data, section, key, defaultValue);
 }
 
 QString profileStringFrom(const QByteArray& fileBytes, const QString& section, const QString& key,
@@ -106,23 +165,21 @@ QString profileStringFrom(const QByteArray& fileBytes, const QString& section, c
 
 void writeProfileString(const QString& iniPath, const QString& section, const QString& key,
                         const QString& value) {
-    QByteArray data;
-    {
-        // A file that is there but can't be read is refused: writing the one
-        // key into an empty file would lose every other line.
-        QFile existing(iniPath);
-        if (existing.exists()) {
-            if (!existing.open(QIODevice::ReadOnly)) throw unableToWrite(iniPath);
-            data = existing.readAll();
-            if (existing.error() != QFileDevice::NoError) throw unableToWrite(iniPath);
-        }
+    // A file that is there but can't be read is refused: writing the one key
+    // into an empty file would lose every other line.
+    const QByteArray path = QFile::encodeName(iniPath);
+    std::optional<struct stat> old;
+    if (struct stat st{}; ::stat(path.constData(), &st) == 0) old = st;
+    std::optional<QByteArray> data;
+    if (old) {
+        data = readRegularFile(iniPath, kMaxSettingsFileBytes);
+        if (!data) throw unableToWrite(iniPath);
     }
-    const QByteArray out = withProfileString(data, section, key, value);
-    QSaveFile file(iniPath);
-    file.setDirectWriteFallback(true); // a writable file in a read-only folder
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit()) {
-        throw unableToWrite(iniPath);
-    }
+    const QByteArray out = withProfileString(data.value_or(QByteArray()), section, key, value);
+    const bool ours = !old || old->st_uid == ::geteuid();
+    if (ours && replaceAtomically(iniPath, out, old)) return;
+    // Not ours, or a writable file in a folder that takes no new file.
+    if (!old || !rewriteInPlace(path, out)) throw unableToWrite(iniPath);
 }
 
 QByteArray withProfileString(const QByteArray& fileBytes, const QString& section,

@@ -161,4 +161,68 @@ TEST_F(IniFileTest, WriteRefusesAFileItCannotRead) {
     EXPECT_EQ(readFile(path()), before);
 }
 
+TEST_F(IniFileTest, OnlyRegularFilesAreReadOrWritten) {
+    // Each would block or never end; each is refused at once and kept.
+    ASSERT_EQ(mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), dir.filePath("zero")));
+    for (const char* name : {"fifo", "folder", "zero"}) {
+        SCOPED_TRACE(name);
+        const QString special = dir.filePath(QLatin1String(name));
+        try {
+            readProfileString(special, "Options", "veriDosya2", "0");
+            ADD_FAILURE() << "read: no error";
+        } catch (const AppError& e) {
+            EXPECT_TRUE(e.text().contains(special)) << e.text().toStdString();
+        }
+        EXPECT_THROW(writeProfileString(special, "Options", "veriDosya2", "1"), AppError);
+    }
+    // Too big to be a settings file.
+    writeFile(path(), QByteArray(2 << 20, ';'));
+    EXPECT_THROW(readProfileString(path(), "Options", "veriDosya2", "0"), AppError);
+    EXPECT_THROW(writeProfileString(path(), "Options", "veriDosya2", "1"), AppError);
+    // A symbolic link to a regular file is a regular file.
+    writeFile(path(), "[Options]\r\nveriDosya2=1\r\n");
+    ASSERT_TRUE(QFile::link(path(), dir.filePath("link.ini")));
+    EXPECT_EQ(readProfileString(dir.filePath("link.ini"), "Options", "veriDosya2", "0"), "1");
+}
+
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    EXPECT_EQ(stat(QFile::encodeName(path).constData(), &st), 0);
+    return st.st_mode & 07777;
+}
+
+TEST_F(IniFileTest, NewFileIsNeverReadableByOthersAndARewriteKeepsModeAndOwner) {
+    const mode_t oldMask = umask(002); // a shared group directory
+    writeProfileString(path(), "MySql", "Password", "gizli");
+    EXPECT_EQ(modeOf(path()), 0660u);
+    QFile::remove(path());
+    umask(022);
+    writeProfileString(path(), "MySql", "Password", "gizli");
+    EXPECT_EQ(modeOf(path()), 0640u);
+    umask(oldMask);
+
+    ASSERT_EQ(chmod(QFile::encodeName(path()).constData(), 0604), 0);
+    writeProfileString(path(), "MySql", "User", "pdks");
+    EXPECT_EQ(modeOf(path()), 0604u);
+
+    if (geteuid() != 0) return; // the owner part needs a second user
+    const QByteArray native = QFile::encodeName(path());
+    ASSERT_EQ(chown(native.constData(), 1, 1), 0);
+    ASSERT_EQ(chmod(native.constData(), 0666), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0777), 0);
+    EXPECT_TRUE(asUnprivilegedUser([&] {
+        writeProfileString(path(), "Options", "veriDosya2", "1");
+        return true;
+    }));
+    struct stat st {};
+    ASSERT_EQ(stat(native.constData(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1u);
+    EXPECT_EQ(st.st_gid, 1u);
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+    EXPECT_EQ(readProfileString(path(), "Options", "veriDosya2", "0"), "1");
+    EXPECT_EQ(readProfileString(path(), "MySql", "User", ""), "pdks");
+}
+
 } // namespace

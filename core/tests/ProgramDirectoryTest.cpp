@@ -8,6 +8,7 @@
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -126,6 +127,33 @@ TEST_F(ProgramDirectoryTest, FailuresAreReportedAndLeaveNothingHalfMade) {
     writeFile(path, "old");
     EXPECT_THROW(createDatabaseFile(path, QStringLiteral(V270_SCHEMA_DIR "/Data.sql")), AppError);
     EXPECT_EQ(readFile(path), "old");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ProgramDirectoryTest, DatabasesAreNeverReadableByOthersAndFifosAreRefused) {
+    // Data.mdb holds the terminal password; in a shared directory the group writes.
+    for (const auto& [mask, expected] : {std::pair{mode_t(022), 0640u}, {mode_t(002), 0660u}}) {
+        SCOPED_TRACE(expected);
+        const QString path = tmp.filePath(QStringLiteral("Data-%1.mdb").arg(expected, 0, 8));
+        const mode_t oldMask = umask(mask);
+        createDatabaseFile(path, QStringLiteral(V270_SCHEMA_DIR "/Data.sql"));
+        umask(oldMask);
+        struct stat st {};
+        ASSERT_EQ(stat(QFile::encodeName(path).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, expected);
+    }
+    const QString fifo = tmp.filePath("Log.mdb");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    try {
+        openDatabaseFile(QStringLiteral("fifo"), fifo);
+        ADD_FAILURE() << "no error";
+    } catch (const AppError& e) {
+        EXPECT_TRUE(e.text().contains(QStringLiteral("FIFO"))) << e.text().toStdString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("fifo"));
 }
 
 } // namespace
