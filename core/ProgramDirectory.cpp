@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "Database.h"
+#include "IniFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,6 +50,8 @@ QString userDataDir(const StartingPoint& from) {
 StartingPoint thisProcess(std::optional<QString> dirOption) {
     StartingPoint from;
     from.dirOption = std::move(dirOption);
+    from.envDir = qEnvironmentVariable("V270_AKTARIM_DIR");
+    from.systemDir = systemProgramDir();
     from.executableDir = QCoreApplication::applicationDirPath();
     from.executableDirWritable = QFileInfo(from.executableDir).isWritable();
     from.xdgDataHome = qEnvironmentVariable("XDG_DATA_HOME");
@@ -69,8 +72,20 @@ QStringList createMissingDatabases(const QString& dir, const QString& executable
     return made;
 }
 
+QString systemSettingsPath() {
+    const QString given = qEnvironmentVariable("V270_AKTARIM_CONF");
+    return given.isEmpty() ? QStringLiteral("/etc/v270-aktarim/v270-aktarim.conf") : given;
+}
+
+QString systemProgramDir(const QString& settingsPath) {
+    return readProfileString(settingsPath, QStringLiteral("Genel"), QStringLiteral("ProgramDir"),
+                             QString());
+}
+
 ProgramDirectory chooseProgramDirectory(const StartingPoint& from) {
     if (from.dirOption) return {withTrailingSeparator(*from.dirOption), {}};
+    for (const QString& site : {from.envDir, from.systemDir})
+        if (!site.trimmed().isEmpty()) return {withTrailingSeparator(site.trimmed()), {}};
     const bool installed = hasSchema(installedSchemaDir(from.executableDir));
     if (from.executableDirWritable && !installed) {
         return {withTrailingSeparator(from.executableDir), {}};

@@ -13,6 +13,8 @@ struct ProgramDirectory {
 // thisProcess() and given by hand in tests.
 struct StartingPoint {
     std::optional<QString> dirOption; // --dir
+    QString envDir;                   // $V270_AKTARIM_DIR, empty when unset
+    QString systemDir; // ProgramDir= in [Genel] of the system setting, empty when none
     QString executableDir;
     bool executableDirWritable = false;
     QString xdgDataHome; // $XDG_DATA_HOME, empty when unset
@@ -21,7 +23,16 @@ struct StartingPoint {
 
 StartingPoint thisProcess(std::optional<QString> dirOption);
 
-// --dir when given. Otherwise the executable's own directory, so a copied
+// The site's setting, read by every program and unit of the package:
+// /etc/v270-aktarim/v270-aktarim.conf, or the file $V270_AKTARIM_CONF names.
+QString systemSettingsPath();
+// ProgramDir= of its [Genel] section; empty when the file or key is missing.
+QString systemProgramDir(const QString& settingsPath = systemSettingsPath());
+
+// --dir when given, else $V270_AKTARIM_DIR, else the site's system setting:
+// one directory for a site's desktop program and its scheduled job, so new
+// records never split between two veri.txt. Such a directory is used as it
+// is. Otherwise the executable's own directory, so a copied
 // Windows-style folder keeps working - unless the program can't write there
 // or it is an installed copy (share/v270-aktarim beside its bin directory;
 // root can write /usr/bin, but that is no place for data). Then it is the

@@ -6,6 +6,8 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,10 +18,14 @@ struct ProgramRun {
 };
 
 ProgramRun runProgram(const QStringList& args, const QString& program = V270_PROGRAM,
-                      const QString& xdgDataHome = {}) {
+                      const QString& xdgDataHome = {},
+                      const QList<std::pair<QString, QString>>& extraEnv = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!xdgDataHome.isEmpty()) env.insert(QStringLiteral("XDG_DATA_HOME"), xdgDataHome);
+    env.remove(QStringLiteral("V270_AKTARIM_DIR"));
+    for (const auto& [name, value] : extraEnv)
+        env.insert(name, value);
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
@@ -119,6 +125,44 @@ TEST(CommandLine, InstalledCopyPreparesTheUserDataDirectoryOnFirstStart) {
     const ProgramRun second = runProgram({"transfer"}, program, root.filePath("xdg"));
     EXPECT_EQ(second.code, 2);
     EXPECT_FALSE(second.err.contains("hazırlandı")) << second.err.toStdString();
+}
+
+TEST(CommandLine, SiteDirectoryComesFromTheEnvironmentThenTheSystemSetting) {
+    QTemporaryDir tmp;
+    const QString site = tmp.filePath("site"), other = tmp.filePath("other");
+    const QString conf = tmp.filePath("v270-aktarim.conf");
+    const QList<std::pair<QString, QString>> confEnv{{"V270_AKTARIM_CONF", conf}};
+
+    // The administrator shares the site's directory with a group and makes
+    // it the site's own; root only, as chown to another group needs it.
+    const bool root = geteuid() == 0;
+    QStringList initArgs{"--system", site};
+    if (root) initArgs = QStringList{"--group", "daemon"} + initArgs;
+    const ProgramRun init = runProgram(initArgs, V270_INIT_PROGRAM, {}, confEnv);
+    ASSERT_EQ(init.code, 0) << init.err.toStdString();
+    EXPECT_TRUE(QFile(conf).open(QIODevice::ReadOnly));
+    if (root) {
+        struct stat dirStat {
+        }, dataStat{};
+        ASSERT_EQ(stat(QFile::encodeName(site).constData(), &dirStat), 0);
+        ASSERT_EQ(stat(QFile::encodeName(site + "/Data.mdb").constData(), &dataStat), 0);
+        EXPECT_EQ(dirStat.st_mode & 07777, 02770u);
+        EXPECT_EQ(dataStat.st_mode & 07777, 0660u);
+        EXPECT_EQ(dirStat.st_gid, dataStat.st_gid);
+        EXPECT_NE(dataStat.st_gid, 0u);
+    }
+    EXPECT_EQ(runProgram({"--group"}, V270_INIT_PROGRAM).code, 64);
+
+    // A headless command without --dir works on the site's directory: it
+    // names the database it misses there.
+    ASSERT_TRUE(QFile::remove(site + "/Data.mdb"));
+    const auto usedDirectory = [&](const QList<std::pair<QString, QString>>& env) {
+        return runProgram({"transfer"}, V270_PROGRAM, tmp.filePath("xdg"), env).err;
+    };
+    EXPECT_TRUE(usedDirectory(confEnv).contains(site + "/Data.mdb")) << usedDirectory(confEnv).toStdString();
+    QDir().mkpath(other);
+    const auto both = confEnv + QList<std::pair<QString, QString>>{{"V270_AKTARIM_DIR", other}};
+    EXPECT_TRUE(usedDirectory(both).contains(other + "/Data.mdb")) << usedDirectory(both).toStdString();
 }
 
 } // namespace

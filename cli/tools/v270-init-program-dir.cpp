@@ -1,36 +1,104 @@
-// v270-init-program-dir DIR [SCHEMA_DIR]: makes a program directory ready
-// with empty Data.mdb and Log.mdb where they are missing. Existing files are
-// never touched, so it is safe to run again.
+// v270-init-program-dir [--group GROUP] [--system] DIR [SCHEMA_DIR]: makes a
+// program directory ready with empty Data.mdb and Log.mdb where they are
+// missing. Existing files are never touched, so it is safe to run again.
+// --group shares the directory with a group (the desktop operators and the
+// scheduled job's user); --system makes it the site's directory for every
+// program and unit of the package.
 
 #include "core/AppError.h"
+#include "core/IniFile.h"
 #include "core/ProgramDirectory.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
+
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kUsage =
+    "Kullanım: v270-init-program-dir [--group GRUP] [--system] DIZIN [SEMA_DIZINI]\n"
+    "  --group GRUP  dizini ve veritabanlarını gruba verir: dizin setgid ve\n"
+    "                grup yazabilir (2770), veritabanları 0660\n"
+    "  --system      DIZIN'i sitenin program dizini yapar (/etc/v270-aktarim/\n"
+    "                v270-aktarim.conf, [Genel] ProgramDir=); root gerekir\n";
+
+void setOwnerGroupAndMode(const QString& path, gid_t group, mode_t mode) {
+    const QByteArray native = QFile::encodeName(path);
+    if (::chown(native.constData(), static_cast<uid_t>(-1), group) != 0 ||
+        ::chmod(native.constData(), mode) != 0)
+        throw AppError(QStringLiteral("%1: grup ya da izinler ayarlanamadı (%2)")
+                           .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const QStringList args = QCoreApplication::arguments().mid(1);
-    const char* const usage = "Kullanım: v270-init-program-dir DIZIN [SEMA_DIZINI]\n";
+    QStringList args = QCoreApplication::arguments().mid(1);
     if (args.value(0) == u"--help") {
-        out << usage;
+        out << kUsage;
         return 0;
     }
-    if (args.isEmpty() || args.size() > 2 || args[0].startsWith(u'-')) {
-        err << usage;
-        return 1;
+    QString group;
+    bool system = false;
+    while (!args.isEmpty() && args[0].startsWith(u'-')) {
+        if (args[0] == u"--group" && args.size() > 1) {
+            group = args[1];
+            args.remove(0, 2);
+        } else if (args[0] == u"--system") {
+            system = true;
+            args.removeFirst();
+        } else {
+            err << kUsage;
+            return 64;
+        }
+    }
+    if (args.isEmpty() || args.size() > 2) {
+        err << kUsage;
+        return 64;
     }
     const QString dir = QDir(args[0]).absolutePath();
     try {
+        gid_t gid = 0;
+        if (!group.isEmpty()) {
+            const struct group* g = ::getgrnam(group.toLocal8Bit().constData());
+            if (!g) throw AppError(QStringLiteral("Böyle bir grup yok: %1").arg(group));
+            gid = g->gr_gid;
+        }
         if (!QDir().mkpath(dir)) {
             throw AppError(QStringLiteral("Dizin oluşturulamadı: %1").arg(dir));
         }
+        // Group first, so the databases made next inherit it (setgid).
+        if (!group.isEmpty()) setOwnerGroupAndMode(dir, gid, 02770);
         for (const QString& name :
              createMissingDatabases(dir, QCoreApplication::applicationDirPath(), args.value(1))) {
             out << "oluşturuldu: " << dir << '/' << name << '\n';
+        }
+        if (!group.isEmpty()) {
+            for (const char* name : {"Data.mdb", "Log.mdb", "Settings.ini"}) {
+                const QString path = dir + u'/' + QLatin1String(name);
+                if (QFileInfo::exists(path)) setOwnerGroupAndMode(path, gid, 0660);
+            }
+            out << "paylaşıldı: " << dir << " (grup " << group << ")\n";
+        }
+        if (system) {
+            const QString settings = systemSettingsPath();
+            QDir().mkpath(QFileInfo(settings).absolutePath());
+            writeProfileString(settings, QStringLiteral("Genel"), QStringLiteral("ProgramDir"),
+                               dir);
+            // Everyone reads where the site's directory is; only root changes it.
+            ::chmod(QFile::encodeName(settings).constData(), 0644);
+            out << "sitenin program dizini: " << dir << " (" << settings << ")\n";
         }
     } catch (const AppError& e) {
         err << e.text() << '\n';

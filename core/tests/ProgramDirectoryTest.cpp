@@ -49,9 +49,15 @@ TEST_F(ProgramDirectoryTest, ChoosesDirOptionThenExecutableDirThenUserDataDir) {
         bool writable;
         const char* xdgDataHome; // null: as the fixture sets it
         QString expected;
+        QString envDir = {};
+        QString systemDir = {};
     };
+    const QString site = tmp.filePath("site"), shared = tmp.filePath("shared");
     const Case cases[] = {
-        {"--dir wins", tmp.filePath("pdks"), false, nullptr, at("pdks")},
+        {"--dir wins", tmp.filePath("pdks"), false, nullptr, at("pdks"), site, shared},
+        {"then the environment", std::nullopt, true, nullptr, at("site"), site, shared},
+        {"then the system setting", std::nullopt, true, nullptr, at("shared"), "", shared},
+        {"a blank setting counts as none", std::nullopt, true, nullptr, at("bin"), " ", " "},
         {"writable executable dir", std::nullopt, true, nullptr, at("bin")},
         {"read-only executable dir", std::nullopt, false, nullptr, at("xdg/v270-aktarim")},
         {"XDG_DATA_HOME unset", std::nullopt, false, "", at("home/.local/share/v270-aktarim")},
@@ -61,11 +67,19 @@ TEST_F(ProgramDirectoryTest, ChoosesDirOptionThenExecutableDirThenUserDataDir) {
     for (const Case& c : cases) {
         StartingPoint p = from(c.writable);
         p.dirOption = c.dirOption;
+        p.envDir = c.envDir;
+        p.systemDir = c.systemDir;
         if (c.xdgDataHome) p.xdgDataHome = QString::fromUtf8(c.xdgDataHome);
         EXPECT_EQ(chooseProgramDirectory(p).path, c.expected) << c.name;
     }
     // Only the user data directory is ever made.
     EXPECT_FALSE(QFileInfo::exists(tmp.filePath("pdks")));
+    EXPECT_FALSE(QFileInfo::exists(site));
+
+    // The system setting: [Genel] ProgramDir=, under the settings file's rules.
+    writeFile(tmp.filePath("v270-aktarim.conf"), "[genel]\r\n ProgramDir = /srv/pdks \r\n");
+    EXPECT_EQ(systemProgramDir(tmp.filePath("v270-aktarim.conf")), "/srv/pdks");
+    EXPECT_EQ(systemProgramDir(tmp.filePath("missing.conf")), "");
     EXPECT_FALSE(QFileInfo::exists(tmp.filePath("bin/Data.mdb")));
 }
 
