@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileDescriptor.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QString>
@@ -32,21 +34,13 @@ QString ensureDirectory(const QString& programDir, const char* name);
 // holder left (settleDeliveries).
 class DataFileLock {
   public:
-    DataFileLock(DataFileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    DataFileLock& operator=(DataFileLock&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    DataFileLock(const DataFileLock&) = delete;
-    ~DataFileLock();
-
     // nullopt while another command holds the lock. Throws AppError when the
     // lock file can't be opened (the directory is then not writable either).
     static std::optional<DataFileLock> tryAcquire(const QString& programDir);
 
   private:
-    explicit DataFileLock(int fd) : fd_(fd) {}
-    int fd_ = -1;
+    explicit DataFileLock(FileDescriptor fd) : fd_(std::move(fd)) {}
+    FileDescriptor fd_; // closing the last descriptor of the file drops the flock
 };
 
 // What the operator reads when the lock is taken.
@@ -99,7 +93,7 @@ class AppendFile {
     void writeBlock(QByteArrayView bytes, qsizetype* kept = nullptr);
 
     QString path_;
-    int fd_ = -1;
+    FileDescriptor fd_;
     bool created_ = false;
     QByteArray buffer_;
 };

@@ -1,10 +1,10 @@
 #include "Delivery.h"
 
 #include "DataFiles.h"
+#include "FileDescriptor.h"
 #include "core/AppError.h"
 
 #include <QDate>
-#include <QFile>
 
 #include <zlib.h>
 
@@ -57,18 +57,6 @@ uint64_t digestOf(const std::vector<QByteArray>& lines, size_t count) {
             h *= 1099511628211ull;
         }
     return h;
-}
-
-QByteArray nativePath(const QString& path) {
-    return QFile::encodeName(path);
-}
-
-int openRetrying(const QByteArray& path, int flags) {
-    int fd;
-    do {
-        fd = ::open(path.constData(), flags | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
 }
 
 bool readFully(int fd, char* data, size_t size, off_t at) {
@@ -202,39 +190,31 @@ std::optional<std::vector<JournalEntry>> parseJournalSlot(const char* data, size
 
 DeliveryJournal::DeliveryJournal(const QString& programDir, bool mayCreate)
     : programDir_(programDir) {
-    const QByteArray native = nativePath(path());
-    fd_ = openRetrying(native, O_RDWR);
+    fd_ = openRetrying(path(), O_RDWR);
     bool created = false;
-    if (fd_ < 0 && errno == ENOENT) {
+    if (!fd_.isOpen() && errno == ENOENT) {
         if (!mayCreate) return;
-        fd_ = openRetrying(native, O_RDWR | O_CREAT);
-        created = fd_ >= 0;
+        fd_ = openRetrying(path(), O_RDWR | O_CREAT);
+        created = fd_.isOpen();
     }
-    if (fd_ < 0) throw AppError(fileErrorText(path(), FileAction::Open, errno));
+    if (!fd_.isOpen()) throw AppError(fileErrorText(path(), FileAction::Open, errno));
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) {
-        const int e = errno;
-        ::close(fd_);
-        fd_ = -1;
-        throw AppError(fileErrorText(path(), FileAction::Read, e));
-    }
+    if (::fstat(fd_.get(), &st) != 0)
+        throw AppError(fileErrorText(path(), FileAction::Read, errno));
     if (st.st_size < 2 * kJournalSlotSize) {
         // Written out, not just sized: later saves then overwrite space the
         // file already has, and work on a full disk too.
         QByteArray tail(static_cast<qsizetype>(2 * kJournalSlotSize - st.st_size), '\0');
-        if (!writeFully(fd_, tail.constData(), size_t(tail.size()), st.st_size)) {
-            const int e = errno;
-            ::close(fd_);
-            fd_ = -1;
-            throw AppError(fileErrorText(path(), FileAction::Write, e));
-        }
+        if (!writeFully(fd_.get(), tail.constData(), size_t(tail.size()), st.st_size))
+            throw AppError(fileErrorText(path(), FileAction::Write, errno));
         created_ = created;
     }
     // The newer of the two good slots; none good reads as no entries.
     QByteArray slot(kJournalSlotSize, Qt::Uninitialized);
     bool found = false;
     for (int i = 0; i < 2; ++i) {
-        if (!readFully(fd_, slot.data(), kJournalSlotSize, off_t(i) * kJournalSlotSize)) continue;
+        if (!readFully(fd_.get(), slot.data(), kJournalSlotSize, off_t(i) * kJournalSlotSize))
+            continue;
         uint64_t sequence = 0;
         auto parsed = parseJournalSlot(slot.constData(), kJournalSlotSize, &sequence);
         if (parsed && (!found || sequence > sequence_)) {
@@ -245,21 +225,17 @@ DeliveryJournal::DeliveryJournal(const QString& programDir, bool mayCreate)
     }
 }
 
-DeliveryJournal::~DeliveryJournal() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 QString DeliveryJournal::path() const {
     return programDir_ + QString::fromLatin1(kJournalName);
 }
 
 void DeliveryJournal::save(bool sync) {
-    if (fd_ < 0) return;
+    if (!fd_.isOpen()) return;
     const uint64_t sequence = sequence_ + 1;
     const QByteArray slot = serializeJournalSlot(entries, sequence);
-    if (!writeFully(fd_, slot.constData(), size_t(slot.size()),
+    if (!writeFully(fd_.get(), slot.constData(), size_t(slot.size()),
                     off_t(sequence % 2) * kJournalSlotSize) ||
-        (sync && ::fdatasync(fd_) != 0))
+        (sync && ::fdatasync(fd_.get()) != 0))
         throw AppError(fileErrorText(path(), FileAction::Write, errno));
     sequence_ = sequence;
     if (sync && created_) {
@@ -299,18 +275,17 @@ void settleDeliveries(const QString& programDir) {
             const QString path =
                 dataFilePath(programDir, static_cast<DataFileKind>(kind), e.backupMonth);
             if (path.isEmpty()) continue;
-            const int fd = openRetrying(nativePath(path), O_RDWR);
-            if (fd < 0) continue; // taken away: what the journal says stands
+            const FileDescriptor file = openRetrying(path, O_RDWR);
+            if (!file.isOpen()) continue; // taken away: what the journal says stands
             struct stat st {};
             // Only the very file, and only if it was not emptied: then its
             // lines after the offset are ours, written after the journal was.
-            if (::fstat(fd, &st) == 0 && uint64_t(st.st_dev) == f.device &&
+            if (::fstat(file.get(), &st) == 0 && uint64_t(st.st_dev) == f.device &&
                 uint64_t(st.st_ino) == f.inode && st.st_size >= f.offset) {
                 off_t end = 0;
-                f.end += countAndCutTail(fd, f.offset, st.st_size, &end);
+                f.end += countAndCutTail(file.get(), f.offset, st.st_size, &end);
                 f.offset = end;
             }
-            ::close(fd);
         }
     }
     if (changed) journal.save(true);

@@ -8,6 +8,8 @@
 // batch. A transfer consults it to write no record twice, and commits a
 // batch to the terminal only once every file holds all of it on disk.
 
+#include "FileDescriptor.h"
+
 #include <QByteArray>
 #include <QString>
 #include <array>
@@ -57,11 +59,10 @@ class DeliveryJournal {
     // unless mayCreate is false and it is missing; then isOpen() is false.
     // Throws AppError when it can't. Damaged content reads as no entries.
     explicit DeliveryJournal(const QString& programDir, bool mayCreate = true);
-    ~DeliveryJournal();
     DeliveryJournal(const DeliveryJournal&) = delete;
     DeliveryJournal& operator=(const DeliveryJournal&) = delete;
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_.isOpen(); }
     // Writes the entries into the older slot; with sync, onto the disk.
     void save(bool sync); // throws AppError
 
@@ -72,7 +73,7 @@ class DeliveryJournal {
 
   private:
     QString programDir_;
-    int fd_ = -1;
+    FileDescriptor fd_;
     bool created_ = false; // its directory entry is not synced yet
     uint64_t sequence_ = 0;
 };
