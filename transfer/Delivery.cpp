@@ -1,16 +1,14 @@
 #include "Delivery.h"
 
+#include "Bytes.h"
 #include "DataFiles.h"
 #include "FileDescriptor.h"
 #include "core/AppError.h"
 
 #include <QDate>
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,23 +28,6 @@ static_assert(kHeaderBytes + kMaxJournalEntries * kEntryBytes + 4 <= kJournalSlo
 constexpr size_t kProbeRecords = 16;
 // Lines are written in blocks; the journal follows after each block.
 constexpr qsizetype kBlock = 64 * 1024;
-
-void putU64(QByteArray& out, uint64_t v) {
-    char b[8];
-    for (int i = 0; i < 8; ++i)
-        b[i] = static_cast<char>(v >> (8 * i));
-    out.append(b, 8);
-}
-uint64_t getU64(const char* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i)
-        v |= uint64_t(static_cast<unsigned char>(p[i])) << (8 * i);
-    return v;
-}
-uint32_t crcOf(const char* data, size_t size) {
-    return static_cast<uint32_t>(
-        crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size)));
-}
 
 // FNV-1a: the same value in every run and on every machine.
 uint64_t digestOf(const std::vector<QByteArray>& lines, size_t count) {
@@ -100,6 +81,38 @@ int64_t countAndCutTail(int fd, off_t offset, off_t size, off_t* end) {
     return lines;
 }
 
+// The journal's fields are 8 bytes each; these take one and check its range.
+bool readInt64(ByteReader& in, int64_t& out) {
+    uint64_t v = 0;
+    if (!in.u64(v)) return false;
+    out = static_cast<int64_t>(v);
+    return true;
+}
+bool readInt32(ByteReader& in, int32_t& out) {
+    int64_t v = 0;
+    if (!readInt64(in, v) || v < INT32_MIN || v > INT32_MAX) return false;
+    out = static_cast<int32_t>(v);
+    return true;
+}
+bool readFlag(ByteReader& in, bool& out) {
+    uint64_t v = 0;
+    if (!in.u64(v) || v > 1) return false;
+    out = v == 1;
+    return true;
+}
+
+bool readEntry(ByteReader& in, JournalEntry& e) {
+    if (!readInt32(in, e.machine) || !readInt64(in, e.start) || !readInt32(in, e.probeCount) ||
+        e.probeCount < 0 || e.probeCount > int32_t(kProbeRecords) || !in.u64(e.probeDigest) ||
+        !readInt32(in, e.backupMonth) || !readFlag(in, e.committed) || !in.u64(e.age))
+        return false;
+    for (JournalFile& f : e.files)
+        if (!readInt64(in, f.end) || !readFlag(in, f.tracked) || !in.u64(f.device) ||
+            !in.u64(f.inode) || !readInt64(in, f.offset))
+            return false;
+    return true;
+}
+
 } // namespace
 
 // ---- journal slots
@@ -128,61 +141,27 @@ QByteArray serializeJournalSlot(const std::vector<JournalEntry>& entries, uint64
             putU64(out, static_cast<uint64_t>(f.offset));
         }
     }
-    const uint32_t crc = crcOf(out.constData(), static_cast<size_t>(out.size()));
-    const char b[4] = {char(crc), char(crc >> 8), char(crc >> 16), char(crc >> 24)};
-    out.append(b, 4);
+    putU32(out, crcOf(out.constData(), static_cast<size_t>(out.size())));
     return out;
 }
 
 std::optional<std::vector<JournalEntry>> parseJournalSlot(const char* data, size_t size,
                                                           uint64_t* sequence) {
-    if (size < kHeaderBytes + 4 || std::memcmp(data, kMagic, 8) != 0) return std::nullopt;
-    const uint64_t shape = getU64(data + 16);
+    ByteReader in(data, size);
+    uint64_t slotSequence = 0, shape = 0;
+    if (!in.expect(kMagic, 8) || !in.u64(slotSequence) || !in.u64(shape)) return std::nullopt;
     const uint64_t count = shape & 0xffffffffu;
     if ((shape >> 32) != kEntryBytes || count > kMaxJournalEntries) return std::nullopt;
-    const size_t used = kHeaderBytes + size_t(count) * kEntryBytes;
-    if (size < used + 4) return std::nullopt;
-    const auto* c = reinterpret_cast<const unsigned char*>(data + used);
-    const uint32_t crc =
-        uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16 | uint32_t(c[3]) << 24;
-    if (crc != crcOf(data, used)) return std::nullopt;
-
-    auto int32At = [](uint64_t v, int32_t& out) {
-        const auto s = static_cast<int64_t>(v);
-        if (s < INT32_MIN || s > INT32_MAX) return false;
-        out = static_cast<int32_t>(s);
-        return true;
-    };
-    auto flagAt = [](uint64_t v, bool& out) {
-        out = v == 1;
-        return v <= 1;
-    };
     std::vector<JournalEntry> entries(count);
-    for (size_t i = 0; i < count; ++i) {
-        const char* p = data + kHeaderBytes + i * kEntryBytes;
-        auto next = [&p] {
-            const uint64_t v = getU64(p);
-            p += 8;
-            return v;
-        };
-        JournalEntry& e = entries[i];
-        bool ok = int32At(next(), e.machine);
-        e.start = static_cast<int64_t>(next());
-        ok = ok && int32At(next(), e.probeCount) && e.probeCount >= 0 &&
-             e.probeCount <= int32_t(kProbeRecords);
-        e.probeDigest = next();
-        ok = ok && int32At(next(), e.backupMonth) && flagAt(next(), e.committed);
-        e.age = next();
-        for (JournalFile& f : e.files) {
-            f.end = static_cast<int64_t>(next());
-            ok = ok && flagAt(next(), f.tracked);
-            f.device = next();
-            f.inode = next();
-            f.offset = static_cast<int64_t>(next());
-        }
-        if (!ok) return std::nullopt;
-    }
-    if (sequence) *sequence = getU64(data + 8);
+    for (JournalEntry& e : entries)
+        if (!readEntry(in, e)) return std::nullopt;
+    const size_t used = in.consumed();
+    uint32_t crc = 0;
+    if (!in.u32(crc) || crc != crcOf(data, used)) return std::nullopt;
+    // Not an error: the rest of the slot is what an earlier save with more
+    // entries left there (a save rewrites only its own length).
+    in.skipRest();
+    if (sequence) *sequence = slotSequence;
     return entries;
 }
 
