@@ -1,6 +1,5 @@
 #include "DataFiles.h"
 
-#include "Delivery.h"
 #include "core/AppError.h"
 
 #include <algorithm>
@@ -120,11 +119,7 @@ std::optional<DataFileLock> DataFileLock::tryAcquire(const QString& programDir) 
         if (errno == EWOULDBLOCK) return std::nullopt;
         throw AppError(fileErrorText(path, FileAction::Open, errno));
     }
-    DataFileLock lock(std::move(fd));
-    // A holder that was killed may have left lines the journal does not know
-    // yet; count them before anyone appends more.
-    settleDeliveries(programDir);
-    return lock;
+    return DataFileLock(std::move(fd), programDir);
 }
 
 QString dataFilesBusyText() {

@@ -30,17 +30,21 @@ QString ensureDirectory(const QString& programDir, const char* name);
 // An advisory lock (flock) on ".veri.lock" in the program directory. A second
 // holder, in this process or another copy of the program, is refused, so two
 // commands never interleave lines in veri.txt. Released when destroyed, and by
-// the kernel if the process dies. Taking it first settles what a killed
-// holder left (settleDeliveries).
+// the kernel if the process dies. It only locks: what a killed holder left is
+// the next command's first step (settleDeliveries in Delivery.h).
 class DataFileLock {
   public:
     // nullopt while another command holds the lock. Throws AppError when the
     // lock file can't be opened (the directory is then not writable either).
     static std::optional<DataFileLock> tryAcquire(const QString& programDir);
 
+    const QString& programDir() const { return programDir_; }
+
   private:
-    explicit DataFileLock(FileDescriptor fd) : fd_(std::move(fd)) {}
+    DataFileLock(FileDescriptor fd, QString programDir)
+        : fd_(std::move(fd)), programDir_(std::move(programDir)) {}
     FileDescriptor fd_; // closing the last descriptor of the file drops the flock
+    QString programDir_;
 };
 
 // What the operator reads when the lock is taken.

@@ -241,7 +241,8 @@ QString dataFilePath(const QString& programDir, DataFileKind kind, int32_t backu
     return {};
 }
 
-void settleDeliveries(const QString& programDir) {
+void settleDeliveries(const DataFileLock& held) {
+    const QString& programDir = held.programDir();
     DeliveryJournal journal(programDir, false);
     if (!journal.isOpen()) return;
     bool changed = false;

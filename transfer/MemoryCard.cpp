@@ -1,6 +1,7 @@
 #include "MemoryCard.h"
 
 #include "DataFiles.h"
+#include "Delivery.h"
 #include "FileDescriptor.h"
 #include "core/AppError.h"
 #include "core/Operator.h"
@@ -128,6 +129,9 @@ bool convertMemoryCardFile(const QString& fileName, const QString& programDir, O
         op.showMessage(dataFilesBusyText(), QStringLiteral("UYARI"), Operator::Icon::Warning);
         return false;
     }
+    // Before a line is appended: lines a killed transfer left in veri.txt
+    // must count as that transfer's, not as the card's.
+    settleDeliveries(*lock);
     BusyCursor busy(op);
     op.setProgressRange(0, 0);
     op.setProgress(0);
