@@ -1,9 +1,7 @@
 #include "DataFiles.h"
 
-#include "Delivery.h"
 #include "core/AppError.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,10 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray nativePath(const QString& path) {
-    return QFile::encodeName(path);
-}
 
 QString errnoText(int e) {
     switch (e) {
@@ -42,14 +36,6 @@ QString errnoText(int e) {
     default:
         return QStringLiteral("hata %1: %2").arg(e).arg(QString::fromLocal8Bit(std::strerror(e)));
     }
-}
-
-int openRetrying(const QByteArray& path, int flags, mode_t mode = 0666) {
-    int fd;
-    do {
-        fd = ::open(path.constData(), flags | O_CLOEXEC, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
 }
 
 // Writes all of data; returns bytes written and sets *error on failure.
@@ -121,29 +107,19 @@ QString ensureDirectory(const QString& programDir, const char* name) {
 
 // ---- DataFileLock
 
-DataFileLock::~DataFileLock() {
-    if (fd_ >= 0) ::close(fd_); // closing the last descriptor drops the flock
-}
-
 std::optional<DataFileLock> DataFileLock::tryAcquire(const QString& programDir) {
     const QString path = programDir + QStringLiteral(".veri.lock");
-    const int fd = openRetrying(nativePath(path), O_RDWR | O_CREAT);
-    if (fd < 0) throw AppError(fileErrorText(path, FileAction::Open, errno));
+    FileDescriptor fd = openRetrying(path, O_RDWR | O_CREAT);
+    if (!fd.isOpen()) throw AppError(fileErrorText(path, FileAction::Open, errno));
     int rc;
     do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        rc = ::flock(fd.get(), LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
-        const int e = errno;
-        ::close(fd);
-        if (e == EWOULDBLOCK) return std::nullopt;
-        throw AppError(fileErrorText(path, FileAction::Open, e));
+        if (errno == EWOULDBLOCK) return std::nullopt;
+        throw AppError(fileErrorText(path, FileAction::Open, errno));
     }
-    DataFileLock lock(fd);
-    // A holder that was killed may have left lines the journal does not know
-    // yet; count them before anyone appends more.
-    settleDeliveries(programDir);
-    return lock;
+    return DataFileLock(std::move(fd), programDir);
 }
 
 QString dataFilesBusyText() {
@@ -154,26 +130,20 @@ QString dataFilesBusyText() {
 // ---- AppendFile
 
 AppendFile::AppendFile(QString path) : path_(std::move(path)) {
-    const QByteArray native = nativePath(path_);
-    fd_ = openRetrying(native, O_RDWR | O_APPEND);
-    if (fd_ < 0 && errno == ENOENT) {
-        fd_ = openRetrying(native, O_RDWR | O_APPEND | O_CREAT);
-        created_ = fd_ >= 0;
+    fd_ = openRetrying(path_, O_RDWR | O_APPEND);
+    if (!fd_.isOpen() && errno == ENOENT) {
+        fd_ = openRetrying(path_, O_RDWR | O_APPEND | O_CREAT);
+        created_ = fd_.isOpen();
     }
-    if (fd_ < 0) throw AppError(fileErrorText(path_, FileAction::Open, errno));
-    if (!cutPartialLine(fd_)) {
-        const int e = errno;
-        ::close(fd_);
-        fd_ = -1;
-        throw AppError(fileErrorText(path_, FileAction::Write, e));
-    }
+    if (!fd_.isOpen()) throw AppError(fileErrorText(path_, FileAction::Open, errno));
+    if (!cutPartialLine(fd_.get())) throw AppError(fileErrorText(path_, FileAction::Write, errno));
     buffer_.reserve(kBlock + 4096);
 }
 
 FileIdentity AppendFile::identity() const {
     struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
-        throw AppError(fileErrorText(path_, FileAction::Read, fd_ < 0 ? EBADF : errno));
+    if (!fd_.isOpen() || ::fstat(fd_.get(), &st) != 0)
+        throw AppError(fileErrorText(path_, FileAction::Read, fd_.isOpen() ? errno : EBADF));
     return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
             static_cast<long long>(st.st_size)};
 }
@@ -186,13 +156,12 @@ void AppendFile::writeLines(QByteArrayView bytes, qsizetype* onDisk) {
 }
 
 AppendFile::~AppendFile() {
-    if (fd_ < 0) return;
+    if (!fd_.isOpen()) return;
     try {
         writeBuffer();
     } catch (...) {
         // The error that ended the command is being reported already.
     }
-    ::close(fd_);
 }
 
 void AppendFile::writeBuffer() {
@@ -208,11 +177,12 @@ void AppendFile::writeBuffer() {
 }
 
 void AppendFile::writeBlock(QByteArrayView bytes, qsizetype* kept) {
-    if (fd_ < 0) throw AppError(fileErrorText(path_, FileAction::Write, EBADF));
+    if (!fd_.isOpen()) throw AppError(fileErrorText(path_, FileAction::Write, EBADF));
+    const int fd = fd_.get();
     struct stat before {};
-    const bool haveSize = ::fstat(fd_, &before) == 0;
+    const bool haveSize = ::fstat(fd, &before) == 0;
     int error = 0;
-    const qsizetype done = writeAll(fd_, bytes.data(), bytes.size(), &error);
+    const qsizetype done = writeAll(fd, bytes.data(), bytes.size(), &error);
     if (error == 0) {
         if (kept) *kept = done;
         return;
@@ -221,9 +191,9 @@ void AppendFile::writeBlock(QByteArrayView bytes, qsizetype* kept) {
     // file meanwhile (then its size no longer tells where our bytes are).
     const qsizetype keep = done > 0 ? bytes.first(done).lastIndexOf('\n') + 1 : 0;
     struct stat after {};
-    if (done > keep && haveSize && ::fstat(fd_, &after) == 0 &&
+    if (done > keep && haveSize && ::fstat(fd, &after) == 0 &&
         after.st_size == before.st_size + done) {
-        (void)!::ftruncate(fd_, before.st_size + keep);
+        (void)!::ftruncate(fd, before.st_size + keep);
     }
     if (kept) *kept = keep;
     throw AppError(fileErrorText(path_, FileAction::Write, error));
@@ -231,7 +201,7 @@ void AppendFile::writeBlock(QByteArrayView bytes, qsizetype* kept) {
 
 void AppendFile::sync() {
     writeBuffer();
-    if (::fsync(fd_) != 0 && errno != EINVAL)
+    if (::fsync(fd_.get()) != 0 && errno != EINVAL)
         throw AppError(fileErrorText(path_, FileAction::Write, errno));
     if (created_) {
         syncDirectory(directoryOf(path_));
@@ -240,21 +210,17 @@ void AppendFile::sync() {
 }
 
 void AppendFile::close() {
-    if (fd_ < 0) return;
+    if (!fd_.isOpen()) return;
     sync();
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR)
-        throw AppError(fileErrorText(path_, FileAction::Write, errno));
+    if (!fd_.close()) throw AppError(fileErrorText(path_, FileAction::Write, errno));
 }
 
 // ---- copies
 
 void syncDirectory(const QString& dir) {
-    const int fd = openRetrying(nativePath(dir), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return; // not fatal: the file data itself is on disk
-    (void)::fsync(fd);
-    ::close(fd);
+    const FileDescriptor fd = openRetrying(dir, O_RDONLY | O_DIRECTORY);
+    if (!fd.isOpen()) return; // not fatal: the file data itself is on disk
+    (void)::fsync(fd.get());
 }
 
 bool cutPartialLine(int fd) {
@@ -285,57 +251,46 @@ bool cutPartialLine(int fd) {
 }
 
 void copyContentInto(const QString& source, const QString& target) {
-    const int in = openRetrying(nativePath(source), O_RDONLY);
-    if (in < 0) throw AppError(fileErrorText(source, FileAction::Read, errno));
-    const QByteArray nativeTarget = nativePath(target);
+    const FileDescriptor in = openRetrying(source, O_RDONLY);
+    if (!in.isOpen()) throw AppError(fileErrorText(source, FileAction::Read, errno));
     bool created = false;
-    int out = openRetrying(nativeTarget, O_RDWR);
-    if (out < 0 && errno == ENOENT) {
-        out = openRetrying(nativeTarget, O_RDWR | O_CREAT);
-        created = out >= 0;
+    FileDescriptor out = openRetrying(target, O_RDWR);
+    if (!out.isOpen() && errno == ENOENT) {
+        out = openRetrying(target, O_RDWR | O_CREAT);
+        created = out.isOpen();
     }
-    if (out < 0) {
-        const int e = errno;
-        ::close(in);
-        throw AppError(fileErrorText(target, FileAction::Replace, e));
-    }
-    auto fail = [&](const QString& path, FileAction action, int e) {
-        ::close(in);
-        ::close(out);
-        throw AppError(fileErrorText(path, action, e));
-    };
+    if (!out.isOpen()) throw AppError(fileErrorText(target, FileAction::Replace, errno));
     struct stat from {
     }, to{};
-    if (::fstat(in, &from) != 0) fail(source, FileAction::Read, errno);
-    if (::fstat(out, &to) != 0) fail(target, FileAction::Replace, errno);
-    if (from.st_dev == to.st_dev && from.st_ino == to.st_ino) { // a link to the source itself
-        ::close(in);
-        ::close(out);
-        return;
-    }
-    if (from.st_size > to.st_size && ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, from.st_size) != 0 &&
-        errno != EOPNOTSUPP && errno != ENOSYS && errno != EINTR)
-        fail(target, FileAction::Replace, errno);
+    if (::fstat(in.get(), &from) != 0)
+        throw AppError(fileErrorText(source, FileAction::Read, errno));
+    if (::fstat(out.get(), &to) != 0)
+        throw AppError(fileErrorText(target, FileAction::Replace, errno));
+    if (from.st_dev == to.st_dev && from.st_ino == to.st_ino) return; // a link to the source itself
+    if (from.st_size > to.st_size &&
+        ::fallocate(out.get(), FALLOC_FL_KEEP_SIZE, 0, from.st_size) != 0 && errno != EOPNOTSUPP &&
+        errno != ENOSYS && errno != EINTR)
+        throw AppError(fileErrorText(target, FileAction::Replace, errno));
     QByteArray block(1 << 20, Qt::Uninitialized);
     off_t copied = 0;
     for (;;) {
-        const ssize_t n = ::read(in, block.data(), static_cast<size_t>(block.size()));
+        const ssize_t n = ::read(in.get(), block.data(), static_cast<size_t>(block.size()));
         if (n < 0) {
             if (errno == EINTR) continue;
-            fail(source, FileAction::Read, errno);
+            throw AppError(fileErrorText(source, FileAction::Read, errno));
         }
         if (n == 0) break;
         for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::pwrite(out, block.constData() + done, size_t(n - done), copied);
+            const ssize_t w =
+                ::pwrite(out.get(), block.constData() + done, size_t(n - done), copied);
             if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) fail(target, FileAction::Replace, w < 0 ? errno : EIO);
+            if (w <= 0)
+                throw AppError(fileErrorText(target, FileAction::Replace, w < 0 ? errno : EIO));
             done += w, copied += w;
         }
     }
-    if (::ftruncate(out, copied) != 0) fail(target, FileAction::Replace, errno);
-    if (::fsync(out) != 0 && errno != EINVAL) fail(target, FileAction::Replace, errno);
-    ::close(in);
-    if (::close(out) != 0 && errno != EINTR)
+    if (::ftruncate(out.get(), copied) != 0 || (::fsync(out.get()) != 0 && errno != EINVAL) ||
+        !out.close())
         throw AppError(fileErrorText(target, FileAction::Replace, errno));
     if (created) syncDirectory(directoryOf(target));
 }

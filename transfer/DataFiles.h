@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileDescriptor.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QString>
@@ -28,25 +30,21 @@ QString ensureDirectory(const QString& programDir, const char* name);
 // An advisory lock (flock) on ".veri.lock" in the program directory. A second
 // holder, in this process or another copy of the program, is refused, so two
 // commands never interleave lines in veri.txt. Released when destroyed, and by
-// the kernel if the process dies. Taking it first settles what a killed
-// holder left (settleDeliveries).
+// the kernel if the process dies. It only locks: what a killed holder left is
+// the next command's first step (settleDeliveries in Delivery.h).
 class DataFileLock {
   public:
-    DataFileLock(DataFileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    DataFileLock& operator=(DataFileLock&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    DataFileLock(const DataFileLock&) = delete;
-    ~DataFileLock();
-
     // nullopt while another command holds the lock. Throws AppError when the
     // lock file can't be opened (the directory is then not writable either).
     static std::optional<DataFileLock> tryAcquire(const QString& programDir);
 
+    const QString& programDir() const { return programDir_; }
+
   private:
-    explicit DataFileLock(int fd) : fd_(fd) {}
-    int fd_ = -1;
+    DataFileLock(FileDescriptor fd, QString programDir)
+        : fd_(std::move(fd)), programDir_(std::move(programDir)) {}
+    FileDescriptor fd_; // closing the last descriptor of the file drops the flock
+    QString programDir_;
 };
 
 // What the operator reads when the lock is taken.
@@ -99,7 +97,7 @@ class AppendFile {
     void writeBlock(QByteArrayView bytes, qsizetype* kept = nullptr);
 
     QString path_;
-    int fd_ = -1;
+    FileDescriptor fd_;
     bool created_ = false;
     QByteArray buffer_;
 };

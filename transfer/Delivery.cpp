@@ -1,16 +1,14 @@
 #include "Delivery.h"
 
+#include "Bytes.h"
 #include "DataFiles.h"
+#include "FileDescriptor.h"
 #include "core/AppError.h"
 
 #include <QDate>
-#include <QFile>
-
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,23 +29,6 @@ constexpr size_t kProbeRecords = 16;
 // Lines are written in blocks; the journal follows after each block.
 constexpr qsizetype kBlock = 64 * 1024;
 
-void putU64(QByteArray& out, uint64_t v) {
-    char b[8];
-    for (int i = 0; i < 8; ++i)
-        b[i] = static_cast<char>(v >> (8 * i));
-    out.append(b, 8);
-}
-uint64_t getU64(const char* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i)
-        v |= uint64_t(static_cast<unsigned char>(p[i])) << (8 * i);
-    return v;
-}
-uint32_t crcOf(const char* data, size_t size) {
-    return static_cast<uint32_t>(
-        crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size)));
-}
-
 // FNV-1a: the same value in every run and on every machine.
 uint64_t digestOf(const std::vector<QByteArray>& lines, size_t count) {
     uint64_t h = 14695981039346656037ull;
@@ -57,18 +38,6 @@ uint64_t digestOf(const std::vector<QByteArray>& lines, size_t count) {
             h *= 1099511628211ull;
         }
     return h;
-}
-
-QByteArray nativePath(const QString& path) {
-    return QFile::encodeName(path);
-}
-
-int openRetrying(const QByteArray& path, int flags) {
-    int fd;
-    do {
-        fd = ::open(path.constData(), flags | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
 }
 
 bool readFully(int fd, char* data, size_t size, off_t at) {
@@ -112,6 +81,38 @@ int64_t countAndCutTail(int fd, off_t offset, off_t size, off_t* end) {
     return lines;
 }
 
+// The journal's fields are 8 bytes each; these take one and check its range.
+bool readInt64(ByteReader& in, int64_t& out) {
+    uint64_t v = 0;
+    if (!in.u64(v)) return false;
+    out = static_cast<int64_t>(v);
+    return true;
+}
+bool readInt32(ByteReader& in, int32_t& out) {
+    int64_t v = 0;
+    if (!readInt64(in, v) || v < INT32_MIN || v > INT32_MAX) return false;
+    out = static_cast<int32_t>(v);
+    return true;
+}
+bool readFlag(ByteReader& in, bool& out) {
+    uint64_t v = 0;
+    if (!in.u64(v) || v > 1) return false;
+    out = v == 1;
+    return true;
+}
+
+bool readEntry(ByteReader& in, JournalEntry& e) {
+    if (!readInt32(in, e.machine) || !readInt64(in, e.start) || !readInt32(in, e.probeCount) ||
+        e.probeCount < 0 || e.probeCount > int32_t(kProbeRecords) || !in.u64(e.probeDigest) ||
+        !readInt32(in, e.backupMonth) || !readFlag(in, e.committed) || !in.u64(e.age))
+        return false;
+    for (JournalFile& f : e.files)
+        if (!readInt64(in, f.end) || !readFlag(in, f.tracked) || !in.u64(f.device) ||
+            !in.u64(f.inode) || !readInt64(in, f.offset))
+            return false;
+    return true;
+}
+
 } // namespace
 
 // ---- journal slots
@@ -140,61 +141,27 @@ QByteArray serializeJournalSlot(const std::vector<JournalEntry>& entries, uint64
             putU64(out, static_cast<uint64_t>(f.offset));
         }
     }
-    const uint32_t crc = crcOf(out.constData(), static_cast<size_t>(out.size()));
-    const char b[4] = {char(crc), char(crc >> 8), char(crc >> 16), char(crc >> 24)};
-    out.append(b, 4);
+    putU32(out, crcOf(out.constData(), static_cast<size_t>(out.size())));
     return out;
 }
 
 std::optional<std::vector<JournalEntry>> parseJournalSlot(const char* data, size_t size,
                                                           uint64_t* sequence) {
-    if (size < kHeaderBytes + 4 || std::memcmp(data, kMagic, 8) != 0) return std::nullopt;
-    const uint64_t shape = getU64(data + 16);
+    ByteReader in(data, size);
+    uint64_t slotSequence = 0, shape = 0;
+    if (!in.expect(kMagic, 8) || !in.u64(slotSequence) || !in.u64(shape)) return std::nullopt;
     const uint64_t count = shape & 0xffffffffu;
     if ((shape >> 32) != kEntryBytes || count > kMaxJournalEntries) return std::nullopt;
-    const size_t used = kHeaderBytes + size_t(count) * kEntryBytes;
-    if (size < used + 4) return std::nullopt;
-    const auto* c = reinterpret_cast<const unsigned char*>(data + used);
-    const uint32_t crc =
-        uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16 | uint32_t(c[3]) << 24;
-    if (crc != crcOf(data, used)) return std::nullopt;
-
-    auto int32At = [](uint64_t v, int32_t& out) {
-        const auto s = static_cast<int64_t>(v);
-        if (s < INT32_MIN || s > INT32_MAX) return false;
-        out = static_cast<int32_t>(s);
-        return true;
-    };
-    auto flagAt = [](uint64_t v, bool& out) {
-        out = v == 1;
-        return v <= 1;
-    };
     std::vector<JournalEntry> entries(count);
-    for (size_t i = 0; i < count; ++i) {
-        const char* p = data + kHeaderBytes + i * kEntryBytes;
-        auto next = [&p] {
-            const uint64_t v = getU64(p);
-            p += 8;
-            return v;
-        };
-        JournalEntry& e = entries[i];
-        bool ok = int32At(next(), e.machine);
-        e.start = static_cast<int64_t>(next());
-        ok = ok && int32At(next(), e.probeCount) && e.probeCount >= 0 &&
-             e.probeCount <= int32_t(kProbeRecords);
-        e.probeDigest = next();
-        ok = ok && int32At(next(), e.backupMonth) && flagAt(next(), e.committed);
-        e.age = next();
-        for (JournalFile& f : e.files) {
-            f.end = static_cast<int64_t>(next());
-            ok = ok && flagAt(next(), f.tracked);
-            f.device = next();
-            f.inode = next();
-            f.offset = static_cast<int64_t>(next());
-        }
-        if (!ok) return std::nullopt;
-    }
-    if (sequence) *sequence = getU64(data + 8);
+    for (JournalEntry& e : entries)
+        if (!readEntry(in, e)) return std::nullopt;
+    const size_t used = in.consumed();
+    uint32_t crc = 0;
+    if (!in.u32(crc) || crc != crcOf(data, used)) return std::nullopt;
+    // Not an error: the rest of the slot is what an earlier save with more
+    // entries left there (a save rewrites only its own length).
+    in.skipRest();
+    if (sequence) *sequence = slotSequence;
     return entries;
 }
 
@@ -202,39 +169,31 @@ std::optional<std::vector<JournalEntry>> parseJournalSlot(const char* data, size
 
 DeliveryJournal::DeliveryJournal(const QString& programDir, bool mayCreate)
     : programDir_(programDir) {
-    const QByteArray native = nativePath(path());
-    fd_ = openRetrying(native, O_RDWR);
+    fd_ = openRetrying(path(), O_RDWR);
     bool created = false;
-    if (fd_ < 0 && errno == ENOENT) {
+    if (!fd_.isOpen() && errno == ENOENT) {
         if (!mayCreate) return;
-        fd_ = openRetrying(native, O_RDWR | O_CREAT);
-        created = fd_ >= 0;
+        fd_ = openRetrying(path(), O_RDWR | O_CREAT);
+        created = fd_.isOpen();
     }
-    if (fd_ < 0) throw AppError(fileErrorText(path(), FileAction::Open, errno));
+    if (!fd_.isOpen()) throw AppError(fileErrorText(path(), FileAction::Open, errno));
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) {
-        const int e = errno;
-        ::close(fd_);
-        fd_ = -1;
-        throw AppError(fileErrorText(path(), FileAction::Read, e));
-    }
+    if (::fstat(fd_.get(), &st) != 0)
+        throw AppError(fileErrorText(path(), FileAction::Read, errno));
     if (st.st_size < 2 * kJournalSlotSize) {
         // Written out, not just sized: later saves then overwrite space the
         // file already has, and work on a full disk too.
         QByteArray tail(static_cast<qsizetype>(2 * kJournalSlotSize - st.st_size), '\0');
-        if (!writeFully(fd_, tail.constData(), size_t(tail.size()), st.st_size)) {
-            const int e = errno;
-            ::close(fd_);
-            fd_ = -1;
-            throw AppError(fileErrorText(path(), FileAction::Write, e));
-        }
+        if (!writeFully(fd_.get(), tail.constData(), size_t(tail.size()), st.st_size))
+            throw AppError(fileErrorText(path(), FileAction::Write, errno));
         created_ = created;
     }
     // The newer of the two good slots; none good reads as no entries.
     QByteArray slot(kJournalSlotSize, Qt::Uninitialized);
     bool found = false;
     for (int i = 0; i < 2; ++i) {
-        if (!readFully(fd_, slot.data(), kJournalSlotSize, off_t(i) * kJournalSlotSize)) continue;
+        if (!readFully(fd_.get(), slot.data(), kJournalSlotSize, off_t(i) * kJournalSlotSize))
+            continue;
         uint64_t sequence = 0;
         auto parsed = parseJournalSlot(slot.constData(), kJournalSlotSize, &sequence);
         if (parsed && (!found || sequence > sequence_)) {
@@ -245,21 +204,17 @@ DeliveryJournal::DeliveryJournal(const QString& programDir, bool mayCreate)
     }
 }
 
-DeliveryJournal::~DeliveryJournal() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
 QString DeliveryJournal::path() const {
     return programDir_ + QString::fromLatin1(kJournalName);
 }
 
 void DeliveryJournal::save(bool sync) {
-    if (fd_ < 0) return;
+    if (!fd_.isOpen()) return;
     const uint64_t sequence = sequence_ + 1;
     const QByteArray slot = serializeJournalSlot(entries, sequence);
-    if (!writeFully(fd_, slot.constData(), size_t(slot.size()),
+    if (!writeFully(fd_.get(), slot.constData(), size_t(slot.size()),
                     off_t(sequence % 2) * kJournalSlotSize) ||
-        (sync && ::fdatasync(fd_) != 0))
+        (sync && ::fdatasync(fd_.get()) != 0))
         throw AppError(fileErrorText(path(), FileAction::Write, errno));
     sequence_ = sequence;
     if (sync && created_) {
@@ -286,7 +241,8 @@ QString dataFilePath(const QString& programDir, DataFileKind kind, int32_t backu
     return {};
 }
 
-void settleDeliveries(const QString& programDir) {
+void settleDeliveries(const DataFileLock& held) {
+    const QString& programDir = held.programDir();
     DeliveryJournal journal(programDir, false);
     if (!journal.isOpen()) return;
     bool changed = false;
@@ -299,18 +255,17 @@ void settleDeliveries(const QString& programDir) {
             const QString path =
                 dataFilePath(programDir, static_cast<DataFileKind>(kind), e.backupMonth);
             if (path.isEmpty()) continue;
-            const int fd = openRetrying(nativePath(path), O_RDWR);
-            if (fd < 0) continue; // taken away: what the journal says stands
+            const FileDescriptor file = openRetrying(path, O_RDWR);
+            if (!file.isOpen()) continue; // taken away: what the journal says stands
             struct stat st {};
             // Only the very file, and only if it was not emptied: then its
             // lines after the offset are ours, written after the journal was.
-            if (::fstat(fd, &st) == 0 && uint64_t(st.st_dev) == f.device &&
+            if (::fstat(file.get(), &st) == 0 && uint64_t(st.st_dev) == f.device &&
                 uint64_t(st.st_ino) == f.inode && st.st_size >= f.offset) {
                 off_t end = 0;
-                f.end += countAndCutTail(fd, f.offset, st.st_size, &end);
+                f.end += countAndCutTail(file.get(), f.offset, st.st_size, &end);
                 f.offset = end;
             }
-            ::close(fd);
         }
     }
     if (changed) journal.save(true);

@@ -8,6 +8,8 @@
 // batch. A transfer consults it to write no record twice, and commits a
 // batch to the terminal only once every file holds all of it on disk.
 
+#include "FileDescriptor.h"
+
 #include <QByteArray>
 #include <QString>
 #include <array>
@@ -16,6 +18,7 @@
 #include <vector>
 
 class AppendFile;
+class DataFileLock;
 
 // The data files of a new-record transfer, in the order lines go to them.
 enum DataFileKind { kVeriFile, kBackupFile, kVeri2File, kDataFileKinds };
@@ -57,11 +60,10 @@ class DeliveryJournal {
     // unless mayCreate is false and it is missing; then isOpen() is false.
     // Throws AppError when it can't. Damaged content reads as no entries.
     explicit DeliveryJournal(const QString& programDir, bool mayCreate = true);
-    ~DeliveryJournal();
     DeliveryJournal(const DeliveryJournal&) = delete;
     DeliveryJournal& operator=(const DeliveryJournal&) = delete;
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_.isOpen(); }
     // Writes the entries into the older slot; with sync, onto the disk.
     void save(bool sync); // throws AppError
 
@@ -72,7 +74,7 @@ class DeliveryJournal {
 
   private:
     QString programDir_;
-    int fd_ = -1;
+    FileDescriptor fd_;
     bool created_ = false; // its directory entry is not synced yet
     uint64_t sequence_ = 0;
 };
@@ -80,11 +82,13 @@ class DeliveryJournal {
 // The path of a data file of an entry, in the program directory.
 QString dataFilePath(const QString& programDir, DataFileKind kind, int32_t backupMonth);
 
-// After a command that may have been killed, and before anything else is
-// appended: counts, for every file a batch was being appended to, the whole
-// lines beyond what the journal holds, and cuts a partial last line. Files
-// moved, emptied or deleted meanwhile keep what the journal says.
-void settleDeliveries(const QString& programDir); // throws AppError
+// The first step of every command that appends to the data files, once it
+// holds their lock: a command before it may have been killed. Counts, for
+// every file a batch was being appended to, the whole lines beyond what the
+// journal holds, and cuts a partial last line; lines appended after that
+// would otherwise count as the batch's. Files moved, emptied or deleted
+// meanwhile keep what the journal says.
+void settleDeliveries(const DataFileLock& held); // throws AppError
 
 // veri2.txt was made a copy of veri.txt: it holds what veri.txt holds.
 void noteSecondFileCopied(const QString& programDir); // throws AppError

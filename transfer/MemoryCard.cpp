@@ -1,10 +1,11 @@
 #include "MemoryCard.h"
 
 #include "DataFiles.h"
+#include "Delivery.h"
+#include "FileDescriptor.h"
 #include "core/AppError.h"
 #include "core/Operator.h"
 
-#include <QFile>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,20 +37,6 @@ void appendConverted(QByteArray& out, QByteArrayView s) {
     out.append(' ');
     appendPiece(out, s, 10, 2); // terminal number: the last two of field 2
 }
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 } // namespace
 
@@ -142,6 +129,9 @@ bool convertMemoryCardFile(const QString& fileName, const QString& programDir, O
         op.showMessage(dataFilesBusyText(), QStringLiteral("UYARI"), Operator::Icon::Warning);
         return false;
     }
+    // Before a line is appended: lines a killed transfer left in veri.txt
+    // must count as that transfer's, not as the card's.
+    settleDeliveries(*lock);
     BusyCursor busy(op);
     op.setProgressRange(0, 0);
     op.setProgress(0);
@@ -150,12 +140,8 @@ bool convertMemoryCardFile(const QString& fileName, const QString& programDir, O
     // file that can't be read adds nothing.
     MemoryCardConverter converter;
     {
-        int raw;
-        do {
-            raw = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC);
-        } while (raw < 0 && errno == EINTR);
-        if (raw < 0) throw AppError(fileErrorText(fileName, FileAction::Open, errno));
-        FileDescriptor in(raw);
+        const FileDescriptor in = openRetrying(fileName, O_RDONLY);
+        if (!in.isOpen()) throw AppError(fileErrorText(fileName, FileAction::Open, errno));
         // A pipe or a device may never end; only a plain file is read.
         struct stat st {};
         if (::fstat(in.get(), &st) != 0)

@@ -133,6 +133,7 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
                                   bool secondFile, Operator& op, const QDate& startDate) {
     std::optional<DataFileLock> lock;
     if (refuseWhileBusy(lock, programDir, op)) return {TransferOutcome::Busy, 0, {}};
+    settleDeliveries(*lock); // what a killed transfer left, before a line is appended
     BusyCursor busy(op);
 
     std::optional<DeviceBracket> bracket;
@@ -192,6 +193,7 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QStri
                                   const QDate& startDate) {
     std::optional<DataFileLock> lock;
     if (refuseWhileBusy(lock, programDir, op)) return {TransferOutcome::Busy, 0, {}};
+    settleDeliveries(*lock); // what a killed transfer left, before a line is appended
     BusyCursor busy(op);
 
     std::optional<DeviceBracket> bracket;

@@ -2,6 +2,7 @@
 #include "core/TfrmDM.h"
 #include "core/testing/RecordingOperator.h"
 #include "core/testing/TestFiles.h"
+#include "core/testing/TestProgramDir.h"
 
 #include "core/AppError.h"
 #include "registry/Tfrmyeni.h"
@@ -20,7 +21,6 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QUuid>
 #include <gtest/gtest.h>
@@ -59,8 +59,6 @@ void closeNextModal() {
 class MainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        createDatabaseFromSchema(dir() + "Data.mdb", "Data.sql");
-        createDatabaseFromSchema(dir() + "Log.mdb", "Log.sql");
         insertTerminals(dir() + "Data.mdb", {"1, 'Ana Giriş', 'usb', '1', '9600', '', 0, 0",
                                              "7, 'Yemekhane', 'usb', '1', '9600', '', 0, 0",
                                              "3, 'Kapalı', 'ethernet', '', '', '127.0.0.1', 1, 0"});
@@ -71,8 +69,8 @@ class MainWindowTest : public ::testing::Test {
         state.machine = 1;
         window->FP_CLOCK1.setInProcessDevice(std::make_shared<DeviceModel>(state));
     }
-    QString dir() const { return tmp.path() + u'/'; }
-    QTemporaryDir tmp;
+    QString dir() const { return files.dir(); }
+    TestProgramDir files;
     RecordingOperator op;
     TfrmDM dm;
     std::unique_ptr<Tfrmgiris> window;
@@ -268,10 +266,8 @@ class ClosingOperator : public RecordingOperator {
 };
 
 TEST(MainWindowCommands, TransferRunsFromTheButtonAndClosingWaitsForIt) {
-    QTemporaryDir tmp;
-    const QString dir = tmp.path() + u'/';
-    createDatabaseFromSchema(dir + "Data.mdb", "Data.sql");
-    createDatabaseFromSchema(dir + "Log.mdb", "Log.sql");
+    const TestProgramDir files;
+    const QString dir = files.dir();
     insertTerminals(dir + "Data.mdb", {"1, 'Ana Giriş', 'usb', '1', '9600', '', 0, 0"});
     ClosingOperator op;
     TfrmDM dm;
@@ -315,10 +311,8 @@ class ReconnectingOperator : public RecordingOperator {
 TEST(MainWindowCommands, TransferButtonComesBackOnlyWhileConnected) {
     for (const bool connectAgain : {false, true}) {
         SCOPED_TRACE(connectAgain ? "disconnected and connected again" : "disconnected");
-        QTemporaryDir tmp;
-        const QString dir = tmp.path() + u'/';
-        createDatabaseFromSchema(dir + "Data.mdb", "Data.sql");
-        createDatabaseFromSchema(dir + "Log.mdb", "Log.sql");
+        const TestProgramDir files;
+        const QString dir = files.dir();
         insertTerminals(dir + "Data.mdb", {"1, 'Ana Giriş', 'usb', '1', '9600', '', 0, 0"});
         ReconnectingOperator op;
         TfrmDM dm;

@@ -6,7 +6,7 @@
 #include "core/Database.h"
 #include "core/TfrmDM.h"
 #include "core/testing/RecordingOperator.h"
-#include "core/testing/TestFiles.h"
+#include "core/testing/TestProgramDir.h"
 #include "terminal/DeviceModel.h"
 
 #include <QAction>
@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -39,8 +38,6 @@ struct WatchingOperator : RecordingOperator {
 class MaintenanceWiring : public ::testing::Test {
   protected:
     void SetUp() override {
-        createDatabaseFromSchema(dir() + "Data.mdb", "Data.sql");
-        createDatabaseFromSchema(dir() + "Log.mdb", "Log.sql");
         {
             QSqlDatabase db = openDatabaseFile("wiring-setup", dir() + "Data.mdb");
             execSql(db,
@@ -61,9 +58,9 @@ class MaintenanceWiring : public ::testing::Test {
         window->BitBtn4->click();
         ASSERT_TRUE(window->session.connected);
     }
-    QString dir() const { return tmp.path() + u'/'; }
+    QString dir() const { return files.dir(); }
 
-    QTemporaryDir tmp;
+    TestProgramDir files;
     WatchingOperator op;
     TfrmDM dm;
     std::shared_ptr<DeviceModel> device;

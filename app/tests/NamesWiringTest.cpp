@@ -5,6 +5,7 @@
 #include "app/NamesWiring.h"
 #include "core/AppError.h"
 #include "core/TfrmDM.h"
+#include "core/testing/TestProgramDir.h"
 #include "enroll/TfrmEnrol.h"
 #include "enroll/tests/EnrollTestSupport.h"
 #include "names/tests/PersonnelDatabase.h"
@@ -24,10 +25,7 @@ namespace {
 class NamesWiring : public ::testing::Test {
   protected:
     void SetUp() override {
-        createDatabaseFromSchema(dir() + "Data.mdb", "Data.sql");
-        createDatabaseFromSchema(dir() + "Log.mdb", "Log.sql");
-        openDatabaseFile(dm.connection1Name(), dir() + "Data.mdb");
-        openDatabaseFile(dm.connection2Name(), dir() + "Log.mdb");
+        files.openOn(dm);
         DeviceState state;
         device = std::make_shared<DeviceModel>(state);
         clock.setInProcessDevice(device);
@@ -41,7 +39,7 @@ class NamesWiring : public ::testing::Test {
     void TearDown() override {
         if (window) window->hide();
     }
-    QString dir() const { return tmp.path() + u'/'; }
+    QString dir() const { return files.dir(); }
     void addTemp(const QString& kartno, const QString& isim) {
         execSql(dm.ADOConnection2(), "insert into temp (kartno, isim) values (?, ?)",
                 {kartno, isim});
@@ -57,7 +55,7 @@ class NamesWiring : public ::testing::Test {
         EXPECT_FALSE(window->busy());
     }
 
-    QTemporaryDir tmp;
+    TestProgramDir files;
     TfrmDM dm;
     std::shared_ptr<DeviceModel> device;
     TFP_CLOCK clock;

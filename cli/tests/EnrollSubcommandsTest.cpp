@@ -2,7 +2,7 @@
 
 #include "cli/EnrollSubcommands.h"
 #include "core/Database.h"
-#include "core/testing/TestFiles.h"
+#include "core/testing/TestProgramDir.h"
 #include "terminal/DeviceState.h"
 #include "terminal/testing/EmulatorProcess.h"
 
@@ -68,8 +68,6 @@ struct Emulated {
 class EnrollHeadless : public ::testing::Test {
   protected:
     void SetUp() override {
-        createDatabaseFromSchema(programDir() + "Data.mdb", "Data.sql");
-        createDatabaseFromSchema(programDir() + "Log.mdb", "Log.sql");
         DeviceState a;
         a.machine = 1;
         a.enrollments = {enrollment(42, 0, 1),      enrollment(42, 1, 1),
@@ -119,9 +117,9 @@ class EnrollHeadless : public ::testing::Test {
             return runEnrollUpload(programDir(), name, clear, o, e);
         });
     }
-    QString programDir() const { return dir.path() + '/'; }
+    QString programDir() const { return files.dir(); }
 
-    QTemporaryDir dir;
+    TestProgramDir files;
     Emulated source, target;
 };
 

@@ -5,11 +5,11 @@
 #include "core/Database.h"
 #include "core/IniFile.h"
 #include "core/testing/TestFiles.h"
+#include "core/testing/TestProgramDir.h"
 #include "names/tests/PersonnelDatabase.h"
 #include "terminal/DeviceState.h"
 #include "terminal/testing/EmulatorProcess.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -22,11 +22,7 @@ struct Outcome {
 
 class NamesHeadless : public ::testing::Test {
   protected:
-    void SetUp() override {
-        createDatabaseFromSchema(programDir() + "Data.mdb", "Data.sql");
-        createDatabaseFromSchema(programDir() + "Log.mdb", "Log.sql");
-    }
-    QString programDir() const { return dir.path() + '/'; }
+    QString programDir() const { return files.dir(); }
     QString settings() const { return programDir() + "Settings.ini"; }
     void sql(const char* file, const QString& statement, const QVariantList& values = {}) {
         QSqlDatabase db = openDatabaseFile("names-test", programDir() + file);
@@ -69,7 +65,7 @@ class NamesHeadless : public ::testing::Test {
     // The emulator as the list's only terminal.
     void startTerminal() {
         QString error;
-        ASSERT_TRUE(emulator.startWithState(DeviceState{}, dir.path(), &error))
+        ASSERT_TRUE(emulator.startWithState(DeviceState{}, files.dir(), &error))
             << error.toStdString();
         sql("Data.mdb",
             "insert into Terminal (TerminalNo, Terminal, Tip, Ip, NetPort, Sifre) "
@@ -78,11 +74,11 @@ class NamesHeadless : public ::testing::Test {
     }
     std::map<int32_t, QString> terminalNames() const {
         QString error;
-        const auto state = parseDeviceState(readFile(dir.filePath("state.json")), &error);
+        const auto state = parseDeviceState(readFile(files.path("state.json")), &error);
         return state ? state->names : std::map<int32_t, QString>{};
     }
 
-    QTemporaryDir dir;
+    TestProgramDir files;
     EmulatorProcess emulator;
 };
 

@@ -4,6 +4,7 @@
 #include "EnrollTestSupport.h"
 #include "core/IniFile.h"
 #include "core/TfrmDM.h"
+#include "core/testing/TestProgramDir.h"
 #include "enroll/TfrmEnrol.h"
 #include "session/TerminalSession.h"
 #include "terminal/TFP_CLOCK.h"
@@ -27,10 +28,7 @@ namespace {
 class EnrolWindow : public ::testing::Test {
   protected:
     void SetUp() override {
-        createDatabaseFromSchema(dir() + "Data.mdb", "Data.sql");
-        createDatabaseFromSchema(dir() + "Log.mdb", "Log.sql");
-        openDatabaseFile(dm.connection1Name(), dir() + "Data.mdb");
-        openDatabaseFile(dm.connection2Name(), dir() + "Log.mdb");
+        files.openOn(dm);
         DeviceState s;
         s.machine = 3;
         s.enrollments = {fingerOf(42, 0, 3), passwordOf(42, 11, -1, 3), fingerOf(7, 1, 3)};
@@ -42,9 +40,9 @@ class EnrolWindow : public ::testing::Test {
         session.machineNumber = 3;
         window = std::make_unique<TfrmEnrol>(dm, clock, session, &op);
     }
-    QString dir() const { return tmp.path() + u'/'; }
+    QString dir() const { return files.dir(); }
 
-    QTemporaryDir tmp;
+    TestProgramDir files;
     TfrmDM dm;
     std::shared_ptr<DeviceModel> device;
     TFP_CLOCK clock;

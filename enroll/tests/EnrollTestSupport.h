@@ -5,14 +5,13 @@
 
 #include "core/Database.h"
 #include "core/testing/RecordingOperator.h"
-#include "core/testing/TestFiles.h"
+#include "core/testing/TestProgramDir.h"
 #include "enroll/EnrollCommands.h"
 #include "terminal/DeviceModel.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTemporaryDir>
 #include <QUuid>
 #include <functional>
 #include <ostream>
@@ -28,8 +27,6 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 class StoreFiles {
   public:
     StoreFiles() {
-        createDatabaseFromSchema(path("Data.mdb"), QStringLiteral("Data.sql"));
-        createDatabaseFromSchema(path("Log.mdb"), QStringLiteral("Log.sql"));
         openDatabaseFile(dataName_, path("Data.mdb"));
         openDatabaseFile(logName_, path("Log.mdb"));
     }
@@ -39,8 +36,8 @@ class StoreFiles {
             QSqlDatabase::removeDatabase(name);
         }
     }
-    QString dir() const { return tmp_.path() + u'/'; }
-    QString path(const char* file) const { return dir() + QLatin1String(file); }
+    QString dir() const { return files_.dir(); }
+    QString path(const char* file) const { return files_.path(QLatin1String(file)); }
     EnrollStore store() const {
         return EnrollStore(QSqlDatabase::database(dataName_, false),
                            QSqlDatabase::database(logName_, false));
@@ -60,7 +57,7 @@ class StoreFiles {
     }
 
   private:
-    QTemporaryDir tmp_;
+    TestProgramDir files_;
     QString dataName_ = QUuid::createUuid().toString();
     QString logName_ = QUuid::createUuid().toString();
 };

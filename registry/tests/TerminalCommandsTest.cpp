@@ -3,11 +3,10 @@
 #include "core/Database.h"
 #include "core/TfrmDM.h"
 #include "core/testing/RecordingOperator.h"
-#include "core/testing/TestFiles.h"
+#include "core/testing/TestProgramDir.h"
 #include "registry/TerminalList.h"
 
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -15,8 +14,7 @@ namespace {
 class TerminalCommandsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        createDatabaseFromSchema(tmp.filePath("Data.mdb"), "Data.sql");
-        openDatabaseFile(dm.connection1Name(), tmp.filePath("Data.mdb"));
+        files.openOn(dm);
         reopenTerminalList(dm);
     }
 
@@ -50,7 +48,7 @@ class TerminalCommandsTest : public ::testing::Test {
         return {};
     }
 
-    QTemporaryDir tmp;
+    TestProgramDir files;
     TfrmDM dm;
     RecordingOperator op;
 };

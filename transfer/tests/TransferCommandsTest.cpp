@@ -8,6 +8,7 @@
 #include "terminal/TFP_CLOCK.h"
 #include "terminal/testing/EmulatorProcess.h"
 #include "transfer/DataFiles.h"
+#include "transfer/MemoryCard.h"
 
 #include <QDir>
 #include <QHash>
@@ -79,6 +80,36 @@ class Transfer : public ::testing::Test {
     }
     TransferResult downloadAll(bool secondFile, FullDownload kind = FullDownload::Keep) {
         return downloadAllRecords(clock, 1, programDir(), secondFile, kind, op, kStart);
+    }
+
+    // 3000 new records, and what a transfer of them leaves when it is killed
+    // in the middle of writing its first block: lines in the files that the
+    // journal does not know yet, the last one cut short in veri.txt.
+    void leaveAKilledTransfer() {
+        addRecords(3000);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            struct Dying : SilentOperator {
+                void showCount(long long c) override {
+                    if (c == 100) ::_exit(0); // records taken, none written yet
+                }
+            } dying;
+            transferNewRecords(clock, 1, programDir(), true, dying, kStart);
+            ::_exit(3);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        ASSERT_EQ(file("veri.txt"), "");
+        // What the dying run got out: half a block into veri.txt, the last
+        // line cut; less into the monthly file; nothing into veri2.txt.
+        QByteArray veri, backup;
+        for (int i = 0; i < 50; ++i)
+            veri += lineFor(i, "01");
+        for (int i = 0; i < 30; ++i)
+            backup += lineFor(i, "01");
+        writeFile(programDir() + "veri.txt", veri + lineFor(50, "01").left(12));
+        writeFile(programDir() + "yedek_V270/032024.txt", backup);
     }
 
     QTemporaryDir dir;
@@ -454,36 +485,59 @@ TEST_F(Transfer, ADeathAtAnyRecordIsMadeGoodByTheNextTransfer) {
 // the journal does not know yet, the last one cut short. The next command
 // to take the data files counts them as written and cuts the partial line.
 TEST_F(Transfer, LinesWrittenJustBeforeADeathAreCountedOnce) {
-    addRecords(3000);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        struct Dying : SilentOperator {
-            void showCount(long long c) override {
-                if (c == 100) ::_exit(0); // records taken, none written yet
-            }
-        } dying;
-        transferNewRecords(clock, 1, programDir(), true, dying, kStart);
-        ::_exit(3);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    ASSERT_EQ(file("veri.txt"), "");
-    // What the dying run got out: half a block into veri.txt, the last line
-    // cut; less into the monthly file; nothing into veri2.txt.
-    QByteArray veri, backup;
-    for (int i = 0; i < 50; ++i)
-        veri += lineFor(i, "01");
-    for (int i = 0; i < 30; ++i)
-        backup += lineFor(i, "01");
-    writeFile(programDir() + "veri.txt", veri + lineFor(50, "01").left(12));
-    writeFile(programDir() + "yedek_V270/032024.txt", backup);
-
+    ASSERT_NO_FATAL_FAILURE(leaveAKilledTransfer());
     EXPECT_EQ(transfer(true).outcome, TransferOutcome::Transferred);
     EXPECT_TRUE(eachOnce({file("veri.txt")}, 3000));
     EXPECT_TRUE(eachOnce({file("yedek_V270/032024.txt")}, 3000));
     EXPECT_TRUE(eachOnce({file("veri2.txt")}, 3000));
 }
+
+// The other commands that append to veri.txt after a killed transfer. Taking
+// the lock changes nothing; each command first counts the killed run's lines
+// as written, or its own lines would later be taken for the transfer's
+// records, and as many records would never reach veri.txt.
+enum class Appender { MemoryCard, FullDownload };
+
+class AfterAKilledTransfer : public Transfer, public ::testing::WithParamInterface<Appender> {
+  protected:
+    // Runs the command; returns the lines it appended to veri.txt.
+    QByteArray runCommand() {
+        if (GetParam() == Appender::MemoryCard) {
+            const QString card = programDir() + "kart.txt";
+            writeFile(card, "h\n1\t1\t123\t0\t0\t0\t2011/06/08 12:34:56\n");
+            EXPECT_TRUE(convertMemoryCardFile(card, programDir(), op));
+            return "00123 08/06/2011 12:34:56 01\r\n";
+        }
+        EXPECT_EQ(downloadAll(false).records, 3000);
+        return file("yedek_K19/032024.txt");
+    }
+};
+
+TEST_P(AfterAKilledTransfer, TheNextCommandCountsWhatItLeftBeforeAppending) {
+    ASSERT_NO_FATAL_FAILURE(leaveAKilledTransfer());
+    const QByteArray left = file("veri.txt");
+    ASSERT_TRUE(DataFileLock::tryAcquire(programDir()));
+    EXPECT_EQ(file("veri.txt"), left) << "taking the lock changed veri.txt";
+
+    const QByteArray own = runCommand();
+    const qsizetype kept = left.lastIndexOf('\n') + 1; // the cut line is gone
+    const QByteArray veri = file("veri.txt");
+    ASSERT_EQ(veri.mid(kept, own.size()), own);
+
+    EXPECT_EQ(transfer(true).outcome, TransferOutcome::Transferred);
+    EXPECT_EQ(device->state().newMark, 3000);
+    const QByteArray after = file("veri.txt");
+    EXPECT_TRUE(eachOnce({after.left(kept), after.mid(kept + own.size())}, 3000));
+    EXPECT_TRUE(eachOnce({file("yedek_V270/032024.txt")}, 3000));
+    EXPECT_TRUE(eachOnce({file("veri2.txt")}, 3000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, AfterAKilledTransfer,
+                         ::testing::Values(Appender::MemoryCard, Appender::FullDownload),
+                         [](const ::testing::TestParamInfo<Appender>& info) {
+                             return info.param == Appender::MemoryCard ? "MemoryCard"
+                                                                       : "FullDownload";
+                         });
 
 // Over TCP, against the emulator: the link is cut after 50 records. The
 // lines read so far stay, the operator is told the transfer was cut, and the

@@ -1,0 +1,96 @@
+// The journal slot parser on bytes read back from disk, which may be cut
+// short, damaged, or written by something else.
+
+#include "transfer/Bytes.h"
+#include "transfer/Delivery.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+JournalEntry entryFor(int32_t machine) {
+    JournalEntry e;
+    e.machine = machine;
+    e.start = 4000000000LL + machine;
+    e.probeCount = 16;
+    e.probeDigest = 0x8877665544332211ull;
+    e.backupMonth = 202403;
+    e.committed = machine % 2 == 0;
+    e.age = 7;
+    for (size_t k = 0; k < e.files.size(); ++k)
+        e.files[k] = JournalFile{-1 - int64_t(k), k == 1, 2049, 1234567 + k, 33 * int64_t(k)};
+    return e;
+}
+
+std::optional<std::vector<JournalEntry>> parse(const QByteArray& slot,
+                                               uint64_t* sequence = nullptr) {
+    return parseJournalSlot(slot.constData(), size_t(slot.size()), sequence);
+}
+
+// The slot with the 8-byte field at offset set to value, and a checksum that fits.
+QByteArray withField(QByteArray slot, int offset, uint64_t value) {
+    QByteArray field;
+    putU64(field, value);
+    slot.replace(offset, 8, field);
+    slot.chop(4);
+    putU32(slot, crcOf(slot.constData(), size_t(slot.size())));
+    return slot;
+}
+
+TEST(JournalSlot, ReadsBackWhatWasWrittenPastWhatAnEarlierSaveLeft) {
+    const std::vector<JournalEntry> two{entryFor(1), entryFor(-2)};
+    uint64_t sequence = 0;
+    EXPECT_EQ(parse(serializeJournalSlot(two, 41), &sequence), two);
+    EXPECT_EQ(sequence, 41u);
+
+    // A save of one entry over a slot that held three: the third is still
+    // there after the checksum.
+    QByteArray slot = serializeJournalSlot({entryFor(5), entryFor(6), entryFor(7)}, 9);
+    const QByteArray one = serializeJournalSlot({entryFor(3)}, 10);
+    slot.replace(0, one.size(), one);
+    slot.append(QByteArray(kJournalSlotSize - slot.size(), '\0'));
+    EXPECT_EQ(parse(slot, &sequence), std::vector<JournalEntry>{entryFor(3)});
+    EXPECT_EQ(sequence, 10u);
+    EXPECT_EQ(parse(QByteArray(kJournalSlotSize, '\0')), std::nullopt) << "a slot never written";
+}
+
+TEST(JournalSlot, RefusesEveryShortenedOrDamagedSlot) {
+    const QByteArray good = serializeJournalSlot({entryFor(1), entryFor(2)}, 3);
+    std::vector<qsizetype> cutsTaken, changesTaken;
+    for (qsizetype size = 0; size < good.size(); ++size)
+        if (parse(good.left(size))) cutsTaken.push_back(size);
+    for (qsizetype at = 0; at < good.size(); ++at) {
+        QByteArray bad = good;
+        bad[at] = char(bad[at] ^ 0x10);
+        if (parse(bad)) changesTaken.push_back(at);
+    }
+    EXPECT_EQ(cutsTaken, std::vector<qsizetype>{}) << "slots cut to these lengths were taken";
+    EXPECT_EQ(changesTaken, std::vector<qsizetype>{}) << "a changed byte here went unnoticed";
+}
+
+TEST(JournalSlot, RefusesFieldsOutOfRangeEvenWithAGoodChecksum) {
+    const QByteArray good = serializeJournalSlot({entryFor(1)}, 3);
+    constexpr int kEntry = 24, kFiles = kEntry + 7 * 8;
+    const struct {
+        const char* what;
+        int offset;
+        uint64_t value;
+    } cases[] = {
+        {"more entries than a slot holds", 16,
+         uint64_t(kMaxJournalEntries + 1) | uint64_t(good.size() - 28) << 32},
+        {"another entry size", 16, 1 | uint64_t(100) << 32},
+        {"a machine beyond 32 bits", kEntry, uint64_t(1) << 31},
+        {"a negative probe count", kEntry + 16, uint64_t(-1)},
+        {"a probe count beyond the probe", kEntry + 16, 17},
+        {"a month beyond 32 bits", kEntry + 32, uint64_t(INT32_MIN) - 1},
+        {"a commit flag of 2", kEntry + 40, 2},
+        {"a tracking flag of 2", kFiles + 8, 2},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parse(withField(good, c.offset, c.value)), std::nullopt) << c.what;
+    EXPECT_NE(parse(withField(good, kEntry, uint64_t(int64_t(INT32_MIN)))), std::nullopt)
+        << "the smallest machine number is refused";
+}
+
+} // namespace
