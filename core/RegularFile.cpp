@@ -45,6 +45,12 @@ void requireRegularFileOrMissing(const QString& path) {
     if (const QString text = notRegularFileText(path); !text.isEmpty()) throw AppError(text);
 }
 
+void requireRegularFile(int fd, const QString& path) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode))
+        throw AppError(refusalText(path, st.st_mode));
+}
+
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
     OpenFile file{::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};

@@ -15,6 +15,8 @@
 QString notRegularFileText(const QString& path);
 // Throws AppError with that text.
 void requireRegularFileOrMissing(const QString& path);
+// The same for a file just opened (with O_NONBLOCK, so a FIFO didn't wait).
+void requireRegularFile(int fd, const QString& path);
 
 // Reads a whole regular file of at most maxBytes without ever blocking on it;
 // nullopt when it is missing or can't be opened. Throws AppError when it is

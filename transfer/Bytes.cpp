@@ -49,6 +49,13 @@ bool ByteReader::u64(uint64_t& v) {
     return true;
 }
 
+bool ByteReader::bytes(size_t n, const char*& at) {
+    if (rest() < n) return false;
+    at = data_ + at_;
+    at_ += n;
+    return true;
+}
+
 bool ByteReader::expect(const char* bytes, size_t n) {
     if (rest() < n || std::memcmp(data_ + at_, bytes, n) != 0) return false;
     at_ += n;

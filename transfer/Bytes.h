@@ -26,6 +26,8 @@ class ByteReader {
     bool u64(uint64_t& v);
     // The next bytes are exactly these.
     bool expect(const char* bytes, size_t n);
+    // Points at the next n bytes and takes them.
+    bool bytes(size_t n, const char*& at);
 
     size_t consumed() const { return at_; }
     size_t rest() const { return size_ - at_; }

@@ -1,6 +1,7 @@
 #include "DataFiles.h"
 
 #include "core/AppError.h"
+#include "core/RegularFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -105,37 +106,17 @@ QString ensureDirectory(const QString& programDir, const char* name) {
     return dir + u'/';
 }
 
-// ---- DataFileLock
-
-std::optional<DataFileLock> DataFileLock::tryAcquire(const QString& programDir) {
-    const QString path = programDir + QStringLiteral(".veri.lock");
-    FileDescriptor fd = openRetrying(path, O_RDWR | O_CREAT);
-    if (!fd.isOpen()) throw AppError(fileErrorText(path, FileAction::Open, errno));
-    int rc;
-    do {
-        rc = ::flock(fd.get(), LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        if (errno == EWOULDBLOCK) return std::nullopt;
-        throw AppError(fileErrorText(path, FileAction::Open, errno));
-    }
-    return DataFileLock(std::move(fd), programDir);
-}
-
-QString dataFilesBusyText() {
-    return QStringLiteral("Başka bir aktarım işlemi veri dosyalarına yazıyor. "
-                          "Lütfen o işlem bitince yeniden deneyin.");
-}
-
 // ---- AppendFile
 
 AppendFile::AppendFile(QString path) : path_(std::move(path)) {
-    fd_ = openRetrying(path_, O_RDWR | O_APPEND);
+    // O_NONBLOCK: a FIFO in a data file's place is refused below, not waited on.
+    fd_ = openRetrying(path_, O_RDWR | O_APPEND | O_NONBLOCK);
     if (!fd_.isOpen() && errno == ENOENT) {
-        fd_ = openRetrying(path_, O_RDWR | O_APPEND | O_CREAT);
+        fd_ = openRetrying(path_, O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK);
         created_ = fd_.isOpen();
     }
     if (!fd_.isOpen()) throw AppError(fileErrorText(path_, FileAction::Open, errno));
+    requireRegularFile(fd_.get(), path_);
     if (!cutPartialLine(fd_.get())) throw AppError(fileErrorText(path_, FileAction::Write, errno));
     buffer_.reserve(kBlock + 4096);
 }
@@ -251,15 +232,17 @@ bool cutPartialLine(int fd) {
 }
 
 void copyContentInto(const QString& source, const QString& target) {
-    const FileDescriptor in = openRetrying(source, O_RDONLY);
+    const FileDescriptor in = openRetrying(source, O_RDONLY | O_NONBLOCK);
     if (!in.isOpen()) throw AppError(fileErrorText(source, FileAction::Read, errno));
+    requireRegularFile(in.get(), source);
     bool created = false;
-    FileDescriptor out = openRetrying(target, O_RDWR);
+    FileDescriptor out = openRetrying(target, O_RDWR | O_NONBLOCK);
     if (!out.isOpen() && errno == ENOENT) {
-        out = openRetrying(target, O_RDWR | O_CREAT);
+        out = openRetrying(target, O_RDWR | O_CREAT | O_NONBLOCK);
         created = out.isOpen();
     }
     if (!out.isOpen()) throw AppError(fileErrorText(target, FileAction::Replace, errno));
+    requireRegularFile(out.get(), target);
     struct stat from {
     }, to{};
     if (::fstat(in.get(), &from) != 0)

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "FileDescriptor.h"
+#include "core/DirectoryLock.h"
+#include "core/FileDescriptor.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -9,7 +10,8 @@
 #include <utility>
 
 // The data files beside the program (veri.txt, veri2.txt, the monthly backup
-// files) and the lock that lets only one command write them at a time.
+// files). Commands write them holding the program directory's lock
+// (core/DirectoryLock.h).
 
 inline constexpr char kDataFileName[] = "veri.txt";
 inline constexpr char kSecondFileName[] = "veri2.txt";
@@ -26,29 +28,6 @@ QString fileErrorText(const QString& path, FileAction action, int errorNumber);
 
 // Creates programDir + name if missing; throws AppError when it can't.
 QString ensureDirectory(const QString& programDir, const char* name);
-
-// An advisory lock (flock) on ".veri.lock" in the program directory. A second
-// holder, in this process or another copy of the program, is refused, so two
-// commands never interleave lines in veri.txt. Released when destroyed, and by
-// the kernel if the process dies. It only locks: what a killed holder left is
-// the next command's first step (settleDeliveries in Delivery.h).
-class DataFileLock {
-  public:
-    // nullopt while another command holds the lock. Throws AppError when the
-    // lock file can't be opened (the directory is then not writable either).
-    static std::optional<DataFileLock> tryAcquire(const QString& programDir);
-
-    const QString& programDir() const { return programDir_; }
-
-  private:
-    DataFileLock(FileDescriptor fd, QString programDir)
-        : fd_(std::move(fd)), programDir_(std::move(programDir)) {}
-    FileDescriptor fd_; // closing the last descriptor of the file drops the flock
-    QString programDir_;
-};
-
-// What the operator reads when the lock is taken.
-QString dataFilesBusyText();
 
 // Where a file is and how long it is, as fstat tells.
 struct FileIdentity {

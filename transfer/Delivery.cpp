@@ -2,8 +2,9 @@
 
 #include "Bytes.h"
 #include "DataFiles.h"
-#include "FileDescriptor.h"
 #include "core/AppError.h"
+#include "core/FileDescriptor.h"
+#include "core/RegularFile.h"
 
 #include <QDate>
 
@@ -20,7 +21,11 @@ constexpr char kJournalName[] = ".veri.journal";
 constexpr char kMagic[8] = {'V', '2', '7', '0', 'J', 'R', 'N', '1'};
 constexpr int kHeaderBytes = 24; // magic, sequence, count, entry size
 constexpr int kEntryFields = 7 + 5 * kDataFileKinds;
-constexpr int kEntryBytes = 8 * kEntryFields;
+// An entry of the first version had no serial number; such a journal is
+// still read, so an upgrade never forgets a batch in flight.
+constexpr int kEntryBytesWithoutSerial = 8 * kEntryFields;
+// The serial number: its length, then kMaxSerialBytes bytes padded with zeros.
+constexpr int kEntryBytes = 8 + kMaxSerialBytes + kEntryBytesWithoutSerial;
 static_assert(kHeaderBytes + kMaxJournalEntries * kEntryBytes + 4 <= kJournalSlotSize);
 
 // Enough of a batch's first records to tell it from another terminal's, or
@@ -101,9 +106,18 @@ bool readFlag(ByteReader& in, bool& out) {
     return true;
 }
 
-bool readEntry(ByteReader& in, JournalEntry& e) {
-    if (!readInt32(in, e.machine) || !readInt64(in, e.start) || !readInt32(in, e.probeCount) ||
-        e.probeCount < 0 || e.probeCount > int32_t(kProbeRecords) || !in.u64(e.probeDigest) ||
+bool readSerial(ByteReader& in, QByteArray& serial) {
+    uint64_t length = 0;
+    const char* at = nullptr;
+    if (!in.u64(length) || length > kMaxSerialBytes || !in.bytes(kMaxSerialBytes, at)) return false;
+    serial = QByteArray(at, static_cast<qsizetype>(length));
+    return true;
+}
+
+bool readEntry(ByteReader& in, JournalEntry& e, bool withSerial) {
+    if ((withSerial && !readSerial(in, e.serial)) || !readInt32(in, e.machine) ||
+        !readInt64(in, e.start) || !readInt32(in, e.probeCount) || e.probeCount < 0 ||
+        e.probeCount > int32_t(kProbeRecords) || !in.u64(e.probeDigest) ||
         !readInt32(in, e.backupMonth) || !readFlag(in, e.committed) || !in.u64(e.age))
         return false;
     for (JournalFile& f : e.files)
@@ -126,6 +140,10 @@ QByteArray serializeJournalSlot(const std::vector<JournalEntry>& entries, uint64
     putU64(out, uint64_t(count) | uint64_t(kEntryBytes) << 32);
     for (size_t i = 0; i < count; ++i) {
         const JournalEntry& e = entries[i];
+        const QByteArray serial = e.serial.left(kMaxSerialBytes);
+        putU64(out, static_cast<uint64_t>(serial.size()));
+        out.append(serial);
+        out.append(QByteArray(kMaxSerialBytes - serial.size(), '\0'));
         putU64(out, static_cast<uint64_t>(int64_t(e.machine)));
         putU64(out, static_cast<uint64_t>(e.start));
         putU64(out, static_cast<uint64_t>(e.probeCount));
@@ -150,11 +168,13 @@ std::optional<std::vector<JournalEntry>> parseJournalSlot(const char* data, size
     ByteReader in(data, size);
     uint64_t slotSequence = 0, shape = 0;
     if (!in.expect(kMagic, 8) || !in.u64(slotSequence) || !in.u64(shape)) return std::nullopt;
-    const uint64_t count = shape & 0xffffffffu;
-    if ((shape >> 32) != kEntryBytes || count > kMaxJournalEntries) return std::nullopt;
+    const uint64_t count = shape & 0xffffffffu, entryBytes = shape >> 32;
+    const bool withSerial = entryBytes == kEntryBytes;
+    if ((!withSerial && entryBytes != kEntryBytesWithoutSerial) || count > kMaxJournalEntries)
+        return std::nullopt;
     std::vector<JournalEntry> entries(count);
     for (JournalEntry& e : entries)
-        if (!readEntry(in, e)) return std::nullopt;
+        if (!readEntry(in, e, withSerial)) return std::nullopt;
     const size_t used = in.consumed();
     uint32_t crc = 0;
     if (!in.u32(crc) || crc != crcOf(data, used)) return std::nullopt;
@@ -169,14 +189,16 @@ std::optional<std::vector<JournalEntry>> parseJournalSlot(const char* data, size
 
 DeliveryJournal::DeliveryJournal(const QString& programDir, bool mayCreate)
     : programDir_(programDir) {
-    fd_ = openRetrying(path(), O_RDWR);
+    fd_ = openRetrying(path(), O_RDWR | O_NONBLOCK);
     bool created = false;
     if (!fd_.isOpen() && errno == ENOENT) {
         if (!mayCreate) return;
-        fd_ = openRetrying(path(), O_RDWR | O_CREAT);
+        // Never readable by others; writable by the group of a shared directory.
+        fd_ = openRetrying(path(), O_RDWR | O_CREAT | O_NONBLOCK, 0660);
         created = fd_.isOpen();
     }
     if (!fd_.isOpen()) throw AppError(fileErrorText(path(), FileAction::Open, errno));
+    requireRegularFile(fd_.get(), path());
     struct stat st {};
     if (::fstat(fd_.get(), &st) != 0)
         throw AppError(fileErrorText(path(), FileAction::Read, errno));
@@ -241,7 +263,7 @@ QString dataFilePath(const QString& programDir, DataFileKind kind, int32_t backu
     return {};
 }
 
-void settleDeliveries(const DataFileLock& held) {
+void settleDeliveries(const DirectoryLock& held) {
     const QString& programDir = held.programDir();
     DeliveryJournal journal(programDir, false);
     if (!journal.isOpen()) return;
@@ -283,10 +305,11 @@ void noteSecondFileCopied(const QString& programDir) {
 
 // ---- one batch
 
-BatchDelivery::BatchDelivery(DeliveryJournal& journal, int32_t machine, int64_t start,
-                             std::array<AppendFile*, kDataFileKinds> files, int32_t backupMonth)
-    : journal_(journal), machine_(machine), start_(start), files_(files),
-      backupMonth_(backupMonth) {
+BatchDelivery::BatchDelivery(DeliveryJournal& journal, const TerminalIdentity& terminal,
+                             int64_t start, std::array<AppendFile*, kDataFileKinds> files,
+                             int32_t backupMonth)
+    : journal_(journal), terminal_{terminal.serial.left(kMaxSerialBytes), terminal.machine},
+      start_(start), files_(files), backupMonth_(backupMonth) {
     probe_.reserve(kProbeRecords);
 }
 
@@ -300,6 +323,13 @@ void BatchDelivery::add(const QByteArray& line) {
     if (probe_.size() == kProbeRecords) resolve(false);
 }
 
+// Another terminal's entries are never touched: whatever its machine number
+// and address, its batches wait for it. An entry without a serial number is
+// known by its machine number, as it was when it was written.
+bool BatchDelivery::isThisTerminal(const JournalEntry& e) const {
+    return e.machine == terminal_.machine && (e.serial.isEmpty() || e.serial == terminal_.serial);
+}
+
 // Finds the journal's entry for this batch: the same terminal position and
 // the same first records. A batch no entry knows starts one of its own.
 bool BatchDelivery::resolve(bool complete) {
@@ -309,7 +339,7 @@ bool BatchDelivery::resolve(bool complete) {
     size_t match = SIZE_MAX;
     for (size_t i = 0; i < entries.size() && match == SIZE_MAX; ++i) {
         const JournalEntry& e = entries[i];
-        if (e.machine != machine_ || e.start != start_) continue;
+        if (!isThisTerminal(e) || e.start != start_) continue;
         if (size_t(e.probeCount) <= n) {
             if (e.probeCount > 0 && digestOf(probe_, size_t(e.probeCount)) == e.probeDigest)
                 match = i;
@@ -325,9 +355,8 @@ bool BatchDelivery::resolve(bool complete) {
         newest = std::max(newest, e.age);
     if (match == SIZE_MAX) {
         // Entries for this position that did not match are of a log that is gone.
-        std::erase_if(entries, [&](const JournalEntry& e) {
-            return e.machine == machine_ && e.start == start_;
-        });
+        std::erase_if(
+            entries, [&](const JournalEntry& e) { return isThisTerminal(e) && e.start == start_; });
         while (entries.size() >= size_t(kMaxJournalEntries)) {
             // Committed batches are only kept in case a terminal forgot its
             // commit; they go first, the oldest first.
@@ -338,7 +367,8 @@ bool BatchDelivery::resolve(bool complete) {
             entries.erase(victim);
         }
         JournalEntry fresh;
-        fresh.machine = machine_;
+        fresh.serial = terminal_.serial;
+        fresh.machine = terminal_.machine;
         fresh.start = start_;
         for (JournalFile& f : fresh.files)
             f.end = start_;

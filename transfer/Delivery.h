@@ -8,7 +8,7 @@
 // batch. A transfer consults it to write no record twice, and commits a
 // batch to the terminal only once every file holds all of it on disk.
 
-#include "FileDescriptor.h"
+#include "core/FileDescriptor.h"
 
 #include <QByteArray>
 #include <QString>
@@ -18,7 +18,7 @@
 #include <vector>
 
 class AppendFile;
-class DataFileLock;
+class DirectoryLock;
 
 // The data files of a new-record transfer, in the order lines go to them.
 enum DataFileKind { kVeriFile, kBackupFile, kVeri2File, kDataFileKinds };
@@ -32,7 +32,20 @@ struct JournalFile {
     bool operator==(const JournalFile&) const = default;
 };
 
+// Which terminal a batch comes from: its serial number with its machine
+// number, never the address or the machine number alone (many sites leave
+// every terminal at machine number 1). An empty serial is a terminal that
+// can't tell one, or an entry of an earlier program version: such entries
+// are known by the machine number alone, as they were then.
+struct TerminalIdentity {
+    QByteArray serial; // at most kMaxSerialBytes ASCII bytes
+    int32_t machine = 0;
+    bool operator==(const TerminalIdentity&) const = default;
+};
+inline constexpr int kMaxSerialBytes = 64;
+
 struct JournalEntry {
+    QByteArray serial;
     int32_t machine = 0;
     int64_t start = 0;        // terminal position of the batch's first record
     int32_t probeCount = 0;   // the first records of the batch that probeDigest covers
@@ -88,7 +101,7 @@ QString dataFilePath(const QString& programDir, DataFileKind kind, int32_t backu
 // journal holds, and cuts a partial last line; lines appended after that
 // would otherwise count as the batch's. Files moved, emptied or deleted
 // meanwhile keep what the journal says.
-void settleDeliveries(const DataFileLock& held); // throws AppError
+void settleDeliveries(const DirectoryLock& held); // throws AppError
 
 // veri2.txt was made a copy of veri.txt: it holds what veri.txt holds.
 void noteSecondFileCopied(const QString& programDir); // throws AppError
@@ -99,7 +112,7 @@ class BatchDelivery {
   public:
     // files: veri.txt, the monthly file, veri2.txt (nullptr when not open).
     // start: the terminal's position of the batch's first record.
-    BatchDelivery(DeliveryJournal& journal, int32_t machine, int64_t start,
+    BatchDelivery(DeliveryJournal& journal, const TerminalIdentity& terminal, int64_t start,
                   std::array<AppendFile*, kDataFileKinds> files, int32_t backupMonth);
 
     // The next record, as its attendance line. Throws AppError on a file error.
@@ -126,8 +139,10 @@ class BatchDelivery {
     JournalEntry& entry() { return journal_.entries[entryIndex_]; }
     const JournalEntry& entry() const { return journal_.entries[entryIndex_]; }
 
+    bool isThisTerminal(const JournalEntry& e) const;
+
     DeliveryJournal& journal_;
-    int32_t machine_;
+    TerminalIdentity terminal_;
     int64_t start_;
     std::array<AppendFile*, kDataFileKinds> files_;
     int32_t backupMonth_;

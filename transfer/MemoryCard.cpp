@@ -2,8 +2,8 @@
 
 #include "DataFiles.h"
 #include "Delivery.h"
-#include "FileDescriptor.h"
 #include "core/AppError.h"
+#include "core/FileDescriptor.h"
 #include "core/Operator.h"
 
 #include <cerrno>
@@ -124,11 +124,9 @@ void MemoryCardConverter::endLine() {
 // ---- the command
 
 bool convertMemoryCardFile(const QString& fileName, const QString& programDir, Operator& op) {
-    std::optional<DataFileLock> lock = DataFileLock::tryAcquire(programDir);
-    if (!lock) {
-        op.showMessage(dataFilesBusyText(), QStringLiteral("UYARI"), Operator::Icon::Warning);
-        return false;
-    }
+    const std::optional<DirectoryLock> lock =
+        lockProgramDirectory(programDir, QStringLiteral("Hafıza kartı aktarımı"), op);
+    if (!lock) return false;
     // Before a line is appended: lines a killed transfer left in veri.txt
     // must count as that transfer's, not as the card's.
     settleDeliveries(*lock);

@@ -120,19 +120,21 @@ TransferResult resultOf(const LoopEnd& end) {
     return r;
 }
 
-bool refuseWhileBusy(std::optional<DataFileLock>& lock, const QString& programDir, Operator& op) {
-    lock = DataFileLock::tryAcquire(programDir);
-    if (lock) return false;
-    op.showMessage(dataFilesBusyText(), QStringLiteral("UYARI"), Operator::Icon::Warning);
-    return true;
+// Asked under the lock, so it is the terminal whose records come next. A
+// terminal that can't tell its serial number is known by its machine number.
+TerminalIdentity terminalIdentity(TFP_CLOCK& clock, int32_t machine) {
+    QString serial;
+    if (!clock.GetSerialNumber(machine, serial)) serial.clear();
+    return {serial.toLatin1(), machine};
 }
 
 } // namespace
 
 TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QString& programDir,
                                   bool secondFile, Operator& op, const QDate& startDate) {
-    std::optional<DataFileLock> lock;
-    if (refuseWhileBusy(lock, programDir, op)) return {TransferOutcome::Busy, 0, {}};
+    const std::optional<DirectoryLock> lock =
+        lockProgramDirectory(programDir, QStringLiteral("Verileri Aktar"), op);
+    if (!lock) return {TransferOutcome::Busy, 0, {}};
     settleDeliveries(*lock); // what a killed transfer left, before a line is appended
     BusyCursor busy(op);
 
@@ -159,7 +161,7 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     op.setProgress(0);
     if (!prepared) return {TransferOutcome::ReadFailed, 0, errorName};
 
-    BatchDelivery delivery(journal, machine, clock.newRecordsStart(),
+    BatchDelivery delivery(journal, terminalIdentity(clock, machine), clock.newRecordsStart(),
                            {&veri, &backup, veri2 ? &*veri2 : nullptr},
                            startDate.year() * 100 + startDate.month());
     LoopEnd end;
@@ -191,8 +193,9 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
 TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QString& programDir,
                                   bool secondFile, FullDownload kind, Operator& op,
                                   const QDate& startDate) {
-    std::optional<DataFileLock> lock;
-    if (refuseWhileBusy(lock, programDir, op)) return {TransferOutcome::Busy, 0, {}};
+    const std::optional<DirectoryLock> lock =
+        lockProgramDirectory(programDir, QStringLiteral("Tüm Verileri Al"), op);
+    if (!lock) return {TransferOutcome::Busy, 0, {}};
     settleDeliveries(*lock); // what a killed transfer left, before a line is appended
     BusyCursor busy(op);
 

@@ -252,4 +252,69 @@ TEST_F(Delivery, UnconfirmedCommitThenRunAgain) {
     EXPECT_TRUE(everyRecordOnce(kRecords));
 }
 
+// Two terminals left at machine number 1, as many sites leave them. The
+// first one's confirmation is lost; the second one's batch starts at the
+// same terminal position. Neither touches the other's journal entry, so the
+// first one's records are not written again when it is read next.
+TEST_F(Delivery, TwoTerminalsWithOneMachineNumberKeepTheirOwnBatches) {
+    struct Gate {
+        const char* name;
+        int firstEnroll, records;
+        QString state;
+        EmulatorProcess emulator;
+    };
+    Gate gates[2] = {{"Giriş", 1, 1000, {}, {}}, {"Çıkış", 50001, 500, {}, {}}};
+    const auto start = [&](Gate& g, QStringList extra) {
+        g.state = dir.filePath(QString::fromUtf8(g.name) + ".json");
+        if (!QFile::exists(g.state)) {
+            DeviceState state;
+            for (int i = 0; i < g.records; ++i)
+                state.logs.push_back(LogRecord{g.firstEnroll + i, 0, 2024, 3, 5, 9, i % 60});
+            QString error;
+            ASSERT_TRUE(saveDeviceState(state, g.state, &error)) << error.toStdString();
+        }
+        g.emulator.stop();
+        QString error;
+        ASSERT_TRUE(g.emulator.start(QStringList{"--state", g.state} + extra, &error))
+            << error.toStdString();
+    };
+    const auto register_ = [&] {
+        QSqlDatabase db = openDatabaseFile("two-terminals", programDir() + "Data.mdb");
+        execSql(db, "delete from Terminal");
+        for (const Gate& g : gates)
+            execSql(db,
+                    "insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, Ip, "
+                    "NetPort, Sifre) values (1, ?, 'ethernet', '', '', '127.0.0.1', ?, 0)",
+                    {QString::fromUtf8(g.name), g.emulator.port()});
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("two-terminals");
+    };
+    const auto transferFrom = [&](const Gate& g) {
+        QProcess p;
+        p.start(QStringLiteral(V270_PROGRAM),
+                {"--dir", dir.path(), "transfer", "--terminal", QString::fromUtf8(g.name)});
+        return finish(p);
+    };
+
+    start(gates[0], {"--drop-after", "1000"});
+    start(gates[1], {});
+    register_();
+    EXPECT_EQ(transferFrom(gates[0]).code, 3); // on disk, not confirmed
+    EXPECT_EQ(transferFrom(gates[1]).code, 0);
+    start(gates[0], {});
+    register_();
+    const Outcome again = transferFrom(gates[0]);
+    EXPECT_EQ(again.code, 0) << again.err.toStdString();
+
+    QHash<QByteArray, int> seen;
+    for (const QByteArray& line : readFile(programDir() + "veri.txt").split('\n'))
+        if (!line.isEmpty()) ++seen[line];
+    EXPECT_EQ(seen.size(), 1500);
+    int twice = 0;
+    for (const int times : seen)
+        twice += times > 1;
+    EXPECT_EQ(twice, 0);
+}
+
 } // namespace

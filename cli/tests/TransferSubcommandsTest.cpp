@@ -87,10 +87,10 @@ TEST_F(Headless, ConnectionAndOtherFailures) {
     EXPECT_EQ(unknown.err, "\"Yok\" adlı terminal listede yok.\n");
 
     {
-        auto running = DataFileLock::tryAcquire(programDir());
+        auto running = DirectoryLock::tryAcquire(programDir());
         const Outcome busy = transfer(false, "Giriş");
         EXPECT_EQ(busy.code, 1);
-        EXPECT_EQ(busy.out, dataFilesBusyText() + "\n");
+        EXPECT_EQ(busy.out, directoryBusyText(programDir()) + "\n");
         EXPECT_EQ(busy.err, "");
     }
 

@@ -11,6 +11,7 @@ namespace {
 
 JournalEntry entryFor(int32_t machine) {
     JournalEntry e;
+    e.serial = machine % 3 == 0 ? QByteArray() : "EMU00" + QByteArray::number(machine);
     e.machine = machine;
     e.start = 4000000000LL + machine;
     e.probeCount = 16;
@@ -71,7 +72,7 @@ TEST(JournalSlot, RefusesEveryShortenedOrDamagedSlot) {
 
 TEST(JournalSlot, RefusesFieldsOutOfRangeEvenWithAGoodChecksum) {
     const QByteArray good = serializeJournalSlot({entryFor(1)}, 3);
-    constexpr int kEntry = 24, kFiles = kEntry + 7 * 8;
+    constexpr int kSerial = 24, kEntry = kSerial + 8 + kMaxSerialBytes, kFiles = kEntry + 7 * 8;
     const struct {
         const char* what;
         int offset;
@@ -80,6 +81,7 @@ TEST(JournalSlot, RefusesFieldsOutOfRangeEvenWithAGoodChecksum) {
         {"more entries than a slot holds", 16,
          uint64_t(kMaxJournalEntries + 1) | uint64_t(good.size() - 28) << 32},
         {"another entry size", 16, 1 | uint64_t(100) << 32},
+        {"a serial number longer than its room", kSerial, kMaxSerialBytes + 1},
         {"a machine beyond 32 bits", kEntry, uint64_t(1) << 31},
         {"a negative probe count", kEntry + 16, uint64_t(-1)},
         {"a probe count beyond the probe", kEntry + 16, 17},
@@ -91,6 +93,20 @@ TEST(JournalSlot, RefusesFieldsOutOfRangeEvenWithAGoodChecksum) {
         EXPECT_EQ(parse(withField(good, c.offset, c.value)), std::nullopt) << c.what;
     EXPECT_NE(parse(withField(good, kEntry, uint64_t(int64_t(INT32_MIN)))), std::nullopt)
         << "the smallest machine number is refused";
+}
+
+TEST(JournalSlot, ReadsTheEntriesOfTheVersionWithoutSerialNumbers) {
+    // An upgrade finds a journal of the earlier format: its batches in flight
+    // are still known, by their machine number.
+    std::vector<JournalEntry> entries{entryFor(3), entryFor(6)}; // no serial
+    const QByteArray current = serializeJournalSlot(entries, 5);
+    constexpr int kHeader = 24, kSerialRoom = 8 + kMaxSerialBytes;
+    const int entryBytes = int(current.size() - kHeader - 4) / 2;
+    QByteArray old = current.left(kHeader);
+    for (int i = 0; i < 2; ++i)
+        old += current.mid(kHeader + i * entryBytes + kSerialRoom, entryBytes - kSerialRoom);
+    old = withField(old + QByteArray(4, '\0'), 16, 2 | uint64_t(entryBytes - kSerialRoom) << 32);
+    EXPECT_EQ(parse(old), entries);
 }
 
 } // namespace

@@ -174,12 +174,12 @@ TEST_F(MemoryCardCommand, UnreadableFileChangesNothing) {
 TEST_F(MemoryCardCommand, RefusedWhileAnotherCommandWrites) {
     const QString card = dir.filePath("kart.txt");
     writeFile(card, "h\n1\t1\t123\t0\t0\t0\t2011/06/08 12:34:56\n");
-    auto held = DataFileLock::tryAcquire(programDir());
+    auto held = DirectoryLock::tryAcquire(programDir());
     ASSERT_TRUE(held);
     EXPECT_FALSE(convertMemoryCardFile(card, programDir(), op));
     EXPECT_FALSE(QFile::exists(veri()));
     ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, dataFilesBusyText());
+    EXPECT_EQ(op.messages[0].text, directoryBusyText(programDir()));
     EXPECT_EQ(op.messages[0].title, "UYARI");
 }
 

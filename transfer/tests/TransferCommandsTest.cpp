@@ -13,10 +13,12 @@
 #include <QDir>
 #include <QHash>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -206,11 +208,13 @@ TEST_F(Transfer, FailuresOfTheTerminal) {
 
 TEST_F(Transfer, SecondCommandIsRefusedWhileOneWrites) {
     addRecords(2);
-    auto running = DataFileLock::tryAcquire(programDir());
+    auto running = DirectoryLock::tryAcquire(programDir());
     ASSERT_TRUE(running);
     EXPECT_EQ(transfer(true).outcome, TransferOutcome::Busy);
     EXPECT_EQ(downloadAll(true).outcome, TransferOutcome::Busy);
-    EXPECT_EQ(op.messageTexts(), (QStringList{dataFilesBusyText(), dataFilesBusyText()}));
+    const QString busy = directoryBusyText(programDir());
+    EXPECT_TRUE(busy.contains(QStringLiteral("başka bir işlem (süreç"))) << busy.toStdString();
+    EXPECT_EQ(op.messageTexts(), (QStringList{busy, busy}));
     EXPECT_EQ(op.busyCount, 0);
     EXPECT_TRUE(
         QDir(programDir()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
@@ -234,7 +238,9 @@ TEST_F(Transfer, SecondCommandIsRefusedWhileOneWrites) {
             TransferOutcome::Busy);
     };
     EXPECT_EQ(transferNewRecords(clock, 1, programDir(), false, outer, kStart).records, 2);
-    EXPECT_EQ(inner.messageTexts(), QStringList{dataFilesBusyText()});
+    ASSERT_EQ(inner.messageTexts().size(), 1);
+    EXPECT_TRUE(inner.messageTexts()[0].contains(QStringLiteral("Verileri Aktar (süreç")))
+        << inner.messageTexts()[0].toStdString();
     EXPECT_EQ(file("veri.txt"), lineFor(0, "01") + lineFor(1, "01"));
 }
 
@@ -516,7 +522,7 @@ class AfterAKilledTransfer : public Transfer, public ::testing::WithParamInterfa
 TEST_P(AfterAKilledTransfer, TheNextCommandCountsWhatItLeftBeforeAppending) {
     ASSERT_NO_FATAL_FAILURE(leaveAKilledTransfer());
     const QByteArray left = file("veri.txt");
-    ASSERT_TRUE(DataFileLock::tryAcquire(programDir()));
+    ASSERT_TRUE(DirectoryLock::tryAcquire(programDir()));
     EXPECT_EQ(file("veri.txt"), left) << "taking the lock changed veri.txt";
 
     const QByteArray own = runCommand();
@@ -583,6 +589,39 @@ TEST(TransferOverTcp, CutDownloadThenSecondDownloadHasEveryRecord) {
     for (int i = 0; i < 120; ++i)
         EXPECT_TRUE(veri.contains(lineFor(i, "01"))) << i;
     EXPECT_TRUE(eachOnce({veri}, 120)); // the cut part is not written again
+}
+
+} // namespace
+
+namespace {
+
+// A FIFO (or a device) in place of any file a transfer writes: refused with
+// its name before the terminal is locked; nothing is taken from it.
+TEST_F(Transfer, SpecialFilesAreRefusedBeforeTheTerminalIsLocked) {
+    addRecords(3);
+    ASSERT_TRUE(QDir(programDir()).mkpath("yedek_V270"));
+    for (const char* name : {"veri.txt", "veri2.txt", ".veri.journal", "yedek_V270/032024.txt"}) {
+        SCOPED_TRACE(name);
+        const QString path = programDir() + name;
+        QFile::remove(path); // a journal an earlier round made
+        ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        std::vector<int32_t> requests;
+        device->setRequestObserver(
+            [&](const wire::Message& m) { requests.push_back(static_cast<int32_t>(m.op)); });
+        try {
+            transfer(true);
+            ADD_FAILURE() << "no error";
+        } catch (const AppError& e) {
+            EXPECT_TRUE(e.text().contains(path) && e.text().contains("FIFO"))
+                << e.text().toStdString();
+        }
+        EXPECT_TRUE(std::find(requests.begin(), requests.end(),
+                              static_cast<int32_t>(wire::Op::EnableDevice)) == requests.end());
+        EXPECT_EQ(device->state().newMark, 0);
+        QFile::remove(path);
+        device->setRequestObserver({});
+    }
+    EXPECT_EQ(transfer(true).records, 3);
 }
 
 } // namespace
