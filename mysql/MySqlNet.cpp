@@ -244,9 +244,15 @@ void TMySqlNet::ReadPacket() {
     do {
         len = ReadHeader();
         if (total + len > kMaxJoinedPayload) throw EMySqlException::Make(CR_NET_PACKET_TOO_LARGE);
-        buf.SetLength(total + len);
-        ReadBytes(buf.Data() + total, len);
-        total += len;
+        // The buffer grows with the bytes that arrive, not with the length
+        // the header claims: four bytes from a peer must not cost 16 MB.
+        for (size_t left = len; left > 0;) {
+            const size_t piece = std::min(left, kReadPiece);
+            buf.SetLength(total + piece);
+            ReadBytes(buf.Data() + total, piece);
+            total += piece;
+            left -= piece;
+        }
     } while (len == kMaxPacketPayload);
     if (total > 0 && buf.Data()[0] == 0xFF) CheckErrorPacket(buf.Data(), total);
     ++received_;

@@ -20,6 +20,8 @@ class TMySqlNet {
     static constexpr size_t kNetBufferSize = 8192;
     static constexpr size_t kMinCompressLength = 50;
     static constexpr size_t kSkipBufferSize = 65536;
+    // A long packet is read this much at a time.
+    static constexpr size_t kReadPiece = 65536;
     // Largest joined payload accepted (the maximum packet size announced at
     // login); a peer claiming more gets 2020 instead of exhausting memory.
     static constexpr size_t kMaxJoinedPayload = 0x40000000;

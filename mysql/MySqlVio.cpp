@@ -39,7 +39,7 @@ std::string SocketErrorText(const char* what, int code) {
 
 } // namespace
 
-TVio::TVio() : buffer_(std::make_unique<uint8_t[]>(kReadAheadSize)) {}
+TVio::TVio() : buffer_(std::make_unique_for_overwrite<uint8_t[]>(kReadAheadSize)) {}
 TVio::~TVio() = default;
 
 void TVio::Connect() {
@@ -403,6 +403,14 @@ size_t MemoryVio::RawRead(uint8_t* dest, size_t count) {
     std::memcpy(dest, input_.data() + pos_, n);
     pos_ += n;
     return n;
+}
+
+void MemoryVio::Reset(std::string_view input, size_t chunk) {
+    input_.assign(input);
+    pos_ = 0;
+    chunk_ = chunk;
+    output_.clear();
+    ResetReadAhead();
 }
 
 size_t MemoryVio::RawWrite(const uint8_t* src, size_t count) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 struct addrinfo;
 
@@ -161,6 +162,10 @@ class MemoryVio : public TVio {
     int GetSocket() const override { return -1; }
 
     void Append(const std::string& more) { input_ += more; }
+    // The next input of the same connection: what was not read of the last
+    // one, read ahead or not, is dropped, and so are the collected writes.
+    // Lets a fuzzer run many inputs over one logged-in session.
+    void Reset(std::string_view input, size_t chunk);
     const std::string& Output() const { return output_; }
     void ClearOutput() { output_.clear(); }
     size_t RawReads() const { return rawReads_; }

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -112,6 +113,19 @@ static void hangUp(QIODevice* device) {
         l->disconnectFromServer();
 }
 
+QByteArray Emulator::outgoing(const QByteArray& frame, QByteArray& held) {
+    ++replies_;
+    if (!mutator_) return frame;
+    QByteArray out = mutator_->pass(frame, held);
+    if (!mutator_->lastFault().isEmpty()) {
+        const char* op = frame.size() > 7 ? wire::opName(static_cast<wire::Op>(frame[7])) : nullptr;
+        std::fprintf(stderr, "v270-terminal: mutate reply %llu (%s, %lld bytes): %s\n",
+                     static_cast<unsigned long long>(replies_), op ? op : "?",
+                     static_cast<long long>(frame.size()), qPrintable(mutator_->lastFault()));
+    }
+    return out;
+}
+
 void Emulator::serve(QIODevice* device) {
     const auto it = connections_.find(device);
     if (it == connections_.end()) return;
@@ -123,14 +137,14 @@ void Emulator::serve(QIODevice* device) {
         if (status == wire::FrameDecoder::Status::NeedMore) return;
         if (status == wire::FrameDecoder::Status::Malformed) {
             // Out of step with this peer: say why, then end the connection.
-            device->write(errorFrame(ERR_READ_FAIL));
+            device->write(outgoing(errorFrame(ERR_READ_FAIL), c.held));
             c.decoder.clear();
             device_->disconnectClient(c.client);
             hangUp(device);
             return;
         }
         DeviceModel::Reply reply = device_->handle(c.client, request);
-        device->write(wire::encodeFrame(reply.message));
+        device->write(outgoing(wire::encodeFrame(reply.message), c.held));
         if (reply.hangUp) {
             c.decoder.clear();
             device_->disconnectClient(c.client);
@@ -233,12 +247,12 @@ void Emulator::servePty() {
         }
         if (status == wire::FrameDecoder::Status::Malformed) {
             // Noise on the line: report it and start over with an empty session.
-            writePty(errorFrame(ERR_READ_FAIL));
+            writePty(outgoing(errorFrame(ERR_READ_FAIL), ptyHeld_));
             resetPtySession();
             return;
         }
         DeviceModel::Reply reply = device_->handle(ptyClient_, request);
-        writePty(wire::encodeFrame(reply.message));
+        writePty(outgoing(wire::encodeFrame(reply.message), ptyHeld_));
         if (reply.hangUp) {
             // A serial line can't be hung up; the session ends instead.
             resetPtySession();

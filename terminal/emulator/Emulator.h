@@ -4,6 +4,7 @@
 // pseudo-terminal and a Unix socket. Requests are handled one at a time on
 // the event loop; the device lock decides which client may work.
 
+#include "ReplyMutator.h"
 #include "terminal/DeviceModel.h"
 #include "terminal/LinkProtocol.h"
 
@@ -27,12 +28,16 @@ class Emulator : public QObject {
     bool listenTcp(const QString& host, uint16_t port, QString* where, QString* error);
     bool listenUnix(const QString& path, QString* error);
     bool openPty(const QString& linkPath, QString* ptyPath, QString* error);
+    // From now on every reply frame passes through the mutator (soak tests);
+    // each fault is logged on standard error.
+    void setMutator(std::unique_ptr<ReplyMutator> mutator) { mutator_ = std::move(mutator); }
 
   private:
     struct Connection {
         QIODevice* device = nullptr; // owned by Qt parent (this), deleted later
         wire::FrameDecoder decoder;
         DeviceModel::ClientId client = 0;
+        QByteArray held; // a reply the mutator holds back
     };
     void adopt(QIODevice* device, bool checkPassword);
     void serve(QIODevice* device);
@@ -40,12 +45,16 @@ class Emulator : public QObject {
     void servePty();
     void writePty(const QByteArray& bytes);
     void resetPtySession();
+    // The bytes that go out for one reply frame.
+    QByteArray outgoing(const QByteArray& frame, QByteArray& held);
 
     std::shared_ptr<DeviceModel> device_;
     std::unique_ptr<QTcpServer> tcp_;
     std::unique_ptr<QLocalServer> local_;
     QString unixPath_;
     std::map<QIODevice*, Connection> connections_;
+    std::unique_ptr<ReplyMutator> mutator_;
+    uint64_t replies_ = 0;
 
     int ptyMaster_ = -1;
     int ptySlave_ = -1; // kept open so the master never sees a hang-up between clients
@@ -54,4 +63,5 @@ class Emulator : public QObject {
     wire::FrameDecoder ptyDecoder_;
     std::unique_ptr<QTimer> ptyStale_; // drops a partial frame a vanished peer left behind
     DeviceModel::ClientId ptyClient_ = 0;
+    QByteArray ptyHeld_; // a reply the mutator holds back; the line outlives sessions
 };

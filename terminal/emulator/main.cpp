@@ -109,6 +109,15 @@ int main(int argc, char** argv) {
         {QStringLiteral("drop-after"),
          QStringLiteral("Cut the link after N records of one download."), QStringLiteral("N")},
         {QStringLiteral("delay-ms"), QStringLiteral("Latency per request."), QStringLiteral("N")},
+        {QStringLiteral("mutate"),
+         QStringLiteral("Corrupt each reply frame with probability P (0-1): flip 1-3 bits, "
+                        "truncate, send twice, hold back until after the next reply, or "
+                        "drop, evenly; each fault is logged on standard error."),
+         QStringLiteral("P")},
+        {QStringLiteral("seed"),
+         QStringLiteral("Seed of --mutate (default 1): the same seed and requests give the "
+                        "same faults."),
+         QStringLiteral("S")},
     });
     // --pty takes an optional value; QCommandLineParser has none, so accept
     // a bare --pty by hand before parsing.
@@ -191,6 +200,28 @@ int main(int argc, char** argv) {
     if (parser.isSet(QStringLiteral("delay-ms")))
         faults.delayMs = toInt(parser.value(QStringLiteral("delay-ms")), "delay-ms", 0, 60000);
 
+    std::unique_ptr<ReplyMutator> mutator;
+    if (parser.isSet(QStringLiteral("mutate"))) {
+        bool ok = false;
+        const QString text = parser.value(QStringLiteral("mutate"));
+        const double p = text.toDouble(&ok);
+        if (!ok || !(p >= 0.0 && p <= 1.0))
+            die(QStringLiteral("--mutate: expected a probability from 0 to 1, got \"%1\"")
+                    .arg(text));
+        uint64_t seed = 1;
+        if (parser.isSet(QStringLiteral("seed"))) {
+            const QString seedText = parser.value(QStringLiteral("seed"));
+            seed = seedText.toULongLong(&ok);
+            if (!ok)
+                die(QStringLiteral("--seed: expected a whole number from 0 to %1, got \"%2\"")
+                        .arg(UINT64_MAX)
+                        .arg(seedText));
+        }
+        mutator = std::make_unique<ReplyMutator>(p, seed);
+    } else if (parser.isSet(QStringLiteral("seed"))) {
+        die(QStringLiteral("--seed belongs to --mutate"));
+    }
+
     if (!statePath.isEmpty()) {
         auto save = [model = device.get(), statePath] {
             QString error;
@@ -220,6 +251,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     Emulator emulator(device);
+    if (mutator) emulator.setMutator(std::move(mutator));
     QString error;
     const bool anyTransport =
         parser.isSet(QStringLiteral("listen")) || parser.isSet(QStringLiteral("pty")) ||
