@@ -190,7 +190,7 @@ void AppendFile::sync() {
     }
 }
 
-void AppendFile::close() {
+void AppendFile::syncAndClose() {
     if (!fd_.isOpen()) return;
     sync();
     if (!fd_.close()) throw AppError(fileErrorText(path_, FileAction::Write, errno));

@@ -65,7 +65,7 @@ class AppendFile {
     void sync();
     FileIdentity identity() const; // throws AppError
     // sync() then close; further use is an error.
-    void close();
+    void syncAndClose();
 
     const QString& path() const { return path_; }
 

@@ -173,7 +173,7 @@ bool convertMemoryCardFile(const QString& fileName, const QString& programDir, O
 
     AppendFile veri(programDir + QString::fromLatin1(kDataFileName));
     veri.appendLines(converter.output());
-    veri.close();
+    veri.syncAndClose();
 
     op.showMessage(QStringLiteral("Aktarım işlemi tamamlandı.."), applicationTitle(),
                    Operator::Icon::None);

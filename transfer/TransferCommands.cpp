@@ -230,8 +230,8 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QStri
                 false, op);
             result = resultOf(end);
         }
-        veri.close();
-        backup->close();
+        veri.syncAndClose();
+        backup->syncAndClose();
     } catch (...) {
         failure = std::current_exception();
     }
@@ -239,7 +239,7 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     // veri2.txt follows veri.txt on every way out, as long as veri.txt opened.
     if (secondFile) {
         try {
-            veri.close();
+            veri.syncAndClose();
             copyContentInto(veriPath, programDir + QString::fromLatin1(kSecondFileName));
             noteSecondFileCopied(programDir);
         } catch (...) {
