@@ -67,9 +67,12 @@ int upload(const QString& programDir, const QString& terminalName, bool clear, E
     EnrollStore store(data.dm);
     const UploadResult r = uploadEnrollments(terminal.clock, terminal.machineNumber(), store,
                                              values, clear, console, console);
+    // Its text is out already, as the message the window shows.
+    if (r.outcome == UploadResult::Outcome::StoreUnfit) return failWith(err, r.unfitText);
     if (r.outcome != UploadResult::Outcome::NoDevice) {
         out << "Gönderilen satır: " << r.sent << '\n';
         if (r.refused > 0) out << "Reddedilen satır: " << r.refused << '\n';
+        if (r.unfit > 0) out << "Gönderilmeyen hatalı satır: " << r.unfit << '\n';
     }
     out << console.lastStatus() << '\n';
     out.flush();
@@ -83,6 +86,7 @@ int upload(const QString& programDir, const QString& terminalName, bool clear, E
         return failWith(err, QStringLiteral("%1 satırı terminal kabul etmedi (son hata: %2).")
                                  .arg(r.refused)
                                  .arg(r.errorName));
+    if (r.unfit > 0) return failWith(err, r.unfitText);
     return ExitDone;
 }
 

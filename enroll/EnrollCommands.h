@@ -67,21 +67,29 @@ DownloadResult downloadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStor
 struct UploadResult {
     enum class Outcome {
         Declined,    // No to the question: nothing changed
+        StoreUnfit,  // the store can't go to a terminal cleared first: nothing sent
         NoDevice,    // "No Device": the terminal is untouched
-        Done,        // every stored row was sent
+        Done,        // every stored row was sent, but for unfit ones
         Interrupted, // the link failed; the rows before it were sent
     };
     Outcome outcome = Outcome::Done;
     bool clearFailed = false; // ClearKeeperData was asked for and failed
     int sent = 0;             // rows sent with SetEnrollData
     int refused = 0;          // of them, refused by the terminal
+    int unfit = 0;            // rows not sent: a value the terminal can't take
     QString errorName;        // of the last failure
+    QString unfitText;        // StoreUnfit: why; else the first unfit row
 };
 
-// "Terminale Parmakizi Datası Yükle": after Yes to the question, writes every
-// row of tblEnroll to the terminal, each with its own stored enroll-machine
-// number; clearFirst ("Cihazdaki tüm prmizlerini sil") deletes all
-// enrollments on the terminal first.
+// "Terminale Parmakizi Datası Yükle": after Yes to the question, reads every
+// row of tblEnroll and checks that the terminal can take it (32-bit numbers,
+// an enroll number not below 0, a template text that reads whole), then
+// writes the rows to the terminal, each with its own stored enroll-machine
+// number. A row that fails the check is said in Memo1 and at the end, and
+// never sent. clearFirst ("Cihazdaki tüm prmizlerini sil") deletes all
+// enrollments on the terminal first, and only when every row passes:
+// otherwise nothing is cleared or sent (StoreUnfit, said in the status line
+// and a message box).
 UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& store,
                                EnrollValues& values, bool clearFirst, EnrollScreen& screen,
                                Operator& op);
@@ -90,3 +98,4 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
 QString uploadQuestion(); // "Seçili terminale parmakizi datası yüklensin mi...?"
 QString interruptedDownloadText(const QString& errorName, int stored);
 QString interruptedUploadText(const QString& errorName, int sent);
+QString unfitRowsText(int unfit, const QString& first);

@@ -106,6 +106,13 @@ class EnrollReader {
     explicit EnrollReader(const EnrollStore& store);
     // False at the end. A value that is not a 32-bit integer throws AppError.
     bool next(EnrollRow& row);
+    // As next, but a value that is not a 32-bit integer is told in problem
+    // (empty when there is none) instead of thrown; the rest of the row is
+    // read all the same. Database errors still throw.
+    bool next(EnrollRow& row, QString& problem);
+    // The key of the row read last as stored, for the operator:
+    // "EnrollNumber 42, EMachineNumber 1, FingerNumber 0".
+    QString keyText() const;
 
   private:
     QSqlQuery query_;

@@ -6,6 +6,7 @@
 #include "enroll/TemplateText.h"
 #include "terminal/TFP_CLOCK.h"
 
+#include <QFile>
 #include <QSqlDatabase>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -377,6 +378,115 @@ TEST_F(Enroll, DatabaseErrorStopsTheDownloadAndTheTerminalIsReleased) {
     // What was written before the error stays.
     EXPECT_EQ(store.enrollmentCount(), 5);
     EXPECT_EQ(files.rows("select count(*) from temp", true), (QStringList{"4"}));
+}
+
+// What a terminal holds less the enrollment (enroll, backup).
+std::multiset<Held> heldWithout(const DeviceState& s, int32_t enroll, int32_t backup) {
+    DeviceState less = s;
+    std::erase_if(less.enrollments,
+                  [&](const Enrollment& e) { return e.enroll == enroll && e.backup == backup; });
+    return held(less);
+}
+
+TEST_F(Enroll, UnfitRowsAreNeverSentAndStopAClearBeforeItStarts) {
+    const QString full = TemplateToText(templateOf(4200));
+    struct Case {
+        const char* name;
+        const char* column; // set on the row (enroll, backup) below
+        QVariant value;
+        int32_t enroll, backup;
+        QString row;     // how the error names the row
+        QString problem; // and what is wrong with it
+    };
+    const QString notATemplate = QStringLiteral("FPdata okunabilir bir parmakizi şablonu değil");
+    const Case cases[] = {
+        {"password beyond 32 bits", "Password", qint64(1) << 40, 42, 10,
+         "tblEnroll 4. satır (EnrollNumber 42, EMachineNumber 1, FingerNumber 10)",
+         "Password sütununda geçersiz değer: 1099511627776"},
+        {"template with a group not hexadecimal", "FPdata",
+         full.left(9) + "12G45678" + full.mid(17), 42, 1,
+         "tblEnroll 2. satır (EnrollNumber 42, EMachineNumber 1, FingerNumber 1)", notATemplate},
+        {"template cut short", "FPdata", full.left(3000), 42, 1, "FingerNumber 1)", notATemplate},
+        {"template with more after it", "FPdata", full + " 00000000", 42, 1, "FingerNumber 1)",
+         notATemplate},
+        {"template empty", "FPdata", QString(""), 123456, 13,
+         "tblEnroll 5. satır (EnrollNumber 123456", notATemplate},
+        {"template missing", "FPdata", QVariant(QMetaType(QMetaType::QString)), 42, 0,
+         "tblEnroll 1. satır", notATemplate},
+        {"enroll number below 0", "EnrollNumber", -9, 9, 5,
+         "tblEnroll 6. satır (EnrollNumber -9, EMachineNumber 5, FingerNumber 5)",
+         "EnrollNumber sıfırdan küçük: -9"},
+        {"enroll number beyond 32 bits", "EnrollNumber", qint64(1) << 33, 9, 5,
+         "(EnrollNumber 8589934592, EMachineNumber 5", "EnrollNumber sütununda geçersiz değer"},
+    };
+    Terminal a(terminalA());
+    for (const Case& c : cases) {
+        ASSERT_EQ(download(a).outcome, DownloadResult::Outcome::Done) << c.name;
+        execSql(store.data(),
+                QStringLiteral("update tblEnroll set %1 = ? where EnrollNumber = ? and "
+                               "FingerNumber = ?")
+                    .arg(QLatin1String(c.column)),
+                {c.value, c.enroll, c.backup});
+
+        // Clearing first: nothing is cleared or sent, and the row is named.
+        DeviceState stateB;
+        stateB.machine = 2;
+        stateB.enrollments = {fingerOf(77, 3, 2), passwordOf(78, 10, 5, 2)};
+        Terminal b(stateB);
+        op.messages.clear();
+        const UploadResult refused = upload(b, true);
+        EXPECT_EQ(refused.outcome, UploadResult::Outcome::StoreUnfit) << c.name;
+        EXPECT_TRUE(refused.unfitText.contains(c.row)) << refused.unfitText.toStdString();
+        EXPECT_TRUE(refused.unfitText.contains(c.problem)) << refused.unfitText.toStdString();
+        EXPECT_TRUE(b.requests.empty()) << c.name;
+        EXPECT_EQ(b.device->state(), stateB) << c.name;
+        ASSERT_EQ(op.messages.size(), 1u) << c.name;
+        EXPECT_EQ(op.messages[0].text, refused.unfitText) << c.name;
+        EXPECT_EQ(op.messages[0].icon, Operator::Icon::Warning) << c.name;
+
+        // Without clearing: the row is said and skipped, the rest go.
+        Terminal d(DeviceState{});
+        op.messages.clear();
+        const UploadResult partly = upload(d);
+        EXPECT_EQ(partly.outcome, UploadResult::Outcome::Done) << c.name;
+        EXPECT_EQ(partly.unfit, 1) << c.name;
+        EXPECT_EQ(partly.sent, 5) << c.name;
+        EXPECT_EQ(held(d.device->state()), heldWithout(a.device->state(), c.enroll, c.backup))
+            << c.name;
+        EXPECT_EQ(screen.log.filter(" gönderilmedi: ").size(), 1) << c.name;
+        ASSERT_EQ(op.messages.size(), 1u) << c.name;
+        EXPECT_TRUE(op.messages[0].text.startsWith("1 satır")) << c.name;
+        EXPECT_TRUE(op.messages[0].text.contains(c.problem)) << c.name;
+    }
+}
+
+TEST_F(Enroll, DamagedStoreFileStopsTheUploadBeforeTheClear) {
+    DeviceState s;
+    for (int32_t u = 1; u <= 400; ++u)
+        s.enrollments.push_back(fingerOf(u, 0));
+    Terminal a(s);
+    ASSERT_EQ(download(a).outcome, DownloadResult::Outcome::Done);
+    // A page in the middle of Data.mdb overwritten, read afresh.
+    QSqlDatabase data = store.data();
+    data.close();
+    {
+        QFile file(files.path("Data.mdb"));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        const qint64 pages = file.size() / 4096;
+        ASSERT_GT(pages, 100);
+        ASSERT_TRUE(file.seek(pages / 2 * 4096));
+        ASSERT_EQ(file.write(QByteArray(4096, '\xff')), 4096);
+    }
+    ASSERT_TRUE(data.open());
+
+    DeviceState stateB;
+    stateB.enrollments = {fingerOf(77, 0), fingerOf(78, 0)};
+    Terminal b(stateB);
+    EXPECT_THROW(upload(b, true), AppError);
+    EXPECT_EQ(b.count(wire::Op::ClearKeeperData), 0);
+    EXPECT_EQ(b.count(wire::Op::SetEnrollData), 0);
+    EXPECT_EQ(b.device->state(), stateB);
+    EXPECT_EQ(op.busyDepth, 0);
 }
 
 } // namespace
