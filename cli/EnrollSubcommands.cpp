@@ -30,8 +30,9 @@ int download(const QString& programDir, const QString& terminalName, EnrollValue
     HeadlessTerminal terminal(programDir, console);
     if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
     EnrollStore store(data.dm);
-    const DownloadResult r = downloadEnrollments(terminal.clock, terminal.machineNumber(), store,
-                                                 values, console, console);
+    const DownloadResult r =
+        downloadEnrollments(terminal.clock, terminal.machineNumber(), store, values, console,
+                            console, terminal.session.connectedName);
     if (r.outcome == DownloadResult::Outcome::Done ||
         r.outcome == DownloadResult::Outcome::Interrupted) {
         out << "Saklanan kayıt: " << r.stored << '\n';

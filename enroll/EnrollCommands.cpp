@@ -1,10 +1,12 @@
 #include "EnrollCommands.h"
 
+#include "StoreMark.h"
 #include "TemplateText.h"
 #include "core/Operator.h"
 #include "session/DeviceBracket.h"
 #include "terminal/TFP_CLOCK.h"
 
+#include <QDateTime>
 #include <vector>
 
 namespace {
@@ -23,16 +25,20 @@ bool isLinkFailure(int32_t code) {
 
 void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollValues& values,
                  EnrollScreen& screen, Operator& op, DownloadResult& result) {
+    const auto finish = [&](const QString& status) {
+        op.setStatus(status);
+        result.status = status;
+    };
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::No, op,
                           FailureReport::None);
     if (!bracket.locked()) {
-        op.setStatus(QStringLiteral("Bağlanamadı..."));
+        finish(QStringLiteral("Bağlanamadı..."));
         result.outcome = DownloadResult::Outcome::NoDevice;
         return;
     }
     if (!clock.ReadAllUserID(machine)) {
         result.errorName = bracket.lastErrorName();
-        op.setStatus(result.errorName);
+        finish(result.errorName);
         result.outcome = DownloadResult::Outcome::ReadFailed;
         return;
     }
@@ -94,15 +100,19 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
         }
     }
     writer.commit();
+    if (result.outcome == DownloadResult::Outcome::Done && result.skipped == 0) {
+        markDownloadComplete(store, writer.digest());
+        result.complete = true;
+    }
 
     if (result.outcome == DownloadResult::Outcome::Interrupted)
-        op.setStatus(interruptedDownloadText(result.errorName, result.stored));
+        finish(interruptedDownloadText(result.errorName, result.stored));
     else if (result.skipped == 0)
-        op.setStatus(QStringLiteral("GetEnrollData OK"));
+        finish(QStringLiteral("GetEnrollData OK"));
     else
-        op.setStatus(QStringLiteral("GetEnrollData :%1 (%2 kayıt okunamadı, saklanmadı)")
-                         .arg(lastFailure)
-                         .arg(result.skipped));
+        finish(QStringLiteral("GetEnrollData :%1 (%2 kayıt okunamadı, saklanmadı)")
+                   .arg(lastFailure)
+                   .arg(result.skipped));
 }
 
 // A row of the store as it would go to the terminal, or why it can't.
@@ -114,6 +124,7 @@ struct OutgoingRow {
 
 struct Selection {
     std::vector<OutgoingRow> rows;
+    StoreDigest digest; // of the rows that can go
     int unfit = 0;
     QString firstUnfit; // names the first row that can't go, and why
 };
@@ -134,7 +145,9 @@ Selection readSelection(const EnrollStore& store) {
         if (out.problem.isEmpty() && !carriesPassword(row.key.backup) &&
             !parseTemplateText(row.fpdata, out.templ))
             out.problem = QStringLiteral("FPdata okunabilir bir parmakizi şablonu değil");
-        if (!out.problem.isEmpty() && s.unfit++ == 0) {
+        if (out.problem.isEmpty()) {
+            s.digest.add(row);
+        } else if (s.unfit++ == 0) {
             s.firstUnfit = QStringLiteral("tblEnroll %1. satır (%2): %3")
                                .arg(position)
                                .arg(reader.keyText(), out.problem);
@@ -207,10 +220,14 @@ bool ReadEnrollRecord(EnrollReader& reader, EnrollRow& row, EnrollValues& values
 }
 
 DownloadResult downloadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& store,
-                                   EnrollValues& values, EnrollScreen& screen, Operator& op) {
+                                   EnrollValues& values, EnrollScreen& screen, Operator& op,
+                                   const QString& terminalName) {
     screen.setPosition(QString());
     op.setStatus(QStringLiteral("Alınıyor....."));
     screen.clearLog();
+    // Before the store changes: however the download ends, it is complete
+    // only once it says so.
+    markDownloadStarted(store, terminalName, machine, QDateTime::currentDateTime());
     store.clearEnrollments();
     store.clearNames();
     DownloadResult result;
@@ -243,15 +260,21 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
         return readSelection(store);
     }();
     result.unfit = selection.unfit;
-    // A terminal cleared for a store that can't be sent whole loses users.
-    if (clearFirst && selection.unfit > 0) {
-        result.unfitText = QStringLiteral("%1. Terminal silinmedi, hiçbir satır gönderilmedi; "
-                                          "satırı düzeltin ya da terminalden yeniden alın.")
-                               .arg(selection.firstUnfit);
-        result.outcome = UploadResult::Outcome::StoreUnfit;
-        op.setStatus(result.unfitText);
-        op.showMessage(result.unfitText, QStringLiteral("UYARI"), Operator::Icon::Warning);
-        return result;
+    if (clearFirst) {
+        // A terminal cleared for a store that can't be sent whole loses users.
+        if (selection.unfit > 0)
+            result.unfitText = QStringLiteral("%1. Terminal silinmedi, hiçbir satır "
+                                              "gönderilmedi; satırı düzeltin ya da "
+                                              "terminalden yeniden alın.")
+                                   .arg(selection.firstUnfit);
+        else
+            result.unfitText = storeNotCompleteText(readStoreMark(store), selection.digest);
+        if (!result.unfitText.isEmpty()) {
+            result.outcome = UploadResult::Outcome::StoreUnfit;
+            op.setStatus(result.unfitText);
+            op.showMessage(result.unfitText, QStringLiteral("UYARI"), Operator::Icon::Warning);
+            return result;
+        }
     }
 
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::No, op,

@@ -57,12 +57,18 @@ struct DownloadResult {
     int doubles = 0; // refused as "Double ID"
     int skipped = 0; // GetEnrollData failed: not stored
     QString errorName;
+    bool complete = false; // every enrollment stored, and the store marked so
+    QString status;        // the status line at the end
 };
 
-// "Terminalden Parmakizi Datası Al": empties tblEnroll and temp, then stores
-// every enrollment of the terminal and a temp row with its user's name.
+// "Terminalden Parmakizi Datası Al": marks the store incomplete (StoreMark.h)
+// and empties tblEnroll and temp, then stores every enrollment of the
+// terminal and a temp row with its user's name. Only when the list was read
+// to its end with every enrollment stored is the store marked complete, as
+// coming from the terminal row named terminalName and its machine number.
 DownloadResult downloadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& store,
-                                   EnrollValues& values, EnrollScreen& screen, Operator& op);
+                                   EnrollValues& values, EnrollScreen& screen, Operator& op,
+                                   const QString& terminalName);
 
 struct UploadResult {
     enum class Outcome {
@@ -87,9 +93,9 @@ struct UploadResult {
 // writes the rows to the terminal, each with its own stored enroll-machine
 // number. A row that fails the check is said in Memo1 and at the end, and
 // never sent. clearFirst ("Cihazdaki tüm prmizlerini sil") deletes all
-// enrollments on the terminal first, and only when every row passes:
-// otherwise nothing is cleared or sent (StoreUnfit, said in the status line
-// and a message box).
+// enrollments on the terminal first, and only for a store that a download
+// marked complete and whose every row passes: otherwise nothing is cleared
+// or sent (StoreUnfit, said in the status line and a message box).
 UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& store,
                                EnrollValues& values, bool clearFirst, EnrollScreen& screen,
                                Operator& op);

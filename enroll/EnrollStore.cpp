@@ -4,8 +4,10 @@
 #include "core/Database.h"
 #include "core/TextHelpers.h"
 
+#include <QCryptographicHash>
 #include <QSqlError>
 #include <QVariant>
+#include <QtEndian>
 
 namespace {
 
@@ -64,6 +66,37 @@ EnrollStore::EnrollStore(const TfrmDM& dm)
 
 void EnrollStore::renameUser(const QString& kartno, const QString& name) {
     execSql(log_, QStringLiteral("update temp set isim = ? where kartno = ?"), {name, kartno});
+}
+
+// ---- StoreDigest
+
+void StoreDigest::add(const EnrollRow& row) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const auto number = [&](qint64 n) {
+        const qint64 le = qToLittleEndian(n);
+        hash.addData(QByteArrayView(reinterpret_cast<const char*>(&le), sizeof le));
+    };
+    number(row.key.enroll);
+    number(row.key.emachine);
+    number(row.key.backup);
+    number(row.privilege);
+    // A NULL column and a value differ, whatever the value.
+    hash.addData(row.password ? QByteArrayView("I") : QByteArrayView("N"));
+    number(row.password.value_or(0));
+    hash.addData(row.fpdata.isNull() ? QByteArrayView("N") : QByteArrayView("T"));
+    hash.addData(row.fpdata.toUtf8());
+    // A sum of the rows' hashes: the same rows in any order give the same digest.
+    const QByteArray h = hash.result();
+    for (int i = 0; i < 2; ++i)
+        sum_[i] += qFromLittleEndian<quint64>(h.constData() + 8 * i);
+    ++rows_;
+}
+
+QString StoreDigest::value() const {
+    return QStringLiteral("%1%2")
+        .arg(sum_[0], 16, 16, QLatin1Char('0'))
+        .arg(sum_[1], 16, 16, QLatin1Char('0'))
+        .toUpper();
 }
 
 // ---- EnrollWriter
@@ -135,6 +168,7 @@ void EnrollWriter::add(const EnrollRow& row) {
     insertEnroll_.bindValue(5, row.fpdata.isNull() ? QVariant() : QVariant(row.fpdata));
     run(insertEnroll_);
     keys_.insert(row.key);
+    digest_.add(row);
     written();
 }
 

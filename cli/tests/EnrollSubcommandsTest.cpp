@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -201,6 +202,40 @@ TEST_F(EnrollHeadless, OptionsThatDoNotBelongAreRefused) {
             enroll.run({programDir(), parser.positionalArguments().mid(1), parser, o, e});
         EXPECT_EQ(got, code) << args.join(' ').toStdString();
         EXPECT_FALSE(err.isEmpty());
+    }
+}
+
+TEST_F(EnrollHeadless, UploadWithClearRefusesACutOrUnfitStore) {
+    const struct {
+        const char* name;
+        std::function<void()> leaveStore;
+        const char* says;
+    } cases[] = {
+        {"download cut",
+         [&] {
+             Emulated cut;
+             ASSERT_TRUE(cut.start(source.saved(), {"--drop-after", "2"}));
+             sql("update Terminal set NetPort = ? where TerminalNo = 1", {cut.emulator.port()});
+             EXPECT_EQ(download("Giriş").code, 1);
+             sql("update Terminal set NetPort = ? where TerminalNo = 1", {source.emulator.port()});
+         },
+         "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
+        {"a password beyond 32 bits",
+         [&] {
+             EXPECT_EQ(download("Giriş").code, 0);
+             sql("update tblEnroll set Password = 1099511627776 where FingerNumber = 10");
+         },
+         "tblEnroll 4. satır (EnrollNumber 42, EMachineNumber 1, FingerNumber 10): Password "},
+    };
+    for (const auto& c : cases) {
+        c.leaveStore();
+        const DeviceState before = target.saved();
+        const Outcome r = upload("Yemekhane", true);
+        EXPECT_EQ(r.code, 1) << c.name;
+        EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(c.says)) << r.out.toStdString();
+        EXPECT_FALSE(r.out.contains("Gönderilen")) << r.out.toStdString();
+        EXPECT_EQ(target.saved(), before) << c.name;
     }
 }
 

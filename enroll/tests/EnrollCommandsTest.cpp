@@ -3,6 +3,7 @@
 
 #include "EnrollTestSupport.h"
 #include "core/AppError.h"
+#include "enroll/StoreMark.h"
 #include "enroll/TemplateText.h"
 #include "terminal/TFP_CLOCK.h"
 
@@ -57,7 +58,8 @@ DeviceState terminalA() {
 class Enroll : public ::testing::Test {
   protected:
     DownloadResult download(Terminal& t) {
-        return downloadEnrollments(t.clock, t.device->state().machine, store, values, screen, op);
+        return downloadEnrollments(t.clock, t.device->state().machine, store, values, screen, op,
+                                   QStringLiteral("Giriş"));
     }
     UploadResult upload(Terminal& t, bool clearFirst = false) {
         return uploadEnrollments(t.clock, t.device->state().machine, store, values, clearFirst,
@@ -247,7 +249,7 @@ TEST_F(Enroll, KillLeavesWholeRowsAndTheNextDownloadStartsClean) {
         childOp.hook = [](int pumps) {
             if (pumps == 2500) ::raise(SIGKILL);
         };
-        downloadEnrollments(t.clock, 1, childStore, values, screen, childOp);
+        downloadEnrollments(t.clock, 1, childStore, values, screen, childOp, "Giriş");
         ::_exit(3);
     }
     int status = 0;
@@ -306,6 +308,8 @@ TEST_F(Enroll, UploadReportsOnlyTheLastRowsFailureInTheStatusLine) {
 }
 
 TEST_F(Enroll, UploadOfAnEmptyStoreWithAndWithoutClearing) {
+    Terminal empty(DeviceState{});
+    download(empty); // a whole download of nothing: the store may be sent
     for (const bool clear : {false, true}) {
         DeviceState s;
         s.enrollments = {fingerOf(5, 0)};
@@ -321,7 +325,12 @@ TEST_F(Enroll, UploadOfAnEmptyStoreWithAndWithoutClearing) {
 }
 
 TEST_F(Enroll, UploadDeclinedRefusedOrCut) {
-    storeRows({fingerOf(1, 0), fingerOf(2, 0), fingerOf(3, 0)});
+    {
+        DeviceState s;
+        s.enrollments = {fingerOf(1, 0), fingerOf(2, 0), fingerOf(3, 0)};
+        Terminal source(s);
+        download(source);
+    }
     {
         Terminal t(DeviceState{});
         op.answers = {false};
@@ -421,7 +430,7 @@ TEST_F(Enroll, UnfitRowsAreNeverSentAndStopAClearBeforeItStarts) {
     };
     Terminal a(terminalA());
     for (const Case& c : cases) {
-        ASSERT_EQ(download(a).outcome, DownloadResult::Outcome::Done) << c.name;
+        ASSERT_TRUE(download(a).complete) << c.name;
         execSql(store.data(),
                 QStringLiteral("update tblEnroll set %1 = ? where EnrollNumber = ? and "
                                "FingerNumber = ?")
@@ -465,7 +474,7 @@ TEST_F(Enroll, DamagedStoreFileStopsTheUploadBeforeTheClear) {
     for (int32_t u = 1; u <= 400; ++u)
         s.enrollments.push_back(fingerOf(u, 0));
     Terminal a(s);
-    ASSERT_EQ(download(a).outcome, DownloadResult::Outcome::Done);
+    ASSERT_TRUE(download(a).complete);
     // A page in the middle of Data.mdb overwritten, read afresh.
     QSqlDatabase data = store.data();
     data.close();
@@ -487,6 +496,141 @@ TEST_F(Enroll, DamagedStoreFileStopsTheUploadBeforeTheClear) {
     EXPECT_EQ(b.count(wire::Op::SetEnrollData), 0);
     EXPECT_EQ(b.device->state(), stateB);
     EXPECT_EQ(op.busyDepth, 0);
+}
+
+TEST_F(Enroll, UploadWithClearNeedsAStoreThatAWholeDownloadMarked) {
+    DeviceState many;
+    for (int32_t u = 1; u <= 600; ++u)
+        many.enrollments.push_back(fingerOf(u, 0));
+    struct Case {
+        const char* name;
+        std::function<void()> leaveStore;
+        QString says; // "" for a store that may go
+    };
+    const Case cases[] = {
+        {"rows put in by hand",
+         [&] {
+             storeRows({fingerOf(1, 0), fingerOf(2, 0)});
+         },
+         "Parmakizi deposunun tam bir indirmeden geldiği bilinmiyor."},
+        {"nothing ever downloaded", [&] {}, "Parmakizi deposu boş: henüz terminalden alınmadı."},
+        {"download cut by the link",
+         [&] {
+             Terminal t(many);
+             op.eventPumps = 0;
+             op.hook = [&](int pumps) {
+                 if (pumps == 100) t.device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
+             };
+             download(t);
+             op.hook = nullptr;
+         },
+         "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
+        {"download refused by a busy terminal",
+         [&] {
+             Terminal t(terminalA());
+             t.device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR;
+             download(t);
+         },
+         "Parmakizi deposu eksik: "},
+        {"an enrollment not read",
+         [&] {
+             DeviceState s;
+             s.enrollments = {fingerOf(1, 0), fingerOf(2, 20), fingerOf(3, 0)};
+             Terminal t(s);
+             download(t);
+         },
+         "indirme tamamlanmadı"},
+        {"download killed",
+         [&] {
+             const pid_t pid = ::fork();
+             if (pid == 0) {
+                 const QString data = QUuid::createUuid().toString();
+                 const QString log = QUuid::createUuid().toString();
+                 openDatabaseFile(data, files.path("Data.mdb"));
+                 openDatabaseFile(log, files.path("Log.mdb"));
+                 EnrollStore childStore(QSqlDatabase::database(data), QSqlDatabase::database(log));
+                 Terminal t(many);
+                 HookedOperator childOp;
+                 childOp.hook = [](int pumps) {
+                     if (pumps == 300) ::raise(SIGKILL);
+                 };
+                 downloadEnrollments(t.clock, 1, childStore, values, screen, childOp, "Giriş");
+                 ::_exit(3);
+             }
+             int status = 0;
+             ::waitpid(pid, &status, 0);
+             ASSERT_TRUE(WIFSIGNALED(status)) << status;
+         },
+         "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
+        {"a row deleted after the download",
+         [&] {
+             Terminal t(terminalA());
+             download(t);
+             execSql(store.data(), "delete from tblEnroll where EnrollNumber = 9");
+         },
+         "alındıktan sonra değişti (alınan 6 kayıt, şimdi 5)"},
+        {"a row changed after the download",
+         [&] {
+             Terminal t(terminalA());
+             download(t);
+             execSql(store.data(), "update tblEnroll set Privilige = 0 where EnrollNumber = 42");
+         },
+         "alındıktan sonra değişti (alınan 6 kayıt, şimdi 6)"},
+        {"a whole download",
+         [&] {
+             Terminal t(terminalA());
+             download(t);
+         },
+         ""},
+    };
+    for (const Case& c : cases) {
+        // Every case from an empty store that no download has marked.
+        store.clearEnrollments();
+        store.clearNames();
+        QFile::remove(storeMarkFile(store));
+        c.leaveStore();
+        DeviceState stateB;
+        stateB.machine = 2;
+        stateB.enrollments = {fingerOf(77, 3, 2)};
+        Terminal b(stateB);
+        op.messages.clear();
+        const UploadResult r = upload(b, true);
+        if (c.says.isEmpty()) {
+            EXPECT_EQ(r.outcome, UploadResult::Outcome::Done) << c.name;
+            EXPECT_EQ(held(b.device->state()), held(terminalA())) << c.name;
+            continue;
+        }
+        EXPECT_EQ(r.outcome, UploadResult::Outcome::StoreUnfit) << c.name;
+        EXPECT_TRUE(r.unfitText.contains(c.says)) << r.unfitText.toStdString();
+        // It says how to redo the download.
+        EXPECT_TRUE(r.unfitText.contains("\"Terminalden Parmakizi Datası Al\"")) << c.name;
+        EXPECT_TRUE(b.requests.empty()) << c.name;
+        EXPECT_EQ(b.device->state(), stateB) << c.name;
+        EXPECT_EQ(op.statuses.last(), r.unfitText) << c.name;
+        ASSERT_EQ(op.messages.size(), 1u) << c.name;
+        EXPECT_EQ(op.messages[0].text, r.unfitText) << c.name;
+    }
+}
+
+TEST_F(Enroll, WholeDownloadRecordsWhereAndWhenItCameFrom) {
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    DeviceState s = terminalA();
+    s.machine = 7;
+    Terminal t(s);
+    const DownloadResult r = download(t);
+    EXPECT_TRUE(r.complete);
+    const StoreMark mark = readStoreMark(store);
+    EXPECT_EQ(mark.state, StoreMark::State::Complete);
+    EXPECT_EQ(mark.terminal, "Giriş");
+    EXPECT_EQ(mark.machine, 7);
+    EXPECT_GE(mark.time, before);
+    EXPECT_LE(mark.time, QDateTime::currentDateTime());
+    EXPECT_EQ(mark.rows, 6);
+    EXPECT_EQ(storeMarkFile(store), files.path("Settings.ini"));
+    EXPECT_TRUE(storeStateText(mark, 6).startsWith(
+        "Parmakizi deposu: \"Giriş\" terminalinden (Cihaz No 7) "))
+        << storeStateText(mark, 6).toStdString();
+    EXPECT_TRUE(storeStateText(mark, 6).endsWith(" tarihinde alınan 6 kayıt, tam."));
 }
 
 } // namespace
