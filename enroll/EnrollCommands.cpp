@@ -316,6 +316,7 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
         if (clock.SetEnrollData(machine, row.key.enroll, row.key.emachine, row.key.backup,
                                 row.privilege, values.templateArray, values.password)) {
             ++result.sent;
+            result.sentEnrolls.insert(row.key.enroll);
         } else {
             success = false;
             const int32_t code = lastErrorOf(clock);

@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <set>
 
 class Operator;
 class TFP_CLOCK;
@@ -79,12 +80,13 @@ struct UploadResult {
         Interrupted, // the link failed; the rows before it were sent
     };
     Outcome outcome = Outcome::Done;
-    bool clearFailed = false; // ClearKeeperData was asked for and failed
-    int sent = 0;             // rows sent with SetEnrollData
-    int refused = 0;          // of them, refused by the terminal
-    int unfit = 0;            // rows not sent: a value the terminal can't take
-    QString errorName;        // of the last failure
-    QString unfitText;        // StoreUnfit: why; else the first unfit row
+    bool clearFailed = false;      // ClearKeeperData was asked for and failed
+    int sent = 0;                  // rows sent with SetEnrollData
+    int refused = 0;               // of them, refused by the terminal
+    int unfit = 0;                 // rows not sent: a value the terminal can't take
+    QString errorName;             // of the last failure
+    QString unfitText;             // StoreUnfit: why; else the first unfit row
+    std::set<int32_t> sentEnrolls; // the users with a row the terminal took
 };
 
 // "Terminale Parmakizi Datası Yükle": after Yes to the question, reads every

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 
 namespace {
@@ -131,7 +132,8 @@ TEST_F(EnrollHeadless, CopyFromMachineOneToMachineTwo) {
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, QStringLiteral("Saklanan kayıt: 6\nDouble ID: 0\nGetEnrollData OK\n"
                                     "Gönderilen satır: 6\n"
-                                    "EMachine = 005, ID = 009, FpNo = 5, Count = 6\n"));
+                                    "EMachine = 005, ID = 009, FpNo = 5, Count = 6\n"
+                                    "SetUserName OK\nGönderilen isim: 1\n"));
     EXPECT_EQ(r.err, "");
     // The target's file is current once the command has ended.
     EXPECT_EQ(held(target.saved()), held(source.saved()));
@@ -202,6 +204,47 @@ TEST_F(EnrollHeadless, OptionsThatDoNotBelongAreRefused) {
             enroll.run({programDir(), parser.positionalArguments().mid(1), parser, o, e});
         EXPECT_EQ(got, code) << args.join(' ').toStdString();
         EXPECT_FALSE(err.isEmpty());
+    }
+}
+
+TEST_F(EnrollHeadless, CopyKeepsTheNames) {
+    DeviceState named;
+    named.machine = 1;
+    for (int32_t u = 1; u <= 15; ++u) {
+        named.enrollments.push_back(enrollment(u, 0, 1));
+        named.names[u] = QStringLiteral("KISI %1").arg(u);
+    }
+    named.enrollments.push_back(enrollment(16, 0, 1)); // a user without a name
+    const struct {
+        const char* name;
+        const char* to;
+        bool clear;
+    } cases[] = {
+        {"onto itself, cleared first", "Kaynak", true},
+        {"to another terminal, cleared first", "Hedef", true},
+        {"to another terminal", "Hedef", false},
+    };
+    for (const auto& c : cases) {
+        sql("delete from Terminal");
+        Emulated from, to;
+        ASSERT_TRUE(from.start(named));
+        DeviceState other;
+        other.machine = 2;
+        other.enrollments = {enrollment(77, 0, 2)};
+        other.names = {{77, "BASKA"}};
+        ASSERT_TRUE(to.start(other));
+        addTerminal(1, "Kaynak", from.emulator.port());
+        addTerminal(2, "Hedef", to.emulator.port());
+        const Outcome r = run([&](QTextStream& o, QTextStream& e) {
+            return runEnrollCopy(programDir(), "Kaynak", c.to, c.clear, o, e);
+        });
+        EXPECT_EQ(r.code, 0) << c.name << r.err.toStdString();
+        EXPECT_TRUE(r.out.endsWith("SetUserName OK\nGönderilen isim: 15\n"))
+            << c.name << r.out.toStdString();
+        Emulated& target = QLatin1String(c.to) == u"Kaynak" ? from : to;
+        std::map<int32_t, QString> expected = named.names;
+        if (!c.clear) expected[77] = "BASKA";
+        EXPECT_EQ(target.saved().names, expected) << c.name;
     }
 }
 
