@@ -6,6 +6,9 @@
 #include "core/ConsoleOperator.h"
 #include "core/Database.h"
 #include "enroll/EnrollCommands.h"
+#include "names/NameSending.h"
+
+#include <set>
 
 namespace {
 
@@ -30,8 +33,9 @@ int download(const QString& programDir, const QString& terminalName, EnrollValue
     HeadlessTerminal terminal(programDir, console);
     if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
     EnrollStore store(data.dm);
-    const DownloadResult r = downloadEnrollments(terminal.clock, terminal.machineNumber(), store,
-                                                 values, console, console);
+    const DownloadResult r =
+        downloadEnrollments(terminal.clock, terminal.machineNumber(), store, values, console,
+                            console, terminal.session.connectedName);
     if (r.outcome == DownloadResult::Outcome::Done ||
         r.outcome == DownloadResult::Outcome::Interrupted) {
         out << "Saklanan kayıt: " << r.stored << '\n';
@@ -58,8 +62,22 @@ int download(const QString& programDir, const QString& terminalName, EnrollValue
     return ExitFailed;
 }
 
-int upload(const QString& programDir, const QString& terminalName, bool clear, EnrollValues& values,
-           QTextStream& out, QTextStream& err) {
+// The names the download stored, once per user, for the users the upload
+// wrote: the terminal dropped its names with its enrollments when cleared.
+std::vector<NameRow> namesOfSentUsers(const EnrollStore& store, const std::set<int32_t>& sent) {
+    std::vector<NameRow> rows;
+    std::set<QString> seen;
+    for (const NameRow& row : nameRowsOf(store, {})) {
+        bool number = false;
+        const int enroll = row.kartno.toInt(&number);
+        if (!number || !sent.count(enroll) || !seen.insert(row.kartno).second) continue;
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+int upload(const QString& programDir, const QString& terminalName, bool clear, bool sendNames,
+           EnrollValues& values, QTextStream& out, QTextStream& err) {
     EnrollConsole console(out);
     HeadlessDataModule data(programDir);
     HeadlessTerminal terminal(programDir, console);
@@ -67,15 +85,26 @@ int upload(const QString& programDir, const QString& terminalName, bool clear, E
     EnrollStore store(data.dm);
     const UploadResult r = uploadEnrollments(terminal.clock, terminal.machineNumber(), store,
                                              values, clear, console, console);
+    // Its text is out already, as the message the window shows.
+    if (r.outcome == UploadResult::Outcome::StoreUnfit) return failWith(err, r.unfitText);
     if (r.outcome != UploadResult::Outcome::NoDevice) {
         out << "Gönderilen satır: " << r.sent << '\n';
         if (r.refused > 0) out << "Reddedilen satır: " << r.refused << '\n';
+        if (r.unfit > 0) out << "Gönderilmeyen hatalı satır: " << r.unfit << '\n';
     }
     out << console.lastStatus() << '\n';
     out.flush();
     if (r.outcome == UploadResult::Outcome::NoDevice) return failWith(err, noDeviceText());
     if (r.outcome == UploadResult::Outcome::Interrupted)
         return failWith(err, interruptedUploadText(r.errorName, r.sent));
+    SendResult names;
+    if (sendNames) {
+        names = sendAllNames(terminal.clock, terminal.machineNumber(),
+                             namesOfSentUsers(store, r.sentEnrolls), console);
+        if (names.sent + names.refused > 0) out << console.lastStatus() << '\n';
+        out << "Gönderilen isim: " << names.sent << '\n';
+        out.flush();
+    }
     if (r.clearFailed)
         return failWith(err, QStringLiteral("Terminaldeki parmakizleri silinemedi; "
                                             "yükleme silmeden yapıldı."));
@@ -83,6 +112,9 @@ int upload(const QString& programDir, const QString& terminalName, bool clear, E
         return failWith(err, QStringLiteral("%1 satırı terminal kabul etmedi (son hata: %2).")
                                  .arg(r.refused)
                                  .arg(r.errorName));
+    if (r.unfit > 0) return failWith(err, r.unfitText);
+    if (names.refused > 0)
+        return failWith(err, QStringLiteral("Terminal %1 ismi almadı.").arg(names.refused));
     return ExitDone;
 }
 
@@ -111,7 +143,7 @@ int runEnrollUpload(const QString& programDir, const QString& terminalName, bool
                     QTextStream& out, QTextStream& err) {
     return reported(err, [&] {
         EnrollValues values;
-        return upload(programDir, terminalName, clear, values, out, err);
+        return upload(programDir, terminalName, clear, false, values, out, err);
     });
 }
 
@@ -120,10 +152,10 @@ int runEnrollCopy(const QString& programDir, const QString& from, const QString&
     return reported(err, [&] {
         EnrollValues values;
         // An incomplete copy must not reach the target, least of all after
-        // clearing it.
+        // clearing it. The users take their names along.
         if (const int code = download(programDir, from, values, out, err); code != ExitDone)
             return code;
-        return upload(programDir, to, clear, values, out, err);
+        return upload(programDir, to, clear, true, values, out, err);
     });
 }
 

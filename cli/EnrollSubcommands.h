@@ -13,7 +13,8 @@ int runEnrollUpload(const QString& programDir, const QString& terminalName, bool
                     QTextStream& out, QTextStream& err);
 
 // enroll copy --from NAME --to NAME [--clear]: a download from one terminal
-// row, then, only if it read every enrollment, an upload to the other.
+// row, then, only if it read every enrollment, an upload to the other, and
+// the names of the users it wrote ("Tüm Personel Adlarını Terminale Yükle").
 int runEnrollCopy(const QString& programDir, const QString& from, const QString& to, bool clear,
                   QTextStream& out, QTextStream& err);
 

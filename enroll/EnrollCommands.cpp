@@ -1,9 +1,13 @@
 #include "EnrollCommands.h"
 
+#include "StoreMark.h"
 #include "TemplateText.h"
 #include "core/Operator.h"
 #include "session/DeviceBracket.h"
 #include "terminal/TFP_CLOCK.h"
+
+#include <QDateTime>
+#include <vector>
 
 namespace {
 
@@ -21,16 +25,20 @@ bool isLinkFailure(int32_t code) {
 
 void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollValues& values,
                  EnrollScreen& screen, Operator& op, DownloadResult& result) {
+    const auto finish = [&](const QString& status) {
+        op.setStatus(status);
+        result.status = status;
+    };
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::No, op,
                           FailureReport::None);
     if (!bracket.locked()) {
-        op.setStatus(QStringLiteral("Bağlanamadı..."));
+        finish(QStringLiteral("Bağlanamadı..."));
         result.outcome = DownloadResult::Outcome::NoDevice;
         return;
     }
     if (!clock.ReadAllUserID(machine)) {
         result.errorName = bracket.lastErrorName();
-        op.setStatus(result.errorName);
+        finish(result.errorName);
         result.outcome = DownloadResult::Outcome::ReadFailed;
         return;
     }
@@ -92,15 +100,62 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
         }
     }
     writer.commit();
+    if (result.outcome == DownloadResult::Outcome::Done && result.skipped == 0) {
+        markDownloadComplete(store, writer.digest());
+        result.complete = true;
+    }
 
     if (result.outcome == DownloadResult::Outcome::Interrupted)
-        op.setStatus(interruptedDownloadText(result.errorName, result.stored));
+        finish(interruptedDownloadText(result.errorName, result.stored));
     else if (result.skipped == 0)
-        op.setStatus(QStringLiteral("GetEnrollData OK"));
+        finish(QStringLiteral("GetEnrollData OK"));
     else
-        op.setStatus(QStringLiteral("GetEnrollData :%1 (%2 kayıt okunamadı, saklanmadı)")
-                         .arg(lastFailure)
-                         .arg(result.skipped));
+        finish(QStringLiteral("GetEnrollData :%1 (%2 kayıt okunamadı, saklanmadı)")
+                   .arg(lastFailure)
+                   .arg(result.skipped));
+}
+
+// A row of the store as it would go to the terminal, or why it can't.
+struct OutgoingRow {
+    EnrollRow row;          // its FPdata text dropped once read
+    EnrollTemplate templ{}; // the template backups' template
+    QString problem;        // empty when the terminal can take the row
+};
+
+struct Selection {
+    std::vector<OutgoingRow> rows;
+    StoreDigest digest; // of the rows that can go
+    int unfit = 0;
+    QString firstUnfit; // names the first row that can't go, and why
+};
+
+// Every row of tblEnroll, read and checked before anything is sent: a
+// database error, a damaged file or an unfit row is known while the
+// terminal is still as it was.
+Selection readSelection(const EnrollStore& store) {
+    Selection s;
+    EnrollReader reader(store);
+    OutgoingRow out;
+    int position = 0;
+    while (reader.next(out.row, out.problem)) {
+        ++position;
+        const EnrollRow& row = out.row;
+        if (out.problem.isEmpty() && row.key.enroll < 0)
+            out.problem = QStringLiteral("EnrollNumber sıfırdan küçük: %1").arg(row.key.enroll);
+        if (out.problem.isEmpty() && !carriesPassword(row.key.backup) &&
+            !parseTemplateText(row.fpdata, out.templ))
+            out.problem = QStringLiteral("FPdata okunabilir bir parmakizi şablonu değil");
+        if (out.problem.isEmpty()) {
+            s.digest.add(row);
+        } else if (s.unfit++ == 0) {
+            s.firstUnfit = QStringLiteral("tblEnroll %1. satır (%2): %3")
+                               .arg(position)
+                               .arg(reader.keyText(), out.problem);
+        }
+        out.row.fpdata = QString(); // the template holds it now: 1.4 KB a row, not 6
+        s.rows.push_back(out);
+    }
+    return s;
 }
 
 } // namespace
@@ -114,6 +169,13 @@ QString interruptedDownloadText(const QString& errorName, int stored) {
                           "Yeniden bağlanıp tekrar alın.")
         .arg(errorName)
         .arg(stored);
+}
+
+QString unfitRowsText(int unfit, const QString& first) {
+    return QStringLiteral("%1 satır terminalin alamayacağı değerler taşıdığı için gönderilmedi. "
+                          "İlki: %2")
+        .arg(unfit)
+        .arg(first);
 }
 
 QString interruptedUploadText(const QString& errorName, int sent) {
@@ -158,10 +220,14 @@ bool ReadEnrollRecord(EnrollReader& reader, EnrollRow& row, EnrollValues& values
 }
 
 DownloadResult downloadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& store,
-                                   EnrollValues& values, EnrollScreen& screen, Operator& op) {
+                                   EnrollValues& values, EnrollScreen& screen, Operator& op,
+                                   const QString& terminalName) {
     screen.setPosition(QString());
     op.setStatus(QStringLiteral("Alınıyor....."));
     screen.clearLog();
+    // Before the store changes: however the download ends, it is complete
+    // only once it says so.
+    markDownloadStarted(store, terminalName, machine, QDateTime::currentDateTime());
     store.clearEnrollments();
     store.clearNames();
     DownloadResult result;
@@ -189,6 +255,28 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
     }
     op.setStatus(QStringLiteral("Working..."));
     op.processEvents();
+    const Selection selection = [&] {
+        BusyCursor busy(op);
+        return readSelection(store);
+    }();
+    result.unfit = selection.unfit;
+    if (clearFirst) {
+        // A terminal cleared for a store that can't be sent whole loses users.
+        if (selection.unfit > 0)
+            result.unfitText = QStringLiteral("%1. Terminal silinmedi, hiçbir satır "
+                                              "gönderilmedi; satırı düzeltin ya da "
+                                              "terminalden yeniden alın.")
+                                   .arg(selection.firstUnfit);
+        else
+            result.unfitText = storeNotCompleteText(readStoreMark(store), selection.digest);
+        if (!result.unfitText.isEmpty()) {
+            result.outcome = UploadResult::Outcome::StoreUnfit;
+            op.setStatus(result.unfitText);
+            op.showMessage(result.unfitText, QStringLiteral("UYARI"), Operator::Icon::Warning);
+            return result;
+        }
+    }
+
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::No, op,
                           FailureReport::StatusLine);
     if (!bracket.locked()) {
@@ -207,17 +295,28 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
         }
     }
 
-    EnrollReader reader(store);
-    EnrollRow row;
     int position = 0;
-    while (ReadEnrollRecord(reader, row, values)) {
+    for (const OutgoingRow& out : selection.rows) {
+        const EnrollRow& row = out.row;
         ++position;
-        success = true;
         QString line = kartnoOf(row.key.enroll);
+        if (!out.problem.isEmpty()) {
+            // Never sent with zeros or the row before's values in its place.
+            screen.addLogLine(
+                line + QStringLiteral(" %1 gönderilmedi: %2").arg(row.key.backup).arg(out.problem));
+            op.processEvents();
+            continue;
+        }
+        // As ReadEnrollRecord leaves the values: a password row sends the
+        // template of the row before.
+        values.password = row.password.value_or(0);
+        if (!carriesPassword(row.key.backup)) values.templateArray = out.templ;
+        success = true;
         // The row keeps the machine number its source terminal gave it.
         if (clock.SetEnrollData(machine, row.key.enroll, row.key.emachine, row.key.backup,
                                 row.privilege, values.templateArray, values.password)) {
             ++result.sent;
+            result.sentEnrolls.insert(row.key.enroll);
         } else {
             success = false;
             const int32_t code = lastErrorOf(clock);
@@ -242,5 +341,9 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
         op.processEvents();
     }
     if (!success) op.setStatus(QStringLiteral("SetAllEnrollData Error : ") + result.errorName);
+    if (result.unfit > 0) {
+        result.unfitText = unfitRowsText(result.unfit, selection.firstUnfit);
+        op.showMessage(result.unfitText, QStringLiteral("UYARI"), Operator::Icon::Warning);
+    }
     return result;
 }

@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <set>
 
 class Operator;
 class TFP_CLOCK;
@@ -57,31 +58,46 @@ struct DownloadResult {
     int doubles = 0; // refused as "Double ID"
     int skipped = 0; // GetEnrollData failed: not stored
     QString errorName;
+    bool complete = false; // every enrollment stored, and the store marked so
+    QString status;        // the status line at the end
 };
 
-// "Terminalden Parmakizi Datası Al": empties tblEnroll and temp, then stores
-// every enrollment of the terminal and a temp row with its user's name.
+// "Terminalden Parmakizi Datası Al": marks the store incomplete (StoreMark.h)
+// and empties tblEnroll and temp, then stores every enrollment of the
+// terminal and a temp row with its user's name. Only when the list was read
+// to its end with every enrollment stored is the store marked complete, as
+// coming from the terminal row named terminalName and its machine number.
 DownloadResult downloadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& store,
-                                   EnrollValues& values, EnrollScreen& screen, Operator& op);
+                                   EnrollValues& values, EnrollScreen& screen, Operator& op,
+                                   const QString& terminalName);
 
 struct UploadResult {
     enum class Outcome {
         Declined,    // No to the question: nothing changed
+        StoreUnfit,  // the store can't go to a terminal cleared first: nothing sent
         NoDevice,    // "No Device": the terminal is untouched
-        Done,        // every stored row was sent
+        Done,        // every stored row was sent, but for unfit ones
         Interrupted, // the link failed; the rows before it were sent
     };
     Outcome outcome = Outcome::Done;
-    bool clearFailed = false; // ClearKeeperData was asked for and failed
-    int sent = 0;             // rows sent with SetEnrollData
-    int refused = 0;          // of them, refused by the terminal
-    QString errorName;        // of the last failure
+    bool clearFailed = false;      // ClearKeeperData was asked for and failed
+    int sent = 0;                  // rows sent with SetEnrollData
+    int refused = 0;               // of them, refused by the terminal
+    int unfit = 0;                 // rows not sent: a value the terminal can't take
+    QString errorName;             // of the last failure
+    QString unfitText;             // StoreUnfit: why; else the first unfit row
+    std::set<int32_t> sentEnrolls; // the users with a row the terminal took
 };
 
-// "Terminale Parmakizi Datası Yükle": after Yes to the question, writes every
-// row of tblEnroll to the terminal, each with its own stored enroll-machine
-// number; clearFirst ("Cihazdaki tüm prmizlerini sil") deletes all
-// enrollments on the terminal first.
+// "Terminale Parmakizi Datası Yükle": after Yes to the question, reads every
+// row of tblEnroll and checks that the terminal can take it (32-bit numbers,
+// an enroll number not below 0, a template text that reads whole), then
+// writes the rows to the terminal, each with its own stored enroll-machine
+// number. A row that fails the check is said in Memo1 and at the end, and
+// never sent. clearFirst ("Cihazdaki tüm prmizlerini sil") deletes all
+// enrollments on the terminal first, and only for a store that a download
+// marked complete and whose every row passes: otherwise nothing is cleared
+// or sent (StoreUnfit, said in the status line and a message box).
 UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& store,
                                EnrollValues& values, bool clearFirst, EnrollScreen& screen,
                                Operator& op);
@@ -90,3 +106,4 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
 QString uploadQuestion(); // "Seçili terminale parmakizi datası yüklensin mi...?"
 QString interruptedDownloadText(const QString& errorName, int stored);
 QString interruptedUploadText(const QString& errorName, int sent);
+QString unfitRowsText(int unfit, const QString& first);

@@ -4,8 +4,10 @@
 #include "core/Database.h"
 #include "core/TextHelpers.h"
 
+#include <QCryptographicHash>
 #include <QSqlError>
 #include <QVariant>
+#include <QtEndian>
 
 namespace {
 
@@ -64,6 +66,37 @@ EnrollStore::EnrollStore(const TfrmDM& dm)
 
 void EnrollStore::renameUser(const QString& kartno, const QString& name) {
     execSql(log_, QStringLiteral("update temp set isim = ? where kartno = ?"), {name, kartno});
+}
+
+// ---- StoreDigest
+
+void StoreDigest::add(const EnrollRow& row) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const auto number = [&](qint64 n) {
+        const qint64 le = qToLittleEndian(n);
+        hash.addData(QByteArrayView(reinterpret_cast<const char*>(&le), sizeof le));
+    };
+    number(row.key.enroll);
+    number(row.key.emachine);
+    number(row.key.backup);
+    number(row.privilege);
+    // A NULL column and a value differ, whatever the value.
+    hash.addData(row.password ? QByteArrayView("I") : QByteArrayView("N"));
+    number(row.password.value_or(0));
+    hash.addData(row.fpdata.isNull() ? QByteArrayView("N") : QByteArrayView("T"));
+    hash.addData(row.fpdata.toUtf8());
+    // A sum of the rows' hashes: the same rows in any order give the same digest.
+    const QByteArray h = hash.result();
+    for (int i = 0; i < 2; ++i)
+        sum_[i] += qFromLittleEndian<quint64>(h.constData() + 8 * i);
+    ++rows_;
+}
+
+QString StoreDigest::value() const {
+    return QStringLiteral("%1%2")
+        .arg(sum_[0], 16, 16, QLatin1Char('0'))
+        .arg(sum_[1], 16, 16, QLatin1Char('0'))
+        .toUpper();
 }
 
 // ---- EnrollWriter
@@ -135,6 +168,7 @@ void EnrollWriter::add(const EnrollRow& row) {
     insertEnroll_.bindValue(5, row.fpdata.isNull() ? QVariant() : QVariant(row.fpdata));
     run(insertEnroll_);
     keys_.insert(row.key);
+    digest_.add(row);
     written();
 }
 
@@ -157,29 +191,53 @@ EnrollReader::EnrollReader(const EnrollStore& store)
 
 namespace {
 
-int32_t int32Of(const QVariant& v, const char* column) {
+// The column's value as a 32-bit integer, or why it is not one.
+std::optional<int32_t> int32Of(const QVariant& v, const char* column, QString& problem) {
     bool ok = false;
-    const qlonglong n = v.toLongLong(&ok);
-    if (!ok || n < INT32_MIN || n > INT32_MAX)
-        throw AppError(QStringLiteral("tblEnroll: %1 sütununda geçersiz değer: %2")
-                           .arg(QLatin1String(column), v.toString()));
+    const qlonglong n = v.typeId() == QMetaType::Double ? 0 : v.toLongLong(&ok);
+    if (!ok || n < INT32_MIN || n > INT32_MAX) {
+        if (problem.isEmpty())
+            problem =
+                QStringLiteral("%1 sütununda geçersiz değer: %2")
+                    .arg(QLatin1String(column), v.isNull() ? QStringLiteral("NULL") : v.toString());
+        return std::nullopt;
+    }
     return static_cast<int32_t>(n);
 }
 
 } // namespace
 
 bool EnrollReader::next(EnrollRow& row) {
+    QString problem;
+    const bool more = next(row, problem);
+    if (!problem.isEmpty()) throw AppError(QStringLiteral("tblEnroll: ") + problem);
+    return more;
+}
+
+bool EnrollReader::next(EnrollRow& row, QString& problem) {
+    problem.clear();
     if (!query_.next()) {
         if (query_.lastError().isValid()) throwDatabaseError(query_.lastError());
         return false;
     }
-    row.key.enroll = int32Of(query_.value(0), "EnrollNumber");
-    row.key.emachine = int32Of(query_.value(1), "EMachineNumber");
-    row.key.backup = int32Of(query_.value(2), "FingerNumber");
-    row.privilege = int32Of(query_.value(3), "Privilige");
+    row.key.enroll = int32Of(query_.value(0), "EnrollNumber", problem).value_or(0);
+    row.key.emachine = int32Of(query_.value(1), "EMachineNumber", problem).value_or(0);
+    row.key.backup = int32Of(query_.value(2), "FingerNumber", problem).value_or(0);
+    row.privilege = int32Of(query_.value(3), "Privilige", problem).value_or(0);
     const QVariant password = query_.value(4);
-    row.password =
-        password.isNull() ? std::nullopt : std::optional<int32_t>(int32Of(password, "Password"));
-    row.fpdata = query_.value(5).toString();
+    row.password = password.isNull()
+                       ? std::nullopt
+                       : std::optional<int32_t>(int32Of(password, "Password", problem).value_or(0));
+    const QVariant fpdata = query_.value(5);
+    row.fpdata = fpdata.isNull() ? QString() : fpdata.toString();
     return true;
+}
+
+QString EnrollReader::keyText() const {
+    const auto text = [&](int column) {
+        const QVariant v = query_.value(column);
+        return v.isNull() ? QStringLiteral("NULL") : v.toString();
+    };
+    return QStringLiteral("EnrollNumber %1, EMachineNumber %2, FingerNumber %3")
+        .arg(text(0), text(1), text(2));
 }

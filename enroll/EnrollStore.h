@@ -68,6 +68,20 @@ class EnrollStore {
     QSqlDatabase log_;
 };
 
+// What identifies the rows of tblEnroll as a download wrote them: their
+// number and a digest that does not depend on their order.
+class StoreDigest {
+  public:
+    void add(const EnrollRow& row);
+    qint64 rows() const { return rows_; }
+    // 32 hexadecimal digits.
+    QString value() const;
+
+  private:
+    qint64 rows_ = 0;
+    quint64 sum_[2] = {0, 0};
+};
+
 // Writes a download into the store: tblEnroll and temp rows in transactions
 // of many rows each, so a download costs a few commits, not one per row, and
 // a kill leaves whole rows only. Rows written stay when an error ends the
@@ -86,6 +100,8 @@ class EnrollWriter {
     void addName(const QString& kartno, const QString& name);
     // Makes everything written so far durable.
     void commit();
+    // The rows added by this writer.
+    const StoreDigest& digest() const { return digest_; }
 
   private:
     void begin();
@@ -96,6 +112,7 @@ class EnrollWriter {
     int pending_ = 0;
     bool open_ = false;
     std::set<EnrollKey> keys_;
+    StoreDigest digest_;
     QSqlQuery insertEnroll_;
     QSqlQuery insertName_;
 };
@@ -106,6 +123,13 @@ class EnrollReader {
     explicit EnrollReader(const EnrollStore& store);
     // False at the end. A value that is not a 32-bit integer throws AppError.
     bool next(EnrollRow& row);
+    // As next, but a value that is not a 32-bit integer is told in problem
+    // (empty when there is none) instead of thrown; the rest of the row is
+    // read all the same. Database errors still throw.
+    bool next(EnrollRow& row, QString& problem);
+    // The key of the row read last as stored, for the operator:
+    // "EnrollNumber 42, EMachineNumber 1, FingerNumber 0".
+    QString keyText() const;
 
   private:
     QSqlQuery query_;

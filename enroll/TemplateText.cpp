@@ -40,3 +40,23 @@ void TextToTemplate(QStringView text, EnrollTemplate& data) {
         text = text.mid(std::min<qsizetype>(9, text.size()));
     }
 }
+
+bool parseTemplateText(QStringView text, EnrollTemplate& data) {
+    constexpr qsizetype kGroup = 8, kStep = kGroup + 1;
+    const qsizetype groups = (text.size() + 1) / kStep;
+    if ((text.size() + 1) % kStep != 0 || groups < 355 || groups > qsizetype(data.size()))
+        return false;
+    data.back() = 0;
+    for (qsizetype g = 0; g < groups; ++g) {
+        const qsizetype at = g * kStep;
+        if (g > 0 && text[at - 1] != u' ') return false;
+        uint32_t value = 0;
+        for (qsizetype i = 0; i < kGroup; ++i) {
+            const int d = hexDigit(text[at + i]);
+            if (d < 0) return false;
+            value = value << 4 | static_cast<uint32_t>(d);
+        }
+        data[size_t(g)] = static_cast<int32_t>(value);
+    }
+    return true;
+}

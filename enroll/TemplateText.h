@@ -17,3 +17,8 @@ QString TemplateToText(const EnrollTemplate& data);
 // group shorter than eight characters or not hexadecimal (either case), and
 // after element 355, which only a 356th group fills.
 void TextToTemplate(QStringView text, EnrollTemplate& data);
+
+// The whole text as a template, or false: exactly 355 or 356 groups of eight
+// hexadecimal digits (either case), one blank between groups, nothing else.
+// 355 groups leave element 355 at 0. On false the array holds nothing useful.
+bool parseTemplateText(QStringView text, EnrollTemplate& data);

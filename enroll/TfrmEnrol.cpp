@@ -1,6 +1,8 @@
 #include "TfrmEnrol.h"
 
 #include "SingleEnrollment.h"
+#include "StoreMark.h"
+#include "core/AppError.h"
 #include "core/Operator.h"
 #include "core/TfrmDM.h"
 #include "core/WidgetOperator.h"
@@ -251,6 +253,18 @@ void TfrmEnrol::FormShow() {
     machine_ = session_.machineNumber;
     lblMessage->clear();
     Label2->clear();
+    try {
+        showStoreState();
+    } catch (const AppError& e) {
+        op_->setStatus(e.text()); // the window opens all the same
+    }
+}
+
+void TfrmEnrol::showStoreState(const QString& before) {
+    const EnrollStore s = store();
+    const QString state = storeStateText(readStoreMark(s), s.enrollmentCount());
+    if (state.isEmpty()) return;
+    op_->setStatus(before.isEmpty() ? state : before + QStringLiteral(" ") + state);
 }
 
 void TfrmEnrol::ReadMySqlSettings() {
@@ -271,7 +285,10 @@ void TfrmEnrol::BitBtn1Click() {
     EnrollStore s = store();
     // The list is re-run when the download ends; until then it holds no query.
     qryisim.clear();
-    downloadEnrollments(clock_, machine_, s, values, *this, *op_);
+    const DownloadResult r =
+        downloadEnrollments(clock_, machine_, s, values, *this, *op_, session_.connectedName);
+    // What an upload that clears the terminal first would meet.
+    if (!r.complete) showStoreState(r.status);
 }
 
 void TfrmEnrol::BitBtn2Click() {

@@ -93,6 +93,9 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
 
     void ReadMySqlSettings();
     void ShowNameList();
+    // Tells in the status line, after before, whether the store holds a
+    // whole download; nothing for an empty store never downloaded.
+    void showStoreState(const QString& before = {});
 
   public slots:
     void FormShow();

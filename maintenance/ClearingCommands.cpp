@@ -18,9 +18,9 @@ QString administratorsClearedText() {
 }
 
 QString administratorsRemainText(int refused, const QString& errorName) {
-    return QStringLiteral("%1 yönetici kaydını terminal silmedi (%2); bu kayıtlar yönetici "
-                          "olarak kaldı. Bağlantıyı denetleyip \"Admin Sil\" komutunu "
-                          "yeniden çalıştırın.")
+    return QStringLiteral("%1 yönetici kaydını terminal silmedi (%2); bu kayıtların yetkisi "
+                          "kaldırıldı (imtiyaz 0), kayıtlar terminalde duruyor. Bağlantıyı "
+                          "denetleyip \"Admin Sil\" komutunu yeniden çalıştırın.")
         .arg(refused)
         .arg(errorName.isEmpty() ? QStringLiteral("bilinmeyen hata") : errorName);
 }
@@ -127,10 +127,10 @@ AdminClearResult clearAdministrators(TFP_CLOCK& clock, int32_t machine, const QS
         if (clock.DeleteEnrollData(machine, row.enroll, row.emachine, row.backup)) {
             ++result.deleted;
         } else {
-            // Still on the terminal: it stays as it was, not a demoted leftover.
+            // Still on the terminal, but no longer an administrator: giving the
+            // rights back would undo the half that worked.
             ++result.refused;
             result.errorName = bracket.lastErrorName();
-            clock.ModifyPrivilege(machine, row.enroll, row.emachine, row.backup, row.privilege);
         }
     }
 

@@ -12,7 +12,7 @@ struct AdminClearResult {
     int listed = 0;         // enrollments copied into ENROLLINFO
     int administrators = 0; // of them with privilege 1 or 2
     int deleted = 0;        // administrator enrollments deleted from the terminal
-    int refused = 0;        // deletions the terminal refused; those keep their privilege
+    int refused = 0;        // deletions the terminal refused; those stay with privilege 0
     bool lockLost = false;  // the terminal refused a lock during the sweep; the rest stay
     QString errorName;      // the terminal's error after the last refusal
     QString text;           // the message shown, if any
@@ -23,8 +23,8 @@ struct AdminClearResult {
 // "Admin Sil": empties ENROLLINFO (in data, Data.mdb) and fills it with the
 // terminal's enrollments, then takes every enrollment with privilege 1 or 2
 // off the terminal: privilege 0, then deleted. An enrollment whose deletion
-// is refused gets its privilege back, so none is left half done, and the
-// operator is warned that administrators remain. Database errors throw
+// is refused keeps privilege 0, and the operator is warned how many such
+// enrollments are left on the terminal. Database errors throw
 // AppError; the cursor and the terminal are released on every way out.
 AdminClearResult clearAdministrators(TFP_CLOCK& clock, int32_t machineNumber,
                                      const QSqlDatabase& data, Operator& op);

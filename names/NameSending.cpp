@@ -25,6 +25,19 @@ void count(SendResult& result, NameSent sent) {
     }
 }
 
+// The terminal shows one line of plain characters: a control character (NUL,
+// a line break, TAB, ...) or a line separator from the personnel database
+// would reach its display as it is.
+QString printable(QString name) {
+    for (QChar& c : name) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph)
+            c = u' ';
+    }
+    return name;
+}
+
 } // namespace
 
 std::optional<NameRow> nameRowOf(const QAbstractItemModel& list, int row, int kartnoColumn,
@@ -52,7 +65,7 @@ std::vector<NameRow> nameRowsOf(const EnrollStore& store, const QString& search)
 
 NameSent SendUserName(TFP_CLOCK& clock, int32_t machine, const NameRow& row, Operator& op) {
     if (row.isim.isEmpty()) return NameSent::Skipped;
-    const QString name = FoldTurkish(row.isim);
+    const QString name = FoldTurkish(printable(row.isim));
     const int32_t enroll = toWholeNumber(row.kartno);
     if (clock.SetUserName(0, machine, enroll, machine, name)) {
         op.setStatus(QStringLiteral("SetUserName OK"));

@@ -30,8 +30,9 @@ std::vector<NameRow> nameRowsOf(const EnrollStore& store, const QString& search)
 
 enum class NameSent { Skipped, Sent, Refused };
 
-// Sends the row's name, folded to plain Latin letters and whole (the
-// terminal keeps what it can), as the name of the user numbered kartno;
+// Sends the row's name, control characters made blanks, folded to plain
+// Latin letters and whole (the terminal keeps what it can), as the name of
+// the user numbered kartno;
 // the status line tells "SetUserName OK" or the error's name. A row without
 // a name is skipped silently. A kartno that is not a whole number throws
 // AppError before anything is sent.

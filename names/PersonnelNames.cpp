@@ -43,12 +43,12 @@ QString collationKey(const QString& kartno) {
     return key.toCaseFolded();
 }
 
-// One kartno value to look up and the temp rows that take its name.
+// One kartno value to look up.
 struct Lookup {
     QString kartno;
-    std::vector<qint64> tempRows; // every temp row with this kartno
-    int listRows = 0;             // rows of the names list with it
-    QString name;                 // found; empty when not
+    int listRows = 0;   // rows of the names list with it
+    bool found = false; // a personel row answered it
+    QString name;       // that row's name; empty when it has none
 };
 
 // Closes the connection when the fill ends, however it ends.
@@ -97,28 +97,29 @@ void lookUp(TMyConnection& connection, TMyQuery& query, const std::vector<Lookup
         const int64_t index = n.AsInteger() - 1;
         if (index < 0 || index >= int64_t(sent.size()) || answered[index]) continue;
         answered[index] = true;
+        sent[index]->found = true;
         sent[index]->name = personnelName(fromLatin5(ad.AsString()), fromLatin5(soyad.AsString()));
     }
     query.Close();
 }
 
-// Writes the names of a batch into temp in one transaction.
+// Writes the names of a batch into temp in one transaction. By kartno, not
+// by row: a download that ran meanwhile has put other users on the rows the
+// list was read from.
 int storeNames(EnrollStore& store, const std::vector<Lookup*>& batch) {
     QSqlDatabase log = store.log();
     if (!log.transaction()) throwDatabaseError(log.lastError());
     auto rollback = qScopeGuard([&] { log.rollback(); });
     QSqlQuery update(log);
-    if (!update.prepare(QStringLiteral("update temp set isim = ? where rowid = ?")))
+    if (!update.prepare(QStringLiteral("update temp set isim = ? where kartno = ?")))
         throwDatabaseError(update.lastError());
     int renamed = 0;
     for (const Lookup* l : batch) {
         if (l->name.isEmpty()) continue;
-        for (qint64 row : l->tempRows) {
-            update.bindValue(0, l->name);
-            update.bindValue(1, row);
-            if (!update.exec()) throwDatabaseError(update.lastError());
-            ++renamed;
-        }
+        update.bindValue(0, l->name);
+        update.bindValue(1, l->kartno);
+        if (!update.exec()) throwDatabaseError(update.lastError());
+        renamed += update.numRowsAffected();
     }
     if (!log.commit()) throwDatabaseError(log.lastError());
     rollback.dismiss();
@@ -165,19 +166,10 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
             auto it = byKartno.constFind(kartno);
             if (it == byKartno.constEnd()) {
                 it = byKartno.insert(kartno, lookups.size());
-                lookups.push_back({kartno, {}, 0, {}});
+                lookups.push_back({kartno, 0, false, {}});
             }
             ++lookups[*it].listRows;
             ++result.listRows;
-        }
-    }
-    {
-        QSqlQuery all = execSql(store.log(), QStringLiteral("select rowid, kartno from temp "
-                                                            "where kartno is not null"));
-        while (all.next()) {
-            const auto it = byKartno.constFind(all.value(1).toString());
-            if (it != byKartno.constEnd())
-                lookups[*it].tempRows.push_back(all.value(0).toLongLong());
         }
     }
 
@@ -206,13 +198,21 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
         throw AppError(mySqlErrorText(e));
     }
     for (const Lookup& l : lookups) {
-        if (l.name.isEmpty()) result.unmatchedRows += l.listRows;
+        if (!l.found)
+            result.unmatchedRows += l.listRows;
+        else if (l.name.isEmpty())
+            result.emptyNameRows += l.listRows;
     }
     op.setStatus(fillResultLines(result).join(QStringLiteral("  ")));
     return result;
 }
 
 QStringList fillResultLines(const FillResult& result) {
-    return {QStringLiteral("İsmi yazılan satır: %1").arg(result.renamedRows),
-            QStringLiteral("Personel kaydı bulunamayan satır: %1").arg(result.unmatchedRows)};
+    QStringList lines = {
+        QStringLiteral("İsmi yazılan satır: %1").arg(result.renamedRows),
+        QStringLiteral("Personel kaydı bulunamayan satır: %1").arg(result.unmatchedRows)};
+    if (result.emptyNameRows > 0)
+        lines << QStringLiteral("Personel kaydında adı ve soyadı boş olan satır: %1")
+                     .arg(result.emptyNameRows);
+    return lines;
 }

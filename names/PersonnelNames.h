@@ -29,20 +29,24 @@ QString personnelName(const QString& ad, const QString& soyad);
 struct FillResult {
     int listRows = 0;      // rows of the names list looked up
     int renamedRows = 0;   // temp rows that got a name
-    int unmatchedRows = 0; // list rows whose kartno has no personnel row with a name
+    int unmatchedRows = 0; // list rows whose kartno has no personnel row
+    int emptyNameRows = 0; // list rows whose personnel row has neither ad nor soyad
 };
 
 // "PDKS Programından İsimleri Al (mysql)": for every row of the names list
 // under the search text, the first personel row that the server returns
-// for the row's kartno names every temp row of that kartno; a kartno without
-// one keeps its names. The lookups go in batches of a few hundred kartno
-// values, each row still compared by the server exactly as on its own.
-// The status line tells how many rows got a name and how many found none.
+// for the row's kartno names every temp row of that kartno, as it stands when
+// the name is written; a kartno without one, or whose row has an empty name,
+// keeps its names. The lookups go in batches of a few hundred kartno values,
+// each row still compared by the server exactly as on its own. The status
+// line tells how many rows got a name, how many found no personnel row, and
+// how many found one with an empty name.
 // The connection is closed on every way out. Server and database errors
 // throw AppError with their text; names stored before stay.
 FillResult fillNames(v270::mysql::TMyConnection& connection, v270::mysql::TMyQuery& query,
                      const PersonnelSettings& settings, EnrollStore& store, const QString& search,
                      Operator& op);
 
-// What a fill did, one line each: rows named, rows without a personnel row.
+// What a fill did, one line each: rows named, rows without a personnel row,
+// and, when there are any, rows whose personnel row has an empty name.
 QStringList fillResultLines(const FillResult& result);

@@ -124,7 +124,8 @@ int main(int argc, char** argv) {
         if (!connectToEmulator(from, source)) return 1;
         QElapsedTimer timer;
         timer.start();
-        const DownloadResult down = downloadEnrollments(from, 1, store, values, screen, op);
+        const DownloadResult down =
+            downloadEnrollments(from, 1, store, values, screen, op, QStringLiteral("Kaynak"));
         const double downSeconds = double(timer.nsecsElapsed()) / 1e9;
         if (down.outcome != DownloadResult::Outcome::Done || down.stored != kEnrollments) {
             std::fprintf(stderr, "download stored %d of %d\n", down.stored, kEnrollments);

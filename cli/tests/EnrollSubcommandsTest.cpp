@@ -8,7 +8,9 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 
 namespace {
@@ -128,7 +130,8 @@ TEST_F(EnrollHeadless, CopyFromMachineOneToMachineTwo) {
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, QStringLiteral("Saklanan kayıt: 6\nDouble ID: 0\nGetEnrollData OK\n"
                                     "Gönderilen satır: 6\n"
-                                    "EMachine = 005, ID = 009, FpNo = 5, Count = 6\n"));
+                                    "EMachine = 005, ID = 009, FpNo = 5, Count = 6\n"
+                                    "SetUserName OK\nGönderilen isim: 1\n"));
     EXPECT_EQ(r.err, "");
     // The target's file is current once the command has ended.
     EXPECT_EQ(held(target.saved()), held(source.saved()));
@@ -199,6 +202,81 @@ TEST_F(EnrollHeadless, OptionsThatDoNotBelongAreRefused) {
             enroll.run({programDir(), parser.positionalArguments().mid(1), parser, o, e});
         EXPECT_EQ(got, code) << args.join(' ').toStdString();
         EXPECT_FALSE(err.isEmpty());
+    }
+}
+
+TEST_F(EnrollHeadless, CopyKeepsTheNames) {
+    DeviceState named;
+    named.machine = 1;
+    for (int32_t u = 1; u <= 15; ++u) {
+        named.enrollments.push_back(enrollment(u, 0, 1));
+        named.names[u] = QStringLiteral("KISI %1").arg(u);
+    }
+    named.enrollments.push_back(enrollment(16, 0, 1)); // a user without a name
+    const struct {
+        const char* name;
+        const char* to;
+        bool clear;
+    } cases[] = {
+        {"onto itself, cleared first", "Kaynak", true},
+        {"to another terminal, cleared first", "Hedef", true},
+        {"to another terminal", "Hedef", false},
+    };
+    for (const auto& c : cases) {
+        sql("delete from Terminal");
+        Emulated from, to;
+        ASSERT_TRUE(from.start(named));
+        DeviceState other;
+        other.machine = 2;
+        other.enrollments = {enrollment(77, 0, 2)};
+        other.names = {{77, "BASKA"}};
+        ASSERT_TRUE(to.start(other));
+        addTerminal(1, "Kaynak", from.emulator.port());
+        addTerminal(2, "Hedef", to.emulator.port());
+        const Outcome r = run([&](QTextStream& o, QTextStream& e) {
+            return runEnrollCopy(programDir(), "Kaynak", c.to, c.clear, o, e);
+        });
+        EXPECT_EQ(r.code, 0) << c.name << r.err.toStdString();
+        EXPECT_TRUE(r.out.endsWith("SetUserName OK\nGönderilen isim: 15\n"))
+            << c.name << r.out.toStdString();
+        Emulated& target = QLatin1String(c.to) == u"Kaynak" ? from : to;
+        std::map<int32_t, QString> expected = named.names;
+        if (!c.clear) expected[77] = "BASKA";
+        EXPECT_EQ(target.saved().names, expected) << c.name;
+    }
+}
+
+TEST_F(EnrollHeadless, UploadWithClearRefusesACutOrUnfitStore) {
+    const struct {
+        const char* name;
+        std::function<void()> leaveStore;
+        const char* says;
+    } cases[] = {
+        {"download cut",
+         [&] {
+             Emulated cut;
+             ASSERT_TRUE(cut.start(source.saved(), {"--drop-after", "2"}));
+             sql("update Terminal set NetPort = ? where TerminalNo = 1", {cut.emulator.port()});
+             EXPECT_EQ(download("Giriş").code, 1);
+             sql("update Terminal set NetPort = ? where TerminalNo = 1", {source.emulator.port()});
+         },
+         "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
+        {"a password beyond 32 bits",
+         [&] {
+             EXPECT_EQ(download("Giriş").code, 0);
+             sql("update tblEnroll set Password = 1099511627776 where FingerNumber = 10");
+         },
+         "tblEnroll 4. satır (EnrollNumber 42, EMachineNumber 1, FingerNumber 10): Password "},
+    };
+    for (const auto& c : cases) {
+        c.leaveStore();
+        const DeviceState before = target.saved();
+        const Outcome r = upload("Yemekhane", true);
+        EXPECT_EQ(r.code, 1) << c.name;
+        EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(c.says)) << r.out.toStdString();
+        EXPECT_FALSE(r.out.contains("Gönderilen")) << r.out.toStdString();
+        EXPECT_EQ(target.saved(), before) << c.name;
     }
 }
 

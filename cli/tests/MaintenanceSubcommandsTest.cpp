@@ -147,7 +147,7 @@ TEST_F(Maintenance, RefusalsOfTheTerminalExitOne) {
         EXPECT_TRUE(r.err.contains(c.errorName)) << r.err.toStdString();
     }
     EXPECT_EQ(state(0).enrollments.size(), 1u);
-    EXPECT_EQ(state(0).enrollments[0].privilege, 1);
+    EXPECT_EQ(state(0).enrollments[0].privilege, 0); // refused, but no longer an administrator
 }
 
 TEST_F(Maintenance, AdminClearPrintsTheMessageAndTheCount) {

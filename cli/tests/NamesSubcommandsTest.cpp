@@ -87,13 +87,17 @@ TEST_F(NamesHeadless, FillPrintsWhatItFound) {
     PersonnelDatabase db("cli_fill");
     db.add("00042", QStringLiteral("Çağla"), QStringLiteral("Öz"));
     db.writeSettings(settings());
+    db.add("00044", "", std::nullopt);
     addTemp("00042", "CAGLA");
     addTemp("00043", "KIMSE");
+    addTemp("00044", "BOS");
     const Outcome r = fill();
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, "İsmi yazılan satır: 1\nPersonel kaydı bulunamayan satır: 1\n");
+    EXPECT_EQ(r.out, "İsmi yazılan satır: 1\nPersonel kaydı bulunamayan satır: 1\n"
+                     "Personel kaydında adı ve soyadı boş olan satır: 1\n");
     EXPECT_EQ(isimOf("00042"), "Çağla Öz");
     EXPECT_EQ(isimOf("00043"), "KIMSE");
+    EXPECT_EQ(isimOf("00044"), "BOS");
 
     // No number as port: told, then the data module's own port is tried (and
     // nothing of the test server listens there).

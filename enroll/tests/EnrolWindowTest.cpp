@@ -194,6 +194,43 @@ TEST_F(EnrolWindow, NameButtonsRunTheirHandlersWhenGiven) {
     EXPECT_TRUE(window->SpeedButton1->isEnabled());
 }
 
+TEST_F(EnrolWindow, StatusLineTellsWhetherTheStoreHoldsAWholeDownload) {
+    session.connectedName = QStringLiteral("Giriş");
+    window->show();
+    EXPECT_TRUE(op.statuses.isEmpty()); // an empty store never downloaded: nothing to say
+
+    // A download cut after its first enrollment says so, and what that means.
+    device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
+    window->BitBtn1->click();
+    const QString cut =
+        QStringLiteral("Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 3) ");
+    EXPECT_TRUE(op.statuses.last().startsWith("Bağlantı kesildi (ERR_WRITE_FAIL)"))
+        << op.statuses.last().toStdString();
+    EXPECT_TRUE(op.statuses.last().contains(cut)) << op.statuses.last().toStdString();
+    window->hide();
+    window->show();
+    EXPECT_TRUE(op.statuses.last().startsWith(cut)) << op.statuses.last().toStdString();
+
+    // Clearing the terminal for that store is refused; nothing is sent.
+    const DeviceState before = device->state();
+    window->CheckBox2->setChecked(true);
+    window->BitBtn2->click();
+    ASSERT_FALSE(op.messages.empty());
+    EXPECT_TRUE(op.messages.back().text.startsWith(cut));
+    EXPECT_EQ(device->state(), before);
+
+    device->faults().failOps.clear();
+    window->BitBtn1->click();
+    EXPECT_EQ(op.statuses.last(), "GetEnrollData OK");
+    window->hide();
+    window->show();
+    EXPECT_TRUE(
+        op.statuses.last().startsWith("Parmakizi deposu: \"Giriş\" terminalinden (Cihaz No 3) "))
+        << op.statuses.last().toStdString();
+    EXPECT_TRUE(op.statuses.last().endsWith(" alınan 3 kayıt, tam."));
+    window->hide();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {

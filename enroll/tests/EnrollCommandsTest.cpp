@@ -3,9 +3,11 @@
 
 #include "EnrollTestSupport.h"
 #include "core/AppError.h"
+#include "enroll/StoreMark.h"
 #include "enroll/TemplateText.h"
 #include "terminal/TFP_CLOCK.h"
 
+#include <QFile>
 #include <QSqlDatabase>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -56,7 +58,8 @@ DeviceState terminalA() {
 class Enroll : public ::testing::Test {
   protected:
     DownloadResult download(Terminal& t) {
-        return downloadEnrollments(t.clock, t.device->state().machine, store, values, screen, op);
+        return downloadEnrollments(t.clock, t.device->state().machine, store, values, screen, op,
+                                   QStringLiteral("Giriş"));
     }
     UploadResult upload(Terminal& t, bool clearFirst = false) {
         return uploadEnrollments(t.clock, t.device->state().machine, store, values, clearFirst,
@@ -246,7 +249,7 @@ TEST_F(Enroll, KillLeavesWholeRowsAndTheNextDownloadStartsClean) {
         childOp.hook = [](int pumps) {
             if (pumps == 2500) ::raise(SIGKILL);
         };
-        downloadEnrollments(t.clock, 1, childStore, values, screen, childOp);
+        downloadEnrollments(t.clock, 1, childStore, values, screen, childOp, "Giriş");
         ::_exit(3);
     }
     int status = 0;
@@ -305,6 +308,8 @@ TEST_F(Enroll, UploadReportsOnlyTheLastRowsFailureInTheStatusLine) {
 }
 
 TEST_F(Enroll, UploadOfAnEmptyStoreWithAndWithoutClearing) {
+    Terminal empty(DeviceState{});
+    download(empty); // a whole download of nothing: the store may be sent
     for (const bool clear : {false, true}) {
         DeviceState s;
         s.enrollments = {fingerOf(5, 0)};
@@ -320,7 +325,12 @@ TEST_F(Enroll, UploadOfAnEmptyStoreWithAndWithoutClearing) {
 }
 
 TEST_F(Enroll, UploadDeclinedRefusedOrCut) {
-    storeRows({fingerOf(1, 0), fingerOf(2, 0), fingerOf(3, 0)});
+    {
+        DeviceState s;
+        s.enrollments = {fingerOf(1, 0), fingerOf(2, 0), fingerOf(3, 0)};
+        Terminal source(s);
+        download(source);
+    }
     {
         Terminal t(DeviceState{});
         op.answers = {false};
@@ -377,6 +387,250 @@ TEST_F(Enroll, DatabaseErrorStopsTheDownloadAndTheTerminalIsReleased) {
     // What was written before the error stays.
     EXPECT_EQ(store.enrollmentCount(), 5);
     EXPECT_EQ(files.rows("select count(*) from temp", true), (QStringList{"4"}));
+}
+
+// What a terminal holds less the enrollment (enroll, backup).
+std::multiset<Held> heldWithout(const DeviceState& s, int32_t enroll, int32_t backup) {
+    DeviceState less = s;
+    std::erase_if(less.enrollments,
+                  [&](const Enrollment& e) { return e.enroll == enroll && e.backup == backup; });
+    return held(less);
+}
+
+TEST_F(Enroll, UnfitRowsAreNeverSentAndStopAClearBeforeItStarts) {
+    const QString full = TemplateToText(templateOf(4200));
+    struct Case {
+        const char* name;
+        const char* column; // set on the row (enroll, backup) below
+        QVariant value;
+        int32_t enroll, backup;
+        QString row;     // how the error names the row
+        QString problem; // and what is wrong with it
+    };
+    const QString notATemplate = QStringLiteral("FPdata okunabilir bir parmakizi şablonu değil");
+    const Case cases[] = {
+        {"password beyond 32 bits", "Password", qint64(1) << 40, 42, 10,
+         "tblEnroll 4. satır (EnrollNumber 42, EMachineNumber 1, FingerNumber 10)",
+         "Password sütununda geçersiz değer: 1099511627776"},
+        {"template with a group not hexadecimal", "FPdata",
+         full.left(9) + "12G45678" + full.mid(17), 42, 1,
+         "tblEnroll 2. satır (EnrollNumber 42, EMachineNumber 1, FingerNumber 1)", notATemplate},
+        {"template cut short", "FPdata", full.left(3000), 42, 1, "FingerNumber 1)", notATemplate},
+        {"template with more after it", "FPdata", full + " 00000000", 42, 1, "FingerNumber 1)",
+         notATemplate},
+        {"template empty", "FPdata", QString(""), 123456, 13,
+         "tblEnroll 5. satır (EnrollNumber 123456", notATemplate},
+        {"template missing", "FPdata", QVariant(QMetaType(QMetaType::QString)), 42, 0,
+         "tblEnroll 1. satır", notATemplate},
+        {"enroll number below 0", "EnrollNumber", -9, 9, 5,
+         "tblEnroll 6. satır (EnrollNumber -9, EMachineNumber 5, FingerNumber 5)",
+         "EnrollNumber sıfırdan küçük: -9"},
+        {"enroll number beyond 32 bits", "EnrollNumber", qint64(1) << 33, 9, 5,
+         "(EnrollNumber 8589934592, EMachineNumber 5", "EnrollNumber sütununda geçersiz değer"},
+    };
+    Terminal a(terminalA());
+    for (const Case& c : cases) {
+        ASSERT_TRUE(download(a).complete) << c.name;
+        execSql(store.data(),
+                QStringLiteral("update tblEnroll set %1 = ? where EnrollNumber = ? and "
+                               "FingerNumber = ?")
+                    .arg(QLatin1String(c.column)),
+                {c.value, c.enroll, c.backup});
+
+        // Clearing first: nothing is cleared or sent, and the row is named.
+        DeviceState stateB;
+        stateB.machine = 2;
+        stateB.enrollments = {fingerOf(77, 3, 2), passwordOf(78, 10, 5, 2)};
+        Terminal b(stateB);
+        op.messages.clear();
+        const UploadResult refused = upload(b, true);
+        EXPECT_EQ(refused.outcome, UploadResult::Outcome::StoreUnfit) << c.name;
+        EXPECT_TRUE(refused.unfitText.contains(c.row)) << refused.unfitText.toStdString();
+        EXPECT_TRUE(refused.unfitText.contains(c.problem)) << refused.unfitText.toStdString();
+        EXPECT_TRUE(b.requests.empty()) << c.name;
+        EXPECT_EQ(b.device->state(), stateB) << c.name;
+        ASSERT_EQ(op.messages.size(), 1u) << c.name;
+        EXPECT_EQ(op.messages[0].text, refused.unfitText) << c.name;
+        EXPECT_EQ(op.messages[0].icon, Operator::Icon::Warning) << c.name;
+
+        // Without clearing: the row is said and skipped, the rest go.
+        Terminal d(DeviceState{});
+        op.messages.clear();
+        const UploadResult partly = upload(d);
+        EXPECT_EQ(partly.outcome, UploadResult::Outcome::Done) << c.name;
+        EXPECT_EQ(partly.unfit, 1) << c.name;
+        EXPECT_EQ(partly.sent, 5) << c.name;
+        EXPECT_EQ(held(d.device->state()), heldWithout(a.device->state(), c.enroll, c.backup))
+            << c.name;
+        EXPECT_EQ(screen.log.filter(" gönderilmedi: ").size(), 1) << c.name;
+        ASSERT_EQ(op.messages.size(), 1u) << c.name;
+        EXPECT_TRUE(op.messages[0].text.startsWith("1 satır")) << c.name;
+        EXPECT_TRUE(op.messages[0].text.contains(c.problem)) << c.name;
+    }
+}
+
+TEST_F(Enroll, DamagedStoreFileStopsTheUploadBeforeTheClear) {
+    DeviceState s;
+    for (int32_t u = 1; u <= 400; ++u)
+        s.enrollments.push_back(fingerOf(u, 0));
+    Terminal a(s);
+    ASSERT_TRUE(download(a).complete);
+    // A page in the middle of Data.mdb overwritten, read afresh.
+    QSqlDatabase data = store.data();
+    data.close();
+    {
+        QFile file(files.path("Data.mdb"));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        const qint64 pages = file.size() / 4096;
+        ASSERT_GT(pages, 100);
+        ASSERT_TRUE(file.seek(pages / 2 * 4096));
+        ASSERT_EQ(file.write(QByteArray(4096, '\xff')), 4096);
+    }
+    ASSERT_TRUE(data.open());
+
+    DeviceState stateB;
+    stateB.enrollments = {fingerOf(77, 0), fingerOf(78, 0)};
+    Terminal b(stateB);
+    EXPECT_THROW(upload(b, true), AppError);
+    EXPECT_EQ(b.count(wire::Op::ClearKeeperData), 0);
+    EXPECT_EQ(b.count(wire::Op::SetEnrollData), 0);
+    EXPECT_EQ(b.device->state(), stateB);
+    EXPECT_EQ(op.busyDepth, 0);
+}
+
+TEST_F(Enroll, UploadWithClearNeedsAStoreThatAWholeDownloadMarked) {
+    DeviceState many;
+    for (int32_t u = 1; u <= 600; ++u)
+        many.enrollments.push_back(fingerOf(u, 0));
+    struct Case {
+        const char* name;
+        std::function<void()> leaveStore;
+        QString says; // "" for a store that may go
+    };
+    const Case cases[] = {
+        {"rows put in by hand",
+         [&] {
+             storeRows({fingerOf(1, 0), fingerOf(2, 0)});
+         },
+         "Parmakizi deposunun tam bir indirmeden geldiği bilinmiyor."},
+        {"nothing ever downloaded", [&] {}, "Parmakizi deposu boş: henüz terminalden alınmadı."},
+        {"download cut by the link",
+         [&] {
+             Terminal t(many);
+             op.eventPumps = 0;
+             op.hook = [&](int pumps) {
+                 if (pumps == 100) t.device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
+             };
+             download(t);
+             op.hook = nullptr;
+         },
+         "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
+        {"download refused by a busy terminal",
+         [&] {
+             Terminal t(terminalA());
+             t.device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR;
+             download(t);
+         },
+         "Parmakizi deposu eksik: "},
+        {"an enrollment not read",
+         [&] {
+             DeviceState s;
+             s.enrollments = {fingerOf(1, 0), fingerOf(2, 20), fingerOf(3, 0)};
+             Terminal t(s);
+             download(t);
+         },
+         "indirme tamamlanmadı"},
+        {"download killed",
+         [&] {
+             const pid_t pid = ::fork();
+             if (pid == 0) {
+                 const QString data = QUuid::createUuid().toString();
+                 const QString log = QUuid::createUuid().toString();
+                 openDatabaseFile(data, files.path("Data.mdb"));
+                 openDatabaseFile(log, files.path("Log.mdb"));
+                 EnrollStore childStore(QSqlDatabase::database(data), QSqlDatabase::database(log));
+                 Terminal t(many);
+                 HookedOperator childOp;
+                 childOp.hook = [](int pumps) {
+                     if (pumps == 300) ::raise(SIGKILL);
+                 };
+                 downloadEnrollments(t.clock, 1, childStore, values, screen, childOp, "Giriş");
+                 ::_exit(3);
+             }
+             int status = 0;
+             ::waitpid(pid, &status, 0);
+             ASSERT_TRUE(WIFSIGNALED(status)) << status;
+         },
+         "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
+        {"a row deleted after the download",
+         [&] {
+             Terminal t(terminalA());
+             download(t);
+             execSql(store.data(), "delete from tblEnroll where EnrollNumber = 9");
+         },
+         "alındıktan sonra değişti (alınan 6 kayıt, şimdi 5)"},
+        {"a row changed after the download",
+         [&] {
+             Terminal t(terminalA());
+             download(t);
+             execSql(store.data(), "update tblEnroll set Privilige = 0 where EnrollNumber = 42");
+         },
+         "alındıktan sonra değişti (alınan 6 kayıt, şimdi 6)"},
+        {"a whole download",
+         [&] {
+             Terminal t(terminalA());
+             download(t);
+         },
+         ""},
+    };
+    for (const Case& c : cases) {
+        // Every case from an empty store that no download has marked.
+        store.clearEnrollments();
+        store.clearNames();
+        QFile::remove(storeMarkFile(store));
+        c.leaveStore();
+        DeviceState stateB;
+        stateB.machine = 2;
+        stateB.enrollments = {fingerOf(77, 3, 2)};
+        Terminal b(stateB);
+        op.messages.clear();
+        const UploadResult r = upload(b, true);
+        if (c.says.isEmpty()) {
+            EXPECT_EQ(r.outcome, UploadResult::Outcome::Done) << c.name;
+            EXPECT_EQ(held(b.device->state()), held(terminalA())) << c.name;
+            continue;
+        }
+        EXPECT_EQ(r.outcome, UploadResult::Outcome::StoreUnfit) << c.name;
+        EXPECT_TRUE(r.unfitText.contains(c.says)) << r.unfitText.toStdString();
+        // It says how to redo the download.
+        EXPECT_TRUE(r.unfitText.contains("\"Terminalden Parmakizi Datası Al\"")) << c.name;
+        EXPECT_TRUE(b.requests.empty()) << c.name;
+        EXPECT_EQ(b.device->state(), stateB) << c.name;
+        EXPECT_EQ(op.statuses.last(), r.unfitText) << c.name;
+        ASSERT_EQ(op.messages.size(), 1u) << c.name;
+        EXPECT_EQ(op.messages[0].text, r.unfitText) << c.name;
+    }
+}
+
+TEST_F(Enroll, WholeDownloadRecordsWhereAndWhenItCameFrom) {
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    DeviceState s = terminalA();
+    s.machine = 7;
+    Terminal t(s);
+    const DownloadResult r = download(t);
+    EXPECT_TRUE(r.complete);
+    const StoreMark mark = readStoreMark(store);
+    EXPECT_EQ(mark.state, StoreMark::State::Complete);
+    EXPECT_EQ(mark.terminal, "Giriş");
+    EXPECT_EQ(mark.machine, 7);
+    EXPECT_GE(mark.time, before);
+    EXPECT_LE(mark.time, QDateTime::currentDateTime());
+    EXPECT_EQ(mark.rows, 6);
+    EXPECT_EQ(storeMarkFile(store), files.path("Settings.ini"));
+    EXPECT_TRUE(storeStateText(mark, 6).startsWith(
+        "Parmakizi deposu: \"Giriş\" terminalinden (Cihaz No 7) "))
+        << storeStateText(mark, 6).toStdString();
+    EXPECT_TRUE(storeStateText(mark, 6).endsWith(" tarihinde alınan 6 kayıt, tam."));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace {
 
@@ -118,18 +119,44 @@ TEST_F(Clearing, AdminSilListsEveryEnrollmentAndTakesOffOnlyPrivileges1And2) {
     EXPECT_EQ(device->lockHolder(), 0);
 }
 
-TEST_F(Clearing, RefusedDeletionLeavesTheAdministratorWholeAndWarns) {
-    device->mutableState().enrollments = {enrollment(1, 0, 1), enrollment(2, 0, 2)};
-    device->faults().failOps["DeleteEnrollData"] = ERR_NON_CARRYOUT;
-    const AdminClearResult r = clearAdministrators(clock, 1, data, op);
-    EXPECT_EQ(r.deleted, 0);
-    EXPECT_EQ(r.refused, 2);
-    EXPECT_FALSE(r.complete());
-    EXPECT_EQ(onTerminal(), (std::vector<std::tuple<int, int, int>>{{1, 0, 1}, {2, 0, 2}}));
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, administratorsRemainText(2, "ERR_NON_CARRYOUT"));
-    EXPECT_EQ(op.messages[0].icon, Operator::Icon::Warning);
-    EXPECT_EQ(device->lockHolder(), 0);
+TEST_F(Clearing, RefusedDeletionKeepsPrivilegeZeroAndTheWarningCountsIt) {
+    struct Case {
+        const char* name;
+        std::set<int> refusedEnrolls; // the terminal refuses to delete these
+        int deleted;
+        std::vector<std::tuple<int, int, int>> left;
+    };
+    const Case cases[] = {
+        {"every deletion refused", {1, 2, 3}, 0, {{1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0}}},
+        {"one of three refused", {2}, 2, {{2, 0, 0}, {4, 0, 0}}},
+    };
+    for (const Case& c : cases) {
+        device->mutableState().enrollments = {enrollment(1, 0, 1), enrollment(2, 0, 2),
+                                              enrollment(3, 0, 1), enrollment(4, 0, 0)};
+        device->setRequestObserver([&](const wire::Message& rq) {
+            if (rq.op != wire::Op::DeleteEnrollData) return;
+            if (c.refusedEnrolls.count(rq.intAt(1)))
+                device->faults().failOps["DeleteEnrollData"] = ERR_NON_CARRYOUT;
+            else
+                device->faults().failOps.erase("DeleteEnrollData");
+        });
+        op = PumpingOperator();
+        const AdminClearResult r = clearAdministrators(clock, 1, data, op);
+        device->setRequestObserver(nullptr);
+        EXPECT_EQ(r.deleted, c.deleted) << c.name;
+        EXPECT_EQ(r.refused, int(c.refusedEnrolls.size())) << c.name;
+        EXPECT_FALSE(r.complete()) << c.name;
+        // A refused administrator stays on the terminal, without its rights.
+        EXPECT_EQ(onTerminal(), c.left) << c.name;
+        ASSERT_EQ(op.messages.size(), 1u) << c.name;
+        EXPECT_EQ(op.messages[0].text,
+                  administratorsRemainText(int(c.refusedEnrolls.size()), "ERR_NON_CARRYOUT"))
+            << c.name;
+        EXPECT_TRUE(op.messages[0].text.startsWith(QString::number(c.refusedEnrolls.size())))
+            << c.name;
+        EXPECT_EQ(op.messages[0].icon, Operator::Icon::Warning) << c.name;
+        EXPECT_EQ(device->lockHolder(), 0) << c.name;
+    }
 }
 
 TEST_F(Clearing, RefusedLocksEndAdminSilSilentlyAndLeaveTheTerminalFree) {

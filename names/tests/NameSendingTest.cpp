@@ -80,4 +80,23 @@ TEST_F(NameSending, SelectedNameGoesAloneAndNoSelectionSendsNothing) {
     EXPECT_EQ(op.statuses, QStringList{"SetUserName OK"});
 }
 
+TEST_F(NameSending, ControlCharactersReachTheTerminalAsBlanks) {
+    const struct {
+        const char* name;
+        QString isim;
+        QString sent;
+    } cases[] = {
+        {"NUL", QStringLiteral("Ali") + QChar(0) + QStringLiteral("Veli"), "Ali Veli"},
+        {"CR LF", QStringLiteral("Şule\r\nÖz"), "Sule  Oz"},
+        {"TAB", QStringLiteral("Can\tUğur"), "Can Ugur"},
+        {"other controls", QStringLiteral("A\x1b[2JB\x7f\u0085C"), "A [2JB  C"},
+        {"line separator", QStringLiteral("İpek\u2028Işık"), "Ipek Isik"},
+    };
+    for (const auto& c : cases) {
+        sentNames.clear();
+        EXPECT_EQ(sendSelectedName(clock, 3, NameRow{"00005", c.isim}, op).sent, 1) << c.name;
+        EXPECT_EQ(sentNames, QStringList{c.sent}) << c.name;
+    }
+}
+
 } // namespace

@@ -135,8 +135,9 @@ TEST_P(SameAsOneQueryPerRow, OverManyBatches) {
             << kartno.toStdString();
     }
     EXPECT_EQ(r.listRows, 9 + 1210);
-    EXPECT_EQ(r.unmatchedRows, 3 + 10); // 00042, 00004, 77777 and 00090-00099
-    EXPECT_EQ(r.renamedRows, r.listRows - r.unmatchedRows);
+    EXPECT_EQ(r.unmatchedRows, 2 + 10); // 00042, 77777 and 00090-00099
+    EXPECT_EQ(r.emptyNameRows, 1);      // 00004
+    EXPECT_EQ(r.renamedRows, r.listRows - r.unmatchedRows - r.emptyNameRows);
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutKey, SameAsOneQueryPerRow, ::testing::Bool());
@@ -216,6 +217,74 @@ TEST_F(PersonnelNames, ServerErrorsStopTheFillAndCloseTheConnection) {
         EXPECT_EQ(op.busyDepth, 0);
     }
     EXPECT_EQ(temp(), QStringList{"00001|eski"});
+}
+
+TEST_F(PersonnelNames, FillRacingADownloadNamesEveryRowByItsOwnKartno) {
+    PersonnelDatabase db(testName());
+    // More users than one batch looks up, so the download lands between batches.
+    constexpr int kUsers = 1200;
+    QStringList rows;
+    for (int i = 1; i <= kUsers; ++i)
+        rows << QStringLiteral("('%1', 'Ad%2', 'Soyad')").arg(kartnoOf(i)).arg(i);
+    db.run("insert into " + QString::fromStdString(db.name()) +
+           ".personel (kartno, ad, soyad) values " + rows.join(u','));
+    QSqlDatabase log = files.store().log();
+    const auto terminalRows = [&](bool reversed) {
+        log.transaction();
+        execSql(log, "delete from temp");
+        for (int n = 1; n <= kUsers; ++n) {
+            const int i = reversed ? kUsers + 1 - n : n;
+            addTemp(kartnoOf(i), QStringLiteral("T%1").arg(i));
+        }
+        log.commit();
+    };
+    terminalRows(false);
+
+    // After the first batch a download empties temp and writes the users
+    // again in another order: the rows the fill listed now hold other users.
+    HookedOperator racing;
+    racing.hook = [&](int pumps) {
+        if (pumps == 1) terminalRows(true);
+    };
+    EnrollStore store = files.store();
+    fillNames(connection, query, db.settings(), store, {}, racing);
+
+    int misnamed = 0, named = 0;
+    for (const QString& row : temp()) {
+        const int i = row.section(u'|', 0, 0).toInt();
+        const QString isim = row.section(u'|', 1);
+        if (isim == QStringLiteral("Ad%1 Soyad").arg(i))
+            ++named;
+        else if (isim != QStringLiteral("T%1").arg(i))
+            ++misnamed;
+    }
+    EXPECT_EQ(misnamed, 0);
+    EXPECT_EQ(named, kUsers - 500); // the first batch's names went with the old rows
+}
+
+TEST_F(PersonnelNames, EmptyNamesCountedApartControlsSentAsBlanks) {
+    PersonnelDatabase db(testName());
+    db.add("00001", std::nullopt, std::nullopt);
+    db.add("00002", "", "");
+    db.add("00003", "  ", std::nullopt);
+    db.add("00004", QStringLiteral("Ali\tVeli"), QStringLiteral("Öz\r\n"));
+    db.add("00005", QStringLiteral("Sıfır") + QChar(0) + QStringLiteral("Bayt"), "Kaya");
+    for (const char* k : {"00001", "00002", "00003", "00004", "00005", "00006"})
+        addTemp(k, "T");
+    const FillResult r = fill(db);
+    EXPECT_EQ(r.renamedRows, 2);
+    EXPECT_EQ(r.unmatchedRows, 1);
+    EXPECT_EQ(r.emptyNameRows, 3);
+    EXPECT_EQ(op.statuses.last(), "İsmi yazılan satır: 2  Personel kaydı bulunamayan satır: 1  "
+                                  "Personel kaydında adı ve soyadı boş olan satır: 3");
+
+    auto device = std::make_shared<DeviceModel>(DeviceState{});
+    TFP_CLOCK clock;
+    clock.setInProcessDevice(device);
+    ASSERT_TRUE(clock.OpenCommPort(1));
+    sendAllNames(clock, 1, nameRowsOf(files.store(), {}), op);
+    EXPECT_EQ(device->state().names.at(4), "Ali Veli Oz"); // the terminal keeps 12
+    EXPECT_EQ(device->state().names.at(5), "Sifir Bayt K");
 }
 
 } // namespace
