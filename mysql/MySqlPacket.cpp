@@ -22,25 +22,6 @@ void GrowBuffer::Grow(size_t n) {
     capacity_ = cap;
 }
 
-int64_t PacketReader::ReadLengthCoded() {
-    uint8_t b = ReadByte();
-    switch (b) {
-    case 251:
-        return -1;
-    case 252:
-        return ReadUInt16();
-    case 253:
-        return ReadUInt24();
-    case 254:
-        return ReadInt64();
-    case 255:
-        // No length starts with 255: the packet is not what it claims to be.
-        throw EMySqlException::Malformed();
-    default:
-        return b;
-    }
-}
-
 std::string PacketReader::ReadNulString() {
     const uint8_t* start = data_ + pos_;
     const void* nul = Remaining() ? std::memchr(start, 0, Remaining()) : nullptr;
@@ -106,6 +87,9 @@ Greeting ParseGreeting(const uint8_t* data, size_t length) {
         r.ReadBytes(g.scramble + 8, std::min<size_t>(12, r.Remaining()));
         g.fullScramble = true;
     }
+    // Newer servers append fields (the rest of the scramble's terminator,
+    // the authentication plugin's name) that this login does not use.
+    r.IgnoreRest();
     return g;
 }
 
@@ -113,7 +97,9 @@ void CheckErrorPacket(const uint8_t* data, size_t length) {
     if (length == 0 || data[0] != 0xFF) return;
     PacketReader r(data, length, 1);
     int code = r.ReadInt16();
+    // The message runs to the first 0 byte; anything after it is not ours.
     std::string text = r.ReadNulString();
+    r.IgnoreRest();
     throw EMySqlException::Make(code, text);
 }
 
@@ -139,27 +125,43 @@ OkPacket ParseOk(const uint8_t* data, size_t length, bool protocol41, bool trans
         } catch (const EMySqlException&) {
         }
     }
+    r.ExpectEnd();
     return ok;
 }
 
 EofPacket ParseEof(const uint8_t* data, size_t length) {
     EofPacket e;
-    if (length >= 5) {
-        PacketReader r(data, length, 1);
+    PacketReader r(data, length);
+    r.Skip(1); // 0xFE
+    // A short EOF packet (older servers) carries no status.
+    if (r.Remaining() >= 4) {
         e.warningCount = r.ReadUInt16();
         e.serverStatus = r.ReadUInt16();
         e.hasStatus = true;
     }
+    // Up to 8 bytes count as an EOF packet; what follows the status is unused.
+    r.IgnoreRest();
     return e;
 }
+
+namespace {
+// Types counted as numbers: up to INT24 and YEAR, except a TIMESTAMP whose
+// length is neither 14 nor 8.
+bool IsNumericColumn(uint8_t type, uint32_t length) {
+    if (type == MYSQL_TYPE_TIMESTAMP) return length == 14 || length == 8;
+    return type <= MYSQL_TYPE_INT24 || type == MYSQL_TYPE_YEAR;
+}
+} // namespace
 
 TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool protocol41,
                                       bool longFlag) {
     TMySqlBinds v;
+    // Values after the definition's own (the default value of a field list)
+    // are not used.
     v.ParseTextRow(data, length, protocol41 ? 7 : 5);
     auto text = [&](size_t i) { return std::string(v.Field(i)); };
-    auto reader = [&](size_t i, size_t need) {
-        PacketReader::Need(!v.IsNull(i) && v.Length(i) >= need);
+    auto reader = [&](size_t i) {
+        PacketReader::Need(!v.IsNull(i));
         return PacketReader(data + v[i].start, v.Length(i));
     };
     TMySqlFieldInfo f;
@@ -170,59 +172,54 @@ TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool p
         f.name = text(4);
         f.orgName = text(5);
         // Fixed part: charset, length, type, flags, decimals (and its filler).
-        PacketReader r = reader(6, 10);
+        PacketReader r = reader(6);
         f.charsetNr = r.ReadUInt16();
         f.length = r.ReadUInt32();
         f.type = r.ReadByte();
         f.flags = r.ReadUInt16();
         f.decimals = r.Remaining() >= 2 ? r.ReadUInt16() : r.ReadByte();
+        // The fixed part is 12 bytes long on the wire; the last ones are filler.
+        r.IgnoreRest();
     } else {
         f.table = text(0);
         f.orgTable = f.table;
         f.name = text(1);
-        f.length = reader(2, 3).ReadUInt24();
-        f.type = reader(3, 1).ReadByte();
-        PacketReader r = reader(4, longFlag ? 2 : 1);
+        PacketReader len = reader(2);
+        f.length = len.ReadUInt24();
+        len.ExpectEnd();
+        PacketReader type = reader(3);
+        f.type = type.ReadByte();
+        type.ExpectEnd();
+        PacketReader r = reader(4);
         f.flags = longFlag ? r.ReadUInt16() : r.ReadByte();
         f.decimals = r.Remaining() ? r.ReadByte() : 0;
+        r.ExpectEnd();
     }
-    if ((f.type <= 9 && !(f.type == 7 && f.length != 14 && f.length != 8)) || f.type == 13)
-        f.flags |= NUM_FLAG;
+    if (IsNumericColumn(f.type, f.length)) f.flags |= NUM_FLAG;
     return f;
 }
 
 void TMySqlBinds::ParseTextRow(const uint8_t* row, size_t length, size_t columns) {
     if (entries_.size() != columns) entries_.resize(columns);
     row_ = row;
-    size_t pos = 0;
+    PacketReader r(row, length);
     for (size_t i = 0; i < columns; ++i) {
         Entry& e = entries_[i];
-        if (pos >= length) throw EMySqlException::Malformed();
-        uint8_t b = row[pos++];
-        size_t len;
-        if (b < 251) {
-            len = b;
-        } else if (b == 251) {
-            e.start = static_cast<uint32_t>(pos);
+        const int64_t coded = r.ReadLengthCoded();
+        e.start = static_cast<uint32_t>(r.Position());
+        if (coded < 0) {
             e.length = 0;
             e.isNull = true;
             continue;
-        } else {
-            size_t bytes = b == 252 ? 2 : b == 253 ? 3 : b == 254 ? 8 : 0;
-            if (bytes == 0 || length - pos < bytes) throw EMySqlException::Malformed();
-            // Of the 8-byte length only the low 32 bits count.
-            size_t take = std::min<size_t>(bytes, 4);
-            len = 0;
-            for (size_t k = 0; k < take; ++k)
-                len |= size_t(row[pos + k]) << (8 * k);
-            pos += bytes;
         }
-        if (length - pos < len) throw EMySqlException::Malformed();
-        e.start = static_cast<uint32_t>(pos);
-        e.length = static_cast<uint32_t>(len);
+        // Of an 8-byte length only the low 32 bits count.
+        const uint32_t len = static_cast<uint32_t>(coded);
+        r.Skip(len);
+        e.length = len;
         e.isNull = false;
-        pos += len;
     }
+    // Bytes after the last column are not read.
+    r.IgnoreRest();
 }
 
 namespace {

@@ -53,16 +53,23 @@ class GrowBuffer {
     size_t position_ = 0;
 };
 
-// Bounds-checked reader over one packet payload.
+// The one bounds-checked reader of packet bytes: every parser goes through
+// it. A read past the end raises 2027; a parse ends with ExpectEnd, or with
+// IgnoreRest where the protocol lets newer servers append fields.
 class PacketReader {
   public:
     PacketReader(const uint8_t* data, size_t length, size_t position = 0)
-        : data_(data), length_(length), pos_(position) {}
+        : data_(data), length_(length), pos_(position) {
+        Need(position <= length);
+    }
 
     size_t Position() const { return pos_; }
     size_t Length() const { return length_; }
     size_t Remaining() const { return length_ - pos_; }
+    bool AtEnd() const { return pos_ == length_; }
     const uint8_t* Data() const { return data_; }
+    // The bytes from the position on, not consumed.
+    const uint8_t* Current() const { return data_ + pos_; }
     void SetPosition(size_t p) {
         Need(p <= length_);
         pos_ = p;
@@ -83,7 +90,23 @@ class PacketReader {
     uint32_t ReadUInt32() { return static_cast<uint32_t>(ReadLE(4)); }
     int64_t ReadInt64() { return static_cast<int64_t>(ReadLE(8)); }
     // -1 for the NULL marker 251.
-    int64_t ReadLengthCoded();
+    int64_t ReadLengthCoded() {
+        const uint8_t b = ReadByte();
+        if (b < kNullLength) return b;
+        switch (b) {
+        case kNullLength:
+            return -1;
+        case 252:
+            return ReadUInt16();
+        case 253:
+            return ReadUInt24();
+        case 254:
+            return ReadInt64();
+        default:
+            // No length starts with 255: the packet is not what it claims to be.
+            throw EMySqlException::Malformed();
+        }
+    }
     // Up to the next 0 byte (skipped), or to the end of the packet.
     std::string ReadNulString();
     std::string ReadString(size_t n);
@@ -93,6 +116,14 @@ class PacketReader {
         pos_ += n;
     }
     std::string ReadRest() { return ReadString(Remaining()); }
+
+    // Ends a parse: bytes left over mean the packet is not what it claims.
+    void ExpectEnd() const {
+        if (!AtEnd()) throw EMySqlException::Make(CR_MALFORMED_PACKET, "extra bytes");
+    }
+    // Ends a parse whose format allows more after what was read; the
+    // caller's comment says why.
+    void IgnoreRest() { pos_ = length_; }
 
     static void Need(bool ok) {
         if (!ok) throw EMySqlException::Malformed();
@@ -130,6 +161,59 @@ enum CapabilityFlags : uint32_t {
     CLIENT_SECURE_CONNECTION = 0x8000,
     CLIENT_MULTI_STATEMENTS = 0x10000,
     CLIENT_MULTI_RESULTS = 0x20000,
+};
+
+// Column type codes of a column definition.
+enum MySqlType : uint8_t {
+    MYSQL_TYPE_DECIMAL = 0,
+    MYSQL_TYPE_TINY = 1,
+    MYSQL_TYPE_SHORT = 2,
+    MYSQL_TYPE_LONG = 3,
+    MYSQL_TYPE_FLOAT = 4,
+    MYSQL_TYPE_DOUBLE = 5,
+    MYSQL_TYPE_NULL = 6,
+    MYSQL_TYPE_TIMESTAMP = 7,
+    MYSQL_TYPE_LONGLONG = 8,
+    MYSQL_TYPE_INT24 = 9,
+    MYSQL_TYPE_DATE = 10,
+    MYSQL_TYPE_TIME = 11,
+    MYSQL_TYPE_DATETIME = 12,
+    MYSQL_TYPE_YEAR = 13,
+    MYSQL_TYPE_NEWDATE = 14,
+    MYSQL_TYPE_VARCHAR = 15,
+    MYSQL_TYPE_BIT = 16,
+    MYSQL_TYPE_JSON = 245,
+    MYSQL_TYPE_NEWDECIMAL = 246,
+    MYSQL_TYPE_ENUM = 247,
+    MYSQL_TYPE_SET = 248,
+    MYSQL_TYPE_TINY_BLOB = 249,
+    MYSQL_TYPE_MEDIUM_BLOB = 250,
+    MYSQL_TYPE_LONG_BLOB = 251,
+    MYSQL_TYPE_BLOB = 252,
+    MYSQL_TYPE_VAR_STRING = 253,
+    MYSQL_TYPE_STRING = 254,
+    MYSQL_TYPE_GEOMETRY = 255,
+};
+
+// Column flags of a column definition.
+enum ColumnFlags : uint32_t {
+    NOT_NULL_FLAG = 1,
+    PRI_KEY_FLAG = 2,
+    UNIQUE_KEY_FLAG = 4,
+    MULTIPLE_KEY_FLAG = 8,
+    UNSIGNED_FLAG = 32,
+    BINARY_FLAG = 128,
+    AUTO_INCREMENT_FLAG = 512,
+    TIMESTAMP_FLAG = 1024,
+    PART_KEY_FLAG = 0x4000,
+    NUM_FLAG = 0x8000,
+};
+
+// Character set numbers of the login packet and of column definitions.
+enum CharsetNumber : uint8_t {
+    CHARSET_LATIN1 = 8,  // latin1_swedish_ci, what the login asks for by default
+    CHARSET_UTF8 = 33,   // utf8_general_ci: three bytes a character
+    CHARSET_BINARY = 63, // binary strings
 };
 
 constexpr uint16_t SERVER_STATUS_AUTOCOMMIT = 2;
@@ -190,8 +274,6 @@ struct TMySqlFieldInfo {
     uint8_t type = 0;
 };
 using TMySqlFieldInfos = std::vector<TMySqlFieldInfo>;
-
-constexpr uint32_t NUM_FLAG = 0x8000;
 
 // Column definition packet; 4.1 form (7 values) or the older form (5 values).
 TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool protocol41,

@@ -257,7 +257,7 @@ TMySQLFieldDesc TMySQLFieldDesc::FromColumn(const TMySqlFieldInfo& c,
     f.Size = c.length;
     const bool temporal = c.type == MYSQL_TYPE_TIMESTAMP ||
                           (c.type >= MYSQL_TYPE_DATE && c.type <= MYSQL_TYPE_DATETIME);
-    if (temporal && c.charsetNr == 33) f.Size = c.length / 3; // utf8: three bytes a character
+    if (temporal && c.charsetNr == CHARSET_UTF8) f.Size = c.length / 3;
     if ((c.type == MYSQL_TYPE_DECIMAL || c.type == MYSQL_TYPE_NEWDECIMAL) && c.decimals == 0 &&
         c.length > 0)
         f.Size = c.length - 1; // without the sign
@@ -268,7 +268,7 @@ TMySQLFieldDesc TMySQLFieldDesc::FromColumn(const TMySqlFieldInfo& c,
     };
     const bool blob = (c.type >= MYSQL_TYPE_TINY_BLOB && c.type <= MYSQL_TYPE_BLOB) ||
                       c.type == MYSQL_TYPE_GEOMETRY;
-    const bool binaryBytes = !o.BinaryAsString && f.IsBinary && c.charsetNr == 63;
+    const bool binaryBytes = !o.BinaryAsString && f.IsBinary && c.charsetNr == CHARSET_BINARY;
     if (o.FieldsAsString && !blob) {
         set(ftString, TValueKind::Bytes);
         return f;

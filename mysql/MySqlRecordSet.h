@@ -51,51 +51,6 @@ enum class TValueKind : uint8_t {
     Bytes,    // pointer and length into the record store's byte arena
 };
 
-// Column flags of a column definition.
-enum ColumnFlags : uint32_t {
-    NOT_NULL_FLAG = 1,
-    PRI_KEY_FLAG = 2,
-    UNIQUE_KEY_FLAG = 4,
-    MULTIPLE_KEY_FLAG = 8,
-    UNSIGNED_FLAG = 32,
-    BINARY_FLAG = 128,
-    AUTO_INCREMENT_FLAG = 512,
-    TIMESTAMP_FLAG = 1024,
-    PART_KEY_FLAG = 0x4000,
-};
-
-// MySQL column type codes.
-enum MySqlType : uint8_t {
-    MYSQL_TYPE_DECIMAL = 0,
-    MYSQL_TYPE_TINY = 1,
-    MYSQL_TYPE_SHORT = 2,
-    MYSQL_TYPE_LONG = 3,
-    MYSQL_TYPE_FLOAT = 4,
-    MYSQL_TYPE_DOUBLE = 5,
-    MYSQL_TYPE_NULL = 6,
-    MYSQL_TYPE_TIMESTAMP = 7,
-    MYSQL_TYPE_LONGLONG = 8,
-    MYSQL_TYPE_INT24 = 9,
-    MYSQL_TYPE_DATE = 10,
-    MYSQL_TYPE_TIME = 11,
-    MYSQL_TYPE_DATETIME = 12,
-    MYSQL_TYPE_YEAR = 13,
-    MYSQL_TYPE_NEWDATE = 14,
-    MYSQL_TYPE_VARCHAR = 15,
-    MYSQL_TYPE_BIT = 16,
-    MYSQL_TYPE_JSON = 245,
-    MYSQL_TYPE_NEWDECIMAL = 246,
-    MYSQL_TYPE_ENUM = 247,
-    MYSQL_TYPE_SET = 248,
-    MYSQL_TYPE_TINY_BLOB = 249,
-    MYSQL_TYPE_MEDIUM_BLOB = 250,
-    MYSQL_TYPE_LONG_BLOB = 251,
-    MYSQL_TYPE_BLOB = 252,
-    MYSQL_TYPE_VAR_STRING = 253,
-    MYSQL_TYPE_STRING = 254,
-    MYSQL_TYPE_GEOMETRY = 255,
-};
-
 // The dataset options that shape the fields and values.
 struct TMySQLRecordSetOptions {
     bool NullForZeroDate = true; // an impossible date is NULL, else 0001-01-01

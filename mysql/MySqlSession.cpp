@@ -85,7 +85,7 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
     if (flags & CLIENT_PROTOCOL_41) {
         net.AppendInt32(flags);
         net.AppendInt32(0x40000000);
-        net.AppendByte(charsetName == "utf8" ? 33 : 8);
+        net.AppendByte(charsetName == "utf8" ? CHARSET_UTF8 : CHARSET_LATIN1);
         net.AppendFiller(0, 23);
     } else {
         net.AppendInt16(static_cast<uint16_t>(flags));
@@ -217,6 +217,7 @@ void TMySqlSession::ReadQueryResult() {
     if (count < 0 || count > kMaxColumns) throw EMySqlException::Malformed();
     fieldCount = static_cast<uint32_t>(count);
     if (r.Remaining()) extra = static_cast<uint64_t>(r.ReadLengthCoded());
+    r.ExpectEnd();
     ReadColumnDefinitions(static_cast<size_t>(count));
     status = MYSQL_STATUS_GET_RESULT;
     warningCount = 0;

@@ -324,6 +324,15 @@ TEST(MySqlPacket, ColumnDefinitions) {
     EXPECT_EQ(f.length, 10u);
     EXPECT_EQ(f.flags, 3u | NUM_FLAG);
     EXPECT_EQ(f.decimals, 2u);
+    // The old form's values have fixed sizes: a longer one is not a definition.
+    std::string longType = Lc("t") + Lc("name") + Lc(Bytes({10, 0, 0})) + Lc(Bytes({3, 0})) +
+                           Lc(Bytes({0x03, 0x00, 0x02}));
+    EXPECT_EQ(std::string(Raised([&] {
+                              ParseColumnDefinition(
+                                  reinterpret_cast<const uint8_t*>(longType.data()),
+                                  longType.size(), false, true);
+                          }).what()),
+              "Malformed packet\r\nextra bytes");
 
     // Every truncation of a definition is malformed, never a read past it.
     for (size_t cut = 0; cut < def.size() - 2; ++cut)
