@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 
 namespace v270::mysql {
 
@@ -61,10 +62,14 @@ void TMySQLCommand::CloseResult() {
 ServerVersion ParseServerVersion(const std::string& text) {
     ServerVersion v;
     size_t dot = text.find('.');
+    // A number too long for an int stays at the largest one; the server's
+    // text is not ours to trust.
     auto digits = [&](size_t& i) {
         int n = 0;
-        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])))
-            n = n * 10 + (text[i++] - '0');
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+            const int d = text[i++] - '0';
+            n = n > (INT_MAX - d) / 10 ? INT_MAX : n * 10 + d;
+        }
         return n;
     };
     size_t i = 0;

@@ -1,9 +1,11 @@
 // Packet encoding and decoding without a socket, over an in-memory transport.
 #include "mysql/MySqlApi.h"
+#include "mysql/MySqlCommand.h"
 #include "mysql/MySqlNet.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -366,4 +368,25 @@ TEST(MySqlPacket, GreetingBounds) {
         EXPECT_EQ(
             Raised([&] { ParseGreeting(reinterpret_cast<const uint8_t*>(g.data()), cut); }).Code(),
             2027);
+}
+
+TEST(MySqlSession, ServerVersionNumbers) {
+    struct Case {
+        const char* text;
+        int major, minor, release;
+    } cases[] = {
+        {"5.5.5-10.11.6-MariaDB", 5, 5, 5},
+        {"8.0.36", 8, 0, 36},
+        {"4", 4, 0, 0},
+        {"", 0, 0, 0},
+        // Numbers longer than an int holds stop at the largest int.
+        {"5.]18446744073709351615", 5, 0, INT_MAX},
+        {"99999999999.2147483648.7", INT_MAX, INT_MAX, 7},
+    };
+    for (const Case& c : cases) {
+        ServerVersion v = ParseServerVersion(c.text);
+        EXPECT_EQ(v.major, c.major) << c.text;
+        EXPECT_EQ(v.minor, c.minor) << c.text;
+        EXPECT_EQ(v.release, c.release) << c.text;
+    }
 }
