@@ -51,9 +51,24 @@ struct DateTimeParts {
     int millisecond = 0;
 };
 
-// The text of a date and time by a format of the letters above.
+// The text of a date and time by a format of the letters above. A format
+// is taken apart once and kept (per thread) while the settings it names
+// stay the same, so texts of many values cost little each.
 std::string FormatDateTime(std::string_view format, const DateTimeParts& value,
                            const FormatSettings& settings = formatSettings());
+// The Append forms add the same texts to out, without a string of their own.
+void AppendDateTime(std::string& out, std::string_view format, const DateTimeParts& value,
+                    const FormatSettings& settings = formatSettings());
+void AppendDate(std::string& out, const DateTimeParts& value,
+                const FormatSettings& settings = formatSettings());
+void AppendDateAndTime(std::string& out, const DateTimeParts& value,
+                       const FormatSettings& settings = formatSettings());
+void AppendTimeSpan(std::string& out, int64_t microseconds,
+                    const FormatSettings& settings = formatSettings());
+void AppendFloat(std::string& out, double value, const FormatSettings& settings = formatSettings());
+// Decimal digits, with a minus sign for a negative value.
+void AppendInteger(std::string& out, int64_t value);
+void AppendUnsigned(std::string& out, uint64_t value);
 // By the short date format: "29.02.2024".
 std::string FormatDate(const DateTimeParts& value,
                        const FormatSettings& settings = formatSettings());

@@ -87,11 +87,9 @@ int RunDataset(const ConnectOptions& o, const std::string& sql, int timeout) {
             out += query.Fields(i).FieldName();
         }
         out += '\n';
+        // Each row's texts go straight into the output.
         for (query.First(); !query.Eof(); query.Next()) {
-            for (size_t i = 0; i < query.FieldCount(); ++i) {
-                if (i) out += '\t';
-                out += query.Fields(i).AsString();
-            }
+            query.AppendRecordText(out, '\t');
             out += '\n';
             if (out.size() >= 65536) Flush(out);
         }
