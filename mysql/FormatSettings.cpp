@@ -322,20 +322,20 @@ const CompiledFormat& Compiled(std::string_view format, const FormatSettings& fs
 }
 
 // Fills the template; false when a value does not fit its digits.
-bool RunFixed(const CompiledFormat& c, std::string& out, const DateTimeParts& v) {
+bool RunFixed(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v) {
     if (v.year < 0 || v.year > 9999 || static_cast<unsigned>(v.month) > 99 ||
         static_cast<unsigned>(v.day) > 99 || static_cast<unsigned>(v.hour) > 99 ||
         static_cast<unsigned>(v.minute) > 99 || static_cast<unsigned>(v.second) > 99 ||
         static_cast<unsigned>(v.millisecond) > 999)
         return false;
+    char* p = b.Reserve(c.templ.size());
+    if (!p) return false;
     int values[] = {v.day, v.month, v.year / 100, v.year % 100, v.hour, v.minute, v.second, 0, 0};
     if (c.milliseconds) {
         values[kMillisecondHundreds] = v.millisecond / 100;
         values[kMillisecondRest] = v.millisecond % 100;
     }
-    const size_t start = out.size();
-    out.append(c.templ);
-    char* p = out.data() + start;
+    std::memcpy(p, c.templ.data(), c.templ.size());
     for (size_t i = 0; i < c.slotCount; ++i) {
         const CompiledFormat::Slot& s = c.slots[i];
         if (s.digits == 2)
@@ -343,61 +343,13 @@ bool RunFixed(const CompiledFormat& c, std::string& out, const DateTimeParts& v)
         else
             p[s.position] = static_cast<char>('0' + values[s.value]);
     }
+    b.Commit(c.templ.size());
     return true;
 }
 
-// Texts are put together in a small buffer and added to out in one piece.
-class TextBuffer {
-  public:
-    explicit TextBuffer(std::string& out) : out_(out) {}
-    ~TextBuffer() { Flush(); }
-    void Flush() {
-        out_.append(buf_, n_);
-        n_ = 0;
-    }
-    void Put(char c) {
-        if (n_ == sizeof buf_) Flush();
-        buf_[n_++] = c;
-    }
-    void Put(std::string_view s) {
-        if (s.size() > sizeof buf_ - n_) {
-            Flush();
-            out_.append(s.data(), s.size());
-            return;
-        }
-        std::memcpy(buf_ + n_, s.data(), s.size());
-        n_ += s.size();
-    }
-    // value left-filled with zeros to width digits; a minus sign first.
-    void Number(int64_t value, int width) {
-        if (value >= 0 && value < 100 && width <= 2 && n_ + 2 <= sizeof buf_) {
-            if (value >= 10 || width == 2) {
-                PutTwoDigits(buf_ + n_, static_cast<int>(value));
-                n_ += 2;
-            } else {
-                buf_[n_++] = static_cast<char>('0' + value);
-            }
-            return;
-        }
-        char digits[24];
-        uint64_t v = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-        char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
-        if (value < 0) Put('-');
-        for (int pad = width - static_cast<int>(end - digits); pad > 0; --pad)
-            Put('0');
-        Put(std::string_view(digits, static_cast<size_t>(end - digits)));
-    }
-
-  private:
-    std::string& out_;
-    char buf_[64];
-    size_t n_ = 0;
-};
-
-void Run(const CompiledFormat& c, std::string& out, const DateTimeParts& v,
+void Run(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v,
          const FormatSettings& fs) {
-    if (c.fixed && RunFixed(c, out, v)) return;
-    TextBuffer b(out);
+    if (c.fixed && RunFixed(c, b, v)) return;
     for (const Op& op : c.ops) {
         switch (op.part) {
         case Part::Text:
@@ -451,48 +403,40 @@ void Run(const CompiledFormat& c, std::string& out, const DateTimeParts& v,
 
 } // namespace
 
-void AppendDateTime(std::string& out, std::string_view format, const DateTimeParts& value,
-                    const FormatSettings& settings) {
-    Run(Compiled(format, settings), out, value, settings);
-}
-
-void AppendDate(std::string& out, const DateTimeParts& value, const FormatSettings& settings) {
-    AppendDateTime(out, settings.ShortDateFormat, value, settings);
-}
-
-void AppendDateAndTime(std::string& out, const DateTimeParts& value,
-                       const FormatSettings& settings) {
-    AppendDateTime(out, "c", value, settings);
-}
-
-void AppendTimeSpan(std::string& out, int64_t microseconds, const FormatSettings& settings) {
-    TextBuffer b(out);
-    uint64_t us = microseconds < 0 ? 0 - static_cast<uint64_t>(microseconds)
-                                   : static_cast<uint64_t>(microseconds);
-    uint64_t seconds = us / 1000000;
-    if (microseconds < 0) b.Put('-');
-    b.Number(static_cast<int64_t>(seconds / 3600), 2);
-    b.Put(settings.TimeSeparator);
-    b.Number(static_cast<int64_t>(seconds / 60 % 60), 2);
-    b.Put(settings.TimeSeparator);
-    b.Number(static_cast<int64_t>(seconds % 60), 2);
-}
-
-void AppendFloat(std::string& out, double value, const FormatSettings& settings) {
-    char buf[64];
-    char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15).ptr;
-    for (char* p = buf; p != end; ++p) {
-        if (*p == '.')
-            *p = settings.DecimalSeparator;
-        else if (*p >= 'a' && *p <= 'z') // e, inf, nan
-            *p = static_cast<char>(*p - 'a' + 'A');
+void TextBuilder::Put(std::string_view s) {
+    if (s.size() > sizeof buf_ - n_) {
+        Flush();
+        if (s.size() > sizeof buf_) {
+            out_.append(s.data(), s.size());
+            return;
+        }
     }
-    out.append(buf, end);
+    std::memcpy(buf_ + n_, s.data(), s.size());
+    n_ += s.size();
 }
 
-void AppendUnsigned(std::string& out, uint64_t value) {
-    char buf[20];
-    char* p = buf + sizeof buf;
+void TextBuilder::Number(int64_t value, int width) {
+    if (value >= 0 && value < 100 && width <= 2 && n_ + 2 <= sizeof buf_) {
+        if (value >= 10 || width == 2) {
+            PutTwoDigits(buf_ + n_, static_cast<int>(value));
+            n_ += 2;
+        } else {
+            buf_[n_++] = static_cast<char>('0' + value);
+        }
+        return;
+    }
+    char digits[24];
+    uint64_t v = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    if (value < 0) Put('-');
+    for (int pad = width - static_cast<int>(end - digits); pad > 0; --pad)
+        Put('0');
+    Put(std::string_view(digits, static_cast<size_t>(end - digits)));
+}
+
+void TextBuilder::Unsigned(uint64_t value) {
+    char digits[20];
+    char* p = digits + sizeof digits;
     while (value >= 100) {
         p -= 2;
         PutTwoDigits(p, static_cast<int>(value % 100));
@@ -504,16 +448,83 @@ void AppendUnsigned(std::string& out, uint64_t value) {
     } else {
         *--p = static_cast<char>('0' + value);
     }
-    out.append(p, static_cast<size_t>(buf + sizeof buf - p));
+    Put(std::string_view(p, static_cast<size_t>(digits + sizeof digits - p)));
+}
+
+void TextBuilder::Integer(int64_t value) {
+    if (value < 0) {
+        Put('-');
+        Unsigned(0 - static_cast<uint64_t>(value));
+    } else {
+        Unsigned(static_cast<uint64_t>(value));
+    }
+}
+
+void TextBuilder::DateTime(std::string_view format, const DateTimeParts& value,
+                           const FormatSettings& settings) {
+    Run(Compiled(format, settings), *this, value, settings);
+}
+
+void TextBuilder::Date(const DateTimeParts& value, const FormatSettings& settings) {
+    DateTime(settings.ShortDateFormat, value, settings);
+}
+
+void TextBuilder::DateAndTime(const DateTimeParts& value, const FormatSettings& settings) {
+    DateTime("c", value, settings);
+}
+
+void TextBuilder::TimeSpan(int64_t microseconds, const FormatSettings& settings) {
+    uint64_t us = microseconds < 0 ? 0 - static_cast<uint64_t>(microseconds)
+                                   : static_cast<uint64_t>(microseconds);
+    uint64_t seconds = us / 1000000;
+    if (microseconds < 0) Put('-');
+    Number(static_cast<int64_t>(seconds / 3600), 2);
+    Put(settings.TimeSeparator);
+    Number(static_cast<int64_t>(seconds / 60 % 60), 2);
+    Put(settings.TimeSeparator);
+    Number(static_cast<int64_t>(seconds % 60), 2);
+}
+
+void TextBuilder::Float(double value, const FormatSettings& settings) {
+    char buf[64];
+    char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15).ptr;
+    for (char* p = buf; p != end; ++p) {
+        if (*p == '.')
+            *p = settings.DecimalSeparator;
+        else if (*p >= 'a' && *p <= 'z') // e, inf, nan
+            *p = static_cast<char>(*p - 'a' + 'A');
+    }
+    Put(std::string_view(buf, static_cast<size_t>(end - buf)));
+}
+
+void AppendDateTime(std::string& out, std::string_view format, const DateTimeParts& value,
+                    const FormatSettings& settings) {
+    TextBuilder(out).DateTime(format, value, settings);
+}
+
+void AppendDate(std::string& out, const DateTimeParts& value, const FormatSettings& settings) {
+    TextBuilder(out).Date(value, settings);
+}
+
+void AppendDateAndTime(std::string& out, const DateTimeParts& value,
+                       const FormatSettings& settings) {
+    TextBuilder(out).DateAndTime(value, settings);
+}
+
+void AppendTimeSpan(std::string& out, int64_t microseconds, const FormatSettings& settings) {
+    TextBuilder(out).TimeSpan(microseconds, settings);
+}
+
+void AppendFloat(std::string& out, double value, const FormatSettings& settings) {
+    TextBuilder(out).Float(value, settings);
+}
+
+void AppendUnsigned(std::string& out, uint64_t value) {
+    TextBuilder(out).Unsigned(value);
 }
 
 void AppendInteger(std::string& out, int64_t value) {
-    if (value < 0) {
-        out += '-';
-        AppendUnsigned(out, 0 - static_cast<uint64_t>(value));
-    } else {
-        AppendUnsigned(out, static_cast<uint64_t>(value));
-    }
+    TextBuilder(out).Integer(value);
 }
 
 std::string FormatDateTime(std::string_view format, const DateTimeParts& value,

@@ -27,35 +27,33 @@ DateTimeParts PartsOf(int64_t microseconds) {
 }
 
 // The text of a value as AsString gives it.
-void AppendValueText(std::string& out, const uint8_t* rec, const TMySQLFieldDesc& f) {
+void AppendValueText(TextBuilder& out, const uint8_t* rec, const TMySQLFieldDesc& f) {
     using R = TMySQLRecordSet;
     if (R::IsNull(rec, f)) return;
     switch (f.Kind) {
-    case TValueKind::Bytes: {
-        const std::string_view bytes = R::Bytes(rec, f);
-        out.append(bytes.data(), bytes.size());
+    case TValueKind::Bytes:
+        out.Put(R::Bytes(rec, f));
         return;
-    }
     case TValueKind::Boolean:
-        out.append(R::Load<uint8_t>(rec, f) ? "True" : "False");
+        out.Put(R::Load<uint8_t>(rec, f) ? "True" : "False");
         return;
     case TValueKind::Float:
-        AppendFloat(out, R::Load<double>(rec, f));
+        out.Float(R::Load<double>(rec, f));
         return;
     case TValueKind::Date:
-        AppendDate(out, DateFromDays(R::Load<int32_t>(rec, f)));
+        out.Date(DateFromDays(R::Load<int32_t>(rec, f)));
         return;
     case TValueKind::DateTime:
-        AppendDateAndTime(out, PartsOf(R::Load<int64_t>(rec, f)));
+        out.DateAndTime(PartsOf(R::Load<int64_t>(rec, f)));
         return;
     case TValueKind::Time:
-        AppendTimeSpan(out, R::Load<int64_t>(rec, f));
+        out.TimeSpan(R::Load<int64_t>(rec, f));
         return;
     case TValueKind::UInt64:
-        AppendUnsigned(out, R::Load<uint64_t>(rec, f));
+        out.Unsigned(R::Load<uint64_t>(rec, f));
         return;
     default:
-        AppendInteger(out, R::IntegerValue(rec, f));
+        out.Integer(R::IntegerValue(rec, f));
         return;
     }
 }
@@ -130,7 +128,8 @@ std::string TField::AsString() const {
 void TField::AppendString(std::string& out) const {
     const TMySQLFieldDesc* desc;
     const uint8_t* rec = Current(desc);
-    if (rec) AppendValueText(out, rec, *desc);
+    TextBuilder text(out);
+    if (rec) AppendValueText(text, rec, *desc);
 }
 
 int64_t TField::AsInteger() const {
@@ -328,9 +327,10 @@ void TMyQuery::AppendRecordText(std::string& out, char separator) const {
     const TMySQLRecordSet& r = *records_;
     const uint8_t* rec = r.RecordCount() == 0 ? nullptr : r.Record(current_);
     const std::vector<TMySQLFieldDesc>& fields = r.Fields();
+    TextBuilder text(out);
     for (size_t i = 0; i < fields.size(); ++i) {
-        if (i) out += separator;
-        if (rec) AppendValueText(out, rec, fields[i]);
+        if (i) text.Put(separator);
+        if (rec) AppendValueText(text, rec, fields[i]);
     }
 }
 
