@@ -2,13 +2,38 @@
 
 #include "core/IniFile.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 PersonnelSettings ReadMySqlSettings(const QString& settingsFile) {
     PersonnelSettings s;
     const QString login = QStringLiteral("Login"), mysql = QStringLiteral("MySql");
-    s.server = readProfileString(settingsFile, login, QStringLiteral("Server"), QString());
-    s.database = readProfileString(settingsFile, login, QStringLiteral("Database"), QString());
-    s.user = readProfileString(settingsFile, mysql, QStringLiteral("User"), QString());
-    s.password = readProfileString(settingsFile, mysql, QStringLiteral("Password"), QString());
-    s.port = readProfileString(settingsFile, mysql, QStringLiteral("Port"), QStringLiteral("3306"));
+    auto read = [&](const QString& section, const char* key, const QString& byDefault = {}) {
+        return readProfileString(settingsFile, section, QString::fromLatin1(key), byDefault);
+    };
+    // Files named in the settings sit beside them unless the path says otherwise.
+    const QDir settingsDir = QFileInfo(settingsFile).absoluteDir();
+    auto file = [&](const char* key) {
+        const QString name = read(mysql, key);
+        return name.isEmpty() ? name : QDir::cleanPath(settingsDir.absoluteFilePath(name));
+    };
+    s.server = read(login, "Server");
+    s.database = read(login, "Database");
+    s.user = read(mysql, "User");
+    s.password = read(mysql, "Password");
+    s.port = read(mysql, "Port", QStringLiteral("3306"));
+    s.ssl = read(mysql, "SSL");
+    s.sslCACert = file("SSLCACert");
+    s.sslCert = file("SSLCert");
+    s.sslKey = file("SSLKey");
+    s.sslCipherList = read(mysql, "SSLCipherList");
+    s.sslVerify = read(mysql, "SSLVerify");
+    s.serverPublicKey = file("ServerPublicKey");
     return s;
+}
+
+bool settingIsOn(const QString& value, bool byDefault) {
+    const QString v = value.trimmed();
+    if (v.isEmpty()) return byDefault;
+    return v != QStringLiteral("0");
 }

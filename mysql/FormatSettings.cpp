@@ -1,8 +1,11 @@
 #include "FormatSettings.h"
 
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace v270::mysql {
 
@@ -13,14 +16,18 @@ FormatSettings& formatSettings() {
 
 namespace {
 
-void AppendNumber(std::string& out, int64_t value, int width) {
-    char buf[24];
-    uint64_t v = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    char* end = std::to_chars(buf, buf + sizeof buf, v).ptr;
-    if (value < 0) out += '-';
-    for (int pad = width - static_cast<int>(end - buf); pad > 0; --pad)
-        out += '0';
-    out.append(buf, end);
+// "00" to "99", for writing two digits at a time.
+constexpr std::array<char, 200> kDigitPairs = [] {
+    std::array<char, 200> t{};
+    for (int i = 0; i < 100; ++i) {
+        t[2 * i] = static_cast<char>('0' + i / 10);
+        t[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return t;
+}();
+
+void PutTwoDigits(char* p, int value) {
+    std::memcpy(p, &kDigitPairs[2 * value], 2);
 }
 
 // Days from 1970-01-01 of a proleptic Gregorian date.
@@ -36,8 +43,107 @@ int64_t DaysFromEpoch1970(int64_t y, int m, int d) {
 // 1899-12-30 counted from 1970-01-01.
 constexpr int64_t kDayZero = -25569;
 
-void AppendFormatted(std::string& out, std::string_view f, const DateTimeParts& v,
-                     const FormatSettings& fs, int depth) {
+// A format taken apart: runs of text and the fields between them.
+enum class Part : uint8_t {
+    Text,
+    DateSeparator,
+    TimeSeparator,
+    Day,
+    Month,
+    Year2,
+    Year,
+    Hour,
+    Minute,
+    Second,
+    Millisecond,
+    ShortDayName,
+    LongDayName,
+    ShortMonthName,
+    LongMonthName,
+};
+
+struct Op {
+    Part part;
+    uint8_t width = 0;   // digits at least
+    uint32_t offset = 0; // Text: its bytes in the pool
+    uint32_t length = 0;
+};
+
+// The formats of the settings a format can name: "ddddd", "dddddd", "t",
+// "tt" and "c" take them in.
+constexpr int kNamedFormats = 4;
+const std::string& NamedFormat(const FormatSettings& fs, int i) {
+    switch (i) {
+    case 0:
+        return fs.ShortDateFormat;
+    case 1:
+        return fs.LongDateFormat;
+    case 2:
+        return fs.ShortTimeFormat;
+    default:
+        return fs.LongTimeFormat;
+    }
+}
+
+struct CompiledFormat {
+    bool valid = false;
+    std::string format;
+    char dateSeparator = 0;
+    char timeSeparator = 0;
+    // Every field of a fixed width (dd.mm.yyyy hh:nn:ss and the like): the
+    // text is the template with the digits written into it.
+    bool fixed = false;
+    std::string templ;
+    // A run of digits in the template: which of the values of RunFixed,
+    // and whether one digit or two.
+    struct Slot {
+        uint16_t position;
+        uint8_t value;
+        uint8_t digits;
+    };
+    std::array<Slot, 24> slots;
+    uint8_t slotCount = 0;
+    bool milliseconds = false;
+    // The named formats it took in (bit i of uses) as they were then.
+    uint8_t uses = 0;
+    std::array<std::string, kNamedFormats> named;
+    std::string pool;
+    std::vector<Op> ops;
+
+    void AddText(std::string_view text) {
+        if (text.empty()) return;
+        if (!ops.empty() && ops.back().part == Part::Text &&
+            ops.back().offset + ops.back().length == pool.size()) {
+            ops.back().length += static_cast<uint32_t>(text.size());
+        } else {
+            ops.push_back({Part::Text, 0, static_cast<uint32_t>(pool.size()),
+                           static_cast<uint32_t>(text.size())});
+        }
+        pool.append(text);
+    }
+    void Add(Part part, int width = 0) { ops.push_back({part, static_cast<uint8_t>(width)}); }
+    void AddNamed(const FormatSettings& fs, int i, int depth);
+    void Compile(std::string_view f, const FormatSettings& fs, int depth);
+    void MakeTemplate();
+    static bool Same(std::string_view a, std::string_view b) {
+        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+    }
+    bool Matches(std::string_view f, const FormatSettings& fs) const {
+        if (!valid || !Same(format, f)) return false;
+        if (fixed && (dateSeparator != fs.DateSeparator || timeSeparator != fs.TimeSeparator))
+            return false;
+        for (int i = 0; i < kNamedFormats; ++i)
+            if ((uses & (1u << i)) && !Same(named[i], NamedFormat(fs, i))) return false;
+        return true;
+    }
+};
+
+void CompiledFormat::AddNamed(const FormatSettings& fs, int i, int depth) {
+    uses |= static_cast<uint8_t>(1u << i);
+    Compile(NamedFormat(fs, i), fs, depth + 1);
+}
+
+void CompiledFormat::Compile(std::string_view f, const FormatSettings& fs, int depth) {
     // Formats that name other formats must not loop through each other.
     if (depth > 2) return;
     bool afterHour = false;
@@ -47,12 +153,12 @@ void AppendFormatted(std::string& out, std::string_view f, const DateTimeParts& 
         if (c == '\'' || c == '"') {
             size_t end = f.find(c, i + 1);
             if (end == std::string_view::npos) end = f.size();
-            out.append(f.substr(i + 1, end - i - 1));
+            AddText(f.substr(i + 1, end - i - 1));
             i = end + 1;
             continue;
         }
         if (c == '/' || c == ':') {
-            out += c == '/' ? fs.DateSeparator : fs.TimeSeparator;
+            Add(c == '/' ? Part::DateSeparator : Part::TimeSeparator);
             ++i;
             continue;
         }
@@ -64,51 +170,50 @@ void AppendFormatted(std::string& out, std::string_view f, const DateTimeParts& 
         switch (lc) {
         case 'd':
             if (n <= 2)
-                AppendNumber(out, v.day, width);
+                Add(Part::Day, width);
             else if (n == 3)
-                out += fs.ShortDayNames[DayOfWeek(v.year, v.month, v.day)];
+                Add(Part::ShortDayName);
             else if (n == 4)
-                out += fs.LongDayNames[DayOfWeek(v.year, v.month, v.day)];
+                Add(Part::LongDayName);
             else
-                AppendFormatted(out, n == 5 ? fs.ShortDateFormat : fs.LongDateFormat, v, fs,
-                                depth + 1);
+                AddNamed(fs, n == 5 ? 0 : 1, depth);
             break;
         case 'm':
             if (afterHour && n <= 2)
-                AppendNumber(out, v.minute, width);
+                Add(Part::Minute, width);
             else if (n <= 2)
-                AppendNumber(out, v.month, width);
-            else if (v.month >= 1 && v.month <= 12)
-                out += (n == 3 ? fs.ShortMonthNames : fs.LongMonthNames)[v.month - 1];
+                Add(Part::Month, width);
+            else
+                Add(n == 3 ? Part::ShortMonthName : Part::LongMonthName);
             break;
         case 'y':
             if (n <= 2)
-                AppendNumber(out, v.year % 100, 2);
+                Add(Part::Year2, 2);
             else
-                AppendNumber(out, v.year, 4);
+                Add(Part::Year, 4);
             break;
         case 'h':
-            AppendNumber(out, v.hour, width);
+            Add(Part::Hour, width);
             break;
         case 'n':
-            AppendNumber(out, v.minute, width);
+            Add(Part::Minute, width);
             break;
         case 's':
-            AppendNumber(out, v.second, width);
+            Add(Part::Second, width);
             break;
         case 'z':
-            AppendNumber(out, v.millisecond, n >= 3 ? 3 : 1);
+            Add(Part::Millisecond, n >= 3 ? 3 : 1);
             break;
         case 'c':
-            AppendFormatted(out, fs.ShortDateFormat, v, fs, depth + 1);
-            out += ' ';
-            AppendFormatted(out, fs.LongTimeFormat, v, fs, depth + 1);
+            AddNamed(fs, 0, depth);
+            AddText(" ");
+            AddNamed(fs, 3, depth);
             break;
         case 't':
-            AppendFormatted(out, n == 1 ? fs.ShortTimeFormat : fs.LongTimeFormat, v, fs, depth + 1);
+            AddNamed(fs, n == 1 ? 2 : 3, depth);
             break;
         default:
-            out.append(f.substr(i, n));
+            AddText(f.substr(i, n));
             break;
         }
         if (std::isalpha(static_cast<unsigned char>(c))) afterHour = lc == 'h';
@@ -116,12 +221,316 @@ void AppendFormatted(std::string& out, std::string_view f, const DateTimeParts& 
     }
 }
 
+// Values a template takes, in the order RunFixed lists them.
+enum FixedValue : uint8_t {
+    kDay,
+    kMonth,
+    kCentury,
+    kYearOfCentury,
+    kHour,
+    kMinute,
+    kSecond,
+    kMillisecondHundreds,
+    kMillisecondRest,
+};
+
+void CompiledFormat::MakeTemplate() {
+    fixed = true;
+    auto slot = [&](FixedValue value, uint8_t digits) {
+        if (slotCount == slots.size()) {
+            fixed = false;
+            return;
+        }
+        slots[slotCount++] = {static_cast<uint16_t>(templ.size()), value, digits};
+        templ.append(digits, '0');
+    };
+    for (const Op& op : ops) {
+        switch (op.part) {
+        case Part::Text:
+            templ.append(pool, op.offset, op.length);
+            break;
+        case Part::DateSeparator:
+            templ += dateSeparator;
+            break;
+        case Part::TimeSeparator:
+            templ += timeSeparator;
+            break;
+        case Part::Year:
+            slot(kCentury, 2);
+            slot(kYearOfCentury, 2);
+            break;
+        case Part::Year2:
+            slot(kYearOfCentury, 2);
+            break;
+        case Part::Millisecond:
+            fixed = op.width == 3;
+            milliseconds = true;
+            slot(kMillisecondHundreds, 1);
+            slot(kMillisecondRest, 2);
+            break;
+        case Part::Day:
+        case Part::Month:
+        case Part::Hour:
+        case Part::Minute:
+        case Part::Second:
+            fixed = op.width == 2;
+            slot(op.part == Part::Day      ? kDay
+                 : op.part == Part::Month  ? kMonth
+                 : op.part == Part::Hour   ? kHour
+                 : op.part == Part::Minute ? kMinute
+                                           : kSecond,
+                 2);
+            break;
+        default: // names: no fixed width
+            fixed = false;
+            break;
+        }
+        if (!fixed || templ.size() > 0xFFFF) {
+            fixed = false;
+            templ.clear();
+            slotCount = 0;
+            return;
+        }
+    }
+}
+
+// The compiled form of a format under the settings, made on first use.
+const CompiledFormat& Compiled(std::string_view format, const FormatSettings& fs) {
+    thread_local std::array<CompiledFormat, 4> cache;
+    thread_local size_t next = 0;
+    thread_local size_t last = 0;
+    // A column's values come one after another: its format is the last one.
+    if (cache[last].Matches(format, fs)) return cache[last];
+    for (size_t i = 0; i < cache.size(); ++i) {
+        if (cache[i].Matches(format, fs)) {
+            last = i;
+            return cache[i];
+        }
+    }
+    last = next++ % cache.size();
+    CompiledFormat& c = cache[last];
+    c = CompiledFormat();
+    c.format = format;
+    c.Compile(format, fs, 0);
+    for (int i = 0; i < kNamedFormats; ++i)
+        if (c.uses & (1u << i)) c.named[i] = NamedFormat(fs, i);
+    c.dateSeparator = fs.DateSeparator;
+    c.timeSeparator = fs.TimeSeparator;
+    c.MakeTemplate();
+    c.valid = true;
+    return c;
+}
+
+// Fills the template; false when a value does not fit its digits.
+bool RunFixed(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v) {
+    if (v.year < 0 || v.year > 9999 || static_cast<unsigned>(v.month) > 99 ||
+        static_cast<unsigned>(v.day) > 99 || static_cast<unsigned>(v.hour) > 99 ||
+        static_cast<unsigned>(v.minute) > 99 || static_cast<unsigned>(v.second) > 99 ||
+        static_cast<unsigned>(v.millisecond) > 999)
+        return false;
+    char* p = b.Reserve(c.templ.size());
+    if (!p) return false;
+    int values[] = {v.day, v.month, v.year / 100, v.year % 100, v.hour, v.minute, v.second, 0, 0};
+    if (c.milliseconds) {
+        values[kMillisecondHundreds] = v.millisecond / 100;
+        values[kMillisecondRest] = v.millisecond % 100;
+    }
+    std::memcpy(p, c.templ.data(), c.templ.size());
+    for (size_t i = 0; i < c.slotCount; ++i) {
+        const CompiledFormat::Slot& s = c.slots[i];
+        if (s.digits == 2)
+            PutTwoDigits(p + s.position, values[s.value]);
+        else
+            p[s.position] = static_cast<char>('0' + values[s.value]);
+    }
+    b.Commit(c.templ.size());
+    return true;
+}
+
+void Run(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v,
+         const FormatSettings& fs) {
+    if (c.fixed && RunFixed(c, b, v)) return;
+    for (const Op& op : c.ops) {
+        switch (op.part) {
+        case Part::Text:
+            b.Put(std::string_view(c.pool.data() + op.offset, op.length));
+            break;
+        case Part::DateSeparator:
+            b.Put(fs.DateSeparator);
+            break;
+        case Part::TimeSeparator:
+            b.Put(fs.TimeSeparator);
+            break;
+        case Part::Day:
+            b.Number(v.day, op.width);
+            break;
+        case Part::Month:
+            b.Number(v.month, op.width);
+            break;
+        case Part::Year2:
+            b.Number(v.year % 100, 2);
+            break;
+        case Part::Year:
+            b.Number(v.year, 4);
+            break;
+        case Part::Hour:
+            b.Number(v.hour, op.width);
+            break;
+        case Part::Minute:
+            b.Number(v.minute, op.width);
+            break;
+        case Part::Second:
+            b.Number(v.second, op.width);
+            break;
+        case Part::Millisecond:
+            b.Number(v.millisecond, op.width);
+            break;
+        case Part::ShortDayName:
+        case Part::LongDayName:
+            b.Put((op.part == Part::ShortDayName
+                       ? fs.ShortDayNames
+                       : fs.LongDayNames)[DayOfWeek(v.year, v.month, v.day)]);
+            break;
+        case Part::ShortMonthName:
+        case Part::LongMonthName:
+            if (v.month >= 1 && v.month <= 12)
+                b.Put((op.part == Part::ShortMonthName ? fs.ShortMonthNames
+                                                       : fs.LongMonthNames)[v.month - 1]);
+            break;
+        }
+    }
+}
+
 } // namespace
+
+void TextBuilder::Put(std::string_view s) {
+    if (s.size() > sizeof buf_ - n_) {
+        Flush();
+        if (s.size() > sizeof buf_) {
+            out_.append(s.data(), s.size());
+            return;
+        }
+    }
+    std::memcpy(buf_ + n_, s.data(), s.size());
+    n_ += s.size();
+}
+
+void TextBuilder::Number(int64_t value, int width) {
+    if (value >= 0 && value < 100 && width <= 2 && n_ + 2 <= sizeof buf_) {
+        if (value >= 10 || width == 2) {
+            PutTwoDigits(buf_ + n_, static_cast<int>(value));
+            n_ += 2;
+        } else {
+            buf_[n_++] = static_cast<char>('0' + value);
+        }
+        return;
+    }
+    char digits[24];
+    uint64_t v = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    char* end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    if (value < 0) Put('-');
+    for (int pad = width - static_cast<int>(end - digits); pad > 0; --pad)
+        Put('0');
+    Put(std::string_view(digits, static_cast<size_t>(end - digits)));
+}
+
+void TextBuilder::Unsigned(uint64_t value) {
+    char digits[20];
+    char* p = digits + sizeof digits;
+    while (value >= 100) {
+        p -= 2;
+        PutTwoDigits(p, static_cast<int>(value % 100));
+        value /= 100;
+    }
+    if (value >= 10) {
+        p -= 2;
+        PutTwoDigits(p, static_cast<int>(value));
+    } else {
+        *--p = static_cast<char>('0' + value);
+    }
+    Put(std::string_view(p, static_cast<size_t>(digits + sizeof digits - p)));
+}
+
+void TextBuilder::Integer(int64_t value) {
+    if (value < 0) {
+        Put('-');
+        Unsigned(0 - static_cast<uint64_t>(value));
+    } else {
+        Unsigned(static_cast<uint64_t>(value));
+    }
+}
+
+void TextBuilder::DateTime(std::string_view format, const DateTimeParts& value,
+                           const FormatSettings& settings) {
+    Run(Compiled(format, settings), *this, value, settings);
+}
+
+void TextBuilder::Date(const DateTimeParts& value, const FormatSettings& settings) {
+    DateTime(settings.ShortDateFormat, value, settings);
+}
+
+void TextBuilder::DateAndTime(const DateTimeParts& value, const FormatSettings& settings) {
+    DateTime("c", value, settings);
+}
+
+void TextBuilder::TimeSpan(int64_t microseconds, const FormatSettings& settings) {
+    uint64_t us = microseconds < 0 ? 0 - static_cast<uint64_t>(microseconds)
+                                   : static_cast<uint64_t>(microseconds);
+    uint64_t seconds = us / 1000000;
+    if (microseconds < 0) Put('-');
+    Number(static_cast<int64_t>(seconds / 3600), 2);
+    Put(settings.TimeSeparator);
+    Number(static_cast<int64_t>(seconds / 60 % 60), 2);
+    Put(settings.TimeSeparator);
+    Number(static_cast<int64_t>(seconds % 60), 2);
+}
+
+void TextBuilder::Float(double value, const FormatSettings& settings) {
+    char buf[64];
+    char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15).ptr;
+    for (char* p = buf; p != end; ++p) {
+        if (*p == '.')
+            *p = settings.DecimalSeparator;
+        else if (*p >= 'a' && *p <= 'z') // e, inf, nan
+            *p = static_cast<char>(*p - 'a' + 'A');
+    }
+    Put(std::string_view(buf, static_cast<size_t>(end - buf)));
+}
+
+void AppendDateTime(std::string& out, std::string_view format, const DateTimeParts& value,
+                    const FormatSettings& settings) {
+    TextBuilder(out).DateTime(format, value, settings);
+}
+
+void AppendDate(std::string& out, const DateTimeParts& value, const FormatSettings& settings) {
+    TextBuilder(out).Date(value, settings);
+}
+
+void AppendDateAndTime(std::string& out, const DateTimeParts& value,
+                       const FormatSettings& settings) {
+    TextBuilder(out).DateAndTime(value, settings);
+}
+
+void AppendTimeSpan(std::string& out, int64_t microseconds, const FormatSettings& settings) {
+    TextBuilder(out).TimeSpan(microseconds, settings);
+}
+
+void AppendFloat(std::string& out, double value, const FormatSettings& settings) {
+    TextBuilder(out).Float(value, settings);
+}
+
+void AppendUnsigned(std::string& out, uint64_t value) {
+    TextBuilder(out).Unsigned(value);
+}
+
+void AppendInteger(std::string& out, int64_t value) {
+    TextBuilder(out).Integer(value);
+}
 
 std::string FormatDateTime(std::string_view format, const DateTimeParts& value,
                            const FormatSettings& settings) {
     std::string out;
-    AppendFormatted(out, format, value, settings, 0);
+    AppendDateTime(out, format, value, settings);
     return out;
 }
 
@@ -135,28 +544,13 @@ std::string FormatDateAndTime(const DateTimeParts& value, const FormatSettings& 
 
 std::string FormatTimeSpan(int64_t microseconds, const FormatSettings& settings) {
     std::string out;
-    uint64_t us = microseconds < 0 ? 0 - static_cast<uint64_t>(microseconds)
-                                   : static_cast<uint64_t>(microseconds);
-    uint64_t seconds = us / 1000000;
-    if (microseconds < 0) out += '-';
-    AppendNumber(out, static_cast<int64_t>(seconds / 3600), 2);
-    out += settings.TimeSeparator;
-    AppendNumber(out, static_cast<int64_t>(seconds / 60 % 60), 2);
-    out += settings.TimeSeparator;
-    AppendNumber(out, static_cast<int64_t>(seconds % 60), 2);
+    AppendTimeSpan(out, microseconds, settings);
     return out;
 }
 
 std::string FormatFloat(double value, const FormatSettings& settings) {
-    char buf[64];
-    char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15).ptr;
-    std::string out(buf, end);
-    for (char& c : out) {
-        if (c == '.')
-            c = settings.DecimalSeparator;
-        else
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
+    std::string out;
+    AppendFloat(out, value, settings);
     return out;
 }
 
@@ -172,6 +566,11 @@ int64_t DaysFromDate(int year, int month, int day) {
 }
 
 DateTimeParts DateFromDays(int64_t days) {
+    // Dates of a result tend to repeat (a day's records): the last one is kept.
+    thread_local bool known = false;
+    thread_local int64_t lastDays = 0;
+    thread_local DateTimeParts lastDate;
+    if (known && days == lastDays) return lastDate;
     int64_t z = days + kDayZero + 719468;
     const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const int64_t doe = z - era * 146097;
@@ -182,6 +581,9 @@ DateTimeParts DateFromDays(int64_t days) {
     p.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
     p.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
     p.year = static_cast<int>(yoe + era * 400 + (p.month <= 2 ? 1 : 0));
+    known = true;
+    lastDays = days;
+    lastDate = p;
     return p;
 }
 

@@ -51,9 +51,70 @@ struct DateTimeParts {
     int millisecond = 0;
 };
 
-// The text of a date and time by a format of the letters above.
+// The text of a date and time by a format of the letters above. A format
+// is taken apart once and kept (per thread) while the settings it names
+// stay the same, so texts of many values cost little each.
 std::string FormatDateTime(std::string_view format, const DateTimeParts& value,
                            const FormatSettings& settings = formatSettings());
+// Texts put together in a buffer of their own and added to a string in one
+// piece (when the builder ends, or on Flush): a row of many small values
+// costs one append. The texts are those of the functions below.
+class TextBuilder {
+  public:
+    explicit TextBuilder(std::string& out) : out_(out) {}
+    ~TextBuilder() { Flush(); }
+    TextBuilder(const TextBuilder&) = delete;
+    TextBuilder& operator=(const TextBuilder&) = delete;
+
+    void Flush() {
+        out_.append(buf_, n_);
+        n_ = 0;
+    }
+    void Put(char c) {
+        if (n_ == sizeof buf_) Flush();
+        buf_[n_++] = c;
+    }
+    void Put(std::string_view s);
+    // Room for n bytes to be written and then committed; null when the
+    // buffer cannot hold that many.
+    char* Reserve(size_t n) {
+        if (n > sizeof buf_ - n_) {
+            Flush();
+            if (n > sizeof buf_) return nullptr;
+        }
+        return buf_ + n_;
+    }
+    void Commit(size_t n) { n_ += n; }
+    // value left-filled with zeros to width digits; a minus sign first.
+    void Number(int64_t value, int width);
+    void Integer(int64_t value);
+    void Unsigned(uint64_t value);
+    void DateTime(std::string_view format, const DateTimeParts& value,
+                  const FormatSettings& settings = formatSettings());
+    void Date(const DateTimeParts& value, const FormatSettings& settings = formatSettings());
+    void DateAndTime(const DateTimeParts& value, const FormatSettings& settings = formatSettings());
+    void TimeSpan(int64_t microseconds, const FormatSettings& settings = formatSettings());
+    void Float(double value, const FormatSettings& settings = formatSettings());
+
+  private:
+    std::string& out_;
+    char buf_[256];
+    size_t n_ = 0;
+};
+
+// The Append forms add the same texts to out, without a string of their own.
+void AppendDateTime(std::string& out, std::string_view format, const DateTimeParts& value,
+                    const FormatSettings& settings = formatSettings());
+void AppendDate(std::string& out, const DateTimeParts& value,
+                const FormatSettings& settings = formatSettings());
+void AppendDateAndTime(std::string& out, const DateTimeParts& value,
+                       const FormatSettings& settings = formatSettings());
+void AppendTimeSpan(std::string& out, int64_t microseconds,
+                    const FormatSettings& settings = formatSettings());
+void AppendFloat(std::string& out, double value, const FormatSettings& settings = formatSettings());
+// Decimal digits, with a minus sign for a negative value.
+void AppendInteger(std::string& out, int64_t value);
+void AppendUnsigned(std::string& out, uint64_t value);
 // By the short date format: "29.02.2024".
 std::string FormatDate(const DateTimeParts& value,
                        const FormatSettings& settings = formatSettings());

@@ -78,6 +78,8 @@ void TMySQLConnection::Connect() {
     o.interactive = Interactive;
     o.ipVersion = IPVersion;
     o.protocol = Protocol;
+    o.ssl = SSL;
+    o.serverPublicKey = ServerPublicKey;
     o.ioHandler = IOHandler;
     OpenSession open = ConnectSession(api_, o);
     session_ = std::move(open.session);
@@ -173,6 +175,12 @@ void TMyConnection::Connect() {
     c.CheckBackslashes = options_.CheckBackslashes();
     c.Protocol = options_.Protocol();
     c.IPVersion = options_.IPVersion();
+    c.SSL.key = SSLOptions.Key;
+    c.SSL.cert = SSLOptions.Cert;
+    c.SSL.ca = SSLOptions.CACert;
+    c.SSL.cipher = SSLOptions.ChipherList;
+    c.SSL.verifyServerCert = SSLOptions.VerifyServerCert;
+    c.ServerPublicKey = ServerPublicKey;
     c.IOHandler = IOHandler;
     try {
         c.Connect();

@@ -37,6 +37,8 @@ class TMySQLConnection {
     bool CheckBackslashes = false;
     int Protocol = 0;
     int IPVersion = 0;
+    TlsOptions SSL;
+    std::string ServerPublicKey;
     std::function<std::unique_ptr<TVio>()> IOHandler;
 
     // Logs in and sends the after-login statements. Raises EMySqlException;
@@ -70,6 +72,18 @@ class TMySQLConnection {
 
 enum TMyProtocol { mpDefault, mpTCP, mpSocket, mpPipe, mpMemory, mpSSL, mpHttp };
 enum TIPVersion { ivIPv4, ivIPv6, ivIPBoth };
+
+// The files and ciphers of TLS, used with the protocol mpSSL; taken at the
+// next connect.
+struct TMySSLOptions {
+    std::string ChipherList;
+    std::string CACert;
+    std::string Key;
+    std::string Cert;
+    // Check the server's certificate (against CACert, else the system's
+    // CAs) and that it names the host connected to.
+    bool VerifyServerCert = false;
+};
 
 class TMyConnection;
 
@@ -138,6 +152,10 @@ class TMyConnection : public TMyComponent {
     void SetConnectionTimeout(int value);
     TMyConnectionOptions& Options() { return options_; }
     const TMyConnectionOptions& Options() const { return options_; }
+    TMySSLOptions SSLOptions;
+    // caching_sha2_password over plain TCP: a PEM file with the server's RSA
+    // public key; when empty the login asks the server for it.
+    std::string ServerPublicKey;
     // Makes the transport of each connect instead of TCP (tests, fuzzing).
     std::function<std::unique_ptr<TVio>()> IOHandler;
 

@@ -26,6 +26,38 @@ DateTimeParts PartsOf(int64_t microseconds) {
     return p;
 }
 
+// The text of a value as AsString gives it.
+void AppendValueText(TextBuilder& out, const uint8_t* rec, const TMySQLFieldDesc& f) {
+    using R = TMySQLRecordSet;
+    if (R::IsNull(rec, f)) return;
+    switch (f.Kind) {
+    case TValueKind::Bytes:
+        out.Put(R::Bytes(rec, f));
+        return;
+    case TValueKind::Boolean:
+        out.Put(R::Load<uint8_t>(rec, f) ? "True" : "False");
+        return;
+    case TValueKind::Float:
+        out.Float(R::Load<double>(rec, f));
+        return;
+    case TValueKind::Date:
+        out.Date(DateFromDays(R::Load<int32_t>(rec, f)));
+        return;
+    case TValueKind::DateTime:
+        out.DateAndTime(PartsOf(R::Load<int64_t>(rec, f)));
+        return;
+    case TValueKind::Time:
+        out.TimeSpan(R::Load<int64_t>(rec, f));
+        return;
+    case TValueKind::UInt64:
+        out.Unsigned(R::Load<uint64_t>(rec, f));
+        return;
+    default:
+        out.Integer(R::IntegerValue(rec, f));
+        return;
+    }
+}
+
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
@@ -71,8 +103,8 @@ const TMySQLFieldDesc& TField::Desc() const {
     return query_->records_->Fields()[index_];
 }
 
-const uint8_t* TField::Record() const {
-    Desc();
+const uint8_t* TField::Current(const TMySQLFieldDesc*& desc) const {
+    desc = &Desc();
     const TMySQLRecordSet& r = *query_->records_;
     return r.RecordCount() == 0 ? nullptr : r.Record(query_->current_);
 }
@@ -82,38 +114,28 @@ void TField::WrongType(const char* type) const {
 }
 
 bool TField::IsNull() const {
-    const uint8_t* rec = Record();
-    return !rec || TMySQLRecordSet::IsNull(rec, Desc());
+    const TMySQLFieldDesc* f;
+    const uint8_t* rec = Current(f);
+    return !rec || TMySQLRecordSet::IsNull(rec, *f);
 }
 
 std::string TField::AsString() const {
-    const uint8_t* rec = Record();
-    const TMySQLFieldDesc& f = Desc();
-    if (!rec || TMySQLRecordSet::IsNull(rec, f)) return {};
-    using R = TMySQLRecordSet;
-    switch (f.Kind) {
-    case TValueKind::Bytes:
-        return std::string(R::Bytes(rec, f));
-    case TValueKind::Boolean:
-        return R::Load<uint8_t>(rec, f) ? "True" : "False";
-    case TValueKind::Float:
-        return FormatFloat(R::Load<double>(rec, f));
-    case TValueKind::Date:
-        return FormatDate(DateFromDays(R::Load<int32_t>(rec, f)));
-    case TValueKind::DateTime:
-        return FormatDateAndTime(PartsOf(R::Load<int64_t>(rec, f)));
-    case TValueKind::Time:
-        return FormatTimeSpan(R::Load<int64_t>(rec, f));
-    case TValueKind::UInt64:
-        return std::to_string(R::Load<uint64_t>(rec, f));
-    default:
-        return std::to_string(R::IntegerValue(rec, f));
-    }
+    std::string text;
+    AppendString(text);
+    return text;
+}
+
+void TField::AppendString(std::string& out) const {
+    const TMySQLFieldDesc* desc;
+    const uint8_t* rec = Current(desc);
+    TextBuilder text(out);
+    if (rec) AppendValueText(text, rec, *desc);
 }
 
 int64_t TField::AsInteger() const {
-    const uint8_t* rec = Record();
-    const TMySQLFieldDesc& f = Desc();
+    const TMySQLFieldDesc* desc;
+    const uint8_t* rec = Current(desc);
+    const TMySQLFieldDesc& f = *desc;
     if (!rec || TMySQLRecordSet::IsNull(rec, f)) return 0;
     switch (f.Kind) {
     case TValueKind::Bytes: {
@@ -140,8 +162,9 @@ int64_t TField::AsInteger() const {
 }
 
 double TField::AsFloat() const {
-    const uint8_t* rec = Record();
-    const TMySQLFieldDesc& f = Desc();
+    const TMySQLFieldDesc* desc;
+    const uint8_t* rec = Current(desc);
+    const TMySQLFieldDesc& f = *desc;
     if (!rec || TMySQLRecordSet::IsNull(rec, f)) return 0;
     switch (f.Kind) {
     case TValueKind::Float:
@@ -160,8 +183,9 @@ double TField::AsFloat() const {
 }
 
 bool TField::AsBoolean() const {
-    const uint8_t* rec = Record();
-    const TMySQLFieldDesc& f = Desc();
+    const TMySQLFieldDesc* desc;
+    const uint8_t* rec = Current(desc);
+    const TMySQLFieldDesc& f = *desc;
     if (!rec || TMySQLRecordSet::IsNull(rec, f)) return false;
     switch (f.Kind) {
     case TValueKind::Float:
@@ -296,6 +320,18 @@ size_t TMyQuery::FieldCount() const {
 TField TMyQuery::Fields(size_t index) const {
     if (index >= FieldCount()) throw EDatabaseError("List index out of bounds");
     return TField(this, index, opening_);
+}
+
+void TMyQuery::AppendRecordText(std::string& out, char separator) const {
+    CheckActive();
+    const TMySQLRecordSet& r = *records_;
+    const uint8_t* rec = r.RecordCount() == 0 ? nullptr : r.Record(current_);
+    const std::vector<TMySQLFieldDesc>& fields = r.Fields();
+    TextBuilder text(out);
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i) text.Put(separator);
+        if (rec) AppendValueText(text, rec, fields[i]);
+    }
 }
 
 TField TMyQuery::FieldByName(const std::string& name) const {

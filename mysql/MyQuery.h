@@ -27,6 +27,9 @@ class TField {
     // Empty for NULL; strings, memos and blobs their bytes unchanged;
     // numbers, dates and times by the process's format settings.
     std::string AsString() const;
+    // The same text added to out: nothing is allocated for it but out's
+    // own growth.
+    void AppendString(std::string& out) const;
     // Integer and boolean fields, and the text of string fields; 0 for NULL.
     int64_t AsInteger() const;
     // Float and integer fields, and the text of string fields; 0 for NULL.
@@ -39,8 +42,9 @@ class TField {
     TField(const TMyQuery* query, size_t index, uint64_t opening)
         : query_(query), index_(index), opening_(opening) {}
     const TMySQLFieldDesc& Desc() const;
-    // The current record, or null when the result has no records.
-    const uint8_t* Record() const;
+    // The current record, or null when the result has no records, and the
+    // descriptor: the query is checked once for both.
+    const uint8_t* Current(const TMySQLFieldDesc*& desc) const;
     [[noreturn]] void WrongType(const char* type) const;
 
     const TMyQuery* query_;
@@ -101,6 +105,9 @@ class TMyQuery : public TMyComponent {
     size_t RecordCount() const;
     size_t FieldCount() const;
     TField Fields(size_t index) const;
+    // The current record's values, each as AsString gives it, with the
+    // separator between them (nothing for a result without records).
+    void AppendRecordText(std::string& out, char separator) const;
     // Letter case does not matter; raises "Field '%s' not found".
     TField FieldByName(const std::string& name) const;
 

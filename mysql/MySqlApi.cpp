@@ -11,6 +11,7 @@ bool IsFramingError(int code) {
     case CR_UNKNOWN_ERROR: // column definitions fewer than announced
     case CR_SERVER_LOST:
     case CR_NET_PACKET_TOO_LARGE:
+    case CR_SSL_CONNECTION_ERROR: // a TLS session that failed is not resumed
     case CR_MALFORMED_PACKET:
     case ER_NET_PACKETS_OUT_OF_ORDER:
     case ER_NET_UNCOMPRESS_ERROR:
@@ -116,6 +117,9 @@ int TMySQLAPIDirect::mysql_options(TMySqlSession* s, int option, int value) {
     case MYSQL_OPT_WRITE_TIMEOUT:
         s->commandTimeout = value;
         break;
+    case MYSQL_OPT_SSL_VERIFY_SERVER_CERT:
+        s->ssl.verifyServerCert = value != 0;
+        break;
     default:
         break;
     }
@@ -124,6 +128,7 @@ int TMySQLAPIDirect::mysql_options(TMySqlSession* s, int option, int value) {
 
 int TMySQLAPIDirect::mysql_options(TMySqlSession* s, int option, const std::string& value) {
     if (option == MYSQL_SET_CHARSET_NAME) s->charsetName = value;
+    if (option == MYSQL_SERVER_PUBLIC_KEY) s->serverPublicKeyFile = value;
     return 0;
 }
 

@@ -23,6 +23,8 @@ enum MySqlOption : int {
     MYSQL_OPT_PROTOCOL = 9,
     MYSQL_OPT_READ_TIMEOUT = 11,
     MYSQL_OPT_WRITE_TIMEOUT = 12,
+    MYSQL_OPT_SSL_VERIFY_SERVER_CERT = 21, // numeric: 0 or 1
+    MYSQL_SERVER_PUBLIC_KEY = 35,          // text: PEM file of caching_sha2_password's key
 };
 
 // Streaming reader of one result on a session.
@@ -67,8 +69,8 @@ class TMySQLAPI {
                                               const std::string& user, const std::string& password,
                                               const std::string& database, int port,
                                               uint32_t clientFlags) = 0;
-    // Selects the SSL transport (which this client does not carry: a
-    // connect then fails with 2046) and keeps the parameters.
+    // Selects TLS over TCP (protocol 5) and keeps the parameters; the
+    // handshake runs inside the next login.
     virtual int mysql_ssl_set(TMySqlSession* s, const std::string& key, const std::string& cert,
                               const std::string& ca, const std::string& caPath,
                               const std::string& cipher) = 0;
@@ -119,8 +121,12 @@ class TMySQLAPIDirect final : public TMySQLAPI {
     int mysql_ssl_set(TMySqlSession* s, const std::string& key, const std::string& cert,
                       const std::string& ca, const std::string& caPath,
                       const std::string& cipher) override {
-        s->protocol = 5;
-        s->sslParams = {key, cert, ca, caPath, cipher};
+        s->protocol = kProtocolSsl;
+        s->ssl.key = key;
+        s->ssl.cert = cert;
+        s->ssl.ca = ca;
+        s->ssl.caPath = caPath;
+        s->ssl.cipher = cipher;
         return 0;
     }
     void mysql_close(MySqlHandle& s) override;

@@ -97,7 +97,19 @@ OpenSession ConnectSession(TMySQLAPI& api, const ConnectOptions& o) {
         out.useUnicode = UsesUtf8(o.charset, o.useUnicode);
         api.mysql_options(s, MYSQL_OPT_CONNECT_TIMEOUT, o.connectionTimeout);
         if (out.useUnicode) api.mysql_options(s, MYSQL_SET_CHARSET_NAME, std::string("utf8"));
-        if (o.protocol != 0) api.mysql_options(s, MYSQL_OPT_PROTOCOL, o.protocol);
+        if (o.protocol == kProtocolSsl) {
+            auto slashes = [](std::string path) {
+                std::replace(path.begin(), path.end(), '\\', '/');
+                return path;
+            };
+            api.mysql_ssl_set(s, slashes(o.ssl.key), slashes(o.ssl.cert), slashes(o.ssl.ca),
+                              slashes(o.ssl.caPath), o.ssl.cipher);
+            api.mysql_options(s, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, o.ssl.verifyServerCert);
+        } else if (o.protocol != 0) {
+            api.mysql_options(s, MYSQL_OPT_PROTOCOL, o.protocol);
+        }
+        if (!o.serverPublicKey.empty())
+            api.mysql_options(s, MYSQL_SERVER_PUBLIC_KEY, o.serverPublicKey);
         if (o.ioHandler) s->ioHandler = o.ioHandler();
         s->ipVersion = o.ipVersion;
         uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;

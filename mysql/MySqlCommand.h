@@ -69,7 +69,13 @@ struct ConnectOptions {
     bool checkBackslashes = false;
     bool interactive = false;
     int ipVersion = 0;
-    int protocol = 0; // 0 and 1 TCP; others are not carried (2046)
+    int protocol = 0; // 0 and 1 TCP, 5 TCP with TLS; others are not carried (2046)
+    // Protocol 5: key, certificate, CA and cipher list (a "\" in the file
+    // names becomes "/"), and whether the server's certificate is checked.
+    TlsOptions ssl;
+    // PEM file of the server's RSA key for caching_sha2_password over
+    // plain TCP; without one the login asks the server for its key.
+    std::string serverPublicKey;
     // When set, makes the transport of the login instead of TCP.
     std::function<std::unique_ptr<TVio>()> ioHandler;
 };

@@ -61,8 +61,16 @@ constexpr std::array<std::string_view, 48> kClientMessages = {
 } // namespace
 
 std::string_view ClientMessageTemplate(int code) {
-    if (code == CR_LOAD_DATA_LOCAL_INFILE_REJECTED)
+    switch (code) {
+    case CR_AUTH_PLUGIN_CANNOT_LOAD:
+        return "Authentication plugin '%s' cannot be loaded: %s";
+    case CR_AUTH_PLUGIN_ERR:
+        return "Authentication plugin '%s' reported error: %s";
+    case CR_LOAD_DATA_LOCAL_INFILE_REJECTED:
         return "LOAD DATA LOCAL INFILE file request rejected due to restrictions on access";
+    default:
+        break;
+    }
     if (code < 2000 || code > 2047) return {};
     return kClientMessages[static_cast<size_t>(code - 2000)];
 }

@@ -18,15 +18,19 @@ enum ClientError : int {
     CR_SERVER_LOST = 2013,
     CR_COMMANDS_OUT_OF_SYNC = 2014,
     CR_NET_PACKET_TOO_LARGE = 2020,
+    CR_SSL_CONNECTION_ERROR = 2026,
     CR_MALFORMED_PACKET = 2027,
     CR_NOT_IMPLEMENTED = 2046,
+    CR_AUTH_PLUGIN_CANNOT_LOAD = 2059,
+    CR_AUTH_PLUGIN_ERR = 2061,
     CR_LOAD_DATA_LOCAL_INFILE_REJECTED = 2068,
 };
 // Server-side codes the packet layer raises itself.
 constexpr int ER_NET_PACKETS_OUT_OF_ORDER = 1156;
 constexpr int ER_NET_UNCOMPRESS_ERROR = 1157;
 
-// The template of a client message (2000..2047 and 2068); empty for any other code.
+// The template of a client message (2000..2047, 2059, 2061 and 2068); empty
+// for any other code.
 std::string_view ClientMessageTemplate(int code);
 
 // Fills %s, %d, %X and %-.64s placeholders in order from args (already text).

@@ -32,6 +32,8 @@ class TMySqlNet {
     TMySqlNet& operator=(const TMySqlNet&) = delete;
 
     void AttachVio(std::unique_ptr<TVio> vio);
+    // Hands the transport over without closing it (to wrap it in TLS).
+    std::unique_ptr<TVio> DetachVio() { return std::move(vio_); }
     TVio* Vio() const { return vio_.get(); }
     void Close();
     // Closes the transport but keeps it attached, so that every later read

@@ -76,9 +76,12 @@ Greeting ParseGreeting(const uint8_t* data, size_t length) {
     const size_t l = length;
     if (l > p) r.Skip(1); // filler
     if (l > p + 2) g.serverCapabilities = r.ReadUInt16();
+    size_t scrambleLength = 0;
     if (l >= p + 18) {
         g.serverCharset = r.ReadByte();
         g.serverStatus = r.ReadUInt16();
+        g.serverCapabilities |= uint32_t(r.ReadUInt16()) << 16;
+        scrambleLength = r.ReadByte();
     }
     if (l >= p + 30) {
         // A greeting that ends 30 bytes after the filler carries only 11 of
@@ -87,8 +90,16 @@ Greeting ParseGreeting(const uint8_t* data, size_t length) {
         r.ReadBytes(g.scramble + 8, std::min<size_t>(12, r.Remaining()));
         g.fullScramble = true;
     }
-    // Newer servers append fields (the rest of the scramble's terminator,
-    // the authentication plugin's name) that this login does not use.
+    if ((g.serverCapabilities & CLIENT_PLUGIN_AUTH) && g.fullScramble) {
+        // The second scramble part takes at least 13 bytes (its last one a
+        // terminating 0); the plugin's name follows it.
+        const size_t part2 = std::max<size_t>(13, scrambleLength > 8 ? scrambleLength - 8 : 0);
+        if (l > p + 19 + part2) {
+            r.SetPosition(p + 19 + part2);
+            g.authPluginName = r.ReadNulString();
+        }
+    }
+    // Newer servers append fields this login does not use.
     r.IgnoreRest();
     return g;
 }

@@ -161,6 +161,9 @@ enum CapabilityFlags : uint32_t {
     CLIENT_SECURE_CONNECTION = 0x8000,
     CLIENT_MULTI_STATEMENTS = 0x10000,
     CLIENT_MULTI_RESULTS = 0x20000,
+    // The greeting names an authentication plugin; the login names the one
+    // it answers with, and the server may switch to another.
+    CLIENT_PLUGIN_AUTH = 0x80000,
 };
 
 // Column type codes of a column definition.
@@ -226,9 +229,12 @@ struct Greeting {
     uint32_t threadId = 0;
     uint8_t scramble[20] = {};
     bool fullScramble = false;
-    uint16_t serverCapabilities = 0;
+    // Low 16 bits, and the high 16 bits where the greeting has them.
+    uint32_t serverCapabilities = 0;
     uint8_t serverCharset = 0;
     uint16_t serverStatus = 2;
+    // With CLIENT_PLUGIN_AUTH: the plugin the scramble is meant for.
+    std::string authPluginName;
 };
 // Raises 2007 for a protocol version other than 10, 2027 when truncated.
 Greeting ParseGreeting(const uint8_t* data, size_t length);

@@ -174,22 +174,38 @@ int TwoDigits(const char* p) {
 }
 } // namespace
 
+namespace {
+// Days of the "YYYY-MM-DD" at p, or nothing for an impossible date. A
+// result's dates tend to repeat (a day's records): the last one is kept.
+std::optional<int64_t> DaysOfDateText(const char* p) {
+    thread_local bool known = false;
+    thread_local char lastText[10];
+    thread_local std::optional<int64_t> lastDays;
+    if (known && std::memcmp(p, lastText, 10) == 0) return lastDays;
+    int c = TwoDigits(p), y = TwoDigits(p + 2), m = TwoDigits(p + 5), d = TwoDigits(p + 8);
+    std::optional<int64_t> days;
+    if ((c | y | m | d) >= 0 && IsValidDate(c * 100 + y, m, d))
+        days = DaysFromDate(c * 100 + y, m, d);
+    std::memcpy(lastText, p, 10);
+    lastDays = days;
+    known = true;
+    return days;
+}
+} // namespace
+
 std::optional<int64_t> ParseDate(std::string_view t) {
     if (t.size() < 10) return std::nullopt;
-    const char* p = t.data();
-    int c = TwoDigits(p), y = TwoDigits(p + 2), m = TwoDigits(p + 5), d = TwoDigits(p + 8);
-    if ((c | y | m | d) < 0 || !IsValidDate(c * 100 + y, m, d)) return std::nullopt;
-    return DaysFromDate(c * 100 + y, m, d);
+    return DaysOfDateText(t.data());
 }
 
 std::optional<int64_t> ParseDateTime(std::string_view t) {
     if (t.size() < 19) return std::nullopt;
     const char* p = t.data();
-    int c = TwoDigits(p), y = TwoDigits(p + 2), mo = TwoDigits(p + 5), d = TwoDigits(p + 8);
+    const std::optional<int64_t> days = DaysOfDateText(p);
     int h = TwoDigits(p + 11), mi = TwoDigits(p + 14), s = TwoDigits(p + 17);
-    if ((c | y | mo | d | h | mi | s) < 0) return std::nullopt;
+    if (!days || (h | mi | s) < 0 || h > 23 || mi > 59 || s > 59) return std::nullopt;
     int64_t us = t.size() > 20 && t[19] == '.' ? Fraction(t, 20) : 0;
-    return Encode(c * 100 + y, mo, d, h, mi, s, us);
+    return *days * kMicrosPerDay + ((h * 60 + mi) * 60 + s) * kMicrosPerSecond + us;
 }
 
 std::optional<int64_t> ParseTimestamp(std::string_view t, uint32_t columnLength) {

@@ -2,7 +2,9 @@
 
 #include "MySqlApi.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <fstream>
 
 #include <openssl/evp.h>
 
@@ -44,13 +46,15 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
     password = pw;
     serverStatus = SERVER_STATUS_AUTOCOMMIT;
     closed = false;
+    authPlugin.clear();
 
     if (ioHandler) {
         net.AttachVio(std::move(ioHandler));
         hostInfo = h + " via I/O handler";
-    } else if (protocol == 0 || protocol == 1) {
+    } else if (protocol == 0 || protocol == 1 || protocol == kProtocolSsl) {
+        // TLS starts inside the login, over this TCP connection.
         net.AttachVio(std::make_unique<TVioTcp>(h, p, ipVersion));
-        hostInfo = h + " via TCP/IP";
+        hostInfo = h + (protocol == kProtocolSsl ? " via SSL" : " via TCP/IP");
     } else if (!net.Vio()) {
         throw EMySqlException::Make(CR_NOT_IMPLEMENTED);
     }
@@ -79,23 +83,34 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
 
     uint32_t flags = flagsArg;
     if (flags & CLIENT_MULTI_STATEMENTS) flags |= CLIENT_MULTI_RESULTS;
-    flags |= clientFlags | 0x3A285u | CLIENT_CONNECT_WITH_DB;
-    flags &= ~((CLIENT_SSL | CLIENT_PROTOCOL_41 | CLIENT_COMPRESS) & ~uint32_t(serverCapabilities));
-    flags &= ~uint32_t(CLIENT_SSL); // no TLS transport in this client
-    if (flags & CLIENT_PROTOCOL_41) {
-        net.AppendInt32(flags);
-        net.AppendInt32(0x40000000);
-        net.AppendByte(charsetName == "utf8" ? CHARSET_UTF8 : CHARSET_LATIN1);
-        net.AppendFiller(0, 23);
-    } else {
-        net.AppendInt16(static_cast<uint16_t>(flags));
-        net.AppendInt24(0x40000000 & 0xFFFF);
-    }
+    flags |= clientFlags | 0x3A285u | CLIENT_CONNECT_WITH_DB | CLIENT_PLUGIN_AUTH;
+    if (protocol == kProtocolSsl) flags |= CLIENT_SSL;
+    flags &= ~((CLIENT_SSL | CLIENT_PROTOCOL_41 | CLIENT_COMPRESS | CLIENT_PLUGIN_AUTH) &
+               ~serverCapabilities);
+    // Plugin names travel only in the 4.1 login with its length-prefixed
+    // password field.
+    if (!(flags & CLIENT_PROTOCOL_41) || !(serverCapabilities & CLIENT_SECURE_CONNECTION))
+        flags &= ~uint32_t(CLIENT_PLUGIN_AUTH);
+    if (protocol == kProtocolSsl && !(flags & CLIENT_SSL))
+        // Asked for TLS: going on in the clear would send the login unprotected.
+        throw EMySqlException::Make(CR_SSL_CONNECTION_ERROR,
+                                    "SSL is required but the server doesn't support it");
     clientFlags = flags;
+    AppendLoginHead(flags);
+    if (flags & CLIENT_SSL) {
+        // SSL switch: the head alone, then TLS, then the whole login again.
+        net.FlushPacket();
+        StartTls();
+        AppendLoginHead(flags);
+    }
     net.AppendNulString(u);
 
     const bool secure = (serverCapabilities & CLIENT_SECURE_CONNECTION) != 0;
-    if (pw.empty()) {
+    if (flags & CLIENT_PLUGIN_AUTH) {
+        const std::string response = FirstAuthResponse(g, pw);
+        net.AppendByte(static_cast<uint8_t>(response.size()));
+        net.AppendBytes(response.data(), response.size());
+    } else if (pw.empty()) {
         net.AppendByte(0);
     } else if (secure && g.fullScramble) {
         uint8_t out[20];
@@ -114,14 +129,55 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
         net.AppendNulString(db);
         database = db;
     }
+    if (flags & CLIENT_PLUGIN_AUTH) net.AppendNulString(authPlugin);
     net.FlushPacket();
     ReadAuthReply(secure);
     net.SetCompress((flags & CLIENT_COMPRESS) != 0);
 }
 
+void TMySqlSession::AppendLoginHead(uint32_t flags) {
+    if (flags & CLIENT_PROTOCOL_41) {
+        net.AppendInt32(flags);
+        net.AppendInt32(0x40000000);
+        net.AppendByte(charsetName == "utf8" ? CHARSET_UTF8 : CHARSET_LATIN1);
+        net.AppendFiller(0, 23);
+    } else {
+        net.AppendInt16(static_cast<uint16_t>(flags));
+        net.AppendInt24(0x40000000 & 0xFFFF);
+    }
+}
+
+void TMySqlSession::StartTls() {
+    TlsOptions options = ssl;
+    net.AttachVio(std::make_unique<TVioSsl>(net.DetachVio(), options, host));
+}
+
+std::string TMySqlSession::FirstAuthResponse(const Greeting& g, const std::string& pw) {
+    const std::string_view salt(reinterpret_cast<const char*>(scramble), 20);
+    if (g.authPluginName == kCachingSha2Password) {
+        authPlugin = kCachingSha2Password;
+        return pw.empty() ? std::string() : ScrambleSha256(salt, pw);
+    }
+    // Any other plugin the server may switch away from; the 4.1 scramble
+    // is the answer every server knows.
+    authPlugin = kNativePassword;
+    if (pw.empty()) return {};
+    if (!g.fullScramble) return std::string(8, 'x');
+    uint8_t out[20];
+    ScrambleNative(scramble, pw, out);
+    return std::string(reinterpret_cast<char*>(out), 20);
+}
+
 void TMySqlSession::ReadAuthReply(bool secureServer) {
     net.ReadPacket();
     if (!secureServer) return;
+    if (clientFlags & CLIENT_PLUGIN_AUTH)
+        ReadPluginAuthReply();
+    else
+        ReadLegacyAuthReply();
+}
+
+void TMySqlSession::ReadLegacyAuthReply() {
     const uint8_t* d = net.PacketData();
     size_t len = net.PacketLength();
     if (len == 1 && d[0] == 0xFE) {
@@ -161,6 +217,126 @@ void TMySqlSession::ReadAuthReply(bool secureServer) {
         net.FlushPacket();
         net.ReadPacket();
     }
+}
+
+void TMySqlSession::ReadPluginAuthReply() {
+    // A server that never says OK must not keep the login going forever.
+    constexpr int kMaxRounds = 8;
+    bool keyRequested = false;
+    for (int round = 0; round < kMaxRounds; ++round) {
+        PacketReader r = net.Reader();
+        const uint8_t first = r.ReadByte();
+        if (first == 0x00) return; // OK; not parsed further
+        if (first == kAuthSwitchRequest && r.AtEnd()) {
+            // The pre-4.1 request of a server that knows no plugin names.
+            SendAuthPacket(ScrambleOld(scramble, password) + std::string(1, '\0'));
+            authPlugin = kOldPassword;
+        } else if (first == kAuthSwitchRequest) {
+            SwitchPlugin(ParseAuthSwitch(net.PacketData(), net.PacketLength()));
+        } else if (first == kAuthMoreData && authPlugin == kCachingSha2Password) {
+            const std::string more = ParseAuthMoreData(net.PacketData(), net.PacketLength());
+            if (keyRequested) {
+                keyRequested = false;
+                SendRsaPassword(more);
+            } else if (more.size() == 1 && more[0] == kFastAuthSuccess) {
+                // The OK packet follows.
+            } else if (more.size() == 1 && more[0] == kPerformFullAuthentication) {
+                if (net.Vio()->IsSecure() || !serverPublicKeyFile.empty()) {
+                    SendFullSha2Authentication();
+                } else {
+                    SendAuthPacket(std::string(1, char(kRequestPublicKey)));
+                    keyRequested = true;
+                }
+            } else {
+                throw EMySqlException::Make(CR_MALFORMED_PACKET,
+                                            "unexpected caching_sha2_password reply");
+            }
+        } else {
+            throw EMySqlException::Make(CR_MALFORMED_PACKET, "unexpected reply to the login");
+        }
+        net.ReadPacket();
+    }
+    throw EMySqlException::Make(CR_MALFORMED_PACKET, "too many authentication rounds");
+}
+
+void TMySqlSession::SwitchPlugin(const AuthSwitch& request) {
+    const std::string& plugin = request.plugin;
+    if (plugin == kNativePassword || plugin == kCachingSha2Password) {
+        std::memcpy(scramble, TwentyByteScramble(request.data).data(), 20);
+        const std::string_view salt(reinterpret_cast<const char*>(scramble), 20);
+        authPlugin = plugin;
+        if (plugin == kCachingSha2Password) {
+            // An empty password answers with a single 0 byte.
+            SendAuthPacket(password.empty() ? std::string(1, '\0')
+                                            : ScrambleSha256(salt, password));
+        } else if (password.empty()) {
+            SendAuthPacket({});
+        } else {
+            uint8_t out[20];
+            ScrambleNative(scramble, password, out);
+            SendAuthPacket(std::string_view(reinterpret_cast<char*>(out), 20));
+        }
+    } else if (plugin == kOldPassword) {
+        // The first 8 bytes are the old scramble's message; a server sends
+        // its whole 20-byte scramble.
+        PacketReader::Need(request.data.size() >= 8);
+        std::memcpy(scramble, request.data.data(), std::min<size_t>(request.data.size(), 20));
+        authPlugin = plugin;
+        SendAuthPacket(password.empty() ? std::string(1, '\0')
+                                        : ScrambleOld(scramble, password) + std::string(1, '\0'));
+    } else if (plugin == kEd25519) {
+        PacketReader::Need(request.data.size() == 32);
+        authPlugin = plugin;
+        SendAuthPacket(Ed25519Sign(password, request.data));
+    } else if (plugin == kClearPassword) {
+        if (!net.Vio()->IsSecure())
+            throw EMySqlException::Make(
+                CR_AUTH_PLUGIN_CANNOT_LOAD, {},
+                {plugin, "it would send the password in clear without TLS"});
+        authPlugin = plugin;
+        SendAuthPacket(password + std::string(1, '\0'));
+    } else {
+        throw EMySqlException::Make(CR_AUTH_PLUGIN_CANNOT_LOAD, {},
+                                    {plugin, "not known to this client"});
+    }
+}
+
+void TMySqlSession::SendFullSha2Authentication() {
+    if (net.Vio()->IsSecure()) {
+        // TLS protects it: the password goes as it is, with its 0 byte.
+        SendAuthPacket(password + std::string(1, '\0'));
+        return;
+    }
+    std::ifstream file(serverPublicKeyFile, std::ios::binary);
+    std::string pem;
+    if (file) {
+        char buf[4096];
+        while (file.read(buf, sizeof buf) || file.gcount() > 0) {
+            pem.append(buf, static_cast<size_t>(file.gcount()));
+            if (pem.size() > 65536) break;
+        }
+    }
+    if (!file.eof() || pem.empty())
+        throw EMySqlException::Make(
+            CR_AUTH_PLUGIN_ERR, {},
+            {std::string(kCachingSha2Password),
+             "cannot read the server's public key file '" + serverPublicKeyFile + "'"});
+    SendRsaPassword(pem);
+}
+
+void TMySqlSession::SendRsaPassword(const std::string& publicKeyPem) {
+    SendAuthPacket(EncryptPassword(publicKeyPem, password,
+                                   std::string_view(reinterpret_cast<const char*>(scramble), 20)));
+}
+
+void TMySqlSession::SendAuthPacket(std::string_view bytes) {
+    net.NewPacket();
+    if (bytes.empty()) {
+        net.SendEmptyPacket();
+        return;
+    }
+    net.AppendBytes(bytes.data(), bytes.size());
+    net.FlushPacket();
 }
 
 void TMySqlSession::SimpleCommand(uint8_t command, std::string_view data, bool readReply) {

@@ -1,10 +1,12 @@
 #pragma once
 // The protocol session: state of one connection to a MySQL server, login
-// (greeting, 4.1 and pre-4.1 scrambles), simple commands, query replies and
-// column definitions.
+// (greeting, TLS, the 4.1 and pre-4.1 scrambles and the authentication
+// plugins), simple commands, query replies and column definitions.
 
+#include "MySqlAuth.h"
 #include "MySqlNet.h"
 #include "MySqlPacket.h"
+#include "MySqlTls.h"
 
 #include <cstdint>
 #include <memory>
@@ -22,6 +24,9 @@ enum Command : uint8_t {
     COM_PROCESS_KILL = 12,
     COM_PING = 14,
 };
+
+// Protocol (option 9) of a login over TCP with TLS.
+constexpr int kProtocolSsl = 5;
 
 enum SessionStatus : int {
     MYSQL_STATUS_READY = 0,
@@ -74,12 +79,18 @@ class TMySqlSession {
     std::string hostInfo;
     std::string info;
     std::string charsetName;
-    std::vector<std::string> sslParams; // key, cert, CA, CA path, cipher
+    // Protocol 5: the TLS parameters of the login.
+    TlsOptions ssl;
+    // caching_sha2_password over plain TCP: the server's RSA public key
+    // (PEM file); without one the login asks the server for it.
+    std::string serverPublicKeyFile;
+    // The plugin that answered last in the login.
+    std::string authPlugin;
     int port = 0;
     int connectTimeout = 0;
     int commandTimeout = 0;
     uint32_t threadId = 0;
-    uint16_t serverCapabilities = 0;
+    uint32_t serverCapabilities = 0;
     uint16_t serverStatus = 0;
     uint16_t warningCount = 0;
     int status = MYSQL_STATUS_READY;
@@ -96,7 +107,20 @@ class TMySqlSession {
     bool Protocol41() const { return (clientFlags & CLIENT_PROTOCOL_41) != 0; }
 
   private:
+    // Appends the login's fixed part: flags, maximum packet, charset, filler.
+    void AppendLoginHead(uint32_t flags);
+    void StartTls();
+    // The first answer of the plugin the greeting named (native if none).
+    std::string FirstAuthResponse(const Greeting& g, const std::string& password);
     void ReadAuthReply(bool secureServer);
+    void ReadLegacyAuthReply();
+    void ReadPluginAuthReply();
+    // Answers an authentication switch request with the named plugin.
+    void SwitchPlugin(const AuthSwitch& request);
+    // caching_sha2_password after "perform full authentication".
+    void SendFullSha2Authentication();
+    void SendRsaPassword(const std::string& publicKeyPem);
+    void SendAuthPacket(std::string_view bytes);
     void ReadColumnDefinitions(size_t count);
 };
 

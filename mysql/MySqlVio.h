@@ -51,6 +51,9 @@ class TVio {
     virtual size_t Write(const uint8_t* src, size_t count);
     virtual bool WaitForData(int seconds) = 0;
     virtual int GetSocket() const = 0;
+    // True for a transport that encrypts (TLS): only there may a password
+    // cross in the clear.
+    virtual bool IsSecure() const { return false; }
 
     const std::string& LastError() const { return lastError_; }
     int LastErrorCode() const { return lastErrorCode_; }

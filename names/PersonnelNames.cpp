@@ -9,6 +9,7 @@
 #include "mysql/MyQuery.h"
 #include "session/TerminalSession.h"
 
+#include <QFile>
 #include <QHash>
 #include <QScopeGuard>
 #include <QSqlError>
@@ -27,6 +28,11 @@ constexpr int kBatchSize = 500;
 
 std::string settingBytes(const QString& text) {
     return encodeCp1254(text).toStdString();
+}
+
+// A file name as the system's calls take it.
+std::string filePath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
 }
 
 // A text that two kartno values equal to each other by the column's
@@ -135,6 +141,15 @@ bool ApplyMySqlSettings(TMyConnection& connection, const PersonnelSettings& sett
     connection.SetDatabase(settingBytes(settings.database));
     connection.SetUsername(settingBytes(settings.user));
     connection.SetPassword(settingBytes(settings.password));
+    connection.Options().SetProtocol(settingIsOn(settings.ssl, false) ? v270::mysql::mpSSL
+                                                                      : v270::mysql::mpDefault);
+    v270::mysql::TMySSLOptions& ssl = connection.SSLOptions;
+    ssl.CACert = filePath(settings.sslCACert);
+    ssl.Cert = filePath(settings.sslCert);
+    ssl.Key = filePath(settings.sslKey);
+    ssl.ChipherList = settings.sslCipherList.toStdString();
+    ssl.VerifyServerCert = settingIsOn(settings.sslVerify, !settings.sslCACert.isEmpty());
+    connection.ServerPublicKey = filePath(settings.serverPublicKey);
     try {
         connection.SetPort(toWholeNumber(settings.port));
     } catch (const AppError&) {

@@ -7,6 +7,7 @@
 //               [--query-rows N]  rows of the TMyQuery open (default 100,000)
 //               [--once]          one streaming pass of --rows, no set-up check, for callgrind
 //               [--once --query]  one TMyQuery open of --rows, for callgrind
+//               [--ssl]           the streaming runs over TLS
 // HOST and PORT default to V270_MYSQL_HOST and V270_MYSQL_PORT.
 #include "mysql/MyQuery.h"
 
@@ -112,6 +113,7 @@ int main(int argc, char** argv) {
     bool once = false;
     bool queryOnly = false;
     long queryRows = 100000;
+    bool ssl = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -136,6 +138,8 @@ int main(int argc, char** argv) {
             queryOnly = true;
         else if (a == "--query-rows")
             queryRows = std::atol(next().c_str());
+        else if (a == "--ssl")
+            ssl = true;
         else
             Die("unknown option " + a);
     }
@@ -198,7 +202,13 @@ int main(int argc, char** argv) {
         }
 
         o.charset = "latin5";
+        if (ssl) o.protocol = 5;
         OpenSession s = ConnectSession(api, o);
+        if (ssl) {
+            auto* tls = dynamic_cast<TVioSsl*>(s.session->net.Vio());
+            if (!tls) Die("no TLS");
+            std::printf("streaming over %s, %s\n", tls->Version().c_str(), tls->Cipher().c_str());
+        }
         if (once) {
             Totals t;
             StreamRows(s.session.get(), sql.c_str(), &t);

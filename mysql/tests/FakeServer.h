@@ -11,7 +11,7 @@
 namespace v270::mysql::test {
 
 struct Step {
-    enum Kind { Send, Receive, ReceiveCompressed, Close, Stall } kind;
+    enum Kind { Send, Receive, ReceiveCompressed, Close, Stall, StartTls } kind;
     std::string bytes;
     int milliseconds = 0;
     static Step Out(std::string b) { return {Send, std::move(b)}; }
@@ -20,7 +20,20 @@ struct Step {
     static Step Hangup() { return {Close, {}}; }
     // Sends nothing for a while, or until the client closes.
     static Step Silence(int ms) { return {Stall, {}, ms}; }
+    // Accepts TLS with the test identity; what follows goes through it.
+    static Step Tls() { return {StartTls, {}}; }
 };
+
+// A 2048-bit RSA key and a self-signed certificate for localhost and
+// 127.0.0.1, made once per process.
+struct TestIdentity {
+    std::string keyPem;       // private key
+    std::string publicKeyPem; // "-----BEGIN PUBLIC KEY-----"
+    std::string certPem;
+    // RSA-OAEP decryption with the private key; empty on failure.
+    std::string Decrypt(const std::string& cipherText) const;
+};
+const TestIdentity& Identity();
 
 struct Received {
     uint8_t seq = 0;
@@ -52,6 +65,10 @@ std::string Lc(const std::string& s);
 // A protocol-10 greeting with a 20-byte scramble "abcdefghijklmnopqrst".
 std::string GreetingPayload(uint16_t caps = 0xF7FF, const std::string& version = "5.5.5-10.11.6",
                             bool secondPart = true);
+// A greeting with CLIENT_PLUGIN_AUTH naming plugin, as MySQL 8 sends it, with
+// the scramble "abcdefghijklmnopqrst"; tls adds CLIENT_SSL.
+std::string PluginGreetingPayload(const std::string& plugin, bool tls = false);
+std::string ErrorPayload(int code, const std::string& text);
 std::string OkPayload(uint64_t affected = 0, uint16_t status = 2);
 std::string EofPayload(uint16_t status = 2);
 std::string ColumnDef(const std::string& name, uint8_t type = 253, uint32_t length = 40,

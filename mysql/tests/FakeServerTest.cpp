@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <dirent.h>
+#include <fstream>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
@@ -608,9 +610,219 @@ TEST(MySqlTransport, HostLookupIsUnderTheConnectLimit) {
 
 TEST(MySqlFakeServer, UnsupportedTransport) {
     MySqlHandle s = Api().mysql_init();
-    Api().mysql_ssl_set(s.get(), "key", "cert", "ca", "", "");
+    Api().mysql_options(s.get(), MYSQL_OPT_NAMED_PIPE, 0);
     EXPECT_EQ(Api().mysql_real_connect(s.get(), "127.0.0.1", "u", "", "", 1, 0), nullptr);
     EXPECT_EQ(Api().mysql_errno(s.get()), 2046);
     EXPECT_EQ(Api().mysql_error(s.get()), "Wrong or unknown protocol");
     Api().mysql_close(s);
+}
+
+// caching_sha2_password as MySQL 8 speaks it, and plugin switches.
+namespace {
+
+struct PluginLogin {
+    uint32_t flags = 0;
+    std::string user, response, database, plugin;
+};
+
+// Takes a 4.1 login packet with CLIENT_PLUGIN_AUTH apart.
+PluginLogin ParsePluginLogin(const std::string& p) {
+    PluginLogin l;
+    PacketReader r(reinterpret_cast<const uint8_t*>(p.data()), p.size());
+    l.flags = r.ReadUInt32();
+    r.Skip(4 + 1 + 23);
+    l.user = r.ReadNulString();
+    l.response = r.ReadString(r.ReadByte());
+    l.database = r.ReadNulString();
+    l.plugin = r.ReadNulString();
+    r.ExpectEnd();
+    return l;
+}
+
+std::string Hex(const std::string& s) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : s) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+const std::string kPassword = "gizli";
+const std::string kSha2 = "caching_sha2_password";
+
+// The password with its 0 byte, XOR the greeting's scramble: what RSA carries.
+std::string MaskedPassword() {
+    std::string m = kPassword + std::string(1, '\0');
+    for (size_t i = 0; i < m.size(); ++i)
+        m[i] = static_cast<char>(m[i] ^ kScramble[i % 20]);
+    return m;
+}
+
+} // namespace
+
+TEST(MySqlCachingSha2, FastPath) {
+    FakeServer server({Step::Out(Packet(0, PluginGreetingPayload(kSha2))), Step::In(),
+                       Step::Out(Packet(2, Bytes({1, 3}))), Step::Out(Packet(3, OkPayload())),
+                       Step::In()});
+    EXPECT_EQ(ConnectCode(Options(server, kPassword)), 0);
+    const auto& got = server.Finish();
+    ASSERT_EQ(got.size(), 2u);
+    PluginLogin l = ParsePluginLogin(got[0].payload);
+    EXPECT_EQ(l.flags, 0x3A28Fu | CLIENT_PLUGIN_AUTH);
+    EXPECT_EQ(l.plugin, kSha2);
+    EXPECT_EQ(l.database, "personel");
+    // SHA-256(pw) XOR SHA-256(SHA-256(SHA-256(pw)) + scramble), worked out apart.
+    EXPECT_EQ(Hex(l.response), "d1a6695c2350492bec2d80890217f8191edb91e98769d7cd70342c135975bd50");
+    EXPECT_EQ(got[1].payload, "\x01"); // the next thing sent is COM_QUIT
+}
+
+TEST(MySqlCachingSha2, FullAuthenticationOverTlsSendsThePasswordInside) {
+    FakeServer server({Step::Out(Packet(0, PluginGreetingPayload(kSha2, true))), Step::In(),
+                       Step::Tls(), Step::In(), Step::Out(Packet(3, Bytes({1, 4}))), Step::In(),
+                       Step::Out(Packet(5, OkPayload())), Step::In()});
+    ConnectOptions o = Options(server, kPassword);
+    o.protocol = 5;
+    EXPECT_EQ(ConnectCode(o), 0);
+    const auto& got = server.Finish();
+    ASSERT_EQ(got.size(), 4u);
+    // The SSL request is the login's fixed part alone, with CLIENT_SSL.
+    EXPECT_EQ(got[0].seq, 1);
+    EXPECT_EQ(got[0].payload.size(), 32u);
+    EXPECT_EQ(PacketReader(reinterpret_cast<const uint8_t*>(got[0].payload.data()), 4).ReadUInt32(),
+              0x3AA8Fu | CLIENT_PLUGIN_AUTH);
+    EXPECT_EQ(got[1].seq, 2);
+    EXPECT_EQ(ParsePluginLogin(got[1].payload).user, "u");
+    EXPECT_EQ(got[2].seq, 4);
+    EXPECT_EQ(got[2].payload, kPassword + std::string(1, '\0'));
+}
+
+TEST(MySqlCachingSha2, FullAuthenticationOverPlainTcpUsesRsa) {
+    // The server's key asked for with request 2.
+    {
+        FakeServer server({Step::Out(Packet(0, PluginGreetingPayload(kSha2))), Step::In(),
+                           Step::Out(Packet(2, Bytes({1, 4}))), Step::In(),
+                           Step::Out(Packet(4, "\x01" + Identity().publicKeyPem)), Step::In(),
+                           Step::Out(Packet(6, OkPayload())), Step::In()});
+        EXPECT_EQ(ConnectCode(Options(server, kPassword)), 0);
+        const auto& got = server.Finish();
+        ASSERT_EQ(got.size(), 4u);
+        EXPECT_EQ(got[1].payload, "\x02");
+        EXPECT_EQ(got[1].seq, 3);
+        EXPECT_EQ(got[2].seq, 5);
+        EXPECT_EQ(got[2].payload.size(), 256u);
+        EXPECT_EQ(Identity().Decrypt(got[2].payload), MaskedPassword());
+    }
+    // The key given as a file: no request.
+    const std::string keyFile =
+        ::testing::TempDir() + "v270-server-key-" + std::to_string(getpid()) + ".pem";
+    {
+        std::ofstream(keyFile) << Identity().publicKeyPem;
+        FakeServer server({Step::Out(Packet(0, PluginGreetingPayload(kSha2))), Step::In(),
+                           Step::Out(Packet(2, Bytes({1, 4}))), Step::In(),
+                           Step::Out(Packet(4, OkPayload())), Step::In()});
+        ConnectOptions o = Options(server, kPassword);
+        o.serverPublicKey = keyFile;
+        EXPECT_EQ(ConnectCode(o), 0);
+        const auto& got = server.Finish();
+        ASSERT_EQ(got.size(), 3u);
+        EXPECT_EQ(got[1].seq, 3);
+        EXPECT_EQ(Identity().Decrypt(got[1].payload), MaskedPassword());
+        std::remove(keyFile.c_str());
+    }
+    // A key that is no key, and a key file that is not there.
+    {
+        FakeServer server({Step::Out(Packet(0, PluginGreetingPayload(kSha2))), Step::In(),
+                           Step::Out(Packet(2, Bytes({1, 4}))), Step::In(),
+                           Step::Out(Packet(4, "\x01-----BEGIN PUBLIC KEY-----\nxx\n"))});
+        std::string message;
+        EXPECT_EQ(ConnectCode(Options(server, kPassword), &message), 2061);
+        EXPECT_EQ(message, "Authentication plugin 'caching_sha2_password' reported error: the "
+                           "server's public key is not an RSA public key in PEM form");
+    }
+    {
+        FakeServer server({Step::Out(Packet(0, PluginGreetingPayload(kSha2))), Step::In(),
+                           Step::Out(Packet(2, Bytes({1, 4}))), Step::In()});
+        ConnectOptions o = Options(server, kPassword);
+        o.serverPublicKey = keyFile;
+        EXPECT_EQ(ConnectCode(o), 2061);
+        // Nothing of the password went: the login is given up with COM_QUIT.
+        const auto& got = server.Finish();
+        ASSERT_EQ(got.size(), 2u);
+        EXPECT_EQ(got[1].payload, "\x01");
+    }
+}
+
+TEST(MySqlCachingSha2, WrongPassword) {
+    const std::string denied = "#28000Access denied for user 'u'@'localhost' (using password: YES)";
+    FakeServer server({Step::Out(Packet(0, PluginGreetingPayload(kSha2))), Step::In(),
+                       Step::Out(Packet(2, ErrorPayload(1045, denied)))});
+    std::string message;
+    EXPECT_EQ(ConnectCode(Options(server, "yanlis"), &message), 1045);
+    EXPECT_EQ(message, "\r\n" + denied);
+}
+
+TEST(MySqlCachingSha2, ServerSwitchesPluginMidLogin) {
+    const std::string fresh = "ABCDEFGHIJKLMNOPQRST";
+    auto switchTo = [&](const std::string& plugin) {
+        return Packet(2, "\xFE" + plugin + std::string(1, '\0') + fresh + std::string(1, '\0'));
+    };
+    uint8_t native[20];
+    ScrambleNative(reinterpret_cast<const uint8_t*>(fresh.data()), kPassword, native);
+    struct Case {
+        const char* what;
+        std::string greetingPlugin;
+        std::vector<Step> afterSwitch;
+        std::string expectResponse; // what the client answers the switch with
+    } cases[] = {
+        {"native to caching_sha2_password",
+         "mysql_native_password",
+         {Step::Out(switchTo(kSha2)), Step::In(), Step::Out(Packet(4, Bytes({1, 3}))),
+          Step::Out(Packet(5, OkPayload()))},
+         ScrambleSha256(fresh, kPassword)},
+        {"caching_sha2_password to native",
+         kSha2,
+         {Step::Out(switchTo("mysql_native_password")), Step::In(),
+          Step::Out(Packet(4, OkPayload()))},
+         std::string(reinterpret_cast<char*>(native), 20)},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Step> script{Step::Out(Packet(0, PluginGreetingPayload(c.greetingPlugin))),
+                                 Step::In()};
+        script.insert(script.end(), c.afterSwitch.begin(), c.afterSwitch.end());
+        script.push_back(Step::In());
+        FakeServer server(script);
+        EXPECT_EQ(ConnectCode(Options(server, kPassword)), 0);
+        const auto& got = server.Finish();
+        ASSERT_EQ(got.size(), 3u);
+        EXPECT_EQ(ParsePluginLogin(got[0].payload).plugin, c.greetingPlugin);
+        EXPECT_EQ(got[1].seq, 3);
+        EXPECT_EQ(Hex(got[1].payload), Hex(c.expectResponse));
+        EXPECT_EQ(got[2].payload, "\x01");
+    }
+    // Plugins this client will not answer: the login is given up.
+    for (const auto& [plugin, why] : std::vector<std::pair<std::string, std::string>>{
+             {"dialog", "not known to this client"},
+             {"mysql_clear_password", "it would send the password in clear without TLS"}}) {
+        FakeServer server({Step::Out(Packet(0, PluginGreetingPayload(kSha2))), Step::In(),
+                           Step::Out(switchTo(plugin)), Step::In()});
+        std::string message;
+        EXPECT_EQ(ConnectCode(Options(server, kPassword), &message), 2059);
+        EXPECT_EQ(message, "Authentication plugin '" + plugin + "' cannot be loaded: " + why);
+        const auto& got = server.Finish();
+        ASSERT_EQ(got.size(), 2u);
+        EXPECT_EQ(got[1].payload, "\x01");
+    }
+}
+
+TEST(MySqlCachingSha2, TlsAskedOfAServerWithoutIt) {
+    FakeServer server({Step::Out(Packet(0, PluginGreetingPayload(kSha2))), Step::In()});
+    ConnectOptions o = Options(server, kPassword);
+    o.protocol = 5;
+    std::string message;
+    EXPECT_EQ(ConnectCode(o, &message), 2026);
+    EXPECT_EQ(message, "SSL connection error\r\nSSL is required but the server doesn't support it");
+    EXPECT_TRUE(server.Finish().empty()); // no login went in the clear
 }

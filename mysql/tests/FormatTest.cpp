@@ -91,3 +91,41 @@ TEST(MySqlFormat, CalendarDayCounts) {
     EXPECT_FALSE(IsValidDate(2024, 13, 1));
     EXPECT_EQ(DayOfWeek(1899, 12, 30), 6); // a Saturday
 }
+
+TEST(MySqlFormat, KeptFormatsFollowTheSettingsAndOddValues) {
+    const DateTimeParts v{2024, 2, 29, 8, 5, 9, 42};
+    FormatSettings fs;
+    EXPECT_EQ(FormatDateAndTime(v, fs), "29.02.2024 08:05:09");
+    // A format taken apart once must see later changes of the settings.
+    fs.ShortDateFormat = "yyyy/mm/dd";
+    EXPECT_EQ(FormatDateAndTime(v, fs), "2024.02.29 08:05:09");
+    fs.DateSeparator = '-';
+    fs.TimeSeparator = '.';
+    EXPECT_EQ(FormatDateAndTime(v, fs), "2024-02-29 08.05.09");
+    fs.LongTimeFormat = "hh:nn:ss.zzz";
+    EXPECT_EQ(FormatDateAndTime(v, fs), "2024-02-29 08.05.09.042");
+    // Values wider than their fields are written whole.
+    EXPECT_EQ(FormatDateTime("dd.mm.yyyy hh:nn", {12345, 1, 2, 3, 4, 0, 0}), "02.01.12345 03:04");
+    EXPECT_EQ(FormatDateTime("hh:nn", {1, 1, 1, 123, 4, 0, 0}), "123:04");
+}
+
+TEST(MySqlFormat, IntegerTexts) {
+    struct Case {
+        int64_t value;
+        std::string expect;
+    } cases[] = {{0, "0"},
+                 {7, "7"},
+                 {42, "42"},
+                 {-100, "-100"},
+                 {123456, "123456"},
+                 {INT64_MIN, "-9223372036854775808"},
+                 {INT64_MAX, "9223372036854775807"}};
+    for (const Case& c : cases) {
+        std::string out = "x";
+        AppendInteger(out, c.value);
+        EXPECT_EQ(out, "x" + c.expect);
+    }
+    std::string out;
+    AppendUnsigned(out, UINT64_MAX);
+    EXPECT_EQ(out, "18446744073709551615");
+}

@@ -1,5 +1,6 @@
 // Packet encoding and decoding without a socket, over an in-memory transport.
 #include "mysql/MySqlApi.h"
+#include "mysql/MySqlAuth.h"
 #include "mysql/MySqlCommand.h"
 #include "mysql/MySqlNet.h"
 
@@ -389,4 +390,50 @@ TEST(MySqlSession, ServerVersionNumbers) {
         EXPECT_EQ(v.minor, c.minor) << c.text;
         EXPECT_EQ(v.release, c.release) << c.text;
     }
+}
+
+namespace {
+std::string FromHex(std::string_view hex) {
+    std::string out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+    return out;
+}
+} // namespace
+
+TEST(MySqlAuth, Ed25519WithA32BytePasswordIsPlainEd25519) {
+    // With a 32-byte password MariaDB's construction is Ed25519 with the
+    // password as the seed: RFC 8032's second test, and the same key over a
+    // 32-byte scramble as OpenSSL signs it.
+    const std::string seed =
+        FromHex("4ccd089b28ff96da9db6c346ec114e0f5b8a319f35aba624da8cf6ed4fb8a6fb");
+    EXPECT_EQ(Ed25519Sign(seed, FromHex("72")),
+              FromHex("92a009a9f0d4cab8720e820b5f642540a2b27b5416503f8fb3762223ebdb69da"
+                      "085ac1e43e15996e458f3613d0f11d8c387b2eaeb4302aeeb00d291612bb0c00"));
+    EXPECT_EQ(Ed25519Sign(seed, "abcdefghijklmnopqrstuvwxyz012345"),
+              FromHex("6b5e98eb25bfba465defe7dbac45410b0437bdd85bc9542e70299f156668d35d"
+                      "3afb9d335cc7ab404d2c53cd719e82b167115fbfad435e1b3135d7c2f12d9f0a"));
+}
+
+TEST(MySqlAuth, PluginPackets) {
+    auto u = [](const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); };
+    const std::string sw = "\xFE"
+                           "caching_sha2_password" +
+                           std::string(1, '\0') + "salt";
+    AuthSwitch parsed = ParseAuthSwitch(u(sw), sw.size());
+    EXPECT_EQ(parsed.plugin, "caching_sha2_password");
+    EXPECT_EQ(parsed.data, "salt");
+    EXPECT_EQ(ParseAuthMoreData(u(std::string("\x01\x03")), 2), "\x03");
+    const std::string twenty(20, 's');
+    EXPECT_EQ(TwentyByteScramble(twenty + std::string(1, '\0')), twenty);
+    EXPECT_EQ(TwentyByteScramble(twenty), twenty);
+
+    // Not what they claim to be: 2027.
+    for (const std::string& bad : {std::string("\xFE"
+                                               "name-without-end"),
+                                   std::string("\xFE\0x", 3), std::string("\x01"), std::string()})
+        EXPECT_EQ(Raised([&] { ParseAuthSwitch(u(bad), bad.size()); }).Code(), 2027) << bad;
+    EXPECT_EQ(Raised([&] { ParseAuthMoreData(u(std::string("\x02")), 1); }).Code(), 2027);
+    for (const std::string& bad : {twenty.substr(1), twenty + "x", twenty + std::string(2, '\0')})
+        EXPECT_EQ(Raised([&] { TwentyByteScramble(bad); }).Code(), 2027) << bad.size();
 }

@@ -69,8 +69,14 @@ class MySqlServer : public ::testing::Test {
                 "CREATE USER IF NOT EXISTS 'v270_empty'@'%';"
                 "CREATE USER IF NOT EXISTS 'v270_old'@'%' IDENTIFIED VIA mysql_old_password "
                 "USING PASSWORD('eski');"
+                "CREATE USER IF NOT EXISTS 'v270_tls'@'%' IDENTIFIED BY 'gizli' REQUIRE SSL;"
+                "CREATE USER IF NOT EXISTS 'v270_x509'@'%' IDENTIFIED BY 'gizli' REQUIRE X509;"
+                "CREATE USER IF NOT EXISTS 'v270_ed'@'%' IDENTIFIED VIA ed25519 "
+                "USING PASSWORD('ed-anahtar');"
                 "GRANT ALL ON " +
-                kDb + ".* TO 'v270_native'@'%', 'v270_empty'@'%', 'v270_old'@'%';");
+                kDb +
+                ".* TO 'v270_native'@'%', 'v270_empty'@'%', 'v270_old'@'%', 'v270_tls'@'%', "
+                "'v270_x509'@'%', 'v270_ed'@'%';");
     }
     void SetUp() override {
         if (Env("V270_MYSQL_PORT").empty() || Env("V270_MYSQL_SOCKET").empty())
@@ -176,6 +182,129 @@ TEST_F(MySqlServer, Logins) {
                 << message;
         }
     }
+}
+
+TEST_F(MySqlServer, TlsLogins) {
+    const std::string dir = Env("V270_MYSQL_SSL_DIR") + "/";
+    struct Case {
+        const char* what;
+        std::string user, host;
+        bool tls;
+        std::string ca;
+        bool verify;
+        bool clientCert;
+        int code;
+        std::string message; // the start of the error's text
+    } cases[] = {
+        {"REQUIRE SSL over TLS, checked", "v270_tls", "127.0.0.1", true, "ca.pem", true, false, 0,
+         ""},
+        {"host name checked by DNS name", "v270_tls", "localhost", true, "ca.pem", true, false, 0,
+         ""},
+        {"REQUIRE SSL without TLS", "v270_tls", "127.0.0.1", false, "", false, false, 1045,
+         "\r\n#28000Access denied for user 'v270_tls'"},
+        {"wrong CA, checked", "v270_tls", "127.0.0.1", true, "other-ca.pem", true, false, 2026,
+         "SSL connection error\r\nerror:0A000086:SSL routines::certificate verify failed"},
+        {"wrong CA, not checked", "v270_tls", "127.0.0.1", true, "other-ca.pem", false, false, 0,
+         ""},
+        {"missing CA file", "v270_tls", "127.0.0.1", true, "yok.pem", true, false, 2026,
+         "SSL connection error\r\ncannot read the CA certificates"},
+        {"REQUIRE X509 with a client certificate", "v270_x509", "127.0.0.1", true, "ca.pem", true,
+         true, 0, ""},
+        {"REQUIRE X509 without one", "v270_x509", "127.0.0.1", true, "ca.pem", true, false, 1045,
+         "\r\n#28000Access denied for user 'v270_x509'"},
+        {"a plain account over TLS", "v270_native", "127.0.0.1", true, "", false, false, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ConnectOptions o = Root();
+        o.server = c.host;
+        o.user = c.user;
+        o.password = "gizli";
+        if (c.tls) o.protocol = 5;
+        if (!c.ca.empty()) o.ssl.ca = dir + c.ca;
+        o.ssl.verifyServerCert = c.verify;
+        if (c.clientCert) {
+            o.ssl.cert = dir + "client.pem";
+            o.ssl.key = dir + "client-key.pem";
+        }
+        try {
+            OpenSession s = ConnectSession(Api(), o);
+            EXPECT_EQ(c.code, 0);
+            EXPECT_EQ(s.session->hostInfo, c.host + (c.tls ? " via SSL" : " via TCP/IP"));
+            auto version = Rows(s.session.get(), "SHOW STATUS LIKE 'Ssl_version'");
+            ASSERT_EQ(version.size(), 1u);
+            EXPECT_EQ(version[0][1].rfind("TLSv1.", 0), 0u) << version[0][1];
+            Api().mysql_close(s.session);
+        } catch (const EMySqlException& e) {
+            EXPECT_EQ(e.Code(), c.code) << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind(c.message, 0), 0u) << e.what();
+        }
+    }
+}
+
+TEST_F(MySqlServer, CompressionOverTlsGivesTheSameRows) {
+    ConnectOptions o = Root();
+    const std::string sql = "SELECT seq, REPEAT(CHAR(65 + seq % 26), seq % 300) "
+                            "FROM seq_1_to_3000";
+    OpenSession plain = ConnectSession(Api(), o);
+    auto expected = Rows(plain.session.get(), sql);
+    o.compress = true;
+    o.protocol = 5;
+    o.ssl.ca = Env("V270_MYSQL_SSL_DIR") + "/ca.pem";
+    o.ssl.verifyServerCert = true;
+    OpenSession packed = ConnectSession(Api(), o);
+    EXPECT_TRUE(packed.session->net.Compress());
+    EXPECT_TRUE(packed.session->net.Vio()->IsSecure());
+    EXPECT_EQ(Rows(packed.session.get(), sql), expected);
+    EXPECT_EQ(Rows(packed.session.get(), "SHOW STATUS LIKE 'Compression'")[0][1], "ON");
+    Api().mysql_close(plain.session);
+    Api().mysql_close(packed.session);
+}
+
+TEST_F(MySqlServer, Ed25519Logins) {
+    for (const auto& [password, code] :
+         std::vector<std::pair<std::string, int>>{{"ed-anahtar", 0}, {"yanlis", 1045}}) {
+        ConnectOptions o = Root();
+        o.user = "v270_ed";
+        o.password = password;
+        try {
+            OpenSession s = ConnectSession(Api(), o);
+            EXPECT_EQ(code, 0);
+            EXPECT_EQ(s.session->authPlugin, "client_ed25519");
+            EXPECT_EQ(Rows(s.session.get(), "SELECT CURRENT_USER()")[0][0], "v270_ed@%");
+            Api().mysql_close(s.session);
+        } catch (const EMySqlException& e) {
+            EXPECT_EQ(e.Code(), code) << e.what();
+        }
+    }
+}
+
+TEST_F(MySqlServer, ToolAndComponentOverTls) {
+    const std::string ca = Env("V270_MYSQL_SSL_DIR") + "/ca.pem";
+    std::string conn = std::string(V270_MYSQL_TOOL) + " -h " + Env("V270_MYSQL_HOST") + " -P " +
+                       Env("V270_MYSQL_PORT") + " -u v270_tls -p gizli -D " + kDb;
+    int status = 0;
+    EXPECT_EQ(Shell(conn + " --ssl-ca " + ca + " -e \"SELECT CURRENT_USER()\"", &status),
+              "CURRENT_USER()\nv270_tls@%\n");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Shell(conn + " --dataset --ssl -e \"SELECT 7\"", &status), "7\n7\n");
+    EXPECT_EQ(status, 0);
+    std::string err = Shell(conn + " --ssl-ca " + Env("V270_MYSQL_SSL_DIR") +
+                                "/other-ca.pem -e \"SELECT 1\" 2>&1",
+                            &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(err.rfind("ERROR 2026\nSSL connection error\r\nerror:", 0), 0u) << err;
+
+    // The data module's connection with the SSL protocol and options.
+    TMyConnection c;
+    SetUp(c);
+    c.SetUsername("v270_tls");
+    c.SetPassword("gizli");
+    c.Options().SetProtocol(mpSSL);
+    c.SSLOptions.CACert = ca;
+    c.SSLOptions.VerifyServerCert = true;
+    EXPECT_EQ(Value(c, "SELECT CURRENT_USER()"), "v270_tls@%");
+    EXPECT_TRUE(c.InternalConnection()->Session()->net.Vio()->IsSecure());
 }
 
 TEST_F(MySqlServer, UnknownDatabaseAndNothingListening) {

@@ -1,7 +1,10 @@
 // v270-mysql: runs SQL over the system's own MySQL client, for operators
 // checking the PDKS connection and for tests.
 //   v270-mysql [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [-D DATABASE]
-//              [--charset NAME] [--compress] [--timeout SECONDS] [--dataset] -e "SQL"
+//              [--charset NAME] [--compress] [--timeout SECONDS] [--dataset]
+//              [--ssl] [--ssl-ca FILE] [--ssl-cert FILE] [--ssl-key FILE]
+//              [--ssl-cipher LIST] [--ssl-verify-server-cert]
+//              [--server-public-key FILE] -e "SQL"
 // A result prints its column names, then one line per row; values are
 // separated by TAB, SQL NULL is written as NULL, value bytes are unchanged.
 // With --dataset the statement runs through the connection and query
@@ -22,9 +25,17 @@ namespace {
 const char kUsage[] =
     "Kullanım: v270-mysql [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [-D DATABASE]\n"
     "                     [--charset NAME] [--compress] [--timeout SECONDS] [--dataset]\n"
-    "                     -e \"SQL\"\n"
+    "                     [--ssl] [--ssl-ca FILE] [--ssl-cert FILE] [--ssl-key FILE]\n"
+    "                     [--ssl-cipher LIST] [--ssl-verify-server-cert]\n"
+    "                     [--server-public-key FILE] -e \"SQL\"\n"
     "  --timeout SECONDS  her komut için okuma süre sınırı (varsayılan: sınır yok)\n"
-    "  --dataset          sonucu uygulamanın okuduğu gibi yaz (bağlantı ve sorgu bileşenleri)\n";
+    "  --dataset          sonucu uygulamanın okuduğu gibi yaz (bağlantı ve sorgu bileşenleri)\n"
+    "  --ssl              TLS ile bağlan (her --ssl-* seçeneği de bunu açar)\n"
+    "  --ssl-ca FILE      sunucu sertifikasını bu CA ile doğrula (sunucu adı da denetlenir)\n"
+    "  --ssl-cert FILE    istemci sertifikası; --ssl-key FILE onun anahtarı\n"
+    "  --ssl-cipher LIST  OpenSSL şifre listesi (TLS 1.2 ve öncesi)\n"
+    "  --ssl-verify-server-cert  sunucu sertifikasını doğrula (CA yoksa sistemin CA'ları)\n"
+    "  --server-public-key FILE  caching_sha2_password için sunucunun RSA açık anahtarı (PEM)\n";
 
 [[noreturn]] void UsageError(const std::string& why) {
     std::fprintf(stderr, "%s\n%s", why.c_str(), kUsage);
@@ -57,6 +68,13 @@ int RunDataset(const ConnectOptions& o, const std::string& sql, int timeout) {
     connection.SetDatabase(o.database);
     connection.Options().SetCharset(o.charset);
     connection.Options().SetCompress(o.compress);
+    if (o.protocol == kProtocolSsl) connection.Options().SetProtocol(mpSSL);
+    connection.SSLOptions.CACert = o.ssl.ca;
+    connection.SSLOptions.Cert = o.ssl.cert;
+    connection.SSLOptions.Key = o.ssl.key;
+    connection.SSLOptions.ChipherList = o.ssl.cipher;
+    connection.SSLOptions.VerifyServerCert = o.ssl.verifyServerCert;
+    connection.ServerPublicKey = o.serverPublicKey;
     TMyQuery query;
     query.SetConnection(&connection);
     query.SQL.SetText(sql);
@@ -69,11 +87,9 @@ int RunDataset(const ConnectOptions& o, const std::string& sql, int timeout) {
             out += query.Fields(i).FieldName();
         }
         out += '\n';
+        // Each row's texts go straight into the output.
         for (query.First(); !query.Eof(); query.Next()) {
-            for (size_t i = 0; i < query.FieldCount(); ++i) {
-                if (i) out += '\t';
-                out += query.Fields(i).AsString();
-            }
+            query.AppendRecordText(out, '\t');
             out += '\n';
             if (out.size() >= 65536) Flush(out);
         }
@@ -123,6 +139,20 @@ int main(int argc, char** argv) {
             o.charset = value();
         else if (a == "--compress")
             o.compress = true;
+        else if (a == "--ssl")
+            o.protocol = kProtocolSsl;
+        else if (a == "--ssl-ca")
+            o.ssl.ca = value();
+        else if (a == "--ssl-cert")
+            o.ssl.cert = value();
+        else if (a == "--ssl-key")
+            o.ssl.key = value();
+        else if (a == "--ssl-cipher")
+            o.ssl.cipher = value();
+        else if (a == "--ssl-verify-server-cert")
+            o.ssl.verifyServerCert = true;
+        else if (a == "--server-public-key")
+            o.serverPublicKey = value();
         else if (a == "--dataset")
             dataset = true;
         else if (a == "--timeout") {
@@ -142,6 +172,11 @@ int main(int argc, char** argv) {
             UsageError("Bilinmeyen seçenek: " + a);
     }
     if (!haveSql) UsageError("-e \"SQL\" gerekli");
+    // Any TLS option asks for TLS; a CA is given to check the server with.
+    if (!o.ssl.ca.empty() || !o.ssl.cert.empty() || !o.ssl.key.empty() || !o.ssl.cipher.empty() ||
+        o.ssl.verifyServerCert)
+        o.protocol = kProtocolSsl;
+    if (!o.ssl.ca.empty()) o.ssl.verifyServerCert = true;
     if (dataset) return RunDataset(o, sql, timeout);
 
     TMySQLAPI& api = TMySQLAPIDirect::Instance();

@@ -8,6 +8,7 @@
 #include "names/NameSending.h"
 #include "terminal/TFP_CLOCK.h"
 
+#include <QFile>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -195,6 +196,53 @@ TEST_F(PersonnelNames, PortThatIsNoNumberIsReportedAndThePreviousPortServes) {
     EXPECT_EQ(op.messages[0].text, "Veritabanına bağlanamadı....");
     EXPECT_EQ(op.messages[0].title, "UYARI");
     EXPECT_EQ(temp(), QStringList{"00001|Ali Bir"});
+}
+
+TEST_F(PersonnelNames, FillOverTlsFromTheSettingsFile) {
+    PersonnelDatabase db(testName());
+    db.add("00001", "Ali", "Bir");
+    addTemp("00001", "eski");
+    db.run(std::string("create user if not exists 'v270_names_tls'@'%' identified by 'gizli' "
+                       "require ssl"));
+    db.run("grant select on " + db.name() + ".* to 'v270_names_tls'@'%'");
+    // The CA beside Settings.ini, named without a directory.
+    ASSERT_TRUE(QFile::copy(mySqlEnv("V270_MYSQL_SSL_DIR") + "/ca.pem", files.path("pdks-ca.pem")));
+    const QString settingsFile = files.path("Settings.ini");
+    db.writeSettings(settingsFile);
+    writeProfileString(settingsFile, "MySql", "User", "v270_names_tls");
+    writeProfileString(settingsFile, "MySql", "Password", "gizli");
+    writeProfileString(settingsFile, "MySql", "SSLCACert", "pdks-ca.pem");
+
+    struct Case {
+        const char* ssl;
+        const char* verify;
+        QStringList names; // empty: the fill fails
+        bool checked;      // the server's certificate is checked
+    } cases[] = {
+        {"0", "", {}, true},                // the account requires TLS
+        {"1", "", {"00001|Ali Bir"}, true}, // a CA given: checked by default
+        {"1", "0", {"00001|Ali Bir"}, false},
+        {"", "", {}, true}, // SSL missing: plain TCP
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ssl);
+        writeProfileString(settingsFile, "MySql", "SSL", c.ssl);
+        writeProfileString(settingsFile, "MySql", "SSLVerify", c.verify);
+        execSql(files.store().log(), "update temp set isim = 'eski'");
+        const PersonnelSettings settings = ReadMySqlSettings(settingsFile);
+        EXPECT_EQ(settings.sslCACert, files.path("pdks-ca.pem"));
+        EnrollStore store = files.store();
+        try {
+            fillNames(connection, query, settings, store, {}, op);
+            EXPECT_FALSE(c.names.isEmpty()) << "no error";
+        } catch (const AppError& e) {
+            EXPECT_TRUE(c.names.isEmpty()) << e.text().toStdString();
+            EXPECT_TRUE(e.text().contains("Access denied")) << e.text().toStdString();
+        }
+        EXPECT_EQ(temp(), c.names.isEmpty() ? QStringList{"00001|eski"} : c.names);
+        EXPECT_EQ(connection.SSLOptions.VerifyServerCert, c.checked);
+        EXPECT_FALSE(connection.Connected());
+    }
 }
 
 TEST_F(PersonnelNames, ServerErrorsStopTheFillAndCloseTheConnection) {
