@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 void openDataModule(TfrmDM& dm, const QString& programDir, Operator& op) {
+    dm.programDir = programDir;
     const QString dataPath = programDir + QStringLiteral("Data.mdb");
     if (QFileInfo::exists(dataPath)) {
         openDatabaseFile(dm.connection1Name(), dataPath);

@@ -4,6 +4,7 @@
 #include "bells/Tfrmzil.h"
 #include "core/AppError.h"
 #include "core/DateFormats.h"
+#include "core/DirectoryLock.h"
 #include "core/TfrmDM.h"
 #include "core/WidgetOperator.h"
 #include "enroll/TfrmEnrol.h"
@@ -334,6 +335,8 @@ void Tfrmgiris::BitBtn7Click() {
 
 void Tfrmgiris::BitBtn8Click() {
     RunningCommand running(*this, BitBtn8);
+    const auto lock = lockProgramDirectory(dm_.programDir, BitBtn8->text(), *op_);
+    if (!lock) return;
     clearAdministrators(FP_CLOCK1, session.machineNumber, dm_.ADOConnection1(), *op_);
 }
 

@@ -26,10 +26,11 @@ class EnrollConsole : public ConsoleOperator, public EnrollScreen {
     void showNameList() override {}
 };
 
-int download(const QString& programDir, const QString& terminalName, EnrollValues& values,
-             QTextStream& out, QTextStream& err) {
+// Both take the data module of the command, which holds the directory's
+// lock for the whole command: a copy is one command.
+int download(HeadlessDataModule& data, const QString& programDir, const QString& terminalName,
+             EnrollValues& values, QTextStream& out, QTextStream& err) {
     EnrollConsole console(out);
-    HeadlessDataModule data(programDir);
     HeadlessTerminal terminal(programDir, console);
     if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
     EnrollStore store(data.dm);
@@ -76,10 +77,9 @@ std::vector<NameRow> namesOfSentUsers(const EnrollStore& store, const std::set<i
     return rows;
 }
 
-int upload(const QString& programDir, const QString& terminalName, bool clear, bool sendNames,
-           EnrollValues& values, QTextStream& out, QTextStream& err) {
+int upload(HeadlessDataModule& data, const QString& programDir, const QString& terminalName,
+           bool clear, bool sendNames, EnrollValues& values, QTextStream& out, QTextStream& err) {
     EnrollConsole console(out);
-    HeadlessDataModule data(programDir);
     HeadlessTerminal terminal(programDir, console);
     if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
     EnrollStore store(data.dm);
@@ -135,7 +135,8 @@ int runEnrollDownload(const QString& programDir, const QString& terminalName, QT
                       QTextStream& err) {
     return reported(err, [&] {
         EnrollValues values;
-        return download(programDir, terminalName, values, out, err);
+        HeadlessDataModule data(programDir, QStringLiteral("enroll download"));
+        return download(data, programDir, terminalName, values, out, err);
     });
 }
 
@@ -143,7 +144,8 @@ int runEnrollUpload(const QString& programDir, const QString& terminalName, bool
                     QTextStream& out, QTextStream& err) {
     return reported(err, [&] {
         EnrollValues values;
-        return upload(programDir, terminalName, clear, false, values, out, err);
+        HeadlessDataModule data(programDir, QStringLiteral("enroll upload"));
+        return upload(data, programDir, terminalName, clear, false, values, out, err);
     });
 }
 
@@ -153,9 +155,10 @@ int runEnrollCopy(const QString& programDir, const QString& from, const QString&
         EnrollValues values;
         // An incomplete copy must not reach the target, least of all after
         // clearing it. The users take their names along.
-        if (const int code = download(programDir, from, values, out, err); code != ExitDone)
+        HeadlessDataModule data(programDir, QStringLiteral("enroll copy"));
+        if (const int code = download(data, programDir, from, values, out, err); code != ExitDone)
             return code;
-        return upload(programDir, to, clear, true, values, out, err);
+        return upload(data, programDir, to, clear, true, values, out, err);
     });
 }
 

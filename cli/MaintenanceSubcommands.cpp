@@ -4,6 +4,7 @@
 #include "core/AppError.h"
 #include "core/ConsoleOperator.h"
 #include "core/Database.h"
+#include "core/DirectoryLock.h"
 #include "maintenance/ClearingCommands.h"
 #include "maintenance/ClockCommands.h"
 
@@ -125,6 +126,8 @@ int runClockCommand(const QString& programDir, bool set, const TerminalChoice& t
 int runAdminClearCommand(const QString& programDir, const TerminalChoice& terminal,
                          QTextStream& out, QTextStream& err) {
     MaintenanceConsole op(out);
+    const std::optional<DirectoryLock> lock = DirectoryLock::acquire(programDir, "admin-clear");
+    if (!lock) return failWith(err, directoryBusyText(programDir));
     return onTerminal(programDir, terminal, op, err, [&](HeadlessTerminal& t) {
         const DataFile data(programDir);
         const AdminClearResult r = clearAdministrators(t.clock, t.machineNumber(), data.db(), op);

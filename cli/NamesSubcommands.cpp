@@ -38,7 +38,7 @@ int runNamesFillCommand(const QString& programDir, QTextStream& out, QTextStream
     // name would drown it.
     ConsoleOperator console(out, {.printStatus = false});
     try {
-        HeadlessDataModule data(programDir);
+        HeadlessDataModule data(programDir, QStringLiteral("names fill"));
         EnrollStore store(data.dm);
         const FillResult r = fillNames(
             data.dm.MyConnection1, data.dm.MyQuery1,
@@ -60,7 +60,7 @@ int runNamesSendCommand(const QString& programDir, const std::optional<QString>&
     // name would drown it.
     ConsoleOperator console(out, {.printStatus = false});
     try {
-        HeadlessDataModule data(programDir);
+        HeadlessDataModule data(programDir, QStringLiteral("names send"));
         const std::vector<NameRow> rows = nameRowsOf(EnrollStore(data.dm), {});
         std::optional<NameRow> selected;
         if (kartno) {

@@ -23,6 +23,10 @@ class TfrmDM {
     QString connection1Name() const { return name1_; }
     QString connection2Name() const { return name2_; }
 
+    // The program directory the connections were opened in: commands that
+    // write its stores hold its lock (DirectoryLock.h).
+    QString programDir;
+
     // The terminal list shown in the main grid.
     QSqlQueryModel qrycihaz;
 

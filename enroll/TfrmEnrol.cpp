@@ -3,6 +3,7 @@
 #include "SingleEnrollment.h"
 #include "StoreMark.h"
 #include "core/AppError.h"
+#include "core/DirectoryLock.h"
 #include "core/Operator.h"
 #include "core/TfrmDM.h"
 #include "core/WidgetOperator.h"
@@ -282,6 +283,8 @@ void TfrmEnrol::Edit8Change() {
 
 void TfrmEnrol::BitBtn1Click() {
     BulkCommand bulk(*this);
+    const auto lock = lockProgramDirectory(dm_.programDir, BitBtn1->text(), *op_);
+    if (!lock) return;
     EnrollStore s = store();
     // The list is re-run when the download ends; until then it holds no query.
     qryisim.clear();
@@ -293,6 +296,8 @@ void TfrmEnrol::BitBtn1Click() {
 
 void TfrmEnrol::BitBtn2Click() {
     BulkCommand bulk(*this);
+    const auto lock = lockProgramDirectory(dm_.programDir, BitBtn2->text(), *op_);
+    if (!lock) return;
     EnrollStore s = store();
     uploadEnrollments(clock_, machine_, s, values, CheckBox2->isChecked(), *this, *op_);
 }
@@ -300,18 +305,24 @@ void TfrmEnrol::BitBtn2Click() {
 void TfrmEnrol::SpeedButton1Click() {
     if (!nameHandlers_.fillNames) return;
     BulkCommand bulk(*this);
+    const auto lock = lockProgramDirectory(dm_.programDir, SpeedButton1->text(), *op_);
+    if (!lock) return;
     nameHandlers_.fillNames(*this);
 }
 
 void TfrmEnrol::BitBtn4Click() {
     if (!nameHandlers_.sendSelectedName) return;
     BulkCommand bulk(*this);
+    const auto lock = lockProgramDirectory(dm_.programDir, BitBtn4->text(), *op_);
+    if (!lock) return;
     nameHandlers_.sendSelectedName(*this);
 }
 
 void TfrmEnrol::BitBtn5Click() {
     if (!nameHandlers_.sendAllNames) return;
     BulkCommand bulk(*this);
+    const auto lock = lockProgramDirectory(dm_.programDir, BitBtn5->text(), *op_);
+    if (!lock) return;
     nameHandlers_.sendAllNames(*this);
 }
 

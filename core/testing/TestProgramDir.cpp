@@ -12,7 +12,8 @@ TestProgramDir::TestProgramDir() {
     createDatabaseFromSchema(path(QStringLiteral("Log.mdb")), QStringLiteral("Log.sql"));
 }
 
-void TestProgramDir::openOn(const TfrmDM& dm) const {
+void TestProgramDir::openOn(TfrmDM& dm) const {
+    dm.programDir = path(QString());
     openDatabaseFile(dm.connection1Name(), path(QStringLiteral("Data.mdb")));
     openDatabaseFile(dm.connection2Name(), path(QStringLiteral("Log.mdb")));
 }

@@ -18,7 +18,7 @@ class TestProgramDir {
 
     // Opens Data.mdb and Log.mdb on the data module's two connections, as
     // the main window does when it is created.
-    void openOn(const TfrmDM& dm) const;
+    void openOn(TfrmDM& dm) const;
 
   private:
     QTemporaryDir tmp_;

@@ -103,6 +103,8 @@ TEST_F(Enroll, CopyFromMachineOneToMachineTwo) {
     EXPECT_EQ(op.busyDepth, 0);
 
     DeviceState stateB;
+
+    stateB.serial = "B-1"; // kept as is, so the states compare whole
     stateB.machine = 2;
     stateB.enrollments = {fingerOf(42, 0, 2), fingerOf(77, 3, 2)}; // cleared first
     Terminal b(stateB);
@@ -439,6 +441,7 @@ TEST_F(Enroll, UnfitRowsAreNeverSentAndStopAClearBeforeItStarts) {
 
         // Clearing first: nothing is cleared or sent, and the row is named.
         DeviceState stateB;
+        stateB.serial = "B-1"; // kept as is, so the states compare whole
         stateB.machine = 2;
         stateB.enrollments = {fingerOf(77, 3, 2), passwordOf(78, 10, 5, 2)};
         Terminal b(stateB);
@@ -489,6 +492,8 @@ TEST_F(Enroll, DamagedStoreFileStopsTheUploadBeforeTheClear) {
     ASSERT_TRUE(data.open());
 
     DeviceState stateB;
+
+    stateB.serial = "B-1"; // kept as is, so the states compare whole
     stateB.enrollments = {fingerOf(77, 0), fingerOf(78, 0)};
     Terminal b(stateB);
     EXPECT_THROW(upload(b, true), AppError);
@@ -590,6 +595,7 @@ TEST_F(Enroll, UploadWithClearNeedsAStoreThatAWholeDownloadMarked) {
         QFile::remove(storeMarkFile(store));
         c.leaveStore();
         DeviceState stateB;
+        stateB.serial = "B-1"; // kept as is, so the states compare whole
         stateB.machine = 2;
         stateB.enrollments = {fingerOf(77, 3, 2)};
         Terminal b(stateB);
