@@ -401,9 +401,13 @@ Message DeviceModel::fetch(Cursor& c, Request& r) {
     if (dropping)
         n = std::min<size_t>(n, static_cast<size_t>(std::max(0, faults_.dropAfter - c.handedOut)));
 
+    // Each chunk says where it starts, so a reply that arrives twice is never
+    // taken for the next chunk.
+    const auto first = static_cast<int32_t>(c.position);
     Message m = reply(r.message, SUCCESS);
     if (users) {
-        m.ints.reserve(n * wire::kUserInts);
+        m.ints.reserve(1 + n * wire::kUserInts);
+        m.ints.push_back(first);
         for (size_t i = c.position; i < c.position + n; ++i) {
             const Enrollment& e = state_.enrollments[i];
             m.ints.insert(m.ints.end(), {e.enroll, e.emachine, e.backup, e.privilege, e.enabled});
@@ -416,7 +420,7 @@ Message DeviceModel::fetch(Cursor& c, Request& r) {
             out[0] = l.enroll, out[1] = l.mode, out[2] = l.year, out[3] = l.month, out[4] = l.day,
             out[5] = l.hour, out[6] = l.minute;
         }
-        m.ints = {static_cast<int32_t>(n)};
+        m.ints = {static_cast<int32_t>(n), first};
         m.blobs = {wire::encodeLogRows(rows.data(), n)};
     }
     c.position += n;

@@ -239,6 +239,7 @@ bool TFP_CLOCK::prepareList(RowList& list, ListKind kind, Op op, std::vector<int
     list.kind = kind;
     list.total = rp.ints[0];
     if (want == 2) list.start = rp.ints[1];
+    list.nextChunkAt = list.start;
     return true;
 }
 
@@ -259,17 +260,25 @@ const int32_t* TFP_CLOCK::nextRow(RowList& list, int rowInts, Op fetchOp, int32_
         const size_t left = static_cast<size_t>(list.total - list.fetched);
         size_t rows = 0;
         bool sound = false;
-        if (fetchOp == Op::FetchLogs) { // records come compact: a count and the bytes
-            sound = rp.ints.size() == 1 && rp.blobs.size() == 1 && rp.ints[0] >= 0 &&
+        // A chunk must start where the last one ended: a reply the link
+        // delivered twice would otherwise stand in for the next chunk.
+        if (fetchOp == Op::FetchLogs) { // records come compact: a count, the position, the bytes
+            // (an empty chunk says where a list that got shorter ends).
+            sound = rp.ints.size() == 2 && (rp.ints[0] == 0 || rp.ints[1] == list.nextChunkAt) &&
+                    rp.blobs.size() == 1 && rp.ints[0] >= 0 &&
                     static_cast<size_t>(rp.ints[0]) <= left &&
                     wire::decodeLogRows(rp.blobs[0].constData(),
                                         static_cast<size_t>(rp.blobs[0].size()),
                                         static_cast<size_t>(rp.ints[0]), list.rows);
             rows = sound ? static_cast<size_t>(rp.ints[0]) : 0;
-        } else {
-            rows = rp.ints.size() / width;
-            sound = rp.ints.size() % width == 0 && rows <= left;
-            if (sound) list.rows = std::move(rp.ints);
+        } else { // the position, then the rows
+            rows = rp.ints.empty() ? 0 : (rp.ints.size() - 1) / width;
+            sound = !rp.ints.empty() && (rows == 0 || rp.ints[0] == list.nextChunkAt) &&
+                    (rp.ints.size() - 1) % width == 0 && rows <= left;
+            if (sound) {
+                rp.ints.erase(rp.ints.begin());
+                list.rows = std::move(rp.ints);
+            }
         }
         if (!sound) {
             link_.reset();
@@ -285,6 +294,7 @@ const int32_t* TFP_CLOCK::nextRow(RowList& list, int rowInts, Op fetchOp, int32_
             return nullptr;
         }
         list.fetched += static_cast<int32_t>(rows);
+        list.nextChunkAt += static_cast<int32_t>(rows);
     }
     const int32_t* row = list.rows.data() + list.next;
     list.next += width;

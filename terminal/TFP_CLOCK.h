@@ -135,10 +135,11 @@ class TFP_CLOCK {
     enum class ListKind { None, NewLogs, AllLogs, Users };
     struct RowList {
         ListKind kind = ListKind::None;
-        int32_t total = 0;   // rows the terminal prepared
-        int32_t start = 0;   // the terminal's position of the first row (records)
-        int32_t fetched = 0; // rows received so far
-        int32_t handed = 0;  // rows handed to the caller after start
+        int32_t total = 0;       // rows the terminal prepared
+        int32_t start = 0;       // the terminal's position of the first row (records)
+        int32_t fetched = 0;     // rows received so far
+        int32_t handed = 0;      // rows handed to the caller after start
+        int32_t nextChunkAt = 0; // the terminal's position of the next chunk's first row
         std::vector<int32_t> rows;
         size_t next = 0; // index into rows of the next row to hand out
     };

@@ -307,6 +307,33 @@ TEST_F(MySqlServer, ToolAndComponentOverTls) {
     EXPECT_TRUE(c.InternalConnection()->Session()->net.Vio()->IsSecure());
 }
 
+TEST_F(MySqlServer, ToolTakesItsPasswordWithoutShowingIt) {
+    // v270_tls needs TLS, so the CA goes along; its password is "gizli".
+    const std::string tool = std::string(V270_MYSQL_TOOL) + " -h " + Env("V270_MYSQL_HOST") +
+                             " -P " + Env("V270_MYSQL_PORT") + " -u v270_tls --ssl-ca " +
+                             Env("V270_MYSQL_SSL_DIR") + "/ca.pem";
+    const std::string file = ::testing::TempDir() + "/v270-password";
+    Shell("printf 'gizli\\n' > " + file, nullptr);
+    const struct {
+        const char* name;
+        std::string command;
+    } sources[] = {
+        {"environment", "MYSQL_PWD=gizli " + tool},
+        {"file", tool + " --password-file " + file},
+        {"prompt without a terminal reads standard input",
+         "printf 'gizli\\n' | setsid " + tool + " -p"},
+        {"command line still works", tool + " -p gizli"},
+    };
+    for (const auto& s : sources) {
+        int status = 0;
+        EXPECT_EQ(Shell(s.command + " -e 'SELECT 1' 2>&1", &status), "1\n1\n") << s.name;
+        EXPECT_EQ(status, 0) << s.name;
+    }
+    int status = 0;
+    EXPECT_NE(Shell("MYSQL_PWD=yanlis " + tool + " -e 'SELECT 1' 2>&1", &status).find("1045"),
+              std::string::npos);
+}
+
 TEST_F(MySqlServer, UnknownDatabaseAndNothingListening) {
     ConnectOptions o = Root();
     o.database = "v270_no_such_db";

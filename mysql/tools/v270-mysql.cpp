@@ -1,6 +1,7 @@
 // v270-mysql: runs SQL over the system's own MySQL client, for operators
 // checking the PDKS connection and for tests.
-//   v270-mysql [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [-D DATABASE]
+//   v270-mysql [-h HOST] [-P PORT] [-u USER] [-p [PASSWORD]] [--password-file FILE]
+//              [-D DATABASE]
 //              [--charset NAME] [--compress] [--timeout SECONDS] [--dataset]
 //              [--ssl] [--ssl-ca FILE] [--ssl-cert FILE] [--ssl-key FILE]
 //              [--ssl-cipher LIST] [--ssl-verify-server-cert]
@@ -16,18 +17,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace v270::mysql;
 
 namespace {
 
 const char kUsage[] =
-    "Kullanım: v270-mysql [-h HOST] [-P PORT] [-u USER] [-p PASSWORD] [-D DATABASE]\n"
+    "Kullanım: v270-mysql [-h HOST] [-P PORT] [-u USER] [-p [PASSWORD]] [--password-file FILE]\n"
+    "                     [-D DATABASE]\n"
     "                     [--charset NAME] [--compress] [--timeout SECONDS] [--dataset]\n"
     "                     [--ssl] [--ssl-ca FILE] [--ssl-cert FILE] [--ssl-key FILE]\n"
     "                     [--ssl-cipher LIST] [--ssl-verify-server-cert]\n"
     "                     [--server-public-key FILE] -e \"SQL\"\n"
+    "  -p                 parolayı ekrana yazmadan sorar; -p PASSWORD ps'de görünür,\n"
+    "                     yerine MYSQL_PWD ortam değişkeni ya da --password-file\n"
+    "  --password-file FILE  parola dosyanın ilk satırı\n"
     "  --timeout SECONDS  her komut için okuma süre sınırı (varsayılan: sınır yok)\n"
     "  --dataset          sonucu uygulamanın okuduğu gibi yaz (bağlantı ve sorgu bileşenleri)\n"
     "  --ssl              TLS ile bağlan (her --ssl-* seçeneği de bunu açar)\n"
@@ -47,6 +56,51 @@ const char kUsage[] =
     if (message.rfind("\r\n", 0) == 0) message.erase(0, 2);
     std::fprintf(stderr, "ERROR %d\n%s\n", code, message.c_str());
     std::exit(1);
+}
+
+std::string WithoutLineEnd(std::string line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    return line;
+}
+
+// The first line of a regular file of at most 4 KB.
+std::string PasswordFromFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 4096) {
+        if (fd >= 0) ::close(fd);
+        UsageError("Parola dosyası okunamadı (en çok 4 KB, düzenli bir dosya olmalı): " + path);
+    }
+    std::string text(static_cast<size_t>(st.st_size), '\0');
+    const ssize_t n = ::read(fd, text.data(), text.size());
+    ::close(fd);
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return WithoutLineEnd(text.substr(0, text.find('\n')));
+}
+
+// Asks on the terminal without echo; without one, reads a line of standard input.
+std::string PasswordFromPrompt() {
+    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+    const int in = tty >= 0 ? tty : STDIN_FILENO;
+    termios saved{};
+    const bool quiet = tty >= 0 && ::tcgetattr(tty, &saved) == 0;
+    if (quiet) {
+        termios noEcho = saved;
+        noEcho.c_lflag &= ~tcflag_t(ECHO);
+        ::tcsetattr(tty, TCSAFLUSH, &noEcho);
+        [[maybe_unused]] auto w = ::write(tty, "Parola: ", 8);
+    }
+    std::string line;
+    char c = 0;
+    while (line.size() < 4096 && ::read(in, &c, 1) == 1 && c != '\n')
+        line += c;
+    if (quiet) {
+        ::tcsetattr(tty, TCSAFLUSH, &saved);
+        [[maybe_unused]] auto w = ::write(tty, "\n", 1);
+    }
+    if (tty >= 0) ::close(tty);
+    return WithoutLineEnd(line);
 }
 
 void PutBytes(std::string_view s, std::string& out) {
@@ -114,6 +168,7 @@ int main(int argc, char** argv) {
     bool haveSql = false;
     bool dataset = false;
     int timeout = 0;
+    bool passwordGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
@@ -131,9 +186,19 @@ int main(int argc, char** argv) {
             o.port = static_cast<int>(port);
         } else if (a == "-u")
             o.user = value();
-        else if (a == "-p")
-            o.password = value();
-        else if (a == "-D")
+        else if (a == "-p") {
+            passwordGiven = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-') {
+                o.password = argv[++i];
+                // Out of ps's sight from now on, as far as this process can.
+                std::memset(argv[i], 'x', std::strlen(argv[i]));
+            } else {
+                o.password = PasswordFromPrompt();
+            }
+        } else if (a == "--password-file") {
+            passwordGiven = true;
+            o.password = PasswordFromFile(value());
+        } else if (a == "-D")
             o.database = value();
         else if (a == "--charset")
             o.charset = value();
@@ -172,6 +237,8 @@ int main(int argc, char** argv) {
             UsageError("Bilinmeyen seçenek: " + a);
     }
     if (!haveSql) UsageError("-e \"SQL\" gerekli");
+    if (const char* fromEnvironment = std::getenv("MYSQL_PWD"); !passwordGiven && fromEnvironment)
+        o.password = fromEnvironment;
     // Any TLS option asks for TLS; a CA is given to check the server with.
     if (!o.ssl.ca.empty() || !o.ssl.cert.empty() || !o.ssl.key.empty() || !o.ssl.cipher.empty() ||
         o.ssl.verifyServerCert)

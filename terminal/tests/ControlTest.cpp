@@ -743,3 +743,28 @@ TEST(TerminalLink, SerialNumberIsKeptAndMalformedOnesAreRefused) {
         EXPECT_TRUE(out.isEmpty());
     }
 }
+
+// Each chunk of a list says where it starts, so that a reply the link
+// delivers twice (a terminal that resends, a noisy line) can never be read
+// as the next chunk: its records would go to the files twice and the next
+// chunk's never.
+TEST(TerminalLink, EveryChunkSaysWhereItStarts) {
+    DeviceState state = manyLogs(wire::kMaxChunkRows + 100);
+    state.newMark = 50;
+    state.enrollments.resize(3);
+    DeviceModel device(state);
+    const DeviceModel::ClientId client = device.connectClient(false);
+    const auto ask = [&](wire::Op op, std::vector<int32_t> ints) {
+        wire::Message rq;
+        rq.op = op;
+        rq.ints = std::move(ints);
+        return device.handle(client, rq).message;
+    };
+    ASSERT_EQ(ask(wire::Op::Hello, {1, 0}).code, SUCCESS);
+    ASSERT_EQ(ask(wire::Op::ReadGeneralLogData, {1, 1}).code, SUCCESS);
+    EXPECT_EQ(ask(wire::Op::FetchLogs, {1, wire::kMaxChunkRows}).ints[1], 50);
+    EXPECT_EQ(ask(wire::Op::FetchLogs, {1, wire::kMaxChunkRows}).ints[1], 50 + wire::kMaxChunkRows);
+    ASSERT_EQ(ask(wire::Op::ReadAllUserID, {1}).code, SUCCESS);
+    EXPECT_EQ(ask(wire::Op::FetchUsers, {1, 2}).ints.front(), 0);
+    EXPECT_EQ(ask(wire::Op::FetchUsers, {1, 2}).ints.front(), 2);
+}
