@@ -410,6 +410,7 @@ void MemoryVio::Reset(std::string_view input, size_t chunk) {
     pos_ = 0;
     chunk_ = chunk;
     output_.clear();
+    closed_ = false;
     ResetReadAhead();
 }
 

@@ -166,8 +166,9 @@ class MemoryVio : public TVio {
 
     void Append(const std::string& more) { input_ += more; }
     // The next input of the same connection: what was not read of the last
-    // one, read ahead or not, is dropped, and so are the collected writes.
-    // Lets a fuzzer run many inputs over one logged-in session.
+    // one, read ahead or not, is dropped, and so are the collected writes;
+    // a closed transport is open again. Lets a fuzzer run many inputs over
+    // one logged-in session.
     void Reset(std::string_view input, size_t chunk);
     const std::string& Output() const { return output_; }
     void ClearOutput() { output_.clear(); }

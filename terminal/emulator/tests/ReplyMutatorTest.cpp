@@ -4,9 +4,9 @@
 
 #include <QList>
 
-#include <gtest/gtest.h>
-
 #include <map>
+
+#include <gtest/gtest.h>
 
 namespace {
 
