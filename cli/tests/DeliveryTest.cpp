@@ -230,6 +230,23 @@ TEST_F(Delivery, FullDiskThenRunAgain) {
     EXPECT_TRUE(everyRecordOnce(kRecords));
 }
 
+// A file-size limit (ulimit -f) without anything else set up: the program
+// itself ignores SIGXFSZ, so it reports the full file instead of dying
+// between a batch's lines and its commit.
+TEST_F(Delivery, FileSizeLimitIsReportedNotFatal) {
+    startTerminal(20000);
+    const Outcome limited = transfer([] {
+        std::signal(SIGXFSZ, SIG_DFL);
+        const rlimit limit{100000, 100000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(limited.code, 1) << "-1: killed by a signal";
+    EXPECT_TRUE(limited.err.contains("dosya çok büyük")) << limited.err.toStdString();
+    EXPECT_EQ(terminalMark(), 0);
+    EXPECT_EQ(transfer().code, 0);
+    EXPECT_TRUE(everyRecordOnce(20000));
+}
+
 // The link drops after the last record, so the terminal never confirms:
 // exit code 3, and the next run writes nothing again.
 TEST_F(Delivery, UnconfirmedCommitThenRunAgain) {
