@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include "AppError.h"
+#include "FileDescriptor.h"
 #include "RegularFile.h"
 #include "TextCodec.h"
 
@@ -87,13 +88,6 @@ AppError unableToWrite(const QString& iniPath) {
 // Settings files are a few hundred bytes; anything near this is not one.
 constexpr qint64 kMaxSettingsFileBytes = 1 << 20;
 
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 bool writeAll(int fd, const QByteArray& data) {
     qsizetype done = 0;
     while (done < data.size()) {
@@ -107,10 +101,10 @@ bool writeAll(int fd, const QByteArray& data) {
 
 // Rewrites a file that belongs to someone else in place: replacing it would
 // make it ours, and the scheduled job that owns it could no longer write it.
-bool rewriteInPlace(const QByteArray& path, const QByteArray& data) {
-    Descriptor f{::open(path.constData(), O_WRONLY | O_CLOEXEC | O_NONBLOCK)};
-    return f.fd >= 0 && writeAll(f.fd, data) && ::ftruncate(f.fd, data.size()) == 0 &&
-           ::fsync(f.fd) == 0;
+bool rewriteInPlace(const QString& path, const QByteArray& data) {
+    const FileDescriptor f = openRetrying(path, O_WRONLY | O_NONBLOCK);
+    return f.isOpen() && writeAll(f.get(), data) && ::ftruncate(f.get(), data.size()) == 0 &&
+           ::fsync(f.get()) == 0;
 }
 
 // Writes a new file beside path and renames it over path, so a crash leaves
@@ -122,15 +116,16 @@ bool replaceAtomically(const QString& iniPath, const QByteArray& data,
     const QByteArray path = QFile::encodeName(iniPath);
     const QByteArray temp =
         path + ".yeni-" + QByteArray::number(QRandomGenerator::system()->generate64(), 16);
-    Descriptor f{::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0660)};
-    if (f.fd < 0) return false;
+    const FileDescriptor f =
+        openRetrying(QFile::decodeName(temp), O_WRONLY | O_CREAT | O_EXCL, 0660);
+    if (!f.isOpen()) return false;
     bool ok = true;
     if (old) {
-        ok = ::fchmod(f.fd, old->st_mode & 07777) == 0;
+        ok = ::fchmod(f.get(), old->st_mode & 07777) == 0;
         // Keeping the group works for a member of it; the owner is ours anyway.
-        if (ok && ::fchown(f.fd, static_cast<uid_t>(-1), old->st_gid) != 0) ok = errno == EPERM;
+        if (ok && ::fchown(f.get(), static_cast<uid_t>(-1), old->st_gid) != 0) ok = errno == EPERM;
     }
-    ok = ok && writeAll(f.fd, data) && ::fsync(f.fd) == 0 &&
+    ok = ok && writeAll(f.get(), data) && ::fsync(f.get()) == 0 &&
          ::rename(temp.constData(), path.constData()) == 0;
     if (!ok) ::unlink(temp.constData());
     return ok;
@@ -179,7 +174,7 @@ void writeProfileString(const QString& iniPath, const QString& section, const QS
     const bool ours = !old || old->st_uid == ::geteuid();
     if (ours && replaceAtomically(iniPath, out, old)) return;
     // Not ours, or a writable file in a folder that takes no new file.
-    if (!old || !rewriteInPlace(path, out)) throw unableToWrite(iniPath);
+    if (!old || !rewriteInPlace(iniPath, out)) throw unableToWrite(iniPath);
 }
 
 QByteArray withProfileString(const QByteArray& fileBytes, const QString& section,

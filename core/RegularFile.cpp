@@ -1,6 +1,7 @@
 #include "RegularFile.h"
 
 #include "AppError.h"
+#include "FileDescriptor.h"
 
 #include <QFile>
 
@@ -25,14 +26,6 @@ QString refusalText(const QString& path, mode_t mode) {
         .arg(path, kindText(mode));
 }
 
-// Closes the descriptor on every way out.
-struct OpenFile {
-    int fd;
-    ~OpenFile() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 } // namespace
 
 QString notRegularFileText(const QString& path) {
@@ -53,10 +46,10 @@ void requireRegularFile(int fd, const QString& path) {
 
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-    OpenFile file{::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-    if (file.fd < 0) return std::nullopt;
+    const FileDescriptor file = openRetrying(path, O_RDONLY | O_NONBLOCK);
+    if (!file.isOpen()) return std::nullopt;
     struct stat st {};
-    if (::fstat(file.fd, &st) != 0) return std::nullopt;
+    if (::fstat(file.get(), &st) != 0) return std::nullopt;
     if (!S_ISREG(st.st_mode)) throw AppError(refusalText(path, st.st_mode));
     if (st.st_size > maxBytes)
         throw AppError(QStringLiteral("\"%1\" çok büyük (%2 bayt; en çok %3 bayt okunur).")
@@ -68,7 +61,7 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes) 
     qsizetype got = 0;
     while (got < data.size()) {
         const ssize_t n =
-            ::read(file.fd, data.data() + got, static_cast<size_t>(data.size() - got));
+            ::read(file.get(), data.data() + got, static_cast<size_t>(data.size() - got));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break; // the file shrank meanwhile: what is there
         got += n;
