@@ -28,6 +28,10 @@ class RecordingOperator : public Operator {
     int busyDepth = 0;
     int busyCount = 0;
     int eventPumps = 0;
+    // Cancel is asked for once cancelRequested() has been called this many
+    // times; -1 never.
+    int cancelAfterChecks = -1;
+    int cancelChecks = 0;
 
     bool askYesNo(const QString& text, const QString& title) override;
     void showMessage(const QString& text, const QString& title, Icon icon) override;
@@ -47,6 +51,9 @@ class RecordingOperator : public Operator {
     }
     void endBusy() override { --busyDepth; }
     void processEvents() override { ++eventPumps; }
+    bool cancelRequested() override {
+        return cancelAfterChecks >= 0 && ++cancelChecks > cancelAfterChecks;
+    }
 
     QStringList messageTexts() const;
 };
