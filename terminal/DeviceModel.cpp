@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <unordered_set>
 
 using wire::Message;
 using wire::Op;
@@ -385,6 +386,24 @@ Message DeviceModel::onGetSerialNumber(Request& r) {
     Message m = reply(r.message, SUCCESS);
     m.blobs.push_back(state_.serial.toUtf8());
     return m;
+}
+
+Message DeviceModel::onGetDeviceCounts(Request& r) {
+    // Counted as the lists count their rows: the records ReadGeneralLogData
+    // would prepare with and without ReadMark, the enrollments ReadAllUserID
+    // would prepare, and the users among them.
+    const auto clamp = [](size_t n) {
+        return static_cast<int32_t>(std::min<size_t>(n, std::numeric_limits<int32_t>::max()));
+    };
+    const size_t records = state_.logs.size();
+    const auto mark = static_cast<size_t>(std::clamp<int64_t>(state_.newMark, 0, int64_t(records)));
+    std::unordered_set<int32_t> users;
+    users.reserve(state_.enrollments.size());
+    for (const Enrollment& e : state_.enrollments)
+        users.insert(e.enroll);
+    return reply(r.message, SUCCESS,
+                 {clamp(records - mark), clamp(records), clamp(users.size()),
+                  clamp(state_.enrollments.size())});
 }
 
 Message DeviceModel::fetch(Cursor& c, Request& r) {

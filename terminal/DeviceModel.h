@@ -126,6 +126,7 @@ class DeviceModel {
     wire::Message onSetBellTime(Request& r);
     wire::Message onCommitNewRecords(Request& r);
     wire::Message onGetSerialNumber(Request& r);
+    wire::Message onGetDeviceCounts(Request& r);
 
     wire::Message fetch(Cursor& cursor, Request& r);
     wire::EnrollDataAnswer readEnrollment(int32_t enroll, int32_t backup);

@@ -47,6 +47,7 @@ const LinkOperation* linkOperation(Op op) {
     LinkOperation{Op::GetEnrollDataBatch,    "GetEnrollData",           1,              true,  None,    &M::onGetEnrollDataBatch},
     LinkOperation{Op::GetUserNameBatch,      "GetUserName",             1,              true,  None,    &M::onGetUserNameBatch},
     LinkOperation{Op::GetSerialNumber,       "GetSerialNumber",         1,              false, None,    &M::onGetSerialNumber},
+    LinkOperation{Op::GetDeviceCounts,       "GetDeviceCounts",         1,              false, None,    &M::onGetDeviceCounts},
     LinkOperation{Op::Error,                 "Error",                   1,              false, None,    nullptr},
         // clang-format on
     };

@@ -11,7 +11,7 @@
 
 namespace wire {
 
-inline constexpr uint8_t kVersion = 3;
+inline constexpr uint8_t kVersion = 4;
 inline constexpr int kHeaderSize = 7;  // magic(2) version(1) length(4)
 inline constexpr int kTrailerSize = 4; // crc32
 inline constexpr uint32_t kMaxPayload = 1u << 20;
@@ -52,6 +52,7 @@ enum class Op : uint8_t {
     GetEnrollDataBatch = 32,
     GetUserNameBatch = 33,
     GetSerialNumber = 34,
+    GetDeviceCounts = 35,
     Error = 255, // the terminal refuses a malformed frame, then hangs up
 };
 

@@ -476,6 +476,18 @@ bool TFP_CLOCK::GetSerialNumber(int32_t machineNumber, QString& serial) {
     return true;
 }
 
+bool TFP_CLOCK::GetDeviceCounts(int32_t machineNumber, DeviceCounts& counts) {
+    counts = {};
+    Message rp;
+    if (!call(Op::GetDeviceCounts, {machineNumber}, &rp)) return false;
+    if (rp.ints.size() != 4 || !rp.blobs.empty()) return fail(ERR_READ_FAIL);
+    const DeviceCounts c{rp.ints[0], rp.ints[1], rp.ints[2], rp.ints[3]};
+    if (c.newRecords < 0 || c.users < 0 || c.newRecords > c.allRecords || c.users > c.enrollments)
+        return fail(ERR_READ_FAIL);
+    counts = c;
+    return true;
+}
+
 bool TFP_CLOCK::GetBellTime(int32_t machineNumber, int32_t& ringDuration, BellTable& bellTable) {
     Message rp;
     if (!call(Op::GetBellTime, {machineNumber}, &rp)) return false;

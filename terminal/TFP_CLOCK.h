@@ -20,6 +20,15 @@
 class DeviceModel;
 class Link;
 
+// What a terminal holds, for showing progress against a total.
+struct DeviceCounts {
+    int32_t newRecords = 0;  // records no transfer has committed yet
+    int32_t allRecords = 0;  // every record
+    int32_t users = 0;       // distinct enroll numbers among the enrollments
+    int32_t enrollments = 0; // fingerprints, cards and passwords, as ReadAllUserID lists them
+    bool operator==(const DeviceCounts&) const = default;
+};
+
 // The caller's bell block: bytes 0-7 on flags, 8-15 hours, 16-23 minutes;
 // the control touches only those 24.
 using BellTable = std::array<uint8_t, 72>;
@@ -116,6 +125,11 @@ class TFP_CLOCK {
     // whatever its machine number and address. A reply that is no serial
     // number (empty, too long, not printable ASCII) fails with ERR_READ_FAIL.
     bool GetSerialNumber(int32_t machineNumber, QString& serial);
+    // How many records (new and all), users and enrollments the terminal
+    // holds. A reply that is no such count (not four integers, a negative
+    // one, more new records than records or more users than enrollments)
+    // fails with ERR_READ_FAIL; a failure leaves counts all 0.
+    bool GetDeviceCounts(int32_t machineNumber, DeviceCounts& counts);
     // Bytes of frames sent and received since the control was made.
     long long linkBytes() const { return linkBytes_; }
 

@@ -15,7 +15,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
+#include <poll.h>
 #include <set>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -319,6 +326,28 @@ TEST_P(EveryOperation, EmptyingRemovesEveryEnrollmentAndName) {
     const DeviceState after = released();
     EXPECT_TRUE(after.enrollments.empty());
     EXPECT_TRUE(after.names.empty());
+}
+
+TEST_P(EveryOperation, CountsAreWhatTheListsHold) {
+    DeviceCounts counts;
+    ASSERT_TRUE(clock.GetDeviceCounts(1, counts)) << lastError(clock);
+    EXPECT_EQ(counts, (DeviceCounts{2, 3, 1, 2}));
+    // A second user with a template and a password; a name alone makes no user.
+    ASSERT_TRUE(clock.SetEnrollData(1, 7, 1, 0, 0, patternTemplate(7), 0));
+    ASSERT_TRUE(clock.SetEnrollData(1, 7, 1, kPasswordBackup, 0, EnrollTemplate{}, 1234));
+    ASSERT_TRUE(clock.SetUserName(0, 1, 99, 1, QStringLiteral("YALNIZ AD")));
+    clock.ReadMark = true;
+    ASSERT_TRUE(clock.ReadGeneralLogData(1));
+    EXPECT_EQ(drain(clock, false).size(), 2u);
+    ASSERT_TRUE(clock.commitNewRecords(1, 2));
+    ASSERT_TRUE(clock.GetDeviceCounts(1, counts)) << lastError(clock);
+    EXPECT_EQ(counts, (DeviceCounts{0, 3, 2, 4}));
+    // The enrollments are exactly the rows the list hands out.
+    ASSERT_TRUE(clock.ReadAllUserID(1));
+    int32_t rows = 0, en = 0, em = 0, bk = 0, pr = 0, on = 0;
+    while (clock.GetAllUserID(1, en, em, bk, pr, on))
+        ++rows;
+    EXPECT_EQ(rows, counts.enrollments);
 }
 
 TEST_P(EveryOperation, ClosedControlRefusesAndEmulatorEndsCleanly) {
@@ -767,4 +796,152 @@ TEST(TerminalLink, EveryChunkSaysWhereItStarts) {
     ASSERT_EQ(ask(wire::Op::ReadAllUserID, {1}).code, SUCCESS);
     EXPECT_EQ(ask(wire::Op::FetchUsers, {1, 2}).ints.front(), 0);
     EXPECT_EQ(ask(wire::Op::FetchUsers, {1, 2}).ints.front(), 2);
+}
+
+namespace {
+
+// A peer on a Unix socket (the USB stand-in) that greets, then answers every
+// request with the one reply it was given: what a broken or hostile terminal
+// could send.
+class ScriptedTerminal {
+  public:
+    ScriptedTerminal(const QString& path, wire::Message answer) : answer_(std::move(answer)) {
+        listener_.fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        const QByteArray name = path.toLocal8Bit();
+        if (listener_.fd < 0 || size_t(name.size()) >= sizeof addr.sun_path) return;
+        std::memcpy(addr.sun_path, name.constData(), size_t(name.size()));
+        if (::bind(listener_.fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::listen(listener_.fd, 4) != 0)
+            return;
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~ScriptedTerminal() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    bool listening() const { return thread_.joinable(); }
+
+  private:
+    struct Fd {
+        int fd = -1;
+        ~Fd() {
+            if (fd >= 0) ::close(fd);
+        }
+    };
+
+    bool readable(int fd) const {
+        pollfd p{fd, POLLIN, 0};
+        while (!stop_) {
+            const int n = ::poll(&p, 1, 50);
+            if (n > 0) return true;
+            if (n < 0 && errno != EINTR) return false;
+        }
+        return false;
+    }
+
+    void serve() {
+        while (readable(listener_.fd)) {
+            Fd peer{::accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC)};
+            if (peer.fd < 0) return;
+            wire::FrameDecoder decoder;
+            char buffer[4096];
+            for (bool open = true; open && readable(peer.fd);) {
+                const ssize_t n = ::read(peer.fd, buffer, sizeof buffer);
+                if (n <= 0) break;
+                decoder.append(buffer, size_t(n));
+                wire::Message rq;
+                while (open && decoder.next(rq) == wire::FrameDecoder::Status::Frame) {
+                    wire::Message rp = rq.op == wire::Op::Hello ? wire::Message{} : answer_;
+                    rp.op = rq.op;
+                    const QByteArray frame = wire::encodeFrame(rp);
+                    open = ::send(peer.fd, frame.constData(), size_t(frame.size()), MSG_NOSIGNAL) ==
+                           frame.size();
+                }
+            }
+        }
+    }
+
+    wire::Message answer_;
+    Fd listener_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+} // namespace
+
+TEST(TerminalLink, DeviceCountsFollowTheMarkAndTheKeys) {
+    DeviceState duplicate = baseState();
+    duplicate.enrollments.push_back(duplicate.enrollments.front()); // kept and listed twice
+    DeviceState pastTheEnd = baseState();
+    pastTheEnd.newMark = 99;
+    DeviceState beforeTheStart = baseState();
+    beforeTheStart.newMark = -5;
+    const std::vector<std::tuple<const char*, DeviceState, DeviceCounts>> cases{
+        {"empty terminal", DeviceState{}, {0, 0, 0, 0}},
+        {"same key twice", duplicate, {2, 3, 1, 3}},
+        {"mark past the end", pastTheEnd, {0, 3, 1, 2}},
+        {"mark before the start", beforeTheStart, {3, 3, 1, 2}},
+    };
+    for (const auto& [what, state, expected] : cases) {
+        SCOPED_TRACE(what);
+        TFP_CLOCK clock;
+        clock.setInProcessDevice(std::make_shared<DeviceModel>(state));
+        ASSERT_TRUE(clock.OpenCommPort(1));
+        DeviceCounts counts{9, 9, 9, 9};
+        ASSERT_TRUE(clock.GetDeviceCounts(1, counts)) << lastError(clock);
+        EXPECT_EQ(counts, expected);
+        // The same number of new records as the list the transfer prepares.
+        clock.ReadMark = true;
+        ASSERT_TRUE(clock.ReadGeneralLogData(1));
+        EXPECT_EQ(static_cast<int32_t>(drain(clock, false).size()), counts.newRecords);
+    }
+}
+
+TEST(TerminalLink, DeviceCountsRefuseRepliesThatAreNoCounts) {
+    QTemporaryDir dir;
+    const auto answer = [](std::vector<int32_t> ints, int32_t code = SUCCESS,
+                           std::vector<QByteArray> blobs = {}) {
+        wire::Message m;
+        m.code = code;
+        m.ints = std::move(ints);
+        m.blobs = std::move(blobs);
+        return m;
+    };
+    const std::vector<std::tuple<const char*, wire::Message, int32_t>> cases{
+        {"sound", answer({2, 3, 1, 2}), SUCCESS},
+        {"all zero", answer({0, 0, 0, 0}), SUCCESS},
+        {"refused", answer({}, ERR_NOSUPPORT), ERR_NOSUPPORT},
+        {"three integers", answer({2, 3, 1}), ERR_READ_FAIL},
+        {"five integers", answer({2, 3, 1, 2, 0}), ERR_READ_FAIL},
+        {"a blob besides", answer({2, 3, 1, 2}, SUCCESS, {"x"}), ERR_READ_FAIL},
+        {"negative new records", answer({-1, 3, 1, 2}), ERR_READ_FAIL},
+        {"negative records", answer({0, -1, 1, 2}), ERR_READ_FAIL},
+        {"more new records than records", answer({4, 3, 1, 2}), ERR_READ_FAIL},
+        {"negative users", answer({0, 0, -1, 2}), ERR_READ_FAIL},
+        {"negative enrollments", answer({0, 0, 0, -1}), ERR_READ_FAIL},
+        {"more users than enrollments", answer({0, 0, 3, 2}), ERR_READ_FAIL},
+    };
+    int n = 0;
+    for (const auto& [what, reply, error] : cases) {
+        SCOPED_TRACE(what);
+        const QString path = dir.filePath(QStringLiteral("usb%1.sock").arg(++n));
+        ScriptedTerminal peer(path, reply);
+        ASSERT_TRUE(peer.listening());
+        TFP_CLOCK clock;
+        clock.setTimeouts(5000, 5000);
+        clock.IsUSB = true;
+        clock.setDevicePath(path);
+        ASSERT_TRUE(clock.OpenCommPort(1)) << lastError(clock);
+        DeviceCounts counts{9, 9, 9, 9};
+        EXPECT_EQ(clock.GetDeviceCounts(1, counts), error == SUCCESS);
+        if (error == SUCCESS) {
+            EXPECT_EQ(counts, (DeviceCounts{reply.intAt(0), reply.intAt(1), reply.intAt(2),
+                                            reply.intAt(3)}));
+        } else {
+            EXPECT_EQ(lastError(clock), error);
+            EXPECT_EQ(counts, DeviceCounts{});
+        }
+    }
 }
