@@ -51,7 +51,11 @@ void DeviceModel::disconnectClient(ClientId client) {
 
 void DeviceModel::changed() {
     unsaved_ = true;
-    if (lockHolder_ == 0) flushChanges();
+    if (lockHolder_ != 0) return; // the release saves
+    if (saveLater_)
+        saveLater_();
+    else
+        flushChanges();
 }
 
 void DeviceModel::flushChanges() {

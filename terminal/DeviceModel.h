@@ -55,11 +55,18 @@ class DeviceModel {
     DeviceFaults& faults() { return faults_; }
 
     // Called to save the state file: once per lock, before the release is
-    // answered (or when its holder goes away), and right after a change made
-    // while nobody holds the lock. So the file is current whenever a command
-    // has ended, and a bulk write doesn't rewrite it once per enrollment.
+    // answered (or when its holder goes away); before a commit of new
+    // records is answered; and for a change made while nobody holds the
+    // lock, at once, or through the save-later hook below. So the file is
+    // current once a command that locks has ended, and a bulk write doesn't
+    // rewrite it once per enrollment.
     void setOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
-    // Saves pending changes now (at exit).
+    // Called instead of saving at once for each change made while nobody
+    // holds the lock; the owner then calls flushChanges() shortly (the
+    // emulator 200 ms after the first such change), so that a run of them -
+    // names sent one by one - is saved together rather than once per change.
+    void setSaveLater(std::function<void()> saveLater) { saveLater_ = std::move(saveLater); }
+    // Saves pending changes now (at exit, or when the save-later time is up).
     void flushChanges();
 
     // Sees every request before it is handled (tests).
@@ -144,6 +151,7 @@ class DeviceModel {
     DeviceState state_;
     DeviceFaults faults_;
     std::function<void()> onChange_;
+    std::function<void()> saveLater_;
     std::function<void(const wire::Message&)> observer_;
     bool unsaved_ = false;
     static uint64_t keyOf(int32_t enroll, int32_t backup) {

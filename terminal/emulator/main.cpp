@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -37,8 +38,13 @@ const char* const kSchema =
   new_mark: index of the first log record no transfer has committed yet.
   Missing keys take the defaults above; unknown keys are ignored. The file is
   created if missing and saved (temporary file, then rename) when a change is
-  done: at the release of the lock for changes made under it, else at once.
+  done: at the release of the lock for changes made under it, before a commit
+  of new records is answered, within 200 ms for changes made without the
+  lock, and at exit.
 )";
+
+// The longest a change made without the lock waits to be saved.
+constexpr int kSaveDelayMs = 200;
 
 int sigPipe[2] = {-1, -1};
 
@@ -181,6 +187,8 @@ int main(int argc, char** argv) {
     }
     overridden |= state.serial.isEmpty(); // the device makes one, kept from now on
 
+    // Declared before the device, which calls it, so that it outlives it.
+    QTimer saveSoon;
     auto device = std::make_shared<DeviceModel>(std::move(state));
     DeviceFaults& faults = device->faults();
     for (const QString& f : parser.values(QStringLiteral("fail"))) {
@@ -235,6 +243,16 @@ int main(int argc, char** argv) {
                 die(QStringLiteral("%1: can't write: %2").arg(statePath, error));
         }
         device->setOnChange(save);
+        // Changes without the lock (names sent one by one) are saved
+        // together, 200 ms after the first of them: rewriting a big state
+        // per change would make the terminal slower than the link.
+        saveSoon.setSingleShot(true);
+        saveSoon.setInterval(kSaveDelayMs);
+        QObject::connect(&saveSoon, &QTimer::timeout,
+                         [model = device.get()] { model->flushChanges(); });
+        device->setSaveLater([&saveSoon] {
+            if (!saveSoon.isActive()) saveSoon.start();
+        });
     }
 
     // SIGTERM and SIGINT end the event loop, so the destructors clean up.
@@ -286,6 +304,7 @@ int main(int argc, char** argv) {
     }
 
     const int code = app.exec();
-    device->flushChanges(); // a client still holding the lock at SIGTERM
+    // A client still holding the lock at SIGTERM, or changes waiting for the timer.
+    device->flushChanges();
     return code;
 }

@@ -5,8 +5,10 @@
 #include "terminal/TFP_CLOCK.h"
 #include "terminal/testing/EmulatorProcess.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -297,6 +299,97 @@ TEST(DeviceSaves, EmulatorFileIsCurrentWhenTheCommandEnds) {
     ASSERT_TRUE(clock.DeleteEnrollData(1, 1, 1, 0));
     EXPECT_EQ(emulator.stop(), 0);
     EXPECT_EQ(savedEnrollments(), 19u);
+}
+
+TEST(DeviceSaves, ChangesWithoutTheLockWaitForTheOwnersSaveButACommitDoesNot) {
+    DeviceState state;
+    state.logs = {LogRecord{1, 0, 2024, 3, 5, 8, 7}, LogRecord{2, 0, 2024, 3, 5, 8, 9}};
+    DeviceModel device(state);
+    int saves = 0, later = 0;
+    int32_t savedMark = -1;
+    device.setOnChange([&] {
+        ++saves;
+        savedMark = device.state().newMark;
+    });
+    device.setSaveLater([&] { ++later; });
+    const auto client = device.connectClient();
+    auto ask = [&](wire::Op op, std::vector<int32_t> ints, QByteArray blob = {}) {
+        wire::Message rq;
+        rq.op = op;
+        rq.ints = std::move(ints);
+        if (op == wire::Op::SetUserName) rq.blobs.push_back(blob);
+        return device.handle(client, rq).message.code;
+    };
+    ASSERT_EQ(ask(wire::Op::Hello, {1, 0}), SUCCESS);
+
+    // Names one by one without the lock: the owner hears of each, and one
+    // flush saves them all.
+    for (int32_t u = 1; u <= 20; ++u)
+        ASSERT_EQ(ask(wire::Op::SetUserName, {1, u}, "AD"), SUCCESS);
+    EXPECT_EQ(saves, 0);
+    EXPECT_EQ(later, 20);
+    device.flushChanges();
+    device.flushChanges();
+    EXPECT_EQ(saves, 1);
+
+    // Under the lock the release saves, without the owner's timer.
+    ASSERT_EQ(ask(wire::Op::EnableDevice, {1, 0}), SUCCESS);
+    ASSERT_EQ(ask(wire::Op::SetUserName, {1, 21}, "AD"), SUCCESS);
+    EXPECT_EQ(later, 20);
+    ASSERT_EQ(ask(wire::Op::EnableDevice, {1, 1}), SUCCESS);
+    EXPECT_EQ(saves, 2);
+
+    // The mark is saved before its commit is answered, lock or not.
+    ASSERT_EQ(ask(wire::Op::ReadGeneralLogData, {1, 1}), SUCCESS);
+    ASSERT_EQ(ask(wire::Op::FetchLogs, {1, 10}), SUCCESS);
+    ASSERT_EQ(ask(wire::Op::CommitNewRecords, {1, 0, 1}), SUCCESS);
+    EXPECT_EQ(saves, 3);
+    EXPECT_EQ(savedMark, 1);
+    ASSERT_EQ(ask(wire::Op::EnableDevice, {1, 0}), SUCCESS);
+    ASSERT_EQ(ask(wire::Op::CommitNewRecords, {1, 1, 2}), SUCCESS);
+    EXPECT_EQ(saves, 4);
+    EXPECT_EQ(savedMark, 2);
+}
+
+TEST(DeviceSaves, EmulatorSavesChangesWithoutTheLockSoonAndAtExit) {
+    QTemporaryDir dir;
+    DeviceState state;
+    state.logs = {LogRecord{1, 0, 2024, 3, 5, 8, 7}, LogRecord{2, 0, 2024, 3, 5, 8, 9}};
+    Enrollment card;
+    card.enroll = 5, card.backup = kCardBackup, card.password = 55;
+    state.enrollments = {card};
+    EmulatorProcess emulator;
+    QString error;
+    ASSERT_TRUE(emulator.startWithState(state, dir.path(), &error)) << error.toStdString();
+    auto saved = [&] {
+        QFile f(dir.filePath(QStringLiteral("state.json")));
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        return parseDeviceState(f.readAll(), &error).value_or(DeviceState{});
+    };
+    TFP_CLOCK clock;
+    ASSERT_TRUE(connectToEmulator(clock, emulator));
+
+    // A name sent without the lock reaches the file 200 ms later; the
+    // limit leaves room for a loaded machine.
+    ASSERT_TRUE(clock.SetUserName(0, 1, 5, 1, QStringLiteral("AYSE")));
+    QDeadlineTimer deadline(200 + 5000);
+    while (saved().names.count(5) == 0 && !deadline.hasExpired())
+        QThread::msleep(10);
+    EXPECT_EQ(saved().names[5], QStringLiteral("AYSE"));
+
+    // A commit without the lock is on disk once it is answered.
+    clock.ReadMark = true;
+    ASSERT_TRUE(clock.ReadGeneralLogData(1));
+    int32_t t = 0, e = 0, em = 0, mode = 0, y = 0, mo = 0, d = 0, h = 0, mi = 0;
+    ASSERT_TRUE(clock.GetGeneralLogData(1, t, e, em, mode, y, mo, d, h, mi));
+    ASSERT_TRUE(clock.commitNewRecords(1, 1));
+    EXPECT_EQ(saved().newMark, 1);
+
+    // A change still waiting for its save when SIGTERM comes.
+    ASSERT_TRUE(clock.SetUserName(0, 1, 5, 1, QStringLiteral("FATMA")));
+    clock.CloseCommPort();
+    EXPECT_EQ(emulator.stop(), 0);
+    EXPECT_EQ(saved().names[5], QStringLiteral("FATMA"));
 }
 
 } // namespace
