@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 QString refusal(const char* json) {
@@ -61,7 +63,12 @@ TEST(DeviceStateFile, KeepsValuesAsStoredIgnoresUnknownKeysAndRoundTrips) {
     ASSERT_TRUE(again);
     EXPECT_EQ(*again, *s);
 
-    const DeviceState demo = makeDemoState(50, 3);
+    DeviceState demo = makeDemoState(50, 3);
+    // The longest numbers there are, a whole template of them.
+    Enrollment widest;
+    widest.fingerprint.fill(std::numeric_limits<int32_t>::min());
+    widest.fingerprint.back() = std::numeric_limits<int32_t>::max();
+    demo.enrollments.push_back(widest);
     const auto demoBack = parseDeviceState(serializeDeviceState(demo), &error);
     ASSERT_TRUE(demoBack);
     EXPECT_EQ(*demoBack, demo);
