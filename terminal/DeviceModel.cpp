@@ -64,6 +64,11 @@ void DeviceModel::flushChanges() {
     if (onChange_) onChange_();
 }
 
+void DeviceModel::saveChangesWithoutLock() {
+    // Under a lock there are none: they were saved when it was taken.
+    if (lockHolder_ == 0) flushChanges();
+}
+
 void DeviceModel::releaseLock() {
     lockHolder_ = 0;
     flushChanges();
@@ -192,9 +197,12 @@ Message DeviceModel::onHello(Request& r) {
 Message DeviceModel::onEnableDevice(Request& r) {
     // Locking and releasing never touch the new-record mark: any command
     // brackets itself this way, and only a transfer knows what it stored.
-    if (r.at(1) == 0)
+    if (r.at(1) == 0) {
+        // Changes made without the lock and still waiting are saved now, so
+        // that the lock's own changes are saved once, at its release.
+        if (lockHolder_ == 0) flushChanges();
         lockHolder_ = r.id;
-    else if (lockHolder_ == r.id)
+    } else if (lockHolder_ == r.id)
         releaseLock(); // the state file is current before the caller hears of the release
     return reply(r.message, SUCCESS);
 }

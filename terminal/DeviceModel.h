@@ -62,11 +62,13 @@ class DeviceModel {
     // rewrite it once per enrollment.
     void setOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
     // Called instead of saving at once for each change made while nobody
-    // holds the lock; the owner then calls flushChanges() shortly (the
-    // emulator 200 ms after the first such change), so that a run of them -
-    // names sent one by one - is saved together rather than once per change.
+    // holds the lock; the owner then calls saveChangesWithoutLock() shortly
+    // (the emulator 200 ms after the first such change), so that a run of
+    // them - names sent one by one - is saved together rather than once per
+    // change. Taking the lock saves them first, so a lock still saves once.
     void setSaveLater(std::function<void()> saveLater) { saveLater_ = std::move(saveLater); }
-    // Saves pending changes now (at exit, or when the save-later time is up).
+    void saveChangesWithoutLock();
+    // Saves pending changes now (at exit).
     void flushChanges();
 
     // Sees every request before it is handled (tests).

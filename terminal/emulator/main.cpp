@@ -249,7 +249,7 @@ int main(int argc, char** argv) {
         saveSoon.setSingleShot(true);
         saveSoon.setInterval(kSaveDelayMs);
         QObject::connect(&saveSoon, &QTimer::timeout,
-                         [model = device.get()] { model->flushChanges(); });
+                         [model = device.get()] { model->saveChangesWithoutLock(); });
         device->setSaveLater([&saveSoon] {
             if (!saveSoon.isActive()) saveSoon.start();
         });

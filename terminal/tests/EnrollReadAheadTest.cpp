@@ -301,7 +301,7 @@ TEST(DeviceSaves, EmulatorFileIsCurrentWhenTheCommandEnds) {
     EXPECT_EQ(savedEnrollments(), 19u);
 }
 
-TEST(DeviceSaves, ChangesWithoutTheLockWaitForTheOwnersSaveButACommitDoesNot) {
+TEST(DeviceSaves, ChangesWithoutTheLockWaitForTheOwnerButLocksAndCommitsDoNot) {
     DeviceState state;
     state.logs = {LogRecord{1, 0, 2024, 3, 5, 8, 7}, LogRecord{2, 0, 2024, 3, 5, 8, 9}};
     DeviceModel device(state);
@@ -328,26 +328,31 @@ TEST(DeviceSaves, ChangesWithoutTheLockWaitForTheOwnersSaveButACommitDoesNot) {
         ASSERT_EQ(ask(wire::Op::SetUserName, {1, u}, "AD"), SUCCESS);
     EXPECT_EQ(saves, 0);
     EXPECT_EQ(later, 20);
-    device.flushChanges();
-    device.flushChanges();
+    device.saveChangesWithoutLock();
+    device.saveChangesWithoutLock();
     EXPECT_EQ(saves, 1);
 
-    // Under the lock the release saves, without the owner's timer.
-    ASSERT_EQ(ask(wire::Op::EnableDevice, {1, 0}), SUCCESS);
+    // A lock taken while such a change waits saves it first; then the lock
+    // saves once, at its release, whenever the owner's time is up.
     ASSERT_EQ(ask(wire::Op::SetUserName, {1, 21}, "AD"), SUCCESS);
-    EXPECT_EQ(later, 20);
-    ASSERT_EQ(ask(wire::Op::EnableDevice, {1, 1}), SUCCESS);
+    ASSERT_EQ(ask(wire::Op::EnableDevice, {1, 0}), SUCCESS);
     EXPECT_EQ(saves, 2);
+    ASSERT_EQ(ask(wire::Op::SetUserName, {1, 22}, "AD"), SUCCESS);
+    EXPECT_EQ(later, 21);
+    device.saveChangesWithoutLock();
+    EXPECT_EQ(saves, 2);
+    ASSERT_EQ(ask(wire::Op::EnableDevice, {1, 1}), SUCCESS);
+    EXPECT_EQ(saves, 3);
 
     // The mark is saved before its commit is answered, lock or not.
     ASSERT_EQ(ask(wire::Op::ReadGeneralLogData, {1, 1}), SUCCESS);
     ASSERT_EQ(ask(wire::Op::FetchLogs, {1, 10}), SUCCESS);
     ASSERT_EQ(ask(wire::Op::CommitNewRecords, {1, 0, 1}), SUCCESS);
-    EXPECT_EQ(saves, 3);
+    EXPECT_EQ(saves, 4);
     EXPECT_EQ(savedMark, 1);
     ASSERT_EQ(ask(wire::Op::EnableDevice, {1, 0}), SUCCESS);
     ASSERT_EQ(ask(wire::Op::CommitNewRecords, {1, 1, 2}), SUCCESS);
-    EXPECT_EQ(saves, 4);
+    EXPECT_EQ(saves, 5);
     EXPECT_EQ(savedMark, 2);
 }
 
