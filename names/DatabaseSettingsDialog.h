@@ -1,0 +1,57 @@
+#pragma once
+
+#include "enroll/PersonnelSettings.h"
+
+#include <QDialog>
+#include <memory>
+
+class Operator;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class WidgetOperator;
+
+// "Veritabanı Ayarları": the connection to the PDKS program's personnel
+// database as Settings.ini holds it, to edit, try ("Dene") and save
+// ("Kaydet"). The checks, the try and the writing are in
+// PersonnelConnection; the dialog only moves values to and from its fields.
+class DatabaseSettingsDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // op: where messages go; null means the dialog's own message boxes.
+    DatabaseSettingsDialog(const QString& settingsFile, Operator* op = nullptr,
+                           QWidget* parent = nullptr);
+    ~DatabaseSettingsDialog() override;
+
+    // The settings as typed.
+    PersonnelSettings settings() const;
+    void showSettings(const PersonnelSettings& settings);
+
+    QLineEdit* edtServer;
+    QLineEdit* edtDatabase;
+    QLineEdit* edtUser;
+    QLineEdit* edtPassword;
+    QLineEdit* edtPort;
+    QCheckBox* chkSsl;
+    QLineEdit* edtCACert;
+    QLineEdit* edtCert;
+    QLineEdit* edtKey;
+    QLineEdit* edtCipherList;
+    QCheckBox* chkVerify;
+    QLineEdit* edtServerPublicKey;
+    QLabel* lblResult;
+    QPushButton* btnTry;    // Dene
+    QPushButton* btnSave;   // Kaydet
+    QPushButton* btnCancel; // Vazgeç
+
+  public slots:
+    void btnTryClick();
+    void btnSaveClick();
+
+  private:
+    QString settingsFile_;
+    PersonnelSettings stored_; // as read when the dialog opened
+    std::unique_ptr<WidgetOperator> ownOperator_;
+    Operator* op_;
+};
