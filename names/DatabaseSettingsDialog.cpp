@@ -59,7 +59,7 @@ DatabaseSettingsDialog::DatabaseSettingsDialog(const QString& settingsFile, Oper
     tlsForm->addRow(QStringLiteral("CA sertifikası:"), edtCACert);
     tlsForm->addRow(QStringLiteral("İstemci sertifikası:"), edtCert);
     tlsForm->addRow(QStringLiteral("İstemci anahtarı:"), edtKey);
-    tlsForm->addRow(QStringLiteral("Şifre listesi:"), edtCipherList);
+    tlsForm->addRow(QStringLiteral("Şifreleme takımları:"), edtCipherList);
     tlsForm->addRow(chkVerify);
     tlsForm->addRow(QStringLiteral("Sunucu açık anahtarı:"), edtServerPublicKey);
 
