@@ -111,19 +111,23 @@ class TryConnection : public ::testing::Test {
   protected:
     void SetUp() override {
         SKIP_WITHOUT_TEST_SERVER();
-        db.emplace("dene");
-        db->run(std::string("create user if not exists 'v270_dene'@'%' identified by 'dogru123'"));
-        db->run("grant select on " + db->name() + ".* to 'v270_dene'@'%'");
+        // Database and account named after the test: ctest runs tests side by side.
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        user = "v270_" + name.substr(0, 40);
+        db.emplace(name);
+        db->run("create or replace user '" + user + "'@'%' identified by 'dogru123'");
+        db->run("grant select on " + db->name() + ".* to '" + user + "'@'%'");
     }
     void TearDown() override {
-        if (db) db->run(std::string("drop user if exists 'v270_dene'@'%'"));
+        if (db) db->run("drop user if exists '" + user + "'@'%'");
     }
     PersonnelSettings settings() const {
         PersonnelSettings s = db->settings();
-        s.user = "v270_dene";
+        s.user = QString::fromStdString(user);
         s.password = "dogru123";
         return s;
     }
+    std::string user;
     std::optional<PersonnelDatabase> db;
 };
 
