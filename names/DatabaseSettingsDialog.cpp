@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QThread>
 #include <QVBoxLayout>
 
 namespace {
@@ -102,7 +103,13 @@ DatabaseSettingsDialog::DatabaseSettingsDialog(const QString& settingsFile, Oper
     showSettings(stored_);
 }
 
-DatabaseSettingsDialog::~DatabaseSettingsDialog() = default;
+DatabaseSettingsDialog::~DatabaseSettingsDialog() {
+    if (!tryThread_) return;
+    // Only when the dialog goes while a try runs (the program ends): the
+    // thread writes into this object until it returns.
+    tryThread_->wait();
+    op_->endBusy();
+}
 
 PersonnelSettings DatabaseSettingsDialog::settings() const {
     PersonnelSettings s;
@@ -138,16 +145,35 @@ void DatabaseSettingsDialog::showSettings(const PersonnelSettings& s) {
 }
 
 void DatabaseSettingsDialog::btnTryClick() {
+    if (tryThread_) return;
+    lblResult->setStyleSheet({});
     lblResult->setText(QStringLiteral("Bağlanılıyor..."));
-    lblResult->repaint();
-    ConnectionTry result;
-    {
-        BusyCursor busy(*op_);
-        result = tryPersonnelConnection(settings());
-    }
-    lblResult->setStyleSheet(result.ok ? QStringLiteral("color: darkgreen")
-                                       : QStringLiteral("color: darkred"));
-    lblResult->setText(result.text);
+    btnTry->setEnabled(false);
+    btnSave->setEnabled(false);
+    btnCancel->setEnabled(false);
+    op_->beginBusy();
+    const PersonnelSettings typed = settings();
+    tryThread_.reset(
+        QThread::create([this, typed] { tryResult_ = tryPersonnelConnection(typed); }));
+    connect(tryThread_.get(), &QThread::finished, this, &DatabaseSettingsDialog::showTryResult);
+    tryThread_->start();
+}
+
+void DatabaseSettingsDialog::showTryResult() {
+    tryThread_->wait();
+    tryThread_.reset();
+    op_->endBusy();
+    for (QPushButton* b : {btnTry, btnSave, btnCancel})
+        b->setEnabled(true);
+    lblResult->setStyleSheet(tryResult_.ok ? QStringLiteral("color: darkgreen")
+                                           : QStringLiteral("color: darkred"));
+    lblResult->setText(tryResult_.text);
+    emit tryFinished();
+}
+
+void DatabaseSettingsDialog::reject() {
+    if (tryThread_) return;
+    QDialog::reject();
 }
 
 void DatabaseSettingsDialog::btnSaveClick() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PersonnelConnection.h"
 #include "enroll/PersonnelSettings.h"
 
 #include <QDialog>
@@ -10,6 +11,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QThread;
 class WidgetOperator;
 
 // "Veritabanı Ayarları": the connection to the PDKS program's personnel
@@ -45,13 +47,28 @@ class DatabaseSettingsDialog : public QDialog {
     QPushButton* btnSave;   // Kaydet
     QPushButton* btnCancel; // Vazgeç
 
+    // True while "Dene" waits for the server.
+    bool trying() const { return static_cast<bool>(tryThread_); }
+
+  signals:
+    // "Dene" has its answer in lblResult.
+    void tryFinished();
+
   public slots:
     void btnTryClick();
     void btnSaveClick();
+    // Esc and Vazgeç: not while a try runs, whose answer is on its way.
+    void reject() override;
 
   private:
+    void showTryResult();
+
     QString settingsFile_;
     PersonnelSettings stored_; // as read when the dialog opened
     std::unique_ptr<WidgetOperator> ownOperator_;
     Operator* op_;
+    // The try runs off the GUI thread, so the dialog paints and moves while
+    // the server keeps it waiting (up to the connection timeout).
+    std::unique_ptr<QThread> tryThread_;
+    ConnectionTry tryResult_;
 };

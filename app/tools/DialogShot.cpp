@@ -21,16 +21,22 @@ int main(int argc, char** argv) {
     }
     DatabaseSettingsDialog dialog(args[1]);
     dialog.show();
-    if (args.contains(QStringLiteral("--try"))) dialog.btnTry->click();
     int status = 0;
-    // After the first paints, so that the fonts and the layout have settled.
-    QTimer::singleShot(800, &app, [&] {
+    const auto shoot = [&] {
         if (!dialog.grab().save(args[2])) {
             std::fprintf(stderr, "yazılamadı: %s\n", qPrintable(args[2]));
             status = 1;
         }
         app.quit();
-    });
+    };
+    // After the first paints, so that the fonts and the layout have settled.
+    if (args.contains(QStringLiteral("--try"))) {
+        QObject::connect(&dialog, &DatabaseSettingsDialog::tryFinished, &app,
+                         [&] { QTimer::singleShot(300, &app, shoot); });
+        dialog.btnTry->click();
+    } else {
+        QTimer::singleShot(800, &app, shoot);
+    }
     app.exec();
     return status;
 }

@@ -69,6 +69,9 @@ TEST_F(DatabaseSettings, TryTellsWhatFailedAndEscWritesNothing) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     // Nothing listens on port 1: refused at once, no server needed.
     dialog->btnTry->click();
+    EXPECT_TRUE(dialog->trying());
+    EXPECT_FALSE(dialog->btnSave->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->trying(); }, 20000));
     EXPECT_TRUE(
         dialog->lblResult->text().startsWith(QStringLiteral("Veritabanı sunucusuna bağlanılamadı")))
         << dialog->lblResult->text().toStdString();
