@@ -2,6 +2,7 @@
 
 #include "core/TfrmDM.h"
 #include "enroll/TfrmEnrol.h"
+#include "names/DatabaseSettingsDialog.h"
 #include "names/NameSending.h"
 #include "names/PersonnelNames.h"
 
@@ -37,6 +38,10 @@ void wireNameCommands(TfrmEnrol& window, TfrmDM& dm, TFP_CLOCK& clock) {
         sendAllNames(clock, w.machineNumber(),
                      nameRowsOf(w.qryisim, w.qryisim.kartnoColumn(), w.qryisim.isimColumn()),
                      w.op());
+    };
+    h.databaseSettings = [](TfrmEnrol& w) {
+        DatabaseSettingsDialog dialog(w.settingsFile(), nullptr, &w);
+        dialog.exec();
     };
     window.setNameHandlers(std::move(h));
 }

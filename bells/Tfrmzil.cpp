@@ -1,5 +1,6 @@
 #include "Tfrmzil.h"
 
+#include "core/Operator.h"
 #include "session/TerminalSession.h"
 
 #include <QCheckBox>
@@ -51,27 +52,45 @@ Tfrmzil::Tfrmzil(TFP_CLOCK& clock, const SessionState& session, Operator& op, QW
     txtBellCount->setObjectName(QStringLiteral("txtBellCount"));
     txtBellCount->setGeometry(108, 248, 72, 21);
 
-    Button1 = new QPushButton(QStringLiteral("<--- Terminalden Zil Saatlerini Oku"), this);
+    Button1 = new QPushButton(QStringLiteral("<--- Terminalden Zil Saatlerini &Oku"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(206, 32, 250, 41);
-    Button2 = new QPushButton(QStringLiteral("--->Terminale Zİl Saatlerini Gönder"), this);
+    Button2 = new QPushButton(QStringLiteral("--->Terminale Zİl Saatlerini &Gönder"), this);
     Button2->setObjectName(QStringLiteral("Button2"));
     Button2->setGeometry(206, 84, 250, 41);
-    BitBtn1 = new QPushButton(QStringLiteral("Kapat"), this);
+    BitBtn1 = new QPushButton(QStringLiteral("&Kapat"), this);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setGeometry(336, 248, 120, 33);
-    // Enter in an edit must not press a button: a read would overwrite what
-    // was just typed.
+    // Enter sends what was typed; it never reads, which would overwrite it.
     for (QPushButton* b : {Button1, Button2, BitBtn1})
         b->setAutoDefault(false);
-    // Enter in an edit must not press a button: a read would overwrite what
-    // was just typed.
-    for (QPushButton* b : {Button1, Button2, BitBtn1})
-        b->setAutoDefault(false);
+    Button2->setDefault(true);
 
     connect(Button1, &QPushButton::clicked, this, &Tfrmzil::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &Tfrmzil::Button2Click);
-    connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(BitBtn1, &QPushButton::clicked, this, [this] {
+        if (mayClose()) accept();
+    });
+
+    // Any edit by the operator is unsent until a send or a read shows the
+    // terminal's values again.
+    const auto edited = [this] { unsent_ = true; };
+    for (size_t i = 0; i < kBellCount; ++i) {
+        connect(chkValid[i], &QCheckBox::clicked, this, edited);
+        connect(txtHour[i], &QLineEdit::textEdited, this, edited);
+        connect(txtMinute[i], &QLineEdit::textEdited, this, edited);
+    }
+    connect(txtBellCount, &QLineEdit::textEdited, this, edited);
+}
+
+bool Tfrmzil::mayClose() {
+    return !unsent_ || op_.askYesNo(QStringLiteral("Gönderilmemiş değişiklikler var. Çıkılsın mı?"),
+                                    QStringLiteral("UYARI"));
+}
+
+void Tfrmzil::reject() {
+    // Esc and the close box: what was typed and not sent would be lost.
+    if (mayClose()) QDialog::reject();
 }
 
 BellForm Tfrmzil::form() const {
@@ -92,6 +111,7 @@ void Tfrmzil::showForm(const BellForm& f) {
         txtMinute[i]->setText(f.minute[i]);
     }
     txtBellCount->setText(f.ringDuration);
+    unsent_ = false;
 }
 
 void Tfrmzil::showEvent(QShowEvent* event) {

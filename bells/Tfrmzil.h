@@ -38,12 +38,17 @@ class Tfrmzil : public QDialog, public BellFormView {
     void FormShow();
     void Button1Click();
     void Button2Click();
+    void reject() override;
 
   protected:
     void showEvent(QShowEvent* event) override;
 
   private:
+    // True when there are no unsent edits or the operator agrees to drop them.
+    bool mayClose();
+
     TFP_CLOCK& clock_;
     const SessionState& session_;
     Operator& op_;
+    bool unsent_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "Operator.h"
+#include "TextHelpers.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -122,7 +123,7 @@ std::optional<DirectoryLock> lockProgramDirectory(const QString& programDir, con
                                                   Operator& op) {
     bool told = false;
     std::optional<DirectoryLock> lock =
-        DirectoryLock::acquire(programDir, what, DirectoryLock::kWaitMs, [&] {
+        DirectoryLock::acquire(programDir, withoutMnemonic(what), DirectoryLock::kWaitMs, [&] {
             if (!told) {
                 op.setStatus(QStringLiteral("Program dizini başka bir işlemde; bekleniyor..."));
                 told = true;

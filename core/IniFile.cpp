@@ -160,6 +160,10 @@ QString profileStringFrom(const QByteArray& fileBytes, const QString& section, c
 
 void writeProfileString(const QString& iniPath, const QString& section, const QString& key,
                         const QString& value) {
+    writeProfileStrings(iniPath, {{section, key, value}});
+}
+
+void writeProfileStrings(const QString& iniPath, const QList<ProfileEntry>& entries) {
     // A file that is there but can't be read is refused: writing the one key
     // into an empty file would lose every other line.
     const QByteArray path = QFile::encodeName(iniPath);
@@ -170,7 +174,9 @@ void writeProfileString(const QString& iniPath, const QString& section, const QS
         data = readRegularFile(iniPath, kMaxSettingsFileBytes);
         if (!data) throw unableToWrite(iniPath);
     }
-    const QByteArray out = withProfileString(data.value_or(QByteArray()), section, key, value);
+    QByteArray out = data.value_or(QByteArray());
+    for (const ProfileEntry& e : entries)
+        out = withProfileString(out, e.section, e.key, e.value);
     const bool ours = !old || old->st_uid == ::geteuid();
     if (ours && replaceAtomically(iniPath, out, old)) return;
     // Not ours, or a writable file in a folder that takes no new file.

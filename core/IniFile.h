@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 // Settings.ini under the classic profile rules: section and key names match
@@ -17,6 +18,15 @@ QString readProfileString(const QString& iniPath, const QString& section, const 
 // or exists but can't be read (its other lines would be lost).
 void writeProfileString(const QString& iniPath, const QString& section, const QString& key,
                         const QString& value);
+
+// Several keys in one write, in order, so that a reader never sees some of
+// them changed and others not. The same rules and errors as above.
+struct ProfileEntry {
+    QString section;
+    QString key;
+    QString value;
+};
+void writeProfileStrings(const QString& iniPath, const QList<ProfileEntry>& entries);
 
 // The same rules on a file's bytes, without the file.
 QString profileStringFrom(const QByteArray& fileBytes, const QString& section, const QString& key,

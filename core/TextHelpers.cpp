@@ -22,3 +22,15 @@ QString FoldTurkish(const QString& text) {
     }
     return out;
 }
+
+QString withoutMnemonic(const QString& caption) {
+    QString out;
+    out.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == u'&') {
+            if (++i == caption.size()) break;
+        }
+        out += caption[i];
+    }
+    return out;
+}

@@ -15,3 +15,6 @@ QString FitWidth(const QString& text, const QString& fill, int width, bool atEnd
 // Replaces the Turkish letters with plain Latin ones, for terminals that only
 // show ASCII names.
 QString FoldTurkish(const QString& text);
+
+// A caption without its keyboard marks: "&Kaydet" reads "Kaydet", "&&" one "&".
+QString withoutMnemonic(const QString& caption);

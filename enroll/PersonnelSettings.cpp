@@ -11,12 +11,7 @@ PersonnelSettings ReadMySqlSettings(const QString& settingsFile) {
     auto read = [&](const QString& section, const char* key, const QString& byDefault = {}) {
         return readProfileString(settingsFile, section, QString::fromLatin1(key), byDefault);
     };
-    // Files named in the settings sit beside them unless the path says otherwise.
-    const QDir settingsDir = QFileInfo(settingsFile).absoluteDir();
-    auto file = [&](const char* key) {
-        const QString name = read(mysql, key);
-        return name.isEmpty() ? name : QDir::cleanPath(settingsDir.absoluteFilePath(name));
-    };
+    auto file = [&](const char* key) { return settingsFilePath(settingsFile, read(mysql, key)); };
     s.server = read(login, "Server");
     s.database = read(login, "Database");
     s.user = read(mysql, "User");
@@ -36,4 +31,9 @@ bool settingIsOn(const QString& value, bool byDefault) {
     const QString v = value.trimmed();
     if (v.isEmpty()) return byDefault;
     return v != QStringLiteral("0");
+}
+
+QString settingsFilePath(const QString& settingsFile, const QString& name) {
+    if (name.isEmpty()) return name;
+    return QDir::cleanPath(QFileInfo(settingsFile).absoluteDir().absoluteFilePath(name));
 }

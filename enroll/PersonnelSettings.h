@@ -23,6 +23,10 @@ struct PersonnelSettings {
 
 PersonnelSettings ReadMySqlSettings(const QString& settingsFile);
 
+// A file named in the settings: beside the settings file unless the name says
+// otherwise; empty stays empty.
+QString settingsFilePath(const QString& settingsFile, const QString& name);
+
 // A switch of the settings file: empty is the default, "0" off, anything
 // else on (so a mistyped value leaves TLS and its checks on).
 bool settingIsOn(const QString& value, bool byDefault);

@@ -93,9 +93,28 @@ TfrmEnrol::TfrmEnrol(TfrmDM& dm, TFP_CLOCK& clock, const SessionState& session, 
     op_ = op;
     // FormCreate
     PageControl1->setCurrentWidget(TabSheet1);
+    setKeyboardDefaults();
+}
+
+void TfrmEnrol::setKeyboardDefaults() {
+    // Enter on the whole-data tab presses nothing: a download replaces the
+    // store and an upload may clear the terminal, not for a stray Enter in
+    // the search box. On the single tab it reads the enrollment, as the
+    // first button there does.
+    for (QPushButton* b : findChildren<QPushButton*>())
+        b->setAutoDefault(false);
+    const auto follow = [this](int) {
+        cmdGetEnrollData->setDefault(PageControl1->currentWidget() == TabSheet2);
+    };
+    connect(PageControl1, &QTabWidget::currentChanged, this, follow);
+    follow(PageControl1->currentIndex());
 }
 
 TfrmEnrol::~TfrmEnrol() = default;
+
+QString TfrmEnrol::settingsFile() const {
+    return session_.settingsFile;
+}
 
 EnrollStore TfrmEnrol::store() const {
     return EnrollStore(dm_);
@@ -131,21 +150,21 @@ void TfrmEnrol::buildControls() {
     lblMessage = named(new QLabel(this), "lblMessage");
     lblMessage->setGeometry(8, 594, 954, 20);
     lblMessage->setAlignment(Qt::AlignCenter);
-    BitBtn3 = button(this, "BitBtn3", QStringLiteral("Kapat"), {872, 620, 90, 29});
+    BitBtn3 = button(this, "BitBtn3", QStringLiteral("&Kapat"), {872, 620, 90, 29});
     connect(BitBtn3, &QPushButton::clicked, this, &QDialog::close);
 }
 
 void TfrmEnrol::buildAllDataTab() {
     QWidget* t = TabSheet1;
     BitBtn1 =
-        button(t, "BitBtn1", QStringLiteral("Terminalden Parmakizi Datası Al"), {8, 8, 222, 33});
+        button(t, "BitBtn1", QStringLiteral("Terminalden Parmakizi Datası &Al"), {8, 8, 222, 33});
     Label2 = named(new QLabel(t), "Label2");
     Label2->setGeometry(238, 16, 56, 17);
     txtName = named(new QLineEdit(t), "txtName");
     txtName->setGeometry(298, 12, 158, 24);
     txtName->setReadOnly(true);
     BitBtn2 =
-        button(t, "BitBtn2", QStringLiteral("Terminale Parmakizi Datası Yükle"), {8, 48, 222, 33});
+        button(t, "BitBtn2", QStringLiteral("Terminale Parmakizi Datası &Yükle"), {8, 48, 222, 33});
     GroupBox1 =
         named(new QGroupBox(
                   QStringLiteral("seçili ise cihazdaki tüm prm lari siler ve datadan yükler"), t),
@@ -160,8 +179,10 @@ void TfrmEnrol::buildAllDataTab() {
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     SpeedButton1 = named(new QToolButton(t), "SpeedButton1");
-    SpeedButton1->setText(QStringLiteral("PDKS Programından İsimleri Al (mysql)"));
+    SpeedButton1->setText(QStringLiteral("&PDKS Programından İsimleri Al (mysql)"));
     SpeedButton1->setGeometry(472, 8, 300, 33);
+    btnDatabaseSettings =
+        button(t, "btnDatabaseSettings", QStringLiteral("&Veritabanı Ayarları"), {780, 8, 160, 33});
     label(t, QStringLiteral("Personel isim"), {472, 52, 90, 17});
     Edit8 = named(new QLineEdit(t), "Edit8");
     Edit8->setGeometry(566, 48, 220, 24);
@@ -182,9 +203,9 @@ void TfrmEnrol::buildAllDataTab() {
     label(t, QStringLiteral("Alınan Parmakizi Kayıt Sayısı:"), {472, 418, 190, 17});
     Label7 = named(new QLabel(t), "Label7");
     Label7->setGeometry(666, 418, 100, 17);
-    BitBtn4 = button(t, "BitBtn4", QStringLiteral("Seçili Personel Adını Terminale Yükle"),
+    BitBtn4 = button(t, "BitBtn4", QStringLiteral("&Seçili Personel Adını Terminale Yükle"),
                      {472, 442, 230, 33});
-    BitBtn5 = button(t, "BitBtn5", QStringLiteral("Tüm Personel Adlarını Terminale Yükle"),
+    BitBtn5 = button(t, "BitBtn5", QStringLiteral("&Tüm Personel Adlarını Terminale Yükle"),
                      {710, 442, 230, 33});
     Label9 =
         named(new QLabel(QStringLiteral("Terminal max. 12 karakterlik isim alır"), t), "Label9");
@@ -196,6 +217,7 @@ void TfrmEnrol::buildAllDataTab() {
     connect(BitBtn4, &QPushButton::clicked, this, &TfrmEnrol::BitBtn4Click);
     connect(BitBtn5, &QPushButton::clicked, this, &TfrmEnrol::BitBtn5Click);
     connect(Edit8, &QLineEdit::textChanged, this, &TfrmEnrol::Edit8Change);
+    connect(btnDatabaseSettings, &QPushButton::clicked, this, &TfrmEnrol::btnDatabaseSettingsClick);
 }
 
 void TfrmEnrol::buildSingleTab() {
@@ -221,11 +243,11 @@ void TfrmEnrol::buildSingleTab() {
     cmbPrivilege = combo(t, "cmbPrivilege", {"0", "1", "2"}, QStringLiteral("0"), {x, 140, w, 24});
 
     cmdGetEnrollData =
-        button(t, "cmdGetEnrollData", QStringLiteral("Parmakizi Al"), {8, 184, 232, 33});
+        button(t, "cmdGetEnrollData", QStringLiteral("Parmakizi &Al"), {8, 184, 232, 33});
     cmdSetEnrollData =
-        button(t, "cmdSetEnrollData", QStringLiteral("Parmakizi Yükle"), {8, 224, 232, 33});
+        button(t, "cmdSetEnrollData", QStringLiteral("Parmakizi &Yükle"), {8, 224, 232, 33});
     cmdDeleteEnrollData =
-        button(t, "cmdDeleteEnrollData", QStringLiteral("Parmakizi Sil"), {8, 264, 232, 33});
+        button(t, "cmdDeleteEnrollData", QStringLiteral("Parmakizi &Sil"), {8, 264, 232, 33});
     Label30 = named(
         new QLabel(QStringLiteral("Not: Sadece parmakizi bilgisini alır,şifre olanlaı almaz"), t),
         "Label30");
@@ -275,10 +297,22 @@ void TfrmEnrol::ReadMySqlSettings() {
 
 void TfrmEnrol::ShowNameList() {
     Label7->setText(QString::number(qryisim.reopen(store(), Edit8->text())));
+    // The first row is current, as the grid shows it, so that sending the
+    // selected name needs no click first.
+    if (qryisim.rowCount() > 0) {
+        DBGrid1->setCurrentIndex(qryisim.index(0, qryisim.kartnoColumn()));
+        DBGrid1->selectRow(0);
+    }
 }
 
 void TfrmEnrol::Edit8Change() {
     ShowNameList();
+}
+
+void TfrmEnrol::btnDatabaseSettingsClick() {
+    if (busy_ || !nameHandlers_.databaseSettings) return;
+    nameHandlers_.databaseSettings(*this);
+    ReadMySqlSettings(); // what was saved shows and serves the next fill
 }
 
 void TfrmEnrol::BitBtn1Click() {

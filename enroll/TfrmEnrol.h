@@ -44,6 +44,7 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
         std::function<void(TfrmEnrol&)> fillNames;        // SpeedButton1
         std::function<void(TfrmEnrol&)> sendSelectedName; // BitBtn4
         std::function<void(TfrmEnrol&)> sendAllNames;     // BitBtn5
+        std::function<void(TfrmEnrol&)> databaseSettings; // btnDatabaseSettings
     };
     void setNameHandlers(NameHandlers handlers) { nameHandlers_ = std::move(handlers); }
 
@@ -51,6 +52,8 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
     EnrollStore store() const;
     int32_t machineNumber() const { return machine_; }
     const PersonnelSettings& mySqlSettings() const { return mySql_; }
+    // Settings.ini, where the personnel settings are read from.
+    QString settingsFile() const;
     EnrollValues values;
     NamesList qryisim;
     // True while a bulk command runs.
@@ -71,7 +74,8 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
     QLabel* Label2;
     QLineEdit* txtName;
     QPlainTextEdit* Memo1;
-    QToolButton* SpeedButton1; // PDKS Programından İsimleri Al (mysql)
+    QToolButton* SpeedButton1;        // PDKS Programından İsimleri Al (mysql)
+    QPushButton* btnDatabaseSettings; // Veritabanı Ayarları
     QTableView* DBGrid1;
     QLabel* Label7;
     QLineEdit* Edit8;     // name search
@@ -105,6 +109,7 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
     void BitBtn4Click();
     void BitBtn5Click();
     void Edit8Change();
+    void btnDatabaseSettingsClick();
     void cmdGetEnrollDataClick();
     void cmdSetEnrollDataClick();
     void cmdDeleteEnrollDataClick();
@@ -118,6 +123,7 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
     void buildControls();
     void buildAllDataTab();
     void buildSingleTab();
+    void setKeyboardDefaults();
 
     // EnrollScreen
     void clearLog() override;

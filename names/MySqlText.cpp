@@ -2,6 +2,7 @@
 
 #include "core/TextCodec.h"
 #include "mysql/MyConnection.h"
+#include "mysql/MySqlErrors.h"
 
 namespace {
 // Set in the server's status flags while the session's sql_mode has it.
@@ -69,4 +70,68 @@ std::string quotedLiteral(const v270::mysql::TMyConnection& connection, std::str
 QString mySqlErrorText(const std::exception& e) {
     const std::string_view what = e.what();
     return decodeSettingsText(QByteArrayView(what.data(), qsizetype(what.size()))).trimmed();
+}
+
+int mySqlErrorCode(const std::exception& e) {
+    if (const auto* da = dynamic_cast<const v270::mysql::EDAError*>(&e)) return da->ErrorCode();
+    if (const auto* my = dynamic_cast<const v270::mysql::EMySqlException*>(&e)) return my->Code();
+    return 0;
+}
+
+QString mySqlErrorAdvice(int code, const QString& text) {
+    switch (code) {
+    case 2002:
+    case 2003:
+    case 2004:
+    case 2005:
+        if (text.contains(QLatin1String("timed out"), Qt::CaseInsensitive))
+            return QStringLiteral("Veritabanı sunucusu zamanında cevap vermedi: ağ bağlantısını ve "
+                                  "sunucuya güvenlik duvarından erişilebildiğini kontrol edin.");
+        if (text.contains(QLatin1String("Unknown host"), Qt::CaseInsensitive))
+            return QStringLiteral("Veritabanı sunucusunun adı bulunamadı: sunucu adını kontrol "
+                                  "edin.");
+        return QStringLiteral("Veritabanı sunucusuna bağlanılamadı: sunucu adresini ve portu "
+                              "kontrol edin, MySQL sunucusunun çalıştığından emin olun.");
+    case 2006:
+    case 2013:
+    case 1053:
+        return QStringLiteral("Veritabanı sunucusuyla bağlantı koptu ya da zaman aşımına uğradı: "
+                              "ağ bağlantısını ve sunucuyu kontrol edip yeniden deneyin.");
+    case 1045:
+        return QStringLiteral("Veritabanı girişi reddedildi: kullanıcı adını ve şifreyi kontrol "
+                              "edin.");
+    case 1044:
+        return QStringLiteral("Kullanıcının bu veritabanına erişim izni yok: veritabanı adını ve "
+                              "kullanıcının yetkilerini kontrol edin.");
+    case 1049:
+        return QStringLiteral("Veritabanı bulunamadı: veritabanı adını kontrol edin.");
+    case 1146:
+        return QStringLiteral("Veritabanında personel tablosu yok: doğru PDKS veritabanının "
+                              "seçildiğini kontrol edin.");
+    case 1054:
+        return QStringLiteral("personel tablosunda beklenen sütun yok (kartno, ad, soyad): doğru "
+                              "PDKS veritabanının seçildiğini kontrol edin.");
+    case 2026:
+        return QStringLiteral("Şifreli (SSL/TLS) bağlantı kurulamadı: sertifika dosyalarını ve "
+                              "sunucunun SSL ayarını kontrol edin.");
+    case 2059:
+    case 2061:
+    case 1251:
+        return QStringLiteral("Sunucunun istediği giriş yöntemi kullanılamadı: şifreyi, SSL "
+                              "ayarını ve sunucu açık anahtar dosyasını kontrol edin.");
+    case 1040:
+    case 1203:
+        return QStringLiteral("Veritabanı sunucusu yeni bağlantı kabul etmiyor: biraz sonra "
+                              "yeniden deneyin.");
+    case 0:
+        return QStringLiteral("Veritabanından gelen bir değer okunamadı.");
+    default:
+        return QStringLiteral("Veritabanı hatası (%1).").arg(code);
+    }
+}
+
+QString mySqlErrorReport(const std::exception& e) {
+    QString text = mySqlErrorText(e);
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return mySqlErrorAdvice(mySqlErrorCode(e), text) + u'\n' + text;
 }

@@ -32,3 +32,16 @@ std::string quotedLiteral(const v270::mysql::TMyConnection& connection, std::str
 // the error report: valid UTF-8 as UTF-8, anything else as latin5, without
 // the line break a server message starts with.
 QString mySqlErrorText(const std::exception& e);
+
+// The error number a client error carries: the server's (1045) or the
+// client's (2003); 0 for errors without one (a field value, a conversion).
+int mySqlErrorCode(const std::exception& e);
+
+// One Turkish line for the operator: what failed and what to check. text is
+// the client's own text, which tells a refused connection from a timeout or
+// an unknown host under the one number 2003.
+QString mySqlErrorAdvice(int code, const QString& text);
+
+// What the operator sees of a client error: the Turkish line, then the
+// server's or client's own text under it.
+QString mySqlErrorReport(const std::exception& e);

@@ -1,15 +1,14 @@
 #include "PersonnelNames.h"
 
 #include "MySqlText.h"
+#include "PersonnelConnection.h"
 #include "core/AppError.h"
 #include "core/Database.h"
 #include "core/Operator.h"
-#include "core/TextCodec.h"
 #include "core/TextHelpers.h"
 #include "mysql/MyQuery.h"
 #include "session/TerminalSession.h"
 
-#include <QFile>
 #include <QHash>
 #include <QScopeGuard>
 #include <QSqlError>
@@ -25,15 +24,6 @@ namespace {
 // Kartno values a statement looks up. Below the server's threshold for
 // turning a long IN list into a join, so it reads rows as for one value.
 constexpr int kBatchSize = 500;
-
-std::string settingBytes(const QString& text) {
-    return encodeCp1254(text).toStdString();
-}
-
-// A file name as the system's calls take it.
-std::string filePath(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
 
 // A text that two kartno values equal to each other by the column's
 // collation surely share: no case, no accents, no trailing blanks. Values
@@ -136,28 +126,10 @@ int storeNames(EnrollStore& store, const std::vector<Lookup*>& batch) {
 
 bool ApplyMySqlSettings(TMyConnection& connection, const PersonnelSettings& settings,
                         Operator& op) {
-    connection.Close();
-    connection.SetServer(settingBytes(settings.server));
-    connection.SetDatabase(settingBytes(settings.database));
-    connection.SetUsername(settingBytes(settings.user));
-    connection.SetPassword(settingBytes(settings.password));
-    connection.Options().SetProtocol(settingIsOn(settings.ssl, false) ? v270::mysql::mpSSL
-                                                                      : v270::mysql::mpDefault);
-    v270::mysql::TMySSLOptions& ssl = connection.SSLOptions;
-    ssl.CACert = filePath(settings.sslCACert);
-    ssl.Cert = filePath(settings.sslCert);
-    ssl.Key = filePath(settings.sslKey);
-    ssl.ChipherList = settings.sslCipherList.toStdString();
-    ssl.VerifyServerCert = settingIsOn(settings.sslVerify, !settings.sslCACert.isEmpty());
-    connection.ServerPublicKey = filePath(settings.serverPublicKey);
-    try {
-        connection.SetPort(toWholeNumber(settings.port));
-    } catch (const AppError&) {
-        op.showMessage(QStringLiteral("Veritabanına bağlanamadı...."), QStringLiteral("UYARI"),
-                       Operator::Icon::None);
-        return false;
-    }
-    return true;
+    if (setPersonnelConnection(connection, settings)) return true;
+    op.showMessage(QStringLiteral("Veritabanına bağlanamadı...."), QStringLiteral("UYARI"),
+                   Operator::Icon::None);
+    return false;
 }
 
 QString personnelName(const QString& ad, const QString& soyad) {
@@ -210,7 +182,7 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
             }
         }
     } catch (const v270::mysql::EDatabaseError& e) {
-        throw AppError(mySqlErrorText(e));
+        throw AppError(mySqlErrorReport(e));
     }
     for (const Lookup& l : lookups) {
         if (!l.found)

@@ -55,14 +55,16 @@ Tfrmyeni::Tfrmyeni(TfrmDM& dm, Operator& op, QWidget* parent) : QDialog(parent),
     Edit6 = addField(GroupBox2, "Edit6", QStringLiteral("passsword"), QStringLiteral("846213"), 84);
     GroupBox2->hide();
 
-    BitBtn2 = new QPushButton(QStringLiteral("Kaydet"), this);
+    BitBtn2 = new QPushButton(QStringLiteral("&Kaydet"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
     BitBtn2->setGeometry(40, 280, 100, 33);
     QFont bold = BitBtn2->font();
     bold.setBold(true);
     BitBtn2->setFont(bold);
+    // Enter in any field saves; the buttons themselves never take it over.
     BitBtn2->setAutoDefault(false);
-    Button1 = new QPushButton(QStringLiteral("Kapat"), this);
+    BitBtn2->setDefault(true);
+    Button1 = new QPushButton(QStringLiteral("K&apat"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(150, 280, 100, 33);
     Button1->setAutoDefault(false);

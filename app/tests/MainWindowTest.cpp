@@ -21,6 +21,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 #include <QUuid>
 #include <gtest/gtest.h>
@@ -222,6 +223,19 @@ TEST_F(MainWindowTest, EditorKeepsItsFieldsBetweenUses) {
     EXPECT_EQ(yeni->Edit1->text(), QStringLiteral("Ana Giriş"));
     EXPECT_EQ(yeni->ComboBox1->currentIndex(), 0);
     EXPECT_TRUE(yeni->GroupBox1->isVisibleTo(yeni.get()));
+}
+
+TEST_F(MainWindowTest, EnterInTheEditorSaves) {
+    EXPECT_EQ(yeni->BitBtn2->text(), QStringLiteral("&Kaydet"));
+    yeni->mode = "yeni";
+    yeni->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(yeni.get()));
+    yeni->Edit1->setFocus();
+    yeni->Edit1->setText("Arka Kapı");
+    QTest::keyClick(yeni->Edit1, Qt::Key_Return);
+    EXPECT_EQ(yeni->result(), QDialog::Accepted);
+    EXPECT_FALSE(yeni->isVisible());
+    EXPECT_EQ(dm.qrycihaz.rowCount(), 4);
 }
 
 TEST_F(MainWindowTest, RefusedValueKeepsTheEditorOpen) {

@@ -118,9 +118,9 @@ TEST_F(MaintenanceWiring, PopupItemAsksThenClearsTheTerminal) {
 TEST_F(MaintenanceWiring, BellWindowCarriesItsControls) {
     EXPECT_EQ(zil->windowTitle(), "Zil Saatleri");
     const std::pair<const char*, const char*> buttons[] = {
-        {"Button1", "<--- Terminalden Zil Saatlerini Oku"},
-        {"Button2", "--->Terminale Zİl Saatlerini Gönder"},
-        {"BitBtn1", "Kapat"}};
+        {"Button1", "<--- Terminalden Zil Saatlerini &Oku"},
+        {"Button2", "--->Terminale Zİl Saatlerini &Gönder"},
+        {"BitBtn1", "&Kapat"}};
     for (const auto& [name, caption] : buttons) {
         auto* b = zil->findChild<QPushButton*>(name);
         ASSERT_NE(b, nullptr) << name;
@@ -171,8 +171,7 @@ TEST_F(MaintenanceWiring, BellWindowReadsEditsAndSends) {
         EXPECT_FALSE(zil->chkValid[0]->isChecked());
         EXPECT_EQ(zil->txtBellCount->text(), "9");
         zil->txtMinute[2]->setText("75");
-        QTest::keyClick(zil->txtMinute[2], Qt::Key_Return); // presses no button
-        zil->Button2->click();
+        QTest::keyClick(zil->txtMinute[2], Qt::Key_Return); // sends, never reads
         zil->BitBtn1->click();
     };
     QTimer::singleShot(0, [&] { whileShown(); });
@@ -180,6 +179,43 @@ TEST_F(MaintenanceWiring, BellWindowReadsEditsAndSends) {
     EXPECT_EQ(op.messageTexts().size(), 3);
     EXPECT_EQ(op.messageTexts().last(), "Invalid Value.");
     EXPECT_EQ(device->state().bells[0], (Bell{1, 8, 30}));
+}
+
+TEST_F(MaintenanceWiring, BellWindowAsksBeforeEscDropsUnsentEdits) {
+    zil->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(zil.get()));
+    // Nothing typed: Esc closes without a question.
+    QTest::keyClick(zil->txtHour[0], Qt::Key_Escape);
+    EXPECT_FALSE(zil->isVisible());
+    EXPECT_TRUE(op.questions.isEmpty());
+
+    zil->show();
+    zil->txtHour[2]->setFocus();
+    zil->txtHour[2]->selectAll();
+    QTest::keyClicks(zil->txtHour[2], "9");
+    op.answers = {false};
+    QTest::keyClick(zil->txtHour[2], Qt::Key_Escape);
+    EXPECT_TRUE(zil->isVisible()) << "No keeps the window and the edit";
+    ASSERT_EQ(op.questions.size(), 1);
+    EXPECT_TRUE(
+        op.questions[0].endsWith(QStringLiteral("Gönderilmemiş değişiklikler var. Çıkılsın mı?")));
+    EXPECT_EQ(zil->txtHour[2]->text(), "9");
+
+    // Sent: nothing is unsent any more.
+    op.answers = {true}; // the send's own question
+    QTest::keyClick(zil->txtHour[2], Qt::Key_Return);
+    EXPECT_EQ(device->state().bells[2].hour, 9);
+    QTest::keyClick(zil->txtHour[2], Qt::Key_Escape);
+    EXPECT_FALSE(zil->isVisible());
+    EXPECT_EQ(op.questions.size(), 2); // the first question and the send's
+
+    // A ticked bell counts too, and Yes closes.
+    zil->show();
+    zil->chkValid[3]->click();
+    op.answers = {true};
+    QTest::keyClick(zil->txtHour[0], Qt::Key_Escape);
+    EXPECT_FALSE(zil->isVisible());
+    EXPECT_EQ(op.questions.size(), 3);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "core/testing/TestProgramDir.h"
 #include "enroll/TfrmEnrol.h"
 #include "enroll/tests/EnrollTestSupport.h"
+#include "names/DatabaseSettingsDialog.h"
 #include "names/tests/PersonnelDatabase.h"
 #include "session/TerminalSession.h"
 #include "terminal/TFP_CLOCK.h"
@@ -17,6 +18,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
@@ -110,6 +113,38 @@ TEST_F(NamesWiring, SendButtonsTakeTheSelectedRowOrAllRows) {
     window->ShowNameList();
     EXPECT_THROW(window->BitBtn5->click(), AppError);
     expectGivenBack();
+}
+
+TEST_F(NamesWiring, SelectedNameNeedsNoClickAfterAReload) {
+    addTemp("00001", QStringLiteral("Şule"));
+    addTemp("00002", QStringLiteral("Ümit"));
+    window->show();
+    window->Edit8->setText(QStringLiteral("ü")); // the search reloads the list
+    window->BitBtn4->click();
+    EXPECT_EQ(device->state().names, (std::map<int32_t, QString>{{2, "Umit"}}));
+    window->Edit8->clear();
+    EXPECT_EQ(window->DBGrid1->currentIndex().row(), 0);
+    window->BitBtn4->click();
+    EXPECT_EQ(device->state().names, (std::map<int32_t, QString>{{1, "Sule"}, {2, "Umit"}}));
+}
+
+TEST_F(NamesWiring, SettingsButtonOpensTheDialogAndTheWindowTakesWhatWasSaved) {
+    writeProfileString(session.settingsFile, "Login", "Database", "eski");
+    window->show();
+    EXPECT_EQ(window->Label5->text(), "eski");
+    bool opened = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<DatabaseSettingsDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        opened = true;
+        dialog->edtServer->setText("pdks-sunucu");
+        dialog->edtDatabase->setText("pdks");
+        QTest::keyClick(dialog->edtDatabase, Qt::Key_Return);
+    });
+    window->btnDatabaseSettings->click();
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(window->Label5->text(), "pdks");
+    EXPECT_EQ(window->mySqlSettings().server, "pdks-sunucu");
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "app/Startup.h"
 #include "app/Tfrmgiris.h"
 #include "core/TfrmDM.h"
 #include "core/testing/RecordingOperator.h"
@@ -46,30 +47,44 @@ TEST_F(StartupTest, BothFilesPresent) {
     EXPECT_EQ(w.windowTitle(), QStringLiteral("V270 PARMAKİZİ AKTARIM ( Varnel Güvenlik ]"));
 }
 
-TEST_F(StartupTest, MissingDataFileReportsAndGoesOn) {
-    makeLog();
-    writeFile(dir() + "Settings.ini", "[Options]\nveriDosya2=1\n");
-    Tfrmgiris w(dm, dir(), &op);
-    ASSERT_EQ(op.messages.size(), 2u);
-    EXPECT_EQ(op.messages[0].text, QStringLiteral("Data dosyası bulunamadı....."));
-    EXPECT_EQ(op.messages[0].title, QStringLiteral("UYARI"));
-    EXPECT_EQ(op.messages[0].icon, Operator::Icon::Information);
-    // Then the error report of the failed terminal list; the settings are
-    // not read.
-    EXPECT_EQ(op.messages[1].icon, Operator::Icon::Critical);
-    EXPECT_FALSE(w.CheckBox1->isChecked());
-    EXPECT_EQ(dm.qrycihaz.rowCount(), 0);
-    EXPECT_FALSE(w.BitBtn5->isEnabled());
-    EXPECT_FALSE(QFile::exists(dir() + "Data.mdb")) << "no file may be created";
+TEST_F(StartupTest, MissingFilesAreToldInOneBoxWithTheDirectoryAndTheCure) {
+    const struct {
+        const char* name;
+        bool data, log;
+        QStringList lines;
+    } cases[] = {
+        {"no Data", false, true, {"Data dosyası bulunamadı....."}},
+        {"no Log", true, false, {"Log dosyası bulunamadı....."}},
+        {"neither", false, false, {"Data dosyası bulunamadı.....", "Log dosyası bulunamadı....."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir each;
+        const QString d = each.path() + u'/';
+        if (c.data) createDatabaseFromSchema(d + "Data.mdb", "Data.sql");
+        if (c.log) createDatabaseFromSchema(d + "Log.mdb", "Log.sql");
+        writeFile(d + "Settings.ini", "[Options]\nveriDosya2=1\n");
+        RecordingOperator seen;
+        TfrmDM localDm;
+        Tfrmgiris w(localDm, d, &seen);
+        ASSERT_EQ(seen.messages.size(), 1u) << seen.messageTexts().join('|').toStdString();
+        EXPECT_EQ(seen.messages[0].text, missingDatabasesText(d, c.lines));
+        EXPECT_EQ(seen.messages[0].title, QStringLiteral("UYARI"));
+        EXPECT_EQ(localDm.qrycihaz.rowCount(), 0);
+        EXPECT_FALSE(w.BitBtn5->isEnabled());
+        EXPECT_TRUE(w.CheckBox1->isChecked()) << "start-up goes on to the settings";
+        EXPECT_EQ(QFile::exists(d + "Data.mdb"), c.data) << "no file may be created";
+        EXPECT_EQ(QFile::exists(d + "Log.mdb"), c.log) << "no file may be created";
+    }
 }
 
-TEST_F(StartupTest, MissingLogFileOnly) {
-    makeData();
-    writeFile(dir() + "Settings.ini", "[options]\nVERIDOSYA2=1\n");
-    Tfrmgiris w(dm, dir(), &op);
-    EXPECT_EQ(op.messageTexts(), QStringList{QStringLiteral("Log dosyası bulunamadı.....")});
-    EXPECT_TRUE(w.CheckBox1->isChecked());
-    EXPECT_FALSE(QFile::exists(dir() + "Log.mdb"));
+TEST(MissingDatabases, TextNamesTheDirectoryAndACommandToPaste) {
+    EXPECT_EQ(missingDatabasesText("/srv/pdks/", {"Log dosyası bulunamadı....."}),
+              QStringLiteral("Log dosyası bulunamadı.....\n\nProgram dizini: /srv/pdks\n"
+                             "Eksik veritabanlarını boş olarak oluşturmak için:\n"
+                             "v270-init-program-dir /srv/pdks"));
+    EXPECT_TRUE(missingDatabasesText("/home/ik/PDKS Veri'si/", {"x"})
+                    .endsWith("v270-init-program-dir '/home/ik/PDKS Veri'\\''si'"));
 }
 
 TEST_F(StartupTest, DataFileThatIsNotSqlite) {

@@ -103,6 +103,21 @@ TEST_F(IniFileTest, WriteTouchesOnlyItsOwnLine) {
     EXPECT_EQ(readFile(path()), expected);
 }
 
+TEST_F(IniFileTest, SeveralKeysInOneWriteAsWrittenOneByOne) {
+    const QByteArray before = "[Login]\r\nServer=a\r\n\r\n[MySql]\r\nUser=root\r\n";
+    const QList<ProfileEntry> entries = {{"Login", "Server", "b"},
+                                         {"MySql", "Password", "gizli"},
+                                         {"MySql", "user", "pdks"},
+                                         {"MySql", "Port", "3307"}};
+    writeFile(path(), before);
+    for (const ProfileEntry& e : entries)
+        writeProfileString(path(), e.section, e.key, e.value);
+    const QByteArray oneByOne = readFile(path());
+    writeFile(path(), before);
+    writeProfileStrings(path(), entries);
+    EXPECT_EQ(readFile(path()), oneByOne);
+}
+
 TEST_F(IniFileTest, WriteCreatesMissingFile) {
     writeProfileString(path(), "Options", "veriDosya2", "0");
     EXPECT_EQ(readFile(path()), QByteArray("[Options]\r\nveriDosya2=0\r\n"));

@@ -1,6 +1,8 @@
 #include "core/TextHelpers.h"
 #include "core/TextCodec.h"
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 TEST(TextHelpers, ZeroPad) {
@@ -39,6 +41,18 @@ TEST(TextHelpers, FoldTurkish) {
     EXPECT_EQ(FoldTurkish(u"çğıöşüÇĞİÖŞÜ"_qs), QStringLiteral("cgiosuCGIOSU"));
     EXPECT_EQ(FoldTurkish(QString()), QString());
     EXPECT_EQ(FoldTurkish(QStringLiteral("AYSE yilmaz 42")), QStringLiteral("AYSE yilmaz 42"));
+}
+
+TEST(TextHelpers, WithoutMnemonic) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"&Kaydet", "Kaydet"},
+        {"Terminale &Gönder", "Terminale Gönder"},
+        {"Ad && Soyad", "Ad & Soyad"},
+        {"Son&", "Son"},
+        {"Kapat", "Kapat"},
+    };
+    for (const auto& [caption, plain] : cases)
+        EXPECT_EQ(withoutMnemonic(QString::fromUtf8(caption)), QString::fromUtf8(plain)) << caption;
 }
 
 TEST(TextCodec, Cp1254RoundTripsTurkishLetters) {

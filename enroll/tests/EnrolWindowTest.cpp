@@ -20,8 +20,10 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace {
 
@@ -56,14 +58,15 @@ TEST_F(EnrolWindow, ControlsCarryTheirNamesAndCaptions) {
     EXPECT_EQ(window->windowTitle(),
               QStringLiteral("Parmakizi Datası Kopyalama / Yükleme / Personel İsimlendirme"));
     const std::pair<const char*, const char*> buttons[] = {
-        {"BitBtn1", "Terminalden Parmakizi Datası Al"},
-        {"BitBtn2", "Terminale Parmakizi Datası Yükle"},
-        {"BitBtn3", "Kapat"},
-        {"BitBtn4", "Seçili Personel Adını Terminale Yükle"},
-        {"BitBtn5", "Tüm Personel Adlarını Terminale Yükle"},
-        {"cmdGetEnrollData", "Parmakizi Al"},
-        {"cmdSetEnrollData", "Parmakizi Yükle"},
-        {"cmdDeleteEnrollData", "Parmakizi Sil"},
+        {"BitBtn1", "Terminalden Parmakizi Datası &Al"},
+        {"BitBtn2", "Terminale Parmakizi Datası &Yükle"},
+        {"BitBtn3", "&Kapat"},
+        {"BitBtn4", "&Seçili Personel Adını Terminale Yükle"},
+        {"BitBtn5", "&Tüm Personel Adlarını Terminale Yükle"},
+        {"cmdGetEnrollData", "Parmakizi &Al"},
+        {"cmdSetEnrollData", "Parmakizi &Yükle"},
+        {"cmdDeleteEnrollData", "Parmakizi &Sil"},
+        {"btnDatabaseSettings", "&Veritabanı Ayarları"},
     };
     for (const auto& [name, caption] : buttons) {
         auto* b = window->findChild<QPushButton*>(name);
@@ -71,7 +74,7 @@ TEST_F(EnrolWindow, ControlsCarryTheirNamesAndCaptions) {
         EXPECT_EQ(b->text(), QString::fromUtf8(caption)) << name;
     }
     EXPECT_EQ(window->SpeedButton1->text(),
-              QStringLiteral("PDKS Programından İsimleri Al (mysql)"));
+              QStringLiteral("&PDKS Programından İsimleri Al (mysql)"));
     EXPECT_EQ(window->CheckBox2->text(), QStringLiteral("Cihazdaki tüm prmizlerini sil"));
     EXPECT_FALSE(window->CheckBox2->isChecked());
     EXPECT_EQ(window->GroupBox1->title(),
@@ -228,6 +231,43 @@ TEST_F(EnrolWindow, StatusLineTellsWhetherTheStoreHoldsAWholeDownload) {
         op.statuses.last().startsWith("Parmakizi deposu: \"Giriş\" terminalinden (Cihaz No 3) "))
         << op.statuses.last().toStdString();
     EXPECT_TRUE(op.statuses.last().endsWith(" alınan 3 kayıt, tam."));
+    window->hide();
+}
+
+TEST_F(EnrolWindow, EnterReadsOnTheSingleTabOnlyAndAltPressesTheMarkedButton) {
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QList<QPushButton*> buttons = window->findChildren<QPushButton*>();
+    std::map<QPushButton*, int> clicks;
+    for (QPushButton* b : buttons)
+        QObject::connect(b, &QPushButton::clicked, [&clicks, b] { ++clicks[b]; });
+
+    // The whole-data tab: Enter in the search box starts nothing.
+    window->Edit8->setFocus();
+    QTest::keyClick(window->Edit8, Qt::Key_Return);
+    EXPECT_TRUE(clicks.empty());
+    EXPECT_TRUE(window->isVisible());
+
+    // The single tab: Enter reads the enrollment typed.
+    window->PageControl1->setCurrentWidget(window->TabSheet2);
+    window->txtEnrollNumber->setFocus();
+    window->txtEnrollNumber->setText("42");
+    QTest::keyClick(window->txtEnrollNumber, Qt::Key_Return);
+    EXPECT_EQ(clicks, (std::map<QPushButton*, int>{{window->cmdGetEnrollData, 1}}));
+    EXPECT_EQ(window->lstEnrollData->count() > 0, true);
+
+    // Back on the first tab, Enter is nothing again; Alt+Y is its upload
+    // button, not the single tab's.
+    window->PageControl1->setCurrentWidget(window->TabSheet1);
+    clicks.clear();
+    window->Edit8->setFocus();
+    QTest::keyClick(window->Edit8, Qt::Key_Return);
+    EXPECT_TRUE(clicks.empty());
+    op.answers = {false}; // the upload asks first; say No
+    QTest::keyClick(window->Edit8, Qt::Key_Y, Qt::AltModifier);
+    QTest::qWait(300); // a shortcut presses the button with a short animation
+    EXPECT_EQ(clicks, (std::map<QPushButton*, int>{{window->BitBtn2, 1}}));
     window->hide();
 }
 

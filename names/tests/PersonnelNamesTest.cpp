@@ -249,17 +249,28 @@ TEST_F(PersonnelNames, ServerErrorsStopTheFillAndCloseTheConnection) {
     PersonnelDatabase db(testName());
     addTemp("00001", "eski");
     db.run("drop table " + db.name() + ".personel");
-    PersonnelSettings noTable = db.settings();
     PersonnelSettings refused = db.settings();
     refused.port = "1";
-    for (const PersonnelSettings& settings : {noTable, refused}) {
+    const struct {
+        const char* name;
+        PersonnelSettings settings;
+        QString advice; // the Turkish line the report starts with
+        QString clientText;
+    } cases[] = {
+        {"no table", db.settings(), "Veritabanında personel tablosu yok", "doesn't exist"},
+        {"refused", refused, "Veritabanı sunucusuna bağlanılamadı", "Connection refused"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         EnrollStore store = files.store();
         try {
-            fillNames(connection, query, settings, store, {}, op);
+            fillNames(connection, query, c.settings, store, {}, op);
             ADD_FAILURE() << "no error";
         } catch (const AppError& e) {
-            EXPECT_FALSE(e.text().isEmpty());
-            EXPECT_FALSE(e.text().startsWith(u'\r'));
+            const QStringList lines = e.text().split(u'\n');
+            ASSERT_GE(lines.size(), 2) << e.text().toStdString();
+            EXPECT_TRUE(lines[0].startsWith(c.advice)) << lines[0].toStdString();
+            EXPECT_TRUE(lines.mid(1).join(u'\n').contains(c.clientText)) << e.text().toStdString();
         }
         EXPECT_FALSE(connection.Connected());
         EXPECT_EQ(op.busyDepth, 0);

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "PersonnelConnection.h"
+#include "enroll/PersonnelSettings.h"
+
+#include <QDialog>
+#include <memory>
+
+class Operator;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QThread;
+class WidgetOperator;
+
+// "Veritabanı Ayarları": the connection to the PDKS program's personnel
+// database as Settings.ini holds it, to edit, try ("Dene") and save
+// ("Kaydet"). The checks, the try and the writing are in
+// PersonnelConnection; the dialog only moves values to and from its fields.
+class DatabaseSettingsDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // op: where messages go; null means the dialog's own message boxes.
+    DatabaseSettingsDialog(const QString& settingsFile, Operator* op = nullptr,
+                           QWidget* parent = nullptr);
+    ~DatabaseSettingsDialog() override;
+
+    // The settings as typed.
+    PersonnelSettings settings() const;
+    void showSettings(const PersonnelSettings& settings);
+
+    QLineEdit* edtServer;
+    QLineEdit* edtDatabase;
+    QLineEdit* edtUser;
+    QLineEdit* edtPassword;
+    QLineEdit* edtPort;
+    QCheckBox* chkSsl;
+    QLineEdit* edtCACert;
+    QLineEdit* edtCert;
+    QLineEdit* edtKey;
+    QLineEdit* edtCipherList;
+    QCheckBox* chkVerify;
+    QLineEdit* edtServerPublicKey;
+    QLabel* lblResult;
+    QPushButton* btnTry;    // Dene
+    QPushButton* btnSave;   // Kaydet
+    QPushButton* btnCancel; // Vazgeç
+
+    // True while "Dene" waits for the server.
+    bool trying() const { return static_cast<bool>(tryThread_); }
+
+  signals:
+    // "Dene" has its answer in lblResult.
+    void tryFinished();
+
+  public slots:
+    void btnTryClick();
+    void btnSaveClick();
+    // Esc and Vazgeç: not while a try runs, whose answer is on its way.
+    void reject() override;
+
+  private:
+    void showTryResult();
+
+    QString settingsFile_;
+    PersonnelSettings stored_; // as read when the dialog opened
+    std::unique_ptr<WidgetOperator> ownOperator_;
+    Operator* op_;
+    // The try runs off the GUI thread, so the dialog paints and moves while
+    // the server keeps it waiting (up to the connection timeout).
+    std::unique_ptr<QThread> tryThread_;
+    ConnectionTry tryResult_;
+};
