@@ -467,8 +467,10 @@ int runCommandLine(const QStringList& arguments, QTextStream& out, QTextStream& 
 
     ProgramDirectory chosen;
     try {
-        chosen = chooseProgramDirectory(thisProcess(
-            p.options.isSet(kDir) ? std::optional(p.options.value(kDir)) : std::nullopt));
+        // --dir decides alone; the process is asked only without it.
+        StartingPoint given;
+        given.dirOption = p.options.value(kDir);
+        chosen = chooseProgramDirectory(p.options.isSet(kDir) ? given : thisProcess(std::nullopt));
     } catch (const AppError& e) {
         return finish(failWith(said, e.text()));
     }
