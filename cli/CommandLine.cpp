@@ -477,6 +477,7 @@ int runCommandLine(const QStringList& arguments, QTextStream& out, QTextStream& 
     if (!chosen.notice.isEmpty()) said << chosen.notice << Qt::endl;
     if (!QFileInfo(chosen.path).isDir())
         return finish(failWith(said, QStringLiteral("Program dizini yok: %1").arg(chosen.path)));
+    shareNewFilesWithGroup(chosen.path);
     const bool offersAll = std::any_of(command.options.begin(), command.options.end(),
                                        [](const Option& o) { return o.name == u"all-terminals"; });
     return finish(
@@ -515,7 +516,9 @@ ProgramDirectory windowProgramDir(const QCoreApplication& app) {
                      qPrintable(error));
         std::exit(ExitUsage);
     }
-    return chooseProgramDirectory(thisProcess(dir));
+    ProgramDirectory chosen = chooseProgramDirectory(thisProcess(dir));
+    shareNewFilesWithGroup(chosen.path);
+    return chosen;
 }
 
 namespace {
