@@ -251,6 +251,28 @@ TEST_F(Delivery, FileSizeLimitIsReportedNotFatal) {
     EXPECT_TRUE(everyRecordOnce(20000));
 }
 
+// Ctrl-C asks the transfer to stop; it ends with 130, and what it wrote is
+// delivered once when the next run takes the rest.
+TEST_F(Delivery, CtrlCEndsWith130AndTheNextRunTakesTheRest) {
+    constexpr int kRecords = 100000;
+    startTerminal(kRecords);
+    QProcess p;
+    startProgram(p);
+    QElapsedTimer waited;
+    waited.start();
+    while (QFileInfo(programDir() + "veri.txt").size() == 0 && waited.elapsed() < 60000)
+        QThread::msleep(5);
+    ASSERT_EQ(::kill(pid_t(p.processId()), SIGINT), 0);
+    const Outcome stopped = finish(p);
+    EXPECT_EQ(stopped.code, 130) << stopped.err.toStdString();
+    EXPECT_TRUE(stopped.err.contains("Durduruluyor")) << stopped.err.toStdString();
+
+    const Outcome rest = transfer();
+    EXPECT_EQ(rest.code, 0) << rest.err.toStdString();
+    EXPECT_EQ(terminalMark(), kRecords);
+    EXPECT_TRUE(everyRecordOnce(kRecords));
+}
+
 // The link drops after the last record, so the terminal never confirms:
 // exit code 3, and the next run writes nothing again.
 TEST_F(Delivery, UnconfirmedCommitThenRunAgain) {

@@ -6,6 +6,7 @@
 #include "terminal/testing/EmulatorProcess.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -141,6 +142,23 @@ TEST_F(Maintenance, RefusalsOfTheTerminalExitOne) {
     }
     EXPECT_EQ(state(0).enrollments.size(), 1u);
     EXPECT_EQ(state(0).enrollments[0].privilege, 0); // refused, but no longer an administrator
+}
+
+// Another client holds the terminal's lock: nothing is sent and the exit
+// code tells a script to try again later.
+TEST_F(Maintenance, ATerminalHeldByAnotherClientExitsFour) {
+    DeviceState s;
+    s.logs = {LogRecord{11, 0, 2024, 3, 5, 8, 0}};
+    addTerminal("Giriş", s, {"--fail", "EnableDevice=8"}); // ERR_MULTIUSER
+    for (const QStringList& args :
+         {QStringList{"transfer"}, QStringList{"clock", "get"}, QStringList{"admin-clear", "--yes"},
+          QStringList{"clear-fingerprints", "--yes"}}) {
+        const Outcome r = run(args);
+        EXPECT_EQ(r.code, 4) << args.join(' ').toStdString() << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("kilitlenemedi")) << r.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(programDir() + "veri.txt") &&
+                 QFileInfo(programDir() + "veri.txt").size() > 0);
 }
 
 TEST_F(Maintenance, AdminClearPrintsTheMessageAndTheCount) {
