@@ -41,7 +41,8 @@ const Subcommand* findSubcommand(const QString& name) {
 
 const Option kDir{QStringLiteral("dir"), QStringLiteral("DIZIN"),
                   QStringLiteral("program dizini (sırası: v270-aktarim --help)")};
-const Option kQuiet{QStringLiteral("quiet"), {},
+const Option kQuiet{QStringLiteral("quiet"),
+                    {},
                     QStringLiteral("başarıda bilgi satırı yazmaz (cron yalnız hataları "
                                    "postalar); istenen veri yine yazılır"),
                     u'q'};
@@ -57,12 +58,37 @@ QList<Option> globalOptions() {
 // Qt's own options that take a value (QGuiApplication and its X11 platform);
 // they belong to the window, and a headless run ignores them.
 const QSet<QString>& qtValueOptions() {
-    static const QSet<QString> names{
-        "-platform", "-platformpluginpath", "-platformtheme", "-plugin",   "-qmljsdebugger",
-        "-style",    "-stylesheet",         "-session",       "-display",  "-geometry",
-        "-title",    "-name",               "-qwindowgeometry", "-qwindowicon", "-qwindowtitle",
-        "-qwindowscreen", "-fn", "-font", "-bg", "-background", "-fg", "-foreground", "-btn",
-        "-button", "-visual", "-ncols", "-cmap", "-im", "-inputstyle", "-screen", "-qtquick"};
+    static const QSet<QString> names{"-platform",
+                                     "-platformpluginpath",
+                                     "-platformtheme",
+                                     "-plugin",
+                                     "-qmljsdebugger",
+                                     "-style",
+                                     "-stylesheet",
+                                     "-session",
+                                     "-display",
+                                     "-geometry",
+                                     "-title",
+                                     "-name",
+                                     "-qwindowgeometry",
+                                     "-qwindowicon",
+                                     "-qwindowtitle",
+                                     "-qwindowscreen",
+                                     "-fn",
+                                     "-font",
+                                     "-bg",
+                                     "-background",
+                                     "-fg",
+                                     "-foreground",
+                                     "-btn",
+                                     "-button",
+                                     "-visual",
+                                     "-ncols",
+                                     "-cmap",
+                                     "-im",
+                                     "-inputstyle",
+                                     "-screen",
+                                     "-qtquick"};
     return names;
 }
 
@@ -211,11 +237,12 @@ QString exitCodeLines() {
 }
 
 QString programDirectoryText() {
-    return paragraphs(QStringLiteral(
-               "Program dizini: --dir DIZIN; yoksa V270_AKTARIM_DIR; yoksa %1 dosyasının "
-               "[Genel] bölümündeki ProgramDir=; yoksa programın dizini (yazılabilir ve kurulu "
-               "değilse), en sonunda ~/.local/share/v270-aktarim.")
-        .arg(systemSettingsPath()));
+    return paragraphs(
+        QStringLiteral(
+            "Program dizini: --dir DIZIN; yoksa V270_AKTARIM_DIR; yoksa %1 dosyasının "
+            "[Genel] bölümündeki ProgramDir=; yoksa programın dizini (yazılabilir ve kurulu "
+            "değilse), en sonunda ~/.local/share/v270-aktarim.")
+            .arg(systemSettingsPath()));
 }
 
 QString subcommandHelp(const Subcommand& s) {
@@ -233,7 +260,8 @@ QString programHelp() {
         "          v270-aktarim KOMUT --help\n\n");
     text += paragraphs(QStringLiteral("Parmakizi terminallerinden kayıt aktarımı. Pencere "
                                       "olmadan (cron, systemd zamanlayıcısı) çalışan "
-                                      "komutlar:")) + u'\n';
+                                      "komutlar:")) +
+            u'\n';
     qsizetype width = 0;
     for (const Subcommand& s : allSubcommands())
         width = std::max(width, s.name.size());
@@ -242,8 +270,9 @@ QString programHelp() {
     text += QStringLiteral("\nHer komutun ayrıntısı: v270-aktarim KOMUT --help\n");
     text += QStringLiteral("\nGenel seçenekler:\n") + optionLines(globalOptions());
     text += u'\n' + programDirectoryText();
-    text += u'\n' + paragraphs(QStringLiteral("Sonuçlar standart çıktıya, hatalar ve ilerleme standart "
-                                      "hataya yazılır."));
+    text +=
+        u'\n' + paragraphs(QStringLiteral("Sonuçlar standart çıktıya, hatalar ve ilerleme standart "
+                                          "hataya yazılır."));
     text += QStringLiteral("\nÇıkış kodları:\n") + exitCodeLines();
     return text;
 }
@@ -346,8 +375,9 @@ const std::vector<int>& exitCodesWorstFirst() {
     // terminal out of reach is the likeliest fault of a site and outranks
     // other failures; a busy terminal or directory clears by itself; records
     // waiting for a confirmation are safe in the files.
-    static const std::vector<int> order{ExitCancelled, ExitUsage, ExitNotConnected, ExitFailed,
-                                        ExitBusy,      ExitNotConfirmed, ExitDone};
+    static const std::vector<int> order{ExitCancelled, ExitUsage, ExitNotConnected,
+                                        ExitFailed,    ExitBusy,  ExitNotConfirmed,
+                                        ExitDone};
     return order;
 }
 
@@ -374,7 +404,8 @@ Option terminalOption() {
 }
 
 Option allTerminalsOption() {
-    return {QStringLiteral("all-terminals"), {},
+    return {QStringLiteral("all-terminals"),
+            {},
             QStringLiteral("listedeki her terminalde, sırayla; biri başarısız olsa da "
                            "ötekiler yapılır")};
 }
@@ -384,8 +415,9 @@ Option jsonOption() {
 }
 
 Option yesOption(const QString& what) {
-    return {QStringLiteral("yes"), {}, QStringLiteral("%1; onay olmadan hiçbir şey gönderilmez")
-                                           .arg(what)};
+    return {QStringLiteral("yes"),
+            {},
+            QStringLiteral("%1; onay olmadan hiçbir şey gönderilmez").arg(what)};
 }
 
 QString noDeviceText(const QString& consequence) {
@@ -511,8 +543,9 @@ ProgramDirectory windowProgramDir(const QCoreApplication& app) {
         }
     }
     if (!error.isEmpty()) {
-        std::fprintf(stderr, "%s\nKullanım: v270-aktarim [--dir DIZIN] [Qt seçenekleri]\n"
-                             "Ayrıntılar: v270-aktarim --help\n",
+        std::fprintf(stderr,
+                     "%s\nKullanım: v270-aktarim [--dir DIZIN] [Qt seçenekleri]\n"
+                     "Ayrıntılar: v270-aktarim --help\n",
                      qPrintable(error));
         std::exit(ExitUsage);
     }
@@ -554,7 +587,8 @@ QString manSynopsis() {
                            "se\\[u00E7]enekleri\" ]\n.br\n");
     for (const Subcommand& s : allSubcommands()) {
         for (const QString& synopsis : s.synopses) {
-            text += QStringLiteral(".B v270\\-aktarim\n.RB [ \\-\\-dir\n.IR DIZIN ]\n.RB [ \\-q ]\n");
+            text +=
+                QStringLiteral(".B v270\\-aktarim\n.RB [ \\-\\-dir\n.IR DIZIN ]\n.RB [ \\-q ]\n");
             text += QStringLiteral(".B %1\n").arg(roff(s.name));
             if (!synopsis.isEmpty()) text += roffLines(synopsis);
             text += QStringLiteral(".br\n");
@@ -577,7 +611,8 @@ QString manSubcommands() {
     for (const Subcommand& s : allSubcommands()) {
         text += QStringLiteral(".SS %1\n").arg(roff(s.name));
         for (const QString& synopsis : s.synopses)
-            text += QStringLiteral(".B v270\\-aktarim %1 %2\n.br\n").arg(roff(s.name), roff(synopsis));
+            text +=
+                QStringLiteral(".B v270\\-aktarim %1 %2\n.br\n").arg(roff(s.name), roff(synopsis));
         text += QStringLiteral(".PP\n");
         for (const QString& paragraph : s.description.split(QStringLiteral("\n\n")))
             text += roffLines(paragraph) + QStringLiteral(".PP\n");
@@ -591,9 +626,10 @@ QString manExitStatus() {
     QString text;
     for (const ExitCodeText& e : exitCodeTable())
         text += QStringLiteral(".TP\n.B %1\n%2").arg(e.code).arg(roffLines(e.text));
-    text += QStringLiteral(".PP\n") +
-            roffLines(QStringLiteral("--all-terminals ile en kötüsü, bu sırayla: %1.")
-                          .arg(worstOrderText()));
+    text +=
+        QStringLiteral(".PP\n") +
+        roffLines(
+            QStringLiteral("--all-terminals ile en kötüsü, bu sırayla: %1.").arg(worstOrderText()));
     return text;
 }
 
@@ -608,8 +644,8 @@ QString manPage(const QString& templateText) {
     QString escaped;
     for (QChar c : page) {
         if (c.unicode() > 127)
-            escaped += QStringLiteral("\\[u%1]")
-                           .arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0'));
+            escaped += QStringLiteral("\\[u%1]").arg(
+                QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0'));
         else
             escaped += c;
     }

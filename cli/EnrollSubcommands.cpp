@@ -140,7 +140,8 @@ std::optional<QString> given(const GivenOptions& options, const QString& name) {
 
 std::vector<Subcommand> enrollSubcommands() {
     const Option terminal = terminalOption();
-    const Option clear{QStringLiteral("clear"), {},
+    const Option clear{QStringLiteral("clear"),
+                       {},
                        QStringLiteral("upload/copy: önce terminaldeki tüm parmakizlerini siler")};
     const Option from{QStringLiteral("from"), QStringLiteral("AD"),
                       QStringLiteral("copy: parmakizlerinin alınacağı terminal")};
@@ -209,12 +210,11 @@ std::vector<Subcommand> enrollSubcommands() {
                      // An incomplete copy must not reach the target, least of all
                      // after clearing it. The users take their names along.
                      HeadlessDataModule data(call.programDir, QStringLiteral("enroll copy"));
-                     if (const int code =
-                             download(data, call.programDir, *source.row, values, io);
+                     if (const int code = download(data, call.programDir, *source.row, values, io);
                          code != ExitDone)
                          return code;
-                     return upload(data, call.programDir, *target.row, p.isSet(clear), true,
-                                   values, io);
+                     return upload(data, call.programDir, *target.row, p.isSet(clear), true, values,
+                                   io);
                  });
              }
              return misuse(QStringLiteral("enroll: download, upload ya da copy bekleniyor."));

@@ -150,10 +150,9 @@ int runOnChosenTerminals(const SubcommandCall& call, const TerminalCommand& comm
         if (rows.empty()) return failWith(call.io.err, emptyListText());
         return runEachTerminal(rows, command, call.io);
     }
-    const TerminalPick pick =
-        pickTerminal(call.programDir,
-                     given.isSet(one) ? std::optional(given.value(one)) : std::nullopt,
-                     call.io.err, call.offersAllTerminals);
+    const TerminalPick pick = pickTerminal(
+        call.programDir, given.isSet(one) ? std::optional(given.value(one)) : std::nullopt,
+        call.io.err, call.offersAllTerminals);
     if (!pick.row) return pick.code;
     return command(*pick.row, call.io);
 }

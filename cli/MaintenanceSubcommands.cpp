@@ -105,7 +105,6 @@ QByteArray readScheduleInput(const QString& file) {
     return bytes;
 }
 
-
 // Seconds the terminal is ahead of the computer (behind: negative). The
 // terminal tells whole seconds, cut short, so the computer's time is cut alike.
 qint64 driftSeconds(const ClockResult& r) {
@@ -128,8 +127,8 @@ QJsonObject clockJson(const QString& name, const ClockResult& r) {
             {"drift_seconds", driftSeconds(r)}};
 }
 
-int runClockCommand(const QString& programDir, bool set, const QSqlRecord& row,
-                    const Console& io, QJsonArray* json) {
+int runClockCommand(const QString& programDir, bool set, const QSqlRecord& row, const Console& io,
+                    QJsonArray* json) {
     // A read's window message is the line printed below; it is shown only
     // when the command fails.
     QString held;
@@ -152,9 +151,9 @@ int runClockCommand(const QString& programDir, bool set, const QSqlRecord& row,
         case ClockOutcome::NoDevice:
             return failWith(io.err, nothingSentText(), t.refusedLockCode());
         case ClockOutcome::Failed:
-            return failWith(
-                io.err, withError(set ? clockNotSetText() : QStringLiteral("Terminal saati okunamadı"),
-                                  r.errorName));
+            return failWith(io.err, withError(set ? clockNotSetText()
+                                                  : QStringLiteral("Terminal saati okunamadı"),
+                                              r.errorName));
         }
         return int(ExitFailed);
     });
@@ -297,8 +296,7 @@ std::vector<Subcommand> maintenanceSubcommands() {
              const QString verb = call.arguments[0];
              const bool json = call.options.isSet(jsonOption());
              if ((verb != u"get" && verb != u"set") || (verb == u"set" && json))
-                 return usageError(call.io.err,
-                                   QStringLiteral("clock: get ya da set bekleniyor."),
+                 return usageError(call.io.err, QStringLiteral("clock: get ya da set bekleniyor."),
                                    QStringLiteral("clock"));
              QJsonArray times;
              const int code =
@@ -380,7 +378,8 @@ std::vector<Subcommand> maintenanceSubcommands() {
                      return runBellsSetCommand(call.programDir, row, *form, io);
                  });
              }
-             return usageError(call.io.err, QStringLiteral("bells: get ya da set DOSYA bekleniyor."),
+             return usageError(call.io.err,
+                               QStringLiteral("bells: get ya da set DOSYA bekleniyor."),
                                QStringLiteral("bells"));
          }},
     };

@@ -84,8 +84,8 @@ int runNamesSendCommand(const QString& programDir, const std::optional<QString>&
 } // namespace
 
 std::vector<Subcommand> namesSubcommands() {
-    const Option all{QStringLiteral("all"), {},
-                     QStringLiteral("send: tüm isimleri gönderir (varsayılan)")};
+    const Option all{
+        QStringLiteral("all"), {}, QStringLiteral("send: tüm isimleri gönderir (varsayılan)")};
     const Option kartno{QStringLiteral("kartno"), QStringLiteral("N"),
                         QStringLiteral("send: yalnız bu kart numarasının ismini gönderir")};
     const Option terminal = terminalOption();

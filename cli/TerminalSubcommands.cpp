@@ -174,8 +174,9 @@ int save(const SubcommandCall& call, const std::optional<QString>& editedName) {
             f = fieldsFromRow(*row);
         } else if (!call.options.isSet(kTcp) && !call.options.isSet(kCom) &&
                    !call.options.isSet(kUsb)) {
-            return usageError(io.err, QStringLiteral("Bağlantı için --tcp, --com ya da --usb "
-                                                     "verin."),
+            return usageError(io.err,
+                              QStringLiteral("Bağlantı için --tcp, --com ya da --usb "
+                                             "verin."),
                               subcommand);
         } else if (!call.options.isSet(kName)) {
             return usageError(io.err, QStringLiteral("Terminal Adını Giriniz. (--name AD)"),
@@ -193,8 +194,8 @@ int save(const SubcommandCall& call, const std::optional<QString>& editedName) {
         if (!saved.saved) return int(ExitFailed); // said already
         if (!io.quiet) {
             io.out << (row ? QStringLiteral("Değiştirildi: ") : QStringLiteral("Eklendi: "))
-                   << f.name.trimmed() << " (" << typeName(f.typeIndex) << ", "
-                   << connectionText(f) << ")\n";
+                   << f.name.trimmed() << " (" << typeName(f.typeIndex) << ", " << connectionText(f)
+                   << ")\n";
             io.out.flush();
         }
         return int(ExitDone);

@@ -39,9 +39,9 @@ int exitCodeOf(const TransferResult& r, HeadlessTerminal& terminal, QTextStream&
         return failWith(err, noDeviceText(QStringLiteral("hiçbir kayıt okunmadı")),
                         terminal.refusedLockCode());
     case TransferOutcome::ReadFailed:
-        return failWith(err, QStringLiteral("Terminal kayıtları hazırlayamadı: %1")
-                                 .arg(r.errorName.isEmpty() ? QStringLiteral("bilinmeyen hata")
-                                                            : r.errorName));
+        return failWith(
+            err, QStringLiteral("Terminal kayıtları hazırlayamadı: %1")
+                     .arg(r.errorName.isEmpty() ? QStringLiteral("bilinmeyen hata") : r.errorName));
     }
     return ExitFailed;
 }
@@ -76,7 +76,8 @@ TransferSummary runTransferCommand(const QString& programDir, bool all, const QS
                                    const Console& io) {
     TransferSummary summary;
     summary.terminal = terminalName(row);
-    TransferConsole op(io.err, {.progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
+    TransferConsole op(io.err,
+                       {.progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
     try {
         const bool secondFile =
             readProfileString(programDir + QStringLiteral("Settings.ini"),
@@ -107,7 +108,8 @@ TransferSummary runTransferCommand(const QString& programDir, bool all, const QS
 }
 
 int runSdcardCommand(const QString& programDir, const QString& file, const Console& io) {
-    ConsoleOperator op(io.err, {.progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
+    ConsoleOperator op(io.err,
+                       {.progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
     try {
         if (!convertMemoryCardFile(file, programDir, op))
             return ExitBusy; // the directory's lock stayed taken, said already
@@ -122,7 +124,8 @@ int runSdcardCommand(const QString& programDir, const QString& file, const Conso
 }
 
 std::vector<Subcommand> transferSubcommands() {
-    const Option all{QStringLiteral("all"), {},
+    const Option all{QStringLiteral("all"),
+                     {},
                      QStringLiteral("yeni kayıtlar yerine tüm kayıtları alır (terminalden "
                                     "silmez)")};
     return {

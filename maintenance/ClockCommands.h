@@ -15,8 +15,8 @@ enum class ClockOutcome {
 
 struct ClockResult {
     ClockOutcome outcome = ClockOutcome::NoDevice;
-    QString text;      // the message shown, if any
-    QString errorName; // the terminal's error after a refusal, for the headless commands
+    QString text;         // the message shown, if any
+    QString errorName;    // the terminal's error after a refusal, for the headless commands
     QDateTime deviceTime; // a read's date and time to the second; invalid when none
     QDateTime readAt;     // the computer's time when the terminal answered the read
 };

@@ -88,7 +88,8 @@ QString connectionProblem(const TerminalFields& f) {
     }
     if (f.typeIndex == 0) {
         if (number(f.comPort) < 1 || number(f.comPort) > INT32_MAX)
-            return QStringLiteral("Com port 1 ya da büyük bir tam sayı olmalı: '%1'").arg(f.comPort);
+            return QStringLiteral("Com port 1 ya da büyük bir tam sayı olmalı: '%1'")
+                .arg(f.comPort);
         if (number(f.comBaud) < 1 || number(f.comBaud) > INT32_MAX)
             return QStringLiteral("Baud pozitif bir tam sayı olmalı: '%1'").arg(f.comBaud);
     }

@@ -146,7 +146,8 @@ TEST_F(EnrollHeadless, FailuresGiveTheirExitCodes) {
 
     const Outcome unknown = download("Yok");
     EXPECT_EQ(unknown.code, 64);
-    EXPECT_TRUE(unknown.err.startsWith("\"Yok\" adlı terminal listede yok.")) << unknown.err.toStdString();
+    EXPECT_TRUE(unknown.err.startsWith("\"Yok\" adlı terminal listede yok."))
+        << unknown.err.toStdString();
 
     // A row the target refuses: counted, said, exit 1.
     ASSERT_EQ(download("Giriş").code, 0);

@@ -234,7 +234,8 @@ TEST_F(Maintenance, BellsGetSetAndTheVerdict) {
         const Outcome r = run({"bells", "set", file});
         EXPECT_EQ(r.code, 1) << bad.toStdString();
         EXPECT_EQ(r.out, "");
-        EXPECT_TRUE(r.err.startsWith("Invalid Value.\nZil saatleri geçersiz: ")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.startsWith("Invalid Value.\nZil saatleri geçersiz: "))
+            << r.err.toStdString();
     }
     EXPECT_EQ(state(0), before);
     const Outcome missing = run({"bells", "set", dir.filePath("yok.json")});

@@ -27,13 +27,12 @@
 
 namespace {
 
-const QStringList kSubcommands{"terminals",   "transfer",           "sdcard",
-                               "clock",       "admin-clear",        "clear-fingerprints",
-                               "bells",       "enroll",             "names"};
+const QStringList kSubcommands{"terminals",          "transfer", "sdcard", "clock", "admin-clear",
+                               "clear-fingerprints", "bells",    "enroll", "names"};
 
 // Words of the toolkit's own help and errors, which must never show.
-const QStringList kToolkitWords{"Usage:", "Options:", "Arguments:", "Displays",
-                                "Unknown option", "Missing value"};
+const QStringList kToolkitWords{
+    "Usage:", "Options:", "Arguments:", "Displays", "Unknown option", "Missing value"};
 
 struct Finished {
     int code = -1; // -1: did not end normally
@@ -57,7 +56,7 @@ Finished runTool(const QString& program, const QStringList& args,
 }
 
 Finished program(const QStringList& args,
-            const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+                 const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     return runTool(QStringLiteral(V270_PROGRAM), args, env);
 }
 
@@ -95,9 +94,10 @@ TEST(Program, EverySubcommandHasItsOwnTurkishHelp) {
 TEST(Program, UsageErrorsAreTurkishAndExit64) {
     QTemporaryDir dir;
     const QStringList cases[] = {
-        {"transfer", "--bogus"},      {"bogus"},          {"transfer", "--terminal"},
-        {"clock"},                    {"clock", "get", "fazla"}, {"--quiet=1", "transfer"},
-        {"admin-clear", "--json"},    {"--bogus"}, // no subcommand: the window's own line
+        {"transfer", "--bogus"},    {"bogus"},
+        {"transfer", "--terminal"}, {"clock"},
+        {"clock", "get", "fazla"},  {"--quiet=1", "transfer"},
+        {"admin-clear", "--json"},  {"--bogus"}, // no subcommand: the window's own line
     };
     for (const QStringList& args : cases) {
         const Finished r = program(QStringList{"--dir", dir.path()} + args);
@@ -123,7 +123,8 @@ TEST(Program, ManPagesCarryWhatTheProgramsSay) {
     if (!groff.isEmpty()) {
         QTemporaryDir dir;
         writeFile(dir.filePath("v270-aktarim.1"), man.out.toUtf8());
-        const Finished check = runTool(groff, {"-man", "-Tutf8", "-ww", "-z", dir.filePath("v270-aktarim.1")});
+        const Finished check =
+            runTool(groff, {"-man", "-Tutf8", "-ww", "-z", dir.filePath("v270-aktarim.1")});
         EXPECT_EQ(check.code, 0);
         EXPECT_EQ(check.err, "") << "groff's warnings";
     }
@@ -137,7 +138,8 @@ TEST(Program, ManPagesCarryWhatTheProgramsSay) {
     while (options.hasNext()) {
         const QString option = options.next().captured(1);
         ++seen;
-        EXPECT_TRUE(page.contains(QRegularExpression("\\.B[IR]? " + QRegularExpression::escape(option) + "\\b")))
+        EXPECT_TRUE(page.contains(
+            QRegularExpression("\\.B[IR]? " + QRegularExpression::escape(option) + "\\b")))
             << option.toStdString() << " missing from v270-mysql.1";
     }
     EXPECT_GT(seen, 10) << mysqlHelp.out.toStdString();
@@ -150,7 +152,9 @@ struct MadeProgramDir {
         EXPECT_EQ(made.code, 0) << made.err.toStdString();
     }
     QString path() const { return tmp.filePath("site"); }
-    Finished run(const QStringList& args) const { return program(QStringList{"--dir", path()} + args); }
+    Finished run(const QStringList& args) const {
+        return program(QStringList{"--dir", path()} + args);
+    }
     QString listJson() const { return run({"terminals", "list", "--json"}).out; }
     QTemporaryDir tmp;
 };
@@ -218,8 +222,8 @@ TEST(Program, TerminalsInARealDataMdb) {
     // edit changes only what it is given; the type change sets the password
     // to 0 as the editor does, which a TCP row then reads back.
     EXPECT_EQ(site.run({"terminals", "edit", "giriş kapısı", "--machine", "8"}).code, 0);
-    EXPECT_EQ(site.run({"terminals", "edit", "DEPO", "--tcp", "[::1]:4370", "--name", "Ambar"}).code,
-              0);
+    EXPECT_EQ(
+        site.run({"terminals", "edit", "DEPO", "--tcp", "[::1]:4370", "--name", "Ambar"}).code, 0);
     {
         QSqlDatabase db = openDatabaseFile("program-test", site.path() + "/Data.mdb");
         QSqlQuery q = execSql(db, "select Terminal, TerminalNo, Tip, Ip, NetPort, Sifre from "
@@ -246,10 +250,10 @@ TEST(Program, ProgramDirectoryComesFromOptionEnvironmentSiteOrDefault) {
     // Three directories, each with a terminal named after it.
     MadeProgramDir option, environment, siteDir;
     for (const auto* d : {&option, &environment, &siteDir})
-        ASSERT_EQ(d->run({"terminals", "add", "--name", QFileInfo(d->tmp.path()).fileName(),
-                          "--usb"})
-                      .code,
-                  0);
+        ASSERT_EQ(
+            d->run({"terminals", "add", "--name", QFileInfo(d->tmp.path()).fileName(), "--usb"})
+                .code,
+            0);
     const auto nameIn = [](const MadeProgramDir& d) { return QFileInfo(d.tmp.path()).fileName(); };
     QTemporaryDir etc;
     const QString conf = etc.filePath("v270-aktarim.conf");
@@ -289,8 +293,8 @@ TEST(Program, ProgramDirectoryComesFromOptionEnvironmentSiteOrDefault) {
 Finished runAs(const passwd& user, const QStringList& args) {
     return runTool(QStandardPaths::findExecutable("setpriv"),
                    QStringList{"--reuid", QString::number(user.pw_uid), "--regid",
-                               QString::number(user.pw_gid), "--init-groups", "--", "/bin/sh",
-                               "-c", "umask 022; exec \"$0\" \"$@\"", V270_PROGRAM} +
+                               QString::number(user.pw_gid), "--init-groups", "--", "/bin/sh", "-c",
+                               "umask 022; exec \"$0\" \"$@\"", V270_PROGRAM} +
                        args);
 }
 
@@ -298,7 +302,8 @@ TEST(Program, ASharedGroupDirectoryServesTwoUsers) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a group and two users";
     const QString groupadd = QStandardPaths::findExecutable("groupadd", {"/usr/sbin", "/sbin"});
     const QString useradd = QStandardPaths::findExecutable("useradd", {"/usr/sbin", "/sbin"});
-    if (groupadd.isEmpty() || useradd.isEmpty() || QStandardPaths::findExecutable("setpriv").isEmpty())
+    if (groupadd.isEmpty() || useradd.isEmpty() ||
+        QStandardPaths::findExecutable("setpriv").isEmpty())
         GTEST_SKIP() << "no groupadd, useradd or setpriv";
     const QString tag = QString::number(::getpid());
     const QString group = "v270g" + tag, operatorUser = "v270o" + tag, jobUser = "v270j" + tag;
@@ -349,9 +354,11 @@ TEST(Program, ASharedGroupDirectoryServesTwoUsers) {
         EXPECT_EQ(r.code, 0) << user->pw_name << " " << args.join(' ').toStdString() << ": "
                              << r.err.toStdString();
     }
-    EXPECT_EQ(readFile(site + "/veri.txt"), QByteArray("00123 08/06/2011 12:34:56 01\r\n").repeated(2));
+    EXPECT_EQ(readFile(site + "/veri.txt"),
+              QByteArray("00123 08/06/2011 12:34:56 01\r\n").repeated(2));
     const Finished list = runAs(jobEntry, {"--dir", site, "terminals", "list"});
-    EXPECT_TRUE(list.out.contains("\nGiriş ") && !list.out.contains("Çıkış")) << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("\nGiriş ") && !list.out.contains("Çıkış"))
+        << list.out.toStdString();
 
     // Everything in it belongs to the group, which may write it; others may not read the databases.
     const struct group* g = ::getgrnam(group.toLocal8Bit().constData());
