@@ -145,6 +145,18 @@ TEST(Program, ManPagesCarryWhatTheProgramsSay) {
     EXPECT_GT(seen, 10) << mysqlHelp.out.toStdString();
 }
 
+// scripts/package writes build/package/v270-aktarim_VERSION_ARCH.deb (cpack's
+// Debian name) and prints that path; the README installs that very file.
+TEST(Program, ReadmeInstallsThePackageThatScriptsPackageMakes) {
+    const QString version = program({"--version"}).out.trimmed().section(' ', 1);
+    const Finished arch = runTool(QStandardPaths::findExecutable("dpkg"), {"--print-architecture"});
+    if (arch.code != 0) GTEST_SKIP() << "no dpkg";
+    const QString deb =
+        QStringLiteral("./build/package/v270-aktarim_%1_%2.deb").arg(version, arch.out.trimmed());
+    const QString readme = QString::fromUtf8(readFile(V270_SOURCE_DIR "/README.md"));
+    EXPECT_TRUE(readme.contains("sudo apt install " + deb)) << deb.toStdString();
+}
+
 // A program directory made by v270-init-program-dir, as a site makes it.
 struct MadeProgramDir {
     MadeProgramDir() {
