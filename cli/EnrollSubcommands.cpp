@@ -28,23 +28,27 @@ class EnrollConsole : public ConsoleOperator, public EnrollScreen {
 
 // Both take the data module of the command, which holds the directory's
 // lock for the whole command: a copy is one command.
-int download(HeadlessDataModule& data, const QString& programDir, const QString& terminalName,
-             EnrollValues& values, QTextStream& out, QTextStream& err) {
-    EnrollConsole console(out);
+int download(HeadlessDataModule& data, const QString& programDir, const QSqlRecord& row,
+             EnrollValues& values, const Console& io) {
+    QTextStream& out = io.out;
+    QTextStream& err = io.err;
+    EnrollConsole console(err);
     HeadlessTerminal terminal(programDir, console);
-    if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
+    if (const int code = terminal.connect(row); code != ExitDone) return code;
     EnrollStore store(data.dm);
     const DownloadResult r =
         downloadEnrollments(terminal.clock, terminal.machineNumber(), store, values, console,
                             console, terminal.session.connectedName);
-    if (r.outcome == DownloadResult::Outcome::Done ||
-        r.outcome == DownloadResult::Outcome::Interrupted) {
+    if (!io.quiet && (r.outcome == DownloadResult::Outcome::Done ||
+                      r.outcome == DownloadResult::Outcome::Interrupted)) {
         out << "Saklanan kayıt: " << r.stored << '\n';
         out << "Double ID: " << r.doubles << '\n';
         if (r.skipped > 0) out << "Okunamayan kayıt: " << r.skipped << '\n';
     }
-    out << console.lastStatus() << '\n';
+    if (!console.lastStatus().isEmpty()) err << console.lastStatus() << '\n';
     out.flush();
+    err.flush();
+    if (ConsoleOperator::interrupted()) return int(ExitCancelled);
     switch (r.outcome) {
     case DownloadResult::Outcome::Done:
         if (r.skipped > 0)
@@ -53,7 +57,7 @@ int download(HeadlessDataModule& data, const QString& programDir, const QString&
                 QStringLiteral("%1 kayıt terminalden okunamadı ve saklanmadı.").arg(r.skipped));
         return ExitDone;
     case DownloadResult::Outcome::NoDevice:
-        return failWith(err, noDeviceText());
+        return failWith(err, noDeviceText(), terminal.refusedLockCode());
     case DownloadResult::Outcome::ReadFailed:
         return failWith(
             err, QStringLiteral("Terminal parmakizi listesini hazırlayamadı: %1").arg(r.errorName));
@@ -77,33 +81,39 @@ std::vector<NameRow> namesOfSentUsers(const EnrollStore& store, const std::set<i
     return rows;
 }
 
-int upload(HeadlessDataModule& data, const QString& programDir, const QString& terminalName,
-           bool clear, bool sendNames, EnrollValues& values, QTextStream& out, QTextStream& err) {
-    EnrollConsole console(out);
+int upload(HeadlessDataModule& data, const QString& programDir, const QSqlRecord& row, bool clear,
+           bool sendNames, EnrollValues& values, const Console& io) {
+    QTextStream& out = io.out;
+    QTextStream& err = io.err;
+    EnrollConsole console(err);
     HeadlessTerminal terminal(programDir, console);
-    if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
+    if (const int code = terminal.connect(row); code != ExitDone) return code;
     EnrollStore store(data.dm);
     const UploadResult r = uploadEnrollments(terminal.clock, terminal.machineNumber(), store,
                                              values, clear, console, console);
     // Its text is out already, as the message the window shows.
     if (r.outcome == UploadResult::Outcome::StoreUnfit) return failWith(err, r.unfitText);
-    if (r.outcome != UploadResult::Outcome::NoDevice) {
+    if (r.outcome != UploadResult::Outcome::NoDevice && (!io.quiet || r.refused + r.unfit > 0)) {
         out << "Gönderilen satır: " << r.sent << '\n';
         if (r.refused > 0) out << "Reddedilen satır: " << r.refused << '\n';
         if (r.unfit > 0) out << "Gönderilmeyen hatalı satır: " << r.unfit << '\n';
     }
-    out << console.lastStatus() << '\n';
+    if (!console.lastStatus().isEmpty()) err << console.lastStatus() << '\n';
     out.flush();
-    if (r.outcome == UploadResult::Outcome::NoDevice) return failWith(err, noDeviceText());
+    err.flush();
+    if (r.outcome == UploadResult::Outcome::NoDevice)
+        return failWith(err, noDeviceText(), terminal.refusedLockCode());
+    if (ConsoleOperator::interrupted()) return int(ExitCancelled);
     if (r.outcome == UploadResult::Outcome::Interrupted)
         return failWith(err, interruptedUploadText(r.errorName, r.sent));
     SendResult names;
     if (sendNames) {
         names = sendAllNames(terminal.clock, terminal.machineNumber(),
                              namesOfSentUsers(store, r.sentEnrolls), console);
-        if (names.sent + names.refused > 0) out << console.lastStatus() << '\n';
-        out << "Gönderilen isim: " << names.sent << '\n';
+        if (names.sent + names.refused > 0) err << console.lastStatus() << '\n';
+        if (!io.quiet || names.refused > 0) out << "Gönderilen isim: " << names.sent << '\n';
         out.flush();
+        err.flush();
     }
     if (r.clearFailed)
         return failWith(err, QStringLiteral("Terminaldeki parmakizleri silinemedi; "
@@ -118,88 +128,94 @@ int upload(HeadlessDataModule& data, const QString& programDir, const QString& t
     return ExitDone;
 }
 
-// The standard error report of a headless command.
-template <typename F> int reported(QTextStream& err, F run) {
-    try {
-        return run();
-    } catch (const AppError& e) {
-        return failWith(err, e.text());
-    } catch (const std::exception& e) {
-        return failWith(err, errorText(e));
-    }
+} // namespace
+
+namespace {
+
+std::optional<QString> given(const GivenOptions& options, const QString& name) {
+    return options.isSet(name) ? std::optional(options.value(name)) : std::nullopt;
 }
 
 } // namespace
 
-int runEnrollDownload(const QString& programDir, const QString& terminalName, QTextStream& out,
-                      QTextStream& err) {
-    return reported(err, [&] {
-        EnrollValues values;
-        HeadlessDataModule data(programDir, QStringLiteral("enroll download"));
-        return download(data, programDir, terminalName, values, out, err);
-    });
-}
-
-int runEnrollUpload(const QString& programDir, const QString& terminalName, bool clear,
-                    QTextStream& out, QTextStream& err) {
-    return reported(err, [&] {
-        EnrollValues values;
-        HeadlessDataModule data(programDir, QStringLiteral("enroll upload"));
-        return upload(data, programDir, terminalName, clear, false, values, out, err);
-    });
-}
-
-int runEnrollCopy(const QString& programDir, const QString& from, const QString& to, bool clear,
-                  QTextStream& out, QTextStream& err) {
-    return reported(err, [&] {
-        EnrollValues values;
-        // An incomplete copy must not reach the target, least of all after
-        // clearing it. The users take their names along.
-        HeadlessDataModule data(programDir, QStringLiteral("enroll copy"));
-        if (const int code = download(data, programDir, from, values, out, err); code != ExitDone)
-            return code;
-        return upload(data, programDir, to, clear, true, values, out, err);
-    });
-}
-
 std::vector<Subcommand> enrollSubcommands() {
-    const QCommandLineOption terminal = terminalOption();
-    const QCommandLineOption clear(QStringLiteral("clear"),
-                                   QStringLiteral("enroll upload/copy: önce terminaldeki tüm "
-                                                  "parmakizlerini siler."));
-    const QCommandLineOption from(
-        QStringLiteral("from"), QStringLiteral("enroll copy: parmakizlerinin alınacağı terminal."),
-        QStringLiteral("AD"));
-    const QCommandLineOption to(
-        QStringLiteral("to"), QStringLiteral("enroll copy: parmakizlerinin yükleneceği terminal."),
-        QStringLiteral("AD"));
+    const Option terminal = terminalOption();
+    const Option clear{QStringLiteral("clear"),
+                       {},
+                       QStringLiteral("upload/copy: önce terminaldeki tüm parmakizlerini siler")};
+    const Option from{QStringLiteral("from"), QStringLiteral("AD"),
+                      QStringLiteral("copy: parmakizlerinin alınacağı terminal")};
+    const Option to{QStringLiteral("to"), QStringLiteral("AD"),
+                    QStringLiteral("copy: parmakizlerinin yükleneceği terminal")};
     return {
         {QStringLiteral("enroll"),
-         QStringLiteral("download | upload [--clear] | copy --from AD --to AD"),
-         QStringLiteral("parmakizi datasını alır, yükler (--terminal AD) ya da kopyalar"),
+         {QStringLiteral("download [--terminal AD]"),
+          QStringLiteral("upload [--clear] [--terminal AD]"),
+          QStringLiteral("copy --from AD --to AD [--clear]")},
+         QStringLiteral("parmakizi datasını alır, yükler ya da kopyalar"),
+         QStringLiteral(
+             "download, \"Terminalden Parmakizi Datası Al\": terminalin kayıtlarını "
+             "(parmakizi, şifre, kart) Data.mdb'ye, kullanıcılarını Log.mdb'ye alır; saklanan "
+             "kayıt ve Double ID sayılarını yazar.\n\n"
+             "upload, \"Terminale Parmakizi Datası Yükle\", soruya evet diyerek; --clear önce "
+             "terminaldeki tüm parmakizlerini siler (yalnız tamamlanmış bir indirmeden sonra). "
+             "Gönderilen satır sayısını yazar.\n\n"
+             "copy, bir terminalden indirir ve ancak indirme tamsa ötekine yükler; sonra "
+             "yazdığı kullanıcıların adlarını gönderir."),
          {terminal, clear, from, to},
          1,
          1,
          [terminal, clear, from, to](const SubcommandCall& call) {
              const QString action = call.arguments[0];
-             const QCommandLineParser& p = call.parser;
-             const auto misuse = [&call](const QString& text) { return failWith(call.err, text); };
+             const GivenOptions& p = call.options;
+             const Console& io = call.io;
+             const auto misuse = [&io](const QString& text) {
+                 return usageError(io.err, text, QStringLiteral("enroll"));
+             };
+             const auto pick = [&](const std::optional<QString>& name) {
+                 return pickTerminal(call.programDir, name, io.err);
+             };
              if (action == u"download") {
                  if (p.isSet(clear) || p.isSet(from) || p.isSet(to))
                      return misuse(QStringLiteral("enroll download yalnızca --terminal alır."));
-                 return runEnrollDownload(call.programDir, p.value(terminal), call.out, call.err);
+                 const TerminalPick one = pick(given(p, terminal.name));
+                 if (!one.row) return one.code;
+                 return reportedErrors(io.err, [&] {
+                     EnrollValues values;
+                     HeadlessDataModule data(call.programDir, QStringLiteral("enroll download"));
+                     return download(data, call.programDir, *one.row, values, io);
+                 });
              }
              if (action == u"upload") {
                  if (p.isSet(from) || p.isSet(to))
                      return misuse(QStringLiteral("enroll upload --from/--to almaz."));
-                 return runEnrollUpload(call.programDir, p.value(terminal), p.isSet(clear),
-                                        call.out, call.err);
+                 const TerminalPick one = pick(given(p, terminal.name));
+                 if (!one.row) return one.code;
+                 return reportedErrors(io.err, [&] {
+                     EnrollValues values;
+                     HeadlessDataModule data(call.programDir, QStringLiteral("enroll upload"));
+                     return upload(data, call.programDir, *one.row, p.isSet(clear), false, values,
+                                   io);
+                 });
              }
              if (action == u"copy") {
                  if (p.isSet(terminal) || !p.isSet(from) || !p.isSet(to))
                      return misuse(QStringLiteral("enroll copy --from AD --to AD ister."));
-                 return runEnrollCopy(call.programDir, p.value(from), p.value(to), p.isSet(clear),
-                                      call.out, call.err);
+                 const TerminalPick source = pick(p.value(from));
+                 if (!source.row) return source.code;
+                 const TerminalPick target = pick(p.value(to));
+                 if (!target.row) return target.code;
+                 return reportedErrors(io.err, [&] {
+                     EnrollValues values;
+                     // An incomplete copy must not reach the target, least of all
+                     // after clearing it. The users take their names along.
+                     HeadlessDataModule data(call.programDir, QStringLiteral("enroll copy"));
+                     if (const int code = download(data, call.programDir, *source.row, values, io);
+                         code != ExitDone)
+                         return code;
+                     return upload(data, call.programDir, *target.row, p.isSet(clear), true, values,
+                                   io);
+                 });
              }
              return misuse(QStringLiteral("enroll: download, upload ya da copy bekleniyor."));
          }},

@@ -1,12 +1,12 @@
 #include "HeadlessTerminal.h"
 
-#include "Subcommand.h"
 #include "core/AppError.h"
+#include "core/ConsoleOperator.h"
 #include "core/Database.h"
 
+#include <QLocale>
 #include <QSqlQuery>
 #include <QUuid>
-#include <algorithm>
 
 namespace {
 
@@ -22,6 +22,26 @@ class ScopedConnectionName {
   private:
     QString name_;
 };
+
+QString folded(const QString& name) {
+    return QLocale(QLocale::Turkish, QLocale::Turkey).toLower(name.trimmed());
+}
+
+QString quotedNames(const std::vector<QSqlRecord>& rows) {
+    QStringList names;
+    for (const QSqlRecord& row : rows)
+        names << u'"' + terminalName(row) + u'"';
+    return names.join(QStringLiteral(", "));
+}
+
+// Error lines of one terminal among several, each under its name.
+QString prefixed(const QString& name, const QString& text) {
+    QString out;
+    const QStringList lines = text.split(u'\n', Qt::SkipEmptyParts);
+    for (const QString& line : lines)
+        out += name + QStringLiteral(": ") + line + u'\n';
+    return out;
+}
 
 } // namespace
 
@@ -41,41 +61,100 @@ std::vector<QSqlRecord> terminalRows(const QString& programDir) {
     return rows;
 }
 
-std::optional<QSqlRecord> findTerminalRow(const QString& programDir, const QString& name) {
-    const std::vector<QSqlRecord> rows = terminalRows(programDir);
-    if (name.isEmpty()) return rows.empty() ? QSqlRecord() : rows.front();
+QString terminalName(const QSqlRecord& row) {
+    return row.value(QStringLiteral("Terminal")).toString();
+}
+
+std::vector<QSqlRecord> rowsNamed(const std::vector<QSqlRecord>& rows, const QString& name) {
+    std::vector<QSqlRecord> found;
+    const QString wanted = folded(name);
     for (const QSqlRecord& row : rows) {
-        if (row.value(QStringLiteral("Terminal")).toString() == name) return row;
+        if (folded(terminalName(row)) == wanted) found.push_back(row);
     }
-    return std::nullopt;
+    return found;
 }
 
-QCommandLineOption allTerminalsOption() {
-    return QCommandLineOption(QStringLiteral("all-terminals"),
-                              QStringLiteral("Listedeki her terminalde, sırayla."));
+QString emptyListText() {
+    return QStringLiteral("Terminal listesi boş.");
 }
 
-int runOnChosenTerminals(const SubcommandCall& call,
-                         const std::function<int(const TerminalChoice&)>& command) {
-    const QString name = call.parser.value(QStringLiteral("terminal"));
-    if (!call.parser.isSet(QStringLiteral("all-terminals"))) return command(name);
-    if (call.parser.isSet(QStringLiteral("terminal")))
-        return failWith(call.err, QStringLiteral("--terminal ile --all-terminals birlikte "
-                                                 "verilemez."));
+TerminalPick pickTerminal(const QString& programDir, const std::optional<QString>& name,
+                          QTextStream& err, bool orAll) {
     std::vector<QSqlRecord> rows;
     try {
-        rows = terminalRows(call.programDir);
+        rows = terminalRows(programDir);
     } catch (const AppError& e) {
-        return failWith(call.err, e.text());
+        return {std::nullopt, failWith(err, e.text())};
     }
-    if (rows.empty()) return failWith(call.err, QStringLiteral("Terminal listesi boş."));
+    if (rows.empty()) return {std::nullopt, failWith(err, emptyListText())};
+    if (!name) {
+        if (rows.size() == 1) return {rows.front(), ExitDone};
+        return {std::nullopt,
+                failWith(err,
+                         QStringLiteral("Listede %1 terminal var; --terminal AD%2 ile seçin: %3")
+                             .arg(rows.size())
+                             .arg(orAll ? QStringLiteral(" ya da --all-terminals") : QString())
+                             .arg(quotedNames(rows)),
+                         ExitUsage)};
+    }
+    const std::vector<QSqlRecord> found = rowsNamed(rows, *name);
+    if (found.size() == 1) return {found.front(), ExitDone};
+    if (found.empty())
+        return {std::nullopt,
+                failWith(err,
+                         QStringLiteral("\"%1\" adlı terminal listede yok. Listedekiler: %2")
+                             .arg(*name, quotedNames(rows)),
+                         ExitUsage)};
+    return {std::nullopt,
+            failWith(err,
+                     QStringLiteral("\"%1\" adına %2 terminal uyuyor: %3. Adlar yalnız büyük/küçük "
+                                    "harfle ayrılıyor; birini terminals edit ile yeniden "
+                                    "adlandırın.")
+                         .arg(*name)
+                         .arg(found.size())
+                         .arg(quotedNames(found)),
+                     ExitUsage)};
+}
+
+int runEachTerminal(const std::vector<QSqlRecord>& rows, const TerminalCommand& command,
+                    const Console& io) {
     int worst = ExitDone;
     for (const QSqlRecord& row : rows) {
-        call.out << "== " << row.value(QStringLiteral("Terminal")).toString() << " ==\n";
-        call.out.flush();
-        worst = worseExitCode(worst, command(row));
+        if (ConsoleOperator::interrupted()) return worseExitCode(worst, ExitCancelled);
+        QString said;
+        QTextStream saidStream(&said);
+        const int code = command(row, {io.out, saidStream, io.quiet});
+        saidStream.flush();
+        io.err << prefixed(terminalName(row), said);
+        io.err.flush();
+        worst = worseExitCode(worst, code);
     }
     return worst;
+}
+
+int runOnChosenTerminals(const SubcommandCall& call, const TerminalCommand& command) {
+    const GivenOptions& given = call.options;
+    const QString all = allTerminalsOption().name;
+    const QString one = terminalOption().name;
+    if (given.isSet(all)) {
+        if (given.isSet(one))
+            return usageError(call.io.err,
+                              QStringLiteral("--terminal ile --all-terminals birlikte verilemez."),
+                              {});
+        std::vector<QSqlRecord> rows;
+        try {
+            rows = terminalRows(call.programDir);
+        } catch (const AppError& e) {
+            return failWith(call.io.err, e.text());
+        }
+        if (rows.empty()) return failWith(call.io.err, emptyListText());
+        return runEachTerminal(rows, command, call.io);
+    }
+    const TerminalPick pick = pickTerminal(
+        call.programDir, given.isSet(one) ? std::optional(given.value(one)) : std::nullopt,
+        call.io.err, call.offersAllTerminals);
+    if (!pick.row) return pick.code;
+    return command(*pick.row, call.io);
 }
 
 HeadlessTerminal::HeadlessTerminal(const QString& programDir, Operator& op)
@@ -87,10 +166,16 @@ HeadlessTerminal::~HeadlessTerminal() {
     if (clock.isConnected()) disconnectTerminal(clock, session);
 }
 
-int HeadlessTerminal::connect(const TerminalChoice& choice, QTextStream& err) {
-    const std::optional<QSqlRecord> row =
-        choice.row ? choice.row : findTerminalRow(programDir_, choice.name);
-    if (!row)
-        return failWith(err, QStringLiteral("\"%1\" adlı terminal listede yok.").arg(choice.name));
-    return connectCommand(clock, *row, session, op_) ? ExitDone : ExitNotConnected;
+int HeadlessTerminal::connect(const QSqlRecord& row) {
+    return connectCommand(clock, row, session, op_) ? ExitDone : ExitNotConnected;
+}
+
+int HeadlessTerminal::refusedLockCode() {
+    int32_t code = SUCCESS;
+    clock.GetLastError(code);
+    return code == ERR_MULTIUSER ? ExitBusy : ExitFailed;
+}
+
+int unlessCancelled(int code) {
+    return ConsoleOperator::interrupted() ? ExitCancelled : code;
 }

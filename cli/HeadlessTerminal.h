@@ -7,38 +7,54 @@
 #include <QSqlRecord>
 #include <QString>
 #include <QTextStream>
+
 #include <functional>
 #include <optional>
 #include <vector>
 
 class Operator;
 
-// The row the main grid would show for the name, or its first row when the
-// name is empty; an empty record for an empty list, as "BAGLAN" gets then.
-// nullopt: no row has that name.
-std::optional<QSqlRecord> findTerminalRow(const QString& programDir, const QString& name);
-
-// Every row of the terminal list, in the main grid's order.
+// Every row of the terminal list, in the main grid's order. Throws AppError
+// when Data.mdb can't be read.
 std::vector<QSqlRecord> terminalRows(const QString& programDir);
 
-// The row a headless command connects to: the row named name (the first row
-// when empty), or a row already read from the list.
-struct TerminalChoice {
-    TerminalChoice(const QString& terminalName = {}) : name(terminalName) {}
-    TerminalChoice(const QSqlRecord& listRow) : row(listRow) {}
-    QString name;
+// The name of a row, as the list shows it.
+QString terminalName(const QSqlRecord& row);
+
+// The rows whose name is name, compared the Turkish way without regard to
+// letter case or surrounding blanks ("giriş kapısı" is "GİRİŞ KAPISI", not
+// "GIRIŞ KAPISI").
+std::vector<QSqlRecord> rowsNamed(const std::vector<QSqlRecord>& rows, const QString& name);
+
+// "Terminal listesi boş."
+QString emptyListText();
+
+// The one row a command works on: the row named name, or without a name the
+// only row of the list. Otherwise says why on err and gives the exit code:
+// an empty list fails (1); an unknown or ambiguous name, or several rows
+// and no name, is a usage error (64) that lists the names to choose from.
+// orAll adds --all-terminals to the advice.
+struct TerminalPick {
     std::optional<QSqlRecord> row;
+    int code = ExitDone;
 };
+TerminalPick pickTerminal(const QString& programDir, const std::optional<QString>& name,
+                          QTextStream& err, bool orAll = false);
 
-// --all-terminals, for the commands that may run on every terminal at once.
-QCommandLineOption allTerminalsOption();
+// One terminal's part of a command: works on row, writes to io, returns the
+// exit code.
+using TerminalCommand = std::function<int(const QSqlRecord& row, const Console& io)>;
 
-// Runs command on the terminal of --terminal (the first row without it), or
-// with --all-terminals on every row of the list in list order, each under a
-// header line "== NAME ==" on out. A failure doesn't stop the rest; the
-// result is the highest exit code met.
-int runOnChosenTerminals(const SubcommandCall& call,
-                         const std::function<int(const TerminalChoice&)>& command);
+// Runs command on each row in list order and returns the worst exit code
+// met. A failure doesn't stop the rest; a Ctrl-C does. Each terminal's
+// error lines are prefixed with its name. Kept apart so a runner that works
+// on several terminals at once can take its place.
+int runEachTerminal(const std::vector<QSqlRecord>& rows, const TerminalCommand& command,
+                    const Console& io);
+
+// The terminal of --terminal (or the only one), or with --all-terminals,
+// when the subcommand offers it, every row of the list.
+int runOnChosenTerminals(const SubcommandCall& call, const TerminalCommand& command);
 
 // The terminal a headless command works on, connected as "BAGLAN" connects
 // and disconnected when the command ends, on every way out.
@@ -49,12 +65,15 @@ class HeadlessTerminal {
     HeadlessTerminal(const HeadlessTerminal&) = delete;
     HeadlessTerminal& operator=(const HeadlessTerminal&) = delete;
 
-    // Connects to the chosen row. ExitDone when connected; ExitNotConnected
-    // when the connection failed, the operator told; ExitFailed with the text
-    // on err when the list has no such row.
-    int connect(const TerminalChoice& choice, QTextStream& err);
+    // Connects to row. ExitDone when connected; ExitNotConnected when the
+    // connection failed, the operator told.
+    int connect(const QSqlRecord& row);
 
     int32_t machineNumber() const { return session.machineNumber; }
+
+    // The exit code of a command the terminal refused to lock for:
+    // ExitBusy when another client holds it, else failure.
+    int refusedLockCode();
 
     TFP_CLOCK clock;
     SessionState session;
@@ -63,3 +82,7 @@ class HeadlessTerminal {
     QString programDir_;
     Operator& op_;
 };
+
+// The exit code after a command ended: ExitCancelled when Ctrl-C asked it to
+// stop, else code.
+int unlessCancelled(int code);

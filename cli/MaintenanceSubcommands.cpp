@@ -1,5 +1,6 @@
 #include "MaintenanceSubcommands.h"
 
+#include "HeadlessTerminal.h"
 #include "bells/BellSchedule.h"
 #include "core/AppError.h"
 #include "core/ConsoleOperator.h"
@@ -9,6 +10,9 @@
 #include "maintenance/ClockCommands.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QUuid>
 #include <cstdio>
 
@@ -18,8 +22,8 @@ namespace {
 // of the clock message, and Yes to every question when told to.
 class MaintenanceConsole : public ConsoleOperator {
   public:
-    explicit MaintenanceConsole(QTextStream& out, bool yes = false)
-        : ConsoleOperator(out), yes_(yes) {}
+    explicit MaintenanceConsole(QTextStream& err, bool yes = false)
+        : ConsoleOperator(err), yes_(yes) {}
     bool askYesNo(const QString& text, const QString& title) override {
         return yes_ || ConsoleOperator::askYesNo(text, title);
     }
@@ -40,14 +44,14 @@ QString withError(const QString& text, const QString& errorName) {
            (errorName.isEmpty() ? QStringLiteral("bilinmeyen hata") : errorName);
 }
 
-// Connects to the chosen terminal and runs body on it; an error that escapes
-// is a failure with its text.
-int onTerminal(const QString& programDir, const TerminalChoice& choice, Operator& op,
-               QTextStream& err, const std::function<int(HeadlessTerminal&)>& body) {
+// Connects to the terminal of row and runs body on it; an error that
+// escapes is a failure with its text, a Ctrl-C meanwhile exit code 130.
+int onTerminal(const QString& programDir, const QSqlRecord& row, Operator& op, QTextStream& err,
+               const std::function<int(HeadlessTerminal&)>& body) {
     try {
         HeadlessTerminal terminal(programDir, op);
-        if (const int code = terminal.connect(choice, err); code != ExitDone) return code;
-        return body(terminal);
+        if (const int code = terminal.connect(row); code != ExitDone) return code;
+        return unlessCancelled(body(terminal));
     } catch (const AppError& e) {
         return failWith(err, e.text());
     } catch (const std::exception& e) {
@@ -101,66 +105,106 @@ QByteArray readScheduleInput(const QString& file) {
     return bytes;
 }
 
-} // namespace
+// Seconds the terminal is ahead of the computer (behind: negative). The
+// terminal tells whole seconds, cut short, so the computer's time is cut alike.
+qint64 driftSeconds(const ClockResult& r) {
+    return r.readAt.addMSecs(-r.readAt.time().msec()).secsTo(r.deviceTime);
+}
 
-int runClockCommand(const QString& programDir, bool set, const TerminalChoice& terminal,
-                    QTextStream& out, QTextStream& err) {
-    MaintenanceConsole op(out);
-    return onTerminal(programDir, terminal, op, err, [&](HeadlessTerminal& t) {
+QString clockLine(const QString& name, const ClockResult& r) {
+    const QString format = QStringLiteral("dd.MM.yyyy HH:mm:ss");
+    const qint64 drift = driftSeconds(r);
+    return QStringLiteral("%1: terminal %2, bilgisayar %3, fark %4%5 sn")
+        .arg(name, r.deviceTime.toString(format), r.readAt.toString(format),
+             drift > 0 ? QStringLiteral("+") : QString())
+        .arg(drift);
+}
+
+QJsonObject clockJson(const QString& name, const ClockResult& r) {
+    return {{"terminal", name},
+            {"terminal_time", r.deviceTime.toString(Qt::ISODate)},
+            {"computer_time", r.readAt.toString(Qt::ISODate)},
+            {"drift_seconds", driftSeconds(r)}};
+}
+
+int runClockCommand(const QString& programDir, bool set, const QSqlRecord& row, const Console& io,
+                    QJsonArray* json) {
+    // A read's window message is the line printed below; it is shown only
+    // when the command fails.
+    QString held;
+    QTextStream heldStream(&held);
+    MaintenanceConsole op(set ? io.err : heldStream);
+    const int code = onTerminal(programDir, row, op, io.err, [&](HeadlessTerminal& t) {
         const ClockResult r = set ? setDeviceClock(t.clock, t.machineNumber(), op)
                                   : readDeviceClock(t.clock, t.machineNumber(), op);
         switch (r.outcome) {
         case ClockOutcome::Done:
+            if (!set && json) {
+                json->append(clockJson(terminalName(row), r));
+            } else if (!set) {
+                io.out << clockLine(terminalName(row), r) << '\n';
+            } else if (!io.quiet) {
+                io.out << terminalName(row) << ": saat ayarlandı\n";
+            }
+            io.out.flush();
             return int(ExitDone);
         case ClockOutcome::NoDevice:
-            return failWith(err, nothingSentText());
+            return failWith(io.err, nothingSentText(), t.refusedLockCode());
         case ClockOutcome::Failed:
-            return failWith(
-                err, withError(set ? clockNotSetText() : QStringLiteral("Terminal saati okunamadı"),
-                               r.errorName));
+            return failWith(io.err, withError(set ? clockNotSetText()
+                                                  : QStringLiteral("Terminal saati okunamadı"),
+                                              r.errorName));
         }
         return int(ExitFailed);
     });
+    heldStream.flush();
+    if (code != ExitDone) {
+        io.err << held;
+        io.err.flush();
+    }
+    return code;
 }
 
-int runAdminClearCommand(const QString& programDir, const TerminalChoice& terminal,
-                         QTextStream& out, QTextStream& err) {
-    MaintenanceConsole op(out);
+int runAdminClearCommand(const QString& programDir, const QSqlRecord& row, const Console& io) {
+    MaintenanceConsole op(io.err);
     const std::optional<DirectoryLock> lock = DirectoryLock::acquire(programDir, "admin-clear");
-    if (!lock) return failWith(err, directoryBusyText(programDir));
-    return onTerminal(programDir, terminal, op, err, [&](HeadlessTerminal& t) {
+    if (!lock) return failWith(io.err, directoryBusyText(programDir), ExitBusy);
+    return onTerminal(programDir, row, op, io.err, [&](HeadlessTerminal& t) {
         const DataFile data(programDir);
         const AdminClearResult r = clearAdministrators(t.clock, t.machineNumber(), data.db(), op);
-        out << r.deleted << '\n';
-        out.flush();
-        if (!r.reached) return failWith(err, nothingSentText());
+        if (r.reached && !io.quiet) {
+            io.out << "Silinen yönetici kaydı: " << r.deleted << '\n';
+            io.out.flush();
+        }
+        if (!r.reached) return failWith(io.err, nothingSentText(), t.refusedLockCode());
         if (r.lockLost)
-            return failWith(err, QStringLiteral("Terminal yanıt vermeyi bıraktı; %1 yönetici "
-                                                "kaydından %2 tanesi silindi, kalanlar duruyor.")
-                                     .arg(r.administrators)
-                                     .arg(r.deleted));
-        if (r.refused > 0) return failWith(err, administratorsRemainText(r.refused, r.errorName));
+            return failWith(io.err, QStringLiteral("Terminal yanıt vermeyi bıraktı; %1 yönetici "
+                                                   "kaydından %2 tanesi silindi, kalanlar duruyor.")
+                                        .arg(r.administrators)
+                                        .arg(r.deleted));
+        if (r.refused > 0)
+            return failWith(io.err, administratorsRemainText(r.refused, r.errorName));
         return int(ExitDone);
     });
 }
 
-int runClearFingerprintsCommand(const QString& programDir, const TerminalChoice& terminal,
-                                bool confirmed, QTextStream& out, QTextStream& err) {
-    if (!confirmed)
-        return failWith(err, QStringLiteral("Bu komut terminaldeki tüm parmakizlerini siler; "
-                                            "onaylamak için --yes verin. Hiçbir şey "
-                                            "gönderilmedi."));
-    MaintenanceConsole op(out, true);
-    return onTerminal(programDir, terminal, op, err, [&](HeadlessTerminal& t) {
+int runClearFingerprintsCommand(const QString& programDir, const QSqlRecord& row,
+                                const Console& io) {
+    MaintenanceConsole op(io.err, true);
+    return onTerminal(programDir, row, op, io.err, [&](HeadlessTerminal& t) {
         const FingerprintClearResult r = clearAllFingerprints(t.clock, t.machineNumber(), op);
         switch (r.outcome) {
         case FingerprintClearOutcome::Cleared:
+            if (!io.quiet) {
+                io.out << terminalName(row) << ": tüm parmakizleri silindi\n";
+                io.out.flush();
+            }
             return int(ExitDone);
         case FingerprintClearOutcome::NoDevice:
-            return failWith(err, nothingSentText());
+            return failWith(io.err, nothingSentText(), t.refusedLockCode());
         case FingerprintClearOutcome::Refused:
             return failWith(
-                err, withError(QStringLiteral("Terminal parmakizlerini silmedi"), r.errorName));
+                io.err, withError(QStringLiteral("Terminal parmakizlerini silmedi"), r.errorName));
         case FingerprintClearOutcome::Declined:
             break;
         }
@@ -168,59 +212,36 @@ int runClearFingerprintsCommand(const QString& programDir, const TerminalChoice&
     });
 }
 
-int runBellsGetCommand(const QString& programDir, const TerminalChoice& terminal, QTextStream& out,
-                       QTextStream& err) {
-    // Standard output carries the schedule alone; the window's messages are
-    // kept and go to standard error only when the command fails.
-    QString said;
-    QTextStream saidStream(&said);
-    MaintenanceConsole op(saidStream);
-    const int code = onTerminal(programDir, terminal, op, err, [&](HeadlessTerminal& t) {
+int runBellsGetCommand(const QString& programDir, const QSqlRecord& row, const Console& io) {
+    // Standard output carries the schedule alone.
+    MaintenanceConsole op(io.err);
+    return onTerminal(programDir, row, op, io.err, [&](HeadlessTerminal& t) {
         BellSchedule schedule;
         PlainBellForm form(schedule.clear());
         if (!schedule.read(t.clock, t.machineNumber(), form, op)) return int(ExitFailed);
-        out << QString::fromUtf8(schedule.toJson());
-        out.flush();
+        io.out << QString::fromUtf8(schedule.toJson());
+        io.out.flush();
         return int(ExitDone);
     });
-    if (code != ExitDone) {
-        saidStream.flush();
-        err << said;
-        err.flush();
-    }
-    return code;
 }
 
-int runBellsSetCommand(const QString& programDir, const TerminalChoice& terminal,
-                       const QString& file, QTextStream& out, QTextStream& err) {
-    MaintenanceConsole op(out, true);
-    QByteArray input;
-    try {
-        input = readScheduleInput(file);
-    } catch (const AppError& e) {
-        return failWith(err, e.text());
-    }
-    QString why;
-    const std::optional<BellForm> form = bellFormFromJson(input, &why);
-    if (form && !isValidBellForm(*form))
-        why = QStringLiteral("saat 0-23, dakika 0-59, çalma süresi 0-255 olmalı");
-    if (!form || !isValidBellForm(*form)) {
-        op.showMessage(invalidBellValueText(), QStringLiteral("Bell Info"), Operator::Icon::None);
-        return failWith(err, QStringLiteral("Zil saatleri geçersiz: %1").arg(why));
-    }
-    return onTerminal(programDir, terminal, op, err, [&](HeadlessTerminal& t) {
+int runBellsSetCommand(const QString& programDir, const QSqlRecord& row, const BellForm& form,
+                       const Console& io) {
+    MaintenanceConsole op(io.err, true);
+    return onTerminal(programDir, row, op, io.err, [&](HeadlessTerminal& t) {
         BellSchedule schedule;
-        PlainBellForm typed(*form);
+        PlainBellForm typed(form);
         switch (schedule.send(t.clock, t.machineNumber(), typed, op, false)) {
         case BellSendOutcome::Sent:
             return int(ExitDone);
         case BellSendOutcome::NoDevice:
-            return failWith(err, nothingSentText());
+            return failWith(io.err, nothingSentText(), t.refusedLockCode());
         case BellSendOutcome::Refused: {
             int32_t code = SUCCESS;
             t.clock.GetLastError(code);
-            return failWith(err, withError(QStringLiteral("Terminal zil saatlerini kabul etmedi"),
-                                           deviceErrorName(code)));
+            return failWith(io.err,
+                            withError(QStringLiteral("Terminal zil saatlerini kabul etmedi"),
+                                      deviceErrorName(code)));
         }
         case BellSendOutcome::Declined:
         case BellSendOutcome::Invalid:
@@ -230,66 +251,136 @@ int runBellsSetCommand(const QString& programDir, const TerminalChoice& terminal
     });
 }
 
+// The schedule to send, read and checked before any terminal is reached.
+std::optional<BellForm> scheduleToSend(const QString& file, Operator& op, QTextStream& err,
+                                       int* code) {
+    QByteArray input;
+    try {
+        input = readScheduleInput(file);
+    } catch (const AppError& e) {
+        *code = failWith(err, e.text());
+        return std::nullopt;
+    }
+    QString why;
+    const std::optional<BellForm> form = bellFormFromJson(input, &why);
+    if (form && !isValidBellForm(*form))
+        why = QStringLiteral("saat 0-23, dakika 0-59, çalma süresi 0-255 olmalı");
+    if (!form || !isValidBellForm(*form)) {
+        op.showMessage(invalidBellValueText(), QStringLiteral("Bell Info"), Operator::Icon::None);
+        *code = failWith(err, QStringLiteral("Zil saatleri geçersiz: %1").arg(why));
+        return std::nullopt;
+    }
+    return form;
+}
+
+} // namespace
+
 std::vector<Subcommand> maintenanceSubcommands() {
-    const QCommandLineOption terminal = terminalOption();
-    const QCommandLineOption yes(QStringLiteral("yes"),
-                                 QStringLiteral("clear-fingerprints: silmeyi onaylar."));
-    const auto usageError = [](const SubcommandCall& call, const QString& synopsis) {
-        return failWith(call.err, QStringLiteral("Kullanım: v270-aktarim [--dir DIR] ") + synopsis);
-    };
+    const Option yes = yesOption(QStringLiteral("silmeyi onaylar"));
     return {
         {QStringLiteral("clock"),
-         QStringLiteral("get|set [--terminal AD] [--all-terminals]"),
+         {QStringLiteral("get [--terminal AD | --all-terminals] [--json]"),
+          QStringLiteral("set [--terminal AD | --all-terminals]")},
          QStringLiteral("terminal saatini okur (get) ya da bilgisayarınkine ayarlar (set)"),
-         {terminal, allTerminalsOption()},
+         QStringLiteral(
+             "get, \"Tarih-Saat Oku\": terminalin saatini saniyesiyle, bilgisayarın o anki "
+             "saatini ve farkı (terminal ileri ise artı) yazar: \"Giriş: terminal 05.03.2024 "
+             "08:00:07, bilgisayar 05.03.2024 08:00:00, fark +7 sn\". --json ile bir JSON "
+             "dizisi: her terminal için terminal, terminal_time ve computer_time (ISO 8601), "
+             "drift_seconds.\n\n"
+             "set, \"Tarih-Saat Ayarla\": terminalin saatini bilgisayarınkine ayarlar."),
+         {terminalOption(), allTerminalsOption(), jsonOption()},
          1,
          1,
-         [usageError](const SubcommandCall& call) {
+         [](const SubcommandCall& call) {
              const QString verb = call.arguments[0];
-             if (verb != u"get" && verb != u"set")
-                 return usageError(call, QStringLiteral("clock get|set [--terminal AD]"));
-             if (verb == u"get" && call.parser.isSet(QStringLiteral("all-terminals")))
-                 return failWith(
-                     call.err, QStringLiteral("--all-terminals yalnız \"clock set\" ile verilir."));
-             return runOnChosenTerminals(call, [&](const TerminalChoice& which) {
-                 return runClockCommand(call.programDir, verb == u"set", which, call.out, call.err);
-             });
+             const bool json = call.options.isSet(jsonOption());
+             if ((verb != u"get" && verb != u"set") || (verb == u"set" && json))
+                 return usageError(call.io.err, QStringLiteral("clock: get ya da set bekleniyor."),
+                                   QStringLiteral("clock"));
+             QJsonArray times;
+             const int code =
+                 runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
+                     return runClockCommand(call.programDir, verb == u"set", row, io,
+                                            json ? &times : nullptr);
+                 });
+             if (json) {
+                 call.io.out << QString::fromUtf8(
+                     QJsonDocument(times).toJson(QJsonDocument::Indented));
+                 call.io.out.flush();
+             }
+             return code;
          }},
         {QStringLiteral("admin-clear"),
-         QStringLiteral("[--terminal AD]"),
+         {QStringLiteral("--yes [--terminal AD]")},
          QStringLiteral("terminaldeki yöneticileri siler (\"Admin Sil\")"),
-         {terminal},
+         QStringLiteral("\"Admin Sil\": terminaldeki yönetici kayıtlarını siler ve kaç "
+                        "tanesinin silindiğini yazar. --yes olmadan hiçbir şey gönderilmez."),
+         {terminalOption(), yes},
          0,
          0,
-         [terminal](const SubcommandCall& call) {
-             return runAdminClearCommand(call.programDir, call.parser.value(terminal), call.out,
-                                         call.err);
+         [yes](const SubcommandCall& call) {
+             if (!call.options.isSet(yes))
+                 return usageError(call.io.err,
+                                   QStringLiteral("Bu komut terminaldeki yöneticileri siler; "
+                                                  "onaylamak için --yes verin. Hiçbir şey "
+                                                  "gönderilmedi."),
+                                   QStringLiteral("admin-clear"));
+             return runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
+                 return runAdminClearCommand(call.programDir, row, io);
+             });
          }},
         {QStringLiteral("clear-fingerprints"),
-         QStringLiteral("--yes [--terminal AD]"),
+         {QStringLiteral("--yes [--terminal AD]")},
          QStringLiteral("terminaldeki tüm parmakizlerini siler"),
-         {terminal, yes},
+         QStringLiteral("Terminaldeki tüm kayıtlı kullanıcıları (parmakizi, şifre, kart) "
+                        "siler. --yes olmadan hiçbir şey gönderilmez."),
+         {terminalOption(), yes},
          0,
          0,
-         [terminal, yes](const SubcommandCall& call) {
-             return runClearFingerprintsCommand(call.programDir, call.parser.value(terminal),
-                                                call.parser.isSet(yes), call.out, call.err);
+         [yes](const SubcommandCall& call) {
+             if (!call.options.isSet(yes))
+                 return usageError(call.io.err,
+                                   QStringLiteral("Bu komut terminaldeki tüm parmakizlerini "
+                                                  "siler; onaylamak için --yes verin. Hiçbir "
+                                                  "şey gönderilmedi."),
+                                   QStringLiteral("clear-fingerprints"));
+             return runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
+                 return runClearFingerprintsCommand(call.programDir, row, io);
+             });
          }},
         {QStringLiteral("bells"),
-         QStringLiteral("get|set DOSYA|- [--terminal AD]"),
+         {QStringLiteral("get [--terminal AD]"), QStringLiteral("set DOSYA|- [--terminal AD]")},
          QStringLiteral("zil saatlerini JSON olarak okur (get) ya da gönderir (set)"),
-         {terminal},
+         QStringLiteral(
+             "get, zil programını yalnızca JSON olarak yazar: {\"ring_duration\": N, "
+             "\"bells\": [{\"on\": 0|1, \"hour\": S, \"minute\": D}, ...8 tane]}.\n\n"
+             "set, aynı biçimi DOSYA'dan ya da standart girdiden (-) okur ve gönderir; saat "
+             "0-23, dakika 0-59, çalma süresi 0-255 değilse \"Invalid Value.\" yazar ve "
+             "hiçbir şey göndermez."),
+         {terminalOption()},
          1,
          2,
-         [terminal, usageError](const SubcommandCall& call) {
+         [](const SubcommandCall& call) {
              const QString verb = call.arguments[0];
-             const QString name = call.parser.value(terminal);
-             if (verb == u"get" && call.arguments.size() == 1)
-                 return runBellsGetCommand(call.programDir, name, call.out, call.err);
-             if (verb == u"set" && call.arguments.size() == 2)
-                 return runBellsSetCommand(call.programDir, name, call.arguments[1], call.out,
-                                           call.err);
-             return usageError(call, QStringLiteral("bells get|set DOSYA|- [--terminal AD]"));
+             const qsizetype n = call.arguments.size();
+             if (verb == u"get" && n == 1)
+                 return runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
+                     return runBellsGetCommand(call.programDir, row, io);
+                 });
+             if (verb == u"set" && n == 2) {
+                 MaintenanceConsole op(call.io.err);
+                 int code = ExitDone;
+                 const std::optional<BellForm> form =
+                     scheduleToSend(call.arguments[1], op, call.io.err, &code);
+                 if (!form) return code;
+                 return runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
+                     return runBellsSetCommand(call.programDir, row, *form, io);
+                 });
+             }
+             return usageError(call.io.err,
+                               QStringLiteral("bells: get ya da set DOSYA bekleniyor."),
+                               QStringLiteral("bells"));
          }},
     };
 }

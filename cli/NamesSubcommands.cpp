@@ -21,45 +21,42 @@ std::optional<NameRow> rowOfKartno(const std::vector<NameRow>& rows, const QStri
     return std::nullopt;
 }
 
-int reportSend(const SendResult& r, const QString& status, QTextStream& out, QTextStream& err) {
-    if (!status.isEmpty()) out << status << '\n';
-    out << "Gönderilen isim: " << r.sent << '\n';
+int reportSend(const SendResult& r, const QString& status, const Console& io) {
+    QTextStream& out = io.out;
+    QTextStream& err = io.err;
+    if (!status.isEmpty()) err << status << '\n';
+    if (!io.quiet || r.refused > 0) out << "Gönderilen isim: " << r.sent << '\n';
     out.flush();
+    err.flush();
     if (r.refused > 0)
         return failWith(err,
                         QStringLiteral("Terminal %1 ismi almadı (%2).").arg(r.refused).arg(status));
     return ExitDone;
 }
 
-} // namespace
-
-int runNamesFillCommand(const QString& programDir, QTextStream& out, QTextStream& err) {
+int runNamesFillCommand(const QString& programDir, const Console& io) {
     // Of the status line only the last text, printed at the end: one line per
     // name would drown it.
-    ConsoleOperator console(out, {.printStatus = false});
-    try {
+    ConsoleOperator console(io.err, {.printStatus = false});
+    return reportedErrors(io.err, [&] {
         HeadlessDataModule data(programDir, QStringLiteral("names fill"));
         EnrollStore store(data.dm);
         const FillResult r = fillNames(
             data.dm.MyConnection1, data.dm.MyQuery1,
             ReadMySqlSettings(programDir + QStringLiteral("Settings.ini")), store, {}, console);
-        for (const QString& line : fillResultLines(r))
-            out << line << '\n';
-        out.flush();
-        return ExitDone;
-    } catch (const AppError& e) {
-        return failWith(err, e.text());
-    } catch (const std::exception& e) {
-        return failWith(err, errorText(e));
-    }
+        if (!io.quiet) {
+            for (const QString& line : fillResultLines(r))
+                io.out << line << '\n';
+            io.out.flush();
+        }
+        return unlessCancelled(ExitDone);
+    });
 }
 
 int runNamesSendCommand(const QString& programDir, const std::optional<QString>& kartno,
-                        const QString& terminalName, QTextStream& out, QTextStream& err) {
-    // Of the status line only the last text, printed at the end: one line per
-    // name would drown it.
-    ConsoleOperator console(out, {.printStatus = false});
-    try {
+                        const QSqlRecord& row, const Console& io) {
+    ConsoleOperator console(io.err, {.printStatus = false});
+    return reportedErrors(io.err, [&] {
         HeadlessDataModule data(programDir, QStringLiteral("names send"));
         const std::vector<NameRow> rows = nameRowsOf(EnrollStore(data.dm), {});
         std::optional<NameRow> selected;
@@ -67,54 +64,64 @@ int runNamesSendCommand(const QString& programDir, const std::optional<QString>&
             selected = rowOfKartno(rows, *kartno);
             if (!selected)
                 return failWith(
-                    err, QStringLiteral("İsim listesinde %1 numaralı kart yok.").arg(*kartno));
+                    io.err, QStringLiteral("İsim listesinde %1 numaralı kart yok.").arg(*kartno));
         }
         HeadlessTerminal terminal(programDir, console);
-        if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
+        if (const int code = terminal.connect(row); code != ExitDone) return code;
         try {
             const SendResult r =
                 kartno
                     ? sendSelectedName(terminal.clock, terminal.machineNumber(), selected, console)
                     : sendAllNames(terminal.clock, terminal.machineNumber(), rows, console);
-            return reportSend(r, console.lastStatus(), out, err);
+            return unlessCancelled(reportSend(r, console.lastStatus(), io));
         } catch (const NameSendStopped& e) {
-            reportSend(e.soFar, console.lastStatus(), out, err);
-            return failWith(err, e.text());
+            reportSend(e.soFar, console.lastStatus(), io);
+            return failWith(io.err, e.text());
         }
-    } catch (const AppError& e) {
-        return failWith(err, e.text());
-    } catch (const std::exception& e) {
-        return failWith(err, errorText(e));
-    }
+    });
 }
 
+} // namespace
+
 std::vector<Subcommand> namesSubcommands() {
-    const QCommandLineOption all(QStringLiteral("all"),
-                                 QStringLiteral("names send: tüm isimleri gönder (varsayılan)."));
-    const QCommandLineOption kartno(QStringLiteral("kartno"),
-                                    QStringLiteral("names send: yalnız bu kart numarasının ismi."),
-                                    QStringLiteral("N"));
-    const QCommandLineOption terminal = terminalOption();
+    const Option all{
+        QStringLiteral("all"), {}, QStringLiteral("send: tüm isimleri gönderir (varsayılan)")};
+    const Option kartno{QStringLiteral("kartno"), QStringLiteral("N"),
+                        QStringLiteral("send: yalnız bu kart numarasının ismini gönderir")};
+    const Option terminal = terminalOption();
     return {
         {QStringLiteral("names"),
-         QStringLiteral("fill | send [--all | --kartno N] [--terminal AD]"),
+         {QStringLiteral("fill"), QStringLiteral("send [--all | --kartno N] [--terminal AD]")},
          QStringLiteral("isimleri PDKS veritabanından alır (fill) ya da terminale yükler (send)"),
+         QStringLiteral(
+             "fill, \"PDKS Programından İsimleri Al (mysql)\": isim listesinin her satırına "
+             "Settings.ini'deki PDKS veritabanından adını yazar; kaç satırın ad aldığını ve "
+             "kaçının personel tablosunda bulunmadığını yazar.\n\n"
+             "send, \"Tüm Personel Adlarını Terminale Yükle\" ya da --kartno ile \"Seçili "
+             "Personel Adını Terminale Yükle\"; gönderilen isim sayısını yazar."),
          {all, kartno, terminal},
          1,
          1,
          [all, kartno, terminal](const SubcommandCall& call) {
              const QString verb = call.arguments[0];
-             const bool one = call.parser.isSet(kartno);
-             if (verb == u"fill" && !one && !call.parser.isSet(all) && !call.parser.isSet(terminal))
-                 return runNamesFillCommand(call.programDir, call.out, call.err);
-             if (verb == u"send" && !(one && call.parser.isSet(all)))
-                 return runNamesSendCommand(
-                     call.programDir, one ? std::optional(call.parser.value(kartno)) : std::nullopt,
-                     call.parser.value(terminal), call.out, call.err);
-             return failWith(call.err,
-                             QStringLiteral("Kullanım: v270-aktarim [--dir DIR] names fill\n"
-                                            "          v270-aktarim [--dir DIR] names send "
-                                            "[--all | --kartno N] [--terminal AD]"));
+             const GivenOptions& given = call.options;
+             const bool one = given.isSet(kartno);
+             if (verb == u"fill" && !one && !given.isSet(all) && !given.isSet(terminal))
+                 return runNamesFillCommand(call.programDir, call.io);
+             if (verb == u"send" && !(one && given.isSet(all))) {
+                 const TerminalPick pick = pickTerminal(
+                     call.programDir,
+                     given.isSet(terminal) ? std::optional(given.value(terminal)) : std::nullopt,
+                     call.io.err);
+                 if (!pick.row) return pick.code;
+                 return runNamesSendCommand(call.programDir,
+                                            one ? std::optional(given.value(kartno)) : std::nullopt,
+                                            *pick.row, call.io);
+             }
+             return usageError(call.io.err,
+                               QStringLiteral("names: fill ya da send bekleniyor; seçenekler o "
+                                              "işe uymalı."),
+                               QStringLiteral("names"));
          }},
     };
 }

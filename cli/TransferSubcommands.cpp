@@ -8,86 +8,181 @@
 #include "transfer/MemoryCard.h"
 #include "transfer/TransferCommands.h"
 
-int runTransferCommand(const QString& programDir, bool all, const TerminalChoice& terminalName,
-                       QTextStream& out, QTextStream& err) {
-    ConsoleOperator op(out);
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+
+namespace {
+
+// The files a transfer writes, in the order it opens them.
+QStringList filesOf(bool all, bool secondFile, const QDate& startDate) {
+    QStringList files{QString::fromLatin1(kDataFileName)};
+    files << QString::fromLatin1(all ? kFullDownloadBackupDir : kNewRecordBackupDir) + u'/' +
+                 monthlyBackupFileName(startDate);
+    if (secondFile) files << QString::fromLatin1(kSecondFileName);
+    return files;
+}
+
+int exitCodeOf(const TransferResult& r, HeadlessTerminal& terminal, QTextStream& err) {
+    switch (r.outcome) {
+    case TransferOutcome::Transferred:
+    case TransferOutcome::NoRecords:
+        return ExitDone;
+    case TransferOutcome::NotConfirmed:
+        return ExitNotConfirmed;
+    case TransferOutcome::Busy:
+        return ExitBusy; // the window's message said which command holds the directory
+    case TransferOutcome::Interrupted:
+        return ExitFailed;
+    case TransferOutcome::NoDevice:
+        return failWith(err, noDeviceText(QStringLiteral("hiçbir kayıt okunmadı")),
+                        terminal.refusedLockCode());
+    case TransferOutcome::ReadFailed:
+        return failWith(
+            err, QStringLiteral("Terminal kayıtları hazırlayamadı: %1")
+                     .arg(r.errorName.isEmpty() ? QStringLiteral("bilinmeyen hata") : r.errorName));
+    }
+    return ExitFailed;
+}
+
+QJsonObject summaryJson(const TransferSummary& s) {
+    return {{"terminal", s.terminal},
+            {"records", s.records},
+            {"files", QJsonArray::fromStringList(s.files)},
+            {"exit_code", s.exitCode}};
+}
+
+// The console of a transfer: the summary line says what the window's
+// closing notices say, so they are left out; warnings and failures stay.
+class TransferConsole : public ConsoleOperator {
+  public:
+    using ConsoleOperator::ConsoleOperator;
+    void showMessage(const QString& text, const QString& title, Icon icon) override {
+        if (text == noRecordsText() || text == transferredText()) return;
+        ConsoleOperator::showMessage(text, title, icon);
+    }
+};
+
+} // namespace
+
+QString summaryLine(const TransferSummary& s) {
+    const QString count = QLocale(QLocale::Turkish).toString(s.records);
+    if (s.records == 0) return QStringLiteral("%1: aktarılacak kayıt yok").arg(s.terminal);
+    return QStringLiteral("%1: %2 kayıt -> %3").arg(s.terminal, count, s.files.join(", "));
+}
+
+TransferSummary runTransferCommand(const QString& programDir, bool all, const QSqlRecord& row,
+                                   const Console& io) {
+    TransferSummary summary;
+    summary.terminal = terminalName(row);
+    TransferConsole op(io.err,
+                       {.progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
     try {
         const bool secondFile =
             readProfileString(programDir + QStringLiteral("Settings.ini"),
                               QStringLiteral("Options"), QStringLiteral("veriDosya2"),
                               QString()) == QStringLiteral("1");
         HeadlessTerminal terminal(programDir, op);
-        if (const int code = terminal.connect(terminalName, err); code != ExitDone) return code;
+        summary.exitCode = terminal.connect(row);
+        if (summary.exitCode != ExitDone) return summary;
 
+        const QDate startDate = QDate::currentDate();
         const TransferResult r =
             all ? downloadAllRecords(terminal.clock, terminal.machineNumber(), programDir,
-                                     secondFile, FullDownload::Keep, op)
+                                     secondFile, FullDownload::Keep, op, startDate)
                 : transferNewRecords(terminal.clock, terminal.machineNumber(), programDir,
-                                     secondFile, op);
-        // The operator has printed the command's own message already; print
-        // a line of ours only where the window would have shown none.
-        switch (r.outcome) {
-        case TransferOutcome::Transferred:
-        case TransferOutcome::NoRecords:
-            return ExitDone;
-        case TransferOutcome::NotConfirmed:
-            return ExitNotConfirmed;
-        case TransferOutcome::Busy:
-        case TransferOutcome::Interrupted:
-            return ExitFailed;
-        case TransferOutcome::NoDevice:
-            return failWith(err, noDeviceText(QStringLiteral("hiçbir kayıt okunmadı")));
-        case TransferOutcome::ReadFailed:
-            return failWith(err, QStringLiteral("Terminal kayıtları hazırlayamadı: %1")
-                                     .arg(r.errorName.isEmpty() ? QStringLiteral("bilinmeyen hata")
-                                                                : r.errorName));
-        }
-        return ExitFailed;
+                                     secondFile, op, startDate);
+        op.clearProgress();
+        summary.records = r.records;
+        if (r.records > 0) summary.files = filesOf(all, secondFile, startDate);
+        summary.exitCode = unlessCancelled(exitCodeOf(r, terminal, io.err));
     } catch (const AppError& e) {
-        return failWith(err, e.text());
+        op.clearProgress();
+        summary.exitCode = failWith(io.err, e.text());
     } catch (const std::exception& e) {
-        return failWith(err, errorText(e));
+        op.clearProgress();
+        summary.exitCode = failWith(io.err, errorText(e));
     }
+    return summary;
 }
 
-int runSdcardCommand(const QString& programDir, const QString& file, QTextStream& out,
-                     QTextStream& err) {
-    ConsoleOperator op(out);
+int runSdcardCommand(const QString& programDir, const QString& file, const Console& io) {
+    ConsoleOperator op(io.err,
+                       {.progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
     try {
-        if (!convertMemoryCardFile(file, programDir, op)) return ExitFailed; // busy, said already
-        return ExitDone;
+        if (!convertMemoryCardFile(file, programDir, op))
+            return ExitBusy; // the directory's lock stayed taken, said already
+        return unlessCancelled(ExitDone);
     } catch (const AppError& e) {
-        return failWith(err, e.text());
+        op.clearProgress();
+        return failWith(io.err, e.text());
     } catch (const std::exception& e) {
-        return failWith(err, errorText(e));
+        op.clearProgress();
+        return failWith(io.err, errorText(e));
     }
 }
 
 std::vector<Subcommand> transferSubcommands() {
-    const QCommandLineOption all(QStringLiteral("all"),
-                                 QStringLiteral("transfer: tüm kayıtları al (silmez)."));
-    const QCommandLineOption terminal = terminalOption();
+    const Option all{QStringLiteral("all"),
+                     {},
+                     QStringLiteral("yeni kayıtlar yerine tüm kayıtları alır (terminalden "
+                                    "silmez)")};
     return {
         {QStringLiteral("transfer"),
-         QStringLiteral("[--all] [--terminal AD] [--all-terminals]"),
-         QStringLiteral("yeni kayıtları (--all: tüm kayıtları) aktarır"),
-         {all, terminal, allTerminalsOption()},
+         {QStringLiteral("[--all] [--terminal AD | --all-terminals] [--json]")},
+         QStringLiteral("yeni kayıtları (--all: tüm kayıtları) veri dosyalarına aktarır"),
+         QStringLiteral(
+             "Terminale \"BAGLAN\" gibi bağlanır ve \"Verileri Aktar\"ı çalıştırır: yeni "
+             "kayıtlar veri.txt'ye, ayın yedek_V270 dosyasına ve ayarlardaki ikinci dosya "
+             "seçeneğiyle veri2.txt'ye yazılır. --all ile \"Tüm Verileri Al (silmez)\": tüm "
+             "kayıtlar veri.txt'ye ve yedek_K19'a.\n\n"
+             "Her terminal için standart çıktıya bir özet satırı yazar: kaç kaydın hangi "
+             "dosyalara gittiği (\"Giriş: 5 kayıt -> veri.txt, yedek_V270/032024.txt\"). --json "
+             "ile bunun yerine bir JSON dizisi: her terminal için terminal, records, files, "
+             "exit_code. Terminalin ve pencerenin iletileri standart hataya gider.\n\n"
+             "Ctrl-C aktarımı sıradaki adımda durdurur; dosyalara yazılanlar bir kez yazılmış "
+             "olarak kalır (çıkış kodu 130)."),
+         {all, terminalOption(), allTerminalsOption(), jsonOption()},
          0,
          0,
          [all](const SubcommandCall& call) {
-             return runOnChosenTerminals(call, [&](const TerminalChoice& which) {
-                 return runTransferCommand(call.programDir, call.parser.isSet(all), which, call.out,
-                                           call.err);
-             });
+             std::vector<TransferSummary> done;
+             const bool json = call.options.isSet(jsonOption());
+             const int code =
+                 runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
+                     done.push_back(
+                         runTransferCommand(call.programDir, call.options.isSet(all), row, io));
+                     const TransferSummary& s = done.back();
+                     // A line for what is in the files; a failure before any record
+                     // has its own text on standard error.
+                     const bool worthALine = s.records > 0 || s.exitCode == ExitDone;
+                     if (!json && worthALine && (!io.quiet || s.exitCode != ExitDone)) {
+                         io.out << summaryLine(s) << '\n';
+                         io.out.flush();
+                     }
+                     return s.exitCode;
+                 });
+             if (json) {
+                 QJsonArray array;
+                 for (const TransferSummary& s : done)
+                     array.append(summaryJson(s));
+                 call.io.out << QString::fromUtf8(
+                     QJsonDocument(array).toJson(QJsonDocument::Indented));
+                 call.io.out.flush();
+             }
+             return code;
          }},
         {QStringLiteral("sdcard"),
-         QStringLiteral("DOSYA"),
+         {QStringLiteral("DOSYA")},
          QStringLiteral("hafıza kartı dosyasını veri.txt'ye ekler"),
+         QStringLiteral("\"sdkart->text (veri.txt)\": terminalin hafıza kartına yazdığı "
+                        "DOSYA'nın kayıtlarını veri.txt satırlarına çevirir."),
          {},
          1,
          1,
          [](const SubcommandCall& call) {
-             return runSdcardCommand(call.programDir, call.arguments[0], call.out, call.err);
+             return runSdcardCommand(call.programDir, call.arguments[0], call.io);
          }},
     };
 }

@@ -1,17 +1,28 @@
 #pragma once
 
-#include "HeadlessTerminal.h"
 #include "Subcommand.h"
 
-// transfer [--all] [--terminal NAME]: connects to the named Terminal row (the
-// first row of the list when empty) as "BAGLAN" does, then runs "Verileri
-// Aktar", or with all "Tüm Verileri Al (silmez)", with the saved second-file
-// option. Every message the window would show is printed on its own line.
-int runTransferCommand(const QString& programDir, bool all, const TerminalChoice& terminalName,
-                       QTextStream& out, QTextStream& err);
+#include <QSqlRecord>
+#include <QStringList>
+
+// What one terminal's transfer did, for its summary line and --json.
+struct TransferSummary {
+    QString terminal;
+    long long records = 0; // records now in the files
+    QStringList files;     // the files they went to, relative to the program directory
+    int exitCode = ExitDone;
+};
+
+// transfer on one terminal row: connects as "BAGLAN" does, then runs
+// "Verileri Aktar", or with all "Tüm Verileri Al (silmez)", with the saved
+// second-file option. The window's messages go to io.err.
+TransferSummary runTransferCommand(const QString& programDir, bool all, const QSqlRecord& row,
+                                   const Console& io);
+
+// "Giriş: 5 kayıt -> veri.txt, yedek_V270/032024.txt"
+QString summaryLine(const TransferSummary& s);
 
 // sdcard FILE: "sdkart->text (veri.txt)" on file.
-int runSdcardCommand(const QString& programDir, const QString& file, QTextStream& out,
-                     QTextStream& err);
+int runSdcardCommand(const QString& programDir, const QString& file, const Console& io);
 
 std::vector<Subcommand> transferSubcommands();

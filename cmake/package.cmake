@@ -12,8 +12,8 @@ set(docdir ${CMAKE_INSTALL_DATADIR}/doc/v270-aktarim)
 install(FILES ${packaging}/v270-aktarim.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${packaging}/v270-aktarim.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES "${packaging}/systemd/v270-aktarim-transfer@.service"
-              "${packaging}/systemd/v270-aktarim-transfer@.timer"
+install(FILES "${packaging}/systemd/v270-aktarim-transfer.service"
+              "${packaging}/systemd/v270-aktarim-transfer.timer"
         DESTINATION lib/systemd/system)
 
 # Debian wants man pages and the changelog compressed, without a time stamp.
@@ -31,9 +31,18 @@ function(v270_install_gzipped source destination)
 endfunction()
 
 set(gzipped)
-foreach(page v270-aktarim v270-terminal v270-mysql v270-init-program-dir)
+foreach(page v270-terminal v270-mysql v270-init-program-dir)
   v270_install_gzipped(${packaging}/man/${page}.1 ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
+# v270-aktarim's page takes its synopsis, subcommands and exit codes from the
+# table that prints the program's --help, so the two can't drift apart.
+set(man_page ${CMAKE_CURRENT_BINARY_DIR}/packaging/v270-aktarim.1)
+add_custom_command(OUTPUT ${man_page}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/packaging
+  COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+          $<TARGET_FILE:v270-aktarim> --man ${packaging}/man/v270-aktarim.1.in > ${man_page}
+  DEPENDS v270-aktarim ${packaging}/man/v270-aktarim.1.in VERBATIM)
+v270_install_gzipped(${man_page} ${CMAKE_INSTALL_MANDIR}/man1)
 configure_file(${packaging}/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog @ONLY)
 v270_install_gzipped(${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog ${docdir})
 add_custom_target(v270_packaging_files ALL DEPENDS ${gzipped})

@@ -6,7 +6,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -70,6 +73,13 @@ QStringList createMissingDatabases(const QString& dir, const QString& executable
         made << name + QStringLiteral(".mdb");
     }
     return made;
+}
+
+void shareNewFilesWithGroup(const QString& dir) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || !(st.st_mode & S_ISGID)) return;
+    const mode_t mask = ::umask(0);
+    ::umask(mask & ~mode_t(S_IWGRP | S_IRGRP));
 }
 
 QString systemSettingsPath() {

@@ -42,6 +42,13 @@ QString systemProgramDir(const QString& settingsPath = systemSettingsPath());
 // when the directory or a database cannot be made.
 ProgramDirectory chooseProgramDirectory(const StartingPoint& from);
 
+// When dir is shared with its group (the setgid bit, as v270-init-program-dir
+// --group leaves it), lets the group write every file this process makes
+// from now on: the operators' desktop program and the scheduled job, each
+// with its own user, must be able to write each other's files. A umask of
+// 022, the usual one, would keep them from it. Elsewhere nothing changes.
+void shareNewFilesWithGroup(const QString& dir);
+
 // Creates Data.mdb and Log.mdb in dir where they are missing, from the schema
 // files of the install (or of the source tree for a build). Returns the names
 // of the files it made. Throws AppError when something cannot be made.

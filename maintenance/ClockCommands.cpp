@@ -50,7 +50,9 @@ ClockResult readDeviceClock(TFP_CLOCK& clock, int32_t machine, Operator& op) {
         result.errorName = bracket.lastErrorName();
         return result;
     }
+    result.readAt = QDateTime::currentDateTime();
     result.outcome = ClockOutcome::Done;
+    result.deviceTime = QDateTime(QDate(year, month, day), QTime(hour, minute, second));
     result.text = deviceClockText(year, month, day, hour, minute);
     op.showMessage(result.text, applicationTitle(), Operator::Icon::None);
     return result;

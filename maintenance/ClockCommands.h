@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <cstdint>
 
@@ -14,8 +15,10 @@ enum class ClockOutcome {
 
 struct ClockResult {
     ClockOutcome outcome = ClockOutcome::NoDevice;
-    QString text;      // the message shown, if any
-    QString errorName; // the terminal's error after a refusal, for the headless commands
+    QString text;         // the message shown, if any
+    QString errorName;    // the terminal's error after a refusal, for the headless commands
+    QDateTime deviceTime; // a read's date and time to the second; invalid when none
+    QDateTime readAt;     // the computer's time when the terminal answered the read
 };
 
 // "Tarih-Saat Ayarla": the terminal's clock := the computer's, under the busy

@@ -1,6 +1,7 @@
 #include "TerminalCommands.h"
 
 #include "TerminalList.h"
+#include "core/AppError.h"
 #include "core/Database.h"
 #include "core/Operator.h"
 #include "core/TfrmDM.h"
@@ -16,11 +17,24 @@ QString columnText(const QSqlRecord& row, const char* column) {
     return row.value(i).toString();
 }
 
+QString nameMissingText() {
+    return QStringLiteral("Terminal Adını Giriniz.");
+}
+
 bool nameMissing(const TerminalFields& fields, Operator& op) {
     if (!fields.name.isEmpty()) return false;
-    op.showMessage(QStringLiteral("Terminal Adını Giriniz."), QStringLiteral("UYARI"),
-                   Operator::Icon::Warning);
+    op.showMessage(nameMissingText(), QStringLiteral("UYARI"), Operator::Icon::Warning);
     return true;
+}
+
+// The conversion message of a typed number, or empty when it is whole.
+QString notWholeNumber(const QString& typed) {
+    try {
+        if (!typed.trimmed().isEmpty()) toWholeNumber(typed);
+    } catch (const AppError& e) {
+        return e.text();
+    }
+    return {};
 }
 
 // A numeric column takes only what a connect can read back: a whole number in
@@ -34,6 +48,8 @@ QVariant numeric(const QString& typed) {
 
 // The eight columns in the order they are set, each trimmed.
 QVariantList columnValues(const TerminalFields& f) {
+    if (const QString problem = terminalFieldsProblem(f); !problem.isEmpty())
+        throw AppError(problem);
     return {numeric(f.machineNo), f.name.trimmed(),    tipForTypeIndex(f.typeIndex),
             f.comPort.trimmed(),  f.comBaud.trimmed(), f.ip.trimmed(),
             numeric(f.netPort),   numeric(f.password)};
@@ -47,6 +63,38 @@ int rowOfId(const TfrmDM& dm, const QVariant& id) {
 }
 
 } // namespace
+
+QString terminalFieldsProblem(const TerminalFields& f) {
+    if (f.name.isEmpty()) return nameMissingText();
+    if (tipForTypeIndex(f.typeIndex).isEmpty())
+        return QStringLiteral("Bağlantı tipi com, ethernet ya da usb olmalı.");
+    for (const QString* typed : {&f.machineNo, &f.netPort, &f.password}) {
+        if (const QString problem = notWholeNumber(*typed); !problem.isEmpty()) return problem;
+    }
+    return {};
+}
+
+QString connectionProblem(const TerminalFields& f) {
+    const auto number = [](const QString& typed) {
+        bool ok = false;
+        const qlonglong value = typed.trimmed().toLongLong(&ok);
+        return ok ? value : -1;
+    };
+    if (f.typeIndex == 1) {
+        if (f.ip.trimmed().isEmpty()) return QStringLiteral("TCP terminali bir adres ister.");
+        const qlonglong port = number(f.netPort);
+        if (port < 1 || port > 65535)
+            return QStringLiteral("TCP portu 1-65535 arasında olmalı: '%1'").arg(f.netPort);
+    }
+    if (f.typeIndex == 0) {
+        if (number(f.comPort) < 1 || number(f.comPort) > INT32_MAX)
+            return QStringLiteral("Com port 1 ya da büyük bir tam sayı olmalı: '%1'")
+                .arg(f.comPort);
+        if (number(f.comBaud) < 1 || number(f.comBaud) > INT32_MAX)
+            return QStringLiteral("Baud pozitif bir tam sayı olmalı: '%1'").arg(f.comBaud);
+    }
+    return {};
+}
 
 QString tipForTypeIndex(int index) {
     switch (index) {

@@ -23,6 +23,18 @@ struct TerminalFields {
 QString tipForTypeIndex(int index);
 int typeIndexForTip(const QString& tip); // -1 for an unknown text
 
+// Why the editor refuses the fields, or empty when it takes them: an empty
+// name ("Terminal Adını Giriniz."), a type outside the list, a machine
+// number, TCP port or password that is not a whole number in the 32-bit
+// range (empty ones leave the column empty).
+QString terminalFieldsProblem(const TerminalFields& fields);
+
+// Why a row with these fields could not connect, or empty: a TCP row needs
+// an address and a port 1-65535, a serial row a port number from 1 and a
+// speed. The editor lets such rows be saved (a connect reports them); the
+// headless "terminals" commands refuse them up front.
+QString connectionProblem(const TerminalFields& fields);
+
 // The selected row of the terminal list (qrycihaz); an empty record when the
 // list is empty or row is out of range.
 QSqlRecord terminalRow(const TfrmDM& dm, int row);

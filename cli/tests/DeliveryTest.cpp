@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -183,7 +184,8 @@ TEST_F(Delivery, KilledAtRandomRecordsThenRunAgain) {
 }
 
 // The link goes down after a number of records; the PDKS program takes
-// veri.txt before the next run. The message comes once, on standard output.
+// veri.txt before the next run. The message comes once, on standard error;
+// the summary line counts what reached the files.
 TEST_F(Delivery, LinkCutAtARecordThenRunAgain) {
     constexpr int kRecords = 20000;
     int expectedTaken = 0;
@@ -192,8 +194,10 @@ TEST_F(Delivery, LinkCutAtARecordThenRunAgain) {
         startTerminal(kRecords, {"--drop-after", QString::number(cut)});
         const Outcome r = transfer();
         EXPECT_EQ(r.code, 1);
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out, interruptedText("ERR_COMPORT_ERROR", cut) + "\n");
+        EXPECT_EQ(r.err, interruptedText("ERR_COMPORT_ERROR", cut) + "\n");
+        EXPECT_TRUE(r.out.startsWith(QStringLiteral("Giriş: %1 kayıt -> veri.txt, yedek_V270/")
+                                         .arg(QLocale(QLocale::Turkish).toString(cut))))
+            << r.out.toStdString();
         EXPECT_EQ(terminalMark(), 0);
         pdksTakesVeri();
         EXPECT_EQ(taken, ++expectedTaken);
@@ -247,6 +251,28 @@ TEST_F(Delivery, FileSizeLimitIsReportedNotFatal) {
     EXPECT_TRUE(everyRecordOnce(20000));
 }
 
+// Ctrl-C asks the transfer to stop; it ends with 130, and what it wrote is
+// delivered once when the next run takes the rest.
+TEST_F(Delivery, CtrlCEndsWith130AndTheNextRunTakesTheRest) {
+    constexpr int kRecords = 100000;
+    startTerminal(kRecords);
+    QProcess p;
+    startProgram(p);
+    QElapsedTimer waited;
+    waited.start();
+    while (QFileInfo(programDir() + "veri.txt").size() == 0 && waited.elapsed() < 60000)
+        QThread::msleep(5);
+    ASSERT_EQ(::kill(pid_t(p.processId()), SIGINT), 0);
+    const Outcome stopped = finish(p);
+    EXPECT_EQ(stopped.code, 130) << stopped.err.toStdString();
+    EXPECT_TRUE(stopped.err.contains("Durduruluyor")) << stopped.err.toStdString();
+
+    const Outcome rest = transfer();
+    EXPECT_EQ(rest.code, 0) << rest.err.toStdString();
+    EXPECT_EQ(terminalMark(), kRecords);
+    EXPECT_TRUE(everyRecordOnce(kRecords));
+}
+
 // The link drops after the last record, so the terminal never confirms:
 // exit code 3, and the next run writes nothing again.
 TEST_F(Delivery, UnconfirmedCommitThenRunAgain) {
@@ -254,15 +280,15 @@ TEST_F(Delivery, UnconfirmedCommitThenRunAgain) {
     startTerminal(kRecords, {"--drop-after", QString::number(kRecords)});
     const Outcome first = transfer();
     EXPECT_EQ(first.code, 3);
-    EXPECT_EQ(first.out, notConfirmedText("ERR_COMPORT_ERROR", kRecords) + "\n");
-    EXPECT_EQ(first.err, "");
+    EXPECT_EQ(first.err, notConfirmedText("ERR_COMPORT_ERROR", kRecords) + "\n");
+    EXPECT_TRUE(first.out.startsWith("Giriş: 5.000 kayıt -> ")) << first.out.toStdString();
     EXPECT_EQ(terminalMark(), 0);
     pdksTakesVeri();
 
     startTerminal(kRecords);
     const Outcome second = transfer();
     EXPECT_EQ(second.code, 0);
-    EXPECT_EQ(second.out, transferredText() + "\n");
+    EXPECT_EQ(second.err, "");
     EXPECT_EQ(terminalMark(), kRecords);
     EXPECT_FALSE(QFile::exists(programDir() + "veri.txt") &&
                  QFileInfo(programDir() + "veri.txt").size() > 0);

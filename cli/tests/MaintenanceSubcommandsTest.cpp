@@ -1,22 +1,20 @@
-#include "cli/MaintenanceSubcommands.h"
-#include "cli/TransferSubcommands.h"
+#include "CommandLineRun.h"
+#include "cli/Subcommand.h"
 #include "core/Database.h"
 #include "core/testing/TestFiles.h"
 #include "terminal/DeviceState.h"
 #include "terminal/testing/EmulatorProcess.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
-
-struct Outcome {
-    int code;
-    QString out;
-    QString err;
-};
 
 Enrollment enrollment(int32_t enroll, int32_t backup, int32_t privilege) {
     Enrollment e;
@@ -24,24 +22,6 @@ Enrollment enrollment(int32_t enroll, int32_t backup, int32_t privilege) {
     e.backup = backup;
     e.privilege = privilege;
     return e;
-}
-
-// Runs a subcommand as the program would after its own parsing: args are
-// what follows "v270-aktarim --dir DIR".
-Outcome runSubcommand(const QString& programDir, const QStringList& args) {
-    std::vector<Subcommand> all = transferSubcommands();
-    for (Subcommand& s : maintenanceSubcommands())
-        all.push_back(std::move(s));
-    const auto found = std::find_if(all.begin(), all.end(),
-                                    [&](const Subcommand& s) { return s.name == args.value(0); });
-    if (found == all.end()) return {-1, {}, "no such subcommand"};
-    QCommandLineParser parser;
-    parser.addOptions(found->options);
-    if (!parser.parse(QStringList{"v270-aktarim"} + args)) return {-1, {}, parser.errorText()};
-    QString out, err;
-    QTextStream o(&out), e(&err);
-    const int code = found->run({programDir, parser.positionalArguments().mid(1), parser, o, e});
-    return {code, out, err};
 }
 
 // A program directory whose terminal list names running emulators.
@@ -81,7 +61,7 @@ class Maintenance : public ::testing::Test {
         EXPECT_TRUE(s) << error.toStdString();
         return s.value_or(DeviceState{});
     }
-    Outcome run(const QStringList& args) { return runSubcommand(programDir(), args); }
+    Outcome run(const QStringList& args) { return runProgram(programDir(), args); }
     QString programDir() const { return dir.path() + '/'; }
 
     QTemporaryDir dir;
@@ -95,25 +75,41 @@ TEST_F(Maintenance, ClockGetAndSet) {
     addTerminal("Giriş", s);
     addDeadTerminal("Kapalı");
 
-    const Outcome get = run({"clock", "get"});
+    // Seconds and the drift, the terminal 400000 s behind.
+    const Outcome get = run({"clock", "get", "--terminal", "giriş"});
     EXPECT_EQ(get.code, 0) << get.err.toStdString();
-    EXPECT_TRUE(QRegularExpression("^Tarih = \\d\\d/\\d\\d/\\d{4}\nSaat = \\d\\d:\\d\\d\n$")
-                    .match(get.out)
-                    .hasMatch())
-        << get.out.toStdString();
+    const QRegularExpressionMatch line =
+        QRegularExpression("^Giriş: terminal \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d, "
+                           "bilgisayar \\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d, "
+                           "fark (-\\d+) sn\n$")
+            .match(get.out);
+    ASSERT_TRUE(line.hasMatch()) << get.out.toStdString();
+    EXPECT_NEAR(line.captured(1).toInt(), -400000, 1);
+    EXPECT_EQ(get.err, "");
+
+    const Outcome json = run({"clock", "get", "--terminal", "Giriş", "--json"});
+    const QJsonObject read = QJsonDocument::fromJson(json.out.toUtf8()).array().at(0).toObject();
+    const QDateTime terminalTime =
+        QDateTime::fromString(read["terminal_time"].toString(), Qt::ISODate);
+    const QDateTime computerTime =
+        QDateTime::fromString(read["computer_time"].toString(), Qt::ISODate);
+    ASSERT_TRUE(terminalTime.isValid() && computerTime.isValid()) << json.out.toStdString();
+    EXPECT_EQ(computerTime.secsTo(terminalTime), read["drift_seconds"].toInteger());
+    EXPECT_NEAR(read["drift_seconds"].toInteger(), -400000, 1);
 
     const Outcome set = run({"clock", "set", "--terminal", "Giriş"});
     EXPECT_EQ(set.code, 0) << set.err.toStdString();
-    EXPECT_EQ(set.out, "cihaz tarih saati ayarlandı..\n");
+    EXPECT_EQ(set.out, "Giriş: saat ayarlandı\n");
+    EXPECT_EQ(set.err, "cihaz tarih saati ayarlandı..\n");
     EXPECT_LE(std::abs(state(0).clockOffsetSeconds), 2);
 
     const Outcome dead = run({"clock", "set", "--terminal", "Kapalı"});
     EXPECT_EQ(dead.code, 2);
-    EXPECT_EQ(dead.out, "Hata..Bağlantı Kurulamadı....\n");
+    EXPECT_EQ(dead.err, "Hata..Bağlantı Kurulamadı....\n");
 
     const Outcome wrong = run({"clock", "ayarla"});
-    EXPECT_EQ(wrong.code, 1);
-    EXPECT_TRUE(wrong.err.startsWith("Kullanım:")) << wrong.err.toStdString();
+    EXPECT_EQ(wrong.code, 64);
+    EXPECT_TRUE(wrong.err.contains("Kullanım:")) << wrong.err.toStdString();
 }
 
 TEST_F(Maintenance, RefusalsOfTheTerminalExitOne) {
@@ -128,12 +124,12 @@ TEST_F(Maintenance, RefusalsOfTheTerminalExitOne) {
                          R"({"on": 1, "hour": 8, "minute": 0}]})");
     const struct {
         QStringList args;
-        const char* out;
+        const char* said; // the window's message, on standard error with the reason
         const char* errorName;
     } cases[] = {
         {{"clock", "set"}, "HATA...tarih saat ayarlanamadı..\n", "ERR_WRITE_FAIL"},
         {{"clock", "get"}, "", "ERR_READ_FAIL"},
-        {{"admin-clear"}, nullptr, "ERR_NON_CARRYOUT"},
+        {{"admin-clear", "--yes"}, "", "ERR_NON_CARRYOUT"},
         {{"clear-fingerprints", "--yes"}, "", "ERR_MEMORY"},
         {{"bells", "set", bells}, "hata\n", "ERR_INVALID_PARAM"},
     };
@@ -141,13 +137,28 @@ TEST_F(Maintenance, RefusalsOfTheTerminalExitOne) {
         const Outcome r = run(c.args);
         SCOPED_TRACE(c.args.join(' ').toStdString());
         EXPECT_EQ(r.code, 1);
-        if (c.out) {
-            EXPECT_EQ(r.out, c.out);
-        }
+        EXPECT_TRUE(r.err.startsWith(c.said)) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(c.errorName)) << r.err.toStdString();
     }
     EXPECT_EQ(state(0).enrollments.size(), 1u);
     EXPECT_EQ(state(0).enrollments[0].privilege, 0); // refused, but no longer an administrator
+}
+
+// Another client holds the terminal's lock: nothing is sent and the exit
+// code tells a script to try again later.
+TEST_F(Maintenance, ATerminalHeldByAnotherClientExitsFour) {
+    DeviceState s;
+    s.logs = {LogRecord{11, 0, 2024, 3, 5, 8, 0}};
+    addTerminal("Giriş", s, {"--fail", "EnableDevice=8"}); // ERR_MULTIUSER
+    for (const QStringList& args :
+         {QStringList{"transfer"}, QStringList{"clock", "get"}, QStringList{"admin-clear", "--yes"},
+          QStringList{"clear-fingerprints", "--yes"}}) {
+        const Outcome r = run(args);
+        EXPECT_EQ(r.code, 4) << args.join(' ').toStdString() << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("kilitlenemedi")) << r.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(programDir() + "veri.txt") &&
+                 QFileInfo(programDir() + "veri.txt").size() > 0);
 }
 
 TEST_F(Maintenance, AdminClearPrintsTheMessageAndTheCount) {
@@ -155,14 +166,20 @@ TEST_F(Maintenance, AdminClearPrintsTheMessageAndTheCount) {
     s.enrollments = {enrollment(1, 0, 1), enrollment(1, 1, 1), enrollment(2, 0, 0),
                      enrollment(3, 0, 2)};
     addTerminal("Giriş", s);
-    const Outcome first = run({"admin-clear"});
+    const Outcome refused = run({"admin-clear"});
+    EXPECT_EQ(refused.code, 64);
+    EXPECT_TRUE(refused.err.contains("--yes")) << refused.err.toStdString();
+    EXPECT_EQ(state(0).enrollments.size(), 4u);
+
+    const Outcome first = run({"admin-clear", "--yes"});
     EXPECT_EQ(first.code, 0) << first.err.toStdString();
-    EXPECT_EQ(first.out, "Tüm Yöneticiler İptal Edildi....\n3\n");
+    EXPECT_EQ(first.out, "Silinen yönetici kaydı: 3\n");
+    EXPECT_EQ(first.err, "Tüm Yöneticiler İptal Edildi....\n");
     EXPECT_EQ(state(0).enrollments.size(), 1u);
 
-    const Outcome again = run({"admin-clear"});
+    const Outcome again = run({"admin-clear", "--yes"});
     EXPECT_EQ(again.code, 0);
-    EXPECT_EQ(again.out, "0\n");
+    EXPECT_EQ(again.out, "Silinen yönetici kaydı: 0\n");
 }
 
 TEST_F(Maintenance, ClearFingerprintsOnlyWithYes) {
@@ -170,14 +187,15 @@ TEST_F(Maintenance, ClearFingerprintsOnlyWithYes) {
     s.enrollments = {enrollment(1, 0, 0), enrollment(2, 11, 0)};
     addTerminal("Giriş", s);
     const Outcome refused = run({"clear-fingerprints"});
-    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.code, 64);
     EXPECT_EQ(refused.out, "");
     EXPECT_TRUE(refused.err.contains("--yes")) << refused.err.toStdString();
     EXPECT_EQ(state(0).enrollments.size(), 2u);
 
     const Outcome done = run({"clear-fingerprints", "--yes"});
     EXPECT_EQ(done.code, 0) << done.err.toStdString();
-    EXPECT_EQ(done.out, "tamamlandı\n");
+    EXPECT_EQ(done.out, "Giriş: tüm parmakizleri silindi\n");
+    EXPECT_EQ(done.err, "tamamlandı\n");
     EXPECT_TRUE(state(0).enrollments.empty());
 }
 
@@ -194,14 +212,15 @@ TEST_F(Maintenance, BellsGetSetAndTheVerdict) {
                        "  {\"on\": 1, \"hour\": 8, \"minute\": 30},\n" +
                            QString("  {\"on\": 0, \"hour\": 0, \"minute\": 0},\n").repeated(6) +
                            "  {\"on\": 0, \"hour\": 17, \"minute\": 5}\n]}\n");
-    EXPECT_EQ(get.err, "");
+    EXPECT_EQ(get.err, "Terminalden Zil Saatleri Alındı..\n"); // the schedule's stream stays clean
 
     // Change one bell and send it back.
     const QString file = dir.filePath("zil.json");
     writeFile(file, get.out.toUtf8().replace("\"hour\": 17", "\"hour\": 18"));
     const Outcome set = run({"bells", "set", file});
     EXPECT_EQ(set.code, 0) << set.err.toStdString();
-    EXPECT_EQ(set.out, "Gönderildi.\n");
+    EXPECT_EQ(set.out, "");
+    EXPECT_EQ(set.err, "Gönderildi.\n");
     EXPECT_EQ(state(0).bells[7], (Bell{0, 18, 5}));
     EXPECT_EQ(run({"bells", "get"}).out, QString(get.out).replace("\"hour\": 17", "\"hour\": 18"));
 
@@ -214,8 +233,9 @@ TEST_F(Maintenance, BellsGetSetAndTheVerdict) {
         writeFile(file, bad);
         const Outcome r = run({"bells", "set", file});
         EXPECT_EQ(r.code, 1) << bad.toStdString();
-        EXPECT_EQ(r.out, "Invalid Value.\n");
-        EXPECT_FALSE(r.err.isEmpty());
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(r.err.startsWith("Invalid Value.\nZil saatleri geçersiz: "))
+            << r.err.toStdString();
     }
     EXPECT_EQ(state(0), before);
     const Outcome missing = run({"bells", "set", dir.filePath("yok.json")});
@@ -231,8 +251,8 @@ TEST_F(Maintenance, BellsGetKeepsStandardOutputForTheSchedule) {
     EXPECT_EQ(r.err, "Hata..Bağlantı Kurulamadı....\n");
 }
 
-// --all-terminals: each row in list order under its name; a dead terminal
-// doesn't stop the others; the exit code is the worst met.
+// --all-terminals: each row in list order; a dead terminal doesn't stop the
+// others; each one's messages carry its name; the exit code is the worst met.
 TEST_F(Maintenance, EveryTerminalInOneRun) {
     DeviceState a, b;
     a.clockOffsetSeconds = b.clockOffsetSeconds = 86400;
@@ -244,25 +264,28 @@ TEST_F(Maintenance, EveryTerminalInOneRun) {
 
     const Outcome clock = run({"clock", "set", "--all-terminals"});
     EXPECT_EQ(clock.code, 2);
-    EXPECT_EQ(clock.out, "== Ana Kapı ==\ncihaz tarih saati ayarlandı..\n"
-                         "== Bahçe ==\nHata..Bağlantı Kurulamadı....\n"
-                         "== Çıkış ==\ncihaz tarih saati ayarlandı..\n");
+    EXPECT_EQ(clock.out, "Ana Kapı: saat ayarlandı\nÇıkış: saat ayarlandı\n");
+    EXPECT_EQ(clock.err, "Ana Kapı: cihaz tarih saati ayarlandı..\n"
+                         "Bahçe: Hata..Bağlantı Kurulamadı....\n"
+                         "Çıkış: cihaz tarih saati ayarlandı..\n");
     EXPECT_LE(std::abs(state(0).clockOffsetSeconds), 2);
     EXPECT_LE(std::abs(state(1).clockOffsetSeconds), 2);
 
-    const Outcome transfer = run({"transfer", "--all-terminals"});
+    const Outcome transfer = run({"-q", "transfer", "--all-terminals"});
     EXPECT_EQ(transfer.code, 2);
-    EXPECT_EQ(transfer.out, "== Ana Kapı ==\nBilgiler Dosyaya Aktarıldı....\n"
-                            "== Bahçe ==\nHata..Bağlantı Kurulamadı....\n"
-                            "== Çıkış ==\nBilgiler Dosyaya Aktarıldı....\n");
+    EXPECT_EQ(transfer.out, "");
+    EXPECT_EQ(transfer.err, "Bahçe: Hata..Bağlantı Kurulamadı....\n");
     const QByteArray veri = readFile(programDir() + "veri.txt");
     EXPECT_EQ(veri.count("\r\n"), 3);
     EXPECT_TRUE(veri.startsWith("00011 ")) << veri.toStdString();
 
     const Outcome both = run({"clock", "set", "--all-terminals", "--terminal", "Bahçe"});
-    EXPECT_EQ(both.code, 1);
+    EXPECT_EQ(both.code, 64);
     EXPECT_EQ(both.out, "");
-    EXPECT_EQ(run({"clock", "get", "--all-terminals"}).code, 1);
+    const Outcome several = run({"clock", "get"});
+    EXPECT_EQ(several.code, 64);
+    EXPECT_TRUE(several.err.contains("\"Ana Kapı\", \"Bahçe\", \"Çıkış\""))
+        << several.err.toStdString();
 }
 
 TEST(ExitCodes, TheWorstOfSeveralTerminals) {
@@ -273,6 +296,9 @@ TEST(ExitCodes, TheWorstOfSeveralTerminals) {
                  {ExitNotConfirmed, ExitFailed, ExitFailed},
                  {ExitFailed, ExitNotConfirmed, ExitFailed},
                  {ExitNotConnected, ExitFailed, ExitNotConnected},
+                 {ExitBusy, ExitNotConfirmed, ExitBusy},
+                 {ExitFailed, ExitBusy, ExitFailed},
+                 {ExitNotConnected, ExitCancelled, ExitCancelled},
                  {ExitDone, ExitDone, ExitDone}};
     for (const auto& c : cases) {
         EXPECT_EQ(worseExitCode(c.a, c.b), c.worse) << c.a << " vs " << c.b;

@@ -1,7 +1,7 @@
 // names fill and names send on a program directory, against the test
 // MariaDB and the terminal emulator.
 
-#include "cli/NamesSubcommands.h"
+#include "CommandLineRun.h"
 #include "core/Database.h"
 #include "core/IniFile.h"
 #include "core/testing/TestFiles.h"
@@ -13,12 +13,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-struct Outcome {
-    int code;
-    QString out;
-    QString err;
-};
 
 class NamesHeadless : public ::testing::Test {
   protected:
@@ -46,21 +40,11 @@ class NamesHeadless : public ::testing::Test {
         QSqlDatabase::removeDatabase("names-read");
         return isim;
     }
-    template <class F> Outcome run(F command) {
-        QString out, err;
-        QTextStream o(&out), e(&err);
-        const int code = command(o, e);
-        return {code, out, err};
-    }
-    Outcome fill() {
-        return run([&](QTextStream& o, QTextStream& e) {
-            return runNamesFillCommand(programDir(), o, e);
-        });
-    }
+    Outcome fill() { return runProgram(programDir(), {"names", "fill"}); }
     Outcome send(const std::optional<QString>& kartno = std::nullopt) {
-        return run([&](QTextStream& o, QTextStream& e) {
-            return runNamesSendCommand(programDir(), kartno, {}, o, e);
-        });
+        QStringList args{"names", "send"};
+        if (kartno) args << "--kartno" << *kartno;
+        return runProgram(programDir(), args);
     }
     // The emulator as the list's only terminal.
     void startTerminal() {
@@ -103,9 +87,9 @@ TEST_F(NamesHeadless, FillPrintsWhatItFound) {
     // nothing of the test server listens there).
     writeProfileString(settings(), "MySql", "Port", "abc");
     const Outcome abc = fill();
-    EXPECT_TRUE(abc.out.startsWith("Veritabanına bağlanamadı....\n")) << abc.out.toStdString();
+    EXPECT_TRUE(abc.err.startsWith("Veritabanına bağlanamadı....\n")) << abc.err.toStdString();
     EXPECT_EQ(abc.code, 1);
-    EXPECT_FALSE(abc.err.isEmpty());
+    EXPECT_EQ(abc.out, "");
 }
 
 TEST_F(NamesHeadless, SendOneOrAll) {
@@ -116,12 +100,13 @@ TEST_F(NamesHeadless, SendOneOrAll) {
 
     const Outcome one = send(QStringLiteral("42"));
     EXPECT_EQ(one.code, 0) << one.err.toStdString();
-    EXPECT_EQ(one.out, "SetUserName OK\nGönderilen isim: 1\n");
+    EXPECT_EQ(one.out, "Gönderilen isim: 1\n");
+    EXPECT_EQ(one.err, "SetUserName OK\n");
     EXPECT_EQ(terminalNames(), (std::map<int32_t, QString>{{42, "Cagla Oz"}}));
 
     const Outcome all = send();
     EXPECT_EQ(all.code, 0) << all.err.toStdString();
-    EXPECT_EQ(all.out, "SetUserName OK\nGönderilen isim: 2\n");
+    EXPECT_EQ(all.out, "Gönderilen isim: 2\n");
     EXPECT_EQ(terminalNames(), (std::map<int32_t, QString>{{8, "Kisa"}, {42, "Cagla Oz"}}));
 
     const Outcome missing = send(QStringLiteral("99"));
@@ -132,29 +117,23 @@ TEST_F(NamesHeadless, SendOneOrAll) {
     addTemp("0x1", "Harfli");
     const Outcome stopped = send();
     EXPECT_EQ(stopped.code, 1);
-    EXPECT_EQ(stopped.out, "SetUserName OK\nGönderilen isim: 3\n"); // 0x1 is the last row
-    EXPECT_EQ(stopped.err, "'0x1' geçerli bir tam sayı değil.\n");
+    EXPECT_EQ(stopped.out, "Gönderilen isim: 3\n"); // 0x1 is the last row
+    EXPECT_EQ(stopped.err, "SetUserName OK\n'0x1' geçerli bir tam sayı değil.\n");
 }
 
-TEST_F(NamesHeadless, SendWithoutTerminalFailsLikeBaglan) {
+TEST_F(NamesHeadless, SendWithAnEmptyListSaysSo) {
     addTemp("00042", "Ad");
     const Outcome r = send();
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.out, "Hata..Bağlantı Kurulamadı....\n");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Terminal listesi boş.\n");
 }
 
 TEST_F(NamesHeadless, VerbsAndOptions) {
-    const Subcommand names = namesSubcommands().at(0);
     for (const QStringList& args : {QStringList{"yok"}, QStringList{"fill", "--all"},
                                     QStringList{"send", "--all", "--kartno", "1"}}) {
-        QCommandLineParser parser;
-        parser.addOptions(names.options);
-        parser.addPositionalArgument("komut", "");
-        ASSERT_TRUE(parser.parse(QStringList{"v270-aktarim"} + args));
-        QString out, err;
-        QTextStream o(&out), e(&err);
-        EXPECT_EQ(names.run({programDir(), args.mid(0, 1), parser, o, e}), 1);
-        EXPECT_TRUE(err.startsWith("Kullanım: ")) << err.toStdString();
+        const Outcome r = runProgram(programDir(), QStringList{"names"} + args);
+        EXPECT_EQ(r.code, 64) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains("Kullanım: ")) << r.err.toStdString();
     }
 }
 

@@ -1,21 +1,19 @@
-#include "cli/TransferSubcommands.h"
+#include "CommandLineRun.h"
 #include "core/Database.h"
+#include "core/DirectoryLock.h"
 #include "core/IniFile.h"
 #include "core/testing/TestFiles.h"
 #include "terminal/DeviceState.h"
 #include "terminal/testing/EmulatorProcess.h"
 #include "transfer/DataFiles.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
-
-struct Outcome {
-    int code;
-    QString out;
-    QString err;
-};
 
 class Headless : public ::testing::Test {
   protected:
@@ -40,86 +38,102 @@ class Headless : public ::testing::Test {
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase("headless-test");
     }
-    Outcome transfer(bool all, const QString& name = {}) {
-        QString out, err;
-        QTextStream o(&out), e(&err);
-        const int code = runTransferCommand(programDir(), all, name, o, e);
-        return {code, out, err};
-    }
+    Outcome run(const QStringList& args) { return runProgram(programDir(), args); }
     QString programDir() const { return dir.path() + '/'; }
     QByteArray veri() const { return readFile(programDir() + "veri.txt"); }
+    QString month() const { return monthlyBackupFileName(QDate::currentDate()); }
 
     QTemporaryDir dir;
     EmulatorProcess emulator;
 };
 
-TEST_F(Headless, TransferPrintsTheMessagesAndExitsZero) {
+TEST_F(Headless, TransferPrintsOneSummaryLineAndExitsZero) {
     addTerminal("Giriş", emulator.port());
-    const Outcome first = transfer(false);
+    const Outcome first = run({"transfer"}); // the only row, without --terminal
     EXPECT_EQ(first.code, 0) << first.err.toStdString();
-    EXPECT_EQ(first.out, "Bilgiler Dosyaya Aktarıldı....\n");
+    EXPECT_EQ(first.out, "Giriş: 5 kayıt -> veri.txt, yedek_V270/" + month() + "\n");
     EXPECT_EQ(first.err, "");
     EXPECT_EQ(veri().count("\r\n"), 5);
     EXPECT_TRUE(veri().startsWith("00001 05/03/2024 08:00:00 01 01\r\n"));
 
-    const Outcome again = transfer(false, "Giriş");
+    const Outcome again = run({"transfer", "--terminal", "giriş"});
     EXPECT_EQ(again.code, 0);
-    EXPECT_EQ(again.out, "Cihazdan Alınacak Veri Yok...\n");
+    EXPECT_EQ(again.out, "Giriş: aktarılacak kayıt yok\n");
+    EXPECT_EQ(run({"-q", "transfer"}).out, "") << "quiet: nothing on success";
 
     // --all with the saved second-file option: veri2.txt becomes a copy.
     writeProfileString(programDir() + "Settings.ini", "Options", "veriDosya2", "1");
-    const Outcome all = transfer(true);
+    const Outcome all = run({"transfer", "--all", "--json"});
     EXPECT_EQ(all.code, 0);
-    EXPECT_EQ(all.out, "Bilgiler Dosyaya Aktarıldı....\n");
+    const QJsonArray json = QJsonDocument::fromJson(all.out.toUtf8()).array();
+    ASSERT_EQ(json.size(), 1) << all.out.toStdString();
+    EXPECT_EQ(json[0].toObject(),
+              (QJsonObject{{"terminal", "Giriş"},
+                           {"records", 5},
+                           {"files", QJsonArray{"veri.txt", "yedek_K19/" + month(), "veri2.txt"}},
+                           {"exit_code", 0}}));
     EXPECT_EQ(veri().count("\r\n"), 10);
     EXPECT_EQ(readFile(programDir() + "veri2.txt"), veri());
 }
 
-TEST_F(Headless, ConnectionAndOtherFailures) {
+TEST_F(Headless, FailuresAndTheirExitCodes) {
     addTerminal("Giriş", emulator.port());
     addTerminal("Kapalı", 1); // nothing listens there
-    const Outcome refused = transfer(false, "Kapalı");
+    const Outcome refused = run({"transfer", "--terminal", "Kapalı"});
     EXPECT_EQ(refused.code, 2);
-    EXPECT_EQ(refused.out, "Hata..Bağlantı Kurulamadı....\n");
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "Hata..Bağlantı Kurulamadı....\n");
 
-    const Outcome unknown = transfer(false, "Yok");
-    EXPECT_EQ(unknown.code, 1);
-    EXPECT_EQ(unknown.err, "\"Yok\" adlı terminal listede yok.\n");
+    // Quiet holds the messages back, and shows them when the command fails.
+    const Outcome quiet = run({"--quiet", "transfer", "--terminal", "Kapalı"});
+    EXPECT_EQ(quiet.code, 2);
+    EXPECT_EQ(quiet.err, "Hata..Bağlantı Kurulamadı....\n");
+
+    const Outcome unknown = run({"transfer", "--terminal", "Yok"});
+    EXPECT_EQ(unknown.code, 64);
+    EXPECT_EQ(unknown.err,
+              "\"Yok\" adlı terminal listede yok. Listedekiler: \"Giriş\", \"Kapalı\"\n");
+
+    const Outcome which = run({"transfer"});
+    EXPECT_EQ(which.code, 64);
+    EXPECT_TRUE(which.err.contains("--all-terminals")) << which.err.toStdString();
 
     {
-        auto running = DirectoryLock::tryAcquire(programDir());
-        const Outcome busy = transfer(false, "Giriş");
-        EXPECT_EQ(busy.code, 1);
-        EXPECT_EQ(busy.out, directoryBusyText(programDir()) + "\n");
-        EXPECT_EQ(busy.err, "");
+        auto running = DirectoryLock::tryAcquire(programDir(), "Verileri Aktar");
+        const Outcome busy = run({"transfer", "--terminal", "Giriş"});
+        EXPECT_EQ(busy.code, 4);
+        EXPECT_EQ(busy.out, "");
+        EXPECT_EQ(busy.err, directoryBusyText(programDir()) + "\n");
     }
 
     QFile::remove(programDir() + "Data.mdb");
-    const Outcome noDatabase = transfer(false);
+    const Outcome noDatabase = run({"transfer"});
     EXPECT_EQ(noDatabase.code, 1);
     EXPECT_TRUE(noDatabase.err.contains("Data.mdb")) << noDatabase.err.toStdString();
     EXPECT_EQ(veri(), "");
 }
 
-TEST_F(Headless, EmptyListFailsLikeBaglan) {
-    const Outcome r = transfer(false);
-    EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.out, "Hata..Bağlantı Kurulamadı....\n");
+TEST_F(Headless, EmptyListSaysSo) {
+    for (const QStringList& args : {QStringList{"transfer"}, QStringList{"clock", "get"},
+                                    QStringList{"transfer", "--all-terminals"}}) {
+        const Outcome r = run(args);
+        EXPECT_EQ(r.code, 1) << args.join(' ').toStdString();
+        EXPECT_EQ(r.err, "Terminal listesi boş.\n");
+    }
 }
 
 TEST_F(Headless, Sdcard) {
     writeFile(dir.filePath("kart.txt"), "h\n1\t1\t123\t0\t0\t0\t2011/06/08 12:34:56\n");
-    QString out, err;
-    QTextStream o(&out), e(&err);
-    EXPECT_EQ(runSdcardCommand(programDir(), dir.filePath("kart.txt"), o, e), 0);
-    EXPECT_EQ(out, "Aktarım işlemi tamamlandı..\n");
+    const Outcome done = run({"sdcard", dir.filePath("kart.txt")});
+    EXPECT_EQ(done.code, 0);
+    EXPECT_EQ(done.err, "Aktarım işlemi tamamlandı..\n");
     EXPECT_EQ(veri(), "00123 08/06/2011 12:34:56 01\r\n");
 
-    out.clear();
-    EXPECT_EQ(runSdcardCommand(programDir(), dir.filePath("yok.txt"), o, e), 1);
-    EXPECT_EQ(out, "");
-    EXPECT_TRUE(err.startsWith("Giriş/çıkış hatası: \"" + dir.filePath("yok.txt") + "\""))
-        << err.toStdString();
+    const Outcome missing = run({"sdcard", dir.filePath("yok.txt")});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_TRUE(missing.err.startsWith("Giriş/çıkış hatası: \"" + dir.filePath("yok.txt") + "\""))
+        << missing.err.toStdString();
 }
 
 } // namespace
