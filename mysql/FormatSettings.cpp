@@ -30,6 +30,59 @@ void PutTwoDigits(char* p, int value) {
     std::memcpy(p, &kDigitPairs[2 * value], 2);
 }
 
+// Decimal digits of value: 1 to 20.
+int DigitCount(uint64_t value) {
+    int n = 1;
+    for (;;) {
+        if (value < 10) return n;
+        if (value < 100) return n + 1;
+        if (value < 1000) return n + 2;
+        if (value < 10000) return n + 3;
+        value /= 10000;
+        n += 4;
+    }
+}
+
+// The digits of value, ending just before end.
+void PutDigits(char* end, uint64_t value) {
+    while (value >= 100) {
+        end -= 2;
+        PutTwoDigits(end, static_cast<int>(value % 100));
+        value /= 100;
+    }
+    if (value >= 10)
+        PutTwoDigits(end - 2, static_cast<int>(value));
+    else
+        end[-1] = static_cast<char>('0' + value);
+}
+
+uint64_t Load8(const char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+uint32_t Load4(const char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Formats are a few bytes long: words compared in place cost less than a
+// call of memcmp.
+bool SameText(std::string_view a, std::string_view b) {
+    const size_t n = a.size();
+    if (n != b.size()) return false;
+    const char* p = a.data();
+    const char* q = b.data();
+    if (n > 16) return std::memcmp(p, q, n) == 0;
+    if (n >= 8) return Load8(p) == Load8(q) && Load8(p + n - 8) == Load8(q + n - 8);
+    if (n >= 4) return Load4(p) == Load4(q) && Load4(p + n - 4) == Load4(q + n - 4);
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] != q[i]) return false;
+    return true;
+}
+
 // Days from 1970-01-01 of a proleptic Gregorian date.
 int64_t DaysFromEpoch1970(int64_t y, int m, int d) {
     y -= m <= 2;
@@ -87,6 +140,9 @@ const std::string& NamedFormat(const FormatSettings& fs, int i) {
 
 struct CompiledFormat {
     bool valid = false;
+    // Set anew each time the entry is compiled, never 0: tells builders
+    // that kept it whether it still holds the format they found in it.
+    uint64_t serial = 0;
     std::string format;
     char dateSeparator = 0;
     char timeSeparator = 0;
@@ -125,15 +181,12 @@ struct CompiledFormat {
     void AddNamed(const FormatSettings& fs, int i, int depth);
     void Compile(std::string_view f, const FormatSettings& fs, int depth);
     void MakeTemplate();
-    static bool Same(std::string_view a, std::string_view b) {
-        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
-    }
     bool Matches(std::string_view f, const FormatSettings& fs) const {
-        if (!valid || !Same(format, f)) return false;
+        if (!valid || !SameText(format, f)) return false;
         if (fixed && (dateSeparator != fs.DateSeparator || timeSeparator != fs.TimeSeparator))
             return false;
         for (int i = 0; i < kNamedFormats; ++i)
-            if ((uses & (1u << i)) && !Same(named[i], NamedFormat(fs, i))) return false;
+            if ((uses & (1u << i)) && !SameText(named[i], NamedFormat(fs, i))) return false;
         return true;
     }
 };
@@ -294,22 +347,32 @@ void CompiledFormat::MakeTemplate() {
     }
 }
 
-// The compiled form of a format under the settings, made on first use.
-const CompiledFormat& Compiled(std::string_view format, const FormatSettings& fs) {
-    thread_local std::array<CompiledFormat, 4> cache;
+// The formats taken apart on this thread.
+constexpr size_t kCompiledFormats = 4;
+std::array<CompiledFormat, kCompiledFormats>& compiledFormats() {
+    thread_local std::array<CompiledFormat, kCompiledFormats> cache;
+    return cache;
+}
+
+// The entry of compiledFormats() with the format under the settings, made
+// on first use.
+size_t CompiledEntry(std::string_view format, const FormatSettings& fs) {
+    std::array<CompiledFormat, kCompiledFormats>& cache = compiledFormats();
     thread_local size_t next = 0;
     thread_local size_t last = 0;
+    thread_local uint64_t serials = 0;
     // A column's values come one after another: its format is the last one.
-    if (cache[last].Matches(format, fs)) return cache[last];
+    if (cache[last].Matches(format, fs)) return last;
     for (size_t i = 0; i < cache.size(); ++i) {
         if (cache[i].Matches(format, fs)) {
             last = i;
-            return cache[i];
+            return i;
         }
     }
     last = next++ % cache.size();
     CompiledFormat& c = cache[last];
     c = CompiledFormat();
+    c.serial = ++serials;
     c.format = format;
     c.Compile(format, fs, 0);
     for (int i = 0; i < kNamedFormats; ++i)
@@ -318,7 +381,7 @@ const CompiledFormat& Compiled(std::string_view format, const FormatSettings& fs
     c.timeSeparator = fs.TimeSeparator;
     c.MakeTemplate();
     c.valid = true;
-    return c;
+    return last;
 }
 
 // Fills the template; false when a value does not fit its digits.
@@ -435,34 +498,43 @@ void TextBuilder::Number(int64_t value, int width) {
 }
 
 void TextBuilder::Unsigned(uint64_t value) {
-    char digits[20];
-    char* p = digits + sizeof digits;
-    while (value >= 100) {
-        p -= 2;
-        PutTwoDigits(p, static_cast<int>(value % 100));
-        value /= 100;
-    }
-    if (value >= 10) {
-        p -= 2;
-        PutTwoDigits(p, static_cast<int>(value));
-    } else {
-        *--p = static_cast<char>('0' + value);
-    }
-    Put(std::string_view(p, static_cast<size_t>(digits + sizeof digits - p)));
+    char* p = Reserve(20); // the buffer always has room for that
+    const int n = DigitCount(value);
+    PutDigits(p + n, value);
+    n_ += static_cast<size_t>(n);
 }
 
 void TextBuilder::Integer(int64_t value) {
-    if (value < 0) {
-        Put('-');
-        Unsigned(0 - static_cast<uint64_t>(value));
-    } else {
-        Unsigned(static_cast<uint64_t>(value));
+    char* p = Reserve(21);
+    const bool negative = value < 0;
+    const uint64_t magnitude =
+        negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    *p = '-';
+    const int n = DigitCount(magnitude) + negative;
+    PutDigits(p + n, magnitude);
+    n_ += static_cast<size_t>(n);
+}
+
+size_t TextBuilder::FormatEntry(std::string_view format, const FormatSettings& settings) {
+    static_assert(kKeptFormats == kCompiledFormats);
+    const std::array<CompiledFormat, kCompiledFormats>& cache = compiledFormats();
+    for (size_t k = 0, i = lastKept_; k < kKeptFormats; ++k, i = (i + 1) % kKeptFormats) {
+        if (keptSerial_[i] == cache[i].serial && keptSettings_[i] == &settings &&
+            SameText(cache[i].format, format)) {
+            lastKept_ = i;
+            return i;
+        }
     }
+    const size_t i = CompiledEntry(format, settings);
+    keptSerial_[i] = cache[i].serial;
+    keptSettings_[i] = &settings;
+    lastKept_ = i;
+    return i;
 }
 
 void TextBuilder::DateTime(std::string_view format, const DateTimeParts& value,
                            const FormatSettings& settings) {
-    Run(Compiled(format, settings), *this, value, settings);
+    Run(compiledFormats()[FormatEntry(format, settings)], *this, value, settings);
 }
 
 void TextBuilder::Date(const DateTimeParts& value, const FormatSettings& settings) {

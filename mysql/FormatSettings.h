@@ -58,7 +58,9 @@ std::string FormatDateTime(std::string_view format, const DateTimeParts& value,
                            const FormatSettings& settings = formatSettings());
 // Texts put together in a buffer of their own and added to a string in one
 // piece (when the builder ends, or on Flush): a row of many small values
-// costs one append. The texts are those of the functions below.
+// costs one append. The texts are those of the functions below. A builder
+// looks each date format up once and keeps it: the settings it is given
+// must not change while it lives (they don't: start-up sets them).
 class TextBuilder {
   public:
     explicit TextBuilder(std::string& out) : out_(out) {}
@@ -70,6 +72,8 @@ class TextBuilder {
         out_.append(buf_, n_);
         n_ = 0;
     }
+    // The bytes written so far and not yet flushed.
+    size_t Pending() const { return n_; }
     void Put(char c) {
         if (n_ == sizeof buf_) Flush();
         buf_[n_++] = c;
@@ -97,9 +101,18 @@ class TextBuilder {
     void Float(double value, const FormatSettings& settings = formatSettings());
 
   private:
+    // The entries of the per-thread store of taken-apart formats this
+    // builder has found good for its settings: each by its serial then (an
+    // entry reused for another format has a new one) and the settings.
+    static constexpr size_t kKeptFormats = 4;
+    size_t FormatEntry(std::string_view format, const FormatSettings& settings);
+
     std::string& out_;
-    char buf_[256];
+    std::array<uint64_t, kKeptFormats> keptSerial_{};
+    std::array<const FormatSettings*, kKeptFormats> keptSettings_{};
+    size_t lastKept_ = 0;
     size_t n_ = 0;
+    char buf_[512];
 };
 
 // The Append forms add the same texts to out, without a string of their own.

@@ -323,11 +323,15 @@ TField TMyQuery::Fields(size_t index) const {
 }
 
 void TMyQuery::AppendRecordText(std::string& out, char separator) const {
+    TextBuilder text(out);
+    AppendRecordText(text, separator);
+}
+
+void TMyQuery::AppendRecordText(TextBuilder& text, char separator) const {
     CheckActive();
     const TMySQLRecordSet& r = *records_;
     const uint8_t* rec = r.RecordCount() == 0 ? nullptr : r.Record(current_);
     const std::vector<TMySQLFieldDesc>& fields = r.Fields();
-    TextBuilder text(out);
     for (size_t i = 0; i < fields.size(); ++i) {
         if (i) text.Put(separator);
         if (rec) AppendValueText(text, rec, fields[i]);
