@@ -91,10 +91,19 @@ struct TMySQLFieldDesc {
 // stored value never moves.
 class TByteArena {
   public:
-    const char* Store(const char* data, size_t length);
+    const char* Store(const char* data, size_t length) {
+        if (length == 0 || length > left_) return StoreInNewChunk(data, length);
+        char* p = free_;
+        std::memcpy(p, data, length);
+        free_ += length;
+        left_ -= length;
+        return p;
+    }
     void Clear();
 
   private:
+    const char* StoreInNewChunk(const char* data, size_t length);
+
     std::vector<std::unique_ptr<char[]>> chunks_;
     char* free_ = nullptr;
     size_t left_ = 0;
@@ -134,7 +143,7 @@ class TMySQLRecordSet {
     const std::vector<TMySQLFieldDesc>& Fields() const { return fields_; }
     size_t RecordCount() const { return count_; }
     const uint8_t* Record(size_t i) const {
-        return blocks_[i / blockRows_].get() + (i % blockRows_) * recordSize_;
+        return blocks_[i >> blockShift_].get() + (i & ((size_t(1) << blockShift_) - 1)) * recordSize_;
     }
 
     static bool IsNull(const uint8_t* record, const TMySQLFieldDesc& f) {
@@ -159,6 +168,8 @@ class TMySQLRecordSet {
   private:
     void ConvertRow(const TMySqlBinds& row, uint8_t* record);
     void ConvertValue(const TMySQLFieldDesc& f, const char* p, size_t n, uint8_t* record);
+    // An impossible date: NULL, or 0001-01-01 by the options.
+    void ImpossibleDate(const TMySQLFieldDesc& f, uint8_t* record) const;
 
     TMySQLAPI& api_;
     TMySqlSession* session_;
@@ -167,7 +178,10 @@ class TMySQLRecordSet {
     std::vector<std::unique_ptr<uint8_t[]>> blocks_;
     TByteArena arena_;
     size_t recordSize_ = 0;
-    size_t blockRows_ = 25;
+    // Records are kept in blocks of 2^blockShift_ (a record's place without
+    // a division); FetchBlock reads fetchRows_ at a time.
+    unsigned blockShift_ = 5;
+    size_t fetchRows_ = 25;
     size_t count_ = 0;
     int64_t rowsAffected_ = -1;
     bool active_ = false;
