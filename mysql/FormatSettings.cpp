@@ -30,30 +30,52 @@ void PutTwoDigits(char* p, int value) {
     std::memcpy(p, &kDigitPairs[2 * value], 2);
 }
 
-// Decimal digits of value: 1 to 20.
-int DigitCount(uint64_t value) {
-    int n = 1;
-    for (;;) {
-        if (value < 10) return n;
-        if (value < 100) return n + 1;
-        if (value < 1000) return n + 2;
-        if (value < 10000) return n + 3;
-        value /= 10000;
-        n += 4;
+// The decimal digits of value at p; returns how many (1 to 20). Values of
+// 32 bits, nearly all of them, take the cheaper 32-bit arithmetic.
+size_t PutDigits(char* p, uint64_t value) {
+    if (value < 100) {
+        if (value < 10) {
+            *p = static_cast<char>('0' + value);
+            return 1;
+        }
+        PutTwoDigits(p, static_cast<int>(value));
+        return 2;
     }
-}
-
-// The digits of value, ending just before end.
-void PutDigits(char* end, uint64_t value) {
-    while (value >= 100) {
-        end -= 2;
-        PutTwoDigits(end, static_cast<int>(value % 100));
-        value /= 100;
+    size_t n;
+    char* end;
+    if (value <= UINT32_MAX) {
+        uint32_t v = static_cast<uint32_t>(value);
+        n = v < 1000         ? 3
+            : v < 10000      ? 4
+            : v < 100000     ? 5
+            : v < 1000000    ? 6
+            : v < 10000000   ? 7
+            : v < 100000000  ? 8
+            : v < 1000000000 ? 9
+                             : 10;
+        end = p + n;
+        while (v >= 100) {
+            end -= 2;
+            PutTwoDigits(end, static_cast<int>(v % 100));
+            v /= 100;
+        }
+        value = v;
+    } else {
+        n = 10;
+        for (uint64_t rest = value / 10000000000; rest != 0; rest /= 10)
+            ++n;
+        end = p + n;
+        while (value >= 100) {
+            end -= 2;
+            PutTwoDigits(end, static_cast<int>(value % 100));
+            value /= 100;
+        }
     }
     if (value >= 10)
         PutTwoDigits(end - 2, static_cast<int>(value));
     else
         end[-1] = static_cast<char>('0' + value);
+    return n;
 }
 
 uint64_t Load8(const char* p) {
@@ -160,6 +182,14 @@ struct CompiledFormat {
     std::array<Slot, 24> slots;
     uint8_t slotCount = 0;
     bool milliseconds = false;
+    // A short template that has each value once at most is filled without
+    // the slots: its first kHead bytes copied as one block, then every value
+    // written to its place, where a value the format lacks goes to the
+    // bytes just past the text (written, never committed).
+    static constexpr size_t kHead = 32;
+    bool direct = false;
+    std::array<char, kHead> head{};
+    std::array<uint16_t, 9> at{};
     // The named formats it took in (bit i of uses) as they were then.
     uint8_t uses = 0;
     std::array<std::string, kNamedFormats> named;
@@ -345,6 +375,16 @@ void CompiledFormat::MakeTemplate() {
             return;
         }
     }
+    if (templ.size() > kHead) return;
+    at.fill(static_cast<uint16_t>(templ.size()));
+    std::array<bool, 9> seen{};
+    for (size_t i = 0; i < slotCount; ++i) {
+        if (seen[slots[i].value]) return;
+        seen[slots[i].value] = true;
+        at[slots[i].value] = slots[i].position;
+    }
+    std::memcpy(head.data(), templ.data(), templ.size());
+    direct = true;
 }
 
 // The formats taken apart on this thread.
@@ -391,6 +431,21 @@ bool RunFixed(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v) {
         static_cast<unsigned>(v.minute) > 99 || static_cast<unsigned>(v.second) > 99 ||
         static_cast<unsigned>(v.millisecond) > 999)
         return false;
+    if (c.direct) {
+        char* p = b.Reserve(CompiledFormat::kHead + 2);
+        std::memcpy(p, c.head.data(), CompiledFormat::kHead);
+        PutTwoDigits(p + c.at[kDay], v.day);
+        PutTwoDigits(p + c.at[kMonth], v.month);
+        PutTwoDigits(p + c.at[kCentury], v.year / 100);
+        PutTwoDigits(p + c.at[kYearOfCentury], v.year % 100);
+        PutTwoDigits(p + c.at[kHour], v.hour);
+        PutTwoDigits(p + c.at[kMinute], v.minute);
+        PutTwoDigits(p + c.at[kSecond], v.second);
+        p[c.at[kMillisecondHundreds]] = static_cast<char>('0' + v.millisecond / 100);
+        PutTwoDigits(p + c.at[kMillisecondRest], v.millisecond % 100);
+        b.Commit(c.templ.size());
+        return true;
+    }
     char* p = b.Reserve(c.templ.size());
     if (!p) return false;
     int values[] = {v.day, v.month, v.year / 100, v.year % 100, v.hour, v.minute, v.second, 0, 0};
@@ -499,9 +554,7 @@ void TextBuilder::Number(int64_t value, int width) {
 
 void TextBuilder::Unsigned(uint64_t value) {
     char* p = Reserve(20); // the buffer always has room for that
-    const int n = DigitCount(value);
-    PutDigits(p + n, value);
-    n_ += static_cast<size_t>(n);
+    n_ += PutDigits(p, value);
 }
 
 void TextBuilder::Integer(int64_t value) {
@@ -510,9 +563,7 @@ void TextBuilder::Integer(int64_t value) {
     const uint64_t magnitude =
         negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     *p = '-';
-    const int n = DigitCount(magnitude) + negative;
-    PutDigits(p + n, magnitude);
-    n_ += static_cast<size_t>(n);
+    n_ += negative + PutDigits(p + negative, magnitude);
 }
 
 size_t TextBuilder::FormatEntry(std::string_view format, const FormatSettings& settings) {
@@ -537,12 +588,27 @@ void TextBuilder::DateTime(std::string_view format, const DateTimeParts& value,
     Run(compiledFormats()[FormatEntry(format, settings)], *this, value, settings);
 }
 
+// The short date format and "c" are the same texts while the builder lives:
+// their entries are kept apart from the others, and known by the serial alone.
 void TextBuilder::Date(const DateTimeParts& value, const FormatSettings& settings) {
-    DateTime(settings.ShortDateFormat, value, settings);
+    const std::array<CompiledFormat, kCompiledFormats>& cache = compiledFormats();
+    if (date_.settings != &settings || cache[date_.entry].serial != date_.serial) {
+        date_.entry = FormatEntry(settings.ShortDateFormat, settings);
+        date_.serial = cache[date_.entry].serial;
+        date_.settings = &settings;
+    }
+    Run(cache[date_.entry], *this, value, settings);
 }
 
 void TextBuilder::DateAndTime(const DateTimeParts& value, const FormatSettings& settings) {
-    DateTime("c", value, settings);
+    const std::array<CompiledFormat, kCompiledFormats>& cache = compiledFormats();
+    if (dateAndTime_.settings != &settings ||
+        cache[dateAndTime_.entry].serial != dateAndTime_.serial) {
+        dateAndTime_.entry = FormatEntry("c", settings);
+        dateAndTime_.serial = cache[dateAndTime_.entry].serial;
+        dateAndTime_.settings = &settings;
+    }
+    Run(cache[dateAndTime_.entry], *this, value, settings);
 }
 
 void TextBuilder::TimeSpan(int64_t microseconds, const FormatSettings& settings) {

@@ -106,11 +106,18 @@ class TextBuilder {
     // entry reused for another format has a new one) and the settings.
     static constexpr size_t kKeptFormats = 4;
     size_t FormatEntry(std::string_view format, const FormatSettings& settings);
+    // The entries of the short date format and of "c".
+    struct KeptFormat {
+        const FormatSettings* settings = nullptr;
+        size_t entry = 0;
+        uint64_t serial = 0;
+    };
 
     std::string& out_;
     std::array<uint64_t, kKeptFormats> keptSerial_{};
     std::array<const FormatSettings*, kKeptFormats> keptSettings_{};
     size_t lastKept_ = 0;
+    KeptFormat date_, dateAndTime_;
     size_t n_ = 0;
     char buf_[512];
 };

@@ -18,11 +18,13 @@ DateTimeParts PartsOf(int64_t microseconds) {
         --days;
     }
     DateTimeParts p = DateFromDays(days);
-    int64_t seconds = rest / 1000000;
+    // A day's milliseconds fit 32 bits, whose arithmetic costs less.
+    const uint32_t ms = static_cast<uint32_t>(rest / 1000);
+    const uint32_t seconds = ms / 1000;
     p.hour = static_cast<int>(seconds / 3600);
     p.minute = static_cast<int>(seconds / 60 % 60);
     p.second = static_cast<int>(seconds % 60);
-    p.millisecond = static_cast<int>(rest / 1000 % 1000);
+    p.millisecond = static_cast<int>(ms % 1000);
     return p;
 }
 
