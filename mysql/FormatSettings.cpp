@@ -32,7 +32,7 @@ void PutTwoDigits(char* p, int value) {
 
 // The decimal digits of value at p; returns how many (1 to 20). Values of
 // 32 bits, nearly all of them, take the cheaper 32-bit arithmetic.
-size_t PutDigits(char* p, uint64_t value) {
+[[gnu::always_inline]] inline size_t PutDigits(char* p, uint64_t value) {
     if (value < 100) {
         if (value < 10) {
             *p = static_cast<char>('0' + value);
@@ -424,28 +424,37 @@ size_t CompiledEntry(std::string_view format, const FormatSettings& fs) {
     return last;
 }
 
+bool FitsTemplate(const DateTimeParts& v) {
+    return static_cast<unsigned>(v.year) <= 9999 && static_cast<unsigned>(v.month) <= 99 &&
+           static_cast<unsigned>(v.day) <= 99 && static_cast<unsigned>(v.hour) <= 99 &&
+           static_cast<unsigned>(v.minute) <= 99 && static_cast<unsigned>(v.second) <= 99 &&
+           static_cast<unsigned>(v.millisecond) <= 999;
+}
+
+// Fills a direct template; false when it is not one or a value does not
+// fit its digits. Small enough to sit in its callers.
+[[gnu::always_inline]] inline bool FillDirect(const CompiledFormat& c, TextBuilder& b,
+                                              const DateTimeParts& v) {
+    if (!c.direct || !FitsTemplate(v)) return false;
+    char* p = b.Reserve(CompiledFormat::kHead + 2);
+    std::memcpy(p, c.head.data(), CompiledFormat::kHead);
+    PutTwoDigits(p + c.at[kDay], v.day);
+    PutTwoDigits(p + c.at[kMonth], v.month);
+    PutTwoDigits(p + c.at[kCentury], v.year / 100);
+    PutTwoDigits(p + c.at[kYearOfCentury], v.year % 100);
+    PutTwoDigits(p + c.at[kHour], v.hour);
+    PutTwoDigits(p + c.at[kMinute], v.minute);
+    PutTwoDigits(p + c.at[kSecond], v.second);
+    p[c.at[kMillisecondHundreds]] = static_cast<char>('0' + v.millisecond / 100);
+    PutTwoDigits(p + c.at[kMillisecondRest], v.millisecond % 100);
+    b.Commit(c.templ.size());
+    return true;
+}
+
 // Fills the template; false when a value does not fit its digits.
 bool RunFixed(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v) {
-    if (v.year < 0 || v.year > 9999 || static_cast<unsigned>(v.month) > 99 ||
-        static_cast<unsigned>(v.day) > 99 || static_cast<unsigned>(v.hour) > 99 ||
-        static_cast<unsigned>(v.minute) > 99 || static_cast<unsigned>(v.second) > 99 ||
-        static_cast<unsigned>(v.millisecond) > 999)
-        return false;
-    if (c.direct) {
-        char* p = b.Reserve(CompiledFormat::kHead + 2);
-        std::memcpy(p, c.head.data(), CompiledFormat::kHead);
-        PutTwoDigits(p + c.at[kDay], v.day);
-        PutTwoDigits(p + c.at[kMonth], v.month);
-        PutTwoDigits(p + c.at[kCentury], v.year / 100);
-        PutTwoDigits(p + c.at[kYearOfCentury], v.year % 100);
-        PutTwoDigits(p + c.at[kHour], v.hour);
-        PutTwoDigits(p + c.at[kMinute], v.minute);
-        PutTwoDigits(p + c.at[kSecond], v.second);
-        p[c.at[kMillisecondHundreds]] = static_cast<char>('0' + v.millisecond / 100);
-        PutTwoDigits(p + c.at[kMillisecondRest], v.millisecond % 100);
-        b.Commit(c.templ.size());
-        return true;
-    }
+    if (FillDirect(c, b, v)) return true;
+    if (!FitsTemplate(v)) return false;
     char* p = b.Reserve(c.templ.size());
     if (!p) return false;
     int values[] = {v.day, v.month, v.year / 100, v.year % 100, v.hour, v.minute, v.second, 0, 0};
@@ -521,16 +530,14 @@ void Run(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v,
 
 } // namespace
 
-void TextBuilder::Put(std::string_view s) {
-    if (s.size() > sizeof buf_ - n_) {
-        Flush();
-        if (s.size() > sizeof buf_) {
-            out_.append(s.data(), s.size());
-            return;
-        }
+void TextBuilder::PutLong(std::string_view s) {
+    Flush();
+    if (s.size() > sizeof buf_) {
+        out_.append(s.data(), s.size());
+        return;
     }
-    std::memcpy(buf_ + n_, s.data(), s.size());
-    n_ += s.size();
+    std::memcpy(buf_, s.data(), s.size());
+    n_ = s.size();
 }
 
 void TextBuilder::Number(int64_t value, int width) {
@@ -597,7 +604,8 @@ void TextBuilder::Date(const DateTimeParts& value, const FormatSettings& setting
         date_.serial = cache[date_.entry].serial;
         date_.settings = &settings;
     }
-    Run(cache[date_.entry], *this, value, settings);
+    const CompiledFormat& c = cache[date_.entry];
+    if (!FillDirect(c, *this, value)) Run(c, *this, value, settings);
 }
 
 void TextBuilder::DateAndTime(const DateTimeParts& value, const FormatSettings& settings) {
@@ -608,7 +616,8 @@ void TextBuilder::DateAndTime(const DateTimeParts& value, const FormatSettings& 
         dateAndTime_.serial = cache[dateAndTime_.entry].serial;
         dateAndTime_.settings = &settings;
     }
-    Run(cache[dateAndTime_.entry], *this, value, settings);
+    const CompiledFormat& c = cache[dateAndTime_.entry];
+    if (!FillDirect(c, *this, value)) Run(c, *this, value, settings);
 }
 
 void TextBuilder::TimeSpan(int64_t microseconds, const FormatSettings& settings) {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -78,7 +79,11 @@ class TextBuilder {
         if (n_ == sizeof buf_) Flush();
         buf_[n_++] = c;
     }
-    void Put(std::string_view s);
+    void Put(std::string_view s) {
+        if (s.size() > sizeof buf_ - n_) return PutLong(s);
+        std::memcpy(buf_ + n_, s.data(), s.size());
+        n_ += s.size();
+    }
     // Room for n bytes to be written and then committed; null when the
     // buffer cannot hold that many.
     char* Reserve(size_t n) {
@@ -104,6 +109,7 @@ class TextBuilder {
     // The entries of the per-thread store of taken-apart formats this
     // builder has found good for its settings: each by its serial then (an
     // entry reused for another format has a new one) and the settings.
+    void PutLong(std::string_view s);
     static constexpr size_t kKeptFormats = 4;
     size_t FormatEntry(std::string_view format, const FormatSettings& settings);
     // The entries of the short date format and of "c".

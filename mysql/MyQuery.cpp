@@ -28,8 +28,11 @@ DateTimeParts PartsOf(int64_t microseconds) {
     return p;
 }
 
-// The text of a value as AsString gives it.
-void AppendValueText(TextBuilder& out, const uint8_t* rec, const TMySQLFieldDesc& f) {
+// The text of a value as AsString gives it. A row's values come through
+// here one after another: it sits in the loop that calls it.
+[[gnu::always_inline]] inline void AppendValueText(TextBuilder& out, const uint8_t* rec,
+                                                   const TMySQLFieldDesc& f,
+                                                   const FormatSettings& fs) {
     using R = TMySQLRecordSet;
     if (R::IsNull(rec, f)) return;
     switch (f.Kind) {
@@ -40,16 +43,16 @@ void AppendValueText(TextBuilder& out, const uint8_t* rec, const TMySQLFieldDesc
         out.Put(R::Load<uint8_t>(rec, f) ? "True" : "False");
         return;
     case TValueKind::Float:
-        out.Float(R::Load<double>(rec, f));
+        out.Float(R::Load<double>(rec, f), fs);
         return;
     case TValueKind::Date:
-        out.Date(DateFromDays(R::Load<int32_t>(rec, f)));
+        out.Date(DateFromDays(R::Load<int32_t>(rec, f)), fs);
         return;
     case TValueKind::DateTime:
-        out.DateAndTime(PartsOf(R::Load<int64_t>(rec, f)));
+        out.DateAndTime(PartsOf(R::Load<int64_t>(rec, f)), fs);
         return;
     case TValueKind::Time:
-        out.TimeSpan(R::Load<int64_t>(rec, f));
+        out.TimeSpan(R::Load<int64_t>(rec, f), fs);
         return;
     case TValueKind::UInt64:
         out.Unsigned(R::Load<uint64_t>(rec, f));
@@ -131,7 +134,7 @@ void TField::AppendString(std::string& out) const {
     const TMySQLFieldDesc* desc;
     const uint8_t* rec = Current(desc);
     TextBuilder text(out);
-    if (rec) AppendValueText(text, rec, *desc);
+    if (rec) AppendValueText(text, rec, *desc, formatSettings());
 }
 
 int64_t TField::AsInteger() const {
@@ -333,10 +336,17 @@ void TMyQuery::AppendRecordText(TextBuilder& text, char separator) const {
     CheckActive();
     const TMySQLRecordSet& r = *records_;
     const uint8_t* rec = r.RecordCount() == 0 ? nullptr : r.Record(current_);
-    const std::vector<TMySQLFieldDesc>& fields = r.Fields();
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (i) text.Put(separator);
-        if (rec) AppendValueText(text, rec, fields[i]);
+    if (!rec) {
+        for (size_t i = 1; i < r.Fields().size(); ++i)
+            text.Put(separator);
+        return;
+    }
+    const FormatSettings& fs = formatSettings();
+    const TMySQLFieldDesc* f = r.Fields().data();
+    const TMySQLFieldDesc* end = f + r.Fields().size();
+    for (; f != end; ++f) {
+        if (f != r.Fields().data()) text.Put(separator);
+        AppendValueText(text, rec, *f, fs);
     }
 }
 

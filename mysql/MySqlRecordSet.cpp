@@ -576,24 +576,5 @@ void TMySQLRecordSet::ImpossibleDate(const TMySQLFieldDesc& f, uint8_t* record) 
         Put(record, f, int64_t(kFirstDay) * kMicrosPerDay);
 }
 
-int64_t TMySQLRecordSet::IntegerValue(const uint8_t* record, const TMySQLFieldDesc& f) {
-    switch (f.Kind) {
-    case TValueKind::Boolean:
-    case TValueKind::UInt8:
-        return Load<uint8_t>(record, f);
-    case TValueKind::Int8:
-        return Load<int8_t>(record, f);
-    case TValueKind::Int16:
-        return Load<int16_t>(record, f);
-    case TValueKind::UInt16:
-        return Load<uint16_t>(record, f);
-    case TValueKind::Int32:
-        return Load<int32_t>(record, f);
-    case TValueKind::UInt32:
-        return Load<uint32_t>(record, f);
-    default:
-        return Load<int64_t>(record, f);
-    }
-}
 
 } // namespace v270::mysql

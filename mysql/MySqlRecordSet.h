@@ -163,7 +163,25 @@ class TMySQLRecordSet {
     }
     // The value of a non-null integer or boolean field, widened (an
     // unsigned 64-bit value as its bits).
-    static int64_t IntegerValue(const uint8_t* record, const TMySQLFieldDesc& f);
+    static int64_t IntegerValue(const uint8_t* record, const TMySQLFieldDesc& f) {
+        switch (f.Kind) {
+        case TValueKind::Boolean:
+        case TValueKind::UInt8:
+            return Load<uint8_t>(record, f);
+        case TValueKind::Int8:
+            return Load<int8_t>(record, f);
+        case TValueKind::Int16:
+            return Load<int16_t>(record, f);
+        case TValueKind::UInt16:
+            return Load<uint16_t>(record, f);
+        case TValueKind::Int32:
+            return Load<int32_t>(record, f);
+        case TValueKind::UInt32:
+            return Load<uint32_t>(record, f);
+        default:
+            return Load<int64_t>(record, f);
+        }
+    }
 
   private:
     void ConvertRow(const TMySqlBinds& row, uint8_t* record);
