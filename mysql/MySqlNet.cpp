@@ -240,6 +240,24 @@ void TMySqlNet::ReadPacket() {
     }
     GrowBuffer& buf = packets_[current_];
     buf.Clear();
+    // A row is mostly read ahead already, header and all: taken from there
+    // in one piece.
+    if (!compress_ && vio_) {
+        size_t available = 0;
+        const uint8_t* ahead = vio_->ReadAhead(available);
+        if (available >= kHeaderSize && ahead[3] == seq_) {
+            const size_t length = Le24(ahead);
+            if (length < kMaxPacketPayload && length <= available - kHeaderSize) {
+                compSeq_ = ++seq_;
+                buf.SetLength(length);
+                if (length) std::memcpy(buf.Data(), ahead + kHeaderSize, length);
+                vio_->Take(kHeaderSize + length);
+                if (length > 0 && buf.Data()[0] == 0xFF) CheckErrorPacket(buf.Data(), length);
+                ++received_;
+                return;
+            }
+        }
+    }
     size_t total = 0, len;
     do {
         len = ReadHeader();

@@ -82,15 +82,31 @@ template <class T> void Put(uint8_t* record, const TMySQLFieldDesc& f, T v) {
     std::memcpy(record + f.Offset, &v, sizeof v);
 }
 
+// The value of 1 to 19 decimal digits (which always fit); false for any
+// other text.
+[[gnu::always_inline]] inline bool ShortDigits(const char* p, size_t n, uint64_t& value) {
+    if (n - 1 >= 19) return false;
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned d = static_cast<unsigned char>(p[i]) - unsigned('0');
+        if (d > 9) return false;
+        v = v * 10 + d;
+    }
+    value = v;
+    return true;
+}
+
 // The integer text as a T, which it must fit.
-template <class T> void PutInteger(uint8_t* record, const TMySQLFieldDesc& f, std::string_view text) {
+template <class T> void PutInteger(uint8_t* record, const TMySQLFieldDesc& f, const char* p, size_t n) {
     constexpr bool kSigned = std::is_signed_v<T>;
     constexpr uint64_t kMaxPositive = static_cast<uint64_t>(std::numeric_limits<T>::max());
     constexpr uint64_t kMaxNegative = kSigned ? kMaxPositive + 1 : 0; // magnitude
     uint64_t magnitude = 0;
-    bool negative = false;
-    values::ParseInteger(text, kSigned, magnitude, negative);
-    if (magnitude > (negative ? kMaxNegative : kMaxPositive)) NotInteger(text);
+    bool negative = kSigned && n != 0 && p[0] == '-';
+    // The rest (long, empty or wrong texts) by the one parser, which raises.
+    if (!ShortDigits(p + negative, n - negative, magnitude))
+        values::ParseInteger({p, n}, kSigned, magnitude, negative);
+    if (magnitude > (negative ? kMaxNegative : kMaxPositive)) NotInteger({p, n});
     Put(record, f, static_cast<T>(negative ? 0 - magnitude : magnitude));
 }
 
@@ -487,15 +503,33 @@ void TMySQLRecordSet::ConvertRow(const TMySqlBinds& row, uint8_t* record) {
         const TMySqlBinds::Entry& e = row[i];
         record[f.NullOffset] = e.isNull;
         if (e.isNull) continue;
-        if (f.Kind == TValueKind::Bytes) {
-            // Strings are most of a result's values: kept here, without the
-            // call.
-            const char* stored = arena_.Store(base + e.start, e.length);
+        // The kinds most results are made of are converted here; the rest
+        // by ConvertValue.
+        const char* p = base + e.start;
+        switch (f.Kind) {
+        case TValueKind::Bytes: {
+            const char* stored = arena_.Store(p, e.length);
             std::memcpy(record + f.Offset, &stored, sizeof stored);
             std::memcpy(record + f.Offset + sizeof stored, &e.length, sizeof e.length);
             continue;
         }
-        ConvertValue(f, base + e.start, e.length, record);
+        case TValueKind::Int32:
+            PutInteger<int32_t>(record, f, p, e.length);
+            continue;
+        case TValueKind::Int64:
+            PutInteger<int64_t>(record, f, p, e.length);
+            continue;
+        case TValueKind::DateTime:
+            if (f.MySQLType == MYSQL_TYPE_TIMESTAMP) break;
+            if (const std::optional<int64_t> us = values::ParseDateTime({p, e.length}))
+                Put(record, f, *us);
+            else
+                ImpossibleDate(f, record);
+            continue;
+        default:
+            break;
+        }
+        ConvertValue(f, p, e.length, record);
     }
 }
 
@@ -540,19 +574,19 @@ void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size
         return;
     }
     case TValueKind::Int8:
-        return PutInteger<int8_t>(record, f, text);
+        return PutInteger<int8_t>(record, f, p, n);
     case TValueKind::UInt8:
-        return PutInteger<uint8_t>(record, f, text);
+        return PutInteger<uint8_t>(record, f, p, n);
     case TValueKind::Int16:
-        return PutInteger<int16_t>(record, f, text);
+        return PutInteger<int16_t>(record, f, p, n);
     case TValueKind::UInt16:
-        return PutInteger<uint16_t>(record, f, text);
+        return PutInteger<uint16_t>(record, f, p, n);
     case TValueKind::Int32:
-        return PutInteger<int32_t>(record, f, text);
+        return PutInteger<int32_t>(record, f, p, n);
     case TValueKind::UInt32:
-        return PutInteger<uint32_t>(record, f, text);
+        return PutInteger<uint32_t>(record, f, p, n);
     case TValueKind::Int64:
-        return PutInteger<int64_t>(record, f, text);
+        return PutInteger<int64_t>(record, f, p, n);
     case TValueKind::UInt64:
         if (f.MySQLType == MYSQL_TYPE_BIT) {
             // BIT values come as their bytes, most significant first.
@@ -563,7 +597,7 @@ void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size
             Put(record, f, bits);
             return;
         }
-        return PutInteger<uint64_t>(record, f, text);
+        return PutInteger<uint64_t>(record, f, p, n);
     }
 }
 
