@@ -438,15 +438,19 @@ bool FitsTemplate(const DateTimeParts& v) {
     if (!c.direct || !FitsTemplate(v)) return false;
     char* p = b.Reserve(CompiledFormat::kHead + 2);
     std::memcpy(p, c.head.data(), CompiledFormat::kHead);
+    const unsigned century = static_cast<unsigned>(v.year) / 100;
     PutTwoDigits(p + c.at[kDay], v.day);
     PutTwoDigits(p + c.at[kMonth], v.month);
-    PutTwoDigits(p + c.at[kCentury], v.year / 100);
-    PutTwoDigits(p + c.at[kYearOfCentury], v.year % 100);
+    PutTwoDigits(p + c.at[kCentury], static_cast<int>(century));
+    PutTwoDigits(p + c.at[kYearOfCentury], static_cast<int>(v.year - century * 100));
     PutTwoDigits(p + c.at[kHour], v.hour);
     PutTwoDigits(p + c.at[kMinute], v.minute);
     PutTwoDigits(p + c.at[kSecond], v.second);
-    p[c.at[kMillisecondHundreds]] = static_cast<char>('0' + v.millisecond / 100);
-    PutTwoDigits(p + c.at[kMillisecondRest], v.millisecond % 100);
+    if (c.milliseconds) {
+        const unsigned ms = static_cast<unsigned>(v.millisecond);
+        p[c.at[kMillisecondHundreds]] = static_cast<char>('0' + ms / 100);
+        PutTwoDigits(p + c.at[kMillisecondRest], static_cast<int>(ms % 100));
+    }
     b.Commit(c.templ.size());
     return true;
 }
@@ -529,6 +533,10 @@ void Run(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v,
 }
 
 } // namespace
+
+void TextBuilder::FlushFull() {
+    Flush();
+}
 
 void TextBuilder::PutLong(std::string_view s) {
     Flush();

@@ -76,7 +76,7 @@ class TextBuilder {
     // The bytes written so far and not yet flushed.
     size_t Pending() const { return n_; }
     void Put(char c) {
-        if (n_ == sizeof buf_) Flush();
+        if (n_ == sizeof buf_) FlushFull();
         buf_[n_++] = c;
     }
     void Put(std::string_view s) {
@@ -88,7 +88,7 @@ class TextBuilder {
     // buffer cannot hold that many.
     char* Reserve(size_t n) {
         if (n > sizeof buf_ - n_) {
-            Flush();
+            FlushFull();
             if (n > sizeof buf_) return nullptr;
         }
         return buf_ + n_;
@@ -109,6 +109,7 @@ class TextBuilder {
     // The entries of the per-thread store of taken-apart formats this
     // builder has found good for its settings: each by its serial then (an
     // entry reused for another format has a new one) and the settings.
+    void FlushFull(); // out of line: Put stays small
     void PutLong(std::string_view s);
     static constexpr size_t kKeptFormats = 4;
     size_t FormatEntry(std::string_view format, const FormatSettings& settings);

@@ -190,28 +190,48 @@ int TwoDigits(const char* p) {
 } // namespace
 
 namespace {
-// Days of the "YYYY-MM-DD" at p, or nothing for an impossible date. A
-// result's dates tend to repeat (a day's records): the last one is kept.
-std::optional<int64_t> DaysOfDateText(const char* p) {
-    // The text as two words, "YYYY-MM-" and "DD": compared without memcmp.
-    uint64_t head;
-    uint16_t tail;
-    std::memcpy(&head, p, sizeof head);
-    std::memcpy(&tail, p + 8, sizeof tail);
-    thread_local bool known = false;
-    thread_local uint64_t lastHead = 0;
-    thread_local uint16_t lastTail = 0;
-    thread_local std::optional<int64_t> lastDays;
-    if (known && head == lastHead && tail == lastTail) return lastDays;
+// The last date text read on this thread, as two words ("YYYY-MM-" and
+// "DD", compared without memcmp), and its days.
+struct LastDate {
+    bool known = false;
+    uint64_t head = 0;
+    uint16_t tail = 0;
+    std::optional<int64_t> days;
+};
+thread_local LastDate lastDate;
+
+std::optional<int64_t> NewDaysOfDateText(const char* p, uint64_t head, uint16_t tail) {
     int c = TwoDigits(p), y = TwoDigits(p + 2), m = TwoDigits(p + 5), d = TwoDigits(p + 8);
     std::optional<int64_t> days;
     if ((c | y | m | d) >= 0 && IsValidDate(c * 100 + y, m, d))
         days = DaysFromDate(c * 100 + y, m, d);
-    lastHead = head;
-    lastTail = tail;
-    lastDays = days;
-    known = true;
+    lastDate = {true, head, tail, days};
     return days;
+}
+
+// Days of the "YYYY-MM-DD" at p, or nothing for an impossible date. A
+// result's dates tend to repeat (a day's records): the last one is kept.
+[[gnu::always_inline]] inline std::optional<int64_t> DaysOfDateText(const char* p) {
+    uint64_t head;
+    uint16_t tail;
+    std::memcpy(&head, p, sizeof head);
+    std::memcpy(&tail, p + 8, sizeof tail);
+    const LastDate& last = lastDate;
+    if (last.known && head == last.head && tail == last.tail) return last.days;
+    return NewDaysOfDateText(p, head, tail);
+}
+
+// Microseconds of "YYYY-MM-DD hh:mm:ss[.ffffff]"; also where rows are
+// converted, without a call.
+[[gnu::always_inline]] inline std::optional<int64_t> DateTimeOfText(std::string_view t) {
+    if (t.size() < 19) return std::nullopt;
+    const char* p = t.data();
+    const int h = TwoDigits(p + 11), mi = TwoDigits(p + 14), s = TwoDigits(p + 17);
+    if ((h | mi | s) < 0 || h > 23 || mi > 59 || s > 59) return std::nullopt;
+    const std::optional<int64_t> days = DaysOfDateText(p);
+    if (!days) return std::nullopt;
+    const int64_t us = t.size() > 20 && t[19] == '.' ? Fraction(t, 20) : 0;
+    return *days * kMicrosPerDay + ((h * 60 + mi) * 60 + s) * kMicrosPerSecond + us;
 }
 } // namespace
 
@@ -221,13 +241,7 @@ std::optional<int64_t> ParseDate(std::string_view t) {
 }
 
 std::optional<int64_t> ParseDateTime(std::string_view t) {
-    if (t.size() < 19) return std::nullopt;
-    const char* p = t.data();
-    const std::optional<int64_t> days = DaysOfDateText(p);
-    int h = TwoDigits(p + 11), mi = TwoDigits(p + 14), s = TwoDigits(p + 17);
-    if (!days || (h | mi | s) < 0 || h > 23 || mi > 59 || s > 59) return std::nullopt;
-    int64_t us = t.size() > 20 && t[19] == '.' ? Fraction(t, 20) : 0;
-    return *days * kMicrosPerDay + ((h * 60 + mi) * 60 + s) * kMicrosPerSecond + us;
+    return DateTimeOfText(t);
 }
 
 std::optional<int64_t> ParseTimestamp(std::string_view t, uint32_t columnLength) {
@@ -521,7 +535,7 @@ void TMySQLRecordSet::ConvertRow(const TMySqlBinds& row, uint8_t* record) {
             continue;
         case TValueKind::DateTime:
             if (f.MySQLType == MYSQL_TYPE_TIMESTAMP) break;
-            if (const std::optional<int64_t> us = values::ParseDateTime({p, e.length}))
+            if (const std::optional<int64_t> us = values::DateTimeOfText({p, e.length}))
                 Put(record, f, *us);
             else
                 ImpossibleDate(f, record);
