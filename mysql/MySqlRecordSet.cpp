@@ -97,7 +97,8 @@ template <class T> void Put(uint8_t* record, const TMySQLFieldDesc& f, T v) {
 }
 
 // The integer text as a T, which it must fit.
-template <class T> void PutInteger(uint8_t* record, const TMySQLFieldDesc& f, const char* p, size_t n) {
+template <class T>
+void PutInteger(uint8_t* record, const TMySQLFieldDesc& f, const char* p, size_t n) {
     constexpr bool kSigned = std::is_signed_v<T>;
     constexpr uint64_t kMaxPositive = static_cast<uint64_t>(std::numeric_limits<T>::max());
     constexpr uint64_t kMaxNegative = kSigned ? kMaxPositive + 1 : 0; // magnitude
@@ -623,6 +624,5 @@ void TMySQLRecordSet::ImpossibleDate(const TMySQLFieldDesc& f, uint8_t* record) 
     else
         Put(record, f, int64_t(kFirstDay) * kMicrosPerDay);
 }
-
 
 } // namespace v270::mysql

@@ -143,7 +143,8 @@ class TMySQLRecordSet {
     const std::vector<TMySQLFieldDesc>& Fields() const { return fields_; }
     size_t RecordCount() const { return count_; }
     const uint8_t* Record(size_t i) const {
-        return blocks_[i >> blockShift_].get() + (i & ((size_t(1) << blockShift_) - 1)) * recordSize_;
+        return blocks_[i >> blockShift_].get() +
+               (i & ((size_t(1) << blockShift_) - 1)) * recordSize_;
     }
 
     static bool IsNull(const uint8_t* record, const TMySQLFieldDesc& f) {

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <vector>
+
 #include <gtest/gtest.h>
 
 using namespace v270::mysql;
@@ -145,7 +146,7 @@ TEST(MySqlFormat, OneBuilderForManyFormats) {
     // More formats than the per-thread store keeps, in turn: each text must
     // be its own format's, however often the entries are reused.
     const DateTimeParts v{2024, 2, 29, 8, 5, 9, 42};
-    const char* formats[] = {"dd.mm.yyyy", "yyyy-mm-dd", "hh:nn", "c",
+    const char* formats[] = {"dd.mm.yyyy", "yyyy-mm-dd",   "hh:nn", "c",
                              "d/m/yy",     "hh:nn:ss.zzz", "dddd",  "mmmm yyyy"};
     std::string out, expect;
     {
