@@ -277,7 +277,7 @@ void TMySqlNet::ReadPacket() {
 }
 
 std::pair<uint8_t, size_t> TMySqlNet::SkipPacket() {
-    if (!skip_) skip_ = std::make_unique<uint8_t[]>(kSkipBufferSize);
+    if (!skip_) skip_ = std::make_unique_for_overwrite<uint8_t[]>(kSkipBufferSize);
     uint8_t firstByte = 0;
     bool first = true;
     size_t total = 0, len;
