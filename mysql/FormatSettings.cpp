@@ -9,15 +9,8 @@
 
 namespace v270::mysql {
 
-FormatSettings& formatSettings() {
-    static FormatSettings settings;
-    return settings;
-}
-
-namespace {
-
-// "00" to "99", for writing two digits at a time.
-constexpr std::array<char, 200> kDigitPairs = [] {
+namespace digits {
+constinit const std::array<char, 200> kPairs = [] {
     std::array<char, 200> t{};
     for (int i = 0; i < 100; ++i) {
         t[2 * i] = static_cast<char>('0' + i / 10);
@@ -26,56 +19,33 @@ constexpr std::array<char, 200> kDigitPairs = [] {
     return t;
 }();
 
-void PutTwoDigits(char* p, int value) {
-    std::memcpy(p, &kDigitPairs[2 * value], 2);
-}
-
-// The decimal digits of value at p; returns how many (1 to 20). Values of
-// 32 bits, nearly all of them, take the cheaper 32-bit arithmetic.
-[[gnu::always_inline]] inline size_t PutDigits(char* p, uint64_t value) {
-    if (value < 100) {
-        if (value < 10) {
-            *p = static_cast<char>('0' + value);
-            return 1;
-        }
-        PutTwoDigits(p, static_cast<int>(value));
-        return 2;
-    }
-    size_t n;
-    char* end;
-    if (value <= UINT32_MAX) {
-        uint32_t v = static_cast<uint32_t>(value);
-        n = v < 1000         ? 3
-            : v < 10000      ? 4
-            : v < 100000     ? 5
-            : v < 1000000    ? 6
-            : v < 10000000   ? 7
-            : v < 100000000  ? 8
-            : v < 1000000000 ? 9
-                             : 10;
-        end = p + n;
-        while (v >= 100) {
-            end -= 2;
-            PutTwoDigits(end, static_cast<int>(v % 100));
-            v /= 100;
-        }
-        value = v;
-    } else {
-        n = 10;
-        for (uint64_t rest = value / 10000000000; rest != 0; rest /= 10)
-            ++n;
-        end = p + n;
-        while (value >= 100) {
-            end -= 2;
-            PutTwoDigits(end, static_cast<int>(value % 100));
-            value /= 100;
-        }
+size_t PutLong(char* p, uint64_t value) {
+    size_t n = 10;
+    for (uint64_t rest = value / 10000000000; rest != 0; rest /= 10)
+        ++n;
+    char* end = p + n;
+    while (value >= 100) {
+        end -= 2;
+        PutPair(end, static_cast<unsigned>(value % 100));
+        value /= 100;
     }
     if (value >= 10)
-        PutTwoDigits(end - 2, static_cast<int>(value));
+        PutPair(end - 2, static_cast<unsigned>(value));
     else
         end[-1] = static_cast<char>('0' + value);
     return n;
+}
+} // namespace digits
+
+FormatSettings& formatSettings() {
+    static FormatSettings settings;
+    return settings;
+}
+
+namespace {
+
+void PutTwoDigits(char* p, int value) {
+    std::memcpy(p, &digits::kPairs[2 * value], 2);
 }
 
 uint64_t Load8(const char* p) {
@@ -565,20 +535,6 @@ void TextBuilder::Number(int64_t value, int width) {
     for (int pad = width - static_cast<int>(end - digits); pad > 0; --pad)
         Put('0');
     Put(std::string_view(digits, static_cast<size_t>(end - digits)));
-}
-
-void TextBuilder::Unsigned(uint64_t value) {
-    char* p = Reserve(20); // the buffer always has room for that
-    n_ += PutDigits(p, value);
-}
-
-void TextBuilder::Integer(int64_t value) {
-    char* p = Reserve(21);
-    const bool negative = value < 0;
-    const uint64_t magnitude =
-        negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    *p = '-';
-    n_ += negative + PutDigits(p + negative, magnitude);
 }
 
 size_t TextBuilder::FormatEntry(std::string_view format, const FormatSettings& settings) {

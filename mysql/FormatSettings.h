@@ -40,6 +40,50 @@ struct FormatSettings {
 // The one instance of the process.
 FormatSettings& formatSettings();
 
+// Decimal digits written in place, two at a time.
+namespace digits {
+// "00" to "99".
+extern const std::array<char, 200> kPairs;
+inline void PutPair(char* p, unsigned value) {
+    std::memcpy(p, &kPairs[2 * value], 2);
+}
+// The digits of a value of more than 32 bits at p; returns how many.
+size_t PutLong(char* p, uint64_t value);
+// The digits of value at p; returns how many (1 to 20). Values of 32 bits,
+// nearly all of them, take the cheaper 32-bit arithmetic.
+inline size_t Put(char* p, uint64_t value) {
+    if (value < 100) {
+        if (value < 10) {
+            *p = static_cast<char>('0' + value);
+            return 1;
+        }
+        PutPair(p, static_cast<unsigned>(value));
+        return 2;
+    }
+    if (value > UINT32_MAX) return PutLong(p, value);
+    uint32_t v = static_cast<uint32_t>(value);
+    const size_t n = v < 1000         ? 3
+                     : v < 10000      ? 4
+                     : v < 100000     ? 5
+                     : v < 1000000    ? 6
+                     : v < 10000000   ? 7
+                     : v < 100000000  ? 8
+                     : v < 1000000000 ? 9
+                                      : 10;
+    char* end = p + n;
+    while (v >= 100) {
+        end -= 2;
+        PutPair(end, v % 100);
+        v /= 100;
+    }
+    if (v >= 10)
+        PutPair(end - 2, v);
+    else
+        end[-1] = static_cast<char>('0' + v);
+    return n;
+}
+} // namespace digits
+
 // A calendar date and a time of day. Fractions of a second beyond
 // milliseconds are not kept: texts cut them, they never round up.
 struct DateTimeParts {
@@ -96,8 +140,14 @@ class TextBuilder {
     void Commit(size_t n) { n_ += n; }
     // value left-filled with zeros to width digits; a minus sign first.
     void Number(int64_t value, int width);
-    void Integer(int64_t value);
-    void Unsigned(uint64_t value);
+    void Integer(int64_t value) {
+        char* p = Reserve(21); // the buffer always has room for that
+        const bool negative = value < 0;
+        *p = '-';
+        n_ += negative + digits::Put(p + negative, negative ? 0 - static_cast<uint64_t>(value)
+                                                            : static_cast<uint64_t>(value));
+    }
+    void Unsigned(uint64_t value) { n_ += digits::Put(Reserve(20), value); }
     void DateTime(std::string_view format, const DateTimeParts& value,
                   const FormatSettings& settings = formatSettings());
     void Date(const DateTimeParts& value, const FormatSettings& settings = formatSettings());
