@@ -5,6 +5,8 @@
 // Turkish ones, so code that runs without the application (v270-mysql, the
 // tests) writes the same texts.
 
+#include "ByteCopy.h"
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -125,7 +127,7 @@ class TextBuilder {
     }
     void Put(std::string_view s) {
         if (s.size() > sizeof buf_ - n_) return PutLong(s);
-        std::memcpy(buf_ + n_, s.data(), s.size());
+        copyBytes(buf_ + n_, s.data(), s.size());
         n_ += s.size();
     }
     // Room for n bytes to be written and then committed; null when the

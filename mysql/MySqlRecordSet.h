@@ -3,6 +3,7 @@
 // field type, converts the text of each row into typed values and keeps the
 // records in blocks of FetchRows.
 
+#include "ByteCopy.h"
 #include "MySqlCommand.h"
 
 #include <cstdint>
@@ -94,7 +95,7 @@ class TByteArena {
     const char* Store(const char* data, size_t length) {
         if (length == 0 || length > left_) return StoreInNewChunk(data, length);
         char* p = free_;
-        std::memcpy(p, data, length);
+        copyBytes(p, data, length);
         free_ += length;
         left_ -= length;
         return p;
