@@ -405,21 +405,23 @@ bool FitsTemplate(const DateTimeParts& v) {
 // fit its digits. Small enough to sit in its callers.
 [[gnu::always_inline]] inline bool FillDirect(const CompiledFormat& c, TextBuilder& b,
                                               const DateTimeParts& v) {
-    if (!c.direct || !FitsTemplate(v)) return false;
+    const auto u = [](int value) { return static_cast<unsigned>(value); };
+    if (!c.direct || u(v.year) > 9999 || u(v.month) > 99 || u(v.day) > 99 || u(v.hour) > 99 ||
+        u(v.minute) > 99 || u(v.second) > 99 || (c.milliseconds && u(v.millisecond) > 999))
+        return false;
     char* p = b.Reserve(CompiledFormat::kHead + 2);
     std::memcpy(p, c.head.data(), CompiledFormat::kHead);
-    const unsigned century = static_cast<unsigned>(v.year) / 100;
-    PutTwoDigits(p + c.at[kDay], v.day);
-    PutTwoDigits(p + c.at[kMonth], v.month);
-    PutTwoDigits(p + c.at[kCentury], static_cast<int>(century));
-    PutTwoDigits(p + c.at[kYearOfCentury], static_cast<int>(v.year - century * 100));
-    PutTwoDigits(p + c.at[kHour], v.hour);
-    PutTwoDigits(p + c.at[kMinute], v.minute);
-    PutTwoDigits(p + c.at[kSecond], v.second);
+    const unsigned century = u(v.year) / 100;
+    digits::PutPair(p + c.at[kDay], u(v.day));
+    digits::PutPair(p + c.at[kMonth], u(v.month));
+    digits::PutPair(p + c.at[kCentury], century);
+    digits::PutPair(p + c.at[kYearOfCentury], u(v.year) - century * 100);
+    digits::PutPair(p + c.at[kHour], u(v.hour));
+    digits::PutPair(p + c.at[kMinute], u(v.minute));
+    digits::PutPair(p + c.at[kSecond], u(v.second));
     if (c.milliseconds) {
-        const unsigned ms = static_cast<unsigned>(v.millisecond);
-        p[c.at[kMillisecondHundreds]] = static_cast<char>('0' + ms / 100);
-        PutTwoDigits(p + c.at[kMillisecondRest], static_cast<int>(ms % 100));
+        p[c.at[kMillisecondHundreds]] = static_cast<char>('0' + u(v.millisecond) / 100);
+        digits::PutPair(p + c.at[kMillisecondRest], u(v.millisecond) % 100);
     }
     b.Commit(c.templ.size());
     return true;

@@ -17,7 +17,15 @@ DateTimeParts PartsOf(int64_t microseconds) {
         rest += kMicrosPerDay;
         --days;
     }
-    DateTimeParts p = DateFromDays(days);
+    // A result's values tend to share their day: the last one is kept here
+    // too, saving the call.
+    thread_local int64_t lastDays = INT64_MIN;
+    thread_local DateTimeParts lastDate;
+    if (days != lastDays) {
+        lastDate = DateFromDays(days);
+        lastDays = days;
+    }
+    DateTimeParts p = lastDate;
     // A day's milliseconds fit 32 bits, whose arithmetic costs less.
     const uint32_t ms = static_cast<uint32_t>(rest / 1000);
     const uint32_t seconds = ms / 1000;
@@ -329,10 +337,10 @@ TField TMyQuery::Fields(size_t index) const {
 
 void TMyQuery::AppendRecordText(std::string& out, char separator) const {
     TextBuilder text(out);
-    AppendRecordText(text, separator);
+    AppendRecordText(text, separator, formatSettings());
 }
 
-void TMyQuery::AppendRecordText(TextBuilder& text, char separator) const {
+void TMyQuery::AppendRecordText(TextBuilder& text, char separator, const FormatSettings& fs) const {
     CheckActive();
     const TMySQLRecordSet& r = *records_;
     const uint8_t* rec = r.RecordCount() == 0 ? nullptr : r.Record(current_);
@@ -341,7 +349,6 @@ void TMyQuery::AppendRecordText(TextBuilder& text, char separator) const {
             text.Put(separator);
         return;
     }
-    const FormatSettings& fs = formatSettings();
     const TMySQLFieldDesc* f = r.Fields().data();
     const TMySQLFieldDesc* end = f + r.Fields().size();
     for (; f != end; ++f) {

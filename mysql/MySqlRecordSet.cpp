@@ -512,31 +512,30 @@ void TMySQLRecordSet::Close() {
 
 void TMySQLRecordSet::ConvertRow(const TMySqlBinds& row, uint8_t* record) {
     const char* base = reinterpret_cast<const char*>(row.Row());
-    const size_t n = fields_.size();
-    for (size_t i = 0; i < n; ++i) {
-        const TMySQLFieldDesc& f = fields_[i];
-        const TMySqlBinds::Entry& e = row[i];
-        record[f.NullOffset] = e.isNull;
-        if (e.isNull) continue;
+    const TMySqlBinds::Entry* e = row.Entries(); // one a field
+    for (const TMySQLFieldDesc& f : fields_) {
+        const TMySqlBinds::Entry& v = *e++;
+        record[f.NullOffset] = v.isNull;
+        if (v.isNull) continue;
         // The kinds most results are made of are converted here; the rest
         // by ConvertValue.
-        const char* p = base + e.start;
+        const char* p = base + v.start;
         switch (f.Kind) {
         case TValueKind::Bytes: {
-            const char* stored = arena_.Store(p, e.length);
+            const char* stored = arena_.Store(p, v.length);
             std::memcpy(record + f.Offset, &stored, sizeof stored);
-            std::memcpy(record + f.Offset + sizeof stored, &e.length, sizeof e.length);
+            std::memcpy(record + f.Offset + sizeof stored, &v.length, sizeof v.length);
             continue;
         }
         case TValueKind::Int32:
-            PutInteger<int32_t>(record, f, p, e.length);
+            PutInteger<int32_t>(record, f, p, v.length);
             continue;
         case TValueKind::Int64:
-            PutInteger<int64_t>(record, f, p, e.length);
+            PutInteger<int64_t>(record, f, p, v.length);
             continue;
         case TValueKind::DateTime:
             if (f.MySQLType == MYSQL_TYPE_TIMESTAMP) break;
-            if (const std::optional<int64_t> us = values::DateTimeOfText({p, e.length}))
+            if (const std::optional<int64_t> us = values::DateTimeOfText({p, v.length}))
                 Put(record, f, *us);
             else
                 ImpossibleDate(f, record);
@@ -544,7 +543,7 @@ void TMySQLRecordSet::ConvertRow(const TMySqlBinds& row, uint8_t* record) {
         default:
             break;
         }
-        ConvertValue(f, p, e.length, record);
+        ConvertValue(f, p, v.length, record);
     }
 }
 

@@ -141,13 +141,14 @@ int RunDataset(const ConnectOptions& o, const std::string& sql, int timeout) {
             // One builder for the whole result: the rows' texts gather in
             // it and reach the output a few hundred bytes at a time.
             TextBuilder text(out);
+            const FormatSettings& settings = formatSettings();
             for (size_t i = 0; i < query.FieldCount(); ++i) {
                 if (i) text.Put('\t');
                 text.Put(query.Fields(i).FieldName());
             }
             text.Put('\n');
             for (query.First(); !query.Eof(); query.Next()) {
-                query.AppendRecordText(text, '\t');
+                query.AppendRecordText(text, '\t', settings);
                 text.Put('\n');
                 if (out.size() >= 65536) Flush(out);
             }
