@@ -10,6 +10,7 @@
 namespace v270::mysql {
 
 namespace digits {
+// Made at compile time: no start-up order to mind.
 constinit const std::array<char, 200> kPairs = [] {
     std::array<char, 200> t{};
     for (int i = 0; i < 100; ++i) {
@@ -43,10 +44,6 @@ FormatSettings& formatSettings() {
 }
 
 namespace {
-
-void PutTwoDigits(char* p, int value) {
-    std::memcpy(p, &digits::kPairs[2 * value], 2);
-}
 
 uint64_t Load8(const char* p) {
     uint64_t v;
@@ -442,7 +439,7 @@ bool RunFixed(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v) {
     for (size_t i = 0; i < c.slotCount; ++i) {
         const CompiledFormat::Slot& s = c.slots[i];
         if (s.digits == 2)
-            PutTwoDigits(p + s.position, values[s.value]);
+            digits::PutPair(p + s.position, static_cast<unsigned>(values[s.value]));
         else
             p[s.position] = static_cast<char>('0' + values[s.value]);
     }
@@ -523,7 +520,7 @@ void TextBuilder::PutLong(std::string_view s) {
 void TextBuilder::Number(int64_t value, int width) {
     if (value >= 0 && value < 100 && width <= 2 && n_ + 2 <= sizeof buf_) {
         if (value >= 10 || width == 2) {
-            PutTwoDigits(buf_ + n_, static_cast<int>(value));
+            digits::PutPair(buf_ + n_, static_cast<unsigned>(value));
             n_ += 2;
         } else {
             buf_[n_++] = static_cast<char>('0' + value);

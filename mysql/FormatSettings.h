@@ -119,8 +119,6 @@ class TextBuilder {
         out_.append(buf_, n_);
         n_ = 0;
     }
-    // The bytes written so far and not yet flushed.
-    size_t Pending() const { return n_; }
     void Put(char c) {
         if (n_ == sizeof buf_) FlushFull();
         buf_[n_++] = c;
@@ -158,14 +156,15 @@ class TextBuilder {
     void Float(double value, const FormatSettings& settings = formatSettings());
 
   private:
-    // The entries of the per-thread store of taken-apart formats this
-    // builder has found good for its settings: each by its serial then (an
-    // entry reused for another format has a new one) and the settings.
     void FlushFull(); // out of line: Put stays small
     void PutLong(std::string_view s);
-    static constexpr size_t kKeptFormats = 4;
+    // The entry of the per-thread store of taken-apart formats for format.
     size_t FormatEntry(std::string_view format, const FormatSettings& settings);
-    // The entries of the short date format and of "c".
+
+    // The entries of that store this builder has found good for its
+    // settings: each by its serial then (an entry reused for another format
+    // has a new one) and the settings.
+    static constexpr size_t kKeptFormats = 4;
     struct KeptFormat {
         const FormatSettings* settings = nullptr;
         size_t entry = 0;
@@ -176,6 +175,7 @@ class TextBuilder {
     std::array<uint64_t, kKeptFormats> keptSerial_{};
     std::array<const FormatSettings*, kKeptFormats> keptSettings_{};
     size_t lastKept_ = 0;
+    // Those of the short date format and of "c", known by the serial alone.
     KeptFormat date_, dateAndTime_;
     size_t n_ = 0;
     char buf_[512];
