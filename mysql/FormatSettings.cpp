@@ -9,15 +9,9 @@
 
 namespace v270::mysql {
 
-FormatSettings& formatSettings() {
-    static FormatSettings settings;
-    return settings;
-}
-
-namespace {
-
-// "00" to "99", for writing two digits at a time.
-constexpr std::array<char, 200> kDigitPairs = [] {
+namespace digits {
+// Made at compile time: no start-up order to mind.
+constinit const std::array<char, 200> kPairs = [] {
     std::array<char, 200> t{};
     for (int i = 0; i < 100; ++i) {
         t[2 * i] = static_cast<char>('0' + i / 10);
@@ -26,8 +20,56 @@ constexpr std::array<char, 200> kDigitPairs = [] {
     return t;
 }();
 
-void PutTwoDigits(char* p, int value) {
-    std::memcpy(p, &kDigitPairs[2 * value], 2);
+size_t PutLong(char* p, uint64_t value) {
+    size_t n = 10;
+    for (uint64_t rest = value / 10000000000; rest != 0; rest /= 10)
+        ++n;
+    char* end = p + n;
+    while (value >= 100) {
+        end -= 2;
+        PutPair(end, static_cast<unsigned>(value % 100));
+        value /= 100;
+    }
+    if (value >= 10)
+        PutPair(end - 2, static_cast<unsigned>(value));
+    else
+        end[-1] = static_cast<char>('0' + value);
+    return n;
+}
+} // namespace digits
+
+FormatSettings& formatSettings() {
+    static FormatSettings settings;
+    return settings;
+}
+
+namespace {
+
+uint64_t Load8(const char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+uint32_t Load4(const char* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Formats are a few bytes long: words compared in place cost less than a
+// call of memcmp.
+bool SameText(std::string_view a, std::string_view b) {
+    const size_t n = a.size();
+    if (n != b.size()) return false;
+    const char* p = a.data();
+    const char* q = b.data();
+    if (n > 16) return std::memcmp(p, q, n) == 0;
+    if (n >= 8) return Load8(p) == Load8(q) && Load8(p + n - 8) == Load8(q + n - 8);
+    if (n >= 4) return Load4(p) == Load4(q) && Load4(p + n - 4) == Load4(q + n - 4);
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] != q[i]) return false;
+    return true;
 }
 
 // Days from 1970-01-01 of a proleptic Gregorian date.
@@ -87,6 +129,9 @@ const std::string& NamedFormat(const FormatSettings& fs, int i) {
 
 struct CompiledFormat {
     bool valid = false;
+    // Set anew each time the entry is compiled, never 0: tells builders
+    // that kept it whether it still holds the format they found in it.
+    uint64_t serial = 0;
     std::string format;
     char dateSeparator = 0;
     char timeSeparator = 0;
@@ -104,6 +149,14 @@ struct CompiledFormat {
     std::array<Slot, 24> slots;
     uint8_t slotCount = 0;
     bool milliseconds = false;
+    // A short template that has each value once at most is filled without
+    // the slots: its first kHead bytes copied as one block, then every value
+    // written to its place, where a value the format lacks goes to the
+    // bytes just past the text (written, never committed).
+    static constexpr size_t kHead = 32;
+    bool direct = false;
+    std::array<char, kHead> head{};
+    std::array<uint16_t, 9> at{};
     // The named formats it took in (bit i of uses) as they were then.
     uint8_t uses = 0;
     std::array<std::string, kNamedFormats> named;
@@ -125,15 +178,12 @@ struct CompiledFormat {
     void AddNamed(const FormatSettings& fs, int i, int depth);
     void Compile(std::string_view f, const FormatSettings& fs, int depth);
     void MakeTemplate();
-    static bool Same(std::string_view a, std::string_view b) {
-        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
-    }
     bool Matches(std::string_view f, const FormatSettings& fs) const {
-        if (!valid || !Same(format, f)) return false;
+        if (!valid || !SameText(format, f)) return false;
         if (fixed && (dateSeparator != fs.DateSeparator || timeSeparator != fs.TimeSeparator))
             return false;
         for (int i = 0; i < kNamedFormats; ++i)
-            if ((uses & (1u << i)) && !Same(named[i], NamedFormat(fs, i))) return false;
+            if ((uses & (1u << i)) && !SameText(named[i], NamedFormat(fs, i))) return false;
         return true;
     }
 };
@@ -292,24 +342,44 @@ void CompiledFormat::MakeTemplate() {
             return;
         }
     }
+    if (templ.size() > kHead) return;
+    at.fill(static_cast<uint16_t>(templ.size()));
+    std::array<bool, 9> seen{};
+    for (size_t i = 0; i < slotCount; ++i) {
+        if (seen[slots[i].value]) return;
+        seen[slots[i].value] = true;
+        at[slots[i].value] = slots[i].position;
+    }
+    std::memcpy(head.data(), templ.data(), templ.size());
+    direct = true;
 }
 
-// The compiled form of a format under the settings, made on first use.
-const CompiledFormat& Compiled(std::string_view format, const FormatSettings& fs) {
-    thread_local std::array<CompiledFormat, 4> cache;
+// The formats taken apart on this thread.
+constexpr size_t kCompiledFormats = 4;
+std::array<CompiledFormat, kCompiledFormats>& compiledFormats() {
+    thread_local std::array<CompiledFormat, kCompiledFormats> cache;
+    return cache;
+}
+
+// The entry of compiledFormats() with the format under the settings, made
+// on first use.
+size_t CompiledEntry(std::string_view format, const FormatSettings& fs) {
+    std::array<CompiledFormat, kCompiledFormats>& cache = compiledFormats();
     thread_local size_t next = 0;
     thread_local size_t last = 0;
+    thread_local uint64_t serials = 0;
     // A column's values come one after another: its format is the last one.
-    if (cache[last].Matches(format, fs)) return cache[last];
+    if (cache[last].Matches(format, fs)) return last;
     for (size_t i = 0; i < cache.size(); ++i) {
         if (cache[i].Matches(format, fs)) {
             last = i;
-            return cache[i];
+            return i;
         }
     }
     last = next++ % cache.size();
     CompiledFormat& c = cache[last];
     c = CompiledFormat();
+    c.serial = ++serials;
     c.format = format;
     c.Compile(format, fs, 0);
     for (int i = 0; i < kNamedFormats; ++i)
@@ -318,16 +388,46 @@ const CompiledFormat& Compiled(std::string_view format, const FormatSettings& fs
     c.timeSeparator = fs.TimeSeparator;
     c.MakeTemplate();
     c.valid = true;
-    return c;
+    return last;
+}
+
+bool FitsTemplate(const DateTimeParts& v) {
+    return static_cast<unsigned>(v.year) <= 9999 && static_cast<unsigned>(v.month) <= 99 &&
+           static_cast<unsigned>(v.day) <= 99 && static_cast<unsigned>(v.hour) <= 99 &&
+           static_cast<unsigned>(v.minute) <= 99 && static_cast<unsigned>(v.second) <= 99 &&
+           static_cast<unsigned>(v.millisecond) <= 999;
+}
+
+// Fills a direct template; false when it is not one or a value does not
+// fit its digits. Small enough to sit in its callers.
+[[gnu::always_inline]] inline bool FillDirect(const CompiledFormat& c, TextBuilder& b,
+                                              const DateTimeParts& v) {
+    const auto u = [](int value) { return static_cast<unsigned>(value); };
+    if (!c.direct || u(v.year) > 9999 || u(v.month) > 99 || u(v.day) > 99 || u(v.hour) > 99 ||
+        u(v.minute) > 99 || u(v.second) > 99 || (c.milliseconds && u(v.millisecond) > 999))
+        return false;
+    char* p = b.Reserve(CompiledFormat::kHead + 2);
+    std::memcpy(p, c.head.data(), CompiledFormat::kHead);
+    const unsigned century = u(v.year) / 100;
+    digits::PutPair(p + c.at[kDay], u(v.day));
+    digits::PutPair(p + c.at[kMonth], u(v.month));
+    digits::PutPair(p + c.at[kCentury], century);
+    digits::PutPair(p + c.at[kYearOfCentury], u(v.year) - century * 100);
+    digits::PutPair(p + c.at[kHour], u(v.hour));
+    digits::PutPair(p + c.at[kMinute], u(v.minute));
+    digits::PutPair(p + c.at[kSecond], u(v.second));
+    if (c.milliseconds) {
+        p[c.at[kMillisecondHundreds]] = static_cast<char>('0' + u(v.millisecond) / 100);
+        digits::PutPair(p + c.at[kMillisecondRest], u(v.millisecond) % 100);
+    }
+    b.Commit(c.templ.size());
+    return true;
 }
 
 // Fills the template; false when a value does not fit its digits.
 bool RunFixed(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v) {
-    if (v.year < 0 || v.year > 9999 || static_cast<unsigned>(v.month) > 99 ||
-        static_cast<unsigned>(v.day) > 99 || static_cast<unsigned>(v.hour) > 99 ||
-        static_cast<unsigned>(v.minute) > 99 || static_cast<unsigned>(v.second) > 99 ||
-        static_cast<unsigned>(v.millisecond) > 999)
-        return false;
+    if (FillDirect(c, b, v)) return true;
+    if (!FitsTemplate(v)) return false;
     char* p = b.Reserve(c.templ.size());
     if (!p) return false;
     int values[] = {v.day, v.month, v.year / 100, v.year % 100, v.hour, v.minute, v.second, 0, 0};
@@ -339,7 +439,7 @@ bool RunFixed(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v) {
     for (size_t i = 0; i < c.slotCount; ++i) {
         const CompiledFormat::Slot& s = c.slots[i];
         if (s.digits == 2)
-            PutTwoDigits(p + s.position, values[s.value]);
+            digits::PutPair(p + s.position, static_cast<unsigned>(values[s.value]));
         else
             p[s.position] = static_cast<char>('0' + values[s.value]);
     }
@@ -403,22 +503,24 @@ void Run(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v,
 
 } // namespace
 
-void TextBuilder::Put(std::string_view s) {
-    if (s.size() > sizeof buf_ - n_) {
-        Flush();
-        if (s.size() > sizeof buf_) {
-            out_.append(s.data(), s.size());
-            return;
-        }
+void TextBuilder::FlushFull() {
+    Flush();
+}
+
+void TextBuilder::PutLong(std::string_view s) {
+    Flush();
+    if (s.size() > sizeof buf_) {
+        out_.append(s.data(), s.size());
+        return;
     }
-    std::memcpy(buf_ + n_, s.data(), s.size());
-    n_ += s.size();
+    std::memcpy(buf_, s.data(), s.size());
+    n_ = s.size();
 }
 
 void TextBuilder::Number(int64_t value, int width) {
     if (value >= 0 && value < 100 && width <= 2 && n_ + 2 <= sizeof buf_) {
         if (value >= 10 || width == 2) {
-            PutTwoDigits(buf_ + n_, static_cast<int>(value));
+            digits::PutPair(buf_ + n_, static_cast<unsigned>(value));
             n_ += 2;
         } else {
             buf_[n_++] = static_cast<char>('0' + value);
@@ -434,43 +536,51 @@ void TextBuilder::Number(int64_t value, int width) {
     Put(std::string_view(digits, static_cast<size_t>(end - digits)));
 }
 
-void TextBuilder::Unsigned(uint64_t value) {
-    char digits[20];
-    char* p = digits + sizeof digits;
-    while (value >= 100) {
-        p -= 2;
-        PutTwoDigits(p, static_cast<int>(value % 100));
-        value /= 100;
+size_t TextBuilder::FormatEntry(std::string_view format, const FormatSettings& settings) {
+    static_assert(kKeptFormats == kCompiledFormats);
+    const std::array<CompiledFormat, kCompiledFormats>& cache = compiledFormats();
+    for (size_t k = 0, i = lastKept_; k < kKeptFormats; ++k, i = (i + 1) % kKeptFormats) {
+        if (keptSerial_[i] == cache[i].serial && keptSettings_[i] == &settings &&
+            SameText(cache[i].format, format)) {
+            lastKept_ = i;
+            return i;
+        }
     }
-    if (value >= 10) {
-        p -= 2;
-        PutTwoDigits(p, static_cast<int>(value));
-    } else {
-        *--p = static_cast<char>('0' + value);
-    }
-    Put(std::string_view(p, static_cast<size_t>(digits + sizeof digits - p)));
-}
-
-void TextBuilder::Integer(int64_t value) {
-    if (value < 0) {
-        Put('-');
-        Unsigned(0 - static_cast<uint64_t>(value));
-    } else {
-        Unsigned(static_cast<uint64_t>(value));
-    }
+    const size_t i = CompiledEntry(format, settings);
+    keptSerial_[i] = cache[i].serial;
+    keptSettings_[i] = &settings;
+    lastKept_ = i;
+    return i;
 }
 
 void TextBuilder::DateTime(std::string_view format, const DateTimeParts& value,
                            const FormatSettings& settings) {
-    Run(Compiled(format, settings), *this, value, settings);
+    Run(compiledFormats()[FormatEntry(format, settings)], *this, value, settings);
 }
 
+// The short date format and "c" are the same texts while the builder lives:
+// their entries are kept apart from the others, and known by the serial alone.
 void TextBuilder::Date(const DateTimeParts& value, const FormatSettings& settings) {
-    DateTime(settings.ShortDateFormat, value, settings);
+    const std::array<CompiledFormat, kCompiledFormats>& cache = compiledFormats();
+    if (date_.settings != &settings || cache[date_.entry].serial != date_.serial) {
+        date_.entry = FormatEntry(settings.ShortDateFormat, settings);
+        date_.serial = cache[date_.entry].serial;
+        date_.settings = &settings;
+    }
+    const CompiledFormat& c = cache[date_.entry];
+    if (!FillDirect(c, *this, value)) Run(c, *this, value, settings);
 }
 
 void TextBuilder::DateAndTime(const DateTimeParts& value, const FormatSettings& settings) {
-    DateTime("c", value, settings);
+    const std::array<CompiledFormat, kCompiledFormats>& cache = compiledFormats();
+    if (dateAndTime_.settings != &settings ||
+        cache[dateAndTime_.entry].serial != dateAndTime_.serial) {
+        dateAndTime_.entry = FormatEntry("c", settings);
+        dateAndTime_.serial = cache[dateAndTime_.entry].serial;
+        dateAndTime_.settings = &settings;
+    }
+    const CompiledFormat& c = cache[dateAndTime_.entry];
+    if (!FillDirect(c, *this, value)) Run(c, *this, value, settings);
 }
 
 void TextBuilder::TimeSpan(int64_t microseconds, const FormatSettings& settings) {

@@ -5,8 +5,11 @@
 // Turkish ones, so code that runs without the application (v270-mysql, the
 // tests) writes the same texts.
 
+#include "ByteCopy.h"
+
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -39,6 +42,50 @@ struct FormatSettings {
 // The one instance of the process.
 FormatSettings& formatSettings();
 
+// Decimal digits written in place, two at a time.
+namespace digits {
+// "00" to "99".
+extern const std::array<char, 200> kPairs;
+inline void PutPair(char* p, unsigned value) {
+    std::memcpy(p, &kPairs[2 * value], 2);
+}
+// The digits of a value of more than 32 bits at p; returns how many.
+size_t PutLong(char* p, uint64_t value);
+// The digits of value at p; returns how many (1 to 20). Values of 32 bits,
+// nearly all of them, take the cheaper 32-bit arithmetic.
+inline size_t Put(char* p, uint64_t value) {
+    if (value < 100) {
+        if (value < 10) {
+            *p = static_cast<char>('0' + value);
+            return 1;
+        }
+        PutPair(p, static_cast<unsigned>(value));
+        return 2;
+    }
+    if (value > UINT32_MAX) return PutLong(p, value);
+    uint32_t v = static_cast<uint32_t>(value);
+    const size_t n = v < 1000         ? 3
+                     : v < 10000      ? 4
+                     : v < 100000     ? 5
+                     : v < 1000000    ? 6
+                     : v < 10000000   ? 7
+                     : v < 100000000  ? 8
+                     : v < 1000000000 ? 9
+                                      : 10;
+    char* end = p + n;
+    while (v >= 100) {
+        end -= 2;
+        PutPair(end, v % 100);
+        v /= 100;
+    }
+    if (v >= 10)
+        PutPair(end - 2, v);
+    else
+        end[-1] = static_cast<char>('0' + v);
+    return n;
+}
+} // namespace digits
+
 // A calendar date and a time of day. Fractions of a second beyond
 // milliseconds are not kept: texts cut them, they never round up.
 struct DateTimeParts {
@@ -58,7 +105,9 @@ std::string FormatDateTime(std::string_view format, const DateTimeParts& value,
                            const FormatSettings& settings = formatSettings());
 // Texts put together in a buffer of their own and added to a string in one
 // piece (when the builder ends, or on Flush): a row of many small values
-// costs one append. The texts are those of the functions below.
+// costs one append. The texts are those of the functions below. A builder
+// looks each date format up once and keeps it: the settings it is given
+// must not change while it lives (they don't: start-up sets them).
 class TextBuilder {
   public:
     explicit TextBuilder(std::string& out) : out_(out) {}
@@ -71,15 +120,19 @@ class TextBuilder {
         n_ = 0;
     }
     void Put(char c) {
-        if (n_ == sizeof buf_) Flush();
+        if (n_ == sizeof buf_) FlushFull();
         buf_[n_++] = c;
     }
-    void Put(std::string_view s);
+    void Put(std::string_view s) {
+        if (s.size() > sizeof buf_ - n_) return PutLong(s);
+        copyBytes(buf_ + n_, s.data(), s.size());
+        n_ += s.size();
+    }
     // Room for n bytes to be written and then committed; null when the
     // buffer cannot hold that many.
     char* Reserve(size_t n) {
         if (n > sizeof buf_ - n_) {
-            Flush();
+            FlushFull();
             if (n > sizeof buf_) return nullptr;
         }
         return buf_ + n_;
@@ -87,8 +140,14 @@ class TextBuilder {
     void Commit(size_t n) { n_ += n; }
     // value left-filled with zeros to width digits; a minus sign first.
     void Number(int64_t value, int width);
-    void Integer(int64_t value);
-    void Unsigned(uint64_t value);
+    void Integer(int64_t value) {
+        char* p = Reserve(21); // the buffer always has room for that
+        const bool negative = value < 0;
+        *p = '-';
+        n_ += negative + digits::Put(p + negative, negative ? 0 - static_cast<uint64_t>(value)
+                                                            : static_cast<uint64_t>(value));
+    }
+    void Unsigned(uint64_t value) { n_ += digits::Put(Reserve(20), value); }
     void DateTime(std::string_view format, const DateTimeParts& value,
                   const FormatSettings& settings = formatSettings());
     void Date(const DateTimeParts& value, const FormatSettings& settings = formatSettings());
@@ -97,9 +156,29 @@ class TextBuilder {
     void Float(double value, const FormatSettings& settings = formatSettings());
 
   private:
+    void FlushFull(); // out of line: Put stays small
+    void PutLong(std::string_view s);
+    // The entry of the per-thread store of taken-apart formats for format.
+    size_t FormatEntry(std::string_view format, const FormatSettings& settings);
+
+    // The entries of that store this builder has found good for its
+    // settings: each by its serial then (an entry reused for another format
+    // has a new one) and the settings.
+    static constexpr size_t kKeptFormats = 4;
+    struct KeptFormat {
+        const FormatSettings* settings = nullptr;
+        size_t entry = 0;
+        uint64_t serial = 0;
+    };
+
     std::string& out_;
-    char buf_[256];
+    std::array<uint64_t, kKeptFormats> keptSerial_{};
+    std::array<const FormatSettings*, kKeptFormats> keptSettings_{};
+    size_t lastKept_ = 0;
+    // Those of the short date format and of "c", known by the serial alone.
+    KeptFormat date_, dateAndTime_;
     size_t n_ = 0;
+    char buf_[512];
 };
 
 // The Append forms add the same texts to out, without a string of their own.

@@ -17,17 +17,30 @@ DateTimeParts PartsOf(int64_t microseconds) {
         rest += kMicrosPerDay;
         --days;
     }
-    DateTimeParts p = DateFromDays(days);
-    int64_t seconds = rest / 1000000;
+    // A result's values tend to share their day: the last one is kept here
+    // too, saving the call.
+    thread_local int64_t lastDays = INT64_MIN;
+    thread_local DateTimeParts lastDate;
+    if (days != lastDays) {
+        lastDate = DateFromDays(days);
+        lastDays = days;
+    }
+    DateTimeParts p = lastDate;
+    // A day's milliseconds fit 32 bits, whose arithmetic costs less.
+    const uint32_t ms = static_cast<uint32_t>(rest / 1000);
+    const uint32_t seconds = ms / 1000;
     p.hour = static_cast<int>(seconds / 3600);
     p.minute = static_cast<int>(seconds / 60 % 60);
     p.second = static_cast<int>(seconds % 60);
-    p.millisecond = static_cast<int>(rest / 1000 % 1000);
+    p.millisecond = static_cast<int>(ms % 1000);
     return p;
 }
 
-// The text of a value as AsString gives it.
-void AppendValueText(TextBuilder& out, const uint8_t* rec, const TMySQLFieldDesc& f) {
+// The text of a value as AsString gives it. A row's values come through
+// here one after another: it sits in the loop that calls it.
+[[gnu::always_inline]] inline void AppendValueText(TextBuilder& out, const uint8_t* rec,
+                                                   const TMySQLFieldDesc& f,
+                                                   const FormatSettings& fs) {
     using R = TMySQLRecordSet;
     if (R::IsNull(rec, f)) return;
     switch (f.Kind) {
@@ -38,16 +51,16 @@ void AppendValueText(TextBuilder& out, const uint8_t* rec, const TMySQLFieldDesc
         out.Put(R::Load<uint8_t>(rec, f) ? "True" : "False");
         return;
     case TValueKind::Float:
-        out.Float(R::Load<double>(rec, f));
+        out.Float(R::Load<double>(rec, f), fs);
         return;
     case TValueKind::Date:
-        out.Date(DateFromDays(R::Load<int32_t>(rec, f)));
+        out.Date(DateFromDays(R::Load<int32_t>(rec, f)), fs);
         return;
     case TValueKind::DateTime:
-        out.DateAndTime(PartsOf(R::Load<int64_t>(rec, f)));
+        out.DateAndTime(PartsOf(R::Load<int64_t>(rec, f)), fs);
         return;
     case TValueKind::Time:
-        out.TimeSpan(R::Load<int64_t>(rec, f));
+        out.TimeSpan(R::Load<int64_t>(rec, f), fs);
         return;
     case TValueKind::UInt64:
         out.Unsigned(R::Load<uint64_t>(rec, f));
@@ -129,7 +142,7 @@ void TField::AppendString(std::string& out) const {
     const TMySQLFieldDesc* desc;
     const uint8_t* rec = Current(desc);
     TextBuilder text(out);
-    if (rec) AppendValueText(text, rec, *desc);
+    if (rec) AppendValueText(text, rec, *desc, formatSettings());
 }
 
 int64_t TField::AsInteger() const {
@@ -323,14 +336,24 @@ TField TMyQuery::Fields(size_t index) const {
 }
 
 void TMyQuery::AppendRecordText(std::string& out, char separator) const {
+    TextBuilder text(out);
+    AppendRecordText(text, separator, formatSettings());
+}
+
+void TMyQuery::AppendRecordText(TextBuilder& text, char separator, const FormatSettings& fs) const {
     CheckActive();
     const TMySQLRecordSet& r = *records_;
     const uint8_t* rec = r.RecordCount() == 0 ? nullptr : r.Record(current_);
-    const std::vector<TMySQLFieldDesc>& fields = r.Fields();
-    TextBuilder text(out);
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (i) text.Put(separator);
-        if (rec) AppendValueText(text, rec, fields[i]);
+    if (!rec) {
+        for (size_t i = 1; i < r.Fields().size(); ++i)
+            text.Put(separator);
+        return;
+    }
+    const TMySQLFieldDesc* f = r.Fields().data();
+    const TMySQLFieldDesc* end = f + r.Fields().size();
+    for (; f != end; ++f) {
+        if (f != r.Fields().data()) text.Put(separator);
+        AppendValueText(text, rec, *f, fs);
     }
 }
 

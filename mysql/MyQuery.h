@@ -13,6 +13,8 @@
 namespace v270::mysql {
 
 class TMyQuery;
+class TextBuilder;
+struct FormatSettings;
 
 // A field of the current record. It stays tied to the opening of the query
 // it came from: after Close it raises instead of reading freed records.
@@ -108,6 +110,9 @@ class TMyQuery : public TMyComponent {
     // The current record's values, each as AsString gives it, with the
     // separator between them (nothing for a result without records).
     void AppendRecordText(std::string& out, char separator) const;
+    // The same into a builder, which may go on from record to record (and
+    // look each format up once for all of them), by the settings given.
+    void AppendRecordText(TextBuilder& out, char separator, const FormatSettings& settings) const;
     // Letter case does not matter; raises "Field '%s' not found".
     TField FieldByName(const std::string& name) const;
 

@@ -37,11 +37,13 @@ TMySqlNet::~TMySqlNet() {
 }
 
 void TMySqlNet::AttachVio(std::unique_ptr<TVio> vio) {
+    KeepView();
     if (vio_) vio_->Close();
     vio_ = std::move(vio);
 }
 
 void TMySqlNet::Close() {
+    KeepView();
     for (auto& b : packets_)
         b.Clear();
     decomp_.Clear();
@@ -51,6 +53,7 @@ void TMySqlNet::Close() {
 }
 
 void TMySqlNet::CloseTransport() {
+    KeepView();
     decomp_.Clear();
     if (vio_) vio_->Close();
 }
@@ -238,8 +241,34 @@ void TMySqlNet::ReadPacket() {
         current_ = 0;
         received_ = 0;
     }
+    view_ = nullptr;
     GrowBuffer& buf = packets_[current_];
     buf.Clear();
+    // A row is mostly read ahead already, header and all: taken from there
+    // in one piece, and where only the last packet is kept, left there.
+    if (!compress_ && vio_) {
+        size_t available = 0;
+        const uint8_t* ahead = vio_->ReadAhead(available);
+        if (available >= kHeaderSize && ahead[3] == seq_) {
+            const size_t length = Le24(ahead);
+            if (length < kMaxPacketPayload && length <= available - kHeaderSize) {
+                compSeq_ = ++seq_;
+                const uint8_t* data = ahead + kHeaderSize;
+                if (packets_.size() == 1) {
+                    view_ = data;
+                    viewLength_ = length;
+                } else {
+                    buf.SetLength(length);
+                    if (length) std::memcpy(buf.Data(), data, length);
+                    data = buf.Data();
+                }
+                vio_->Take(kHeaderSize + length);
+                if (length > 0 && data[0] == 0xFF) CheckErrorPacket(data, length);
+                ++received_;
+                return;
+            }
+        }
+    }
     size_t total = 0, len;
     do {
         len = ReadHeader();
@@ -259,7 +288,8 @@ void TMySqlNet::ReadPacket() {
 }
 
 std::pair<uint8_t, size_t> TMySqlNet::SkipPacket() {
-    if (!skip_) skip_ = std::make_unique<uint8_t[]>(kSkipBufferSize);
+    KeepView();
+    if (!skip_) skip_ = std::make_unique_for_overwrite<uint8_t[]>(kSkipBufferSize);
     uint8_t firstByte = 0;
     bool first = true;
     size_t total = 0, len;
@@ -286,8 +316,17 @@ std::pair<uint8_t, size_t> TMySqlNet::SkipPacket() {
     return {firstByte, total};
 }
 
+void TMySqlNet::KeepView() {
+    if (!view_) return;
+    GrowBuffer& buf = packets_[current_];
+    buf.Clear();
+    buf.Write(view_, viewLength_);
+    view_ = nullptr;
+}
+
 void TMySqlNet::SetPacketBufferCount(size_t n) {
     if (n == 0) throw std::invalid_argument("");
+    KeepView();
     while (packets_.size() < n)
         packets_.emplace_back();
     if (packets_.size() > n)

@@ -33,7 +33,10 @@ class TMySqlNet {
 
     void AttachVio(std::unique_ptr<TVio> vio);
     // Hands the transport over without closing it (to wrap it in TLS).
-    std::unique_ptr<TVio> DetachVio() { return std::move(vio_); }
+    std::unique_ptr<TVio> DetachVio() {
+        KeepView();
+        return std::move(vio_);
+    }
     TVio* Vio() const { return vio_.get(); }
     void Close();
     // Closes the transport but keeps it attached, so that every later read
@@ -67,8 +70,10 @@ class TMySqlNet {
     void DropLastReceived() {
         if (received_ > 0) --received_;
     }
-    const uint8_t* PacketData() const { return packets_[current_].Data(); }
-    size_t PacketLength() const { return packets_[current_].Length(); }
+    // The packet read last: valid until the next read (with a ring of one
+    // buffer it may lie in the transport's read-ahead, not copied).
+    const uint8_t* PacketData() const { return view_ ? view_ : packets_[current_].Data(); }
+    size_t PacketLength() const { return view_ ? viewLength_ : packets_[current_].Length(); }
     PacketReader Reader() const { return PacketReader(PacketData(), PacketLength()); }
 
     bool Compress() const { return compress_; }
@@ -105,11 +110,17 @@ class TMySqlNet {
             ReadDecompressed(p, n);
     }
     void ReadDecompressed(uint8_t* p, size_t n);
+    // Copies a packet left in the read-ahead into its buffer, before the
+    // transport or the ring changes.
+    void KeepView();
     size_t ReadHeader(); // returns the payload length of the next fragment
     [[noreturn]] void Lost();
 
     std::unique_ptr<TVio> vio_;
     std::vector<GrowBuffer> packets_;
+    // The last packet where it lies in the read-ahead, or null.
+    const uint8_t* view_ = nullptr;
+    size_t viewLength_ = 0;
     size_t current_ = 0;
     size_t received_ = 0;
     bool first_ = true;

@@ -9,7 +9,7 @@ namespace v270::mysql {
 
 GrowBuffer::GrowBuffer(size_t capacity) {
     if (capacity) {
-        data_ = std::make_unique<uint8_t[]>(capacity);
+        data_ = std::make_unique_for_overwrite<uint8_t[]>(capacity);
         capacity_ = capacity;
     }
 }

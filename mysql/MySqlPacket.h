@@ -304,6 +304,7 @@ class TMySqlBinds {
         return entries_[i].isNull ? std::string_view() : std::string_view(Value(i), Length(i));
     }
     const Entry& operator[](size_t i) const { return entries_[i]; }
+    const Entry* Entries() const { return entries_.data(); }
     const uint8_t* Row() const { return row_; }
 
     // Walks the row packet, one value per column.

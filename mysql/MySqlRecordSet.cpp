@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
+#include <type_traits>
 
 namespace v270::mysql {
 
@@ -76,34 +78,37 @@ size_t SlotSize(TValueKind k) {
     }
 }
 
-struct IntegerRange {
-    uint64_t maxPositive;
-    uint64_t maxNegative; // magnitude
-};
-
-IntegerRange RangeOf(TValueKind k) {
-    switch (k) {
-    case TValueKind::Int8:
-        return {INT8_MAX, uint64_t(INT8_MAX) + 1};
-    case TValueKind::UInt8:
-        return {UINT8_MAX, 0};
-    case TValueKind::Int16:
-        return {INT16_MAX, uint64_t(INT16_MAX) + 1};
-    case TValueKind::UInt16:
-        return {UINT16_MAX, 0};
-    case TValueKind::Int32:
-        return {INT32_MAX, uint64_t(INT32_MAX) + 1};
-    case TValueKind::UInt32:
-        return {UINT32_MAX, 0};
-    case TValueKind::UInt64:
-        return {UINT64_MAX, 0};
-    default: // Int64, Boolean
-        return {INT64_MAX, uint64_t(INT64_MAX) + 1};
-    }
-}
-
 template <class T> void Put(uint8_t* record, const TMySQLFieldDesc& f, T v) {
     std::memcpy(record + f.Offset, &v, sizeof v);
+}
+
+// The value of 1 to 19 decimal digits (which always fit); false for any
+// other text.
+[[gnu::always_inline]] inline bool ShortDigits(const char* p, size_t n, uint64_t& value) {
+    if (n - 1 >= 19) return false;
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned d = static_cast<unsigned char>(p[i]) - unsigned('0');
+        if (d > 9) return false;
+        v = v * 10 + d;
+    }
+    value = v;
+    return true;
+}
+
+// The integer text as a T, which it must fit.
+template <class T>
+void PutInteger(uint8_t* record, const TMySQLFieldDesc& f, const char* p, size_t n) {
+    constexpr bool kSigned = std::is_signed_v<T>;
+    constexpr uint64_t kMaxPositive = static_cast<uint64_t>(std::numeric_limits<T>::max());
+    constexpr uint64_t kMaxNegative = kSigned ? kMaxPositive + 1 : 0; // magnitude
+    uint64_t magnitude = 0;
+    bool negative = kSigned && n != 0 && p[0] == '-';
+    // The rest (long, empty or wrong texts) by the one parser, which raises.
+    if (!ShortDigits(p + negative, n - negative, magnitude))
+        values::ParseInteger({p, n}, kSigned, magnitude, negative);
+    if (magnitude > (negative ? kMaxNegative : kMaxPositive)) NotInteger({p, n});
+    Put(record, f, static_cast<T>(negative ? 0 - magnitude : magnitude));
 }
 
 } // namespace
@@ -118,6 +123,17 @@ void ParseInteger(std::string_view t, bool allowMinus, uint64_t& magnitude, bool
     if (allowMinus && !t.empty() && t[0] == '-') {
         negative = true;
         i = 1;
+    }
+    // Up to 19 digits always fit: most values need no more than the loop.
+    if (t.size() - i - 1 < 19) {
+        uint64_t v = 0;
+        for (; i < t.size(); ++i) {
+            unsigned d = static_cast<unsigned char>(t[i]) - unsigned('0');
+            if (d > 9) NotInteger(t);
+            v = v * 10 + d;
+        }
+        magnitude = v;
+        return;
     }
     if (i == t.size()) NotInteger(t);
     while (i + 1 < t.size() && t[i] == '0') // ZEROFILL columns
@@ -175,21 +191,48 @@ int TwoDigits(const char* p) {
 } // namespace
 
 namespace {
-// Days of the "YYYY-MM-DD" at p, or nothing for an impossible date. A
-// result's dates tend to repeat (a day's records): the last one is kept.
-std::optional<int64_t> DaysOfDateText(const char* p) {
-    thread_local bool known = false;
-    thread_local char lastText[10];
-    thread_local std::optional<int64_t> lastDays;
-    if (known && std::memcmp(p, lastText, 10) == 0) return lastDays;
+// The last date text read on this thread, as two words ("YYYY-MM-" and
+// "DD", compared without memcmp), and its days.
+struct LastDate {
+    bool known = false;
+    uint64_t head = 0;
+    uint16_t tail = 0;
+    std::optional<int64_t> days;
+};
+thread_local LastDate lastDate;
+
+std::optional<int64_t> NewDaysOfDateText(const char* p, uint64_t head, uint16_t tail) {
     int c = TwoDigits(p), y = TwoDigits(p + 2), m = TwoDigits(p + 5), d = TwoDigits(p + 8);
     std::optional<int64_t> days;
     if ((c | y | m | d) >= 0 && IsValidDate(c * 100 + y, m, d))
         days = DaysFromDate(c * 100 + y, m, d);
-    std::memcpy(lastText, p, 10);
-    lastDays = days;
-    known = true;
+    lastDate = {true, head, tail, days};
     return days;
+}
+
+// Days of the "YYYY-MM-DD" at p, or nothing for an impossible date. A
+// result's dates tend to repeat (a day's records): the last one is kept.
+[[gnu::always_inline]] inline std::optional<int64_t> DaysOfDateText(const char* p) {
+    uint64_t head;
+    uint16_t tail;
+    std::memcpy(&head, p, sizeof head);
+    std::memcpy(&tail, p + 8, sizeof tail);
+    const LastDate& last = lastDate;
+    if (last.known && head == last.head && tail == last.tail) return last.days;
+    return NewDaysOfDateText(p, head, tail);
+}
+
+// Microseconds of "YYYY-MM-DD hh:mm:ss[.ffffff]"; also where rows are
+// converted, without a call.
+[[gnu::always_inline]] inline std::optional<int64_t> DateTimeOfText(std::string_view t) {
+    if (t.size() < 19) return std::nullopt;
+    const char* p = t.data();
+    const int h = TwoDigits(p + 11), mi = TwoDigits(p + 14), s = TwoDigits(p + 17);
+    if ((h | mi | s) < 0 || h > 23 || mi > 59 || s > 59) return std::nullopt;
+    const std::optional<int64_t> days = DaysOfDateText(p);
+    if (!days) return std::nullopt;
+    const int64_t us = t.size() > 20 && t[19] == '.' ? Fraction(t, 20) : 0;
+    return *days * kMicrosPerDay + ((h * 60 + mi) * 60 + s) * kMicrosPerSecond + us;
 }
 } // namespace
 
@@ -199,13 +242,7 @@ std::optional<int64_t> ParseDate(std::string_view t) {
 }
 
 std::optional<int64_t> ParseDateTime(std::string_view t) {
-    if (t.size() < 19) return std::nullopt;
-    const char* p = t.data();
-    const std::optional<int64_t> days = DaysOfDateText(p);
-    int h = TwoDigits(p + 11), mi = TwoDigits(p + 14), s = TwoDigits(p + 17);
-    if (!days || (h | mi | s) < 0 || h > 23 || mi > 59 || s > 59) return std::nullopt;
-    int64_t us = t.size() > 20 && t[19] == '.' ? Fraction(t, 20) : 0;
-    return *days * kMicrosPerDay + ((h * 60 + mi) * 60 + s) * kMicrosPerSecond + us;
+    return DateTimeOfText(t);
 }
 
 std::optional<int64_t> ParseTimestamp(std::string_view t, uint32_t columnLength) {
@@ -367,23 +404,21 @@ TMySQLFieldDesc TMySQLFieldDesc::FromColumn(const TMySqlFieldInfo& c,
 
 // --- byte arena ------------------------------------------------------------
 
-const char* TByteArena::Store(const char* data, size_t length) {
+const char* TByteArena::StoreInNewChunk(const char* data, size_t length) {
     static constexpr size_t kMaxChunk = 65536;
     if (length == 0) return "";
-    if (length > left_) {
-        if (length > kMaxChunk / 4) {
-            // A long value gets its own block and leaves the current chunk's
-            // room for the short ones that follow.
-            chunks_.push_back(std::make_unique_for_overwrite<char[]>(length));
-            std::memcpy(chunks_.back().get(), data, length);
-            return chunks_.back().get();
-        }
-        size_t size = std::max(nextChunk_, length);
-        nextChunk_ = std::min(nextChunk_ * 2, kMaxChunk);
-        chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
-        free_ = chunks_.back().get();
-        left_ = size;
+    if (length > kMaxChunk / 4) {
+        // A long value gets its own block and leaves the current chunk's
+        // room for the short ones that follow.
+        chunks_.push_back(std::make_unique_for_overwrite<char[]>(length));
+        std::memcpy(chunks_.back().get(), data, length);
+        return chunks_.back().get();
     }
+    size_t size = std::max(nextChunk_, length);
+    nextChunk_ = std::min(nextChunk_ * 2, kMaxChunk);
+    chunks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+    free_ = chunks_.back().get();
+    left_ = size;
     char* p = free_;
     std::memcpy(p, data, length);
     free_ += length;
@@ -429,7 +464,11 @@ bool TMySQLRecordSet::Open(const std::string& sql) {
         Close();
         throw;
     }
-    blockRows_ = std::max<size_t>(FetchRows, 1);
+    fetchRows_ = std::max<size_t>(FetchRows, 1);
+    // Blocks of at least FetchRows records, up to 4096.
+    blockShift_ = 0;
+    while (blockShift_ < 12 && (size_t(1) << blockShift_) < fetchRows_)
+        ++blockShift_;
     active_ = true;
     return true;
 }
@@ -438,14 +477,15 @@ size_t TMySQLRecordSet::FetchBlock() {
     if (AllFetched()) return 0;
     size_t got = 0;
     try {
-        while (got < blockRows_) {
+        while (got < fetchRows_) {
             const TMySqlBinds* row = command_->Fetch();
             if (!row) {
                 command_->CloseResult();
                 break;
             }
-            const size_t slot = count_ % blockRows_;
-            if (slot == 0) blocks_.push_back(std::make_unique<uint8_t[]>(blockRows_ * recordSize_));
+            const size_t slot = count_ & ((size_t(1) << blockShift_) - 1);
+            if (slot == 0)
+                blocks_.push_back(std::make_unique<uint8_t[]>(recordSize_ << blockShift_));
             ConvertRow(*row, blocks_.back().get() + slot * recordSize_);
             ++count_;
             ++got;
@@ -472,31 +512,44 @@ void TMySQLRecordSet::Close() {
 
 void TMySQLRecordSet::ConvertRow(const TMySqlBinds& row, uint8_t* record) {
     const char* base = reinterpret_cast<const char*>(row.Row());
-    for (size_t i = 0; i < fields_.size(); ++i) {
-        const TMySQLFieldDesc& f = fields_[i];
-        const TMySqlBinds::Entry& e = row[i];
-        record[f.NullOffset] = e.isNull;
-        if (!e.isNull) ConvertValue(f, base + e.start, e.length, record);
+    const TMySqlBinds::Entry* e = row.Entries(); // one a field
+    for (const TMySQLFieldDesc& f : fields_) {
+        const TMySqlBinds::Entry& v = *e++;
+        record[f.NullOffset] = v.isNull;
+        if (v.isNull) continue;
+        // The kinds most results are made of are converted here; the rest
+        // by ConvertValue.
+        const char* p = base + v.start;
+        switch (f.Kind) {
+        case TValueKind::Bytes: {
+            const char* stored = arena_.Store(p, v.length);
+            std::memcpy(record + f.Offset, &stored, sizeof stored);
+            std::memcpy(record + f.Offset + sizeof stored, &v.length, sizeof v.length);
+            continue;
+        }
+        case TValueKind::Int32:
+            PutInteger<int32_t>(record, f, p, v.length);
+            continue;
+        case TValueKind::Int64:
+            PutInteger<int64_t>(record, f, p, v.length);
+            continue;
+        case TValueKind::DateTime:
+            if (f.MySQLType == MYSQL_TYPE_TIMESTAMP) break;
+            if (const std::optional<int64_t> us = values::DateTimeOfText({p, v.length}))
+                Put(record, f, *us);
+            else
+                ImpossibleDate(f, record);
+            continue;
+        default:
+            break;
+        }
+        ConvertValue(f, p, v.length, record);
     }
 }
 
 void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size_t n,
                                    uint8_t* record) {
     const std::string_view text(p, n);
-    auto dateOrNull = [&](std::optional<int64_t> v, bool dateOnly) {
-        if (v) {
-            if (dateOnly)
-                Put(record, f, static_cast<int32_t>(*v));
-            else
-                Put(record, f, *v);
-        } else if (Options.NullForZeroDate) {
-            record[f.NullOffset] = 1;
-        } else if (dateOnly) {
-            Put(record, f, kFirstDay);
-        } else {
-            Put(record, f, int64_t(kFirstDay) * kMicrosPerDay);
-        }
-    };
     switch (f.Kind) {
     case TValueKind::Bytes: {
         const char* stored = arena_.Store(p, n);
@@ -509,73 +562,66 @@ void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size
         Put(record, f, values::ParseFloat(text));
         return;
     case TValueKind::Date:
-        dateOrNull(values::ParseDate(text), true);
+        if (const std::optional<int64_t> days = values::ParseDate(text))
+            Put(record, f, static_cast<int32_t>(*days));
+        else
+            ImpossibleDate(f, record);
         return;
     case TValueKind::DateTime:
-        dateOrNull(f.MySQLType == MYSQL_TYPE_TIMESTAMP ? values::ParseTimestamp(text, f.Size)
-                                                       : values::ParseDateTime(text),
-                   false);
+        if (const std::optional<int64_t> us = f.MySQLType == MYSQL_TYPE_TIMESTAMP
+                                                  ? values::ParseTimestamp(text, f.Size)
+                                                  : values::ParseDateTime(text))
+            Put(record, f, *us);
+        else
+            ImpossibleDate(f, record);
         return;
     case TValueKind::Time:
         Put(record, f, values::ParseTime(text, f.Name));
         return;
-    default:
-        break;
-    }
-    // Integers and booleans.
-    uint64_t magnitude = 0;
-    bool negative = false;
-    const IntegerRange range = RangeOf(f.Kind);
-    if (f.MySQLType == MYSQL_TYPE_BIT) {
-        // BIT values come as their bytes, most significant first.
-        if (n > 8) NotInteger(text);
-        for (size_t i = 0; i < n; ++i)
-            magnitude = magnitude << 8 | static_cast<uint8_t>(p[i]);
-    } else {
-        values::ParseInteger(text, range.maxNegative != 0, magnitude, negative);
-        if (magnitude > (negative ? range.maxNegative : range.maxPositive)) NotInteger(text);
-    }
-    const uint64_t bits = negative ? 0 - magnitude : magnitude;
-    switch (f.Kind) {
-    case TValueKind::Boolean:
+    case TValueKind::Boolean: {
+        uint64_t magnitude = 0;
+        bool negative = false;
+        values::ParseInteger(text, true, magnitude, negative);
+        if (magnitude > (negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX)))
+            NotInteger(text);
         Put(record, f, static_cast<uint8_t>(magnitude != 0));
-        break;
+        return;
+    }
     case TValueKind::Int8:
+        return PutInteger<int8_t>(record, f, p, n);
     case TValueKind::UInt8:
-        Put(record, f, static_cast<uint8_t>(bits));
-        break;
+        return PutInteger<uint8_t>(record, f, p, n);
     case TValueKind::Int16:
+        return PutInteger<int16_t>(record, f, p, n);
     case TValueKind::UInt16:
-        Put(record, f, static_cast<uint16_t>(bits));
-        break;
+        return PutInteger<uint16_t>(record, f, p, n);
     case TValueKind::Int32:
+        return PutInteger<int32_t>(record, f, p, n);
     case TValueKind::UInt32:
-        Put(record, f, static_cast<uint32_t>(bits));
-        break;
-    default:
-        Put(record, f, bits);
-        break;
+        return PutInteger<uint32_t>(record, f, p, n);
+    case TValueKind::Int64:
+        return PutInteger<int64_t>(record, f, p, n);
+    case TValueKind::UInt64:
+        if (f.MySQLType == MYSQL_TYPE_BIT) {
+            // BIT values come as their bytes, most significant first.
+            if (n > 8) NotInteger(text);
+            uint64_t bits = 0;
+            for (size_t i = 0; i < n; ++i)
+                bits = bits << 8 | static_cast<uint8_t>(p[i]);
+            Put(record, f, bits);
+            return;
+        }
+        return PutInteger<uint64_t>(record, f, p, n);
     }
 }
 
-int64_t TMySQLRecordSet::IntegerValue(const uint8_t* record, const TMySQLFieldDesc& f) {
-    switch (f.Kind) {
-    case TValueKind::Boolean:
-    case TValueKind::UInt8:
-        return Load<uint8_t>(record, f);
-    case TValueKind::Int8:
-        return Load<int8_t>(record, f);
-    case TValueKind::Int16:
-        return Load<int16_t>(record, f);
-    case TValueKind::UInt16:
-        return Load<uint16_t>(record, f);
-    case TValueKind::Int32:
-        return Load<int32_t>(record, f);
-    case TValueKind::UInt32:
-        return Load<uint32_t>(record, f);
-    default:
-        return Load<int64_t>(record, f);
-    }
+void TMySQLRecordSet::ImpossibleDate(const TMySQLFieldDesc& f, uint8_t* record) const {
+    if (Options.NullForZeroDate)
+        record[f.NullOffset] = 1;
+    else if (f.Kind == TValueKind::Date)
+        Put(record, f, kFirstDay);
+    else
+        Put(record, f, int64_t(kFirstDay) * kMicrosPerDay);
 }
 
 } // namespace v270::mysql

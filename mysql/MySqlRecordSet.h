@@ -3,6 +3,7 @@
 // field type, converts the text of each row into typed values and keeps the
 // records in blocks of FetchRows.
 
+#include "ByteCopy.h"
 #include "MySqlCommand.h"
 
 #include <cstdint>
@@ -91,10 +92,19 @@ struct TMySQLFieldDesc {
 // stored value never moves.
 class TByteArena {
   public:
-    const char* Store(const char* data, size_t length);
+    const char* Store(const char* data, size_t length) {
+        if (length == 0 || length > left_) return StoreInNewChunk(data, length);
+        char* p = free_;
+        copyBytes(p, data, length);
+        free_ += length;
+        left_ -= length;
+        return p;
+    }
     void Clear();
 
   private:
+    const char* StoreInNewChunk(const char* data, size_t length);
+
     std::vector<std::unique_ptr<char[]>> chunks_;
     char* free_ = nullptr;
     size_t left_ = 0;
@@ -134,7 +144,8 @@ class TMySQLRecordSet {
     const std::vector<TMySQLFieldDesc>& Fields() const { return fields_; }
     size_t RecordCount() const { return count_; }
     const uint8_t* Record(size_t i) const {
-        return blocks_[i / blockRows_].get() + (i % blockRows_) * recordSize_;
+        return blocks_[i >> blockShift_].get() +
+               (i & ((size_t(1) << blockShift_) - 1)) * recordSize_;
     }
 
     static bool IsNull(const uint8_t* record, const TMySQLFieldDesc& f) {
@@ -154,11 +165,31 @@ class TMySQLRecordSet {
     }
     // The value of a non-null integer or boolean field, widened (an
     // unsigned 64-bit value as its bits).
-    static int64_t IntegerValue(const uint8_t* record, const TMySQLFieldDesc& f);
+    static int64_t IntegerValue(const uint8_t* record, const TMySQLFieldDesc& f) {
+        switch (f.Kind) {
+        case TValueKind::Boolean:
+        case TValueKind::UInt8:
+            return Load<uint8_t>(record, f);
+        case TValueKind::Int8:
+            return Load<int8_t>(record, f);
+        case TValueKind::Int16:
+            return Load<int16_t>(record, f);
+        case TValueKind::UInt16:
+            return Load<uint16_t>(record, f);
+        case TValueKind::Int32:
+            return Load<int32_t>(record, f);
+        case TValueKind::UInt32:
+            return Load<uint32_t>(record, f);
+        default:
+            return Load<int64_t>(record, f);
+        }
+    }
 
   private:
     void ConvertRow(const TMySqlBinds& row, uint8_t* record);
     void ConvertValue(const TMySQLFieldDesc& f, const char* p, size_t n, uint8_t* record);
+    // An impossible date: NULL, or 0001-01-01 by the options.
+    void ImpossibleDate(const TMySQLFieldDesc& f, uint8_t* record) const;
 
     TMySQLAPI& api_;
     TMySqlSession* session_;
@@ -167,7 +198,10 @@ class TMySQLRecordSet {
     std::vector<std::unique_ptr<uint8_t[]>> blocks_;
     TByteArena arena_;
     size_t recordSize_ = 0;
-    size_t blockRows_ = 25;
+    // Records are kept in blocks of 2^blockShift_ (a record's place without
+    // a division); FetchBlock reads fetchRows_ at a time.
+    unsigned blockShift_ = 5;
+    size_t fetchRows_ = 25;
     size_t count_ = 0;
     int64_t rowsAffected_ = -1;
     bool active_ = false;

@@ -47,6 +47,16 @@ class TVio {
         }
         return ReadSlow(dest, count);
     }
+    // The bytes read ahead and not yet taken: a reader may take a whole
+    // packet from there at once. Take(n) with n at most what is there.
+    const uint8_t* ReadAhead(size_t& available) const {
+        available = bufLen_ - bufPos_;
+        return buffer_.get() + bufPos_;
+    }
+    void Take(size_t n) {
+        bufPos_ += n;
+        if (bufPos_ == bufLen_) bufLen_ = bufPos_ = 0;
+    }
     // Write with a short retry on zero-byte sends.
     virtual size_t Write(const uint8_t* src, size_t count);
     virtual bool WaitForData(int seconds) = 0;

@@ -1,6 +1,9 @@
 // Date, time and number texts by the process-wide format settings.
 #include "mysql/FormatSettings.h"
 
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 using namespace v270::mysql;
@@ -125,7 +128,40 @@ TEST(MySqlFormat, IntegerTexts) {
         AppendInteger(out, c.value);
         EXPECT_EQ(out, "x" + c.expect);
     }
-    std::string out;
-    AppendUnsigned(out, UINT64_MAX);
-    EXPECT_EQ(out, "18446744073709551615");
+    // Each digit count at both of its ends, and both sides of 32 bits.
+    std::vector<uint64_t> unsignedCases = {uint64_t(UINT32_MAX), uint64_t(UINT32_MAX) + 1,
+                                           UINT64_MAX};
+    for (uint64_t p = 10;; p *= 10) {
+        unsignedCases.insert(unsignedCases.end(), {p - 1, p});
+        if (p > UINT64_MAX / 10) break;
+    }
+    for (uint64_t v : unsignedCases) {
+        std::string out;
+        AppendUnsigned(out, v);
+        EXPECT_EQ(out, std::to_string(v));
+    }
+}
+
+TEST(MySqlFormat, OneBuilderForManyFormats) {
+    // More formats than the per-thread store keeps, in turn: each text must
+    // be its own format's, however often the entries are reused.
+    const DateTimeParts v{2024, 2, 29, 8, 5, 9, 42};
+    const char* formats[] = {"dd.mm.yyyy", "yyyy-mm-dd",   "hh:nn", "c",
+                             "d/m/yy",     "hh:nn:ss.zzz", "dddd",  "mmmm yyyy"};
+    std::string out, expect;
+    {
+        TextBuilder b(out);
+        for (int round = 0; round < 3; ++round) {
+            for (const char* f : formats) {
+                b.DateTime(f, v);
+                b.Put('|');
+                b.Date(v);
+                b.Put('|');
+                b.DateAndTime(v);
+                b.Put('\n');
+                expect += FormatDateTime(f, v) + "|29.02.2024|29.02.2024 08:05:09\n";
+            }
+        }
+    }
+    EXPECT_EQ(out, expect);
 }

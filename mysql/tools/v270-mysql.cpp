@@ -12,6 +12,7 @@
 // components and each value is printed as the application reads it (its
 // AsString: NULL empty, numbers, dates and times in the Turkish formats).
 
+#include "mysql/FormatSettings.h"
 #include "mysql/MyQuery.h"
 
 #include <cstdio>
@@ -136,16 +137,21 @@ int RunDataset(const ConnectOptions& o, const std::string& sql, int timeout) {
     try {
         query.Open();
         std::string out;
-        for (size_t i = 0; i < query.FieldCount(); ++i) {
-            if (i) out += '\t';
-            out += query.Fields(i).FieldName();
-        }
-        out += '\n';
-        // Each row's texts go straight into the output.
-        for (query.First(); !query.Eof(); query.Next()) {
-            query.AppendRecordText(out, '\t');
-            out += '\n';
-            if (out.size() >= 65536) Flush(out);
+        {
+            // One builder for the whole result: the rows' texts gather in
+            // it and reach the output a few hundred bytes at a time.
+            TextBuilder text(out);
+            const FormatSettings& settings = formatSettings();
+            for (size_t i = 0; i < query.FieldCount(); ++i) {
+                if (i) text.Put('\t');
+                text.Put(query.Fields(i).FieldName());
+            }
+            text.Put('\n');
+            for (query.First(); !query.Eof(); query.Next()) {
+                query.AppendRecordText(text, '\t', settings);
+                text.Put('\n');
+                if (out.size() >= 65536) Flush(out);
+            }
         }
         Flush(out);
         query.Close();
