@@ -10,6 +10,8 @@
 #include "terminal/DeviceState.h"
 #include "terminal/testing/EmulatorProcess.h"
 
+#include <QDeadlineTimer>
+#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
@@ -56,10 +58,16 @@ class NamesHeadless : public ::testing::Test {
             "values (1, 'Demo', 'ethernet', '127.0.0.1', ?, 0)",
             {emulator.port()});
     }
-    std::map<int32_t, QString> terminalNames() const {
-        QString error;
-        const auto state = parseDeviceState(readFile(files.path("state.json")), &error);
-        return state ? state->names : std::map<int32_t, QString>{};
+    // The emulator saves names sent without its lock up to 200 ms later.
+    std::map<int32_t, QString> terminalNames(const std::map<int32_t, QString>& want) const {
+        QDeadlineTimer deadline(5000);
+        for (;;) {
+            QString error;
+            const auto state = parseDeviceState(readFile(files.path("state.json")), &error);
+            auto names = state ? state->names : std::map<int32_t, QString>{};
+            if (names == want || deadline.hasExpired()) return names;
+            QThread::msleep(10);
+        }
     }
 
     TestProgramDir files;
@@ -102,12 +110,18 @@ TEST_F(NamesHeadless, SendOneOrAll) {
     EXPECT_EQ(one.code, 0) << one.err.toStdString();
     EXPECT_EQ(one.out, "Gönderilen isim: 1\n");
     EXPECT_EQ(one.err, "SetUserName OK\n");
-    EXPECT_EQ(terminalNames(), (std::map<int32_t, QString>{{42, "Cagla Oz"}}));
+    {
+        const std::map<int32_t, QString> want{{42, "Cagla Oz"}};
+        EXPECT_EQ(terminalNames(want), want);
+    }
 
     const Outcome all = send();
     EXPECT_EQ(all.code, 0) << all.err.toStdString();
     EXPECT_EQ(all.out, "Gönderilen isim: 2\n");
-    EXPECT_EQ(terminalNames(), (std::map<int32_t, QString>{{8, "Kisa"}, {42, "Cagla Oz"}}));
+    {
+        const std::map<int32_t, QString> want{{8, "Kisa"}, {42, "Cagla Oz"}};
+        EXPECT_EQ(terminalNames(want), want);
+    }
 
     const Outcome missing = send(QStringLiteral("99"));
     EXPECT_EQ(missing.code, 1);
