@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -29,6 +30,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QShortcut>
+#include <QSqlDatabase>
 #include <QSqlRecord>
 #include <QStyle>
 #include <QTableView>
@@ -52,33 +55,20 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
 
 } // namespace
 
-// Marks a long command as running, so closing the window waits for its end.
-// A terminal command's own button stays disabled while it runs, even if the
-// operator connects again meanwhile, and on every way out it is enabled again
-// only while a terminal is connected.
+// Marks a terminal command as running: the controls that would start
+// another command are disabled and "İptal" is offered until it ends, on
+// every way out; a close asked for meanwhile goes through afterwards.
 class RunningCommand {
   public:
-    explicit RunningCommand(Tfrmgiris& window, QPushButton* ownButton = nullptr)
-        : window_(window), ownButton_(ownButton) {
-        ++window_.runningCommands_;
-        if (ownButton_) {
-            window_.busyButtons_.append(ownButton_);
-            ownButton_->setEnabled(false);
-        }
+    explicit RunningCommand(Tfrmgiris& window) : window_(window) {
+        if (window_.runningCommands_++ == 0) window_.setCommandControlsEnabled(false);
     }
-    ~RunningCommand() {
-        if (ownButton_) {
-            window_.busyButtons_.removeOne(ownButton_);
-            ownButton_->setEnabled(window_.session.connected);
-        }
-        window_.commandEnded();
-    }
+    ~RunningCommand() { window_.commandEnded(); }
     RunningCommand(const RunningCommand&) = delete;
     RunningCommand& operator=(const RunningCommand&) = delete;
 
   private:
     Tfrmgiris& window_;
-    QPushButton* ownButton_;
 };
 
 Tfrmgiris::Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op, QWidget* parent)
@@ -103,7 +93,10 @@ Tfrmgiris::Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op, QWidge
     }
 }
 
-Tfrmgiris::~Tfrmgiris() = default;
+Tfrmgiris::~Tfrmgiris() {
+    // The link's sockets belong to the terminal thread: close them there.
+    worker.runAndWait([this] { FP_CLOCK1.CloseCommPort(); });
+}
 
 void Tfrmgiris::buildControls() {
     setObjectName(QStringLiteral("frmgiris"));
@@ -124,16 +117,16 @@ void Tfrmgiris::buildControls() {
     DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(&dm_.qrycihaz, &QAbstractItemModel::modelReset, this, &Tfrmgiris::showGridColumns);
 
-    BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("Ekle"), {8, 256, 125, 33},
+    BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("&Ekle"), {8, 256, 125, 33},
                          QStyle::SP_FileDialogNewFolder);
-    BitBtn2 = makeButton(this, "BitBtn2", QStringLiteral("Değiştir"), {142, 256, 125, 33},
+    BitBtn2 = makeButton(this, "BitBtn2", QStringLiteral("&Değiştir"), {142, 256, 125, 33},
                          QStyle::SP_FileDialogDetailedView);
-    BitBtn3 = makeButton(this, "BitBtn3", QStringLiteral("Sil"), {276, 256, 125, 33},
+    BitBtn3 = makeButton(this, "BitBtn3", QStringLiteral("&Sil"), {276, 256, 125, 33},
                          QStyle::SP_TrashIcon);
 
     BitBtn4 = makeButton(this, "BitBtn4", QStringLiteral("BAGLAN"), {412, 8, 209, 81},
                          QStyle::SP_DriveNetIcon, true);
-    BitBtn5 = makeButton(this, "BitBtn5", QStringLiteral("Verileri Aktar"), {412, 96, 209, 65},
+    BitBtn5 = makeButton(this, "BitBtn5", QStringLiteral("Verileri &Aktar"), {412, 96, 209, 65},
                          QStyle::SP_ArrowDown, true);
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -147,10 +140,21 @@ void Tfrmgiris::buildControls() {
     Label1->hide();
     LabelTotal = new QLabel(this);
     LabelTotal->setObjectName(QStringLiteral("LabelTotal"));
-    LabelTotal->setGeometry(546, 190, 75, 17);
+    LabelTotal->setGeometry(546, 190, 266, 17);
     LabelTotal->hide();
-    BitBtn11 = makeButton(this, "BitBtn11", QStringLiteral("Kapat"), {412, 216, 209, 33},
+    BitBtn11 = makeButton(this, "BitBtn11", QStringLiteral("&Kapat"), {412, 216, 209, 33},
                           QStyle::SP_DialogCloseButton);
+    cancelButton = makeButton(this, "cancelButton", QStringLiteral("İp&tal"), {630, 96, 182, 33},
+                              QStyle::SP_DialogCancelButton);
+    cancelButton->setToolTip(QStringLiteral("Süren işlemi durdurur (Esc). Yazılan kayıtlar "
+                                            "dosyalarda kalır, kalanlar bir sonraki aktarımda gelir."));
+    cancelButton->setEnabled(false);
+    // The connect button's caption changes with the state, so its Alt key
+    // is a shortcut of its own.
+    auto* connectKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_B), this);
+    connect(connectKey, &QShortcut::activated, this, [this] {
+        if (BitBtn4->isEnabled()) BitBtn4->animateClick();
+    });
 
     GroupBox1 = new QGroupBox(this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -169,15 +173,15 @@ void Tfrmgiris::buildControls() {
         x += w + gap;
         return r;
     };
-    BitBtn7 = makeButton(this, "BitBtn7", QStringLiteral("Tarih-Saat Oku"), next(),
+    BitBtn7 = makeButton(this, "BitBtn7", QStringLiteral("Tarih-Saat &Oku"), next(),
                          QStyle::SP_FileDialogInfoView);
-    BitBtn6 = makeButton(this, "BitBtn6", QStringLiteral("Tarih-Saat Ayarla"), next(),
+    BitBtn6 = makeButton(this, "BitBtn6", QStringLiteral("Tarih-Saat A&yarla"), next(),
                          QStyle::SP_BrowserReload);
-    BitBtn8 = makeButton(this, "BitBtn8", QStringLiteral("Admin Sil"), next(),
+    BitBtn8 = makeButton(this, "BitBtn8", QStringLiteral("Ad&min Sil"), next(),
                          QStyle::SP_MessageBoxWarning);
     BitBtn9 =
-        makeButton(this, "BitBtn9", QStringLiteral("Zil Saatleri"), next(), QStyle::SP_MediaVolume);
-    BitBtn10 = makeButton(this, "BitBtn10", QStringLiteral("Parmakizi"), next(),
+        makeButton(this, "BitBtn9", QStringLiteral("&Zil Saatleri"), next(), QStyle::SP_MediaVolume);
+    BitBtn10 = makeButton(this, "BitBtn10", QStringLiteral("&Parmakizi"), next(),
                           QStyle::SP_DialogApplyButton);
     Button1 = new QPushButton(QStringLiteral("sdkart->text (veri.txt)"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -227,6 +231,7 @@ void Tfrmgiris::buildControls() {
     connect(BitBtn9, &QPushButton::clicked, this, &Tfrmgiris::BitBtn9Click);
     connect(BitBtn10, &QPushButton::clicked, this, &Tfrmgiris::BitBtn10Click);
     connect(BitBtn11, &QPushButton::clicked, this, &Tfrmgiris::BitBtn11Click);
+    connect(cancelButton, &QPushButton::clicked, this, [this] { worker.requestCancel(); });
 }
 
 void Tfrmgiris::setSecondaryWindows(Tfrmyeni* yeni, TfrmEnrol* enrol, Tfrmzil* zil) {
@@ -240,9 +245,33 @@ QString Tfrmgiris::settingsPath() const {
 }
 
 void Tfrmgiris::setTerminalCommandsEnabled(bool enabled) {
-    for (QPushButton* b : {BitBtn5, BitBtn6, BitBtn7, BitBtn8, BitBtn9, BitBtn10}) {
-        b->setEnabled(enabled && !busyButtons_.contains(b));
-    }
+    for (QPushButton* b : {BitBtn5, BitBtn6, BitBtn7, BitBtn8, BitBtn9, BitBtn10})
+        b->setEnabled(enabled && !commandRunning());
+}
+
+void Tfrmgiris::setCommandControlsEnabled(bool enabled) {
+    for (QWidget* w : std::initializer_list<QWidget*>{BitBtn1, BitBtn2, BitBtn3, BitBtn4, Button1})
+        w->setEnabled(enabled);
+    for (QAction* a : PopupMenu1->actions())
+        a->setEnabled(enabled);
+    setTerminalCommandsEnabled(enabled && session.connected);
+    cancelButton->setEnabled(!enabled);
+    Label1->setVisible(!enabled);
+    LabelTotal->setVisible(!enabled);
+    if (!enabled) LabelTotal->clear();
+}
+
+void Tfrmgiris::runCommand(const std::function<void(Operator&)>& work) {
+    RunningCommand running(*this);
+    if (ownOperator_) ownOperator_->startCounting();
+    // A command that had to give up the link leaves the window disconnected.
+    const auto noticeLostLink = qScopeGuard([this] {
+        if (session.connected && !FP_CLOCK1.isConnected()) {
+            session.connected = false;
+            BitBtn4->setText(QStringLiteral("BAGLAN"));
+        }
+    });
+    worker.run(*op_, work);
 }
 
 void Tfrmgiris::FormCreate() {
@@ -307,85 +336,105 @@ void Tfrmgiris::BitBtn3Click() {
 
 void Tfrmgiris::BitBtn4Click() {
     if (BitBtn4->text() == u"BAGLAN") {
-        setTerminalCommandsEnabled(false);
-        const bool ok = connectCommand(FP_CLOCK1, terminalRow(dm_, selectedRow()), session, *op_);
+        const QSqlRecord row = terminalRow(dm_, selectedRow());
+        bool ok = false;
+        runCommand([&](Operator& op) { ok = connectCommand(FP_CLOCK1, row, session, op); });
         BitBtn4->setText(ok ? QStringLiteral("BAGLANTI_KES") : QStringLiteral("BAGLAN"));
         setTerminalCommandsEnabled(ok);
     } else if (BitBtn4->text() == u"BAGLANTI_KES") {
         BitBtn4->setText(QStringLiteral("BAGLAN"));
-        disconnectTerminal(FP_CLOCK1, session);
+        worker.runAndWait([this] { disconnectTerminal(FP_CLOCK1, session); });
         setTerminalCommandsEnabled(false);
     }
 }
 
 void Tfrmgiris::BitBtn5Click() {
-    RunningCommand running(*this, BitBtn5);
-    transferNewRecords(FP_CLOCK1, session.machineNumber, programDir_, CheckBox1->isChecked(), *op_);
+    const bool secondFile = CheckBox1->isChecked();
+    runCommand([&](Operator& op) {
+        transferNewRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile, op);
+    });
 }
 
 void Tfrmgiris::BitBtn6Click() {
-    RunningCommand running(*this, BitBtn6);
-    setDeviceClock(FP_CLOCK1, session.machineNumber, *op_);
+    runCommand([&](Operator& op) { setDeviceClock(FP_CLOCK1, session.machineNumber, op); });
 }
 
 void Tfrmgiris::BitBtn7Click() {
-    RunningCommand running(*this, BitBtn7);
-    readDeviceClock(FP_CLOCK1, session.machineNumber, *op_);
+    runCommand([&](Operator& op) { readDeviceClock(FP_CLOCK1, session.machineNumber, op); });
 }
 
 void Tfrmgiris::BitBtn8Click() {
-    RunningCommand running(*this, BitBtn8);
-    const auto lock = lockProgramDirectory(dm_.programDir, BitBtn8->text(), *op_);
+    const auto lock = lockProgramDirectory(dm_.programDir, BitBtn8->text().remove(u'&'), *op_);
     if (!lock) return;
-    clearAdministrators(FP_CLOCK1, session.machineNumber, dm_.ADOConnection1(), *op_);
+    // The connection is taken here: a named connection is handed out only
+    // on the thread that opened it.
+    const QSqlDatabase data = dm_.ADOConnection1();
+    runCommand([&](Operator& op) {
+        clearAdministrators(FP_CLOCK1, session.machineNumber, data, op);
+    });
 }
 
 void Tfrmgiris::TerminaldeTanmlTmParmakizleriniSil1Click() {
-    clearAllFingerprints(FP_CLOCK1, session.machineNumber, *op_);
+    runCommand([&](Operator& op) { clearAllFingerprints(FP_CLOCK1, session.machineNumber, op); });
 }
 
 void Tfrmgiris::erminaldentmVerileriAl1Click() {
-    RunningCommand running(*this);
-    downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, CheckBox1->isChecked(),
-                       FullDownload::Keep, *op_);
+    const bool secondFile = CheckBox1->isChecked();
+    runCommand([&](Operator& op) {
+        downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile,
+                           FullDownload::Keep, op);
+    });
 }
 
 void Tfrmgiris::mVerileriAlaldktansonracihazdansil1Click() {
-    RunningCommand running(*this);
-    downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, CheckBox1->isChecked(),
-                       FullDownload::KeepSilently, *op_);
+    const bool secondFile = CheckBox1->isChecked();
+    runCommand([&](Operator& op) {
+        downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile,
+                           FullDownload::KeepSilently, op);
+    });
 }
 
 void Tfrmgiris::Button1Click() {
     const QString file = QFileDialog::getOpenFileName(this, QString(), programDir_);
     if (file.isEmpty()) return;
     Edit1->setText(file);
-    RunningCommand running(*this);
-    convertMemoryCardFile(Edit1->text(), programDir_, *op_);
+    runCommand([&](Operator& op) { convertMemoryCardFile(file, programDir_, op); });
 }
 
 void Tfrmgiris::commandEnded() {
-    if (--runningCommands_ == 0 && closePending_) {
+    if (--runningCommands_ > 0) return;
+    setCommandControlsEnabled(true);
+    if (closePending_) {
         closePending_ = false;
         QTimer::singleShot(0, this, &QWidget::close);
     }
 }
 
 void Tfrmgiris::closeEvent(QCloseEvent* event) {
-    // A download pumps window messages; closing in the middle of it would
-    // pull the window out from under it. Close once it has ended.
+    // The command uses this window's control and files: stop it first, and
+    // close once it has ended.
     if (commandRunning()) {
-        closePending_ = true;
         event->ignore();
-        auto* notice = new QMessageBox(QMessageBox::Information, QStringLiteral("UYARI"),
-                                       QStringLiteral("İşlem sürüyor; bitince program kapanacak."),
-                                       QMessageBox::Ok, this);
-        notice->setAttribute(Qt::WA_DeleteOnClose);
-        notice->setModal(false);
-        notice->show();
+        if (closePending_) return;
+        if (op_->askYesNo(QStringLiteral("Terminal işlemi sürüyor. İptal edilip program "
+                                         "kapatılsın mı?\nYazılan kayıtlar dosyalarda kalır, "
+                                         "kalanlar bir sonraki aktarımda gelir."),
+                          QStringLiteral("UYARI")) &&
+            commandRunning()) {
+            closePending_ = true;
+            worker.requestCancel();
+        }
         return;
     }
     event->accept();
+}
+
+void Tfrmgiris::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && commandRunning()) {
+        worker.requestCancel();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void Tfrmgiris::showGridColumns() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/CommandWorker.h"
 #include "core/Operator.h"
 #include "session/TerminalSession.h"
 #include "terminal/TFP_CLOCK.h"
@@ -41,6 +42,9 @@ class Tfrmgiris : public QWidget {
     QString settingsPath() const;
     Operator& op() { return *op_; }
 
+    // The thread every terminal request runs on (the control's link lives
+    // there), for this window and the ones it opens.
+    CommandWorker worker;
     // The one terminal control, and the connection state other windows read.
     TFP_CLOCK FP_CLOCK1;
     SessionState session;
@@ -64,6 +68,7 @@ class Tfrmgiris : public QWidget {
     QPushButton* BitBtn9;  // Zil Saatleri
     QPushButton* BitBtn10; // Parmakizi
     QPushButton* BitBtn11; // Kapat
+    QPushButton* cancelButton; // İptal: stops the running command at its next chunk
     QGroupBox* GroupBox1;
     QCheckBox* CheckBox1;
     QPushButton* Button2; // kaydet
@@ -96,20 +101,25 @@ class Tfrmgiris : public QWidget {
     void BitBtn10Click();
     void BitBtn11Click();
 
-    // True while a command that writes the data files runs.
+    // True while a terminal command runs.
     bool commandRunning() const { return runningCommands_ > 0; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     friend class RunningCommand;
     void buildControls();
     void showGridColumns();
     void commandEnded();
+    // Runs work on the terminal thread while the window stays live, its
+    // command controls disabled and "İptal" offered; afterwards notices a
+    // link the command had to give up.
+    void runCommand(const std::function<void(Operator&)>& work);
+    void setCommandControlsEnabled(bool enabled);
 
     int runningCommands_ = 0;
-    QList<QPushButton*> busyButtons_; // own buttons of the commands that run
     bool closePending_ = false;
 
     TfrmDM& dm_;

@@ -15,13 +15,9 @@
 
 namespace {
 
-// The files a transfer writes, in the order it opens them.
 QStringList filesOf(bool all, bool secondFile, const QDate& startDate) {
-    QStringList files{QString::fromLatin1(kDataFileName)};
-    files << QString::fromLatin1(all ? kFullDownloadBackupDir : kNewRecordBackupDir) + u'/' +
-                 monthlyBackupFileName(startDate);
-    if (secondFile) files << QString::fromLatin1(kSecondFileName);
-    return files;
+    return transferFiles(all ? FullDownload::Keep : std::optional<FullDownload>(), secondFile,
+                         startDate);
 }
 
 int exitCodeOf(const TransferResult& r, HeadlessTerminal& terminal, QTextStream& err) {
@@ -35,6 +31,8 @@ int exitCodeOf(const TransferResult& r, HeadlessTerminal& terminal, QTextStream&
         return ExitBusy; // the window's message said which command holds the directory
     case TransferOutcome::Interrupted:
         return ExitFailed;
+    case TransferOutcome::Cancelled:
+        return ExitCancelled;
     case TransferOutcome::NoDevice:
         return failWith(err, noDeviceText(QStringLiteral("hiçbir kayıt okunmadı")),
                         terminal.refusedLockCode());
@@ -59,7 +57,7 @@ class TransferConsole : public ConsoleOperator {
   public:
     using ConsoleOperator::ConsoleOperator;
     void showMessage(const QString& text, const QString& title, Icon icon) override {
-        if (text == noRecordsText() || text == transferredText()) return;
+        if (text == noRecordsText() || text.startsWith(transferredText())) return;
         ConsoleOperator::showMessage(text, title, icon);
     }
 };

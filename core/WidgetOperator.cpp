@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 
@@ -63,8 +64,21 @@ void WidgetOperator::setProgress(int position) {
     if (progressBar_) progressBar_->setValue(position);
 }
 
+void WidgetOperator::startCounting() {
+    counting_.start();
+    if (countLabel_) countLabel_->clear();
+}
+
 void WidgetOperator::showCount(long long count) {
-    if (countLabel_) countLabel_->setText(QString::number(count));
+    if (!countLabel_) return;
+    const QLocale turkish(QLocale::Turkish);
+    QString text = turkish.toString(count);
+    // The rate once it means something: after a second of work.
+    if (counting_.isValid() && counting_.elapsed() >= 1000) {
+        const long long perSecond = count * 1000 / counting_.elapsed();
+        text += QStringLiteral(" (%1/sn)").arg(turkish.toString(perSecond));
+    }
+    countLabel_->setText(text);
 }
 
 void WidgetOperator::beginBusy() {

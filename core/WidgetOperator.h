@@ -2,6 +2,7 @@
 
 #include "Operator.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -16,6 +17,8 @@ class WidgetOperator : public Operator {
     void setProgressBar(QProgressBar* bar);
     void setCountLabel(QLabel* label);
     void setStatusLabel(QLabel* label);
+    // A command starts: the count label shows its count with the rate from now.
+    void startCounting();
 
     bool askYesNo(const QString& text, const QString& title) override;
     void showMessage(const QString& text, const QString& title, Icon icon) override;
@@ -32,4 +35,5 @@ class WidgetOperator : public Operator {
     QPointer<QProgressBar> progressBar_;
     QPointer<QLabel> countLabel_;
     QPointer<QLabel> statusLabel_;
+    QElapsedTimer counting_;
 };

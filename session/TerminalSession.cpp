@@ -38,6 +38,7 @@ int32_t toWholeNumber(const QString& text) {
 
 bool connectTerminal(TFP_CLOCK& clock, const QSqlRecord& row, SessionState& state) {
     state.machineNumber = integer(row, "terminalno");
+    clock.setDisplayName(text(row, "terminal"));
     clock.IsUSB = false;
     state.connected = false;
 
@@ -74,10 +75,54 @@ bool connectCommand(TFP_CLOCK& clock, const QSqlRecord& row, SessionState& state
         connected = connectTerminal(clock, row, state);
     }
     if (!connected) {
-        op.showMessage(QStringLiteral("Hata..Bağlantı Kurulamadı...."), applicationTitle(),
-                       Operator::Icon::None);
+        int32_t code = ERR_COMPORT_ERROR;
+        clock.GetLastError(code);
+        op.showMessage(connectionFailedText(text(row, "terminal"),
+                                            rowAddress(row, state.settingsFile), code),
+                       applicationTitle(), Operator::Icon::None);
     }
     return connected;
+}
+
+QString connectionFailedText(const QString& name, const QString& address, int32_t errorCode) {
+    QString reason;
+    switch (errorCode) {
+    case ERR_COMPORT_ERROR:
+        reason = QStringLiteral("bağlantı açılamadı ya da koptu; terminalin açık, kablonun "
+                                "takılı ve adresin doğru olduğunu denetleyin");
+        break;
+    case ERR_WRITE_FAIL:
+        reason = QStringLiteral("terminale gönderilemedi; bağlantıyı denetleyin");
+        break;
+    case ERR_READ_FAIL:
+        reason = QStringLiteral("terminal zamanında yanıt vermedi; terminalin açık ve "
+                                "ağın çalıştığını denetleyin");
+        break;
+    case ERR_INVALID_PARAM:
+        reason = QStringLiteral("adres, port ya da şifre geçersiz; terminal kaydını düzeltin");
+        break;
+    default:
+        reason = QStringLiteral("terminal bağlantıyı kabul etmedi");
+        break;
+    }
+    const QString who = name.trimmed().isEmpty() ? QStringLiteral("Terminal") : name.trimmed();
+    const QString where = address.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(address);
+    const QString codeName = deviceErrorName(errorCode);
+    return QStringLiteral("Hata..Bağlantı Kurulamadı....\n%1%2: %3%4")
+        .arg(who, where, reason,
+             codeName.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(codeName));
+}
+
+QString rowAddress(const QSqlRecord& row, const QString& settingsFile) {
+    const QString tip = text(row, "tip");
+    if (tip == u"ethernet") return QStringLiteral("%1:%2").arg(text(row, "ip"), text(row, "netport"));
+    if (tip == u"usb") return terminalDevicePath(settingsFile, true, 0);
+    if (tip == u"com") {
+        bool ok = false;
+        const int port = text(row, "comport").trimmed().toInt(&ok);
+        return ok ? terminalDevicePath(settingsFile, false, port) : text(row, "comport");
+    }
+    return {};
 }
 
 QString terminalDevicePath(const QString& settingsFile, bool usb, int32_t commPort) {

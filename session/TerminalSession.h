@@ -28,6 +28,13 @@ bool connectCommand(TFP_CLOCK& clock, const QSqlRecord& row, SessionState& state
 // or [Ports] USB (else empty, which the control refuses).
 QString terminalDevicePath(const QString& settingsFile, bool usb, int32_t commPort);
 
+// "Hata..Bağlantı Kurulamadı....", and under it the terminal's name, its
+// address and what went wrong, in words the operator can act on.
+QString connectionFailedText(const QString& name, const QString& address, int32_t errorCode);
+
+// Where a Terminal row connects to, as the operator would write it.
+QString rowAddress(const QSqlRecord& row, const QString& settingsFile);
+
 // Ends the connection. The machine number and connected name stay.
 void disconnectTerminal(TFP_CLOCK& clock, SessionState& state);
 

@@ -37,6 +37,24 @@ bool TFP_CLOCK::isConnected() const {
     return endpoint_.has_value();
 }
 
+bool TFP_CLOCK::linkOpen() const {
+    return link_ && link_->isOpen();
+}
+
+QString TFP_CLOCK::linkAddress() const {
+    if (!endpoint_) return {};
+    switch (endpoint_->kind) {
+    case LinkKind::InProcess:
+        return QStringLiteral("dahili terminal");
+    case LinkKind::Tcp:
+        return QStringLiteral("%1:%2").arg(endpoint_->address).arg(endpoint_->port);
+    case LinkKind::Serial:
+    case LinkKind::Usb:
+        break;
+    }
+    return endpoint_->address;
+}
+
 bool TFP_CLOCK::fail(int32_t code) {
     lastError_ = code;
     return false;

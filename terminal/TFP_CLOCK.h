@@ -103,12 +103,21 @@ class TFP_CLOCK {
     // The device of the next serial or USB OpenCommPort: a serial device path,
     // or for USB a serial device or a Unix socket. The caller works it out.
     void setDevicePath(const QString& path) { devicePath_ = path; }
+    // What the operator calls this terminal, for messages about its link.
+    void setDisplayName(const QString& name) { displayName_ = name; }
+    QString displayName() const { return displayName_; }
+    // Where the open connection goes, as the operator would write it:
+    // "host:port", a device path, or empty when not connected.
+    QString linkAddress() const;
     // Time limits: opening a connection (default 5 s) and one request (default 10 s).
     void setTimeouts(int openMs, int operationMs);
     // Talk to this device model in-process instead of over a link (tests).
     // It takes precedence over every other connection setting; nullptr ends it.
     void setInProcessDevice(std::shared_ptr<DeviceModel> device);
     bool isConnected() const;
+    // False once the link failed (it is opened again by the next request)
+    // or was never opened; a terminal that answered "no" leaves it open.
+    bool linkOpen() const;
 
     // The new-record batch that ReadGeneralLogData prepared with ReadMark
     // true: the terminal's position of its first record, -1 when none is
@@ -194,6 +203,7 @@ class TFP_CLOCK {
     int openTimeoutMs_ = 5000;
     int operationTimeoutMs_ = 10000;
     QString devicePath_;
+    QString displayName_;
     RowList logs_;
     RowList users_;
     bool locked_ = false; // this control holds the terminal's lock

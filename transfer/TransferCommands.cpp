@@ -39,6 +39,26 @@ QString notConfirmedText(const QString& errorName, long long records) {
         .arg(errorName.isEmpty() ? QStringLiteral("bağlantı hatası") : errorName);
 }
 
+QStringList transferFiles(std::optional<FullDownload> kind, bool secondFile,
+                          const QDate& startDate) {
+    QStringList files{QString::fromLatin1(kDataFileName)};
+    files << QString::fromLatin1(kind ? kFullDownloadBackupDir : kNewRecordBackupDir) +
+                 QLatin1Char('/') + monthlyBackupFileName(startDate);
+    if (secondFile) files << QString::fromLatin1(kSecondFileName);
+    return files;
+}
+
+QString cancelledText(long long records) {
+    return QStringLiteral("Aktarım iptal edildi. O ana kadar okunan %1 kayıt dosyalara yazıldı; "
+                          "kalan kayıtlar bir sonraki aktarımda gelir.")
+        .arg(QLocale(QLocale::Turkish).toString(records));
+}
+
+QString writtenText(long long records, const QStringList& files) {
+    return QStringLiteral("%1 kayıt yazıldı: %2")
+        .arg(QLocale(QLocale::Turkish).toString(records), files.join(QStringLiteral(", ")));
+}
+
 namespace {
 
 using Getter = bool (TFP_CLOCK::*)(int32_t, int32_t&, int32_t&, int32_t&, int32_t&, int32_t&,
@@ -48,21 +68,32 @@ struct LoopEnd {
     long long records = 0;
     bool interrupted = false;
     bool notConfirmed = false;
+    bool cancelled = false;
     QString errorName;
 };
 
+// The operator may stop a download between chunks of this many records.
+constexpr long long kCancelCheckEvery = 256;
+
 // Reads records until the terminal has no more, handing each line to store.
-// The progress bar moves by the growing counter and starts over at 500: it
-// shows activity, not a fraction of the work.
+// The progress bar shows done/total when the terminal told how many records
+// it holds (total > 0), else it only shows activity.
 template <class Store>
 LoopEnd readRecords(TFP_CLOCK& clock, int32_t machine, Getter get, int32_t (*modeCode)(int32_t),
-                    Store&& store, bool yieldBeforeRead, Operator& op) {
+                    Store&& store, bool yieldBeforeRead, int32_t total, Operator& op) {
+    op.setProgressRange(0, total > 0 ? total : 0);
+    op.setProgress(0);
     op.processEvents();
     long long counter = 1;
-    int position = 0;
     QByteArray line;
     line.reserve(kMaxAttendanceLine);
     for (;;) {
+        if (counter % kCancelCheckEvery == 1 && op.cancelRequested()) {
+            LoopEnd end;
+            end.records = counter - 1;
+            end.cancelled = true;
+            return end;
+        }
         if (yieldBeforeRead) {
             op.processEvents();
             QThread::yieldCurrentThread();
@@ -86,26 +117,35 @@ LoopEnd readRecords(TFP_CLOCK& clock, int32_t machine, Getter get, int32_t (*mod
         store(line);
         op.showCount(counter);
         op.processEvents();
+        if (total > 0) op.setProgress(static_cast<int>(std::min<long long>(counter, total)));
         ++counter;
-        position += static_cast<int>(std::min<long long>(counter, 500));
-        if (position >= 500) position = 0;
-        op.setProgress(position);
     }
 }
 
-void reportEnd(const LoopEnd& end, bool reportDone, Operator& op) {
+// How many records the terminal holds, new or all; 0 when it can't tell,
+// which leaves the bar showing activity only.
+int32_t recordTotal(TFP_CLOCK& clock, int32_t machine, bool newOnly) {
+    DeviceCounts counts;
+    if (!clock.GetDeviceCounts(machine, counts)) return 0;
+    return newOnly ? counts.newRecords : counts.allRecords;
+}
+
+// files: the data files the lines went to, as the operator knows them.
+void reportEnd(const LoopEnd& end, bool reportDone, const QStringList& files, Operator& op) {
     if (end.notConfirmed) {
-        op.setProgress(500);
         op.showMessage(notConfirmedText(end.errorName, end.records), terminalTasksTitle(),
                        Operator::Icon::Warning);
     } else if (end.interrupted) {
         op.showMessage(interruptedText(end.errorName, end.records), terminalTasksTitle(),
                        Operator::Icon::Warning);
+    } else if (end.cancelled) {
+        op.showMessage(cancelledText(end.records), terminalTasksTitle(),
+                       Operator::Icon::Information);
     } else if (end.records == 0) {
         op.showMessage(noRecordsText(), terminalTasksTitle(), Operator::Icon::Information);
     } else if (reportDone) {
-        op.setProgress(500);
-        op.showMessage(transferredText(), applicationTitle(), Operator::Icon::None);
+        op.showMessage(transferredText() + QLatin1Char('\n') + writtenText(end.records, files),
+                       applicationTitle(), Operator::Icon::None);
     }
 }
 
@@ -115,6 +155,7 @@ TransferResult resultOf(const LoopEnd& end) {
     r.errorName = end.errorName;
     r.outcome = end.interrupted    ? TransferOutcome::Interrupted
                 : end.notConfirmed ? TransferOutcome::NotConfirmed
+                : end.cancelled    ? TransferOutcome::Cancelled
                 : end.records == 0 ? TransferOutcome::NoRecords
                                    : TransferOutcome::Transferred;
     return r;
@@ -151,14 +192,13 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
                     FailureReport::MessageBox);
     if (!bracket->locked()) return {TransferOutcome::NoDevice, 0, {}};
 
+    const int32_t total = recordTotal(clock, machine, true);
     const bool prepared = clock.ReadGeneralLogData(machine);
     QString errorName;
     if (!prepared) {
         errorName = bracket->lastErrorName();
         bracket->reportFailure();
     }
-    op.setProgressRange(0, 500);
-    op.setProgress(0);
     if (!prepared) return {TransferOutcome::ReadFailed, 0, errorName};
 
     BatchDelivery delivery(journal, terminalIdentity(clock, machine), clock.newRecordsStart(),
@@ -168,13 +208,12 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     try {
         end = readRecords(
             clock, machine, &TFP_CLOCK::GetGeneralLogData, newRecordModeCode,
-            [&delivery](const QByteArray& line) { delivery.add(line); }, true, op);
-        delivery.finish(!end.interrupted);
+            [&delivery](const QByteArray& line) { delivery.add(line); }, true, total, op);
+        delivery.finish(!end.interrupted && !end.cancelled);
     } catch (...) {
         delivery.abandon();
         throw;
     }
-    if (!end.interrupted && end.records > 0) op.setProgress(500); // every record is on disk
     // Only now, with every record on disk, may the terminal stop counting
     // them as new. A cut-off batch commits what it has, if the link still works.
     if (end.records > 0) {
@@ -186,7 +225,7 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
             end.errorName = count > 0 ? bracket->lastErrorName() : QString();
         }
     }
-    reportEnd(end, true, op);
+    reportEnd(end, true, transferFiles(std::nullopt, secondFile, startDate), op);
     return resultOf(end);
 }
 
@@ -212,22 +251,19 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QStri
                         FailureReport::MessageBox);
         if (!bracket->locked()) {
             result.outcome = TransferOutcome::NoDevice;
-        } else if (!clock.ReadAllGeneralLogData(machine)) {
+        } else if (const int32_t total = recordTotal(clock, machine, false);
+                   !clock.ReadAllGeneralLogData(machine)) {
             result.outcome = TransferOutcome::ReadFailed;
             result.errorName = bracket->lastErrorName();
             bracket->reportFailure();
-            op.setProgressRange(0, 500);
-            op.setProgress(0);
         } else {
-            op.setProgressRange(0, 500);
-            op.setProgress(0);
             const LoopEnd end = readRecords(
                 clock, machine, &TFP_CLOCK::GetAllGeneralLogData, fullDownloadModeCode,
                 [&](const QByteArray& line) {
                     veri.appendLines(line);
                     backup->appendLines(line);
                 },
-                false, op);
+                false, total, op);
             result = resultOf(end);
         }
         veri.syncAndClose();
@@ -254,8 +290,10 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QStri
         LoopEnd end;
         end.records = result.records;
         end.interrupted = result.outcome == TransferOutcome::Interrupted;
+        end.cancelled = result.outcome == TransferOutcome::Cancelled;
         end.errorName = result.errorName;
-        reportEnd(end, kind == FullDownload::Keep, op);
+        reportEnd(end, kind == FullDownload::Keep, transferFiles(kind, secondFile, startDate),
+                  op);
     }
     return result;
 }

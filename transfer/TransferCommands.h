@@ -2,7 +2,9 @@
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
+#include <optional>
 
 class Operator;
 class TFP_CLOCK;
@@ -18,6 +20,8 @@ enum class TransferOutcome {
     Interrupted,  // the link broke during the download; the lines read so far are kept
     NotConfirmed, // every record is in the files, but the terminal did not confirm
                   // the commit: the next transfer finishes it without writing them again
+    Cancelled,    // the operator stopped it; the records read so far are in the files
+                  // (and committed), the rest stay for the next run
 };
 
 struct TransferResult {
@@ -53,9 +57,16 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machineNumber,
                                   const QString& programDir, bool secondFile, FullDownload kind,
                                   Operator& op, const QDate& startDate = QDate::currentDate());
 
+// The files a transfer writes, as the operator knows them, in the order it
+// opens them: a new-record transfer without kind, a full download with it.
+QStringList transferFiles(std::optional<FullDownload> kind, bool secondFile, const QDate& startDate);
+
 // The texts the commands show.
 QString noRecordsText();      // "Cihazdan Alınacak Veri Yok..."
 QString transferredText();    // "Bilgiler Dosyaya Aktarıldı...."
 QString terminalTasksTitle(); // "Terminal İşlemleri"
 QString interruptedText(const QString& errorName, long long records);
 QString notConfirmedText(const QString& errorName, long long records);
+QString cancelledText(long long records);
+// The closing message's second line: how many records went to which files.
+QString writtenText(long long records, const QStringList& files);

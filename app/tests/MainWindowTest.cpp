@@ -7,11 +7,13 @@
 #include "core/AppError.h"
 #include "registry/Tfrmyeni.h"
 #include "terminal/DeviceModel.h"
+#include "terminal/testing/EmulatorProcess.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +27,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <gtest/gtest.h>
+#include <functional>
 #include <utility>
 
 namespace {
@@ -98,11 +101,13 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesAndCaptions) {
         {"BitBtn11", "Kapat"},
         {"Button1", "sdkart->text (veri.txt)"},
         {"Button2", "kaydet"},
+        {"cancelButton", "İptal"},
     };
     for (const auto& [name, caption] : buttons) {
         auto* b = window->findChild<QPushButton*>(name);
         ASSERT_NE(b, nullptr) << name;
-        EXPECT_EQ(b->text(), QString::fromUtf8(caption)) << name;
+        // "&" marks the Alt key and is not shown.
+        EXPECT_EQ(QString(b->text()).remove(u'&'), QString::fromUtf8(caption)) << name;
         EXPECT_TRUE(b->geometry().right() < 820 && b->geometry().bottom() < 400) << name;
     }
     EXPECT_EQ(window->size(), QSize(820, 400));
@@ -122,7 +127,8 @@ TEST_F(MainWindowTest, OnlyTheSixTerminalCommandsWaitForAConnection) {
     const QList<QPushButton*> terminal = {window->BitBtn5, window->BitBtn6, window->BitBtn7,
                                           window->BitBtn8, window->BitBtn9, window->BitBtn10};
     for (QPushButton* b : window->findChildren<QPushButton*>()) {
-        EXPECT_EQ(b->isEnabled(), !terminal.contains(b)) << b->objectName().toStdString();
+        const bool waits = terminal.contains(b) || b == window->cancelButton;
+        EXPECT_EQ(b->isEnabled(), !waits) << b->objectName().toStdString();
     }
     for (QAction* a : window->PopupMenu1->actions())
         EXPECT_TRUE(a->isEnabled());
@@ -169,7 +175,7 @@ TEST_F(MainWindowTest, FailedConnectLeavesCommandsDisabled) {
     window->selectRow(1); // "Kapalı", port 1 on loopback: refused at once
     window->BitBtn4->click();
     EXPECT_EQ(window->BitBtn4->text(), QStringLiteral("BAGLAN"));
-    EXPECT_EQ(op.messageTexts(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+    EXPECT_EQ(op.messageHeads(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
     EXPECT_EQ(window->session.machineNumber, 3);
     for (QPushButton* b : terminalCommands())
         EXPECT_FALSE(b->isEnabled());
@@ -262,91 +268,116 @@ TEST_F(MainWindowTest, RefusedValueKeepsTheEditorOpen) {
 
 namespace {
 
-// Closes the main window from inside a running download, as an operator
-// pressing "Kapat" while the transfer pumps window messages would.
-class ClosingOperator : public RecordingOperator {
+// Calls probe every 100 ms on the GUI thread while it lives.
+class Ticker {
   public:
-    QWidget* window = nullptr;
-    bool closedDuringCommand = false;
-    bool stillOpenAfterClose = false;
-    void processEvents() override {
-        RecordingOperator::processEvents();
-        if (window && !closedDuringCommand) {
-            closedDuringCommand = true;
-            window->close();
-            stillOpenAfterClose = window->isVisible();
-        }
+    explicit Ticker(std::function<void()> probe = {}) {
+        QObject::connect(&timer_, &QTimer::timeout, [this, probe] {
+            ++ticks;
+            if (probe) probe();
+        });
+        timer_.start(100);
     }
+    int ticks = 0;
+
+  private:
+    QTimer timer_;
 };
 
-TEST(MainWindowCommands, TransferRunsFromTheButtonAndClosingWaitsForIt) {
+// A terminal two seconds away: the window's event loop keeps turning while
+// it waits, and the controls that would start another command stay off
+// until the answer.
+TEST(MainWindowCommands, WindowStaysLiveWhileTheTerminalIsSlow) {
+    const TestProgramDir files;
+    EmulatorProcess emulator;
+    QString error;
+    ASSERT_TRUE(emulator.start({"--delay-ms", "2000", "--machine", "1"}, &error))
+        << error.toStdString();
+    insertTerminals(files.dir() + "Data.mdb",
+                    {QStringLiteral("1, 'Uzak', 'ethernet', '', '', '127.0.0.1', %1, 0")
+                         .arg(emulator.port())});
+    RecordingOperator op;
+    TfrmDM dm;
+    Tfrmgiris window(dm, files.dir(), &op);
+    window.show();
+    bool controlsOff = true;
+    Ticker ticker([&] {
+        for (QWidget* w : std::initializer_list<QWidget*>{window.BitBtn4, window.BitBtn5,
+                                                          window.Button1, window.BitBtn1})
+            controlsOff = controlsOff && !w->isEnabled();
+        controlsOff = controlsOff && window.cancelButton->isEnabled();
+    });
+    window.BitBtn4->click();
+    EXPECT_TRUE(window.session.connected);
+    EXPECT_GE(ticker.ticks, 15) << "the timer fires every 100 ms during the 2 s request";
+    EXPECT_TRUE(controlsOff);
+    EXPECT_TRUE(window.BitBtn4->isEnabled());
+    EXPECT_TRUE(window.BitBtn5->isEnabled());
+    EXPECT_FALSE(window.cancelButton->isEnabled());
+}
+
+// Closing the window during a transfer asks; Yes cancels the transfer at its
+// next chunk and the window closes once it has ended. What was read is in
+// the files and committed, nothing more: the rest comes next time.
+TEST(MainWindowCommands, ClosingDuringATransferAsksAndCancels) {
     const TestProgramDir files;
     const QString dir = files.dir();
     insertTerminals(dir + "Data.mdb", {"1, 'Ana Giriş', 'usb', '1', '9600', '', 0, 0"});
-    ClosingOperator op;
+    RecordingOperator op;
     TfrmDM dm;
     Tfrmgiris window(dm, dir, &op);
     DeviceState state;
-    state.logs = {LogRecord{7, 0, 2024, 3, 5, 8, 7}, LogRecord{8, 8, 2024, 3, 5, 8, 9}};
-    window.FP_CLOCK1.setInProcessDevice(std::make_shared<DeviceModel>(state));
+    for (int i = 0; i < 3000; ++i)
+        state.logs.push_back(LogRecord{100 + i, 0, 2024, 3, 5, 8, i % 60});
+    auto device = std::make_shared<DeviceModel>(state);
+    window.FP_CLOCK1.setInProcessDevice(device);
     window.show();
     window.BitBtn4->click();
     ASSERT_TRUE(window.session.connected);
 
-    op.window = &window;
+    device->faults().delayMs = 300;
+    bool closedOnce = false;
+    Ticker ticker([&] {
+        if (window.commandRunning() && !std::exchange(closedOnce, true)) window.close();
+    });
+    op.answers = {true};
     window.BitBtn5->click();
-    EXPECT_TRUE(op.closedDuringCommand);
-    EXPECT_TRUE(op.stillOpenAfterClose) << "the window stays while the command runs";
-    EXPECT_TRUE(window.BitBtn5->isEnabled());
-    EXPECT_EQ(readFile(dir + "veri.txt").count("\r\n"), 2);
-    EXPECT_EQ(op.messageTexts().last(), QStringLiteral("Bilgiler Dosyaya Aktarıldı...."));
-    // Once the command has ended, the pending close goes through.
+    EXPECT_TRUE(closedOnce);
+    EXPECT_EQ(op.questions.size(), 1);
+    const QByteArray veri = readFile(dir + "veri.txt");
+    EXPECT_LT(veri.count("\r\n"), 3000);
+    EXPECT_EQ(veri.count("\r\n"), device->state().newMark);
+    EXPECT_EQ(device->lockHolder(), 0);
+    EXPECT_TRUE(window.isVisible()) << "closes only once the command has ended";
     QCoreApplication::processEvents();
     EXPECT_FALSE(window.isVisible());
 }
 
-// Presses "BAGLANTI_KES" (and then maybe "BAGLAN" again) while a download
-// pumps window messages.
-class ReconnectingOperator : public RecordingOperator {
-  public:
-    Tfrmgiris* window = nullptr;
-    bool connectAgain = false;
-    bool ownButtonEnabledMeanwhile = false;
-    void processEvents() override {
-        RecordingOperator::processEvents();
-        if (!window) return;
-        Tfrmgiris* w = std::exchange(window, nullptr);
-        w->BitBtn4->click();
-        if (connectAgain) w->BitBtn4->click();
-        ownButtonEnabledMeanwhile = w->BitBtn5->isEnabled();
-    }
-};
-
-TEST(MainWindowCommands, TransferButtonComesBackOnlyWhileConnected) {
-    for (const bool connectAgain : {false, true}) {
-        SCOPED_TRACE(connectAgain ? "disconnected and connected again" : "disconnected");
-        const TestProgramDir files;
-        const QString dir = files.dir();
-        insertTerminals(dir + "Data.mdb", {"1, 'Ana Giriş', 'usb', '1', '9600', '', 0, 0"});
-        ReconnectingOperator op;
-        TfrmDM dm;
-        Tfrmgiris window(dm, dir, &op);
-        DeviceState state;
-        state.logs = {LogRecord{7, 0, 2024, 3, 5, 8, 7}, LogRecord{8, 8, 2024, 3, 5, 8, 9}};
-        window.FP_CLOCK1.setInProcessDevice(std::make_shared<DeviceModel>(state));
-        window.BitBtn4->click();
-        ASSERT_TRUE(window.session.connected);
-
-        op.window = &window;
-        op.connectAgain = connectAgain;
-        window.BitBtn5->click();
-        EXPECT_EQ(op.window, nullptr) << "the download pumped messages";
-        EXPECT_FALSE(op.ownButtonEnabledMeanwhile)
-            << "a connect leaves the running command's button";
-        EXPECT_EQ(window.session.connected, connectAgain);
-        EXPECT_EQ(window.BitBtn5->isEnabled(), connectAgain);
-        EXPECT_EQ(window.BitBtn6->isEnabled(), connectAgain);
-    }
+// After the terminal went away, a command says so and leaves the window
+// disconnected: never a silent nothing.
+TEST(MainWindowCommands, LostLinkIsToldAndDisconnects) {
+    const TestProgramDir files;
+    EmulatorProcess emulator;
+    QString error;
+    ASSERT_TRUE(emulator.start({"--machine", "1"}, &error)) << error.toStdString();
+    insertTerminals(files.dir() + "Data.mdb",
+                    {QStringLiteral("1, 'Kantin', 'ethernet', '', '', '127.0.0.1', %1, 0")
+                         .arg(emulator.port())});
+    RecordingOperator op;
+    TfrmDM dm;
+    Tfrmgiris window(dm, files.dir(), &op);
+    window.FP_CLOCK1.setTimeouts(2000, 2000);
+    window.BitBtn4->click();
+    ASSERT_TRUE(window.session.connected);
+    emulator.stop();
+    window.BitBtn5->click();
+    EXPECT_EQ(op.messageHeads(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+    EXPECT_TRUE(op.messageTexts().value(0).contains(QStringLiteral("Kantin (127.0.0.1:")));
+    EXPECT_EQ(window.BitBtn4->text(), QStringLiteral("BAGLAN"));
+    EXPECT_FALSE(window.session.connected);
+    EXPECT_FALSE(window.BitBtn5->isEnabled());
+    EXPECT_FALSE(QFile::exists(files.dir() + "veri.txt") &&
+                 !readFile(files.dir() + "veri.txt").isEmpty());
 }
 
 } // namespace

@@ -95,7 +95,7 @@ TEST_F(MaintenanceWiring, ButtonsRunTheirCommandsDisabledWhileTheyRun) {
     EXPECT_EQ(listed.value(0).toInt(), 2);
 
     // Without the terminal: no word, and the buttons come back.
-    device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR;
+    device->faults().failOps["EnableDevice"] = ERR_NON_CARRYOUT;
     op = WatchingOperator();
     for (QPushButton* b : {window->BitBtn6, window->BitBtn7, window->BitBtn8}) {
         b->click();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "cli/CommandLine.h"
+#include "session/TerminalSession.h"
+#include "terminal/TFP_CLOCK.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,4 +23,15 @@ inline Outcome runProgram(const QString& programDir, const QStringList& args) {
     o.flush();
     e.flush();
     return {code, out, err};
+}
+
+// What a command says of a listed terminal nothing listens for (port 1 on
+// loopback); with several terminals each line carries the name in front.
+inline QString refusedText(const QString& name, bool named = false) {
+    const QString text = connectionFailedText(name, "127.0.0.1:1", ERR_COMPORT_ERROR) + "\n";
+    if (!named) return text;
+    QString out;
+    for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts))
+        out += name + ": " + line + "\n";
+    return out;
 }

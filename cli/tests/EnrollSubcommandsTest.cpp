@@ -17,6 +17,7 @@
 
 namespace {
 
+
 EnrollTemplate templateOf(int32_t seed) {
     EnrollTemplate t{};
     for (size_t i = 0; i < t.size(); ++i)
@@ -144,7 +145,7 @@ TEST_F(EnrollHeadless, FailuresGiveTheirExitCodes) {
     addTerminal(3, "Kapalı", 1); // nothing listens there
     const Outcome refused = download("Kapalı");
     EXPECT_EQ(refused.code, 2);
-    EXPECT_EQ(refused.err, "Hata..Bağlantı Kurulamadı....\n");
+    EXPECT_EQ(refused.err, refusedText("Kapalı"));
 
     const Outcome unknown = download("Yok");
     EXPECT_EQ(unknown.code, 64);

@@ -15,6 +15,7 @@
 
 namespace {
 
+
 class Headless : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -82,12 +83,12 @@ TEST_F(Headless, FailuresAndTheirExitCodes) {
     const Outcome refused = run({"transfer", "--terminal", "Kapalı"});
     EXPECT_EQ(refused.code, 2);
     EXPECT_EQ(refused.out, "");
-    EXPECT_EQ(refused.err, "Hata..Bağlantı Kurulamadı....\n");
+    EXPECT_EQ(refused.err, refusedText("Kapalı"));
 
     // Quiet holds the messages back, and shows them when the command fails.
     const Outcome quiet = run({"--quiet", "transfer", "--terminal", "Kapalı"});
     EXPECT_EQ(quiet.code, 2);
-    EXPECT_EQ(quiet.err, "Hata..Bağlantı Kurulamadı....\n");
+    EXPECT_EQ(quiet.err, refusedText("Kapalı"));
 
     const Outcome unknown = run({"transfer", "--terminal", "Yok"});
     EXPECT_EQ(unknown.code, 64);

@@ -18,3 +18,10 @@ QStringList RecordingOperator::messageTexts() const {
         out << m.text;
     return out;
 }
+
+QStringList RecordingOperator::messageHeads() const {
+    QStringList heads;
+    for (const Message& m : messages)
+        heads << m.text.section(QLatin1Char('\n'), 0, 0);
+    return heads;
+}

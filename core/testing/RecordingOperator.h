@@ -56,4 +56,7 @@ class RecordingOperator : public Operator {
     }
 
     QStringList messageTexts() const;
+    // The first line of each message: the text a command is known by, without
+    // the details under it.
+    QStringList messageHeads() const;
 };

@@ -341,7 +341,7 @@ TEST_F(Enroll, UploadDeclinedRefusedOrCut) {
     }
     {
         Terminal t(DeviceState{});
-        t.device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR;
+        t.device->faults().failOps["EnableDevice"] = ERR_NON_CARRYOUT;
         EXPECT_EQ(upload(t).outcome, UploadResult::Outcome::NoDevice);
         EXPECT_EQ(op.statuses.last(), "No Device");
         EXPECT_EQ(t.requests.size(), 1u); // the lock only, no release
@@ -533,7 +533,7 @@ TEST_F(Enroll, UploadWithClearNeedsAStoreThatAWholeDownloadMarked) {
         {"download refused by a busy terminal",
          [&] {
              Terminal t(terminalA());
-             t.device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR;
+             t.device->faults().failOps["EnableDevice"] = ERR_NON_CARRYOUT;
              download(t);
          },
          "Parmakizi deposu eksik: "},

@@ -112,7 +112,7 @@ TEST_F(Single, FailuresAndBadInput) {
     EXPECT_THROW(deleteSingleEnrollment(clock, 1, "1", "x", "0", op), AppError);
     EXPECT_TRUE(requests.empty()); // refused before the terminal is touched
 
-    device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR;
+    device->faults().failOps["EnableDevice"] = ERR_NON_CARRYOUT;
     deleteSingleEnrollment(clock, 1, "1", "1", "0", op);
     EXPECT_EQ(op.statuses.last(), "No Device");
     EXPECT_EQ(requests.size(), 1u); // no release after a refused lock

@@ -163,7 +163,7 @@ TEST_F(Clearing, RefusedLocksEndAdminSilSilentlyAndLeaveTheTerminalFree) {
     // Refused at once: the table is emptied all the same.
     execSql(data, "insert into ENROLLINFO values ('000', '00001', '001', '00', '1', '1')");
     device->mutableState().enrollments = {enrollment(1, 0, 1), enrollment(2, 0, 1)};
-    device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR;
+    device->faults().failOps["EnableDevice"] = ERR_NON_CARRYOUT;
     AdminClearResult r = clearAdministrators(clock, 1, data, op);
     EXPECT_FALSE(r.reached);
     EXPECT_TRUE(enrollInfo().empty());
@@ -174,7 +174,7 @@ TEST_F(Clearing, RefusedLocksEndAdminSilSilentlyAndLeaveTheTerminalFree) {
     device->faults().failOps.clear();
     op = PumpingOperator();
     op.pumpAt = 2 + 2 + 2; // table emptied, list read, 2 rows, then the 2nd administrator
-    op.atPump = [&] { device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR; };
+    op.atPump = [&] { device->faults().failOps["EnableDevice"] = ERR_NON_CARRYOUT; };
     r = clearAdministrators(clock, 1, data, op);
     EXPECT_EQ(r.deleted, 1);
     EXPECT_TRUE(r.lockLost);

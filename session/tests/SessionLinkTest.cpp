@@ -2,6 +2,7 @@
 // as "BAGLAN" does.
 
 #include "core/testing/RecordingOperator.h"
+#include "session/DeviceBracket.h"
 #include "session/TerminalSession.h"
 #include "terminal/TFP_CLOCK.h"
 #include "terminal/testing/EmulatorProcess.h"
@@ -54,7 +55,7 @@ TEST_F(SessionLinkTest, Ethernet) {
     QVariantMap row{{"TerminalNo", 4},       {"Terminal", "Kapı"},         {"Tip", "ethernet"},
                     {"Ip", emulator.host()}, {"NetPort", emulator.port()}, {"Sifre", 1}};
     EXPECT_FALSE(connectCommand(clock, terminalRow(row), session, op)) << "wrong password";
-    EXPECT_EQ(op.messageTexts(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+    EXPECT_EQ(op.messageHeads(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
 
     row["Sifre"] = 846213;
     ASSERT_TRUE(connectCommand(clock, terminalRow(row), session, op));
@@ -102,7 +103,7 @@ TEST_F(SessionLinkTest, NetworkRowWithoutAnAddressNeverOpensTheSerialPort) {
         op.messages.clear();
         EXPECT_FALSE(connectCommand(clock, terminalRow(row), session, op));
         EXPECT_FALSE(clock.isConnected());
-        EXPECT_EQ(op.messageTexts(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+        EXPECT_EQ(op.messageHeads(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
     }
 }
 
@@ -137,7 +138,12 @@ TEST_F(SessionLinkTest, NothingListening) {
     const QVariantMap row{{"TerminalNo", 4},   {"Terminal", "Kapalı"}, {"Tip", "ethernet"},
                           {"Ip", "127.0.0.1"}, {"NetPort", port},      {"Sifre", 846213}};
     EXPECT_FALSE(connectCommand(clock, terminalRow(row), session, op));
-    EXPECT_EQ(op.messageTexts(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+    EXPECT_EQ(op.messageHeads(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+    // The line under it says which terminal, where, and what to check.
+    const QString details = op.messageTexts().value(0).section(u'\n', 1);
+    EXPECT_TRUE(details.startsWith(QStringLiteral("Kapalı (127.0.0.1:%1): ").arg(port)))
+        << details.toStdString();
+    EXPECT_TRUE(details.contains(QStringLiteral("denetleyin"))) << details.toStdString();
     EXPECT_EQ(op.busyDepth, 0);
 }
 
@@ -148,3 +154,40 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
+
+namespace {
+
+// The terminal restarts between two commands: the next command opens the
+// link again by itself and goes on; when the terminal stays away, the
+// command says so, naming it, and the control is left disconnected.
+TEST_F(SessionLinkTest, CommandAfterALinkDropReconnectsOnceOrSaysWhy) {
+    start({});
+    const int port = emulator.port();
+    const QVariantMap row{{"TerminalNo", 4},   {"Terminal", "Kapı"}, {"Tip", "ethernet"},
+                          {"Ip", "127.0.0.1"}, {"NetPort", port},    {"Sifre", 846213}};
+    ASSERT_TRUE(connectCommand(clock, terminalRow(row), session, op));
+    clock.setTimeouts(2000, 2000);
+
+    emulator.stop();
+    start({"--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
+    {
+        DeviceBracket bracket(clock, 4, DeviceBracket::ReleaseAfterFailedLock::No, op,
+                              FailureReport::MessageBox);
+        EXPECT_TRUE(bracket.locked());
+    }
+    EXPECT_TRUE(op.messages.empty());
+    EXPECT_TRUE(clock.isConnected());
+
+    emulator.stop();
+    {
+        DeviceBracket bracket(clock, 4, DeviceBracket::ReleaseAfterFailedLock::Yes, op,
+                              FailureReport::None);
+        EXPECT_FALSE(bracket.locked());
+    }
+    EXPECT_EQ(op.messageHeads(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+    EXPECT_TRUE(op.messageTexts().value(0).contains(
+        QStringLiteral("\nKapı (127.0.0.1:%1): ").arg(port)));
+    EXPECT_FALSE(clock.isConnected());
+}
+
+} // namespace

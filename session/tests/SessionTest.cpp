@@ -84,7 +84,7 @@ TEST_F(SessionTest, FailuresKeepTheMachineNumberOfTheAttempt) {
         EXPECT_FALSE(connectCommand(clock, c.row, session, op));
         EXPECT_EQ(session.machineNumber, c.machine);
         EXPECT_FALSE(session.connected);
-        EXPECT_EQ(op.messageTexts(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+        EXPECT_EQ(op.messageHeads(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
     }
 }
 

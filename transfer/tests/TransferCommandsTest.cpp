@@ -130,7 +130,6 @@ TEST_F(Transfer, NoOneAndManyNewRecords) {
     EXPECT_EQ(op.messages[0].title, "Terminal İşlemleri");
     EXPECT_EQ(op.messages[0].icon, Operator::Icon::Information);
     EXPECT_EQ(op.progress, 0);
-    EXPECT_EQ(op.progressMaximum, 500);
 
     // One.
     op = RecordingOperator();
@@ -140,8 +139,12 @@ TEST_F(Transfer, NoOneAndManyNewRecords) {
     EXPECT_EQ(file("veri.txt"), lineFor(0, "01"));
     EXPECT_EQ(file("yedek_V270/032024.txt"), lineFor(0, "01"));
     EXPECT_EQ(op.count, 1);
-    EXPECT_EQ(op.progress, 500);
-    EXPECT_EQ(op.messageTexts(), QStringList{"Bilgiler Dosyaya Aktarıldı...."});
+    EXPECT_EQ(op.progress, 1);
+    EXPECT_EQ(op.progressMaximum, 1);
+    // The closing message, and under it what went where.
+    EXPECT_EQ(op.messageTexts(),
+              QStringList{"Bilgiler Dosyaya Aktarıldı....\n1 kayıt yazıldı: veri.txt, "
+                          "yedek_V270/032024.txt"});
     EXPECT_FALSE(exists("veri2.txt"));
     EXPECT_EQ(op.busyDepth, 0);
     EXPECT_EQ(device->lockHolder(), 0);
@@ -158,14 +161,12 @@ TEST_F(Transfer, NoOneAndManyNewRecords) {
     EXPECT_EQ(file("veri.txt"), expected);
     EXPECT_EQ(file("yedek_V270/032024.txt"), expected);
     EXPECT_EQ(op.count, 39);
-    // The bar moves by 2, 3, 4, ... and starts over at 500.
+    // The bar shows done out of the 39 the terminal said it holds.
     const std::vector<int>& p = op.progressHistory;
-    ASSERT_GE(p.size(), 33u);
-    EXPECT_EQ((std::vector<int>(p.begin(), p.begin() + 4)), (std::vector<int>{0, 2, 5, 9}));
-    EXPECT_EQ(p[30], 495);
-    EXPECT_EQ(p[31], 0);
-    EXPECT_EQ(p[32], 33);
-    EXPECT_EQ(p.back(), 500);
+    ASSERT_EQ(p.size(), 40u);
+    EXPECT_EQ((std::vector<int>(p.begin(), p.begin() + 4)), (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(p.back(), 39);
+    EXPECT_EQ(op.progressMaximum, 39);
 
     // Nothing new left.
     EXPECT_EQ(transfer(false).outcome, TransferOutcome::NoRecords);
@@ -186,7 +187,7 @@ TEST_F(Transfer, SecondFileOptionOnAppendsToVeri2) {
 TEST_F(Transfer, FailuresOfTheTerminal) {
     addRecords(2);
     // Lock refused: no message, nothing read, files untouched.
-    device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR;
+    device->faults().failOps["EnableDevice"] = ERR_NON_CARRYOUT;
     EXPECT_EQ(transfer(false).outcome, TransferOutcome::NoDevice);
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(file("veri.txt"), "");
@@ -258,14 +259,16 @@ TEST_F(Transfer, FullDownloadsUseTheirMappingAndMakeVeri2ACopy) {
     EXPECT_EQ(file("veri2.txt"), file("veri.txt"));
     EXPECT_EQ(file("yedek_K19/032024.txt"), allLines);
     EXPECT_EQ(file("yedek_V270/032024.txt"), newLines);
-    EXPECT_EQ(op.messageTexts(), QStringList{"Bilgiler Dosyaya Aktarıldı...."});
-    EXPECT_EQ(op.progress, 500);
+    EXPECT_EQ(op.messageHeads(), QStringList{"Bilgiler Dosyaya Aktarıldı...."});
+    EXPECT_TRUE(op.messages[0].text.endsWith("yazıldı: veri.txt, yedek_K19/032024.txt, veri2.txt"))
+        << op.messages[0].text.toStdString();
+    EXPECT_EQ(op.progress, 2);
 
     // The other item writes the same lines and ends without a word.
     op = RecordingOperator();
     EXPECT_EQ(downloadAll(false, FullDownload::KeepSilently).records, 2);
     EXPECT_TRUE(op.messages.empty());
-    EXPECT_EQ(op.progress, 5);
+    EXPECT_EQ(op.progress, 2);
     EXPECT_EQ(file("yedek_K19/032024.txt"), allLines + allLines);
     EXPECT_EQ(file("veri2.txt"), newLines + allLines); // option off: left alone
     EXPECT_EQ(device->state().logs.size(), 2u);        // nothing removed
@@ -278,7 +281,7 @@ TEST_F(Transfer, FullDownloadCopiesVeri2EvenWithoutRecordsOrTerminal) {
     EXPECT_EQ(file("veri2.txt"), "kept\r\n");
 
     writeFile(programDir() + "veri2.txt", "");
-    device->faults().failOps["EnableDevice"] = ERR_COMPORT_ERROR;
+    device->faults().failOps["EnableDevice"] = ERR_NON_CARRYOUT;
     op = RecordingOperator();
     EXPECT_EQ(downloadAll(true).outcome, TransferOutcome::NoDevice);
     EXPECT_TRUE(op.messages.empty());
@@ -291,6 +294,35 @@ TEST_F(Transfer, FullDownloadCopiesVeri2EvenWithoutRecordsOrTerminal) {
     EXPECT_EQ(downloadAll(true).outcome, TransferOutcome::ReadFailed);
     EXPECT_EQ(op.messageTexts(), QStringList{"ERR_MEMORY"});
     EXPECT_EQ(file("veri2.txt"), "kept\r\n");
+}
+
+// "İptal" during a transfer: what was read is delivered and committed, the
+// rest comes with the next run, each record once. The full download keeps
+// what it wrote and commits nothing.
+TEST_F(Transfer, CancelDeliversWhatWasReadAndTheRestComesNext) {
+    addRecords(3000);
+    op.cancelAfterChecks = 2; // the third check, after 512 records
+    const TransferResult cut = transfer(true);
+    EXPECT_EQ(cut.outcome, TransferOutcome::Cancelled);
+    EXPECT_EQ(cut.records, 512);
+    EXPECT_EQ(op.messageTexts(), QStringList{cancelledText(512)});
+    EXPECT_EQ(device->state().newMark, 512);
+    EXPECT_EQ(device->lockHolder(), 0);
+    EXPECT_EQ(op.busyDepth, 0);
+
+    op = RecordingOperator();
+    EXPECT_EQ(transfer(true).records, 3000 - 512);
+    EXPECT_TRUE(eachOnce({file("veri.txt")}, 3000));
+    EXPECT_TRUE(eachOnce({file("veri2.txt")}, 3000));
+    EXPECT_TRUE(eachOnce({file("yedek_V270/032024.txt")}, 3000));
+
+    op = RecordingOperator();
+    op.cancelAfterChecks = 0;
+    const TransferResult none = downloadAll(false);
+    EXPECT_EQ(none.outcome, TransferOutcome::Cancelled);
+    EXPECT_EQ(none.records, 0);
+    EXPECT_EQ(file("yedek_K19/032024.txt"), "");
+    EXPECT_EQ(device->state().newMark, 3000);
 }
 
 // The disk fills up during a transfer: the lines on disk are whole, the
@@ -424,7 +456,7 @@ TEST_F(Transfer, AnUnconfirmedCommitIsFinishedByTheNextTransfer) {
         op = RecordingOperator();
         const TransferResult second = transferNewRecords(clock, 1, sub, true, op, kStart);
         EXPECT_EQ(second.outcome, TransferOutcome::Transferred);
-        EXPECT_EQ(op.messageTexts(), QStringList{"Bilgiler Dosyaya Aktarıldı...."});
+        EXPECT_EQ(op.messageHeads(), QStringList{"Bilgiler Dosyaya Aktarıldı...."});
         EXPECT_EQ(device->state().newMark, 3000);
         EXPECT_TRUE(eachOnce({taken, readFile(veri)}, 3000));
         EXPECT_TRUE(eachOnce({readFile(sub + "veri2.txt")}, 3000));
