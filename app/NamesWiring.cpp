@@ -11,11 +11,16 @@
 
 void wireNameCommands(TfrmEnrol& window, TfrmDM& dm, TFP_CLOCK& clock) {
     TfrmEnrol::NameHandlers h;
+    // What a command needs from the window is read here, on the GUI
+    // thread; the work runs on the terminal thread.
     h.fillNames = [&dm](TfrmEnrol& w) {
         EnrollStore store = w.store();
+        const PersonnelSettings settings = w.mySqlSettings();
+        const QString search = w.Edit8->text();
         try {
-            fillNames(dm.MyConnection1, dm.MyQuery1, w.mySqlSettings(), store, w.Edit8->text(),
-                      w.op());
+            w.runCommand([&](Operator& op) {
+                fillNames(dm.MyConnection1, dm.MyQuery1, settings, store, search, op);
+            });
         } catch (...) {
             // The grid shows what was stored before the error, so that a
             // send that follows sends that.
@@ -29,15 +34,17 @@ void wireNameCommands(TfrmEnrol& window, TfrmDM& dm, TFP_CLOCK& clock) {
     };
     h.sendSelectedName = [&clock](TfrmEnrol& w) {
         const QModelIndex current = w.DBGrid1->currentIndex();
-        sendSelectedName(clock, w.machineNumber(),
-                         nameRowOf(w.qryisim, current.isValid() ? current.row() : -1,
-                                   w.qryisim.kartnoColumn(), w.qryisim.isimColumn()),
-                         w.op());
+        const std::optional<NameRow> row =
+            nameRowOf(w.qryisim, current.isValid() ? current.row() : -1, w.qryisim.kartnoColumn(),
+                      w.qryisim.isimColumn());
+        const int32_t machine = w.machineNumber();
+        w.runCommand([&](Operator& op) { sendSelectedName(clock, machine, row, op); });
     };
     h.sendAllNames = [&clock](TfrmEnrol& w) {
-        sendAllNames(clock, w.machineNumber(),
-                     nameRowsOf(w.qryisim, w.qryisim.kartnoColumn(), w.qryisim.isimColumn()),
-                     w.op());
+        const std::vector<NameRow> rows =
+            nameRowsOf(w.qryisim, w.qryisim.kartnoColumn(), w.qryisim.isimColumn());
+        const int32_t machine = w.machineNumber();
+        w.runCommand([&](Operator& op) { sendAllNames(clock, machine, rows, op); });
     };
     h.databaseSettings = [](TfrmEnrol& w) {
         DatabaseSettingsDialog dialog(w.settingsFile(), nullptr, &w);

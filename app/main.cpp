@@ -44,9 +44,9 @@ int main(int argc, char** argv) {
     Tfrmgiris frmgiris(frmDM, programDir);
     app.setErrorOperator(&frmgiris.op());
     Tfrmyeni frmyeni(frmDM, frmgiris.op(), &frmgiris);
-    TfrmEnrol frmEnrol(frmDM, frmgiris.FP_CLOCK1, frmgiris.session, nullptr, &frmgiris);
+    TfrmEnrol frmEnrol(frmDM, frmgiris.FP_CLOCK1, frmgiris.worker, frmgiris.session, nullptr, &frmgiris);
     wireNameCommands(frmEnrol, frmDM, frmgiris.FP_CLOCK1);
-    Tfrmzil frmzil(frmgiris.FP_CLOCK1, frmgiris.session, frmgiris.op(), &frmgiris);
+    Tfrmzil frmzil(frmgiris.FP_CLOCK1, frmgiris.worker, frmgiris.session, frmgiris.op(), &frmgiris);
     frmgiris.setSecondaryWindows(&frmyeni, &frmEnrol, &frmzil);
     if (!chosen.notice.isEmpty()) frmgiris.op().setStatus(chosen.notice);
 

@@ -1,5 +1,6 @@
 #include "Tfrmzil.h"
 
+#include "core/CommandWorker.h"
 #include "core/Operator.h"
 #include "session/TerminalSession.h"
 
@@ -7,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QShowEvent>
 
 namespace {
@@ -19,8 +21,9 @@ QLabel* makeLabel(QWidget* parent, const QString& text, QRect place) {
 
 } // namespace
 
-Tfrmzil::Tfrmzil(TFP_CLOCK& clock, const SessionState& session, Operator& op, QWidget* parent)
-    : QDialog(parent), clock_(clock), session_(session), op_(op) {
+Tfrmzil::Tfrmzil(TFP_CLOCK& clock, CommandWorker& worker, const SessionState& session,
+                 Operator& op, QWidget* parent)
+    : QDialog(parent), clock_(clock), worker_(worker), session_(session), op_(op) {
     setObjectName(QStringLiteral("frmzil"));
     setWindowTitle(QStringLiteral("Zil Saatleri"));
     setFixedSize(470, 300);
@@ -89,11 +92,35 @@ bool Tfrmzil::mayClose() {
 }
 
 void Tfrmzil::reject() {
-    // Esc and the close box: what was typed and not sent would be lost.
+    // Esc and the close box: what was typed and not sent would be lost; a
+    // request to the terminal ends first.
+    if (worker_.running()) return;
     if (mayClose()) QDialog::reject();
 }
 
+void Tfrmzil::runCommand(const std::function<void(Operator&)>& work) {
+    const QList<QWidget*> buttons{Button1, Button2, BitBtn1};
+    for (QWidget* b : buttons)
+        b->setEnabled(false);
+    const auto enableAgain = qScopeGuard([&] {
+        for (QWidget* b : buttons)
+            b->setEnabled(true);
+    });
+    worker_.run(op_, work);
+}
+
+// The schedule calls these from the terminal thread; the widgets are the GUI's.
 BellForm Tfrmzil::form() const {
+    BellForm f;
+    runOnThreadOf(const_cast<Tfrmzil*>(this), [&] { f = formOnScreen(); });
+    return f;
+}
+
+void Tfrmzil::showForm(const BellForm& f) {
+    runOnThreadOf(this, [&] { showFormOnScreen(f); });
+}
+
+BellForm Tfrmzil::formOnScreen() const {
     BellForm f;
     for (size_t i = 0; i < kBellCount; ++i) {
         f.on[i] = chkValid[i]->isChecked();
@@ -104,7 +131,7 @@ BellForm Tfrmzil::form() const {
     return f;
 }
 
-void Tfrmzil::showForm(const BellForm& f) {
+void Tfrmzil::showFormOnScreen(const BellForm& f) {
     for (size_t i = 0; i < kBellCount; ++i) {
         chkValid[i]->setChecked(f.on[i]);
         txtHour[i]->setText(f.hour[i]);
@@ -120,13 +147,13 @@ void Tfrmzil::showEvent(QShowEvent* event) {
 }
 
 void Tfrmzil::FormShow() {
-    showForm(schedule.clear());
+    showFormOnScreen(schedule.clear());
 }
 
 void Tfrmzil::Button1Click() {
-    schedule.read(clock_, session_.machineNumber, *this, op_);
+    runCommand([this](Operator& op) { schedule.read(clock_, session_.machineNumber, *this, op); });
 }
 
 void Tfrmzil::Button2Click() {
-    schedule.send(clock_, session_.machineNumber, *this, op_);
+    runCommand([this](Operator& op) { schedule.send(clock_, session_.machineNumber, *this, op); });
 }

@@ -4,7 +4,9 @@
 
 #include <QDialog>
 #include <array>
+#include <functional>
 
+class CommandWorker;
 class Operator;
 class QCheckBox;
 class QLineEdit;
@@ -13,11 +15,13 @@ class TFP_CLOCK;
 struct SessionState;
 
 // The bell-schedule window. It has no terminal of its own: it works on the
-// main window's control and the session's machine number.
+// main window's control, through the main window's terminal thread, and the
+// session's machine number.
 class Tfrmzil : public QDialog, public BellFormView {
     Q_OBJECT
   public:
-    Tfrmzil(TFP_CLOCK& clock, const SessionState& session, Operator& op, QWidget* parent = nullptr);
+    Tfrmzil(TFP_CLOCK& clock, CommandWorker& worker, const SessionState& session, Operator& op,
+            QWidget* parent = nullptr);
 
     // Bell i's check box, hour and minute edits (_chkValid_i, _txtHour_i, _txtMinute_i).
     std::array<QCheckBox*, kBellCount> chkValid{};
@@ -46,8 +50,13 @@ class Tfrmzil : public QDialog, public BellFormView {
   private:
     // True when there are no unsent edits or the operator agrees to drop them.
     bool mayClose();
+    BellForm formOnScreen() const;
+    void showFormOnScreen(const BellForm& form);
+    // Runs a terminal request on the terminal thread, the buttons off meanwhile.
+    void runCommand(const std::function<void(Operator&)>& work);
 
     TFP_CLOCK& clock_;
+    CommandWorker& worker_;
     const SessionState& session_;
     Operator& op_;
     bool unsent_ = false;

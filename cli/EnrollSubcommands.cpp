@@ -40,7 +40,8 @@ int download(HeadlessDataModule& data, const QString& programDir, const QSqlReco
         downloadEnrollments(terminal.clock, terminal.machineNumber(), store, values, console,
                             console, terminal.session.connectedName);
     if (!io.quiet && (r.outcome == DownloadResult::Outcome::Done ||
-                      r.outcome == DownloadResult::Outcome::Interrupted)) {
+                      r.outcome == DownloadResult::Outcome::Interrupted ||
+                      r.outcome == DownloadResult::Outcome::Cancelled)) {
         out << "Saklanan kayıt: " << r.stored << '\n';
         out << "Double ID: " << r.doubles << '\n';
         if (r.skipped > 0) out << "Okunamayan kayıt: " << r.skipped << '\n';
@@ -63,6 +64,8 @@ int download(HeadlessDataModule& data, const QString& programDir, const QSqlReco
             err, QStringLiteral("Terminal parmakizi listesini hazırlayamadı: %1").arg(r.errorName));
     case DownloadResult::Outcome::Interrupted:
         return failWith(err, interruptedDownloadText(r.errorName, r.stored));
+    case DownloadResult::Outcome::Cancelled:
+        return ExitCancelled;
     }
     return ExitFailed;
 }
@@ -103,7 +106,8 @@ int upload(HeadlessDataModule& data, const QString& programDir, const QSqlRecord
     err.flush();
     if (r.outcome == UploadResult::Outcome::NoDevice)
         return failWith(err, noDeviceText(), terminal.refusedLockCode());
-    if (ConsoleOperator::interrupted()) return int(ExitCancelled);
+    if (ConsoleOperator::interrupted() || r.outcome == UploadResult::Outcome::Cancelled)
+        return int(ExitCancelled);
     if (r.outcome == UploadResult::Outcome::Interrupted)
         return failWith(err, interruptedUploadText(r.errorName, r.sent));
     SendResult names;

@@ -28,6 +28,14 @@ void runOnThreadOf(QObject* target, const std::function<void()>& fn) {
     if (failure) std::rethrow_exception(failure);
 }
 
+void postToThreadOf(QObject* target, std::function<void()> fn) {
+    if (!target || QThread::currentThread() == target->thread()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(target, std::move(fn), Qt::QueuedConnection);
+}
+
 namespace {
 
 // The operator a command sees on the worker thread. Messages and questions

@@ -46,6 +46,10 @@ class CommandWorker {
     std::atomic_bool cancel_{false};
 };
 
+// Calls fn on the thread of target without waiting (at once on target's own
+// thread). Calls posted from one thread run in the order they were posted.
+void postToThreadOf(QObject* target, std::function<void()> fn);
+
 // Calls fn on the thread of target and waits for it; on target's own thread
 // it calls fn at once. What fn throws is thrown to the caller.
 void runOnThreadOf(QObject* target, const std::function<void()>& fn);

@@ -48,6 +48,10 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
     EnrollWriter writer(store);
     QString lastFailure; // the error name of the last enrollment not read
     for (;;) {
+        if (op.cancelRequested()) {
+            result.outcome = DownloadResult::Outcome::Cancelled;
+            break;
+        }
         int32_t enroll = 0, emachine = 0, backup = 0, privilege = 0, enabled = 0;
         if (!clock.GetAllUserID(machine, enroll, emachine, backup, privilege, enabled)) {
             // The end of the list and a broken link look alike but for the code.
@@ -107,6 +111,8 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
 
     if (result.outcome == DownloadResult::Outcome::Interrupted)
         finish(interruptedDownloadText(result.errorName, result.stored));
+    else if (result.outcome == DownloadResult::Outcome::Cancelled)
+        finish(cancelledDownloadText(result.stored));
     else if (result.skipped == 0)
         finish(QStringLiteral("GetEnrollData OK"));
     else
@@ -169,6 +175,16 @@ QString interruptedDownloadText(const QString& errorName, int stored) {
                           "Yeniden bağlanıp tekrar alın.")
         .arg(errorName)
         .arg(stored);
+}
+
+QString cancelledDownloadText(int stored) {
+    return QStringLiteral("İptal edildi: liste yarıda kaldı, alınan %1 kayıt saklandı. Depo "
+                          "eksik; terminale silerek yüklemeden önce yeniden alın.")
+        .arg(stored);
+}
+
+QString cancelledUploadText(int sent) {
+    return QStringLiteral("İptal edildi: yükleme yarıda kaldı, %1 kayıt yazıldı.").arg(sent);
 }
 
 QString unfitRowsText(int unfit, const QString& first) {
@@ -297,6 +313,11 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
 
     int position = 0;
     for (const OutgoingRow& out : selection.rows) {
+        if (op.cancelRequested()) {
+            result.outcome = UploadResult::Outcome::Cancelled;
+            op.setStatus(cancelledUploadText(result.sent));
+            return result;
+        }
         const EnrollRow& row = out.row;
         ++position;
         QString line = kartnoOf(row.key.enroll);

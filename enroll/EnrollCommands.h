@@ -52,6 +52,8 @@ struct DownloadResult {
         ReadFailed,  // ReadAllUserID failed (its error shown)
         Done,        // the list was read to its end
         Interrupted, // the link failed before the end; what was read is stored
+        Cancelled,   // the operator stopped it; what was read is stored, the store
+                     // stays marked incomplete
     };
     Outcome outcome = Outcome::Done;
     int stored = 0;  // rows added to tblEnroll
@@ -78,6 +80,7 @@ struct UploadResult {
         NoDevice,    // "No Device": the terminal is untouched
         Done,        // every stored row was sent, but for unfit ones
         Interrupted, // the link failed; the rows before it were sent
+        Cancelled,   // the operator stopped it; the rows before it were sent
     };
     Outcome outcome = Outcome::Done;
     bool clearFailed = false;      // ClearKeeperData was asked for and failed
@@ -106,4 +109,6 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
 QString uploadQuestion(); // "Seçili terminale parmakizi datası yüklensin mi...?"
 QString interruptedDownloadText(const QString& errorName, int stored);
 QString interruptedUploadText(const QString& errorName, int sent);
+QString cancelledDownloadText(int stored);
+QString cancelledUploadText(int sent);
 QString unfitRowsText(int unfit, const QString& first);

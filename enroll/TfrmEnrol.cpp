@@ -3,6 +3,7 @@
 #include "SingleEnrollment.h"
 #include "StoreMark.h"
 #include "core/AppError.h"
+#include "core/CommandWorker.h"
 #include "core/DirectoryLock.h"
 #include "core/Operator.h"
 #include "core/TfrmDM.h"
@@ -67,10 +68,12 @@ class BulkCommand {
         w_.busy_ = true;
         for (QWidget* widget : widgets_)
             widget->setEnabled(false);
+        w_.cancelButton->setEnabled(true);
     }
     ~BulkCommand() {
         for (QWidget* widget : widgets_)
             widget->setEnabled(true);
+        w_.cancelButton->setEnabled(false);
         w_.busy_ = false;
     }
     BulkCommand(const BulkCommand&) = delete;
@@ -81,9 +84,9 @@ class BulkCommand {
     QList<QWidget*> widgets_;
 };
 
-TfrmEnrol::TfrmEnrol(TfrmDM& dm, TFP_CLOCK& clock, const SessionState& session, Operator* op,
-                     QWidget* parent)
-    : QDialog(parent), dm_(dm), clock_(clock), session_(session) {
+TfrmEnrol::TfrmEnrol(TfrmDM& dm, TFP_CLOCK& clock, CommandWorker& worker,
+                     const SessionState& session, Operator* op, QWidget* parent)
+    : QDialog(parent), dm_(dm), clock_(clock), worker_(worker), session_(session) {
     buildControls();
     if (!op) {
         ownOperator_ = std::make_unique<WidgetOperator>(this);
@@ -152,6 +155,14 @@ void TfrmEnrol::buildControls() {
     lblMessage->setAlignment(Qt::AlignCenter);
     BitBtn3 = button(this, "BitBtn3", QStringLiteral("&Kapat"), {872, 620, 90, 29});
     connect(BitBtn3, &QPushButton::clicked, this, &QDialog::close);
+    cancelButton = button(this, "cancelButton", QStringLiteral("İp&tal"), {776, 620, 90, 29});
+    cancelButton->setToolTip(QStringLiteral("Süren işlemi durdurur (Esc)."));
+    cancelButton->setEnabled(false);
+    connect(cancelButton, &QPushButton::clicked, this, [this] { worker_.requestCancel(); });
+}
+
+void TfrmEnrol::runCommand(const std::function<void(Operator&)>& work) {
+    worker_.run(*op_, work);
 }
 
 void TfrmEnrol::buildAllDataTab() {
@@ -322,8 +333,10 @@ void TfrmEnrol::BitBtn1Click() {
     EnrollStore s = store();
     // The list is re-run when the download ends; until then it holds no query.
     qryisim.clear();
-    const DownloadResult r =
-        downloadEnrollments(clock_, machine_, s, values, *this, *op_, session_.connectedName);
+    DownloadResult r;
+    runCommand([&](Operator& op) {
+        r = downloadEnrollments(clock_, machine_, s, values, *this, op, session_.connectedName);
+    });
     // What an upload that clears the terminal first would meet.
     if (!r.complete) showStoreState(r.status);
 }
@@ -333,7 +346,10 @@ void TfrmEnrol::BitBtn2Click() {
     const auto lock = lockProgramDirectory(dm_.programDir, BitBtn2->text(), *op_);
     if (!lock) return;
     EnrollStore s = store();
-    uploadEnrollments(clock_, machine_, s, values, CheckBox2->isChecked(), *this, *op_);
+    const bool clearFirst = CheckBox2->isChecked();
+    runCommand([&](Operator& op) {
+        uploadEnrollments(clock_, machine_, s, values, clearFirst, *this, op);
+    });
 }
 
 void TfrmEnrol::SpeedButton1Click() {
@@ -362,8 +378,11 @@ void TfrmEnrol::BitBtn5Click() {
 
 void TfrmEnrol::cmdGetEnrollDataClick() {
     lstEnrollData->clear();
-    const SingleReadResult r = readSingleEnrollment(clock_, machine_, txtEnrollNumber->text(),
-                                                    cmbBackupNumber->currentText(), values, *op_);
+    const QString enroll = txtEnrollNumber->text(), backup = cmbBackupNumber->currentText();
+    SingleReadResult r;
+    runCommand([&](Operator& op) {
+        r = readSingleEnrollment(clock_, machine_, enroll, backup, values, op);
+    });
     if (r.locked) lblEnrollData->setText(QStringLiteral("Enrolled Data"));
     if (!r.read) return;
     if (r.privilege >= 0 && r.privilege < cmbPrivilege->count())
@@ -380,32 +399,47 @@ void TfrmEnrol::cmdSetEnrollDataClick() {
         txtEnrollNumber->setText(enrollText);
         txtCardNumber->setText(cardText);
     });
-    writeSingleEnrollment(clock_, machine_, enrollText, cardText, cmbBackupNumber->currentText(),
-                          cmbPrivilege->currentText(), values, *op_);
+    const QString backup = cmbBackupNumber->currentText(), privilege = cmbPrivilege->currentText();
+    runCommand([&](Operator& op) {
+        writeSingleEnrollment(clock_, machine_, enrollText, cardText, backup, privilege, values, op);
+    });
 }
 
 void TfrmEnrol::cmdDeleteEnrollDataClick() {
-    deleteSingleEnrollment(clock_, machine_, txtEnrollNumber->text(),
-                           cmbEMachineNumber->currentText(), cmbBackupNumber->currentText(), *op_);
+    const QString enroll = txtEnrollNumber->text(), emachine = cmbEMachineNumber->currentText(),
+                  backup = cmbBackupNumber->currentText();
+    runCommand([&](Operator& op) {
+        deleteSingleEnrollment(clock_, machine_, enroll, emachine, backup, op);
+    });
 }
 
 void TfrmEnrol::reject() {
-    if (busy_) return; // a bulk command pumps events; it ends first
+    // Esc during a command stops it at its next step; the window closes
+    // only once nothing runs.
+    if (worker_.running()) {
+        if (busy_) worker_.requestCancel();
+        return;
+    }
     QDialog::reject();
 }
 
+// The commands call these from the terminal thread; the widgets are the
+// GUI's. They wait for nothing: the command ends only after the GUI has
+// shown all of them.
 void TfrmEnrol::clearLog() {
-    Memo1->clear();
+    postToThreadOf(this, [this] { Memo1->clear(); });
 }
 void TfrmEnrol::addLogLine(const QString& line) {
-    Memo1->appendPlainText(line);
+    postToThreadOf(this, [this, line] { Memo1->appendPlainText(line); });
 }
 void TfrmEnrol::setPosition(const QString& text) {
-    Label2->setText(text);
+    postToThreadOf(this, [this, text] { Label2->setText(text); });
 }
 void TfrmEnrol::setUserName(const QString& name) {
-    txtName->setText(name);
+    postToThreadOf(this, [this, name] { txtName->setText(name); });
 }
 void TfrmEnrol::showNameList() {
-    ShowNameList();
+    // Waits: the list's query runs on the GUI thread, and an error in it is
+    // the command's to report.
+    runOnThreadOf(this, [this] { ShowNameList(); });
 }

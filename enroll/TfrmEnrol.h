@@ -20,6 +20,7 @@ class QTabWidget;
 class QTableView;
 class QToolButton;
 class QWidget;
+class CommandWorker;
 class Operator;
 class TFP_CLOCK;
 class TfrmDM;
@@ -35,8 +36,10 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
   public:
     // op: where commands talk to the operator; null means this window's own
     // message boxes and status line.
-    TfrmEnrol(TfrmDM& dm, TFP_CLOCK& clock, const SessionState& session, Operator* op = nullptr,
-              QWidget* parent = nullptr);
+    // worker: the thread the connected control's link lives on; every
+    // terminal request of this window runs there.
+    TfrmEnrol(TfrmDM& dm, TFP_CLOCK& clock, CommandWorker& worker, const SessionState& session,
+              Operator* op = nullptr, QWidget* parent = nullptr);
     ~TfrmEnrol() override;
 
     // The personnel-name commands (the names subsystem fills them in).
@@ -49,6 +52,9 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
     void setNameHandlers(NameHandlers handlers) { nameHandlers_ = std::move(handlers); }
 
     Operator& op() { return *op_; }
+    // Runs work on the terminal thread while the window stays live; the
+    // operator it gets carries messages and questions to this window.
+    void runCommand(const std::function<void(Operator&)>& work);
     EnrollStore store() const;
     int32_t machineNumber() const { return machine_; }
     const PersonnelSettings& mySqlSettings() const { return mySql_; }
@@ -66,6 +72,7 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
     QWidget* TabSheet2; // tek data(parmak)
     QLabel* lblMessage;
     QPushButton* BitBtn3; // Kapat
+    QPushButton* cancelButton; // İptal: stops a bulk command at its next step
 
     QPushButton* BitBtn1; // Terminalden Parmakizi Datası Al
     QGroupBox* GroupBox1;
@@ -134,6 +141,7 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
 
     TfrmDM& dm_;
     TFP_CLOCK& clock_;
+    CommandWorker& worker_;
     const SessionState& session_;
     std::unique_ptr<WidgetOperator> ownOperator_;
     Operator* op_;

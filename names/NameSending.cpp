@@ -90,6 +90,11 @@ SendResult sendAllNames(TFP_CLOCK& clock, int32_t machine, const std::vector<Nam
     BusyCursor busy(op);
     SendResult result;
     for (const NameRow& row : rows) {
+        if (op.cancelRequested()) {
+            result.cancelled = true;
+            op.setStatus(QStringLiteral("İptal edildi: %1 isim gönderildi.").arg(result.sent));
+            break;
+        }
         try {
             count(result, SendUserName(clock, machine, row, op));
         } catch (const AppError& e) {

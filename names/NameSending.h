@@ -42,6 +42,7 @@ struct SendResult {
     int sent = 0;    // names the terminal took
     int refused = 0; // names the terminal refused (the status shows why)
     int skipped = 0; // rows without a name
+    bool cancelled = false; // the operator stopped it; the names before were sent
 };
 
 // A kartno that is not a whole number stopped a send; what was sent before stays.

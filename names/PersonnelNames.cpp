@@ -171,7 +171,11 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
 
     try {
         for (const std::vector<Lookup*>& round : rounds) {
-            for (size_t first = 0; first < round.size(); first += kBatchSize) {
+            for (size_t first = 0; first < round.size() && !result.cancelled; first += kBatchSize) {
+                if (op.cancelRequested()) {
+                    result.cancelled = true;
+                    break;
+                }
                 const std::vector<Lookup*> batch(round.begin() + first,
                                                  round.begin() +
                                                      std::min(round.size(), first + kBatchSize));
@@ -185,6 +189,7 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
         throw AppError(mySqlErrorReport(e));
     }
     for (const Lookup& l : lookups) {
+        if (result.cancelled) break; // what was not looked up is not "not found"
         if (!l.found)
             result.unmatchedRows += l.listRows;
         else if (l.name.isEmpty())
@@ -195,6 +200,9 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
 }
 
 QStringList fillResultLines(const FillResult& result) {
+    if (result.cancelled)
+        return {QStringLiteral("İptal edildi."),
+                QStringLiteral("İsmi yazılan satır: %1").arg(result.renamedRows)};
     QStringList lines = {
         QStringLiteral("İsmi yazılan satır: %1").arg(result.renamedRows),
         QStringLiteral("Personel kaydı bulunamayan satır: %1").arg(result.unmatchedRows)};

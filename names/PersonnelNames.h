@@ -31,6 +31,7 @@ struct FillResult {
     int renamedRows = 0;   // temp rows that got a name
     int unmatchedRows = 0; // list rows whose kartno has no personnel row
     int emptyNameRows = 0; // list rows whose personnel row has neither ad nor soyad
+    bool cancelled = false; // the operator stopped it; the batches before are stored
 };
 
 // "PDKS Programından İsimleri Al (mysql)": for every row of the names list

@@ -51,7 +51,7 @@ class MaintenanceWiring : public ::testing::Test {
         state.ringDuration = 9;
         device = std::make_shared<DeviceModel>(state);
         window = std::make_unique<Tfrmgiris>(dm, dir(), &op);
-        zil = std::make_unique<Tfrmzil>(window->FP_CLOCK1, window->session, op, window.get());
+        zil = std::make_unique<Tfrmzil>(window->FP_CLOCK1, window->worker, window->session, op, window.get());
         window->setSecondaryWindows(nullptr, nullptr, zil.get());
         window->FP_CLOCK1.setInProcessDevice(device);
         window->show();

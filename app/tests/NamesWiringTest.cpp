@@ -4,6 +4,7 @@
 
 #include "app/NamesWiring.h"
 #include "core/AppError.h"
+#include "core/CommandWorker.h"
 #include "core/TfrmDM.h"
 #include "core/testing/TestProgramDir.h"
 #include "enroll/TfrmEnrol.h"
@@ -36,7 +37,7 @@ class NamesWiring : public ::testing::Test {
         session.settingsFile = dir() + "Settings.ini";
         session.machineNumber = 1;
         // The window's own operator: the real cursor and status line.
-        window = std::make_unique<TfrmEnrol>(dm, clock, session);
+        window = std::make_unique<TfrmEnrol>(dm, clock, worker, session);
         wireNameCommands(*window, dm, clock);
     }
     void TearDown() override {
@@ -61,6 +62,7 @@ class NamesWiring : public ::testing::Test {
     TestProgramDir files;
     TfrmDM dm;
     std::shared_ptr<DeviceModel> device;
+    CommandWorker worker;
     TFP_CLOCK clock;
     SessionState session;
     std::unique_ptr<TfrmEnrol> window;

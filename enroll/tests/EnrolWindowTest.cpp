@@ -3,6 +3,7 @@
 
 #include "EnrollTestSupport.h"
 #include "core/IniFile.h"
+#include "core/CommandWorker.h"
 #include "core/TfrmDM.h"
 #include "core/testing/TestProgramDir.h"
 #include "enroll/TfrmEnrol.h"
@@ -40,13 +41,14 @@ class EnrolWindow : public ::testing::Test {
         ASSERT_TRUE(clock.OpenCommPort(3));
         session.settingsFile = dir() + "Settings.ini";
         session.machineNumber = 3;
-        window = std::make_unique<TfrmEnrol>(dm, clock, session, &op);
+        window = std::make_unique<TfrmEnrol>(dm, clock, worker, session, &op);
     }
     QString dir() const { return files.dir(); }
 
     TestProgramDir files;
     TfrmDM dm;
     std::shared_ptr<DeviceModel> device;
+    CommandWorker worker;
     TFP_CLOCK clock;
     SessionState session;
     HookedOperator op;

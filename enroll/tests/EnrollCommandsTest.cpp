@@ -370,6 +370,18 @@ TEST_F(Enroll, UploadDeclinedRefusedOrCut) {
         EXPECT_EQ(t.count(wire::Op::SetEnrollData), 2);
         EXPECT_EQ(op.busyDepth, 0);
     }
+    {
+        // "İptal" after the second row: the rows before it went, the terminal is free.
+        Terminal t(DeviceState{});
+        op.cancelAfterChecks = 2;
+        const UploadResult r = upload(t);
+        op.cancelAfterChecks = -1;
+        EXPECT_EQ(r.outcome, UploadResult::Outcome::Cancelled);
+        EXPECT_EQ(r.sent, 2);
+        EXPECT_EQ(t.device->state().enrollments.size(), 2u);
+        EXPECT_EQ(op.statuses.last(), cancelledUploadText(2));
+        EXPECT_EQ(t.device->lockHolder(), 0);
+    }
 }
 
 TEST_F(Enroll, DatabaseErrorStopsTheDownloadAndTheTerminalIsReleased) {
@@ -528,6 +540,18 @@ TEST_F(Enroll, UploadWithClearNeedsAStoreThatAWholeDownloadMarked) {
              };
              download(t);
              op.hook = nullptr;
+         },
+         "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
+        {"download cancelled by the operator",
+         [&] {
+             Terminal t(many);
+             op.cancelAfterChecks = 100;
+             const DownloadResult r = download(t);
+             op.cancelAfterChecks = -1;
+             EXPECT_EQ(r.outcome, DownloadResult::Outcome::Cancelled);
+             EXPECT_EQ(r.stored, 100);
+             EXPECT_EQ(op.statuses.last(), cancelledDownloadText(100));
+             EXPECT_EQ(t.device->lockHolder(), 0);
          },
          "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
         {"download refused by a busy terminal",

@@ -49,6 +49,15 @@ TEST_F(NameSending, AllNamesGoFoldedAndWholeAndEmptyOnesAreSkipped) {
     EXPECT_EQ(op.busyCount, 1);
 }
 
+TEST_F(NameSending, CancelStopsBeforeTheNextName) {
+    op.cancelAfterChecks = 1;
+    const SendResult r = sendAllNames(clock, 3, {{"00001", "A"}, {"00002", "B"}}, op);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.sent, 1);
+    EXPECT_EQ(sentNames, QStringList{"A"});
+    EXPECT_EQ(op.statuses.last(), QStringLiteral("İptal edildi: 1 isim gönderildi."));
+}
+
 TEST_F(NameSending, RefusedNameIsShownAndTheRestStillGo) {
     device->faults().failOps["SetUserName"] = ERR_NON_CARRYOUT;
     const SendResult r = sendAllNames(clock, 3, {{"00001", "A"}, {"00002", "B"}}, op);

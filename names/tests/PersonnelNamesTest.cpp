@@ -183,6 +183,21 @@ TEST_F(PersonnelNames, SearchLimitsTheFill) {
     EXPECT_EQ(r.listRows, 1);
 }
 
+// "İptal" before the first batch: nothing is named, nothing counted as not
+// found, and the status says it was cancelled.
+TEST_F(PersonnelNames, CancelledFillNamesNothingMore) {
+    PersonnelDatabase db(testName());
+    db.add("00001", "Ayşe", "Yılmaz");
+    addTemp("00001", "AYSE");
+    op.cancelAfterChecks = 0;
+    const FillResult r = fill(db, {});
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.renamedRows, 0);
+    EXPECT_EQ(r.unmatchedRows, 0);
+    EXPECT_EQ(temp(), QStringList{"00001|AYSE"});
+    EXPECT_TRUE(op.statuses.last().startsWith(QStringLiteral("İptal edildi.")));
+}
+
 TEST_F(PersonnelNames, PortThatIsNoNumberIsReportedAndThePreviousPortServes) {
     PersonnelDatabase db(testName());
     db.add("00001", "Ali", "Bir");
