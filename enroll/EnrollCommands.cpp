@@ -36,6 +36,9 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
         result.outcome = DownloadResult::Outcome::NoDevice;
         return;
     }
+    // done/total when the terminal tells how many it holds; else activity only.
+    DeviceCounts counts;
+    const bool counted = clock.GetDeviceCounts(machine, counts);
     if (!clock.ReadAllUserID(machine)) {
         result.errorName = bracket.lastErrorName();
         finish(result.errorName);
@@ -43,6 +46,9 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
         return;
     }
     op.setStatus(QStringLiteral("ReadAllUserID OK"));
+    op.setProgressRange(0, counted ? counts.enrollments : 0);
+    op.setProgress(0);
+    int done = 0;
 
     BusyCursor busy(op);
     EnrollWriter writer(store);
@@ -62,6 +68,8 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
             }
             break;
         }
+        if (counted) op.setProgress(std::min(++done, counts.enrollments));
+        op.showCount(done);
         const QString kartno = kartnoOf(enroll);
         const QString line = kartno + QLatin1Char(' ') + QString::number(backup);
         if (clock.GetEnrollData(machine, enroll, emachine, backup, privilege, values.templateArray,
@@ -312,7 +320,10 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
     }
 
     int position = 0;
+    op.setProgressRange(0, static_cast<int>(selection.rows.size()));
+    op.setProgress(0);
     for (const OutgoingRow& out : selection.rows) {
+        op.setProgress(position);
         if (op.cancelRequested()) {
             result.outcome = UploadResult::Outcome::Cancelled;
             op.setStatus(cancelledUploadText(result.sent));

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTabWidget>
@@ -91,6 +92,7 @@ TfrmEnrol::TfrmEnrol(TfrmDM& dm, TFP_CLOCK& clock, CommandWorker& worker,
     if (!op) {
         ownOperator_ = std::make_unique<WidgetOperator>(this);
         ownOperator_->setStatusLabel(lblMessage);
+        ownOperator_->setProgressBar(progressBar);
         op = ownOperator_.get();
     }
     op_ = op;
@@ -155,6 +157,11 @@ void TfrmEnrol::buildControls() {
     lblMessage->setAlignment(Qt::AlignCenter);
     BitBtn3 = button(this, "BitBtn3", QStringLiteral("&Kapat"), {872, 620, 90, 29});
     connect(BitBtn3, &QPushButton::clicked, this, &QDialog::close);
+    progressBar = named(new QProgressBar(this), "progressBar");
+    progressBar->setGeometry(8, 626, 760, 17);
+    progressBar->setRange(0, 1);
+    progressBar->setValue(0);
+    progressBar->setTextVisible(false);
     cancelButton = button(this, "cancelButton", QStringLiteral("İp&tal"), {776, 620, 90, 29});
     cancelButton->setToolTip(QStringLiteral("Süren işlemi durdurur (Esc)."));
     cancelButton->setEnabled(false);

@@ -15,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTableView;
@@ -73,6 +74,7 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
     QLabel* lblMessage;
     QPushButton* BitBtn3; // Kapat
     QPushButton* cancelButton; // İptal: stops a bulk command at its next step
+    QProgressBar* progressBar; // done/total of a bulk download or upload
 
     QPushButton* BitBtn1; // Terminalden Parmakizi Datası Al
     QGroupBox* GroupBox1;
