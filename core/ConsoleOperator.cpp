@@ -87,7 +87,10 @@ void ConsoleOperator::drawProgress() {
     QString text;
     if (count_ >= 0) {
         done = count_;
-        text = QStringLiteral("%1 kayıt").arg(turkish.toString(done));
+        text = maximum_ > minimum_
+                   ? QStringLiteral("%1/%2 kayıt")
+                         .arg(turkish.toString(done), turkish.toString(maximum_ - minimum_))
+                   : QStringLiteral("%1 kayıt").arg(turkish.toString(done));
     } else if (maximum_ > minimum_) {
         done = position_ - minimum_;
         text = QStringLiteral("%1/%2").arg(turkish.toString(done),

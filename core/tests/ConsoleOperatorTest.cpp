@@ -57,6 +57,13 @@ TEST(ConsoleOperator, ProgressIsOneLineRewrittenAtMostTenTimesASecond) {
     ranged.setProgressRange(0, 1200);
     ranged.setProgress(300);
     EXPECT_EQ(terminal.drain(), "\r300/1.200\033[K");
+    // A transfer counts its records against the total the terminal told.
+    ConsoleOperator counted(messages, {.progressFd = terminal.fds[1]});
+    counted.setProgressRange(0, 5000);
+    counted.showCount(1234);
+    EXPECT_EQ(terminal.drain(), "\r1.234/5.000 kayıt\033[K");
+    counted.clearProgress();
+    terminal.drain();
     ConsoleOperator logged(messages);
     logged.showCount(5);
     logged.setProgress(5);
