@@ -264,14 +264,17 @@ void Tfrmgiris::setCommandControlsEnabled(bool enabled) {
 void Tfrmgiris::runCommand(const std::function<void(Operator&)>& work) {
     RunningCommand running(*this);
     if (ownOperator_) ownOperator_->startCounting();
-    // A command that had to give up the link leaves the window disconnected.
-    const auto noticeLostLink = qScopeGuard([this] {
-        if (session.connected && !FP_CLOCK1.isConnected()) {
-            session.connected = false;
-            BitBtn4->setText(QStringLiteral("BAGLAN"));
-        }
-    });
+    const auto afterwards = qScopeGuard([this] { noticeLostLink(); });
     worker.run(*op_, work);
+}
+
+void Tfrmgiris::noticeLostLink() {
+    // A command that had to give up the link leaves the window disconnected.
+    if (session.connected && !FP_CLOCK1.isConnected()) {
+        session.connected = false;
+        BitBtn4->setText(QStringLiteral("BAGLAN"));
+        setTerminalCommandsEnabled(false);
+    }
 }
 
 void Tfrmgiris::FormCreate() {
@@ -461,14 +464,20 @@ void Tfrmgiris::Button2Click() {
 void Tfrmgiris::BitBtn9Click() {
     if (!zil_) return;
     hide();
-    const auto showAgain = qScopeGuard([this] { show(); });
+    const auto showAgain = qScopeGuard([this] {
+        noticeLostLink();
+        show();
+    });
     zil_->exec();
 }
 
 void Tfrmgiris::BitBtn10Click() {
     if (!enrol_) return;
     hide();
-    const auto showAgain = qScopeGuard([this] { show(); });
+    const auto showAgain = qScopeGuard([this] {
+        noticeLostLink();
+        show();
+    });
     enrol_->Label3->setText(session.connectedName);
     enrol_->exec();
 }

@@ -118,6 +118,7 @@ class Tfrmgiris : public QWidget {
     // link the command had to give up.
     void runCommand(const std::function<void(Operator&)>& work);
     void setCommandControlsEnabled(bool enabled);
+    void noticeLostLink();
 
     int runningCommands_ = 0;
     bool closePending_ = false;
