@@ -17,8 +17,10 @@ namespace {
 // operator asked for the command by name.
 class EnrollConsole : public ConsoleOperator, public EnrollScreen {
   public:
-    explicit EnrollConsole(QTextStream& out)
-        : ConsoleOperator(out, {.printStatus = false, .answerYes = true}) {}
+    EnrollConsole(QTextStream& out, bool quiet)
+        : ConsoleOperator(out, {.printStatus = false,
+                                .answerYes = true,
+                                .progressFd = quiet ? -1 : ConsoleOperator::progressOnTerminal()}) {}
     void clearLog() override {}
     void addLogLine(const QString&) override {}
     void setPosition(const QString&) override {}
@@ -32,7 +34,7 @@ int download(HeadlessDataModule& data, const QString& programDir, const QSqlReco
              EnrollValues& values, const Console& io) {
     QTextStream& out = io.out;
     QTextStream& err = io.err;
-    EnrollConsole console(err);
+    EnrollConsole console(err, io.quiet);
     HeadlessTerminal terminal(programDir, console);
     if (const int code = terminal.connect(row); code != ExitDone) return code;
     EnrollStore store(data.dm);
@@ -88,7 +90,7 @@ int upload(HeadlessDataModule& data, const QString& programDir, const QSqlRecord
            bool sendNames, EnrollValues& values, const Console& io) {
     QTextStream& out = io.out;
     QTextStream& err = io.err;
-    EnrollConsole console(err);
+    EnrollConsole console(err, io.quiet);
     HeadlessTerminal terminal(programDir, console);
     if (const int code = terminal.connect(row); code != ExitDone) return code;
     EnrollStore store(data.dm);

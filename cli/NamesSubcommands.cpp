@@ -37,7 +37,9 @@ int reportSend(const SendResult& r, const QString& status, const Console& io) {
 int runNamesFillCommand(const QString& programDir, const Console& io) {
     // Of the status line only the last text, printed at the end: one line per
     // name would drown it.
-    ConsoleOperator console(io.err, {.printStatus = false});
+    ConsoleOperator console(
+        io.err, {.printStatus = false,
+                 .progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
     return reportedErrors(io.err, [&] {
         HeadlessDataModule data(programDir, QStringLiteral("names fill"));
         EnrollStore store(data.dm);
@@ -55,7 +57,9 @@ int runNamesFillCommand(const QString& programDir, const Console& io) {
 
 int runNamesSendCommand(const QString& programDir, const std::optional<QString>& kartno,
                         const QSqlRecord& row, const Console& io) {
-    ConsoleOperator console(io.err, {.printStatus = false});
+    ConsoleOperator console(
+        io.err, {.printStatus = false,
+                 .progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
     return reportedErrors(io.err, [&] {
         HeadlessDataModule data(programDir, QStringLiteral("names send"));
         const std::vector<NameRow> rows = nameRowsOf(EnrollStore(data.dm), {});

@@ -89,7 +89,10 @@ SendResult sendAllNames(TFP_CLOCK& clock, int32_t machine, const std::vector<Nam
                         Operator& op) {
     BusyCursor busy(op);
     SendResult result;
+    op.setProgressRange(0, static_cast<int>(rows.size()));
+    int done = 0;
     for (const NameRow& row : rows) {
+        op.setProgress(done++);
         if (op.cancelRequested()) {
             result.cancelled = true;
             op.setStatus(QStringLiteral("İptal edildi: %1 isim gönderildi.").arg(result.sent));
@@ -101,5 +104,6 @@ SendResult sendAllNames(TFP_CLOCK& clock, int32_t machine, const std::vector<Nam
             throw NameSendStopped(e.text(), result);
         }
     }
+    if (!result.cancelled) op.setProgress(done);
     return result;
 }

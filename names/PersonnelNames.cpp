@@ -169,6 +169,8 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
         rounds[round].push_back(&l);
     }
 
+    op.setProgressRange(0, static_cast<int>(lookups.size()));
+    int done = 0;
     try {
         for (const std::vector<Lookup*>& round : rounds) {
             for (size_t first = 0; first < round.size() && !result.cancelled; first += kBatchSize) {
@@ -182,6 +184,8 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
                 if (!connection.Connected()) connection.Connect();
                 lookUp(connection, query, batch);
                 result.renamedRows += storeNames(store, batch);
+                done += static_cast<int>(batch.size());
+                op.setProgress(done);
                 op.processEvents();
             }
         }
