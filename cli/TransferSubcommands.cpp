@@ -90,12 +90,13 @@ QString summaryLine(const TransferSummary& s) {
 }
 
 TransferSummary runTransferCommand(const QString& programDir, bool all, const QSqlRecord& row,
-                                   const Console& io) {
+                                   const Console& io, DeliveryTurns* turns) {
     TransferSummary summary;
     summary.terminal = terminalName(row);
+    TerminalJob* job = turns ? io.job : nullptr;
     const bool ownLine = !io.quiet && !io.job;
     TransferConsole op(io.err, {.progressFd = ownLine ? ConsoleOperator::progressOnTerminal() : -1},
-                       io.job);
+                       job);
     try {
         const bool secondFile =
             readProfileString(programDir + QStringLiteral("Settings.ini"),
@@ -111,9 +112,9 @@ TransferSummary runTransferCommand(const QString& programDir, bool all, const QS
         const TransferResult r =
             all ? downloadAllRecords(terminal.clock, terminal.machineNumber(), programDir,
                                      secondFile, FullDownload::Keep, op, startDate)
-            : io.job
+            : job
                 ? transferNewRecordsInTurn(terminal.clock, terminal.machineNumber(), programDir,
-                                           secondFile, io.job->showsProgress(), op, startDate)
+                                           secondFile, *turns, job->showsProgress(), op, startDate)
                 : transferNewRecords(terminal.clock, terminal.machineNumber(), programDir,
                                      secondFile, op, startDate);
         op.clearProgress();
@@ -179,10 +180,12 @@ std::vector<Subcommand> transferSubcommands() {
              // By place in the list: terminals at once end in any order.
              std::vector<std::pair<int, TransferSummary>> done;
              std::mutex doneMutex;
+             DeliveryTurns turns;
              const bool json = call.options.isSet(jsonOption());
              const bool allRecords = call.options.isSet(all);
              const auto transferOne = [&](const QSqlRecord& row, const Console& io) {
-                 const TransferSummary s = runTransferCommand(call.programDir, allRecords, row, io);
+                 const TransferSummary s =
+                     runTransferCommand(call.programDir, allRecords, row, io, &turns);
                  {
                      std::lock_guard guard(doneMutex);
                      done.emplace_back(io.job ? io.job->index() : int(done.size()), s);

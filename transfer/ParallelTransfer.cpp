@@ -12,11 +12,33 @@
 #include <mutex>
 #include <optional>
 
-namespace {
+// A batch's turn in the files, from waitFor() to the end of the scope.
+class DeliveryTurn {
+  public:
+    explicit DeliveryTurn(DeliveryTurns& turns)
+        : turns_(turns), held_(turns.turn_, std::defer_lock) {}
+    // False when the operator asked to stop meanwhile.
+    bool waitFor(Operator& op) {
+        while (!held_.try_lock_for(std::chrono::milliseconds(100)))
+            if (op.cancelRequested()) return false;
+        return true;
+    }
+    // The directory's lock, waiting for another program only as long as
+    // the run has not waited for it in vain yet.
+    std::optional<DirectoryLock> lockDirectory(const QString& programDir, Operator& op) {
+        std::optional<DirectoryLock> lock =
+            lockProgramDirectory(programDir, QStringLiteral("Verileri Aktar"), op,
+                                 turns_.waitSpent_ ? 0 : DirectoryLock::kWaitMs);
+        turns_.waitSpent_ = !lock;
+        return lock;
+    }
 
-// One batch of this process in the files at a time. Batches hand the turn
-// on at once; the directory's lock alone would make them poll.
-std::timed_mutex deliveryTurn;
+  private:
+    DeliveryTurns& turns_;
+    std::unique_lock<std::timed_mutex> held_;
+};
+
+namespace {
 
 // The new records of one terminal, as attendance lines one after another.
 struct Batch {
@@ -54,15 +76,6 @@ Batch readBatch(TFP_CLOCK& clock, int32_t machine, Operator& op) {
     }
 }
 
-// Waits for this batch's turn in the files; false when the operator asked
-// to stop meanwhile.
-std::optional<std::unique_lock<std::timed_mutex>> waitForTurn(Operator& op) {
-    std::unique_lock turn(deliveryTurn, std::defer_lock);
-    while (!turn.try_lock_for(std::chrono::milliseconds(100)))
-        if (op.cancelRequested()) return std::nullopt;
-    return turn;
-}
-
 TransferResult reported(TransferResult r, Operator& op) {
     switch (r.outcome) {
     case TransferOutcome::NotConfirmed:
@@ -90,8 +103,9 @@ TransferResult reported(TransferResult r, Operator& op) {
 } // namespace
 
 TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
-                                        const QString& programDir, bool secondFile, bool withTotal,
-                                        Operator& op, const QDate& startDate) {
+                                        const QString& programDir, bool secondFile,
+                                        DeliveryTurns& turns, bool withTotal, Operator& op,
+                                        const QDate& startDate) {
     BusyCursor busy(op);
     clock.ReadMark = true;
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::Yes, op,
@@ -118,10 +132,9 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
              batch.errorName},
             op);
 
-    auto turn = waitForTurn(op);
-    if (!turn) return {TransferOutcome::NoRecords, 0, {}};
-    const std::optional<DirectoryLock> lock =
-        lockProgramDirectory(programDir, QStringLiteral("Verileri Aktar"), op);
+    DeliveryTurn turn(turns);
+    if (!turn.waitFor(op)) return {TransferOutcome::NoRecords, 0, {}};
+    const std::optional<DirectoryLock> lock = turn.lockDirectory(programDir, op);
     if (!lock) return {TransferOutcome::Busy, 0, {}};
     settleDeliveries(*lock); // what a killed transfer left, before a line is appended
 

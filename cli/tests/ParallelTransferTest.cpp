@@ -4,6 +4,7 @@
 
 #include "CommandLineRun.h"
 #include "core/Database.h"
+#include "core/DirectoryLock.h"
 #include "core/testing/TestFiles.h"
 #include "terminal/DeviceState.h"
 #include "terminal/testing/EmulatorProcess.h"
@@ -192,6 +193,31 @@ TEST_F(ParallelTransfer, OneTerminalOutOfReachAmongSeveral) {
         ++batches;
     }
     EXPECT_EQ(batches, 3);
+}
+
+// Another program holds the program directory throughout: the run's
+// terminals share one wait for it, and change nothing.
+TEST_F(ParallelTransfer, ADirectoryHeldElsewhereRefusesTheRunAfterOneWait) {
+    startTerminals({100, 100, 100});
+    QProcess holder;
+    holder.start("flock", {programDir() + ".veri.lock", "sleep", "60"});
+    ASSERT_TRUE(holder.waitForStarted());
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(programDir() + ".veri.lock") && waited.elapsed() < 5000)
+        QThread::msleep(10);
+    QThread::msleep(200);
+
+    waited.start();
+    const Outcome r = runProgram(programDir(), {"transfer", "--all-terminals"});
+    EXPECT_LT(waited.elapsed(), 2 * DirectoryLock::kWaitMs);
+    holder.kill();
+    holder.waitForFinished();
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.err.count(directoryBusyText(programDir())), 3) << r.err.toStdString();
+    EXPECT_EQ(readFile(programDir() + "veri.txt"), "");
+    for (const Gate& g : gates)
+        EXPECT_EQ(terminalMark(g), 0) << g.name.toStdString();
 }
 
 TEST_F(ParallelTransfer, JobsMustBeAWholeNumberFrom1To32) {
