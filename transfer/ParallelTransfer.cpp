@@ -8,6 +8,7 @@
 #include "session/DeviceBracket.h"
 #include "terminal/TFP_CLOCK.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <optional>
