@@ -172,7 +172,8 @@ std::vector<Subcommand> transferSubcommands() {
              "sırayla gelir; ekranda çalışan her terminalin okunan/toplam kayıt sayısı "
              "görünür. --all ile terminaller sırayla yapılır.\n\n"
              "Ctrl-C aktarımı sıradaki adımda durdurur; dosyalara yazılanlar bir kez yazılmış "
-             "olarak kalır (çıkış kodu 130)."),
+             "olarak kalır (çıkış kodu 130). Aynı anda okunan terminallerin henüz dosyalara "
+             "girmemiş kayıtları terminalde yeni kalır, sonraki aktarım onları alır."),
          {all, terminalOption(), allTerminalsOption(), jobsOption(), jsonOption()},
          0,
          0,
