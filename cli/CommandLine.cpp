@@ -406,8 +406,14 @@ Option terminalOption() {
 Option allTerminalsOption() {
     return {QStringLiteral("all-terminals"),
             {},
-            QStringLiteral("listedeki her terminalde, sırayla; biri başarısız olsa da "
-                           "ötekiler yapılır")};
+            QStringLiteral("listedeki her terminalde (--jobs ile aynı anda birkaçında); biri "
+                           "başarısız olsa da ötekiler yapılır")};
+}
+
+Option jobsOption() {
+    return {QStringLiteral("jobs"), QStringLiteral("N"),
+            QStringLiteral("--all-terminals ile aynı anda en çok N terminal (1-32; varsayılan "
+                           "terminal sayısı, en çok 8); 1 terminalleri sırayla yapar")};
 }
 
 Option jsonOption() {

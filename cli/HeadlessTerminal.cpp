@@ -1,12 +1,20 @@
 #include "HeadlessTerminal.h"
 
+#include "TerminalJobs.h"
 #include "core/AppError.h"
 #include "core/ConsoleOperator.h"
 #include "core/Database.h"
 
 #include <QLocale>
 #include <QSqlQuery>
+#include <QThread>
 #include <QUuid>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 namespace {
 
@@ -132,10 +140,111 @@ int runEachTerminal(const std::vector<QSqlRecord>& rows, const TerminalCommand& 
     return worst;
 }
 
-int runOnChosenTerminals(const SubcommandCall& call, const TerminalCommand& command) {
+int runTerminalsAtOnce(const std::vector<QSqlRecord>& rows, const TerminalCommand& command,
+                       const Console& io, int jobs) {
+    const int count = int(rows.size());
+    jobs = std::clamp(jobs, 1, std::max(count, 1));
+    const int progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal();
+    struct Slot {
+        std::unique_ptr<TerminalJob> job;
+        bool started = false, finished = false;
+        QString out, err;
+        int code = ExitDone;
+    };
+    std::vector<Slot> places(size_t(rows.size()));
+    for (int i = 0; i < count; ++i)
+        places[size_t(i)].job =
+            std::make_unique<TerminalJob>(i, terminalName(rows[size_t(i)]), progressFd >= 0);
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int next = 0, workersLeft = jobs;
+    const auto work = [&] {
+        for (;;) {
+            Slot* slot = nullptr;
+            {
+                std::lock_guard guard(mutex);
+                if (next >= count || ConsoleOperator::interrupted()) break;
+                slot = &places[size_t(next++)];
+                slot->started = true;
+            }
+            QString out, err;
+            QTextStream outStream(&out), errStream(&err);
+            int code = ExitFailed;
+            try {
+                code = command(rows[size_t(slot->job->index())],
+                               {outStream, errStream, io.quiet, slot->job.get()});
+            } catch (const std::exception& e) {
+                // The commands catch their own; nothing may leave a thread.
+                code = failWith(errStream, errorText(e));
+            }
+            outStream.flush();
+            errStream.flush();
+            std::lock_guard guard(mutex);
+            slot->out = std::move(out);
+            slot->err = std::move(err);
+            slot->code = code;
+            slot->finished = true;
+            changed.notify_all();
+        }
+        std::lock_guard guard(mutex);
+        --workersLeft;
+        changed.notify_all();
+    };
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int j = 0; j < jobs; ++j) {
+        threads.emplace_back(QThread::create(work));
+        threads.back()->start();
+    }
+
+    // Everything reaches the screen from here, one terminal's lines together.
+    int worst = ExitDone, printed = 0;
+    {
+        ProgressBoard board(progressFd);
+        std::unique_lock lock(mutex);
+        for (;;) {
+            if (printed < count && places[size_t(printed)].finished) board.clear();
+            for (; printed < count && places[size_t(printed)].finished; ++printed) {
+                Slot& slot = places[size_t(printed)];
+                io.out << slot.out;
+                io.out.flush();
+                io.err << prefixed(slot.job->name(), slot.err);
+                io.err.flush();
+                worst = worseExitCode(worst, slot.code);
+            }
+            if (workersLeft == 0) break;
+            std::vector<const TerminalJob*> running;
+            int finished = 0;
+            for (const Slot& slot : places) {
+                finished += slot.finished;
+                if (slot.started && !slot.finished) running.push_back(slot.job.get());
+            }
+            board.draw(running, finished, count);
+            changed.wait_for(lock, std::chrono::milliseconds(100));
+        }
+    }
+    for (const auto& thread : threads)
+        thread->wait();
+    // Rows a Ctrl-C kept from starting.
+    if (printed < count) worst = worseExitCode(worst, ExitCancelled);
+    return worst;
+}
+
+int runOnChosenTerminals(const SubcommandCall& call, const TerminalCommand& command, int maxJobs) {
     const GivenOptions& given = call.options;
     const QString all = allTerminalsOption().name;
     const QString one = terminalOption().name;
+    std::optional<int> jobs;
+    if (given.isSet(jobsOption())) {
+        bool number = false;
+        jobs = given.value(jobsOption()).trimmed().toInt(&number);
+        if (!number || *jobs < 1 || *jobs > kMaxJobs)
+            return usageError(call.io.err,
+                              QStringLiteral("--jobs 1 ile %1 arasında bir sayı olmalı: \"%2\"")
+                                  .arg(kMaxJobs)
+                                  .arg(given.value(jobsOption())),
+                              {});
+    }
     if (given.isSet(all)) {
         if (given.isSet(one))
             return usageError(call.io.err,
@@ -148,7 +257,10 @@ int runOnChosenTerminals(const SubcommandCall& call, const TerminalCommand& comm
             return failWith(call.io.err, e.text());
         }
         if (rows.empty()) return failWith(call.io.err, emptyListText());
-        return runEachTerminal(rows, command, call.io);
+        const int atOnce = std::min({jobs.value_or(std::min(int(rows.size()), kDefaultJobs)),
+                                     int(rows.size()), std::max(maxJobs, 1)});
+        if (atOnce <= 1) return runEachTerminal(rows, command, call.io);
+        return runTerminalsAtOnce(rows, command, call.io, atOnce);
     }
     const TerminalPick pick = pickTerminal(
         call.programDir, given.isSet(one) ? std::optional(given.value(one)) : std::nullopt,

@@ -52,9 +52,26 @@ using TerminalCommand = std::function<int(const QSqlRecord& row, const Console& 
 int runEachTerminal(const std::vector<QSqlRecord>& rows, const TerminalCommand& command,
                     const Console& io);
 
+// Runs command on up to jobs rows at once, each on a thread of its own (a
+// terminal's control and its link belong to the thread that made them), and
+// returns the worst exit code met. What each terminal's command writes is
+// held and printed whole when it ends, in list order, as runEachTerminal
+// prints it; on a screen a progress block shows the running terminals
+// meanwhile. A failure doesn't stop the rest; a Ctrl-C starts no further
+// terminal.
+int runTerminalsAtOnce(const std::vector<QSqlRecord>& rows, const TerminalCommand& command,
+                       const Console& io, int jobs);
+
+// At most this many terminals at once, and by default at most kDefaultJobs.
+inline constexpr int kMaxJobs = 32;
+inline constexpr int kDefaultJobs = 8;
+
 // The terminal of --terminal (or the only one), or with --all-terminals,
-// when the subcommand offers it, every row of the list.
-int runOnChosenTerminals(const SubcommandCall& call, const TerminalCommand& command);
+// when the subcommand offers it, every row of the list: with --jobs (when
+// offered) as many at once, at most maxJobs; by default as many as there
+// are rows, at most kDefaultJobs.
+int runOnChosenTerminals(const SubcommandCall& call, const TerminalCommand& command,
+                         int maxJobs = kMaxJobs);
 
 // The terminal a headless command works on, connected as "BAGLAN" connects
 // and disconnected when the command ends, on every way out.

@@ -1,6 +1,7 @@
 #include "MaintenanceSubcommands.h"
 
 #include "HeadlessTerminal.h"
+#include "TerminalJobs.h"
 #include "bells/BellSchedule.h"
 #include "core/AppError.h"
 #include "core/ConsoleOperator.h"
@@ -14,7 +15,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUuid>
+
 #include <cstdio>
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -127,8 +131,9 @@ QJsonObject clockJson(const QString& name, const ClockResult& r) {
             {"drift_seconds", driftSeconds(r)}};
 }
 
+// json: takes the reading for --json; empty without it.
 int runClockCommand(const QString& programDir, bool set, const QSqlRecord& row, const Console& io,
-                    QJsonArray* json) {
+                    const std::function<void(const QJsonObject&)>& json) {
     // A read's window message is the line printed below; it is shown only
     // when the command fails.
     QString held;
@@ -140,7 +145,7 @@ int runClockCommand(const QString& programDir, bool set, const QSqlRecord& row, 
         switch (r.outcome) {
         case ClockOutcome::Done:
             if (!set && json) {
-                json->append(clockJson(terminalName(row), r));
+                json(clockJson(terminalName(row), r));
             } else if (!set) {
                 io.out << clockLine(terminalName(row), r) << '\n';
             } else if (!io.quiet) {
@@ -279,8 +284,8 @@ std::vector<Subcommand> maintenanceSubcommands() {
     const Option yes = yesOption(QStringLiteral("silmeyi onaylar"));
     return {
         {QStringLiteral("clock"),
-         {QStringLiteral("get [--terminal AD | --all-terminals] [--json]"),
-          QStringLiteral("set [--terminal AD | --all-terminals]")},
+         {QStringLiteral("get [--terminal AD | --all-terminals [--jobs N]] [--json]"),
+          QStringLiteral("set [--terminal AD | --all-terminals [--jobs N]]")},
          QStringLiteral("terminal saatini okur (get) ya da bilgisayarınkine ayarlar (set)"),
          QStringLiteral(
              "get, \"Tarih-Saat Oku\": terminalin saatini saniyesiyle, bilgisayarın o anki "
@@ -288,8 +293,10 @@ std::vector<Subcommand> maintenanceSubcommands() {
              "08:00:07, bilgisayar 05.03.2024 08:00:00, fark +7 sn\". --json ile bir JSON "
              "dizisi: her terminal için terminal, terminal_time ve computer_time (ISO 8601), "
              "drift_seconds.\n\n"
-             "set, \"Tarih-Saat Ayarla\": terminalin saatini bilgisayarınkine ayarlar."),
-         {terminalOption(), allTerminalsOption(), jsonOption()},
+             "set, \"Tarih-Saat Ayarla\": terminalin saatini bilgisayarınkine ayarlar.\n\n"
+             "--all-terminals ile birkaç terminal aynı anda (--jobs N; varsayılan terminal "
+             "sayısı, en çok 8); satırlar listedeki sırayla gelir."),
+         {terminalOption(), allTerminalsOption(), jobsOption(), jsonOption()},
          1,
          1,
          [](const SubcommandCall& call) {
@@ -298,15 +305,24 @@ std::vector<Subcommand> maintenanceSubcommands() {
              if ((verb != u"get" && verb != u"set") || (verb == u"set" && json))
                  return usageError(call.io.err, QStringLiteral("clock: get ya da set bekleniyor."),
                                    QStringLiteral("clock"));
-             QJsonArray times;
-             const int code =
-                 runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
-                     return runClockCommand(call.programDir, verb == u"set", row, io,
-                                            json ? &times : nullptr);
-                 });
+             // By place in the list: terminals at once end in any order.
+             std::map<int, QJsonObject> times;
+             std::mutex timesMutex;
+             const int code = runOnChosenTerminals(call, [&](const QSqlRecord& row,
+                                                             const Console& io) {
+                 const auto keep = [&](const QJsonObject& reading) {
+                     std::lock_guard guard(timesMutex);
+                     times.emplace(io.job ? io.job->index() : int(times.size()), reading);
+                 };
+                 return runClockCommand(call.programDir, verb == u"set", row, io,
+                                        json ? keep : std::function<void(const QJsonObject&)>());
+             });
              if (json) {
+                 QJsonArray array;
+                 for (const auto& [place, reading] : times)
+                     array.append(reading);
                  call.io.out << QString::fromUtf8(
-                     QJsonDocument(times).toJson(QJsonDocument::Indented));
+                     QJsonDocument(array).toJson(QJsonDocument::Indented));
                  call.io.out.flush();
              }
              return code;

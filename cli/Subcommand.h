@@ -57,14 +57,19 @@ class GivenOptions {
     QHash<QString, QString> values_;
 };
 
+class TerminalJob;
+
 // Where a command writes: results on out; errors, and the window's messages,
 // on err. quiet: the command prints no result line of its own on success
 // (data asked for, such as a list or JSON, is printed all the same); the
-// caller holds err back and shows it only when the command fails.
+// caller holds err back and shows it only when the command fails. job: set
+// when the command runs on one of several terminals at once, on a thread of
+// its own (TerminalJobs.h); it reports its progress there, not on err.
 struct Console {
     QTextStream& out;
     QTextStream& err;
     bool quiet = false;
+    TerminalJob* job = nullptr;
 };
 
 // What a subcommand gets when it runs.
@@ -93,6 +98,8 @@ struct Subcommand {
 Option terminalOption();
 // --all-terminals, for the commands that may run on every terminal at once.
 Option allTerminalsOption();
+// --jobs N, for the commands that may work on several terminals at once.
+Option jobsOption();
 // --json, for the commands that can answer in JSON.
 Option jsonOption();
 // --yes, for the commands that delete.

@@ -1,17 +1,21 @@
 #include "TransferSubcommands.h"
 
 #include "HeadlessTerminal.h"
+#include "TerminalJobs.h"
 #include "core/AppError.h"
 #include "core/ConsoleOperator.h"
 #include "core/IniFile.h"
 #include "transfer/DataFiles.h"
 #include "transfer/MemoryCard.h"
+#include "transfer/ParallelTransfer.h"
 #include "transfer/TransferCommands.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+
+#include <mutex>
 
 namespace {
 
@@ -53,13 +57,26 @@ QJsonObject summaryJson(const TransferSummary& s) {
 
 // The console of a transfer: the summary line says what the window's
 // closing notices say, so they are left out; warnings and failures stay.
+// One of several terminals at once reports its progress to its job.
 class TransferConsole : public ConsoleOperator {
   public:
-    using ConsoleOperator::ConsoleOperator;
+    TransferConsole(QTextStream& err, Options options, TerminalJob* job)
+        : ConsoleOperator(err, options), job_(job) {}
     void showMessage(const QString& text, const QString& title, Icon icon) override {
         if (text == noRecordsText() || text.startsWith(transferredText())) return;
         ConsoleOperator::showMessage(text, title, icon);
     }
+    void setProgressRange(int minimum, int maximum) override {
+        if (job_) return job_->setTotal(maximum - minimum);
+        ConsoleOperator::setProgressRange(minimum, maximum);
+    }
+    void setProgress(int position) override {
+        if (job_) return job_->setDone(position);
+        ConsoleOperator::setProgress(position);
+    }
+
+  private:
+    TerminalJob* job_;
 };
 
 } // namespace
@@ -71,11 +88,13 @@ QString summaryLine(const TransferSummary& s) {
 }
 
 TransferSummary runTransferCommand(const QString& programDir, bool all, const QSqlRecord& row,
-                                   const Console& io) {
+                                   const Console& io, DeliveryTurns* turns) {
     TransferSummary summary;
     summary.terminal = terminalName(row);
-    TransferConsole op(io.err,
-                       {.progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
+    TerminalJob* job = turns ? io.job : nullptr;
+    const bool ownLine = !io.quiet && !io.job;
+    TransferConsole op(io.err, {.progressFd = ownLine ? ConsoleOperator::progressOnTerminal() : -1},
+                       job);
     try {
         const bool secondFile =
             readProfileString(programDir + QStringLiteral("Settings.ini"),
@@ -86,9 +105,14 @@ TransferSummary runTransferCommand(const QString& programDir, bool all, const QS
         if (summary.exitCode != ExitDone) return summary;
 
         const QDate startDate = QDate::currentDate();
+        // Beside other terminals, the batch is read first and goes into the
+        // files in its turn.
         const TransferResult r =
             all ? downloadAllRecords(terminal.clock, terminal.machineNumber(), programDir,
                                      secondFile, FullDownload::Keep, op, startDate)
+            : job
+                ? transferNewRecordsInTurn(terminal.clock, terminal.machineNumber(), programDir,
+                                           secondFile, *turns, job->showsProgress(), op, startDate)
                 : transferNewRecords(terminal.clock, terminal.machineNumber(), programDir,
                                      secondFile, op, startDate);
         op.clearProgress();
@@ -128,7 +152,7 @@ std::vector<Subcommand> transferSubcommands() {
                                     "silmez)")};
     return {
         {QStringLiteral("transfer"),
-         {QStringLiteral("[--all] [--terminal AD | --all-terminals] [--json]")},
+         {QStringLiteral("[--all] [--terminal AD | --all-terminals [--jobs N]] [--json]")},
          QStringLiteral("yeni kayıtları (--all: tüm kayıtları) veri dosyalarına aktarır"),
          QStringLiteral(
              "Terminale \"BAGLAN\" gibi bağlanır ve \"Verileri Aktar\"ı çalıştırır: yeni "
@@ -139,31 +163,49 @@ std::vector<Subcommand> transferSubcommands() {
              "dosyalara gittiği (\"Giriş: 5 kayıt -> veri.txt, yedek_V270/032024.txt\"). --json "
              "ile bunun yerine bir JSON dizisi: her terminal için terminal, records, files, "
              "exit_code. Terminalin ve pencerenin iletileri standart hataya gider.\n\n"
+             "--all-terminals ile birkaç terminal aynı anda okunur (--jobs N; varsayılan "
+             "terminal sayısı, en çok 8; --jobs 1 sırayla): her terminalin yeni kayıtları önce "
+             "belleğe alınır, sonra sırası gelince dosyalara bütün olarak yazılır ve terminale "
+             "onaylatılır, iki terminalin satırları hiç karışmaz. Özet satırları listedeki "
+             "sırayla gelir; ekranda çalışan her terminalin okunan/toplam kayıt sayısı "
+             "görünür. --all ile terminaller sırayla yapılır.\n\n"
              "Ctrl-C aktarımı sıradaki adımda durdurur; dosyalara yazılanlar bir kez yazılmış "
-             "olarak kalır (çıkış kodu 130)."),
-         {all, terminalOption(), allTerminalsOption(), jsonOption()},
+             "olarak kalır (çıkış kodu 130). Aynı anda okunan terminallerin henüz dosyalara "
+             "girmemiş kayıtları terminalde yeni kalır, sonraki aktarım onları alır."),
+         {all, terminalOption(), allTerminalsOption(), jobsOption(), jsonOption()},
          0,
          0,
          [all](const SubcommandCall& call) {
-             std::vector<TransferSummary> done;
+             // By place in the list: terminals at once end in any order.
+             std::vector<std::pair<int, TransferSummary>> done;
+             std::mutex doneMutex;
+             DeliveryTurns turns;
              const bool json = call.options.isSet(jsonOption());
-             const int code =
-                 runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
-                     done.push_back(
-                         runTransferCommand(call.programDir, call.options.isSet(all), row, io));
-                     const TransferSummary& s = done.back();
-                     // A line for what is in the files; a failure before any record
-                     // has its own text on standard error.
-                     const bool worthALine = s.records > 0 || s.exitCode == ExitDone;
-                     if (!json && worthALine && (!io.quiet || s.exitCode != ExitDone)) {
-                         io.out << summaryLine(s) << '\n';
-                         io.out.flush();
-                     }
-                     return s.exitCode;
-                 });
+             const bool allRecords = call.options.isSet(all);
+             const auto transferOne = [&](const QSqlRecord& row, const Console& io) {
+                 const TransferSummary s =
+                     runTransferCommand(call.programDir, allRecords, row, io, &turns);
+                 {
+                     std::lock_guard guard(doneMutex);
+                     done.emplace_back(io.job ? io.job->index() : int(done.size()), s);
+                 }
+                 // A line for what is in the files; a failure before any record
+                 // has its own text on standard error.
+                 const bool worthALine = s.records > 0 || s.exitCode == ExitDone;
+                 if (!json && worthALine && (!io.quiet || s.exitCode != ExitDone)) {
+                     io.out << summaryLine(s) << '\n';
+                     io.out.flush();
+                 }
+                 return s.exitCode;
+             };
+             // A full download holds the directory's lock while it reads, so
+             // with --all the terminals go one after another.
+             const int code = runOnChosenTerminals(call, transferOne, allRecords ? 1 : kMaxJobs);
              if (json) {
+                 std::stable_sort(done.begin(), done.end(),
+                                  [](const auto& a, const auto& b) { return a.first < b.first; });
                  QJsonArray array;
-                 for (const TransferSummary& s : done)
+                 for (const auto& [place, s] : done)
                      array.append(summaryJson(s));
                  call.io.out << QString::fromUtf8(
                      QJsonDocument(array).toJson(QJsonDocument::Indented));

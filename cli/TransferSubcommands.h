@@ -13,11 +13,15 @@ struct TransferSummary {
     int exitCode = ExitDone;
 };
 
+class DeliveryTurns;
+
 // transfer on one terminal row: connects as "BAGLAN" does, then runs
 // "Verileri Aktar", or with all "Tüm Verileri Al (silmez)", with the saved
-// second-file option. The window's messages go to io.err.
+// second-file option. The window's messages go to io.err. One of several
+// terminals at once (io.job) delivers its new records in its turn among
+// turns, which the run's terminals share.
 TransferSummary runTransferCommand(const QString& programDir, bool all, const QSqlRecord& row,
-                                   const Console& io);
+                                   const Console& io, DeliveryTurns* turns = nullptr);
 
 // "Giriş: 5 kayıt -> veri.txt, yedek_V270/032024.txt"
 QString summaryLine(const TransferSummary& s);

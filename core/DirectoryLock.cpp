@@ -120,10 +120,10 @@ QString directoryBusyText(const QString& programDir) {
 }
 
 std::optional<DirectoryLock> lockProgramDirectory(const QString& programDir, const QString& what,
-                                                  Operator& op) {
+                                                  Operator& op, int waitMs) {
     bool told = false;
     std::optional<DirectoryLock> lock =
-        DirectoryLock::acquire(programDir, withoutMnemonic(what), DirectoryLock::kWaitMs, [&] {
+        DirectoryLock::acquire(programDir, withoutMnemonic(what), waitMs, [&] {
             if (!told) {
                 op.setStatus(QStringLiteral("Program dizini başka bir işlemde; bekleniyor..."));
                 told = true;

@@ -56,6 +56,8 @@ class Operator;
 // The lock for a command that writes the stores: waits for it as acquire()
 // does, saying so on the status line and letting the window repaint; when
 // it stays taken, shows directoryBusyText in a warning box and returns
-// nullopt, and the command changes nothing.
+// nullopt, and the command changes nothing. waitMs: less than the usual
+// wait, for a command whose wait was spent already.
 std::optional<DirectoryLock> lockProgramDirectory(const QString& programDir, const QString& what,
-                                                  Operator& op);
+                                                  Operator& op,
+                                                  int waitMs = DirectoryLock::kWaitMs);

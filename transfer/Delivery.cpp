@@ -5,6 +5,7 @@
 #include "core/AppError.h"
 #include "core/FileDescriptor.h"
 #include "core/RegularFile.h"
+#include "terminal/TFP_CLOCK.h"
 
 #include <QDate>
 
@@ -243,6 +244,12 @@ void DeliveryJournal::save(bool sync) {
         syncDirectory(programDir_);
         created_ = false;
     }
+}
+
+TerminalIdentity terminalIdentity(TFP_CLOCK& clock, int32_t machine) {
+    QString serial;
+    if (!clock.GetSerialNumber(machine, serial)) serial.clear();
+    return {serial.toLatin1(), machine};
 }
 
 QString dataFilePath(const QString& programDir, DataFileKind kind, int32_t backupMonth) {

@@ -44,6 +44,12 @@ struct TerminalIdentity {
 };
 inline constexpr int kMaxSerialBytes = 64;
 
+class TFP_CLOCK;
+// The identity of the terminal the control has locked: asked under the lock,
+// so it is the terminal whose records come next. A terminal that can't tell
+// its serial number is known by its machine number.
+TerminalIdentity terminalIdentity(TFP_CLOCK& clock, int32_t machine);
+
 struct JournalEntry {
     QByteArray serial;
     int32_t machine = 0;

@@ -161,14 +161,6 @@ TransferResult resultOf(const LoopEnd& end) {
     return r;
 }
 
-// Asked under the lock, so it is the terminal whose records come next. A
-// terminal that can't tell its serial number is known by its machine number.
-TerminalIdentity terminalIdentity(TFP_CLOCK& clock, int32_t machine) {
-    QString serial;
-    if (!clock.GetSerialNumber(machine, serial)) serial.clear();
-    return {serial.toLatin1(), machine};
-}
-
 } // namespace
 
 TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QString& programDir,
