@@ -77,7 +77,8 @@ Batch readBatch(TFP_CLOCK& clock, int32_t machine, Operator& op) {
     }
 }
 
-TransferResult reported(TransferResult r, Operator& op) {
+// files: what a delivered batch went into, for the closing message.
+TransferResult reported(TransferResult r, const QStringList& files, Operator& op) {
     switch (r.outcome) {
     case TransferOutcome::NotConfirmed:
         op.showMessage(notConfirmedText(r.errorName, r.records), terminalTasksTitle(),
@@ -91,11 +92,13 @@ TransferResult reported(TransferResult r, Operator& op) {
         op.showMessage(noRecordsText(), terminalTasksTitle(), Operator::Icon::Information);
         break;
     case TransferOutcome::Transferred:
-        op.showMessage(transferredText(), applicationTitle(), Operator::Icon::None);
+        op.showMessage(transferredText() + QLatin1Char('\n') + writtenText(r.records, files),
+                       applicationTitle(), Operator::Icon::None);
         break;
     case TransferOutcome::Busy:
     case TransferOutcome::NoDevice:
     case TransferOutcome::ReadFailed:
+    case TransferOutcome::Cancelled:
         break;
     }
     return r;
@@ -126,15 +129,15 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
     const int64_t start = clock.newRecordsStart();
     const Batch batch = readBatch(clock, machine, op);
     // Dropped unwritten, the records stay new on the terminal.
-    if (batch.cancelled) return {TransferOutcome::NoRecords, 0, {}};
+    if (batch.cancelled) return {TransferOutcome::Cancelled, 0, {}};
     if (batch.records == 0)
         return reported(
             {batch.interrupted ? TransferOutcome::Interrupted : TransferOutcome::NoRecords, 0,
              batch.errorName},
-            op);
+            {}, op);
 
     DeliveryTurn turn(turns);
-    if (!turn.waitFor(op)) return {TransferOutcome::NoRecords, 0, {}};
+    if (!turn.waitFor(op)) return {TransferOutcome::Cancelled, 0, {}};
     const std::optional<DirectoryLock> lock = turn.lockDirectory(programDir, op);
     if (!lock) return {TransferOutcome::Busy, 0, {}};
     settleDeliveries(*lock); // what a killed transfer left, before a line is appended
@@ -172,5 +175,5 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
         result.outcome = TransferOutcome::NotConfirmed;
         result.errorName = count > 0 ? bracket.lastErrorName() : QString();
     }
-    return reported(result, op);
+    return reported(result, transferFiles(std::nullopt, secondFile, startDate), op);
 }

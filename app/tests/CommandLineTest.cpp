@@ -83,11 +83,11 @@ TEST(CommandLine, QtOptionsReachQt) {
 
 TEST(CommandLine, MaintenanceCommandsAreListedAndBellsSetReadsStandardInput) {
     for (const auto& [subcommand, synopsis] :
-         {std::pair{"clock", "clock set [--terminal AD | --all-terminals]"},
+         {std::pair{"clock", "clock set [--terminal AD | --all-terminals [--jobs N]]"},
           {"admin-clear", "admin-clear --yes [--terminal AD]"},
           {"clear-fingerprints", "clear-fingerprints --yes [--terminal AD]"},
           {"bells", "bells set DOSYA|- [--terminal AD]"},
-          {"transfer", "transfer [--all] [--terminal AD | --all-terminals] [--json]"}}) {
+          {"transfer", "transfer [--all] [--terminal AD | --all-terminals [--jobs N]] [--json]"}}) {
         const ProgramRun help = runProgram({subcommand, "--help"});
         EXPECT_EQ(help.code, 0) << subcommand;
         EXPECT_TRUE(help.out.contains(synopsis)) << help.out.toStdString();
