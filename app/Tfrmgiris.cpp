@@ -12,6 +12,7 @@
 #include "maintenance/ClockCommands.h"
 #include "registry/TerminalCommands.h"
 #include "registry/Tfrmyeni.h"
+#include "transfer/AllTerminalsDialog.h"
 #include "transfer/MemoryCard.h"
 #include "transfer/TransferCommands.h"
 
@@ -209,6 +210,9 @@ void Tfrmgiris::buildControls() {
         PopupMenu1->addAction(QStringLiteral("Tüm Verileri Al(aldıktan sonra cihazdan sil)"));
     mVerileriAlaldktansonracihazdansil1->setObjectName(
         QStringLiteral("mVerileriAlaldktansonracihazdansil1"));
+    PopupMenu1->addSeparator();
+    TmTerminallerdenAktar1 = PopupMenu1->addAction(QStringLiteral("Tüm Terminallerden Aktar"));
+    TmTerminallerdenAktar1->setObjectName(QStringLiteral("TmTerminallerdenAktar1"));
     connect(DBGrid1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(at)); });
 
@@ -227,6 +231,8 @@ void Tfrmgiris::buildControls() {
             &Tfrmgiris::erminaldentmVerileriAl1Click);
     connect(mVerileriAlaldktansonracihazdansil1, &QAction::triggered, this,
             &Tfrmgiris::mVerileriAlaldktansonracihazdansil1Click);
+    connect(TmTerminallerdenAktar1, &QAction::triggered, this,
+            &Tfrmgiris::TmTerminallerdenAktar1Click);
     connect(Button2, &QPushButton::clicked, this, &Tfrmgiris::Button2Click);
     connect(BitBtn9, &QPushButton::clicked, this, &Tfrmgiris::BitBtn9Click);
     connect(BitBtn10, &QPushButton::clicked, this, &Tfrmgiris::BitBtn10Click);
@@ -395,6 +401,25 @@ void Tfrmgiris::mVerileriAlaldktansonracihazdansil1Click() {
         downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile,
                            FullDownload::KeepSilently, op);
     });
+}
+
+void Tfrmgiris::TmTerminallerdenAktar1Click() {
+    while (dm_.qrycihaz.canFetchMore())
+        dm_.qrycihaz.fetchMore();
+    std::vector<QSqlRecord> rows;
+    for (int i = 0; i < dm_.qrycihaz.rowCount(); ++i)
+        rows.push_back(terminalRow(dm_, i));
+    if (rows.empty()) {
+        op_->showMessage(QStringLiteral("Terminal listesi boş."), applicationTitle(),
+                         Operator::Icon::Information);
+        return;
+    }
+    const int jobs = std::min<int>(static_cast<int>(rows.size()), 8);
+    AllTerminalsDialog dialog(std::make_unique<AllTerminalsTransfer>(
+                                  std::move(rows), programDir_, settingsPath(),
+                                  CheckBox1->isChecked(), jobs),
+                              this);
+    dialog.exec();
 }
 
 void Tfrmgiris::Button1Click() {

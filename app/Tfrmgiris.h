@@ -79,6 +79,7 @@ class Tfrmgiris : public QWidget {
     QAction* TerminaldeTanmlTmParmakizleriniSil1;
     QAction* erminaldentmVerileriAl1;
     QAction* mVerileriAlaldktansonracihazdansil1;
+    QAction* TmTerminallerdenAktar1; // every terminal of the list, several at once
 
     void setTerminalCommandsEnabled(bool enabled);
 
@@ -96,6 +97,7 @@ class Tfrmgiris : public QWidget {
     void Button1Click();
     void erminaldentmVerileriAl1Click();
     void mVerileriAlaldktansonracihazdansil1Click();
+    void TmTerminallerdenAktar1Click();
     void Button2Click();
     void BitBtn9Click();
     void BitBtn10Click();

@@ -6,6 +6,7 @@
 
 #include "core/AppError.h"
 #include "registry/Tfrmyeni.h"
+#include "transfer/AllTerminalsDialog.h"
 #include "terminal/DeviceModel.h"
 #include "terminal/testing/EmulatorProcess.h"
 
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -24,6 +26,7 @@
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTest>
+#include <QTableWidget>
 #include <QTimer>
 #include <QUuid>
 #include <gtest/gtest.h>
@@ -120,7 +123,8 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesAndCaptions) {
         items << (a->isSeparator() ? "-" : a->text());
     EXPECT_EQ(items, (QStringList{QStringLiteral("Terminalde Tanımlı Tüm Parmakizlerini Sil"), "-",
                                   QStringLiteral("Tüm Verileri Al (silmez)"),
-                                  QStringLiteral("Tüm Verileri Al(aldıktan sonra cihazdan sil)")}));
+                                  QStringLiteral("Tüm Verileri Al(aldıktan sonra cihazdan sil)"),
+                                  "-", QStringLiteral("Tüm Terminallerden Aktar")}));
 }
 
 TEST_F(MainWindowTest, OnlyTheSixTerminalCommandsWaitForAConnection) {
@@ -351,6 +355,63 @@ TEST(MainWindowCommands, ClosingDuringATransferAsksAndCancels) {
     EXPECT_TRUE(window.isVisible()) << "closes only once the command has ended";
     QCoreApplication::processEvents();
     EXPECT_FALSE(window.isVisible());
+}
+
+// "Tüm Terminallerden Aktar": every terminal of the list at once, each row
+// of the window telling how it ended; the one out of reach doesn't keep the
+// others' records from the files.
+TEST(MainWindowCommands, AllTerminalsTransferTellsEachTerminalsResult) {
+    const TestProgramDir files;
+    const QString dir = files.dir();
+    std::vector<std::unique_ptr<EmulatorProcess>> emulators;
+    QStringList rows;
+    for (int t = 0; t < 2; ++t) {
+        DeviceState state;
+        state.machine = 1;
+        for (int i = 0; i < 300 * (t + 1); ++i)
+            state.logs.push_back(LogRecord{100 * (t + 1) + i % 50, 0, 2024, 3, 5, 8, i % 60});
+        emulators.push_back(std::make_unique<EmulatorProcess>());
+        ASSERT_TRUE(QDir().mkpath(dir + QString::number(t)));
+        QString error;
+        ASSERT_TRUE(emulators.back()->startWithState(state, dir + QString::number(t), &error))
+            << error.toStdString();
+        rows << QStringLiteral("1, '%1', 'ethernet', '', '', '127.0.0.1', %2, 0")
+                    .arg(t == 0 ? "Giriş" : "Yemekhane")
+                    .arg(emulators.back()->port());
+    }
+    rows.insert(1, "1, 'Kapalı', 'ethernet', '', '', '127.0.0.1', 1, 0");
+    insertTerminals(dir + "Data.mdb", rows);
+    RecordingOperator op;
+    TfrmDM dm;
+    Tfrmgiris window(dm, dir, &op);
+    window.show();
+
+    QStringList results;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dialog = window.findChild<AllTerminalsDialog*>();
+        if (!dialog || !dialog->finished() || !dialog->closeButton->isEnabled()) return;
+        for (int r = 0; r < dialog->gridTerminals->rowCount(); ++r)
+            results << dialog->gridTerminals->item(r, 0)->text() + ": " +
+                           dialog->gridTerminals->item(r, 2)->text();
+        dialog->closeButton->click();
+    });
+    poll.start(50);
+    window.TmTerminallerdenAktar1->trigger();
+    EXPECT_EQ(results, (QStringList{QStringLiteral("Giriş: 300 kayıt aktarıldı"),
+                                    QStringLiteral("Kapalı: Bağlanamadı"),
+                                    QStringLiteral("Yemekhane: 600 kayıt aktarıldı")}));
+    const QByteArray veri = readFile(dir + "veri.txt");
+    EXPECT_EQ(veri.count("\r\n"), 900);
+    // Each terminal's batch whole: the lines change terminal once.
+    int changes = 0;
+    char last = 0;
+    for (const QByteArray& line : veri.split('\n')) {
+        if (line.size() < 3) continue;
+        if (last && line[2] != last) ++changes;
+        last = line[2]; // "001.." or "002..": the terminal's enroll numbers
+    }
+    EXPECT_EQ(changes, 1);
 }
 
 // After the terminal went away, a command says so and leaves the window
