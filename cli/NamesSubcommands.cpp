@@ -55,14 +55,23 @@ int runNamesFillCommand(const QString& programDir, const Console& io) {
     });
 }
 
-int runNamesSendCommand(const QString& programDir, const std::optional<QString>& kartno,
-                        const QSqlRecord& row, const Console& io) {
+// The names list, read once under the directory's lock for every terminal
+// the names go to.
+int readNameRows(const QString& programDir, std::vector<NameRow>& rows, QTextStream& err) {
+    return reportedErrors(err, [&] {
+        HeadlessDataModule data(programDir, QStringLiteral("names send"));
+        rows = nameRowsOf(EnrollStore(data.dm), {});
+        return int(ExitDone);
+    });
+}
+
+int runNamesSendCommand(const QString& programDir, const std::vector<NameRow>& rows,
+                        const std::optional<QString>& kartno, const QSqlRecord& row,
+                        const Console& io) {
     ConsoleOperator console(
         io.err, {.printStatus = false,
                  .progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
     return reportedErrors(io.err, [&] {
-        HeadlessDataModule data(programDir, QStringLiteral("names send"));
-        const std::vector<NameRow> rows = nameRowsOf(EnrollStore(data.dm), {});
         std::optional<NameRow> selected;
         if (kartno) {
             selected = rowOfKartno(rows, *kartno);
@@ -95,32 +104,36 @@ std::vector<Subcommand> namesSubcommands() {
     const Option terminal = terminalOption();
     return {
         {QStringLiteral("names"),
-         {QStringLiteral("fill"), QStringLiteral("send [--all | --kartno N] [--terminal AD]")},
+         {QStringLiteral("fill"),
+          QStringLiteral("send [--all | --kartno N] [--terminal AD | --all-terminals [--jobs N]]")},
          QStringLiteral("isimleri PDKS veritabanından alır (fill) ya da terminale yükler (send)"),
          QStringLiteral(
              "fill, \"PDKS Programından İsimleri Al (mysql)\": isim listesinin her satırına "
              "Settings.ini'deki PDKS veritabanından adını yazar; kaç satırın ad aldığını ve "
              "kaçının personel tablosunda bulunmadığını yazar.\n\n"
              "send, \"Tüm Personel Adlarını Terminale Yükle\" ya da --kartno ile \"Seçili "
-             "Personel Adını Terminale Yükle\"; gönderilen isim sayısını yazar."),
-         {all, kartno, terminal},
+             "Personel Adını Terminale Yükle\"; gönderilen isim sayısını yazar. "
+             "--all-terminals ile listedeki her terminale, --jobs kadarına aynı anda."),
+         {all, kartno, terminal, allTerminalsOption(), jobsOption()},
          1,
          1,
          [all, kartno, terminal](const SubcommandCall& call) {
              const QString verb = call.arguments[0];
              const GivenOptions& given = call.options;
              const bool one = given.isSet(kartno);
-             if (verb == u"fill" && !one && !given.isSet(all) && !given.isSet(terminal))
+             if (verb == u"fill" && !one && !given.isSet(all) && !given.isSet(terminal) &&
+                 !given.isSet(allTerminalsOption()) && !given.isSet(jobsOption()))
                  return runNamesFillCommand(call.programDir, call.io);
              if (verb == u"send" && !(one && given.isSet(all))) {
-                 const TerminalPick pick = pickTerminal(
-                     call.programDir,
-                     given.isSet(terminal) ? std::optional(given.value(terminal)) : std::nullopt,
-                     call.io.err);
-                 if (!pick.row) return pick.code;
-                 return runNamesSendCommand(call.programDir,
-                                            one ? std::optional(given.value(kartno)) : std::nullopt,
-                                            *pick.row, call.io);
+                 const std::optional<QString> card =
+                     one ? std::optional(given.value(kartno)) : std::nullopt;
+                 std::vector<NameRow> rows;
+                 if (const int code = readNameRows(call.programDir, rows, call.io.err);
+                     code != ExitDone)
+                     return code;
+                 return runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
+                     return runNamesSendCommand(call.programDir, rows, card, row, io);
+                 });
              }
              return usageError(call.io.err,
                                QStringLiteral("names: fill ya da send bekleniyor; seçenekler o "

@@ -10,6 +10,7 @@
 #include "terminal/DeviceState.h"
 #include "terminal/testing/EmulatorProcess.h"
 
+#include <QDir>
 #include <QDeadlineTimer>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -135,6 +136,36 @@ TEST_F(NamesHeadless, SendOneOrAll) {
     EXPECT_EQ(stopped.err, "SetUserName OK\n'0x1' geçerli bir tam sayı değil.\n");
 }
 
+// Every terminal of the list at once: each gets the names, each its lines.
+TEST_F(NamesHeadless, SendToEveryTerminal) {
+    startTerminal();
+    EmulatorProcess second;
+    const QString otherDir = programDir() + "ikinci/";
+    ASSERT_TRUE(QDir().mkpath(otherDir));
+    QString error;
+    ASSERT_TRUE(second.startWithState(DeviceState{}, otherDir, &error)) << error.toStdString();
+    sql("Data.mdb",
+        "insert into Terminal (TerminalNo, Terminal, Tip, Ip, NetPort, Sifre) "
+        "values (1, 'Yemekhane', 'ethernet', '127.0.0.1', ?, 0)",
+        {second.port()});
+    addTemp("00042", QStringLiteral("Çağla Öz"));
+    const Outcome r =
+        runProgram(programDir(), {"names", "send", "--all-terminals", "--jobs", "2"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Gönderilen isim: 1\nGönderilen isim: 1\n");
+    EXPECT_EQ(r.err, "Demo: SetUserName OK\nYemekhane: SetUserName OK\n") << r.err.toStdString();
+    const std::map<int32_t, QString> want{{42, "Cagla Oz"}};
+    EXPECT_EQ(terminalNames(want), want);
+    QDeadlineTimer deadline(5000);
+    std::map<int32_t, QString> names;
+    while (!deadline.hasExpired()) {
+        const auto state = parseDeviceState(readFile(otherDir + "state.json"), &error);
+        if (state && (names = state->names) == want) break;
+        QThread::msleep(10);
+    }
+    EXPECT_EQ(names, want);
+}
+
 TEST_F(NamesHeadless, SendWithAnEmptyListSaysSo) {
     addTemp("00042", "Ad");
     const Outcome r = send();
@@ -144,7 +175,8 @@ TEST_F(NamesHeadless, SendWithAnEmptyListSaysSo) {
 
 TEST_F(NamesHeadless, VerbsAndOptions) {
     for (const QStringList& args : {QStringList{"yok"}, QStringList{"fill", "--all"},
-                                    QStringList{"send", "--all", "--kartno", "1"}}) {
+                                    QStringList{"send", "--all", "--kartno", "1"},
+                                    QStringList{"fill", "--all-terminals"}}) {
         const Outcome r = runProgram(programDir(), QStringList{"names"} + args);
         EXPECT_EQ(r.code, 64) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains("Kullanım: ")) << r.err.toStdString();
