@@ -488,3 +488,12 @@ void BatchDelivery::committed() {
     entry().committed = true;
     journal_.save(false);
 }
+
+NewRecordFiles::NewRecordFiles(const QString& programDir, bool secondFile, const QDate& startDate)
+    : veri(programDir + QString::fromLatin1(kDataFileName)),
+      veri2(secondFile ? std::optional<AppendFile>(std::in_place,
+                                                   programDir + QString::fromLatin1(kSecondFileName))
+                       : std::nullopt),
+      backup(ensureDirectory(programDir, kNewRecordBackupDir) + monthlyBackupFileName(startDate)),
+      backupMonth(startDate.year() * 100 + startDate.month()) {}
+

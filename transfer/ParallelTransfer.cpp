@@ -143,13 +143,8 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
     settleDeliveries(*lock); // what a killed transfer left, before a line is appended
 
     DeliveryJournal journal(programDir);
-    AppendFile veri(programDir + QString::fromLatin1(kDataFileName));
-    std::optional<AppendFile> veri2;
-    if (secondFile) veri2.emplace(programDir + QString::fromLatin1(kSecondFileName));
-    AppendFile backup(ensureDirectory(programDir, kNewRecordBackupDir) +
-                      monthlyBackupFileName(startDate));
-    BatchDelivery delivery(journal, identity, start, {&veri, &backup, veri2 ? &*veri2 : nullptr},
-                           startDate.year() * 100 + startDate.month());
+    NewRecordFiles files(programDir, secondFile, startDate);
+    BatchDelivery delivery(journal, identity, start, files.targets(), files.backupMonth);
     try {
         for (qsizetype at = 0; at < batch.lines.size();) {
             const qsizetype end = batch.lines.indexOf('\n', at) + 1;

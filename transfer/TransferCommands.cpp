@@ -173,11 +173,7 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
 
     std::optional<DeviceBracket> bracket;
     DeliveryJournal journal(programDir);
-    AppendFile veri(programDir + QString::fromLatin1(kDataFileName));
-    std::optional<AppendFile> veri2;
-    if (secondFile) veri2.emplace(programDir + QString::fromLatin1(kSecondFileName));
-    AppendFile backup(ensureDirectory(programDir, kNewRecordBackupDir) +
-                      monthlyBackupFileName(startDate));
+    NewRecordFiles files(programDir, secondFile, startDate);
 
     clock.ReadMark = true;
     bracket.emplace(clock, machine, DeviceBracket::ReleaseAfterFailedLock::Yes, op,
@@ -194,8 +190,7 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     if (!prepared) return {TransferOutcome::ReadFailed, 0, errorName};
 
     BatchDelivery delivery(journal, terminalIdentity(clock, machine), clock.newRecordsStart(),
-                           {&veri, &backup, veri2 ? &*veri2 : nullptr},
-                           startDate.year() * 100 + startDate.month());
+                           files.targets(), files.backupMonth);
     LoopEnd end;
     try {
         end = readRecords(
