@@ -1,6 +1,7 @@
 #include "MyQuery.h"
 
 #include "FormatSettings.h"
+#include "OnFailure.h"
 
 #include <cctype>
 
@@ -254,6 +255,8 @@ void TMyQuery::Open() {
     records_->FetchRows = FetchRows;
     records_->CommandTimeout = CommandTimeout;
     try {
+        // Any other failure passes as it is, the query closed.
+        const OnFailure closeOnFailure([this]() noexcept { Close(); });
         if (!records_->Open(SQL.Text())) throw EDatabaseError("SQL statement doesn't return rows");
         rowsAffected_ = records_->RowsAffected();
         if (FetchAll)
@@ -262,9 +265,6 @@ void TMyQuery::Open() {
             records_->FetchBlock();
     } catch (const EMySqlException& e) {
         Fail(e);
-    } catch (...) {
-        Close();
-        throw;
     }
     active_ = true;
     ++opening_;
@@ -307,12 +307,10 @@ void TMyQuery::Next() {
     }
     size_t got = 0;
     try {
+        const OnFailure closeOnFailure([this]() noexcept { Close(); });
         got = records_->FetchBlock();
     } catch (const EMySqlException& e) {
         Fail(e);
-    } catch (...) {
-        Close();
-        throw;
     }
     if (got)
         ++current_;

@@ -1,5 +1,7 @@
 #include "MySqlCommand.h"
 
+#include "OnFailure.h"
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -93,7 +95,9 @@ OpenSession ConnectSession(TMySQLAPI& api, const ConnectOptions& o) {
     OpenSession out;
     out.session = api.mysql_init();
     TMySqlSession* s = out.session.get();
-    try {
+    {
+        // mysql_close never throws (a failed goodbye is its own to drop).
+        const OnFailure closeOnFailure([&]() noexcept { api.mysql_close(out.session); });
         out.useUnicode = UsesUtf8(o.charset, o.useUnicode);
         api.mysql_options(s, MYSQL_OPT_CONNECT_TIMEOUT, o.connectionTimeout);
         if (out.useUnicode) api.mysql_options(s, MYSQL_SET_CHARSET_NAME, std::string("utf8"));
@@ -149,9 +153,6 @@ OpenSession ConnectSession(TMySQLAPI& api, const ConnectOptions& o) {
                            [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
             out.backslashEscapes = mode.find("NO_BACKSLASH_ESCAPES") == std::string::npos;
         }
-    } catch (...) {
-        api.mysql_close(out.session);
-        throw;
     }
     return out;
 }

@@ -1,6 +1,7 @@
 #include "MySqlRecordSet.h"
 
 #include "FormatSettings.h"
+#include "OnFailure.h"
 
 #include <algorithm>
 #include <charconv>
@@ -440,7 +441,9 @@ bool TMySQLRecordSet::Open(const std::string& sql) {
     command_ = std::make_unique<TMySQLCommand>(api_, session_, sql);
     command_->CommandTimeout = CommandTimeout;
     command_->WantResultSet = true;
-    try {
+    {
+        // Close() never throws.
+        const OnFailure closeOnFailure([this]() noexcept { Close(); });
         command_->Execute();
         rowsAffected_ = command_->RowsAffected();
         const TMySqlResultSet* result = command_->Result();
@@ -460,9 +463,6 @@ bool TMySQLRecordSet::Open(const std::string& sql) {
             offset += SlotSize(fields_.back().Kind);
         }
         recordSize_ = offset;
-    } catch (...) {
-        Close();
-        throw;
     }
     fetchRows_ = std::max<size_t>(FetchRows, 1);
     // Blocks of at least FetchRows records, up to 4096.
@@ -476,25 +476,20 @@ bool TMySQLRecordSet::Open(const std::string& sql) {
 size_t TMySQLRecordSet::FetchBlock() {
     if (AllFetched()) return 0;
     size_t got = 0;
-    try {
-        while (got < fetchRows_) {
-            const TMySqlBinds* row = command_->Fetch();
-            if (!row) {
-                command_->CloseResult();
-                break;
-            }
-            const size_t slot = count_ & ((size_t(1) << blockShift_) - 1);
-            if (slot == 0)
-                blocks_.push_back(std::make_unique<uint8_t[]>(recordSize_ << blockShift_));
-            ConvertRow(*row, blocks_.back().get() + slot * recordSize_);
-            ++count_;
-            ++got;
+    // On a failure the rest is read and dropped, so the session is ready
+    // for the next statement (CloseResult never throws).
+    const OnFailure dropRestOnFailure([this]() noexcept { command_->CloseResult(); });
+    while (got < fetchRows_) {
+        const TMySqlBinds* row = command_->Fetch();
+        if (!row) {
+            command_->CloseResult();
+            break;
         }
-    } catch (...) {
-        // Reads and drops the rest, so the session is ready for the next
-        // statement.
-        command_->CloseResult();
-        throw;
+        const size_t slot = count_ & ((size_t(1) << blockShift_) - 1);
+        if (slot == 0) blocks_.push_back(std::make_unique<uint8_t[]>(recordSize_ << blockShift_));
+        ConvertRow(*row, blocks_.back().get() + slot * recordSize_);
+        ++count_;
+        ++got;
     }
     return got;
 }
