@@ -25,6 +25,8 @@ class TMySqlNet {
     // Largest joined payload accepted (the maximum packet size announced at
     // login); a peer claiming more gets 2020 instead of exhausting memory.
     static constexpr size_t kMaxJoinedPayload = 0x40000000;
+    // Packet buffers kept beyond the ring between results.
+    static constexpr size_t kKeptPacketBuffers = 64;
 
     TMySqlNet();
     ~TMySqlNet();
@@ -118,6 +120,8 @@ class TMySqlNet {
 
     std::unique_ptr<TVio> vio_;
     std::vector<GrowBuffer> packets_;
+    // Buffers of packets_ in use as the ring (the rest are kept spares).
+    size_t ring_ = 1;
     // The last packet where it lies in the read-ahead, or null.
     const uint8_t* view_ = nullptr;
     size_t viewLength_ = 0;

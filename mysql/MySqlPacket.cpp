@@ -15,7 +15,10 @@ GrowBuffer::GrowBuffer(size_t capacity) {
 }
 
 void GrowBuffer::Grow(size_t n) {
-    size_t cap = std::max(n, capacity_ + capacity_ / 2);
+    // Buffers start empty and grow with what they hold; the first step is
+    // large enough for most packets at once.
+    constexpr size_t kFirstCapacity = 256;
+    size_t cap = std::max({n, capacity_ + capacity_ / 2, kFirstCapacity});
     auto bigger = std::make_unique_for_overwrite<uint8_t[]>(cap);
     if (length_) std::memcpy(bigger.get(), data_.get(), length_);
     data_ = std::move(bigger);
