@@ -240,9 +240,9 @@ void TMyQuery::ConnectForStatement() {
     connection_->Connect();
 }
 
-void TMyQuery::Fail(const EMySqlException& e) {
+EMyError TMyQuery::Failure(const EMySqlException& e) {
     Close();
-    connection_->RaiseError(e, this);
+    return connection_->Error(e, this);
 }
 
 void TMyQuery::Open() {
@@ -264,7 +264,7 @@ void TMyQuery::Open() {
         else
             records_->FetchBlock();
     } catch (const EMySqlException& e) {
-        Fail(e);
+        throw Failure(e);
     }
     active_ = true;
     ++opening_;
@@ -287,7 +287,7 @@ void TMyQuery::ExecSQL() {
     try {
         command.Execute();
     } catch (const EMySqlException& e) {
-        connection_->RaiseError(e, this);
+        throw connection_->Error(e, this);
     }
     rowsAffected_ = command.RowsAffected();
 }
@@ -310,7 +310,7 @@ void TMyQuery::Next() {
         const OnFailure closeOnFailure([this]() noexcept { Close(); });
         got = records_->FetchBlock();
     } catch (const EMySqlException& e) {
-        Fail(e);
+        throw Failure(e);
     }
     if (got)
         ++current_;

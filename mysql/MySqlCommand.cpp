@@ -8,14 +8,14 @@
 
 namespace v270::mysql {
 
-void TMySQLCommand::RaiseSessionError() {
-    throw EMySqlException(api_.mysql_errno(session_), api_.mysql_error(session_));
+EMySqlException TMySQLCommand::SessionError() const {
+    return EMySqlException(api_.mysql_errno(session_), api_.mysql_error(session_));
 }
 
 void TMySQLCommand::Execute() {
     CloseResult();
     api_.SetTimeout(session_, CommandTimeout);
-    if (api_.mysql_real_query(session_, SQL) != 0) RaiseSessionError();
+    if (api_.mysql_real_query(session_, SQL) != 0) throw SessionError();
     rowsAffected_ = static_cast<int64_t>(api_.mysql_affected_rows(session_));
     state_ = api_.mysql_field_count(session_) != 0 ? CursorState::Executed : CursorState::Inactive;
 
@@ -24,20 +24,20 @@ void TMySQLCommand::Execute() {
             MySqlResult r = api_.mysql_use_result(session_);
             api_.mysql_free_result(r);
             if (!api_.mysql_more_results(session_)) break;
-            if (api_.mysql_next_result(session_) > 0) RaiseSessionError();
+            if (api_.mysql_next_result(session_) > 0) throw SessionError();
         }
         state_ = CursorState::Inactive;
         return;
     }
     result_ = api_.mysql_use_result(session_);
-    if (!result_ && api_.mysql_errno(session_) != 0) RaiseSessionError();
+    if (!result_ && api_.mysql_errno(session_) != 0) throw SessionError();
     while (!result_ && api_.mysql_more_results(session_)) {
-        if (api_.mysql_next_result(session_) > 0) RaiseSessionError();
+        if (api_.mysql_next_result(session_) > 0) throw SessionError();
         int64_t n = static_cast<int64_t>(api_.mysql_affected_rows(session_));
         if (api_.mysql_field_count(session_) == 0 && n > 0)
             rowsAffected_ = std::max<int64_t>(rowsAffected_, 0) + n;
         result_ = api_.mysql_use_result(session_);
-        if (!result_ && api_.mysql_errno(session_) != 0) RaiseSessionError();
+        if (!result_ && api_.mysql_errno(session_) != 0) throw SessionError();
         if (result_) state_ = CursorState::Executed;
     }
 }

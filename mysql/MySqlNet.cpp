@@ -146,7 +146,7 @@ void TMySqlNet::SendEmptyPacket() {
 }
 
 void TMySqlNet::WriteExact(const uint8_t* p, size_t n) {
-    if (!vio_ || vio_->Write(p, n) != n) Lost();
+    if (!vio_ || vio_->Write(p, n) != n) throw Lost();
 }
 
 void TMySqlNet::SendRaw(const uint8_t* p, size_t n) {
@@ -179,8 +179,8 @@ void TMySqlNet::SendRaw(const uint8_t* p, size_t n) {
 
 // --- incoming --------------------------------------------------------------
 
-void TMySqlNet::Lost() {
-    throw EMySqlException::Make(CR_SERVER_LOST, vio_ ? vio_->LastError() : std::string());
+EMySqlException TMySqlNet::Lost() const {
+    return EMySqlException::Make(CR_SERVER_LOST, vio_ ? vio_->LastError() : std::string());
 }
 
 void TMySqlNet::ReadDecompressed(uint8_t* p, size_t n) {

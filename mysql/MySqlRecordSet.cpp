@@ -17,11 +17,12 @@ constexpr int64_t kMicrosPerDay = 86400 * kMicrosPerSecond;
 // 0001-01-01, the value of an impossible date when it is not NULL.
 constexpr int32_t kFirstDay = -693593;
 
-[[noreturn]] void NotInteger(std::string_view text) {
-    throw EDatabaseError("'" + std::string(text) + "' is not a valid integer value");
+// The errors of a value's text, for the caller to throw.
+EDatabaseError NotInteger(std::string_view text) {
+    return EDatabaseError("'" + std::string(text) + "' is not a valid integer value");
 }
-[[noreturn]] void NotFloat(std::string_view text) {
-    throw EDatabaseError("'" + std::string(text) + "' is not a valid floating point value");
+EDatabaseError NotFloat(std::string_view text) {
+    return EDatabaseError("'" + std::string(text) + "' is not a valid floating point value");
 }
 
 bool IsDigit(char c) {
@@ -108,7 +109,7 @@ void PutInteger(uint8_t* record, const TMySQLFieldDesc& f, const char* p, size_t
     // The rest (long, empty or wrong texts) by the one parser, which raises.
     if (!ShortDigits(p + negative, n - negative, magnitude))
         values::ParseInteger({p, n}, kSigned, magnitude, negative);
-    if (magnitude > (negative ? kMaxNegative : kMaxPositive)) NotInteger({p, n});
+    if (magnitude > (negative ? kMaxNegative : kMaxPositive)) throw NotInteger({p, n});
     Put(record, f, static_cast<T>(negative ? 0 - magnitude : magnitude));
 }
 
@@ -130,23 +131,23 @@ void ParseInteger(std::string_view t, bool allowMinus, uint64_t& magnitude, bool
         uint64_t v = 0;
         for (; i < t.size(); ++i) {
             unsigned d = static_cast<unsigned char>(t[i]) - unsigned('0');
-            if (d > 9) NotInteger(t);
+            if (d > 9) throw NotInteger(t);
             v = v * 10 + d;
         }
         magnitude = v;
         return;
     }
-    if (i == t.size()) NotInteger(t);
+    if (i == t.size()) throw NotInteger(t);
     while (i + 1 < t.size() && t[i] == '0') // ZEROFILL columns
         ++i;
     // Fewer than 20 digits always fit; 20 fit up to 18446744073709551615.
     const std::string_view digits = t.substr(i);
     if (digits.size() > 20 || (digits.size() == 20 && digits > "18446744073709551615"))
-        NotInteger(t);
+        throw NotInteger(t);
     uint64_t v = 0;
     for (char c : digits) {
         unsigned d = static_cast<unsigned char>(c) - unsigned('0');
-        if (d > 9) NotInteger(t);
+        if (d > 9) throw NotInteger(t);
         v = v * 10 + d;
     }
     magnitude = v;
@@ -162,22 +163,22 @@ double ParseFloat(std::string_view t) {
     if (i < n && t[i] == '.')
         for (++i; i < n && IsDigit(t[i]); ++i)
             ++digits;
-    if (digits == 0) NotFloat(t);
+    if (digits == 0) throw NotFloat(t);
     if (i < n && (t[i] == 'e' || t[i] == 'E')) {
         ++i;
         if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
         size_t first = i;
         while (i < n && IsDigit(t[i]))
             ++i;
-        if (i == first || i != n) NotInteger(t);
+        if (i == first || i != n) throw NotInteger(t);
     }
-    if (i != n) NotFloat(t);
+    if (i != n) throw NotFloat(t);
     // from_chars rounds correctly from every digit and always reads "." as
     // the point; it takes "-" but not "+".
     const char* begin = t.data() + (t[0] == '+' ? 1 : 0);
     double d = 0;
     auto [end, ec] = std::from_chars(begin, t.data() + n, d);
-    if (ec != std::errc() || end != t.data() + n) NotFloat(t);
+    if (ec != std::errc() || end != t.data() + n) throw NotFloat(t);
     return d;
 }
 
@@ -578,7 +579,7 @@ void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size
         bool negative = false;
         values::ParseInteger(text, true, magnitude, negative);
         if (magnitude > (negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX)))
-            NotInteger(text);
+            throw NotInteger(text);
         Put(record, f, static_cast<uint8_t>(magnitude != 0));
         return;
     }
@@ -599,7 +600,7 @@ void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size
     case TValueKind::UInt64:
         if (f.MySQLType == MYSQL_TYPE_BIT) {
             // BIT values come as their bytes, most significant first.
-            if (n > 8) NotInteger(text);
+            if (n > 8) throw NotInteger(text);
             uint64_t bits = 0;
             for (size_t i = 0; i < n; ++i)
                 bits = bits << 8 | static_cast<uint8_t>(p[i]);
