@@ -169,7 +169,9 @@ bool IsNumericColumn(uint8_t type, uint32_t length) {
 
 TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool protocol41,
                                       bool longFlag) {
-    TMySqlBinds v;
+    // One list of value places for every definition this thread reads (a
+    // result has one a column), not a new one each time.
+    thread_local TMySqlBinds v;
     // Values after the definition's own (the default value of a field list)
     // are not used.
     v.ParseTextRow(data, length, protocol41 ? 7 : 5);
