@@ -142,7 +142,7 @@ void TMyConnection::SetDatabase(const std::string& value) {
     try {
         internal_->SelectDatabase(value);
     } catch (const EMySqlException& e) {
-        RaiseError(e, this);
+        throw Error(e, this);
     }
 }
 
@@ -185,7 +185,7 @@ void TMyConnection::Connect() {
     try {
         c.Connect();
     } catch (const EMySqlException& e) {
-        RaiseError(e, this);
+        throw Error(e, this);
     }
     if (AfterConnect) AfterConnect();
 }
@@ -201,7 +201,7 @@ void TMyConnection::Close() {
     if (AfterDisconnect) AfterDisconnect();
 }
 
-void TMyConnection::RaiseError(const EMySqlException& e, const TMyComponent* origin) {
+EMyError TMyConnection::Error(const EMySqlException& e, const TMyComponent* origin) {
     EMyError error(e.Code(), e.what(), origin);
     if (error.IsConnectionLost()) {
         try {
@@ -210,7 +210,7 @@ void TMyConnection::RaiseError(const EMySqlException& e, const TMyComponent* ori
             // The loss is what the caller must hear about.
         }
     }
-    throw error;
+    return error;
 }
 
 void TMyConnection::Attach(TMyQuery* query) {

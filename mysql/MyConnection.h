@@ -170,9 +170,9 @@ class TMyConnection : public TMyComponent {
 
     // The internal connection, from the first connect on.
     TMySQLConnection* InternalConnection() const { return internal_.get(); }
-    // Raises e as EMyError on behalf of origin; a lost connection closes
-    // this component first.
-    [[noreturn]] void RaiseError(const EMySqlException& e, const TMyComponent* origin);
+    // e as EMyError on behalf of origin, for the caller to throw; a lost
+    // connection closes this component first.
+    EMyError Error(const EMySqlException& e, const TMyComponent* origin);
 
   private:
     friend class TMyQuery;

@@ -1,6 +1,7 @@
 #include "MyQuery.h"
 
 #include "FormatSettings.h"
+#include "OnFailure.h"
 
 #include <cctype>
 
@@ -239,9 +240,9 @@ void TMyQuery::ConnectForStatement() {
     connection_->Connect();
 }
 
-void TMyQuery::Fail(const EMySqlException& e) {
+EMyError TMyQuery::Failure(const EMySqlException& e) {
     Close();
-    connection_->RaiseError(e, this);
+    return connection_->Error(e, this);
 }
 
 void TMyQuery::Open() {
@@ -254,6 +255,8 @@ void TMyQuery::Open() {
     records_->FetchRows = FetchRows;
     records_->CommandTimeout = CommandTimeout;
     try {
+        // Any other failure passes as it is, the query closed.
+        const OnFailure closeOnFailure([this]() noexcept { Close(); });
         if (!records_->Open(SQL.Text())) throw EDatabaseError("SQL statement doesn't return rows");
         rowsAffected_ = records_->RowsAffected();
         if (FetchAll)
@@ -261,10 +264,7 @@ void TMyQuery::Open() {
         else
             records_->FetchBlock();
     } catch (const EMySqlException& e) {
-        Fail(e);
-    } catch (...) {
-        Close();
-        throw;
+        throw Failure(e);
     }
     active_ = true;
     ++opening_;
@@ -287,7 +287,7 @@ void TMyQuery::ExecSQL() {
     try {
         command.Execute();
     } catch (const EMySqlException& e) {
-        connection_->RaiseError(e, this);
+        throw connection_->Error(e, this);
     }
     rowsAffected_ = command.RowsAffected();
 }
@@ -307,12 +307,10 @@ void TMyQuery::Next() {
     }
     size_t got = 0;
     try {
+        const OnFailure closeOnFailure([this]() noexcept { Close(); });
         got = records_->FetchBlock();
     } catch (const EMySqlException& e) {
-        Fail(e);
-    } catch (...) {
-        Close();
-        throw;
+        throw Failure(e);
     }
     if (got)
         ++current_;

@@ -121,8 +121,9 @@ class TMyQuery : public TMyComponent {
     friend class TField;
     void ConnectForStatement();
     void CheckActive() const;
-    // Closes this query and raises e through the connection.
-    [[noreturn]] void Fail(const EMySqlException& e);
+    // Closes this query; e as the connection raises it, for the caller to
+    // throw.
+    EMyError Failure(const EMySqlException& e);
 
     TMyConnection* connection_ = nullptr;
     std::unique_ptr<TMySQLRecordSet> records_;

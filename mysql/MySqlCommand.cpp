@@ -1,19 +1,21 @@
 #include "MySqlCommand.h"
 
+#include "OnFailure.h"
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
 
 namespace v270::mysql {
 
-void TMySQLCommand::RaiseSessionError() {
-    throw EMySqlException(api_.mysql_errno(session_), api_.mysql_error(session_));
+EMySqlException TMySQLCommand::SessionError() const {
+    return EMySqlException(api_.mysql_errno(session_), api_.mysql_error(session_));
 }
 
 void TMySQLCommand::Execute() {
     CloseResult();
     api_.SetTimeout(session_, CommandTimeout);
-    if (api_.mysql_real_query(session_, SQL) != 0) RaiseSessionError();
+    if (api_.mysql_real_query(session_, SQL) != 0) throw SessionError();
     rowsAffected_ = static_cast<int64_t>(api_.mysql_affected_rows(session_));
     state_ = api_.mysql_field_count(session_) != 0 ? CursorState::Executed : CursorState::Inactive;
 
@@ -22,20 +24,20 @@ void TMySQLCommand::Execute() {
             MySqlResult r = api_.mysql_use_result(session_);
             api_.mysql_free_result(r);
             if (!api_.mysql_more_results(session_)) break;
-            if (api_.mysql_next_result(session_) > 0) RaiseSessionError();
+            if (api_.mysql_next_result(session_) > 0) throw SessionError();
         }
         state_ = CursorState::Inactive;
         return;
     }
     result_ = api_.mysql_use_result(session_);
-    if (!result_ && api_.mysql_errno(session_) != 0) RaiseSessionError();
+    if (!result_ && api_.mysql_errno(session_) != 0) throw SessionError();
     while (!result_ && api_.mysql_more_results(session_)) {
-        if (api_.mysql_next_result(session_) > 0) RaiseSessionError();
+        if (api_.mysql_next_result(session_) > 0) throw SessionError();
         int64_t n = static_cast<int64_t>(api_.mysql_affected_rows(session_));
         if (api_.mysql_field_count(session_) == 0 && n > 0)
             rowsAffected_ = std::max<int64_t>(rowsAffected_, 0) + n;
         result_ = api_.mysql_use_result(session_);
-        if (!result_ && api_.mysql_errno(session_) != 0) RaiseSessionError();
+        if (!result_ && api_.mysql_errno(session_) != 0) throw SessionError();
         if (result_) state_ = CursorState::Executed;
     }
 }
@@ -93,7 +95,9 @@ OpenSession ConnectSession(TMySQLAPI& api, const ConnectOptions& o) {
     OpenSession out;
     out.session = api.mysql_init();
     TMySqlSession* s = out.session.get();
-    try {
+    {
+        // mysql_close never throws (a failed goodbye is its own to drop).
+        const OnFailure closeOnFailure([&]() noexcept { api.mysql_close(out.session); });
         out.useUnicode = UsesUtf8(o.charset, o.useUnicode);
         api.mysql_options(s, MYSQL_OPT_CONNECT_TIMEOUT, o.connectionTimeout);
         if (out.useUnicode) api.mysql_options(s, MYSQL_SET_CHARSET_NAME, std::string("utf8"));
@@ -149,9 +153,6 @@ OpenSession ConnectSession(TMySQLAPI& api, const ConnectOptions& o) {
                            [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
             out.backslashEscapes = mode.find("NO_BACKSLASH_ESCAPES") == std::string::npos;
         }
-    } catch (...) {
-        api.mysql_close(out.session);
-        throw;
     }
     return out;
 }

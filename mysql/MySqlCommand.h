@@ -39,7 +39,8 @@ class TMySQLCommand {
     bool WantResultSet = false;
 
   private:
-    [[noreturn]] void RaiseSessionError();
+    // The session's error, for the caller to throw.
+    EMySqlException SessionError() const;
 
     MySqlResult result_;
     int64_t rowsAffected_ = -1;

@@ -23,8 +23,10 @@ std::string OutOfOrder(const char* where, int received, int expected) {
 }
 } // namespace
 
-TMySqlNet::TMySqlNet() : out_(kNetBufferSize + kHeaderSize), decomp_(100) {
-    packets_.emplace_back(kNetBufferSize);
+// The buffers grow with the packets: most sessions send and keep only short
+// ones (a row is mostly taken where it lies in the read-ahead).
+TMySqlNet::TMySqlNet() {
+    packets_.emplace_back();
     out_.SetLength(kHeaderSize);
     out_.SetPosition(kHeaderSize);
 }
@@ -144,7 +146,7 @@ void TMySqlNet::SendEmptyPacket() {
 }
 
 void TMySqlNet::WriteExact(const uint8_t* p, size_t n) {
-    if (!vio_ || vio_->Write(p, n) != n) Lost();
+    if (!vio_ || vio_->Write(p, n) != n) throw Lost();
 }
 
 void TMySqlNet::SendRaw(const uint8_t* p, size_t n) {
@@ -177,8 +179,8 @@ void TMySqlNet::SendRaw(const uint8_t* p, size_t n) {
 
 // --- incoming --------------------------------------------------------------
 
-void TMySqlNet::Lost() {
-    throw EMySqlException::Make(CR_SERVER_LOST, vio_ ? vio_->LastError() : std::string());
+EMySqlException TMySqlNet::Lost() const {
+    return EMySqlException::Make(CR_SERVER_LOST, vio_ ? vio_->LastError() : std::string());
 }
 
 void TMySqlNet::ReadDecompressed(uint8_t* p, size_t n) {
@@ -237,7 +239,7 @@ size_t TMySqlNet::ReadHeader() {
 void TMySqlNet::ReadPacket() {
     if (first_) {
         first_ = false;
-    } else if (++current_ == packets_.size()) {
+    } else if (++current_ == ring_) {
         current_ = 0;
         received_ = 0;
     }
@@ -254,7 +256,7 @@ void TMySqlNet::ReadPacket() {
             if (length < kMaxPacketPayload && length <= available - kHeaderSize) {
                 compSeq_ = ++seq_;
                 const uint8_t* data = ahead + kHeaderSize;
-                if (packets_.size() == 1) {
+                if (ring_ == 1) {
                     view_ = data;
                     viewLength_ = length;
                 } else {
@@ -329,8 +331,13 @@ void TMySqlNet::SetPacketBufferCount(size_t n) {
     KeepView();
     while (packets_.size() < n)
         packets_.emplace_back();
-    if (packets_.size() > n)
-        packets_.erase(packets_.begin() + static_cast<std::ptrdiff_t>(n), packets_.end());
+    // Buffers beyond the ring stay for the next result's column
+    // definitions, up to a few; a result of thousands of columns does not
+    // keep its buffers.
+    const size_t keep = std::max(n, kKeptPacketBuffers);
+    if (packets_.size() > keep)
+        packets_.erase(packets_.begin() + static_cast<std::ptrdiff_t>(keep), packets_.end());
+    ring_ = n;
     current_ = received_ = 0;
     first_ = true;
 }

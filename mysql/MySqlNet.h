@@ -25,6 +25,8 @@ class TMySqlNet {
     // Largest joined payload accepted (the maximum packet size announced at
     // login); a peer claiming more gets 2020 instead of exhausting memory.
     static constexpr size_t kMaxJoinedPayload = 0x40000000;
+    // Packet buffers kept beyond the ring between results.
+    static constexpr size_t kKeptPacketBuffers = 64;
 
     TMySqlNet();
     ~TMySqlNet();
@@ -101,7 +103,7 @@ class TMySqlNet {
     void SendRaw(const uint8_t* p, size_t n);
     void WriteExact(const uint8_t* p, size_t n);
     void ReadExact(uint8_t* p, size_t n) {
-        if (n != 0 && (!vio_ || vio_->Read(p, n) != n)) Lost();
+        if (n != 0 && (!vio_ || vio_->Read(p, n) != n)) throw Lost();
     }
     void ReadBytes(uint8_t* p, size_t n) {
         if (!compress_)
@@ -114,10 +116,14 @@ class TMySqlNet {
     // transport or the ring changes.
     void KeepView();
     size_t ReadHeader(); // returns the payload length of the next fragment
-    [[noreturn]] void Lost();
+    // The error of a transport that failed, for the caller to throw (a
+    // throwing helper would cost each failure more under the sanitizers).
+    EMySqlException Lost() const;
 
     std::unique_ptr<TVio> vio_;
     std::vector<GrowBuffer> packets_;
+    // Buffers of packets_ in use as the ring (the rest are kept spares).
+    size_t ring_ = 1;
     // The last packet where it lies in the read-ahead, or null.
     const uint8_t* view_ = nullptr;
     size_t viewLength_ = 0;

@@ -15,7 +15,10 @@ GrowBuffer::GrowBuffer(size_t capacity) {
 }
 
 void GrowBuffer::Grow(size_t n) {
-    size_t cap = std::max(n, capacity_ + capacity_ / 2);
+    // Buffers start empty and grow with what they hold; the first step is
+    // large enough for most packets at once.
+    constexpr size_t kFirstCapacity = 256;
+    size_t cap = std::max({n, capacity_ + capacity_ / 2, kFirstCapacity});
     auto bigger = std::make_unique_for_overwrite<uint8_t[]>(cap);
     if (length_) std::memcpy(bigger.get(), data_.get(), length_);
     data_ = std::move(bigger);
@@ -166,7 +169,9 @@ bool IsNumericColumn(uint8_t type, uint32_t length) {
 
 TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool protocol41,
                                       bool longFlag) {
-    TMySqlBinds v;
+    // One list of value places for every definition this thread reads (a
+    // result has one a column), not a new one each time.
+    thread_local TMySqlBinds v;
     // Values after the definition's own (the default value of a field list)
     // are not used.
     v.ParseTextRow(data, length, protocol41 ? 7 : 5);

@@ -1,6 +1,7 @@
 #include "MySqlRecordSet.h"
 
 #include "FormatSettings.h"
+#include "OnFailure.h"
 
 #include <algorithm>
 #include <charconv>
@@ -16,11 +17,12 @@ constexpr int64_t kMicrosPerDay = 86400 * kMicrosPerSecond;
 // 0001-01-01, the value of an impossible date when it is not NULL.
 constexpr int32_t kFirstDay = -693593;
 
-[[noreturn]] void NotInteger(std::string_view text) {
-    throw EDatabaseError("'" + std::string(text) + "' is not a valid integer value");
+// The errors of a value's text, for the caller to throw.
+EDatabaseError NotInteger(std::string_view text) {
+    return EDatabaseError("'" + std::string(text) + "' is not a valid integer value");
 }
-[[noreturn]] void NotFloat(std::string_view text) {
-    throw EDatabaseError("'" + std::string(text) + "' is not a valid floating point value");
+EDatabaseError NotFloat(std::string_view text) {
+    return EDatabaseError("'" + std::string(text) + "' is not a valid floating point value");
 }
 
 bool IsDigit(char c) {
@@ -107,7 +109,7 @@ void PutInteger(uint8_t* record, const TMySQLFieldDesc& f, const char* p, size_t
     // The rest (long, empty or wrong texts) by the one parser, which raises.
     if (!ShortDigits(p + negative, n - negative, magnitude))
         values::ParseInteger({p, n}, kSigned, magnitude, negative);
-    if (magnitude > (negative ? kMaxNegative : kMaxPositive)) NotInteger({p, n});
+    if (magnitude > (negative ? kMaxNegative : kMaxPositive)) throw NotInteger({p, n});
     Put(record, f, static_cast<T>(negative ? 0 - magnitude : magnitude));
 }
 
@@ -129,23 +131,23 @@ void ParseInteger(std::string_view t, bool allowMinus, uint64_t& magnitude, bool
         uint64_t v = 0;
         for (; i < t.size(); ++i) {
             unsigned d = static_cast<unsigned char>(t[i]) - unsigned('0');
-            if (d > 9) NotInteger(t);
+            if (d > 9) throw NotInteger(t);
             v = v * 10 + d;
         }
         magnitude = v;
         return;
     }
-    if (i == t.size()) NotInteger(t);
+    if (i == t.size()) throw NotInteger(t);
     while (i + 1 < t.size() && t[i] == '0') // ZEROFILL columns
         ++i;
     // Fewer than 20 digits always fit; 20 fit up to 18446744073709551615.
     const std::string_view digits = t.substr(i);
     if (digits.size() > 20 || (digits.size() == 20 && digits > "18446744073709551615"))
-        NotInteger(t);
+        throw NotInteger(t);
     uint64_t v = 0;
     for (char c : digits) {
         unsigned d = static_cast<unsigned char>(c) - unsigned('0');
-        if (d > 9) NotInteger(t);
+        if (d > 9) throw NotInteger(t);
         v = v * 10 + d;
     }
     magnitude = v;
@@ -161,22 +163,22 @@ double ParseFloat(std::string_view t) {
     if (i < n && t[i] == '.')
         for (++i; i < n && IsDigit(t[i]); ++i)
             ++digits;
-    if (digits == 0) NotFloat(t);
+    if (digits == 0) throw NotFloat(t);
     if (i < n && (t[i] == 'e' || t[i] == 'E')) {
         ++i;
         if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
         size_t first = i;
         while (i < n && IsDigit(t[i]))
             ++i;
-        if (i == first || i != n) NotInteger(t);
+        if (i == first || i != n) throw NotInteger(t);
     }
-    if (i != n) NotFloat(t);
+    if (i != n) throw NotFloat(t);
     // from_chars rounds correctly from every digit and always reads "." as
     // the point; it takes "-" but not "+".
     const char* begin = t.data() + (t[0] == '+' ? 1 : 0);
     double d = 0;
     auto [end, ec] = std::from_chars(begin, t.data() + n, d);
-    if (ec != std::errc() || end != t.data() + n) NotFloat(t);
+    if (ec != std::errc() || end != t.data() + n) throw NotFloat(t);
     return d;
 }
 
@@ -440,7 +442,9 @@ bool TMySQLRecordSet::Open(const std::string& sql) {
     command_ = std::make_unique<TMySQLCommand>(api_, session_, sql);
     command_->CommandTimeout = CommandTimeout;
     command_->WantResultSet = true;
-    try {
+    {
+        // Close() never throws.
+        const OnFailure closeOnFailure([this]() noexcept { Close(); });
         command_->Execute();
         rowsAffected_ = command_->RowsAffected();
         const TMySqlResultSet* result = command_->Result();
@@ -460,9 +464,6 @@ bool TMySQLRecordSet::Open(const std::string& sql) {
             offset += SlotSize(fields_.back().Kind);
         }
         recordSize_ = offset;
-    } catch (...) {
-        Close();
-        throw;
     }
     fetchRows_ = std::max<size_t>(FetchRows, 1);
     // Blocks of at least FetchRows records, up to 4096.
@@ -476,25 +477,20 @@ bool TMySQLRecordSet::Open(const std::string& sql) {
 size_t TMySQLRecordSet::FetchBlock() {
     if (AllFetched()) return 0;
     size_t got = 0;
-    try {
-        while (got < fetchRows_) {
-            const TMySqlBinds* row = command_->Fetch();
-            if (!row) {
-                command_->CloseResult();
-                break;
-            }
-            const size_t slot = count_ & ((size_t(1) << blockShift_) - 1);
-            if (slot == 0)
-                blocks_.push_back(std::make_unique<uint8_t[]>(recordSize_ << blockShift_));
-            ConvertRow(*row, blocks_.back().get() + slot * recordSize_);
-            ++count_;
-            ++got;
+    // On a failure the rest is read and dropped, so the session is ready
+    // for the next statement (CloseResult never throws).
+    const OnFailure dropRestOnFailure([this]() noexcept { command_->CloseResult(); });
+    while (got < fetchRows_) {
+        const TMySqlBinds* row = command_->Fetch();
+        if (!row) {
+            command_->CloseResult();
+            break;
         }
-    } catch (...) {
-        // Reads and drops the rest, so the session is ready for the next
-        // statement.
-        command_->CloseResult();
-        throw;
+        const size_t slot = count_ & ((size_t(1) << blockShift_) - 1);
+        if (slot == 0) blocks_.push_back(std::make_unique<uint8_t[]>(recordSize_ << blockShift_));
+        ConvertRow(*row, blocks_.back().get() + slot * recordSize_);
+        ++count_;
+        ++got;
     }
     return got;
 }
@@ -583,7 +579,7 @@ void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size
         bool negative = false;
         values::ParseInteger(text, true, magnitude, negative);
         if (magnitude > (negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX)))
-            NotInteger(text);
+            throw NotInteger(text);
         Put(record, f, static_cast<uint8_t>(magnitude != 0));
         return;
     }
@@ -604,7 +600,7 @@ void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size
     case TValueKind::UInt64:
         if (f.MySQLType == MYSQL_TYPE_BIT) {
             // BIT values come as their bytes, most significant first.
-            if (n > 8) NotInteger(text);
+            if (n > 8) throw NotInteger(text);
             uint64_t bits = 0;
             for (size_t i = 0; i < n; ++i)
                 bits = bits << 8 | static_cast<uint8_t>(p[i]);

@@ -1,6 +1,7 @@
 #include "MySqlSession.h"
 
 #include "MySqlApi.h"
+#include "OnFailure.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -429,7 +430,8 @@ void TMySqlSession::ReadColumnDefinitions(size_t count) {
 }
 
 void TMySqlSession::FreePendingResult() {
-    try {
+    {
+        const OnFailure readyOnFailure([this]() noexcept { status = MYSQL_STATUS_READY; });
         if (status != MYSQL_STATUS_READY) {
             for (;;) {
                 if (net.Compress()) {
@@ -449,9 +451,6 @@ void TMySqlSession::FreePendingResult() {
                 }
             }
         }
-    } catch (...) {
-        status = MYSQL_STATUS_READY;
-        throw;
     }
     status = MYSQL_STATUS_READY;
     if (storedProc) {
@@ -469,11 +468,10 @@ void TMySqlSession::Close() {
     if (closed) return;
     closed = true;
     status = MYSQL_STATUS_READY;
-    try {
+    {
+        // net.Close() never throws.
+        const OnFailure closeNetOnFailure([this]() noexcept { net.Close(); });
         SimpleCommand(COM_QUIT, {}, false);
-    } catch (...) {
-        net.Close();
-        throw;
     }
     net.Close();
 }

@@ -39,8 +39,22 @@ std::string SocketErrorText(const char* what, int code) {
 
 } // namespace
 
-TVio::TVio() : buffer_(std::make_unique_for_overwrite<uint8_t[]>(kReadAheadSize)) {}
+TVio::TVio(size_t readAheadSize)
+    : buffer_(std::make_unique_for_overwrite<uint8_t[]>(readAheadSize)),
+      readAheadSize_(readAheadSize) {}
 TVio::~TVio() = default;
+
+std::unique_ptr<uint8_t[]> TVio::SetReadAheadSize(size_t n) {
+    const size_t pending = bufLen_ - bufPos_;
+    if (n < pending) n = pending;
+    auto bigger = std::make_unique_for_overwrite<uint8_t[]>(n);
+    if (pending) std::memcpy(bigger.get(), buffer_.get() + bufPos_, pending);
+    std::swap(buffer_, bigger);
+    readAheadSize_ = n;
+    bufPos_ = 0;
+    bufLen_ = pending;
+    return bigger;
+}
 
 void TVio::Connect() {
     if (!TryConnect())
@@ -58,7 +72,7 @@ size_t TVio::ReadSlow(uint8_t* dest, size_t count) {
     }
     if (done == count) return done;
     if (count - done < kDirectReadThreshold) {
-        size_t got = RawRead(buffer_.get(), kReadAheadSize);
+        size_t got = RawRead(buffer_.get(), readAheadSize_);
         if (got == 0) return done;
         bufLen_ = got;
         bufPos_ = 0;
@@ -405,6 +419,23 @@ size_t MemoryVio::RawRead(uint8_t* dest, size_t count) {
     return n;
 }
 
+MemoryVio::MemoryVio(std::string input, size_t chunk)
+    : TVio(ReadAheadFor(input.size())), input_(std::move(input)), chunk_(chunk) {}
+
+size_t MemoryVio::ReadAheadFor(size_t inputSize) {
+    return std::clamp<size_t>(inputSize, 64, kReadAheadSize);
+}
+
+void MemoryVio::FitReadAhead() {
+    if (ReadAheadSize() < std::min(input_.size(), kReadAheadSize))
+        previousReadAhead_ = SetReadAheadSize(ReadAheadFor(input_.size()));
+}
+
+void MemoryVio::Append(const std::string& more) {
+    input_ += more;
+    FitReadAhead();
+}
+
 void MemoryVio::Reset(std::string_view input, size_t chunk) {
     input_.assign(input);
     pos_ = 0;
@@ -412,6 +443,7 @@ void MemoryVio::Reset(std::string_view input, size_t chunk) {
     output_.clear();
     closed_ = false;
     ResetReadAhead();
+    FitReadAhead();
 }
 
 size_t MemoryVio::RawWrite(const uint8_t* src, size_t count) {

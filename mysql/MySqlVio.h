@@ -20,7 +20,7 @@ class TVio {
     static constexpr size_t kReadAheadSize = 32768;
     static constexpr size_t kDirectReadThreshold = 2048;
 
-    TVio();
+    explicit TVio(size_t readAheadSize = kReadAheadSize);
     virtual ~TVio();
     TVio(const TVio&) = delete;
     TVio& operator=(const TVio&) = delete;
@@ -74,6 +74,11 @@ class TVio {
         lastErrorCode_ = 0;
     }
     void ResetReadAhead() { bufLen_ = bufPos_ = 0; }
+    // A read-ahead of n bytes (the bytes read ahead and not taken stay).
+    // Each refill asks for up to this many bytes. Returns the old buffer:
+    // the packet read last may still be looked at where it lies.
+    std::unique_ptr<uint8_t[]> SetReadAheadSize(size_t n);
+    size_t ReadAheadSize() const { return readAheadSize_; }
 
     std::string lastError_;
     int lastErrorCode_ = 0;
@@ -81,6 +86,7 @@ class TVio {
   private:
     size_t ReadSlow(uint8_t* dest, size_t count);
     std::unique_ptr<uint8_t[]> buffer_;
+    size_t readAheadSize_ = kReadAheadSize;
     size_t bufLen_ = 0;
     size_t bufPos_ = 0;
 };
@@ -160,8 +166,7 @@ class TVioTcp : public TVioSocket {
 // per raw read, to exercise partial reads), writes are collected.
 class MemoryVio : public TVio {
   public:
-    explicit MemoryVio(std::string input = {}, size_t chunk = 0)
-        : input_(std::move(input)), chunk_(chunk) {}
+    explicit MemoryVio(std::string input = {}, size_t chunk = 0);
     int GetTimeout() const override { return 0; }
     void SetTimeout(int) override {}
     bool TryConnect() override { return true; }
@@ -174,7 +179,7 @@ class MemoryVio : public TVio {
     bool WaitForData(int) override { return pos_ < input_.size(); }
     int GetSocket() const override { return -1; }
 
-    void Append(const std::string& more) { input_ += more; }
+    void Append(const std::string& more);
     // The next input of the same connection: what was not read of the last
     // one, read ahead or not, is dropped, and so are the collected writes;
     // a closed transport is open again. Lets a fuzzer run many inputs over
@@ -186,7 +191,15 @@ class MemoryVio : public TVio {
     bool Closed() const { return closed_; }
 
   private:
+    // An input in memory needs no read-ahead larger than itself: a refill
+    // asks for up to the read-ahead's size, and gets what is left either
+    // way, so the reads are those of the full-size buffer.
+    static size_t ReadAheadFor(size_t inputSize);
+    void FitReadAhead();
+
     std::string input_;
+    // The read-ahead before it last grew, kept until it grows again.
+    std::unique_ptr<uint8_t[]> previousReadAhead_;
     size_t pos_ = 0;
     size_t chunk_;
     std::string output_;

@@ -221,6 +221,23 @@ TEST(MySqlNet, SmallReadsComeFromTheReadAheadBuffer) {
     EXPECT_EQ(vio.LastError(), "Error on data writing to the connection: Invalid socket");
 }
 
+TEST(MySqlNet, MemoryInputReadAheadGrowsWithoutLosingTheLastPacket) {
+    // The read-ahead of an input in memory is as large as the input; a
+    // longer next input grows it, while the packet read last still lies in
+    // the old one (read in place, not copied).
+    MemNet m(Packet(0, "first") + Packet(1, "second"));
+    m.net.NewCommand();
+    m.net.ReadPacket();
+    m.net.ReadPacket();
+    const std::string longer(5000, 'x');
+    m.vio->Reset(Packet(2, longer), 0);
+    EXPECT_EQ(m.Payload(), "second");
+    m.net.ReadPacket();
+    EXPECT_EQ(m.Payload(), longer);
+    // One raw read took it all, as with a full-size read-ahead.
+    EXPECT_EQ(m.vio->RawReads(), 2u);
+}
+
 TEST(MySqlNet, CompressedFramingRoundTrip) {
     // 50-byte payloads (with the 4-byte header: 54 raw bytes) stay plain;
     // the threshold applies to the bytes of each raw send.
