@@ -17,37 +17,48 @@
 
 namespace {
 
-// The file is single-byte text; lines are kept as raw bytes so that a write
+// The file is single-byte text; lines are read as raw bytes so that a write
 // gives back every untouched line exactly as it was.
 struct Line {
-    QByteArray bytes;  // without the line break
-    QByteArray ending; // "\r\n", "\n" or "" for a last line without one
+    qsizetype start = 0; // where the line's bytes begin
+    qsizetype end = 0;   // where they end, before the line break
+    qsizetype next = 0;  // where the next line begins, after the break
 };
 
-std::vector<Line> splitLines(const QByteArray& data) {
-    std::vector<Line> lines;
-    qsizetype start = 0;
-    while (start < data.size()) {
-        qsizetype nl = data.indexOf('\n', start);
-        if (nl < 0) {
-            lines.push_back({data.mid(start), {}});
-            break;
-        }
-        qsizetype end = nl;
-        if (end > start && data[end - 1] == '\r') --end;
-        lines.push_back({data.mid(start, end - start), data.mid(end, nl + 1 - end)});
-        start = nl + 1;
-    }
-    return lines;
-}
+// Reads a file line by line, and decodes each line on its own: a file may mix
+// UTF-8 and Turkish single-byte lines. The text of the current line lives in a
+// buffer used again for every line.
+class LineReader {
+public:
+    explicit LineReader(QByteArrayView data) : data_(data) {}
 
-QString lineText(const Line& line) {
-    return decodeSettingsText(line.bytes);
-}
+    bool next() {
+        if (line_.next >= data_.size()) return false;
+        line_.start = line_.next;
+        const qsizetype nl = data_.indexOf('\n', line_.start);
+        if (nl < 0) {
+            line_.end = line_.next = data_.size();
+        } else {
+            line_.end = (nl > line_.start && data_[nl - 1] == '\r') ? nl - 1 : nl;
+            line_.next = nl + 1;
+        }
+        decodeSettingsText(data_.sliced(line_.start, line_.end - line_.start), text_);
+        return true;
+    }
+    const Line& line() const { return line_; }
+    QStringView text() const { return text_; }
+    // The break after the current line: "\r\n", "\n", or "" at the end.
+    QByteArrayView ending() const { return data_.sliced(line_.end, line_.next - line_.end); }
+
+private:
+    QByteArrayView data_;
+    Line line_;
+    QString text_;
+};
 
 // "[name]" -> name, for a section line; nothing otherwise.
-std::optional<QString> sectionName(const QString& text) {
-    const QString t = text.trimmed();
+std::optional<QStringView> sectionName(QStringView text) {
+    const QStringView t = text.trimmed();
     if (!t.startsWith(u'[')) return std::nullopt;
     const qsizetype close = t.indexOf(u']');
     if (close < 0) return std::nullopt;
@@ -55,12 +66,12 @@ std::optional<QString> sectionName(const QString& text) {
 }
 
 struct KeyValue {
-    QString key;
-    QString value;
+    QStringView key;
+    QStringView value;
 };
 
-std::optional<KeyValue> keyValue(const QString& text) {
-    const QString t = text.trimmed();
+std::optional<KeyValue> keyValue(QStringView text) {
+    const QStringView t = text.trimmed();
     if (t.isEmpty() || t.startsWith(u';')) return std::nullopt;
     const qsizetype eq = t.indexOf(u'=');
     if (eq <= 0) return std::nullopt;
@@ -69,7 +80,7 @@ std::optional<KeyValue> keyValue(const QString& text) {
 
 // A value in matching double or single quotes reads without them, and keeps
 // the blanks inside them, as the Windows profile functions do.
-QString unquoted(const QString& value) {
+QStringView unquoted(QStringView value) {
     if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
         value.back() == value.front()) {
         return value.mid(1, value.size() - 2);
@@ -77,7 +88,7 @@ QString unquoted(const QString& value) {
     return value;
 }
 
-bool sameName(const QString& a, const QString& b) {
+bool sameName(QStringView a, QStringView b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
@@ -142,17 +153,16 @@ QString readProfileString(const QString& iniPath, const QString& section, const 
 
 QString profileStringFrom(const QByteArray& fileBytes, const QString& section, const QString& key,
                           const QString& defaultValue) {
-    const std::vector<Line> lines = splitLines(fileBytes);
+    LineReader reader(fileBytes);
     bool inSection = false;
-    for (const Line& line : lines) {
-        const QString text = lineText(line);
-        if (auto name = sectionName(text)) {
+    while (reader.next()) {
+        if (auto name = sectionName(reader.text())) {
             inSection = sameName(*name, section);
             continue;
         }
         if (!inSection) continue;
-        if (auto kv = keyValue(text); kv && sameName(kv->key, key)) {
-            return unquoted(kv->value).left(kProfileValueMax);
+        if (auto kv = keyValue(reader.text()); kv && sameName(kv->key, key)) {
+            return unquoted(kv->value).left(kProfileValueMax).toString();
         }
     }
     return defaultValue;
@@ -185,45 +195,52 @@ void writeProfileStrings(const QString& iniPath, const QList<ProfileEntry>& entr
 
 QByteArray withProfileString(const QByteArray& fileBytes, const QString& section,
                              const QString& key, const QString& value) {
-    std::vector<Line> lines = splitLines(fileBytes);
-    const QByteArray eol = (!lines.empty() && lines.front().ending == "\n") ? "\n" : "\r\n";
     const QByteArray newLine = encodeSettingsText(key + u'=' + value);
 
     // Find the section, its last key line, and the key itself.
-    std::optional<size_t> sectionAt, lastEntryAt, keyAt;
+    std::optional<Line> sectionAt, lastEntryAt, keyAt;
+    QByteArrayView eol = "\r\n"; // the first line's break, for the lines added
+    LineReader reader(fileBytes);
     bool inSection = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const QString text = lineText(lines[i]);
-        if (auto name = sectionName(text)) {
+    for (bool first = true; reader.next(); first = false) {
+        if (first && reader.ending() == "\n") eol = "\n";
+        if (auto name = sectionName(reader.text())) {
             if (inSection) break; // only the first section of that name counts
             inSection = sameName(*name, section);
-            if (inSection) sectionAt = i;
+            if (inSection) sectionAt = reader.line();
             continue;
         }
         if (!inSection) continue;
-        if (auto kv = keyValue(text)) {
-            lastEntryAt = i;
+        if (auto kv = keyValue(reader.text())) {
+            lastEntryAt = reader.line();
             if (sameName(kv->key, key)) {
-                keyAt = i;
+                keyAt = reader.line();
                 break;
             }
         }
     }
 
-    if (keyAt) {
-        lines[*keyAt].bytes = newLine;
-    } else if (sectionAt) {
-        const size_t at = (lastEntryAt ? *lastEntryAt : *sectionAt);
-        if (lines[at].ending.isEmpty()) lines[at].ending = eol;
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at) + 1, Line{newLine, eol});
-    } else {
-        if (!lines.empty() && lines.back().ending.isEmpty()) lines.back().ending = eol;
-        lines.push_back({encodeSettingsText(u'[' + section + u']'), eol});
-        lines.push_back({newLine, eol});
-    }
-
+    const QByteArrayView file(fileBytes);
     QByteArray out;
-    for (const Line& line : lines)
-        out += line.bytes + line.ending;
+    out.reserve(fileBytes.size() + newLine.size() + section.size() * 4 + 8);
+    if (keyAt) { // the key's line, replaced
+        out += file.first(keyAt->start);
+        out += newLine;
+        out += file.sliced(keyAt->end);
+    } else if (sectionAt) { // a new line after the section's last key
+        const Line at = lastEntryAt ? *lastEntryAt : *sectionAt;
+        out += file.first(at.next);
+        if (at.next == at.end) out += eol; // the file's last line had no break
+        out += newLine;
+        out += eol;
+        out += file.sliced(at.next);
+    } else { // a new section at the end
+        out += file;
+        if (!file.isEmpty() && !file.endsWith('\n')) out += eol;
+        out += encodeSettingsText(u'[' + section + u']');
+        out += eol;
+        out += newLine;
+        out += eol;
+    }
     return out;
 }

@@ -67,10 +67,24 @@ QByteArray encodeCp1254(QStringView text) {
 }
 
 QString decodeSettingsText(QByteArrayView bytes) {
+    QString text;
+    decodeSettingsText(bytes, text);
+    return text;
+}
+
+void decodeSettingsText(QByteArrayView bytes, QString& text) {
+    // UTF-8 never gives more UTF-16 units than it has bytes, nor does the
+    // code page.
+    text.resize(bytes.size());
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(bytes);
-    if (!utf8.hasError()) return text;
-    return decodeCp1254(bytes);
+    const QChar* end = utf8.appendToBuffer(text.data(), bytes);
+    if (!utf8.hasError()) {
+        text.truncate(end - text.constData());
+        return;
+    }
+    QChar* out = text.data();
+    for (const char b : bytes)
+        *out++ = QChar(kTable[static_cast<unsigned char>(b)]);
 }
 
 QByteArray encodeSettingsText(QStringView text) {

@@ -13,4 +13,6 @@ QByteArray encodeCp1254(QStringView text);
 // (UTF-8): valid UTF-8 is read as UTF-8, anything else as Windows-1254. Lines
 // that the program writes are UTF-8.
 QString decodeSettingsText(QByteArrayView bytes);
+// The same into a string used again, line after line, without a new buffer.
+void decodeSettingsText(QByteArrayView bytes, QString& text);
 QByteArray encodeSettingsText(QStringView text);

@@ -208,11 +208,14 @@ void TMySqlNet::ReadDecompressed(uint8_t* p, size_t n) {
             size_t plainLen = Le24(h + 4);
             size_t old = decomp_.Length();
             if (plainLen == 0) {
-                decomp_.SetLength(old + compLen);
-                ReadExact(decomp_.Data() + old, compLen);
+                ReadOnto(decomp_, compLen, ReadFrom::Wire);
             } else {
-                compIn_.SetLength(compLen);
-                ReadExact(compIn_.Data(), compLen);
+                compIn_.Clear();
+                ReadOnto(compIn_, compLen, ReadFrom::Wire);
+                // Deflate shrinks by at most 1032 to 1: a header that claims
+                // more gets no buffer of that size.
+                if (plainLen / kMaxDeflateRatio > compLen)
+                    throw EMySqlException::Make(ER_NET_UNCOMPRESS_ERROR);
                 decomp_.SetLength(old + plainLen);
                 uLongf outLen = plainLen;
                 if (uncompress(decomp_.Data() + old, &outLen, compIn_.Data(), compLen) != Z_OK ||
@@ -221,6 +224,21 @@ void TMySqlNet::ReadDecompressed(uint8_t* p, size_t n) {
             }
         } while (compLen == kMaxPacketPayload);
         decomp_.SetPosition(0);
+    }
+}
+
+void TMySqlNet::ReadOnto(GrowBuffer& buf, size_t n, ReadFrom from) {
+    // The buffer grows with the bytes that arrive, not with the length a
+    // header claims: four bytes from a peer must not cost 16 MB.
+    for (size_t left = n; left > 0;) {
+        const size_t piece = std::min(left, kReadPiece);
+        const size_t old = buf.Length();
+        buf.SetLength(old + piece);
+        if (from == ReadFrom::Wire)
+            ReadExact(buf.Data() + old, piece);
+        else
+            ReadBytes(buf.Data() + old, piece);
+        left -= piece;
     }
 }
 
@@ -275,15 +293,8 @@ void TMySqlNet::ReadPacket() {
     do {
         len = ReadHeader();
         if (total + len > kMaxJoinedPayload) throw EMySqlException::Make(CR_NET_PACKET_TOO_LARGE);
-        // The buffer grows with the bytes that arrive, not with the length
-        // the header claims: four bytes from a peer must not cost 16 MB.
-        for (size_t left = len; left > 0;) {
-            const size_t piece = std::min(left, kReadPiece);
-            buf.SetLength(total + piece);
-            ReadBytes(buf.Data() + total, piece);
-            total += piece;
-            left -= piece;
-        }
+        ReadOnto(buf, len, ReadFrom::Packets);
+        total += len;
     } while (len == kMaxPacketPayload);
     if (total > 0 && buf.Data()[0] == 0xFF) CheckErrorPacket(buf.Data(), total);
     ++received_;

@@ -22,6 +22,7 @@ class TMySqlNet {
     static constexpr size_t kSkipBufferSize = 65536;
     // A long packet is read this much at a time.
     static constexpr size_t kReadPiece = 65536;
+    static constexpr size_t kMaxDeflateRatio = 1032;
     // Largest joined payload accepted (the maximum packet size announced at
     // login); a peer claiming more gets 2020 instead of exhausting memory.
     static constexpr size_t kMaxJoinedPayload = 0x40000000;
@@ -112,6 +113,10 @@ class TMySqlNet {
             ReadDecompressed(p, n);
     }
     void ReadDecompressed(uint8_t* p, size_t n);
+    // Reads n bytes onto the end of buf: from the wire as they are, or as
+    // packet bytes (decompressed when compression is on).
+    enum class ReadFrom { Wire, Packets };
+    void ReadOnto(GrowBuffer& buf, size_t n, ReadFrom from);
     // Copies a packet left in the read-ahead into its buffer, before the
     // transport or the ring changes.
     void KeepView();

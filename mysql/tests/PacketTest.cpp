@@ -261,6 +261,18 @@ TEST(MySqlNet, CompressedFramingRoundTrip) {
         reader.net.ReadPacket();
         EXPECT_EQ(reader.Payload(), data);
     }
+    // Deflate at its best, about 1000 to 1, still reads.
+    MemNet writer;
+    writer.net.SetCompress(true);
+    writer.net.NewCommand();
+    const std::string zeros(4 << 20, '\0');
+    writer.net.WriteBytes(zeros.data(), zeros.size());
+    writer.net.FlushPacket();
+    EXPECT_LT(writer.vio->Output().size(), zeros.size() / 900);
+    MemNet reader(writer.vio->Output());
+    reader.net.SetCompress(true);
+    reader.net.ReadPacket();
+    EXPECT_EQ(reader.Payload(), zeros);
 }
 
 TEST(MySqlNet, CompressedSequenceAndInflateFailures) {
@@ -268,6 +280,11 @@ TEST(MySqlNet, CompressedSequenceAndInflateFailures) {
     MemNet m(bad);
     m.net.SetCompress(true);
     EXPECT_EQ(Raised([&] { m.net.ReadPacket(); }).Code(), 1157);
+    // 16 MB claimed from 5 compressed bytes is refused before any buffer of
+    // that size.
+    MemNet huge(Bytes({5, 0, 0, 0, 0xFF, 0xFF, 0xFF}) + "junk!");
+    huge.net.SetCompress(true);
+    EXPECT_EQ(Raised([&] { huge.net.ReadPacket(); }).Code(), 1157);
 
     std::string plain = Packet(0, "hi");
     std::string framed = Header(plain.size(), 3) + Bytes({0, 0, 0}) + plain;
