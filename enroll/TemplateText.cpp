@@ -27,17 +27,17 @@ QString TemplateToText(const EnrollTemplate& data) {
 
 void TextToTemplate(QStringView text, EnrollTemplate& data) {
     std::fill(data.begin(), data.begin() + 355, 0);
-    size_t next = 0;
-    while (!text.isEmpty() && next < data.size()) {
-        if (text.size() < 8) return;
+    const QChar* p = text.begin();
+    const QChar* const end = text.end();
+    for (size_t next = 0; next < data.size() && end - p >= 8; ++next) {
         uint32_t value = 0;
-        for (qsizetype i = 0; i < 8; ++i) {
-            const int d = hexDigit(text[i]);
+        for (int i = 0; i < 8; ++i) {
+            const int d = hexDigit(p[i]);
             if (d < 0) return;
             value = value << 4 | static_cast<uint32_t>(d);
         }
-        data[next++] = static_cast<int32_t>(value);
-        text = text.mid(std::min<qsizetype>(9, text.size()));
+        data[next] = static_cast<int32_t>(value);
+        p += std::min<std::ptrdiff_t>(9, end - p);
     }
 }
 

@@ -12,14 +12,21 @@
 
 namespace {
 
-// CR LF, LF and a lone CR each end a line.
+// CR LF, LF and a lone CR each end a line; the first line is the header.
 QByteArray byLines(const QByteArray& file) {
-    const QByteArray text = QByteArray(file).replace("\r\n", "\n").replace('\r', '\n');
-    QList<QByteArray> lines = text.split('\n');
-    if (text.isEmpty() || text.endsWith('\n')) lines.removeLast();
     QByteArray out;
-    for (qsizetype i = 1; i < lines.size(); ++i)
-        out += memoryCardConvertedLine(memoryCardIntermediateLine(lines[i])) + "\r\n";
+    const qsizetype n = file.size();
+    for (qsizetype start = 0, lineNo = 0; start < n; ++lineNo) {
+        qsizetype end = start;
+        while (end < n && file[end] != '\n' && file[end] != '\r')
+            ++end;
+        if (lineNo > 0) {
+            out += memoryCardConvertedLine(memoryCardIntermediateLine(file.sliced(start, end - start)));
+            out += "\r\n";
+        }
+        if (end + 1 < n && file[end] == '\r' && file[end + 1] == '\n') ++end;
+        start = end + 1;
+    }
     return out;
 }
 
