@@ -48,14 +48,17 @@ char charToByte(char16_t c) {
     return '?';
 }
 
+// One character a byte, into room for bytes.size() characters.
+void decodeCp1254Into(QByteArrayView bytes, QChar* out) {
+    for (const char b : bytes)
+        *out++ = QChar(kTable[static_cast<unsigned char>(b)]);
+}
+
 } // namespace
 
 QString decodeCp1254(QByteArrayView bytes) {
     QString out(bytes.size(), Qt::Uninitialized);
-    QChar* dst = out.data();
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        dst[i] = QChar(kTable[static_cast<unsigned char>(bytes[i])]);
-    }
+    decodeCp1254Into(bytes, out.data());
     return out;
 }
 
@@ -82,9 +85,7 @@ void decodeSettingsText(QByteArrayView bytes, QString& text) {
         text.truncate(end - text.constData());
         return;
     }
-    QChar* out = text.data();
-    for (const char b : bytes)
-        *out++ = QChar(kTable[static_cast<unsigned char>(b)]);
+    decodeCp1254Into(bytes, text.data());
 }
 
 QByteArray encodeSettingsText(QStringView text) {

@@ -496,4 +496,3 @@ NewRecordFiles::NewRecordFiles(const QString& programDir, bool secondFile, const
                        : std::nullopt),
       backup(ensureDirectory(programDir, kNewRecordBackupDir) + monthlyBackupFileName(startDate)),
       backupMonth(startDate.year() * 100 + startDate.month()) {}
-
