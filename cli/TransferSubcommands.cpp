@@ -30,6 +30,7 @@ int exitCodeOf(const TransferResult& r, HeadlessTerminal& terminal, QTextStream&
     case TransferOutcome::NoRecords:
         return ExitDone;
     case TransferOutcome::NotConfirmed:
+    case TransferOutcome::IdentityChanged:
         return ExitNotConfirmed;
     case TransferOutcome::Busy:
         return ExitBusy; // the window's message said which command holds the directory

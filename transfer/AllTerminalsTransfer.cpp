@@ -166,6 +166,8 @@ QString AllTerminalsTransfer::resultText(const Row& row) {
     case TransferOutcome::NotConfirmed:
         return QStringLiteral("%1 kayıt yazıldı, terminal onaylamadı")
             .arg(turkish.toString(row.result.records));
+    case TransferOutcome::IdentityChanged:
+        return QStringLiteral("Terminalin kimliği değişmiş; hiçbir kayıt yazılmadı");
     }
     return {};
 }

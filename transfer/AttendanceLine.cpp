@@ -64,3 +64,18 @@ void appendAttendanceLine(QByteArray& out, const AttendanceRecord& r, int32_t ma
     *at++ = '\n';
     out.append(line, at - line);
 }
+
+QByteArray withMachineNumber(const QByteArray& line, int32_t machineNumber) {
+    qsizetype from = 0;
+    for (int field = 0; field < 3 && from >= 0; ++field) {
+        from = line.indexOf(' ', from);
+        if (from >= 0) ++from;
+    }
+    const qsizetype to = from < 0 ? -1 : line.indexOf(' ', from);
+    if (to < 0) return line;
+    char digits[16];
+    const qsizetype n = putPadded(digits, machineNumber, 2) - digits;
+    QByteArray out = line;
+    out.replace(from, to - from, QByteArrayView(digits, n));
+    return out;
+}

@@ -33,3 +33,7 @@ inline constexpr int kMaxAttendanceLine = 104; // eight 11-character numbers, se
 // per record and this is their hot path.
 void appendAttendanceLine(QByteArray& out, const AttendanceRecord& record, int32_t machineNumber,
                           int32_t modeCode);
+
+// The line with its machine number field (the fourth) written as machineNumber
+// would be; a line of another shape comes back as it is.
+QByteArray withMachineNumber(const QByteArray& line, int32_t machineNumber);

@@ -1,5 +1,6 @@
 #include "Delivery.h"
 
+#include "AttendanceLine.h"
 #include "Bytes.h"
 #include "DataFiles.h"
 #include "core/AppError.h"
@@ -22,12 +23,13 @@ constexpr char kJournalName[] = ".veri.journal";
 constexpr char kMagic[8] = {'V', '2', '7', '0', 'J', 'R', 'N', '1'};
 constexpr int kHeaderBytes = 24; // magic, sequence, count, entry size
 constexpr int kEntryFields = 7 + 5 * kDataFileKinds;
-// An entry of the first version had no serial number; such a journal is
-// still read, so an upgrade never forgets a batch in flight.
+// Entries of earlier versions are still read, so an upgrade never forgets a
+// batch in flight: the first had no serial number, the second no address.
 constexpr int kEntryBytesWithoutSerial = 8 * kEntryFields;
 // The serial number: its length, then kMaxSerialBytes bytes padded with zeros.
-constexpr int kEntryBytes = 8 + kMaxSerialBytes + kEntryBytesWithoutSerial;
-static_assert(kHeaderBytes + kMaxJournalEntries * kEntryBytes + 4 <= kJournalSlotSize);
+constexpr int kEntryBytesWithoutAddress = 8 + kMaxSerialBytes + kEntryBytesWithoutSerial;
+// The address follows the fields, padded the same way.
+constexpr int kEntryBytes = kEntryBytesWithoutAddress + 8 + kMaxAddressBytes;
 
 // Enough of a batch's first records to tell it from another terminal's, or
 // from a terminal whose log was started afresh.
@@ -44,6 +46,19 @@ uint64_t digestOf(const std::vector<QByteArray>& lines, size_t count) {
             h *= 1099511628211ull;
         }
     return h;
+}
+
+// The digest the lines had when they were written under machine number
+// machine: a terminal whose machine number changed hands out the same
+// records in lines that carry the new one.
+uint64_t digestAs(const std::vector<QByteArray>& lines, size_t count, int32_t machine,
+                  int32_t linesMachine) {
+    if (machine == linesMachine) return digestOf(lines, count);
+    std::vector<QByteArray> then;
+    then.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+        then.push_back(withMachineNumber(lines[i], machine));
+    return digestOf(then, count);
 }
 
 bool readFully(int fd, char* data, size_t size, off_t at) {
@@ -107,16 +122,25 @@ bool readFlag(ByteReader& in, bool& out) {
     return true;
 }
 
-bool readSerial(ByteReader& in, QByteArray& serial) {
+// A text field: its length, then room bytes padded with zeros.
+bool readPadded(ByteReader& in, size_t room, QByteArray& text) {
     uint64_t length = 0;
     const char* at = nullptr;
-    if (!in.u64(length) || length > kMaxSerialBytes || !in.bytes(kMaxSerialBytes, at)) return false;
-    serial = QByteArray(at, static_cast<qsizetype>(length));
+    if (!in.u64(length) || length > room || !in.bytes(room, at)) return false;
+    text = QByteArray(at, static_cast<qsizetype>(length));
     return true;
 }
 
-bool readEntry(ByteReader& in, JournalEntry& e, bool withSerial) {
-    if ((withSerial && !readSerial(in, e.serial)) || !readInt32(in, e.machine) ||
+void putPadded(QByteArray& out, const QByteArray& text, qsizetype room) {
+    const QByteArray kept = text.left(room);
+    putU64(out, static_cast<uint64_t>(kept.size()));
+    out.append(kept);
+    out.append(QByteArray(room - kept.size(), '\0'));
+}
+
+bool readEntry(ByteReader& in, JournalEntry& e, int entryBytes) {
+    const bool withSerial = entryBytes != kEntryBytesWithoutSerial;
+    if ((withSerial && !readPadded(in, kMaxSerialBytes, e.serial)) || !readInt32(in, e.machine) ||
         !readInt64(in, e.start) || !readInt32(in, e.probeCount) || e.probeCount < 0 ||
         e.probeCount > int32_t(kProbeRecords) || !in.u64(e.probeDigest) ||
         !readInt32(in, e.backupMonth) || !readFlag(in, e.committed) || !in.u64(e.age))
@@ -125,7 +149,12 @@ bool readEntry(ByteReader& in, JournalEntry& e, bool withSerial) {
         if (!readInt64(in, f.end) || !readFlag(in, f.tracked) || !in.u64(f.device) ||
             !in.u64(f.inode) || !readInt64(in, f.offset))
             return false;
-    return true;
+    return entryBytes != kEntryBytes || readPadded(in, kMaxAddressBytes, e.address);
+}
+
+// The slot size of a journal file of size bytes: half of it, in whole steps.
+int64_t slotSizeOf(int64_t size) {
+    return std::max<int64_t>(1, size / (2 * kJournalSlotSize)) * kJournalSlotSize;
 }
 
 } // namespace
@@ -133,18 +162,13 @@ bool readEntry(ByteReader& in, JournalEntry& e, bool withSerial) {
 // ---- journal slots
 
 QByteArray serializeJournalSlot(const std::vector<JournalEntry>& entries, uint64_t sequence) {
-    const size_t count = std::min<size_t>(entries.size(), kMaxJournalEntries);
     QByteArray out;
-    out.reserve(kJournalSlotSize);
+    out.reserve(kHeaderBytes + qsizetype(entries.size()) * kEntryBytes + 4);
     out.append(kMagic, 8);
     putU64(out, sequence);
-    putU64(out, uint64_t(count) | uint64_t(kEntryBytes) << 32);
-    for (size_t i = 0; i < count; ++i) {
-        const JournalEntry& e = entries[i];
-        const QByteArray serial = e.serial.left(kMaxSerialBytes);
-        putU64(out, static_cast<uint64_t>(serial.size()));
-        out.append(serial);
-        out.append(QByteArray(kMaxSerialBytes - serial.size(), '\0'));
+    putU64(out, uint64_t(entries.size()) | uint64_t(kEntryBytes) << 32);
+    for (const JournalEntry& e : entries) {
+        putPadded(out, e.serial, kMaxSerialBytes);
         putU64(out, static_cast<uint64_t>(int64_t(e.machine)));
         putU64(out, static_cast<uint64_t>(e.start));
         putU64(out, static_cast<uint64_t>(e.probeCount));
@@ -159,6 +183,7 @@ QByteArray serializeJournalSlot(const std::vector<JournalEntry>& entries, uint64
             putU64(out, f.inode);
             putU64(out, static_cast<uint64_t>(f.offset));
         }
+        putPadded(out, e.address, kMaxAddressBytes);
     }
     putU32(out, crcOf(out.constData(), static_cast<size_t>(out.size())));
     return out;
@@ -170,12 +195,13 @@ std::optional<std::vector<JournalEntry>> parseJournalSlot(const char* data, size
     uint64_t slotSequence = 0, shape = 0;
     if (!in.expect(kMagic, 8) || !in.u64(slotSequence) || !in.u64(shape)) return std::nullopt;
     const uint64_t count = shape & 0xffffffffu, entryBytes = shape >> 32;
-    const bool withSerial = entryBytes == kEntryBytes;
-    if ((!withSerial && entryBytes != kEntryBytesWithoutSerial) || count > kMaxJournalEntries)
+    if (entryBytes != kEntryBytes && entryBytes != kEntryBytesWithoutAddress &&
+        entryBytes != kEntryBytesWithoutSerial)
         return std::nullopt;
+    if (count > (size - kHeaderBytes) / entryBytes) return std::nullopt; // more than the slot holds
     std::vector<JournalEntry> entries(count);
     for (JournalEntry& e : entries)
-        if (!readEntry(in, e, withSerial)) return std::nullopt;
+        if (!readEntry(in, e, int(entryBytes))) return std::nullopt;
     const size_t used = in.consumed();
     uint32_t crc = 0;
     if (!in.u32(crc) || crc != crcOf(data, used)) return std::nullopt;
@@ -210,15 +236,16 @@ DeliveryJournal::DeliveryJournal(const QString& programDir, bool mayCreate)
         if (!writeFully(fd_.get(), tail.constData(), size_t(tail.size()), st.st_size))
             throw AppError(fileErrorText(path(), FileAction::Write, errno));
         created_ = created;
+        st.st_size = 2 * kJournalSlotSize;
     }
+    slotSize_ = slotSizeOf(st.st_size);
     // The newer of the two good slots; none good reads as no entries.
-    QByteArray slot(kJournalSlotSize, Qt::Uninitialized);
+    QByteArray slot(slotSize_, Qt::Uninitialized);
     bool found = false;
     for (int i = 0; i < 2; ++i) {
-        if (!readFully(fd_.get(), slot.data(), kJournalSlotSize, off_t(i) * kJournalSlotSize))
-            continue;
+        if (!readFully(fd_.get(), slot.data(), size_t(slotSize_), off_t(i * slotSize_))) continue;
         uint64_t sequence = 0;
-        auto parsed = parseJournalSlot(slot.constData(), kJournalSlotSize, &sequence);
+        auto parsed = parseJournalSlot(slot.constData(), size_t(slotSize_), &sequence);
         if (parsed && (!found || sequence > sequence_)) {
             entries = std::move(*parsed);
             sequence_ = sequence;
@@ -235,10 +262,13 @@ void DeliveryJournal::save(bool sync) {
     if (!fd_.isOpen()) return;
     const uint64_t sequence = sequence_ + 1;
     const QByteArray slot = serializeJournalSlot(entries, sequence);
-    if (!writeFully(fd_.get(), slot.constData(), size_t(slot.size()),
-                    off_t(sequence % 2) * kJournalSlotSize) ||
-        (sync && ::fdatasync(fd_.get()) != 0))
+    if (slot.size() > slotSize_) {
+        grow(slot);
+    } else if (!writeFully(fd_.get(), slot.constData(), size_t(slot.size()),
+                           off_t(sequence % 2) * slotSize_) ||
+               (sync && ::fdatasync(fd_.get()) != 0)) {
         throw AppError(fileErrorText(path(), FileAction::Write, errno));
+    }
     sequence_ = sequence;
     if (sync && created_) {
         syncDirectory(programDir_);
@@ -246,10 +276,60 @@ void DeliveryJournal::save(bool sync) {
     }
 }
 
+// The slots can't be made larger in place without a moment in which neither
+// is good, so the larger journal is written beside the old one, on disk,
+// and renamed over it.
+void DeliveryJournal::grow(const QByteArray& slot) {
+    int64_t size = slotSize_;
+    while (size < slot.size())
+        size *= 2;
+    const QString newPath = path() + QStringLiteral(".new");
+    ::unlink(nativePath(newPath).constData()); // left by a run killed while growing
+    FileDescriptor grown =
+        openRetrying(newPath, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK, 0660);
+    QByteArray both = slot;
+    both.append(QByteArray(size - slot.size(), '\0'));
+    both.append(both);
+    if (!grown.isOpen() || !writeFully(grown.get(), both.constData(), size_t(both.size()), 0) ||
+        ::fdatasync(grown.get()) != 0 ||
+        ::rename(nativePath(newPath).constData(), nativePath(path()).constData()) != 0) {
+        const int error = errno;
+        ::unlink(nativePath(newPath).constData());
+        throw AppError(fileErrorText(path(), FileAction::Write, error));
+    }
+    syncDirectory(programDir_);
+    fd_ = std::move(grown);
+    slotSize_ = size;
+    created_ = false;
+}
+
 TerminalIdentity terminalIdentity(TFP_CLOCK& clock, int32_t machine) {
     QString serial;
     if (!clock.GetSerialNumber(machine, serial)) serial.clear();
-    return {serial.toLatin1(), machine};
+    return {serial.toLatin1().left(kMaxSerialBytes), machine,
+            clock.linkAddress().toUtf8().left(kMaxAddressBytes)};
+}
+
+QString identityText(const TerminalIdentity& t) {
+    // Outside bytes: only printable text is shown.
+    const auto printable = [](const QByteArray& bytes) {
+        QString text = QString::fromUtf8(bytes);
+        text.removeIf([](QChar c) { return !c.isPrint(); });
+        return text;
+    };
+    return QStringLiteral("seri %1, makine %2, %3")
+        .arg(t.serial.isEmpty() ? QStringLiteral("numarası yok") : printable(t.serial))
+        .arg(t.machine)
+        .arg(t.address.isEmpty() ? QStringLiteral("adres bilinmiyor") : printable(t.address));
+}
+
+QString identityChangedText(const TerminalIdentity& then, const TerminalIdentity& now) {
+    return QStringLiteral("Terminalin kimliği, onaylanmamış bir önceki aktarımdan bu yana "
+                          "değişmiş: önce %1; şimdi %2. Kayıtlarının dosyalarda olup olmadığı "
+                          "anlaşılamadı; hiçbir kayıt yazılmadı, terminal onaylanmadı, kayıtlar "
+                          "iki kez yazılmaz. Terminalin seri numarasını, makine numarasını ve "
+                          "adresini denetleyin.")
+        .arg(identityText(then), identityText(now));
 }
 
 QString dataFilePath(const QString& programDir, DataFileKind kind, int32_t backupMonth) {
@@ -315,13 +395,15 @@ void noteSecondFileCopied(const QString& programDir) {
 BatchDelivery::BatchDelivery(DeliveryJournal& journal, const TerminalIdentity& terminal,
                              int64_t start, std::array<AppendFile*, kDataFileKinds> files,
                              int32_t backupMonth)
-    : journal_(journal), terminal_{terminal.serial.left(kMaxSerialBytes), terminal.machine},
+    : journal_(journal), terminal_{terminal.serial.left(kMaxSerialBytes), terminal.machine,
+                                   terminal.address.left(kMaxAddressBytes)},
       start_(start), files_(files), backupMonth_(backupMonth) {
     probe_.reserve(kProbeRecords);
 }
 
 void BatchDelivery::add(const QByteArray& line) {
     ++added_;
+    if (!refusal_.isEmpty()) return;
     if (entryIndex_ != SIZE_MAX) {
         put(line);
         return;
@@ -330,52 +412,98 @@ void BatchDelivery::add(const QByteArray& line) {
     if (probe_.size() == kProbeRecords) resolve(false);
 }
 
-// Another terminal's entries are never touched: whatever its machine number
-// and address, its batches wait for it. An entry without a serial number is
-// known by its machine number, as it was when it was written.
-bool BatchDelivery::isThisTerminal(const JournalEntry& e) const {
-    return e.machine == terminal_.machine && (e.serial.isEmpty() || e.serial == terminal_.serial);
+// Same: an entry of this very terminal. Related: perhaps this terminal under
+// an identity it had before: the same address (its serial number or machine
+// number changed, or another terminal took its place), the same serial
+// number under another machine number, or, weaker, one side that can't tell
+// its serial number. Another terminal's entries are never touched: whatever
+// its machine number and address, its batches wait for it.
+BatchDelivery::Kinship BatchDelivery::kinshipOf(const JournalEntry& e) const {
+    const TerminalIdentity& t = terminal_;
+    const bool sameSerial = !t.serial.isEmpty() && e.serial == t.serial;
+    const bool sameAddress = !t.address.isEmpty() && e.address == t.address;
+    if (e.machine == t.machine &&
+        (sameSerial || (t.serial.isEmpty() && e.serial.isEmpty() && sameAddress)))
+        return Kinship::Same;
+    if (sameSerial || sameAddress) return Kinship::Related;
+    if (e.machine == t.machine && (e.serial.isEmpty() || t.serial.isEmpty()))
+        return Kinship::Unknown;
+    return Kinship::None;
 }
 
+namespace {
+
+// The furthest position any file of the entry holds.
+int64_t writtenEnd(const JournalEntry& e) {
+    int64_t end = e.start;
+    for (const JournalFile& f : e.files)
+        end = std::max(end, f.end);
+    return end;
+}
+
+} // namespace
+
 // Finds the journal's entry for this batch: the same terminal position and
-// the same first records. A batch no entry knows starts one of its own.
+// the same first records, first among this terminal's entries, then among
+// those it may have made under an identity it had before. A batch no entry
+// knows starts one of its own.
 bool BatchDelivery::resolve(bool complete) {
     const size_t n = probe_.size();
     if (n == 0) return true;
     std::vector<JournalEntry>& entries = journal_.entries;
+    const auto sameRecords = [&](const JournalEntry& e) {
+        return e.probeCount > 0 && size_t(e.probeCount) <= n &&
+               digestAs(probe_, size_t(e.probeCount), e.machine, terminal_.machine) ==
+                   e.probeDigest;
+    };
     size_t match = SIZE_MAX;
-    for (size_t i = 0; i < entries.size() && match == SIZE_MAX; ++i) {
-        const JournalEntry& e = entries[i];
-        if (!isThisTerminal(e) || e.start != start_) continue;
-        if (size_t(e.probeCount) <= n) {
-            if (e.probeCount > 0 && digestOf(probe_, size_t(e.probeCount)) == e.probeDigest)
-                match = i;
-        } else if (!complete) {
-            // Cut before there were enough records to tell: write nothing,
-            // the next transfer will know.
-            unresolved_ = true;
-            return false;
+    for (const Kinship kin : {Kinship::Same, Kinship::Related, Kinship::Unknown}) {
+        for (size_t i = 0; i < entries.size() && match == SIZE_MAX; ++i) {
+            const JournalEntry& e = entries[i];
+            if (kinshipOf(e) != kin) continue;
+            if (e.start == start_) {
+                if (sameRecords(e)) {
+                    match = i;
+                } else if (size_t(e.probeCount) > n && !complete) {
+                    // Cut before there were enough records to tell: write
+                    // nothing, the next transfer will know.
+                    unresolved_ = true;
+                    return false;
+                }
+            } else if (kin == Kinship::Related && !e.committed && start_ > e.start &&
+                       start_ < writtenEnd(e)) {
+                // This batch starts inside one not confirmed under the other
+                // identity: its first records may be in the files already,
+                // and the records that would tell were handed out then.
+                TerminalIdentity then{e.serial, e.machine, e.address};
+                refusal_ = identityChangedText(then, terminal_);
+                unresolved_ = true;
+                return false;
+            }
         }
     }
     uint64_t newest = 0;
     for (const JournalEntry& e : entries)
         newest = std::max(newest, e.age);
     if (match == SIZE_MAX) {
-        // Entries for this position that did not match are of a log that is gone.
-        std::erase_if(
-            entries, [&](const JournalEntry& e) { return isThisTerminal(e) && e.start == start_; });
-        while (entries.size() >= size_t(kMaxJournalEntries)) {
-            // Committed batches are only kept in case a terminal forgot its
-            // commit; they go first, the oldest first.
+        // This terminal's entries for this position that did not match are
+        // of a log that is gone; at another address they may be a second
+        // terminal's with the same identity, and stay for it.
+        std::erase_if(entries, [&](const JournalEntry& e) {
+            return kinshipOf(e) == Kinship::Same && e.start == start_ &&
+                   (e.address.isEmpty() || e.address == terminal_.address);
+        });
+        // Committed batches are only kept in case a terminal forgot its
+        // commit; the oldest go first. A batch not committed always stays.
+        while (entries.size() >= size_t(kKeptJournalEntries)) {
             const auto victim = std::min_element(
                 entries.begin(), entries.end(), [](const JournalEntry& a, const JournalEntry& b) {
                     return std::pair(!a.committed, a.age) < std::pair(!b.committed, b.age);
                 });
+            if (!victim->committed) break;
             entries.erase(victim);
         }
         JournalEntry fresh;
-        fresh.serial = terminal_.serial;
-        fresh.machine = terminal_.machine;
         fresh.start = start_;
         for (JournalFile& f : fresh.files)
             f.end = start_;
@@ -383,6 +511,10 @@ bool BatchDelivery::resolve(bool complete) {
         match = entries.size() - 1;
     }
     JournalEntry& e = entries[match];
+    // Known from now on by what the terminal says it is now.
+    e.serial = terminal_.serial;
+    e.machine = terminal_.machine;
+    e.address = terminal_.address;
     e.probeCount = static_cast<int32_t>(n);
     e.probeDigest = digestOf(probe_, n);
     e.backupMonth = backupMonth_;
@@ -445,6 +577,7 @@ void BatchDelivery::flush() {
 }
 
 void BatchDelivery::finish(bool complete) {
+    if (!refusal_.isEmpty()) return;
     if (entryIndex_ == SIZE_MAX && !resolve(complete)) return;
     if (entryIndex_ == SIZE_MAX) return; // no records
     flush();
@@ -491,8 +624,8 @@ void BatchDelivery::committed() {
 
 NewRecordFiles::NewRecordFiles(const QString& programDir, bool secondFile, const QDate& startDate)
     : veri(programDir + QString::fromLatin1(kDataFileName)),
-      veri2(secondFile ? std::optional<AppendFile>(std::in_place,
-                                                   programDir + QString::fromLatin1(kSecondFileName))
+      veri2(secondFile ? std::optional<AppendFile>(
+                             std::in_place, programDir + QString::fromLatin1(kSecondFileName))
                        : std::nullopt),
       backup(ensureDirectory(programDir, kNewRecordBackupDir) + monthlyBackupFileName(startDate)),
       backupMonth(startDate.year() * 100 + startDate.month()) {}

@@ -50,25 +50,35 @@ struct JournalFile {
 
 // Which terminal a batch comes from: its serial number with its machine
 // number, never the address or the machine number alone (many sites leave
-// every terminal at machine number 1). An empty serial is a terminal that
-// can't tell one, or an entry of an earlier program version: such entries
-// are known by the machine number alone, as they were then.
+// every terminal at machine number 1). A terminal that can't tell its serial
+// number (an old firmware, a failed answer) is known by its address with its
+// machine number instead, never by the machine number alone.
 struct TerminalIdentity {
-    QByteArray serial; // at most kMaxSerialBytes ASCII bytes
+    QByteArray serial; // at most kMaxSerialBytes ASCII bytes; empty when it can't tell
     int32_t machine = 0;
+    QByteArray address; // where its link goes ("host:port", a device path), at most
+                        // kMaxAddressBytes; empty when unknown
     bool operator==(const TerminalIdentity&) const = default;
 };
 inline constexpr int kMaxSerialBytes = 64;
+inline constexpr int kMaxAddressBytes = 128;
+
+// How the operator reads an identity: "seri EMU01, makine 1, 127.0.0.1:5601".
+QString identityText(const TerminalIdentity& terminal);
+// Why a batch was refused when the terminal's identity changed since a batch
+// it did not confirm, and the records could not tell whether they are in the
+// files already; names both identities.
+QString identityChangedText(const TerminalIdentity& then, const TerminalIdentity& now);
 
 class TFP_CLOCK;
 // The identity of the terminal the control has locked: asked under the lock,
-// so it is the terminal whose records come next. A terminal that can't tell
-// its serial number is known by its machine number.
+// so it is the terminal whose records come next.
 TerminalIdentity terminalIdentity(TFP_CLOCK& clock, int32_t machine);
 
 struct JournalEntry {
-    QByteArray serial;
+    QByteArray serial; // empty: the terminal could not tell, or an earlier version wrote it
     int32_t machine = 0;
+    QByteArray address;       // empty: an earlier version wrote it
     int64_t start = 0;        // terminal position of the batch's first record
     int32_t probeCount = 0;   // the first records of the batch that probeDigest covers
     uint64_t probeDigest = 0; // of their attendance lines
@@ -79,13 +89,19 @@ struct JournalEntry {
     bool operator==(const JournalEntry&) const = default;
 };
 
-inline constexpr int kMaxJournalEntries = 16;
+// Batches the terminal confirmed are kept only in case it forgot the
+// confirmation; beyond this many entries the oldest of them go. A batch not
+// confirmed is never dropped: the journal grows for it.
+inline constexpr int kKeptJournalEntries = 16;
+// The smallest slot; a slot grows in steps of it.
 inline constexpr int kJournalSlotSize = 4096;
 
 // Two slots, each entirely rewritten in place: a write cut short leaves the
-// other one good, and the file needs no new disk space once it exists.
+// other one good, and the file needs no new disk space once it exists. A
+// journal that outgrows its slots is written anew beside the old one and
+// renamed over it.
 QByteArray serializeJournalSlot(const std::vector<JournalEntry>& entries, uint64_t sequence);
-// nullopt for a slot that is empty or damaged.
+// nullopt for a slot that is empty or damaged. size: the slot's size.
 std::optional<std::vector<JournalEntry>> parseJournalSlot(const char* data, size_t size,
                                                           uint64_t* sequence);
 
@@ -100,6 +116,7 @@ class DeliveryJournal {
 
     bool isOpen() const { return fd_.isOpen(); }
     // Writes the entries into the older slot; with sync, onto the disk.
+    // Entries that no longer fit make the slots larger first.
     void save(bool sync); // throws AppError
 
     const QString& programDir() const { return programDir_; }
@@ -108,10 +125,13 @@ class DeliveryJournal {
     std::vector<JournalEntry> entries;
 
   private:
+    void grow(const QByteArray& slot);
+
     QString programDir_;
     FileDescriptor fd_;
     bool created_ = false; // its directory entry is not synced yet
     uint64_t sequence_ = 0;
+    int64_t slotSize_ = kJournalSlotSize;
 };
 
 // The path of a data file of an entry, in the program directory.
@@ -154,14 +174,21 @@ class BatchDelivery {
 
     long long added() const { return added_; }
 
+    // Not empty when the batch may be one delivered before under another
+    // identity of this terminal, and the records can't tell: nothing of it
+    // is written, nothing may be committed, and this says why, naming both
+    // identities.
+    const QString& refusal() const { return refusal_; }
+
   private:
+    enum class Kinship { None, Same, Related, Unknown };
+    Kinship kinshipOf(const JournalEntry& e) const;
     bool resolve(bool complete);
+    void adopt(size_t index);
     void put(const QByteArray& line);
     void flush();
     JournalEntry& entry() { return journal_.entries[entryIndex_]; }
     const JournalEntry& entry() const { return journal_.entries[entryIndex_]; }
-
-    bool isThisTerminal(const JournalEntry& e) const;
 
     DeliveryJournal& journal_;
     TerminalIdentity terminal_;
@@ -175,4 +202,5 @@ class BatchDelivery {
     std::array<int64_t, kDataFileKinds> buffered_{}; // lines in each buffer
     long long added_ = 0;                            // records handed to add()
     long long placed_ = 0;                           // of them, those past the probe
+    QString refusal_;
 };

@@ -99,6 +99,7 @@ TransferResult reported(TransferResult r, const QStringList& files, Operator& op
     case TransferOutcome::NoDevice:
     case TransferOutcome::ReadFailed:
     case TransferOutcome::Cancelled:
+    case TransferOutcome::IdentityChanged:
         break;
     }
     return r;
@@ -158,6 +159,10 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
         throw;
     }
 
+    if (!delivery.refusal().isEmpty()) {
+        op.showMessage(delivery.refusal(), terminalTasksTitle(), Operator::Icon::Warning);
+        return {TransferOutcome::IdentityChanged, 0, {}};
+    }
     TransferResult result{batch.interrupted ? TransferOutcome::Interrupted
                                             : TransferOutcome::Transferred,
                           batch.records, batch.errorName};

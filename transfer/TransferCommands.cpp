@@ -201,6 +201,10 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
         delivery.abandon();
         throw;
     }
+    if (!delivery.refusal().isEmpty()) {
+        op.showMessage(delivery.refusal(), terminalTasksTitle(), Operator::Icon::Warning);
+        return {TransferOutcome::IdentityChanged, 0, {}};
+    }
     // Only now, with every record on disk, may the terminal stop counting
     // them as new. A cut-off batch commits what it has, if the link still works.
     if (end.records > 0) {
@@ -279,8 +283,7 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QStri
         end.interrupted = result.outcome == TransferOutcome::Interrupted;
         end.cancelled = result.outcome == TransferOutcome::Cancelled;
         end.errorName = result.errorName;
-        reportEnd(end, kind == FullDownload::Keep, transferFiles(kind, secondFile, startDate),
-                  op);
+        reportEnd(end, kind == FullDownload::Keep, transferFiles(kind, secondFile, startDate), op);
     }
     return result;
 }

@@ -12,16 +12,18 @@ class TFP_CLOCK;
 // How a transfer ended, for callers that act on it (the headless commands'
 // exit codes); the operator has been told already.
 enum class TransferOutcome {
-    Busy,         // another command writes the data files; nothing changed
-    NoDevice,     // the terminal refused the lock; nothing read
-    ReadFailed,   // the terminal refused to prepare its records (error name shown)
-    NoRecords,    // "Cihazdan Alınacak Veri Yok..."
-    Transferred,  // every record the terminal prepared is in the files
-    Interrupted,  // the link broke during the download; the lines read so far are kept
-    NotConfirmed, // every record is in the files, but the terminal did not confirm
-                  // the commit: the next transfer finishes it without writing them again
-    Cancelled,    // the operator stopped it; the records read so far are in the files
-                  // (and committed), the rest stay for the next run
+    Busy,            // another command writes the data files; nothing changed
+    NoDevice,        // the terminal refused the lock; nothing read
+    ReadFailed,      // the terminal refused to prepare its records (error name shown)
+    NoRecords,       // "Cihazdan Alınacak Veri Yok..."
+    Transferred,     // every record the terminal prepared is in the files
+    Interrupted,     // the link broke during the download; the lines read so far are kept
+    NotConfirmed,    // every record is in the files, but the terminal did not confirm
+                     // the commit: the next transfer finishes it without writing them again
+    Cancelled,       // the operator stopped it; the records read so far are in the files
+                     // (and committed), the rest stay for the next run
+    IdentityChanged, // the terminal's identity changed since a batch it did not confirm
+                     // and its records could not tell: nothing written, nothing committed
 };
 
 struct TransferResult {
@@ -59,7 +61,8 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machineNumber,
 
 // The files a transfer writes, as the operator knows them, in the order it
 // opens them: a new-record transfer without kind, a full download with it.
-QStringList transferFiles(std::optional<FullDownload> kind, bool secondFile, const QDate& startDate);
+QStringList transferFiles(std::optional<FullDownload> kind, bool secondFile,
+                          const QDate& startDate);
 
 // The texts the commands show.
 QString noRecordsText();      // "Cihazdan Alınacak Veri Yok..."

@@ -13,6 +13,7 @@ JournalEntry entryFor(int32_t machine) {
     JournalEntry e;
     e.serial = machine % 3 == 0 ? QByteArray() : "EMU00" + QByteArray::number(machine);
     e.machine = machine;
+    e.address = machine % 5 == 0 ? QByteArray() : "127.0.0.1:" + QByteArray::number(5600 + machine);
     e.start = 4000000000LL + machine;
     e.probeCount = 16;
     e.probeDigest = 0x8877665544332211ull;
@@ -78,8 +79,7 @@ TEST(JournalSlot, RefusesFieldsOutOfRangeEvenWithAGoodChecksum) {
         int offset;
         uint64_t value;
     } cases[] = {
-        {"more entries than a slot holds", 16,
-         uint64_t(kMaxJournalEntries + 1) | uint64_t(good.size() - 28) << 32},
+        {"more entries than the slot holds", 16, 2 | uint64_t(good.size() - 28) << 32},
         {"another entry size", 16, 1 | uint64_t(100) << 32},
         {"a serial number longer than its room", kSerial, kMaxSerialBytes + 1},
         {"a machine beyond 32 bits", kEntry, uint64_t(1) << 31},
@@ -88,6 +88,7 @@ TEST(JournalSlot, RefusesFieldsOutOfRangeEvenWithAGoodChecksum) {
         {"a month beyond 32 bits", kEntry + 32, uint64_t(INT32_MIN) - 1},
         {"a commit flag of 2", kEntry + 40, 2},
         {"a tracking flag of 2", kFiles + 8, 2},
+        {"an address longer than its room", kFiles + 8 * 5 * kDataFileKinds, kMaxAddressBytes + 1},
     };
     for (const auto& c : cases)
         EXPECT_EQ(parse(withField(good, c.offset, c.value)), std::nullopt) << c.what;
@@ -95,18 +96,33 @@ TEST(JournalSlot, RefusesFieldsOutOfRangeEvenWithAGoodChecksum) {
         << "the smallest machine number is refused";
 }
 
-TEST(JournalSlot, ReadsTheEntriesOfTheVersionWithoutSerialNumbers) {
-    // An upgrade finds a journal of the earlier format: its batches in flight
-    // are still known, by their machine number.
-    std::vector<JournalEntry> entries{entryFor(3), entryFor(6)}; // no serial
-    const QByteArray current = serializeJournalSlot(entries, 5);
-    constexpr int kHeader = 24, kSerialRoom = 8 + kMaxSerialBytes;
-    const int entryBytes = int(current.size() - kHeader - 4) / 2;
-    QByteArray old = current.left(kHeader);
-    for (int i = 0; i < 2; ++i)
-        old += current.mid(kHeader + i * entryBytes + kSerialRoom, entryBytes - kSerialRoom);
-    old = withField(old + QByteArray(4, '\0'), 16, 2 | uint64_t(entryBytes - kSerialRoom) << 32);
-    EXPECT_EQ(parse(old), entries);
+TEST(JournalSlot, ReadsTheEntriesOfEarlierVersions) {
+    // An upgrade finds a journal of an earlier format: its batches in flight
+    // are still known. The first format had no serial number, the second no
+    // address; each entry of the current one ends with the address.
+    constexpr int kHeader = 24, kSerialRoom = 8 + kMaxSerialBytes,
+                  kAddressRoom = 8 + kMaxAddressBytes;
+    const struct {
+        const char* version;
+        int cutFront, cutBack;
+        bool keepsSerial;
+    } versions[] = {{"without serial numbers", kSerialRoom, kAddressRoom, false},
+                    {"without addresses", 0, kAddressRoom, true}};
+    for (const auto& v : versions) {
+        std::vector<JournalEntry> entries{entryFor(4), entryFor(6)};
+        const QByteArray current = serializeJournalSlot(entries, 5);
+        const int entryBytes = int(current.size() - kHeader - 4) / 2;
+        const int oldBytes = entryBytes - v.cutFront - v.cutBack;
+        QByteArray old = current.left(kHeader);
+        for (int i = 0; i < 2; ++i)
+            old += current.mid(kHeader + i * entryBytes + v.cutFront, oldBytes);
+        old = withField(old + QByteArray(4, '\0'), 16, 2 | uint64_t(oldBytes) << 32);
+        for (JournalEntry& e : entries) {
+            e.address.clear();
+            if (!v.keepsSerial) e.serial.clear();
+        }
+        EXPECT_EQ(parse(old), entries) << v.version;
+    }
 }
 
 } // namespace
