@@ -6,7 +6,7 @@
 //   bench_names_send [--enrollments N] [--names N] [--runs N]
 // --names N keeps only the first N rows of the names list (one per enrollment).
 
-#include "cli/NamesSubcommands.h"
+#include "cli/CommandLine.h"
 #include "core/Database.h"
 #include "core/testing/TestProgramDir.h"
 #include "terminal/DeviceState.h"
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
         QElapsedTimer timer;
         const QDateTime started = QDateTime::currentDateTime();
         timer.start();
-        const int code = runNamesSendCommand(dir.dir(), std::nullopt, {}, o, e);
+        const int code = runCommandLine({"--dir", dir.dir(), "names", "send", "--all"}, o, e);
         const double seconds = double(timer.nsecsElapsed()) / 1e9;
         o.flush(), e.flush();
         if (code != 0) {
