@@ -80,6 +80,8 @@ Tfrmgiris::Tfrmgiris(TfrmDM& dm, const QString& programDir, Operator* op, QWidge
     }
     op_ = op;
     session.settingsFile = settingsPath();
+    // "İptal", Esc and closing the window reach a request the terminal hangs on.
+    FP_CLOCK1.setCancelCheck([this] { return worker.cancelRequested(); });
     buildControls();
     if (ownOperator_) {
         ownOperator_->setProgressBar(ProgressBar1);

@@ -272,6 +272,8 @@ int runOnChosenTerminals(const SubcommandCall& call, const TerminalCommand& comm
 HeadlessTerminal::HeadlessTerminal(const QString& programDir, Operator& op)
     : programDir_(programDir), op_(op) {
     session.settingsFile = programDir + QStringLiteral("Settings.ini");
+    // Ctrl-C reaches a request the terminal hangs on.
+    clock.setCancelCheck([] { return ConsoleOperator::interrupted(); });
 }
 
 HeadlessTerminal::~HeadlessTerminal() {

@@ -8,6 +8,8 @@
 #include <QSerialPort>
 #include <QTcpSocket>
 
+#include <algorithm>
+
 namespace {
 
 // One implementation for every QIODevice: the sockets and the serial port
@@ -19,14 +21,25 @@ class StreamLink : public Link {
 
     bool isOpen() const override { return device_ != nullptr; }
 
-    int32_t transact(const wire::Message& request, wire::Message& reply, int timeoutMs) override {
+    int32_t transact(const wire::Message& request, wire::Message& reply, int timeoutMs,
+                     const CancelCheck& cancelled) override {
         if (!device_) return ERR_COMPORT_ERROR;
         QDeadlineTimer deadline(timeoutMs);
+        QDeadlineTimer grace = QDeadlineTimer::Forever; // runs once the command is cancelled
+        // Waits in slices, so that a cancel is seen while the terminal is silent.
+        const auto slice = [&] {
+            if (grace.isForever() && cancelled && cancelled())
+                grace.setRemainingTime(kCancelGraceMs);
+            return static_cast<int>(std::clamp<qint64>(
+                std::min(deadline.remainingTime(), grace.remainingTime()), 1, kWaitSliceMs));
+        };
         const QByteArray frame = wire::encodeFrame(request);
         if (device_->write(frame) != frame.size()) return fail(ERR_WRITE_FAIL);
         while (device_->bytesToWrite() > 0) {
-            if (!device_->waitForBytesWritten(remaining(deadline)))
-                return fail(deadline.hasExpired() ? ERR_WRITE_FAIL : ERR_COMPORT_ERROR);
+            if (grace.hasExpired()) return fail(ERR_COMPORT_ERROR);
+            if (deadline.hasExpired()) return fail(ERR_WRITE_FAIL);
+            if (!device_->waitForBytesWritten(slice()) && !isTimeout())
+                return fail(ERR_COMPORT_ERROR);
         }
         for (;;) {
             if (device_->bytesAvailable() > 0) {
@@ -46,15 +59,30 @@ class StreamLink : public Link {
             case wire::FrameDecoder::Status::NeedMore:
                 break;
             }
+            if (grace.hasExpired()) return fail(ERR_COMPORT_ERROR);
             if (deadline.hasExpired()) return fail(ERR_READ_FAIL);
-            if (!device_->waitForReadyRead(remaining(deadline)) && device_->bytesAvailable() == 0)
-                return fail(deadline.hasExpired() ? ERR_READ_FAIL : ERR_COMPORT_ERROR);
+            if (!device_->waitForReadyRead(slice()) && device_->bytesAvailable() == 0 &&
+                !isTimeout())
+                return fail(ERR_COMPORT_ERROR);
         }
     }
 
   protected:
-    static int remaining(const QDeadlineTimer& deadline) {
-        return static_cast<int>(std::max<qint64>(1, deadline.remainingTime()));
+    static constexpr int kWaitSliceMs = 100;
+
+    // Whether the wait that just failed only ran out of time: the link is
+    // still good. Anything else means the other end went away.
+    bool isTimeout() const {
+        if (auto* socket = qobject_cast<QAbstractSocket*>(device_.get()))
+            return socket->state() == QAbstractSocket::ConnectedState;
+        if (auto* local = qobject_cast<QLocalSocket*>(device_.get()))
+            return local->state() == QLocalSocket::ConnectedState;
+        // A serial port stays open when the other end goes away; only its
+        // error tells.
+        if (auto* port = qobject_cast<QSerialPort*>(device_.get()))
+            return port->error() == QSerialPort::TimeoutError ||
+                   port->error() == QSerialPort::NoError;
+        return false;
     }
 
     // A link that failed once is out of step: close it, the control opens a new one.
@@ -88,7 +116,8 @@ class InProcessLink : public Link {
 
     bool isOpen() const override { return device_ != nullptr; }
 
-    int32_t transact(const wire::Message& request, wire::Message& reply, int) override {
+    int32_t transact(const wire::Message& request, wire::Message& reply, int,
+                     const CancelCheck&) override {
         if (!device_) return ERR_COMPORT_ERROR;
         DeviceModel::Reply r = device_->handle(client_, request);
         reply = std::move(r.message);

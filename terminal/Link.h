@@ -8,16 +8,28 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class DeviceModel;
+
+// Asked while a request waits: true once the operator wants the command to
+// stop. Called on the link's own thread; may be empty.
+using CancelCheck = std::function<bool()>;
+
+// How long a request may still take once its command was cancelled: time for
+// a terminal that answers, not for one that hangs.
+inline constexpr int kCancelGraceMs = 500;
 
 class Link {
   public:
     virtual ~Link() = default;
     // Sends a request and waits for its reply. Returns SUCCESS, or the error
     // code of a link failure (ERR_COMPORT_ERROR, ERR_WRITE_FAIL, ERR_READ_FAIL).
-    virtual int32_t transact(const wire::Message& request, wire::Message& reply, int timeoutMs) = 0;
+    // Once cancelled says so, the wait ends within kCancelGraceMs: the link
+    // is closed under the request, which fails with ERR_COMPORT_ERROR.
+    virtual int32_t transact(const wire::Message& request, wire::Message& reply, int timeoutMs,
+                             const CancelCheck& cancelled = {}) = 0;
     virtual bool isOpen() const = 0;
 };
 

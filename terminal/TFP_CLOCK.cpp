@@ -155,7 +155,7 @@ bool TFP_CLOCK::connectLink() {
     hello.ints = {ep.machine, ep.password};
     Message reply;
     const int left = static_cast<int>(std::max<qint64>(1, deadline.remainingTime()));
-    int32_t code = link_->transact(hello, reply, left);
+    int32_t code = link_->transact(hello, reply, left, cancelled_);
     if (code == SUCCESS) code = reply.code;
     if (code != SUCCESS) {
         link_.reset();
@@ -171,7 +171,8 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
         locked_ = false;
         // After a broken link the next operation opens it again, so the
         // operator can simply retry; a download in progress can't be resumed.
-        if (!endpoint_ || !mayReconnect) return fail(ERR_COMPORT_ERROR);
+        // A cancelled command gives up at once.
+        if (!endpoint_ || !mayReconnect || cancelled()) return fail(ERR_COMPORT_ERROR);
         if (!connectLink()) return false;
     }
     Message rq;
@@ -184,7 +185,7 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
     if (const wire::LinkOperation* row = wire::linkOperation(op); !row || !row->keepsReadAhead)
         dropReadAhead();
     Message rp;
-    const int32_t code = link_->transact(rq, rp, operationTimeoutMs_);
+    const int32_t code = link_->transact(rq, rp, operationTimeoutMs_, cancelled_);
     linkBytes_ += frameBytes(rq);
     if (code != SUCCESS) {
         locked_ = false; // the link is gone, and the terminal's lock with it

@@ -8,6 +8,7 @@
 
 #include "DeviceState.h"
 #include "ErrorNames.h"
+#include "Link.h"
 #include "LinkProtocol.h"
 
 #include <QString>
@@ -111,6 +112,13 @@ class TFP_CLOCK {
     QString linkAddress() const;
     // Time limits: opening a connection (default 5 s) and one request (default 10 s).
     void setTimeouts(int openMs, int operationMs);
+    // Asked while a request waits for the terminal: once it says the command
+    // was cancelled, a request in flight ends within a second even when the
+    // terminal hangs (its link is closed under it, which also frees the
+    // terminal's lock), and no link is opened again until it says otherwise.
+    // Called on the control's own thread.
+    void setCancelCheck(CancelCheck cancelled) { cancelled_ = std::move(cancelled); }
+    bool cancelled() const { return cancelled_ && cancelled_(); }
     // Talk to this device model in-process instead of over a link (tests).
     // It takes precedence over every other connection setting; nullptr ends it.
     void setInProcessDevice(std::shared_ptr<DeviceModel> device);
@@ -200,6 +208,7 @@ class TFP_CLOCK {
     int32_t pendingPassword_ = 0;
     bool addressArmed_ = false;
     int32_t lastError_ = SUCCESS;
+    CancelCheck cancelled_;
     int openTimeoutMs_ = 5000;
     int operationTimeoutMs_ = 10000;
     QString devicePath_;

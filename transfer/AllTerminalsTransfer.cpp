@@ -107,6 +107,7 @@ void AllTerminalsTransfer::runOne(size_t index) {
         setStage(Stage::Connecting);
         // The control is made here: its link belongs to this thread.
         TFP_CLOCK clock;
+        clock.setCancelCheck([this] { return cancel_.load(); });
         SessionState session;
         session.settingsFile = settingsFile_;
         connected = connectTerminal(clock, records_[index], session);

@@ -67,7 +67,9 @@ Batch readBatch(TFP_CLOCK& clock, int32_t machine, Operator& op) {
             // error code tells them apart.
             int32_t code = SUCCESS;
             clock.GetLastError(code);
-            batch.interrupted = code != ERR_LOG_END && code != SUCCESS;
+            // A cancel closes the link under a request the terminal is slow to answer.
+            batch.cancelled = code != ERR_LOG_END && code != SUCCESS && op.cancelRequested();
+            batch.interrupted = code != ERR_LOG_END && code != SUCCESS && !batch.cancelled;
             if (batch.interrupted) batch.errorName = deviceErrorName(code);
             return batch;
         }

@@ -108,7 +108,9 @@ LoopEnd readRecords(TFP_CLOCK& clock, int32_t machine, Getter get, int32_t (*mod
             clock.GetLastError(code);
             LoopEnd end;
             end.records = counter - 1;
-            end.interrupted = code != ERR_LOG_END && code != SUCCESS;
+            // A cancel closes the link under a request the terminal is slow to answer.
+            end.cancelled = code != ERR_LOG_END && code != SUCCESS && op.cancelRequested();
+            end.interrupted = code != ERR_LOG_END && code != SUCCESS && !end.cancelled;
             end.errorName = end.interrupted ? deviceErrorName(code) : QString();
             return end;
         }
@@ -211,7 +213,7 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
         const long long count = delivery.committable();
         if (count > 0 && clock.commitNewRecords(machine, static_cast<int32_t>(count))) {
             delivery.committed();
-        } else if (!end.interrupted) {
+        } else if (!end.interrupted && !end.cancelled) {
             end.notConfirmed = true;
             end.errorName = count > 0 ? bracket->lastErrorName() : QString();
         }

@@ -273,6 +273,38 @@ TEST_F(Delivery, CtrlCEndsWith130AndTheNextRunTakesTheRest) {
     EXPECT_TRUE(everyRecordOnce(kRecords));
 }
 
+// The terminal hangs in the middle of the download (stopped, as a terminal
+// that stops answering): Ctrl-C still ends the command long before the
+// request's time limit, with exit 130, and once the terminal answers again
+// the next run brings the rest, every record once.
+TEST_F(Delivery, CtrlCInterruptsARequestTheTerminalHangsOn) {
+    constexpr int kRecords = 100000;
+    startTerminal(kRecords, {"--delay-ms", "2"});
+    QProcess p;
+    startProgram(p);
+    QElapsedTimer waited;
+    waited.start();
+    while (QFileInfo(programDir() + "veri.txt").size() == 0 && waited.elapsed() < 60000)
+        QThread::msleep(5);
+    const pid_t terminal = pid_t(emulator.processId());
+    ASSERT_EQ(::kill(terminal, SIGSTOP), 0);
+    QThread::msleep(1500); // what was on its way has arrived; the next request hangs
+    QElapsedTimer stopping;
+    stopping.start();
+    ASSERT_EQ(::kill(pid_t(p.processId()), SIGINT), 0);
+    const Outcome stopped = finish(p);
+    const qint64 tookMs = stopping.elapsed();
+    ::kill(terminal, SIGCONT);
+    EXPECT_EQ(stopped.code, 130) << stopped.err.toStdString();
+    // The request's own limit is 10 s; a cancel must not wait for it.
+    EXPECT_LT(tookMs, 5000) << "the cancel waited for the hung request";
+
+    const Outcome rest = transfer();
+    EXPECT_EQ(rest.code, 0) << rest.err.toStdString();
+    EXPECT_EQ(terminalMark(), kRecords);
+    EXPECT_TRUE(everyRecordOnce(kRecords));
+}
+
 // The link drops after the last record, so the terminal never confirms:
 // exit code 3, and the next run writes nothing again.
 TEST_F(Delivery, UnconfirmedCommitThenRunAgain) {

@@ -26,6 +26,7 @@ class EmulatorProcess {
     QString ptyPath() const { return pty_; }
     QString unixPath() const { return unix_; }
     QByteArray standardError() { return process_.readAllStandardError(); }
+    qint64 processId() const { return process_.processId(); }
 
     static QString executable();
 
