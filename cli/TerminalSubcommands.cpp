@@ -3,6 +3,7 @@
 #include "HeadlessDataModule.h"
 #include "HeadlessTerminal.h"
 #include "core/ConsoleOperator.h"
+#include "registry/TerminalCheck.h"
 #include "registry/TerminalCommands.h"
 #include "registry/TerminalList.h"
 
@@ -135,8 +136,8 @@ QString applyOptions(const GivenOptions& given, const QString& oldTip, TerminalF
             return QStringLiteral("--password yalnız TCP (--tcp) terminaliyle verilir.");
         f.password = given.value(kPassword);
     }
-    if (const QString problem = terminalFieldsProblem(f); !problem.isEmpty()) return problem;
-    return connectionProblem(f);
+    if (const std::optional<FieldProblem> problem = checkTerminalFields(f)) return problem->text;
+    return {};
 }
 
 // The row's index in the list of dm, by its id; -1 when gone.
