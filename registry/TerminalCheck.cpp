@@ -87,18 +87,16 @@ bool hostName(const QString& text) {
 QString addressProblem(const QString& ip) {
     if (ip.isEmpty()) return QStringLiteral("TCP terminali bir IP adresi ister.");
     const QString refused = QStringLiteral("IP adresi %1 geçersiz: ").arg(quoted(ip));
-    // Digits and dots only, or a last label of digits: meant as an IPv4
-    // address, which a resolver would otherwise read in its own way.
-    const bool numeric = std::all_of(ip.begin(), ip.end(),
-                                     [](QChar c) { return (c >= u'0' && c <= u'9') || c == u'.'; });
-    if (numeric || digitsOnly(ip.section(u'.', -1))) {
-        if (ipv4Address(ip)) return {};
-        return refused + QStringLiteral("dört bölümlü bir IPv4 adresinin her bölümü 0-255 "
-                                        "arasında, başında sıfır olmadan yazılır.");
-    }
     if (ip.contains(u':')) {
         if (QHostAddress(ip).protocol() == QAbstractSocket::IPv6Protocol) return {};
         return refused + QStringLiteral("adres port içeremez; port ayrı verilir.");
+    }
+    // A last label of digits: meant as an IPv4 address, which a resolver
+    // would otherwise read in its own way ("10.1" as 10.0.0.1).
+    if (digitsOnly(ip.section(u'.', -1))) {
+        if (ipv4Address(ip)) return {};
+        return refused + QStringLiteral("dört bölümlü bir IPv4 adresinin her bölümü 0-255 "
+                                        "arasında, başında sıfır olmadan yazılır.");
     }
     if (hostName(ip)) return {};
     return refused + QStringLiteral("bir IPv4 adresi ya da harf, rakam, '-' ve '.' ile "

@@ -166,6 +166,12 @@ TEST_F(TerminalCommandsTest, RowCheckTakesOnlyValuesAConnectCanUse) {
          "Ip",
          "terminal-1.fabrika.local"},
         {"IPv6", [](TerminalFields& f) { f.ip = "fe80::1"; }, {}, "Ip", "fe80::1"},
+        {"IPv4 in IPv6",
+         [](TerminalFields& f) { f.ip = "::ffff:10.0.0.9"; },
+         {},
+         "Ip",
+         "::ffff:10.0.0.9"},
+        {"trailing dot", [](TerminalFields& f) { f.ip = "10.0.0.9."; }, TerminalField::Ip},
         // The TCP port: 1-65535 in digits, stored as a number.
         {"port with sign", [](TerminalFields& f) { f.netPort = "+5"; }, TerminalField::NetPort},
         {"port zero-filled", [](TerminalFields& f) { f.netPort = "00005"; },
