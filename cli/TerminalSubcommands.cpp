@@ -3,6 +3,7 @@
 #include "HeadlessDataModule.h"
 #include "HeadlessTerminal.h"
 #include "core/ConsoleOperator.h"
+#include "registry/TerminalCheck.h"
 #include "registry/TerminalCommands.h"
 #include "registry/TerminalList.h"
 
@@ -22,7 +23,8 @@ const Option kPassword{QStringLiteral("password"), QStringLiteral("N"),
 const Option kCom{QStringLiteral("com"), QStringLiteral("N"),
                   QStringLiteral("seri porttan bağlanır: COM N")};
 const Option kBaud{QStringLiteral("baud"), QStringLiteral("B"),
-                   QStringLiteral("seri hız: 9600 (varsayılan), 19200, 38400, 57600, 115200")};
+                   QStringLiteral("seri hız: 1200, 2400, 4800, 9600 (varsayılan), 19200, 38400, "
+                                  "57600, 115200")};
 const Option kUsb{QStringLiteral("usb"), {}, QStringLiteral("USB ile bağlanır")};
 
 QString typeName(int typeIndex) {
@@ -60,6 +62,23 @@ QJsonObject rowJson(const TerminalFields& f) {
     return o;
 }
 
+// One line on err for the rows whose stored values the check refuses (older
+// versions let them in). They are listed as they are and left unchanged.
+void warnOfOddRows(const std::vector<QSqlRecord>& rows, QTextStream& err) {
+    QStringList odd;
+    for (const QSqlRecord& row : rows) {
+        if (const std::optional<FieldProblem> problem = checkTerminalRow(row))
+            odd << QStringLiteral("\"%1\": %2").arg(escapedText(terminalName(row)), problem->text);
+    }
+    if (odd.isEmpty()) return;
+    err << QStringLiteral("Uyarı: %1 terminal kaydında geçersiz değer var (kayıtlar olduğu gibi "
+                          "bırakıldı; düzeltmek için: terminals edit AD): %2")
+               .arg(odd.size())
+               .arg(odd.join(QStringLiteral("; ")))
+        << '\n';
+    err.flush();
+}
+
 int list(const SubcommandCall& call) {
     std::vector<QSqlRecord> rows;
     try {
@@ -67,6 +86,7 @@ int list(const SubcommandCall& call) {
     } catch (const AppError& e) {
         return failWith(call.io.err, e.text());
     }
+    warnOfOddRows(rows, call.io.err);
     QTextStream& out = call.io.out;
     if (call.options.isSet(jsonOption())) {
         QJsonArray array;
@@ -81,7 +101,9 @@ int list(const SubcommandCall& call) {
                               QStringLiteral("Bağlantı")}};
     for (const QSqlRecord& row : rows) {
         const TerminalFields f = fieldsFromRow(row);
-        table.append({f.name, f.machineNo, typeName(f.typeIndex), connectionText(f)});
+        // A stored control character must not reach the screen as one.
+        table.append({escapedText(f.name), escapedText(f.machineNo), typeName(f.typeIndex),
+                      escapedText(connectionText(f))});
     }
     QList<qsizetype> width(4, 0);
     for (const QStringList& line : table)
@@ -108,9 +130,17 @@ QString applyOptions(const GivenOptions& given, const QString& oldTip, TerminalF
         const QString value = given.value(kTcp).trimmed();
         const qsizetype colon = value.lastIndexOf(u':');
         QString host = colon < 0 ? QString() : value.left(colon);
-        if (host.startsWith(u'[') && host.endsWith(u']')) host = host.mid(1, host.size() - 2);
+        const bool bracketed = host.startsWith(u'[') && host.endsWith(u']');
+        if (bracketed) host = host.mid(1, host.size() - 2);
         if (colon < 0 || host.isEmpty() || value.mid(colon + 1).isEmpty())
-            return QStringLiteral("--tcp ADRES:PORT bekler: '%1'").arg(given.value(kTcp));
+            return QStringLiteral("--tcp ADRES:PORT bekler: '%1'")
+                .arg(escapedText(given.value(kTcp)));
+        // "10.0.0.9:5005:6" is an address with a port in it, and "::1:5005"
+        // could be read two ways: an IPv6 address goes in brackets.
+        if (!bracketed && host.contains(u':'))
+            return QStringLiteral("--tcp ADRES:PORT bekler, adreste port olamaz: '%1' (IPv6 "
+                                  "adresi köşeli ayraçla: [::1]:5005)")
+                .arg(escapedText(given.value(kTcp)));
         // The editor puts 0 in the password when the type becomes tcp/ip.
         if (f.typeIndex != 1 || oldTip != u"ethernet") f.password = QStringLiteral("0");
         f.typeIndex = 1;
@@ -135,8 +165,8 @@ QString applyOptions(const GivenOptions& given, const QString& oldTip, TerminalF
             return QStringLiteral("--password yalnız TCP (--tcp) terminaliyle verilir.");
         f.password = given.value(kPassword);
     }
-    if (const QString problem = terminalFieldsProblem(f); !problem.isEmpty()) return problem;
-    return connectionProblem(f);
+    if (const std::optional<FieldProblem> problem = checkTerminalFields(f)) return problem->text;
+    return {};
 }
 
 // The row's index in the list of dm, by its id; -1 when gone.
@@ -154,7 +184,7 @@ QString nameTakenProblem(const QString& programDir, const TerminalFields& f,
     for (const QSqlRecord& row : rowsNamed(terminalRows(programDir), f.name)) {
         if (!self || row.value(QStringLiteral("id")) != self->value(QStringLiteral("id")))
             return QStringLiteral("\"%1\" adlı bir terminal zaten var: \"%2\".")
-                .arg(f.name.trimmed(), terminalName(row));
+                .arg(f.name.trimmed(), escapedText(terminalName(row)));
     }
     return {};
 }
@@ -213,7 +243,7 @@ int remove(const SubcommandCall& call, const QString& name) {
         const int index = listIndexOf(data.dm, *pick.row);
         if (index < 0 || !deleteTerminal(data.dm, index, op)) return int(ExitFailed);
         if (!io.quiet) {
-            io.out << "Silindi: " << terminalName(*pick.row) << '\n';
+            io.out << "Silindi: " << escapedText(terminalName(*pick.row)) << '\n';
             io.out.flush();
         }
         return int(ExitDone);
@@ -237,12 +267,17 @@ std::vector<Subcommand> terminalSubcommands() {
              "listeyi adına göre sıralı yazar (şifre yazılmaz); --json ile bir JSON dizisi: "
              "name, machine, type (com, ethernet, usb) ve bağlantıya göre address ile port ya "
              "da com_port ile baud.\n\n"
-             "add ve edit, düzenleme penceresinin denetimlerini yapar: ad boş olamaz, cihaz "
-             "no, port ve şifre 32 bitlik tam sayıdır; ayrıca TCP terminali bir adres ve "
-             "1-65535 arası bir port, seri terminal bir port numarası ve hız ister, aynı ad "
+             "add ve edit, düzenleme penceresiyle aynı denetimi yapar: ad boş olamaz, "
+             "yazdırılabilir karakterlerden oluşur ve en çok 50 karakterdir; cihaz no ve "
+             "şifre 32 bitlik tam sayıdır; TCP terminali bir IPv4 adresi (her bölüm 0-255) "
+             "ya da ana bilgisayar adı ve yalnız rakamla 1-65535 arası bir port, seri "
+             "terminal bir port numarası ve standart bir hız (1200-115200) ister; aynı ad "
              "(büyük/küçük harf ayrımı olmadan) ikinci kez verilmez. Reddedilen bir değer "
              "hiçbir şeyi değiştirmez ve 64 ile çıkar. edit yalnız verilen alanları "
-             "değiştirir; tip TCP ya da USB olunca şifre, pencerede olduğu gibi, 0 olur.\n\n"
+             "değiştirir; tip TCP ya da USB olunca şifre, pencerede olduğu gibi, 0 olur. "
+             "list, eski sürümlerin bu denetimden geçmeyen kayıtlarını olduğu gibi "
+             "gösterir, denetim karakterlerini \\x1B gibi yazar ve standart hataya tek "
+             "satırlık bir uyarı verir.\n\n"
              "AD, büyük/küçük harf ayrımı olmadan listedeki bir adla tam eşleşmelidir."),
          {jsonOption(), kName, kMachine, kTcp, kPassword, kCom, kBaud, kUsb},
          1,

@@ -1,5 +1,6 @@
 #include "TerminalCommands.h"
 
+#include "TerminalCheck.h"
 #include "TerminalList.h"
 #include "core/AppError.h"
 #include "core/Database.h"
@@ -17,30 +18,18 @@ QString columnText(const QSqlRecord& row, const char* column) {
     return row.value(i).toString();
 }
 
-QString nameMissingText() {
-    return QStringLiteral("Terminal Adını Giriniz.");
+// Tells the operator why the fields are refused, as the editor tells of a
+// missing name; nothing is written then.
+std::optional<TerminalField> refused(const TerminalFields& fields, Operator& op) {
+    const std::optional<FieldProblem> problem = checkTerminalFields(fields);
+    if (!problem) return std::nullopt;
+    op.showMessage(problem->text, QStringLiteral("UYARI"), Operator::Icon::Warning);
+    return problem->field;
 }
 
-bool nameMissing(const TerminalFields& fields, Operator& op) {
-    if (!fields.name.isEmpty()) return false;
-    op.showMessage(nameMissingText(), QStringLiteral("UYARI"), Operator::Icon::Warning);
-    return true;
-}
-
-// The conversion message of a typed number, or empty when it is whole.
-QString notWholeNumber(const QString& typed) {
-    try {
-        if (!typed.trimmed().isEmpty()) toWholeNumber(typed);
-    } catch (const AppError& e) {
-        return e.text();
-    }
-    return {};
-}
-
-// A numeric column takes only what a connect can read back: a whole number in
-// the 32-bit range. "1e3", "12.0" or "99999999999" throw the conversion error
-// before anything is stored. An empty field leaves the column empty (NULL),
-// as the old numeric fields did.
+// A numeric column takes a whole number in the 32-bit range, which the check
+// has made sure of. An empty field leaves the column empty (NULL), as the old
+// numeric fields did.
 QVariant numeric(const QString& typed) {
     const QString t = typed.trimmed();
     return t.isEmpty() ? QVariant() : QVariant(toWholeNumber(t));
@@ -48,8 +37,6 @@ QVariant numeric(const QString& typed) {
 
 // The eight columns in the order they are set, each trimmed.
 QVariantList columnValues(const TerminalFields& f) {
-    if (const QString problem = terminalFieldsProblem(f); !problem.isEmpty())
-        throw AppError(problem);
     return {numeric(f.machineNo), f.name.trimmed(),    tipForTypeIndex(f.typeIndex),
             f.comPort.trimmed(),  f.comBaud.trimmed(), f.ip.trimmed(),
             numeric(f.netPort),   numeric(f.password)};
@@ -63,38 +50,6 @@ int rowOfId(const TfrmDM& dm, const QVariant& id) {
 }
 
 } // namespace
-
-QString terminalFieldsProblem(const TerminalFields& f) {
-    if (f.name.isEmpty()) return nameMissingText();
-    if (tipForTypeIndex(f.typeIndex).isEmpty())
-        return QStringLiteral("Bağlantı tipi com, ethernet ya da usb olmalı.");
-    for (const QString* typed : {&f.machineNo, &f.netPort, &f.password}) {
-        if (const QString problem = notWholeNumber(*typed); !problem.isEmpty()) return problem;
-    }
-    return {};
-}
-
-QString connectionProblem(const TerminalFields& f) {
-    const auto number = [](const QString& typed) {
-        bool ok = false;
-        const qlonglong value = typed.trimmed().toLongLong(&ok);
-        return ok ? value : -1;
-    };
-    if (f.typeIndex == 1) {
-        if (f.ip.trimmed().isEmpty()) return QStringLiteral("TCP terminali bir adres ister.");
-        const qlonglong port = number(f.netPort);
-        if (port < 1 || port > 65535)
-            return QStringLiteral("TCP portu 1-65535 arasında olmalı: '%1'").arg(f.netPort);
-    }
-    if (f.typeIndex == 0) {
-        if (number(f.comPort) < 1 || number(f.comPort) > INT32_MAX)
-            return QStringLiteral("Com port 1 ya da büyük bir tam sayı olmalı: '%1'")
-                .arg(f.comPort);
-        if (number(f.comBaud) < 1 || number(f.comBaud) > INT32_MAX)
-            return QStringLiteral("Baud pozitif bir tam sayı olmalı: '%1'").arg(f.comBaud);
-    }
-    return {};
-}
 
 QString tipForTypeIndex(int index) {
     switch (index) {
@@ -146,17 +101,17 @@ EditStart startEdit(const TfrmDM& dm, int selectedRow) {
 }
 
 SaveResult addTerminal(TfrmDM& dm, const TerminalFields& fields, Operator& op) {
-    if (nameMissing(fields, op)) return {};
+    if (const auto bad = refused(fields, op)) return {false, -1, bad};
     execSql(dm.ADOConnection1(),
             QStringLiteral("insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, "
                            "Ip, NetPort, Sifre) values (?, ?, ?, ?, ?, ?, ?, ?)"),
             columnValues(fields));
     reopenTerminalList(dm);
-    return {true, dm.qrycihaz.rowCount() > 0 ? 0 : -1};
+    return {true, dm.qrycihaz.rowCount() > 0 ? 0 : -1, std::nullopt};
 }
 
 SaveResult updateTerminal(TfrmDM& dm, int selectedRow, const TerminalFields& fields, Operator& op) {
-    if (nameMissing(fields, op)) return {};
+    if (const auto bad = refused(fields, op)) return {false, -1, bad};
     const QSqlRecord row = terminalRow(dm, selectedRow);
     int changed = 0;
     if (!row.isEmpty()) {
@@ -182,8 +137,8 @@ SaveResult updateTerminal(TfrmDM& dm, int selectedRow, const TerminalFields& fie
     // Back to the edited row, even when a new name moved it in the order.
     const int rows = dm.qrycihaz.rowCount();
     const int edited = rowOfId(dm, row.value(QStringLiteral("id")));
-    if (edited >= 0) return {true, edited};
-    return {true, rows > 0 ? qBound(0, selectedRow, rows - 1) : -1};
+    if (edited >= 0) return {true, edited, std::nullopt};
+    return {true, rows > 0 ? qBound(0, selectedRow, rows - 1) : -1, std::nullopt};
 }
 
 std::optional<int> deleteTerminal(TfrmDM& dm, int selectedRow, Operator& op) {

@@ -1,5 +1,6 @@
 #include "Tfrmyeni.h"
 
+#include "TerminalCheck.h"
 #include "core/Operator.h"
 
 #include <QComboBox>
@@ -7,6 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -28,6 +31,7 @@ Tfrmyeni::Tfrmyeni(TfrmDM& dm, Operator& op, QWidget* parent) : QDialog(parent),
     setFixedSize(289, 329);
 
     Edit1 = addField(this, "Edit1", QStringLiteral("Cihaz"), QStringLiteral("Terminal"), 12);
+    Edit1->setMaxLength(kTerminalNameMax);
     Edit7 = addField(this, "Edit7", QStringLiteral("Cihaz No"), QStringLiteral("1"), 42);
     auto* typeLabel = new QLabel(QStringLiteral("Bağlantı Tipi"), this);
     typeLabel->setGeometry(12, 75, 80, 17);
@@ -55,6 +59,13 @@ Tfrmyeni::Tfrmyeni(TfrmDM& dm, Operator& op, QWidget* parent) : QDialog(parent),
     Edit6 = addField(GroupBox2, "Edit6", QStringLiteral("passsword"), QStringLiteral("846213"), 84);
     GroupBox2->hide();
 
+    lblRowProblem = new QLabel(this);
+    lblRowProblem->setObjectName(QStringLiteral("lblRowProblem"));
+    lblRowProblem->setGeometry(8, 236, 273, 40);
+    lblRowProblem->setWordWrap(true);
+    lblRowProblem->setStyleSheet(QStringLiteral("color: #a00000"));
+    lblRowProblem->hide();
+
     BitBtn2 = new QPushButton(QStringLiteral("&Kaydet"), this);
     BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
     BitBtn2->setGeometry(40, 280, 100, 33);
@@ -74,6 +85,8 @@ Tfrmyeni::Tfrmyeni(TfrmDM& dm, Operator& op, QWidget* parent) : QDialog(parent),
     connect(ComboBox1, &QComboBox::activated, this, &Tfrmyeni::ComboBox1Change);
     connect(BitBtn2, &QPushButton::clicked, this, &Tfrmyeni::BitBtn2Click);
     connect(Button1, &QPushButton::clicked, this, &Tfrmyeni::Button1Click);
+    // The note belongs to the row that was opened, not to the next "Ekle".
+    connect(this, &QDialog::finished, lblRowProblem, &QLabel::hide);
 }
 
 TerminalFields Tfrmyeni::fields() const {
@@ -90,6 +103,9 @@ TerminalFields Tfrmyeni::fields() const {
 }
 
 void Tfrmyeni::setFields(const TerminalFields& f) {
+    // A longer name from an older version is shown whole; the check refuses
+    // it on saving, so it is never cut without the operator seeing it.
+    Edit1->setMaxLength(std::max<int>(kTerminalNameMax, int(f.name.size())));
     Edit1->setText(f.name);
     Edit7->setText(f.machineNo);
     Edit2->setText(f.comPort);
@@ -97,6 +113,34 @@ void Tfrmyeni::setFields(const TerminalFields& f) {
     Edit4->setText(f.ip);
     Edit5->setText(f.netPort);
     Edit6->setText(f.password);
+    const std::optional<FieldProblem> problem = checkTerminalFields(f);
+    lblRowProblem->setText(problem ? QStringLiteral("Bu kayıtta geçersiz bir değer var; "
+                                                    "kaydetmeden önce düzeltin: ") +
+                                         problem->text
+                                   : QString());
+    lblRowProblem->setVisible(problem.has_value());
+}
+
+QWidget* Tfrmyeni::fieldWidget(TerminalField field) const {
+    switch (field) {
+    case TerminalField::Name:
+        return Edit1;
+    case TerminalField::MachineNo:
+        return Edit7;
+    case TerminalField::Type:
+        return ComboBox1;
+    case TerminalField::ComPort:
+        return Edit2;
+    case TerminalField::ComBaud:
+        return Edit3;
+    case TerminalField::Ip:
+        return Edit4;
+    case TerminalField::NetPort:
+        return Edit5;
+    case TerminalField::Password:
+        return Edit6;
+    }
+    return Edit1;
 }
 
 void Tfrmyeni::showGroupFor(int typeIndex) {
@@ -115,7 +159,8 @@ void Tfrmyeni::BitBtn2Click() {
     if (mode == u"yeni") result = addTerminal(dm_, fields(), op_);
     if (mode == u"guncelle") result = updateTerminal(dm_, selectedRow, fields(), op_);
     if (!result.saved) {
-        if (mode == u"yeni" || mode == u"guncelle") Edit1->setFocus();
+        if (mode == u"yeni" || mode == u"guncelle")
+            fieldWidget(result.badField.value_or(TerminalField::Name))->setFocus();
         return;
     }
     resultRow = result.selectRow;
