@@ -163,7 +163,6 @@ bool convertMemoryCardFile(const QString& fileName, const QString& programDir, O
                                               "olamayacak kadar büyük; hiçbir satır aktarılmadı.")
                                    .arg(fileName));
             op.setProgress(static_cast<int>(std::min<long long>(converter.lines(), INT_MAX)));
-            op.processEvents();
         }
         converter.finish();
     }

@@ -27,9 +27,14 @@ enum class TransferOutcome {
 };
 
 struct TransferResult {
+    TransferResult() = default;
+    TransferResult(TransferOutcome o, long long n, QString error = {}, QString text = {})
+        : outcome(o), records(n), errorName(std::move(error)), detail(std::move(text)) {}
+
     TransferOutcome outcome = TransferOutcome::NoRecords;
     long long records = 0; // records the terminal handed out, all of them now in the files
     QString errorName;     // device error name for ReadFailed, Interrupted and NotConfirmed
+    QString detail;        // what the operator was told of IdentityChanged
 };
 
 // "Verileri Aktar": the terminal's new records into veri.txt, the month's file

@@ -361,16 +361,18 @@ TEST_F(Transfer, FullDiskLosesNoRecord) {
     EXPECT_EQ(status, 0);
 }
 
-// Other commands lock and release the terminal while a transfer runs (from
-// the event loop the transfer lets run) and use it. Neither they nor another
-// client's bracket move the new-record mark, nor end the download; only the
-// transfer moves the mark, at its end.
+// Other commands lock and release the terminal while a transfer runs (here
+// between two records) and use it. Neither they nor another client's
+// bracket move the new-record mark, nor end the download; only the transfer
+// moves the mark, at its end.
 TEST_F(Transfer, OtherCommandsBracketsDuringATransferCommitNothing) {
     addRecords(20000);
     struct Busy : RecordingOperator {
         std::function<void()> each;
-        void processEvents() override {
-            RecordingOperator::processEvents();
+        long long records = 0;
+        void showCount(long long count) override {
+            RecordingOperator::showCount(count);
+            records = count;
             if (each) each();
         }
     } busy;
@@ -380,7 +382,7 @@ TEST_F(Transfer, OtherCommandsBracketsDuringATransferCommitNothing) {
     SilentOperator quiet;
     int brackets = 0;
     busy.each = [&] {
-        if (busy.eventPumps % 1500 != 0) return;
+        if (busy.records % 1500 != 0) return;
         {
             DeviceBracket clockCommand(clock, 1, DeviceBracket::ReleaseAfterFailedLock::Yes, quiet,
                                        FailureReport::None);
