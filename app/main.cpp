@@ -33,8 +33,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     const QString& programDir = chosen.path;
-    if (!QFileInfo(programDir).isDir()) {
-        std::fprintf(stderr, "Program dizini yok: %s\n", qPrintable(programDir));
+    try {
+        requireProgramDirectory(programDir);
+    } catch (const AppError& e) {
+        std::fprintf(stderr, "%s\n", qPrintable(e.text()));
         return 1;
     }
 

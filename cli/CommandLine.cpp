@@ -513,13 +513,20 @@ int runCommandLine(const QStringList& arguments, QTextStream& out, QTextStream& 
         return finish(failWith(said, e.text()));
     }
     if (!chosen.notice.isEmpty()) said << chosen.notice << Qt::endl;
-    if (!QFileInfo(chosen.path).isDir())
-        return finish(failWith(said, QStringLiteral("Program dizini yok: %1").arg(chosen.path)));
-    shareNewFilesWithGroup(chosen.path);
-    const bool offersAll = std::any_of(command.options.begin(), command.options.end(),
-                                       [](const Option& o) { return o.name == u"all-terminals"; });
-    return finish(
-        command.run({chosen.path, p.arguments, p.options, {out, said, quiet}, offersAll}));
+    try {
+        requireProgramDirectory(chosen.path);
+        shareNewFilesWithGroup(chosen.path);
+        const bool offersAll =
+            std::any_of(command.options.begin(), command.options.end(),
+                        [](const Option& o) { return o.name == u"all-terminals"; });
+        return finish(
+            command.run({chosen.path, p.arguments, p.options, {out, said, quiet}, offersAll}));
+    } catch (const std::exception& e) {
+        // Whatever a command lets escape ends it with its text and exit
+        // code 1, never with an abort.
+        said.flush();
+        return finish(failWith(said, errorText(e)));
+    }
 }
 
 int runHeadless(int argc, char** argv) {

@@ -2,6 +2,7 @@
 
 #include "Subcommand.h"
 #include "core/AppError.h"
+#include "core/ConsoleOperator.h"
 #include "core/Database.h"
 #include "core/DirectoryLock.h"
 #include "core/TfrmDM.h"
@@ -17,14 +18,32 @@ class DirectoryBusy : public AppError {
     explicit DirectoryBusy(const QString& programDir) : AppError(directoryBusyText(programDir)) {}
 };
 
+// Ctrl-C ended the wait for the directory's lock: the command changed
+// nothing, and the interrupt's own note said so (exit code 130).
+class DirectoryWaitCancelled : public AppError {
+  public:
+    DirectoryWaitCancelled() : AppError(QString()) {}
+};
+
+// The directory's lock for a headless command (what), waiting as the window
+// does but no longer once Ctrl-C is pressed. Throws DirectoryBusy when it
+// stays taken, DirectoryWaitCancelled on Ctrl-C, AppError when the lock
+// file can't be opened.
+inline DirectoryLock lockForHeadlessCommand(const QString& programDir, const QString& what) {
+    std::optional<DirectoryLock> lock = DirectoryLock::acquire(
+        programDir, what, DirectoryLock::kWaitMs, [] { return !ConsoleOperator::interrupted(); });
+    if (lock) return std::move(*lock);
+    if (ConsoleOperator::interrupted()) throw DirectoryWaitCancelled();
+    throw DirectoryBusy(programDir);
+}
+
 // The data module with Data.mdb and Log.mdb of the program directory open, as
 // the window has it, for one headless command; closed when the command ends.
-// The command (what) holds the directory's lock all along: throws
-// DirectoryBusy when another command keeps it longer than the wait.
+// The command (what) holds the directory's lock all along
+// (lockForHeadlessCommand).
 struct HeadlessDataModule {
     HeadlessDataModule(const QString& programDir, const QString& what)
-        : lock(DirectoryLock::acquire(programDir, what)) {
-        if (!lock) throw DirectoryBusy(programDir);
+        : lock(lockForHeadlessCommand(programDir, what)) {
         dm.programDir = programDir;
         openDatabaseFile(dm.connection1Name(), programDir + QStringLiteral("Data.mdb"));
         openDatabaseFile(dm.connection2Name(), programDir + QStringLiteral("Log.mdb"));
@@ -39,6 +58,8 @@ struct HeadlessDataModule {
 template <typename F> int reportedErrors(QTextStream& err, F run) {
     try {
         return run();
+    } catch (const DirectoryWaitCancelled&) {
+        return ExitCancelled;
     } catch (const DirectoryBusy& e) {
         err << e.text() << '\n';
         err.flush();

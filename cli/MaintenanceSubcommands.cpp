@@ -1,5 +1,6 @@
 #include "MaintenanceSubcommands.h"
 
+#include "HeadlessDataModule.h"
 #include "HeadlessTerminal.h"
 #include "TerminalJobs.h"
 #include "bells/BellSchedule.h"
@@ -172,8 +173,15 @@ int runClockCommand(const QString& programDir, bool set, const QSqlRecord& row, 
 
 int runAdminClearCommand(const QString& programDir, const QSqlRecord& row, const Console& io) {
     MaintenanceConsole op(io.err);
-    const std::optional<DirectoryLock> lock = DirectoryLock::acquire(programDir, "admin-clear");
-    if (!lock) return failWith(io.err, directoryBusyText(programDir), ExitBusy);
+    std::optional<DirectoryLock> lock;
+    if (const int code = reportedErrors(io.err,
+                                        [&] {
+                                            lock.emplace(lockForHeadlessCommand(
+                                                programDir, QStringLiteral("admin-clear")));
+                                            return int(ExitDone);
+                                        });
+        code != ExitDone)
+        return code;
     return onTerminal(programDir, row, op, io.err, [&](HeadlessTerminal& t) {
         const DataFile data(programDir);
         const AdminClearResult r = clearAdministrators(t.clock, t.machineNumber(), data.db(), op);

@@ -135,7 +135,7 @@ int runSdcardCommand(const QString& programDir, const QString& file, const Conso
                        {.progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
     try {
         if (!convertMemoryCardFile(file, programDir, op))
-            return ExitBusy; // the directory's lock stayed taken, said already
+            return unlessCancelled(ExitBusy); // the lock stayed taken (said already) or Ctrl-C
         return unlessCancelled(ExitDone);
     } catch (const AppError& e) {
         op.clearProgress();

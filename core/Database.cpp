@@ -118,6 +118,7 @@ QSqlDatabase openDatabaseFile(const QString& connectionName, const QString& path
                           : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     db.close();
     const QString fileName = QFileInfo(path).fileName();
+    requireTrustedLink(path);
     requireRegularFileOrMissing(path);
     if (!QFileInfo(path).isFile()) {
         throw AppError(QStringLiteral("%1 dosyası bulunamadı: %2").arg(fileName, path));

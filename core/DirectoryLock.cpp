@@ -2,6 +2,7 @@
 
 #include "AppError.h"
 #include "Operator.h"
+#include "RegularFile.h"
 #include "TextHelpers.h"
 
 #include <QCoreApplication>
@@ -49,16 +50,13 @@ bool tryLock(int fd) {
 
 std::optional<DirectoryLock> DirectoryLock::acquire(const QString& programDir, const QString& what,
                                                     int waitMs,
-                                                    const std::function<void()>& whileWaiting) {
+                                                    const std::function<bool()>& keepWaiting) {
     const QString path = lockPath(programDir);
     // 0660: the group of a shared program directory takes the lock too.
-    FileDescriptor fd = openRetrying(path, O_RDWR | O_CREAT | O_NONBLOCK, 0660);
+    FileDescriptor fd = openOwnFile(path, O_RDWR | O_CREAT, 0660);
     if (!fd.isOpen())
         throw AppError(QStringLiteral("Kilit dosyası \"%1\" açılamadı (%2).")
                            .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        throw AppError(QStringLiteral("Kilit dosyası \"%1\" düzenli bir dosya değil.").arg(path));
     {
         std::lock_guard guard(heldMutex);
         const auto it = heldHere().find(programDir);
@@ -70,7 +68,7 @@ std::optional<DirectoryLock> DirectoryLock::acquire(const QString& programDir, c
             throw AppError(QStringLiteral("Kilit dosyası \"%1\" kilitlenemedi (%2).")
                                .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
         if (deadline.hasExpired()) return std::nullopt;
-        if (whileWaiting) whileWaiting();
+        if (keepWaiting && !keepWaiting()) return std::nullopt;
         QThread::msleep(
             static_cast<unsigned long>(std::min<qint64>(100, deadline.remainingTime())));
     }
@@ -100,7 +98,8 @@ DirectoryLock::~DirectoryLock() {
 }
 
 QString DirectoryLock::holderOf(const QString& programDir) {
-    FileDescriptor fd = openRetrying(lockPath(programDir), O_RDONLY | O_NONBLOCK);
+    // Never through a link: its target's first bytes would be shown.
+    FileDescriptor fd = openRetrying(lockPath(programDir), O_RDONLY | O_NONBLOCK | O_NOFOLLOW);
     if (!fd.isOpen()) return {};
     char buffer[kMaxHolderBytes];
     const ssize_t n = ::pread(fd.get(), buffer, sizeof buffer, 0);
@@ -121,7 +120,7 @@ QString directoryBusyText(const QString& programDir) {
 
 std::optional<DirectoryLock> lockProgramDirectory(const QString& programDir, const QString& what,
                                                   Operator& op, int waitMs) {
-    bool told = false;
+    bool told = false, cancelled = false;
     std::optional<DirectoryLock> lock =
         DirectoryLock::acquire(programDir, withoutMnemonic(what), waitMs, [&] {
             if (!told) {
@@ -129,9 +128,11 @@ std::optional<DirectoryLock> lockProgramDirectory(const QString& programDir, con
                 told = true;
             }
             op.processEvents();
+            cancelled = op.cancelRequested();
+            return !cancelled;
         });
     if (told) op.setStatus(QString());
-    if (!lock)
+    if (!lock && !cancelled)
         op.showMessage(directoryBusyText(programDir), QStringLiteral("UYARI"),
                        Operator::Icon::Warning);
     return lock;

@@ -16,14 +16,15 @@
 // is each command's own first step.
 class DirectoryLock {
   public:
-    // Waits up to waitMs for the lock, calling whileWaiting about every
-    // 100 ms (to let the window repaint); nullopt when it is still held then.
-    // what names the command, for whoever has to wait for it. Throws AppError
-    // when the lock file can't be opened (the directory is not writable
-    // either).
+    // Waits up to waitMs for the lock, calling keepWaiting about every
+    // 100 ms (to let the window repaint, and to hear of a cancel: false ends
+    // the wait at once); nullopt when it is still held then. what names the
+    // command, for whoever has to wait for it. Throws AppError when the lock
+    // file can't be opened (the directory is not writable either, or a link
+    // or something other than a file is in its place).
     static std::optional<DirectoryLock> acquire(const QString& programDir, const QString& what,
                                                 int waitMs = kWaitMs,
-                                                const std::function<void()>& whileWaiting = {});
+                                                const std::function<bool()>& keepWaiting = {});
     static std::optional<DirectoryLock> tryAcquire(const QString& programDir,
                                                    const QString& what = QString()) {
         return acquire(programDir, what, 0);
@@ -56,8 +57,10 @@ class Operator;
 // The lock for a command that writes the stores: waits for it as acquire()
 // does, saying so on the status line and letting the window repaint; when
 // it stays taken, shows directoryBusyText in a warning box and returns
-// nullopt, and the command changes nothing. waitMs: less than the usual
-// wait, for a command whose wait was spent already.
+// nullopt, and the command changes nothing. A cancel the operator asks for
+// (Operator::cancelRequested) ends the wait at once, without the box: the
+// command is stopped, not refused. waitMs: less than the usual wait, for a
+// command whose wait was spent already.
 std::optional<DirectoryLock> lockProgramDirectory(const QString& programDir, const QString& what,
                                                   Operator& op,
                                                   int waitMs = DirectoryLock::kWaitMs);

@@ -128,7 +128,7 @@ bool replaceAtomically(const QString& iniPath, const QByteArray& data,
     const QByteArray temp =
         path + ".yeni-" + QByteArray::number(QRandomGenerator::system()->generate64(), 16);
     const FileDescriptor f =
-        openRetrying(QFile::decodeName(temp), O_WRONLY | O_CREAT | O_EXCL, 0660);
+        openOwnFile(QFile::decodeName(temp), O_WRONLY | O_CREAT | O_EXCL, 0660);
     if (!f.isOpen()) return false;
     bool ok = true;
     if (old) {
@@ -176,6 +176,9 @@ void writeProfileString(const QString& iniPath, const QString& section, const QS
 void writeProfileStrings(const QString& iniPath, const QList<ProfileEntry>& entries) {
     // A file that is there but can't be read is refused: writing the one key
     // into an empty file would lose every other line.
+    // A link the directory's owner or group made is written through (in
+    // place, when not ours); any other would have us write another's file.
+    requireTrustedLink(iniPath);
     const QByteArray path = QFile::encodeName(iniPath);
     std::optional<struct stat> old;
     if (struct stat st{}; ::stat(path.constData(), &st) == 0) old = st;

@@ -15,6 +15,9 @@ struct StartingPoint {
     std::optional<QString> dirOption; // --dir
     QString envDir;                   // $V270_AKTARIM_DIR, empty when unset
     QString systemDir; // ProgramDir= in [Genel] of the system setting, empty when none
+    // Why the system setting can't be used (unreadable, not absolute...);
+    // it is read only when neither --dir nor the environment decides.
+    QString systemProblem;
     QString executableDir;
     bool executableDirWritable = false;
     QString xdgDataHome; // $XDG_DATA_HOME, empty when unset
@@ -27,12 +30,26 @@ StartingPoint thisProcess(std::optional<QString> dirOption);
 // /etc/v270-aktarim/v270-aktarim.conf, or the file $V270_AKTARIM_CONF names.
 QString systemSettingsPath();
 // ProgramDir= of its [Genel] section; empty when the file or key is missing.
+// Throws AppError naming the file when it can't be read, is not a regular
+// file or too big, and naming the line when ProgramDir= is not an absolute
+// path: every process of the site must find the same directory, whatever
+// its working directory.
 QString systemProgramDir(const QString& settingsPath = systemSettingsPath());
+
+// The operator's text when path can't name a program directory (empty, or
+// with a control character, which no one types and a file system call
+// would cut short); empty when it can.
+QString directoryNameProblem(const QString& path);
+
+// Throws AppError unless path is a directory: "Program dizini yok: …" when
+// nothing is there, a text saying it is not a directory otherwise.
+void requireProgramDirectory(const QString& path);
 
 // --dir when given, else $V270_AKTARIM_DIR, else the site's system setting:
 // one directory for a site's desktop program and its scheduled job, so new
 // records never split between two veri.txt. Such a directory is used as it
-// is. Otherwise the executable's own directory, so a copied
+// is; a system setting that can't be read is an error then. Otherwise the
+// executable's own directory, so a copied
 // Windows-style folder keeps working - unless the program can't write there
 // or it is an installed copy (share/v270-aktarim beside its bin directory;
 // root can write /usr/bin, but that is no place for data). Then it is the

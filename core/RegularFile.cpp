@@ -4,6 +4,7 @@
 #include "FileDescriptor.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -26,7 +27,87 @@ QString refusalText(const QString& path, mode_t mode) {
         .arg(path, kindText(mode));
 }
 
+QString symbolicLinkText(const QString& path) {
+    return QStringLiteral("\"%1\" bir sembolik bağlantı; program kendi dosyalarını bağlantı "
+                          "üzerinden açmaz. Bağlantıyı kaldırıp işlemi yeniden deneyin.")
+        .arg(path);
+}
+
+QString untrustedLinkText(const QString& path) {
+    return QStringLiteral("\"%1\" bir sembolik bağlantı, ama bağlantı ya da gösterdiği dosya "
+                          "program dizininin sahibine ya da grubuna ait değil; program ona "
+                          "dokunmaz. Bağlantıyı kaldırın ya da dizinin sahibine verin.")
+        .arg(path);
+}
+
+QString danglingLinkText(const QString& path) {
+    return QStringLiteral("\"%1\" bir sembolik bağlantı, ama gösterdiği dosya yok; program "
+                          "onu oluşturmaz. Bağlantıyı kaldırın ya da düzeltin.")
+        .arg(path);
+}
+
+bool belongsTo(const struct stat& file, const struct stat& dir) {
+    return file.st_uid == dir.st_uid || file.st_gid == dir.st_gid;
+}
+
+// target: what the link leads to, as already opened; null to look it up.
+void checkLink(const QString& path, const struct stat* target) {
+    const QByteArray native = nativePath(path);
+    struct stat link {};
+    if (::lstat(native.constData(), &link) != 0 || !S_ISLNK(link.st_mode)) return;
+    struct stat dir {
+    }, found{};
+    if (!target) {
+        if (::stat(native.constData(), &found) != 0) throw AppError(danglingLinkText(path));
+        target = &found;
+    }
+    if (::stat(nativePath(QFileInfo(path).absolutePath()).constData(), &dir) != 0 ||
+        !belongsTo(link, dir) || !belongsTo(*target, dir))
+        throw AppError(untrustedLinkText(path));
+}
+
 } // namespace
+
+FileDescriptor openOwnFile(const QString& path, int flags, mode_t mode) {
+    FileDescriptor fd = openRetrying(path, flags | O_NOFOLLOW | O_NONBLOCK, mode);
+    if (!fd.isOpen()) {
+        struct stat st {};
+        const int error = errno;
+        if (::lstat(nativePath(path).constData(), &st) == 0 && S_ISLNK(st.st_mode))
+            throw AppError(symbolicLinkText(path));
+        errno = error;
+        return fd;
+    }
+    requireRegularFile(fd.get(), path);
+    return fd;
+}
+
+void requireTrustedLink(const QString& path) {
+    checkLink(path, nullptr);
+}
+
+FileDescriptor openDataFile(const QString& path, int flags, bool* created) {
+    if (created) *created = false;
+    const int plain = (flags & ~(O_CREAT | O_EXCL)) | O_NONBLOCK;
+    FileDescriptor fd = openRetrying(path, plain);
+    if (!fd.isOpen() && errno == ENOENT && (flags & O_CREAT)) {
+        // O_EXCL never follows a link, so a dangling one fails here instead
+        // of making its target.
+        fd = openRetrying(path, plain | O_CREAT | O_EXCL, 0666);
+        if (!fd.isOpen() && errno == EEXIST) {
+            checkLink(path, nullptr);       // a dangling link throws here
+            fd = openRetrying(path, plain); // made by someone else meanwhile
+        } else if (created) {
+            *created = fd.isOpen();
+        }
+    }
+    if (!fd.isOpen()) return fd;
+    requireRegularFile(fd.get(), path);
+    // The file opened is what counts, whatever the link says by now.
+    struct stat opened {};
+    if (::fstat(fd.get(), &opened) == 0) checkLink(path, &opened);
+    return fd;
+}
 
 QString notRegularFileText(const QString& path) {
     struct stat st {};

@@ -58,6 +58,13 @@ qsizetype writeAll(int fd, const char* data, qsizetype size, int* error) {
     return done;
 }
 
+// veri.txt and veri2.txt may be links a site made (requireTrustedLink); the
+// backup files are the program's own and never are.
+bool mayBeLinked(const QString& path) {
+    const QStringView name = QStringView(path).sliced(path.lastIndexOf(u'/') + 1);
+    return name == QLatin1String(kDataFileName) || name == QLatin1String(kSecondFileName);
+}
+
 QString directoryOf(const QString& path) {
     const qsizetype slash = path.lastIndexOf(u'/');
     return slash < 0 ? QStringLiteral(".") : path.left(slash + 1);
@@ -99,6 +106,7 @@ QString ensureDirectory(const QString& programDir, const char* name) {
     const QByteArray native = nativePath(dir);
     if (::mkdir(native.constData(), 0777) != 0 && errno != EEXIST)
         throw AppError(fileErrorText(dir, FileAction::CreateDir, errno));
+    requireTrustedLink(dir); // a backup folder kept elsewhere, by the directory's own people
     struct stat st {};
     if (::stat(native.constData(), &st) != 0)
         throw AppError(fileErrorText(dir, FileAction::CreateDir, errno));
@@ -109,14 +117,17 @@ QString ensureDirectory(const QString& programDir, const char* name) {
 // ---- AppendFile
 
 AppendFile::AppendFile(QString path) : path_(std::move(path)) {
-    // O_NONBLOCK: a FIFO in a data file's place is refused below, not waited on.
-    fd_ = openRetrying(path_, O_RDWR | O_APPEND | O_NONBLOCK);
-    if (!fd_.isOpen() && errno == ENOENT) {
-        fd_ = openRetrying(path_, O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK);
-        created_ = fd_.isOpen();
+    // Both refuse a FIFO in the file's place rather than wait on it.
+    if (mayBeLinked(path_)) {
+        fd_ = openDataFile(path_, O_RDWR | O_APPEND | O_CREAT, &created_);
+    } else {
+        fd_ = openOwnFile(path_, O_RDWR | O_APPEND);
+        if (!fd_.isOpen() && errno == ENOENT) {
+            fd_ = openOwnFile(path_, O_RDWR | O_APPEND | O_CREAT | O_EXCL, 0666);
+            created_ = fd_.isOpen();
+        }
     }
     if (!fd_.isOpen()) throw AppError(fileErrorText(path_, FileAction::Open, errno));
-    requireRegularFile(fd_.get(), path_);
     if (!cutPartialLine(fd_.get())) throw AppError(fileErrorText(path_, FileAction::Write, errno));
     buffer_.reserve(kBlock + 4096);
 }
@@ -232,17 +243,13 @@ bool cutPartialLine(int fd) {
 }
 
 void copyContentInto(const QString& source, const QString& target) {
+    requireTrustedLink(source);
     const FileDescriptor in = openRetrying(source, O_RDONLY | O_NONBLOCK);
     if (!in.isOpen()) throw AppError(fileErrorText(source, FileAction::Read, errno));
     requireRegularFile(in.get(), source);
     bool created = false;
-    FileDescriptor out = openRetrying(target, O_RDWR | O_NONBLOCK);
-    if (!out.isOpen() && errno == ENOENT) {
-        out = openRetrying(target, O_RDWR | O_CREAT | O_NONBLOCK);
-        created = out.isOpen();
-    }
+    FileDescriptor out = openDataFile(target, O_RDWR | O_CREAT, &created);
     if (!out.isOpen()) throw AppError(fileErrorText(target, FileAction::Replace, errno));
-    requireRegularFile(out.get(), target);
     struct stat from {
     }, to{};
     if (::fstat(in.get(), &from) != 0)

@@ -26,7 +26,8 @@ QString monthlyBackupFileName(const QDate& date);
 enum class FileAction { Open, Write, Read, CreateDir, Replace };
 QString fileErrorText(const QString& path, FileAction action, int errorNumber);
 
-// Creates programDir + name if missing; throws AppError when it can't.
+// Creates programDir + name if missing; throws AppError when it can't, or
+// when it is a link requireTrustedLink refuses.
 QString ensureDirectory(const QString& programDir, const char* name);
 
 // Where a file is and how long it is, as fstat tells.
@@ -36,6 +37,8 @@ struct FileIdentity {
 };
 
 // A file opened for appending (created when missing) that takes whole lines.
+// veri.txt and veri2.txt may be trusted links (core/RegularFile.h); any other
+// file (the backup files) is never opened through a link.
 // A file that does not end in a line end (a write cut short by a crash) is
 // first cut back to its last whole line, so no line is ever appended to half
 // a line. Lines are collected and written in large blocks; sync() puts
@@ -82,10 +85,10 @@ class AppendFile {
 };
 
 // Makes the content of target a byte-for-byte copy of source, in place: a
-// symbolic link is followed, and the file keeps its inode, mode and owner
-// (it is created when missing). Space is reserved first where the file
-// system allows, so a full disk usually fails before the old content is
-// touched. Throws AppError naming the failing file.
+// symbolic link is followed when requireTrustedLink allows it, and the file keeps its inode, mode
+// and owner (it is created when missing). Space is reserved first where the file system allows, so
+// a full disk usually fails before the old content is touched. Throws AppError naming the failing
+// file.
 void copyContentInto(const QString& source, const QString& target);
 
 // Cuts an open file that does not end in a line end back to its last whole

@@ -216,12 +216,12 @@ std::optional<std::vector<JournalEntry>> parseJournalSlot(const char* data, size
 
 DeliveryJournal::DeliveryJournal(const QString& programDir, bool mayCreate)
     : programDir_(programDir) {
-    fd_ = openRetrying(path(), O_RDWR | O_NONBLOCK);
+    fd_ = openOwnFile(path(), O_RDWR);
     bool created = false;
     if (!fd_.isOpen() && errno == ENOENT) {
         if (!mayCreate) return;
         // Never readable by others; writable by the group of a shared directory.
-        fd_ = openRetrying(path(), O_RDWR | O_CREAT | O_NONBLOCK, 0660);
+        fd_ = openOwnFile(path(), O_RDWR | O_CREAT, 0660);
         created = fd_.isOpen();
     }
     if (!fd_.isOpen()) throw AppError(fileErrorText(path(), FileAction::Open, errno));

@@ -155,7 +155,7 @@ TEST(CommandLine, SiteDirectoryComesFromTheEnvironmentThenTheSystemSetting) {
         }, dataStat{};
         ASSERT_EQ(stat(QFile::encodeName(site).constData(), &dirStat), 0);
         ASSERT_EQ(stat(QFile::encodeName(site + "/Data.mdb").constData(), &dataStat), 0);
-        EXPECT_EQ(dirStat.st_mode & 07777, 02770u);
+        EXPECT_EQ(dirStat.st_mode & 07777, 03770u);
         EXPECT_EQ(dataStat.st_mode & 07777, 0660u);
         EXPECT_EQ(dirStat.st_gid, dataStat.st_gid);
         EXPECT_NE(dataStat.st_gid, 0u);

@@ -301,6 +301,22 @@ TEST(Program, ProgramDirectoryComesFromOptionEnvironmentSiteOrDefault) {
     }
 }
 
+TEST(Program, InitToolRefusesADirectoryThatIsNotAnAbsolutePath) {
+    QTemporaryDir cwd;
+    for (const QString& dir :
+         {QString(""), QString("pdks"), QString("./pdks"), QString("/srv/a\nb")}) {
+        SCOPED_TRACE(dir.toStdString());
+        QProcess p;
+        p.setWorkingDirectory(cwd.path());
+        p.start(QStringLiteral(V270_INIT_TOOL), {dir, V270_SCHEMA_DIR});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 64);
+        EXPECT_FALSE(QString::fromUtf8(p.readAllStandardError()).isEmpty());
+        EXPECT_EQ(QDir(cwd.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                  QStringList{});
+    }
+}
+
 // Runs the program as another user, with the usual umask of 022.
 Finished runAs(const passwd& user, const QStringList& args) {
     return runTool(QStandardPaths::findExecutable("setpriv"),
@@ -342,6 +358,10 @@ TEST(Program, ASharedGroupDirectoryServesTwoUsers) {
     const Finished made =
         runTool(QStringLiteral(V270_INIT_TOOL), {"--group", group, site, V270_SCHEMA_DIR});
     ASSERT_EQ(made.code, 0) << made.err.toStdString();
+    // Sticky too: no member replaces another's files with links of their own.
+    struct stat dirStat {};
+    ASSERT_EQ(::stat(QFile::encodeName(site).constData(), &dirStat), 0);
+    EXPECT_EQ(dirStat.st_mode & 07777, 03770u);
     const QString card = tmp.filePath("kart.txt");
     writeFile(card, "h\n1\t1\t123\t0\t0\t0\t2011/06/08 12:34:56\n");
     ::chmod(QFile::encodeName(card).constData(), 0644);

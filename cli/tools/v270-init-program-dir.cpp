@@ -25,8 +25,9 @@ namespace {
 
 const char* const kUsage =
     "Kullanım: v270-init-program-dir [--group GRUP] [--system] DIZIN [SEMA_DIZINI]\n"
-    "  --group GRUP  dizini ve veritabanlarını gruba verir: dizin setgid ve\n"
-    "                grup yazabilir (2770), veritabanları 0660\n"
+    "  --group GRUP  dizini ve veritabanlarını gruba verir: dizin setgid, yapışkan\n"
+    "                ve grup yazabilir (3770), veritabanları 0660\n"
+    "  DIZIN         mutlak bir yol (/ ile başlar)\n"
     "  --system      DIZIN'i sitenin program dizini yapar (/etc/v270-aktarim/\n"
     "                v270-aktarim.conf, [Genel] ProgramDir=); root gerekir\n";
 
@@ -67,7 +68,18 @@ int main(int argc, char** argv) {
         err << kUsage;
         return 64;
     }
-    const QString dir = QDir(args[0]).absolutePath();
+    // A relative directory would be taken against wherever this runs, and
+    // the site's setting would name another one for every other process.
+    if (!QDir::isAbsolutePath(args[0])) {
+        err << QStringLiteral("Dizin mutlak bir yol olmalı (/ ile başlar): \"%1\"\n").arg(args[0])
+            << kUsage;
+        return 64;
+    }
+    if (const QString problem = directoryNameProblem(args[0]); !problem.isEmpty()) {
+        err << problem << '\n';
+        return 64;
+    }
+    const QString dir = QDir::cleanPath(args[0]);
     try {
         gid_t gid = 0;
         if (!group.isEmpty()) {
@@ -78,8 +90,10 @@ int main(int argc, char** argv) {
         if (!QDir().mkpath(dir)) {
             throw AppError(QStringLiteral("Dizin oluşturulamadı: %1").arg(dir));
         }
-        // Group first, so the databases made next inherit it (setgid).
-        if (!group.isEmpty()) setOwnerGroupAndMode(dir, gid, 02770);
+        // Group first, so the databases made next inherit it (setgid). The
+        // sticky bit keeps a member from replacing another's files, the lock
+        // and the journal, with links or files of their own.
+        if (!group.isEmpty()) setOwnerGroupAndMode(dir, gid, 03770);
         for (const QString& name :
              createMissingDatabases(dir, QCoreApplication::applicationDirPath(), args.value(1))) {
             out << "oluşturuldu: " << dir << '/' << name << '\n';

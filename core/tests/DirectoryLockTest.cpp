@@ -1,6 +1,8 @@
 #include "core/DirectoryLock.h"
 
 #include "core/AppError.h"
+#include "core/testing/RecordingOperator.h"
+#include "core/testing/TestFiles.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -8,7 +10,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,10 +78,56 @@ TEST(DirectoryLock, ASecondCommandWaitsThenTakesItOrIsRefusedNamingTheHolder) {
         << directoryBusyText(dir).toStdString();
 }
 
-TEST(DirectoryLock, ALockFileThatIsNoFileIsRefused) {
+TEST(DirectoryLock, ALockFileThatIsNoFileOrALinkIsRefused) {
+    QTemporaryDir tmp, elsewhere;
+    const QString lock = tmp.filePath(".veri.lock");
+    const QString victim = elsewhere.filePath("victim.txt"), missing = elsewhere.filePath("yok");
+    writeFile(victim, "secret");
+    const struct {
+        const char* name;
+        std::function<bool()> make;
+    } cases[] = {
+        {"a FIFO", [&] { return mkfifo(QFile::encodeName(lock).constData(), 0600) == 0; }},
+        {"a link to a file", [&] { return QFile::link(victim, lock); }},
+        {"a dangling link", [&] { return QFile::link(missing, lock); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.make());
+        try {
+            DirectoryLock::acquire(tmp.path() + '/', "x", 0);
+            ADD_FAILURE() << "no error";
+        } catch (const AppError& e) {
+            EXPECT_TRUE(e.text().contains(lock)) << e.text().toStdString();
+        }
+        EXPECT_EQ(DirectoryLock::holderOf(tmp.path() + '/'), "") << "a link's target is not read";
+        ASSERT_TRUE(QFile::remove(lock));
+    }
+    EXPECT_EQ(readFile(victim), "secret");
+    EXPECT_FALSE(QFile::exists(missing));
+}
+
+// Another program holds the lock; the operator cancels the wait.
+TEST(DirectoryLock, ACancelEndsTheWaitAtOnceWithoutTheBusyText) {
     QTemporaryDir tmp;
-    ASSERT_EQ(mkfifo(QFile::encodeName(tmp.filePath(".veri.lock")).constData(), 0600), 0);
-    EXPECT_THROW(DirectoryLock::acquire(tmp.path() + '/', "x", 0), AppError);
+    const QString dir = tmp.path() + '/';
+    // An open file of its own, as another process has: this one's table of
+    // held directories knows nothing of it, so the command waits.
+    const FileDescriptor other = openRetrying(dir + ".veri.lock", O_RDWR | O_CREAT, 0600);
+    ASSERT_TRUE(other.isOpen());
+    ASSERT_EQ(::flock(other.get(), LOCK_EX), 0);
+    RecordingOperator op;
+    op.cancelAfterChecks = 2;
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(lockProgramDirectory(dir, "Verileri Aktar", op));
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_TRUE(op.messages.empty()) << op.messageTexts().join('\n').toStdString();
+
+    // Without a cancel it waits its time and says who holds the directory.
+    RecordingOperator patient;
+    EXPECT_FALSE(lockProgramDirectory(dir, "Verileri Aktar", patient, 300));
+    EXPECT_EQ(patient.messageTexts(), QStringList{directoryBusyText(dir)});
 }
 
 } // namespace

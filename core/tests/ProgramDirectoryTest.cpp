@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -168,6 +169,84 @@ TEST_F(ProgramDirectoryTest, DatabasesAreNeverReadableByOthersAndFifosAreRefused
         EXPECT_TRUE(e.text().contains(QStringLiteral("FIFO"))) << e.text().toStdString();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("fifo"));
+}
+
+} // namespace
+
+namespace {
+
+// What a command would be told, or "" when it went through.
+template <typename F> QString errorOf(F f) {
+    try {
+        f();
+    } catch (const AppError& e) {
+        return e.text();
+    }
+    return {};
+}
+
+TEST_F(ProgramDirectoryTest, TheSiteSettingIsAbsoluteAndReadableOrReported) {
+    const QString conf = tmp.filePath("v270-aktarim.conf");
+    const struct {
+        const char* name;
+        QByteArray content; // null: made by make below
+        std::function<void(const QString&)> make;
+        QString expected; // a piece of the error
+    } cases[] = {
+        {"a relative directory", "[Genel]\n\nProgramDir=pdks\n", {}, "satır 3"},
+        {"a control character",
+         QByteArray("[Genel]\nProgramDir=/srv/a") + '\0' + "b\n",
+         {},
+         "denetim karakteri"},
+        {"too big",
+         QByteArray("[Genel]\nProgramDir=/srv/pdks\n") + QByteArray(1 << 20, ';'),
+         {},
+         "çok büyük"},
+        {"a FIFO",
+         {},
+         [](const QString& p) { mkfifo(QFile::encodeName(p).constData(), 0600); },
+         "FIFO"},
+        {"a directory", {}, [](const QString& p) { QDir().mkdir(p); }, "bir dizin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.make)
+            c.make(conf);
+        else
+            writeFile(conf, c.content);
+        const QString text = errorOf([&] { systemProgramDir(conf); });
+        EXPECT_TRUE(text.contains(conf) && text.contains(c.expected)) << text.toStdString();
+
+        // Reported when the site's setting decides, never read when the
+        // environment or --dir does.
+        qputenv("V270_AKTARIM_CONF", QFile::encodeName(conf));
+        const StartingPoint site = thisProcess(std::nullopt);
+        StartingPoint p = from(true);
+        p.systemProblem = site.systemProblem;
+        EXPECT_EQ(errorOf([&] { chooseProgramDirectory(p); }), text);
+        qputenv("V270_AKTARIM_DIR", QFile::encodeName(tmp.filePath("env")));
+        EXPECT_EQ(thisProcess(std::nullopt).systemProblem, "");
+        qunsetenv("V270_AKTARIM_DIR");
+        EXPECT_EQ(thisProcess(tmp.filePath("option")).systemProblem, "");
+        qunsetenv("V270_AKTARIM_CONF");
+        if (!QFile::remove(conf)) QDir().rmdir(conf);
+    }
+    // A missing file is no setting.
+    EXPECT_EQ(systemProgramDir(conf), "");
+}
+
+TEST_F(ProgramDirectoryTest, ADirectoryNameOrPlaceThatCantBeOneIsRefused) {
+    StartingPoint p = from(true);
+    for (const QString& bad : {QString(""), QString("/srv/a\nb"), QString("/srv/a") + QChar(0)}) {
+        p.dirOption = bad;
+        EXPECT_FALSE(errorOf([&] { chooseProgramDirectory(p); }).isEmpty()) << bad.toStdString();
+    }
+    writeFile(tmp.filePath("file"), "x");
+    EXPECT_EQ(errorOf([&] { requireProgramDirectory(tmp.filePath("file") + '/'); }),
+              "Program dizini \"" + tmp.filePath("file") + "\" bir dizin değil.");
+    EXPECT_EQ(errorOf([&] { requireProgramDirectory(at("yok")); }),
+              "Program dizini yok: " + at("yok"));
+    EXPECT_EQ(errorOf([&] { requireProgramDirectory(at("")); }), "");
 }
 
 } // namespace

@@ -658,4 +658,64 @@ TEST_F(Transfer, SpecialFilesAreRefusedBeforeTheTerminalIsLocked) {
     EXPECT_EQ(transfer(true).records, 3);
 }
 
+// Someone sharing the directory plants a link where the program writes, to a
+// file of whoever runs the next transfer: the program's own files never
+// follow one; veri.txt and veri2.txt only to a file of the directory's owner
+// or group, through a link of theirs.
+TEST_F(Transfer, LinksPlantedInTheDirectoryAreNotWrittenThrough) {
+    addRecords(3);
+    ASSERT_TRUE(QDir(programDir()).mkpath("yedek_V270"));
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath("victim.txt");
+    const QString missing = elsewhere.filePath("victim2.txt");
+    const QByteArray secret = "another user's file\n";
+    const struct Case {
+        const char* name;
+        const char* file;
+        bool dangling;
+        uid_t owner; // of the victim, or of the link with linkOwned; 0: ours
+        bool linkOwned = false;
+    } cases[] = {
+        {"the lock", ".veri.lock", false, 0},
+        {"the lock, dangling", ".veri.lock", true, 0},
+        {"the journal", ".veri.journal", false, 0},
+        {"the monthly backup file", "yedek_V270/032024.txt", false, 0},
+        {"veri.txt, dangling", "veri.txt", true, 0},
+        {"veri.txt to another's file", "veri.txt", false, 54321},
+        {"veri.txt, another's link", "veri.txt", false, 54321, true},
+        {"veri2.txt to another's file", "veri2.txt", false, 54321},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.owner != 0 && ::geteuid() != 0) continue; // only root gives files away
+        const QString path = programDir() + c.file;
+        writeFile(victim, secret);
+        QFile::remove(missing);
+        QFile::remove(path); // made empty by an earlier round
+        ASSERT_TRUE(QFile::link(c.dangling ? missing : victim, path));
+        if (c.owner != 0) {
+            const QByteArray at = QFile::encodeName(c.linkOwned ? path : victim);
+            ASSERT_EQ(::lchown(at.constData(), c.owner, c.owner), 0);
+        }
+        try {
+            transfer(true);
+            ADD_FAILURE() << "no error";
+        } catch (const AppError& e) {
+            EXPECT_TRUE(e.text().contains(path) && e.text().contains("sembolik bağlantı"))
+                << e.text().toStdString();
+        }
+        EXPECT_EQ(readFile(victim), secret);
+        EXPECT_FALSE(QFile::exists(missing)) << "a dangling link's target was made";
+        EXPECT_EQ(device->state().newMark, 0);
+        QFile::remove(path);
+    }
+    // A site's own link to a file of its own is written through, as before.
+    writeFile(victim, "");
+    ASSERT_EQ(::chown(QFile::encodeName(victim).constData(), ::geteuid(), ::getegid()), 0);
+    QFile::remove(programDir() + "veri.txt");
+    ASSERT_TRUE(QFile::link(victim, programDir() + "veri.txt"));
+    EXPECT_EQ(transfer(true).records, 3);
+    EXPECT_EQ(readFile(victim).count("\r\n"), 3);
+}
+
 } // namespace
