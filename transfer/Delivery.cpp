@@ -285,8 +285,7 @@ void DeliveryJournal::grow(const QByteArray& slot) {
         size *= 2;
     const QString newPath = path() + QStringLiteral(".new");
     ::unlink(nativePath(newPath).constData()); // left by a run killed while growing
-    FileDescriptor grown =
-        openRetrying(newPath, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK, 0660);
+    FileDescriptor grown = openOwnFile(newPath, O_RDWR | O_CREAT | O_EXCL, 0660);
     QByteArray both = slot;
     both.append(QByteArray(size - slot.size(), '\0'));
     both.append(both);
@@ -364,7 +363,9 @@ void settleDeliveries(const DirectoryLock& held) {
             const QString path =
                 dataFilePath(programDir, static_cast<DataFileKind>(kind), e.backupMonth);
             if (path.isEmpty()) continue;
-            const FileDescriptor file = openRetrying(path, O_RDWR);
+            // Never through a planted link; veri.txt and veri2.txt through a trusted one.
+            const FileDescriptor file = kind == kBackupFile ? openOwnFile(path, O_RDWR)
+                                                            : openDataFile(path, O_RDWR);
             if (!file.isOpen()) continue; // taken away: what the journal says stands
             struct stat st {};
             // Only the very file, and only if it was not emptied: then its
