@@ -4,6 +4,7 @@
 #include "core/AppError.h"
 #include "core/ConsoleOperator.h"
 #include "core/Database.h"
+#include "registry/TerminalCheck.h"
 
 #include <QLocale>
 #include <QSqlQuery>
@@ -38,7 +39,7 @@ QString folded(const QString& name) {
 QString quotedNames(const std::vector<QSqlRecord>& rows) {
     QStringList names;
     for (const QSqlRecord& row : rows)
-        names << u'"' + terminalName(row) + u'"';
+        names << u'"' + escapedText(terminalName(row)) + u'"'; // never raw control codes
     return names.join(QStringLiteral(", "));
 }
 
