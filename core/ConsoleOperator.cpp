@@ -1,5 +1,7 @@
 #include "ConsoleOperator.h"
 
+#include "FileDescriptor.h"
+
 #include <QLocale>
 
 #include <csignal>
@@ -114,10 +116,6 @@ void ConsoleOperator::clearProgress() {
 void ConsoleOperator::writeProgress(const QByteArray& bytes) {
     // Straight to the descriptor: a line redrawn in place, never buffered
     // behind the command's messages.
-    qsizetype at = 0;
-    while (at < bytes.size()) {
-        const ssize_t n = ::write(options_.progressFd, bytes.constData() + at, bytes.size() - at);
-        if (n <= 0) return; // a progress line is not worth an error
-        at += n;
-    }
+    // A progress line is not worth an error.
+    (void)writeFully(options_.progressFd, bytes.constData(), size_t(bytes.size()));
 }

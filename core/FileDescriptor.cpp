@@ -31,3 +31,39 @@ FileDescriptor openRetrying(const QString& path, int flags, mode_t mode) {
     } while (fd < 0 && errno == EINTR);
     return FileDescriptor(fd);
 }
+
+namespace {
+
+// One loop for every whole-buffer transfer: step does one system call at
+// the given offset into the buffer.
+template <class Step> size_t fully(size_t size, bool isRead, Step step) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = step(done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            errno = n == 0 ? (isRead ? 0 : EIO) : errno;
+            break;
+        }
+        done += size_t(n);
+    }
+    return done;
+}
+
+} // namespace
+
+size_t writeFully(int fd, const char* data, size_t size) {
+    return fully(size, false, [&](size_t done) { return ::write(fd, data + done, size - done); });
+}
+
+size_t pwriteFully(int fd, const char* data, size_t size, off_t at) {
+    return fully(size, false, [&](size_t done) {
+        return ::pwrite(fd, data + done, size - done, at + off_t(done));
+    });
+}
+
+size_t preadFully(int fd, char* data, size_t size, off_t at) {
+    return fully(size, true, [&](size_t done) {
+        return ::pread(fd, data + done, size - done, at + off_t(done));
+    });
+}

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstddef>
 #include <sys/types.h>
 #include <utility>
 
@@ -44,3 +45,10 @@ class FileDescriptor {
 // open(2) with O_CLOEXEC, again after a signal. Not open, with errno set,
 // on failure.
 FileDescriptor openRetrying(const QString& path, int flags, mode_t mode = 0666);
+
+// Whole buffers through a descriptor, again after a signal. Each returns the
+// bytes done: fewer than size is a failure with errno set (EIO for a write
+// that wrote nothing), or for a read the end of the file (errno 0).
+size_t writeFully(int fd, const char* data, size_t size);
+size_t pwriteFully(int fd, const char* data, size_t size, off_t at);
+size_t preadFully(int fd, char* data, size_t size, off_t at);

@@ -29,7 +29,7 @@ struct Line {
 // UTF-8 and Turkish single-byte lines. The text of the current line lives in a
 // buffer used again for every line.
 class LineReader {
-public:
+  public:
     explicit LineReader(QByteArrayView data) : data_(data) {}
 
     bool next() {
@@ -50,7 +50,7 @@ public:
     // The break after the current line: "\r\n", "\n", or "" at the end.
     QByteArrayView ending() const { return data_.sliced(line_.end, line_.next - line_.end); }
 
-private:
+  private:
     QByteArrayView data_;
     Line line_;
     QString text_;
@@ -100,14 +100,7 @@ AppError unableToWrite(const QString& iniPath) {
 constexpr qint64 kMaxSettingsFileBytes = 1 << 20;
 
 bool writeAll(int fd, const QByteArray& data) {
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += n;
-    }
-    return true;
+    return writeFully(fd, data.constData(), size_t(data.size())) == size_t(data.size());
 }
 
 // Rewrites a file that belongs to someone else in place: replacing it would

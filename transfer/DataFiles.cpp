@@ -1,6 +1,7 @@
 #include "DataFiles.h"
 
 #include "core/AppError.h"
+#include "core/FileDescriptor.h"
 #include "core/RegularFile.h"
 
 #include <algorithm>
@@ -41,21 +42,9 @@ QString errnoText(int e) {
 
 // Writes all of data; returns bytes written and sets *error on failure.
 qsizetype writeAll(int fd, const char* data, qsizetype size, int* error) {
-    qsizetype done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, static_cast<size_t>(size - done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            *error = errno;
-            return done;
-        }
-        if (n == 0) {
-            *error = EIO;
-            return done;
-        }
-        done += n;
-    }
-    return done;
+    const size_t done = writeFully(fd, data, size_t(size));
+    if (done != size_t(size)) *error = errno;
+    return qsizetype(done);
 }
 
 // veri.txt and veri2.txt may be links a site made (requireTrustedLink); the
@@ -270,17 +259,20 @@ void copyContentInto(const QString& source, const QString& target) {
             throw AppError(fileErrorText(source, FileAction::Read, errno));
         }
         if (n == 0) break;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w =
-                ::pwrite(out.get(), block.constData() + done, size_t(n - done), copied);
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0)
-                throw AppError(fileErrorText(target, FileAction::Replace, w < 0 ? errno : EIO));
-            done += w, copied += w;
-        }
+        if (pwriteFully(out.get(), block.constData(), size_t(n), copied) != size_t(n))
+            throw AppError(fileErrorText(target, FileAction::Replace, errno));
+        copied += n;
     }
     if (::ftruncate(out.get(), copied) != 0 || (::fsync(out.get()) != 0 && errno != EINVAL) ||
         !out.close())
         throw AppError(fileErrorText(target, FileAction::Replace, errno));
     if (created) syncDirectory(directoryOf(target));
 }
+
+NewRecordFiles::NewRecordFiles(const QString& programDir, bool secondFile, const QDate& startDate)
+    : veri(programDir + QString::fromLatin1(kDataFileName)),
+      veri2(secondFile ? std::optional<AppendFile>(
+                             std::in_place, programDir + QString::fromLatin1(kSecondFileName))
+                       : std::nullopt),
+      backup(ensureDirectory(programDir, kNewRecordBackupDir) + monthlyBackupFileName(startDate)),
+      backupMonth(startDate.year() * 100 + startDate.month()) {}

@@ -6,6 +6,9 @@
 #include <QByteArray>
 #include <QDate>
 #include <QString>
+
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -97,3 +100,21 @@ bool cutPartialLine(int fd);
 
 // fsync on a directory, so entries created or renamed in it survive a crash.
 void syncDirectory(const QString& dir);
+
+// The data files of a new-record transfer, in the order lines go to them.
+enum DataFileKind { kVeriFile, kBackupFile, kVeri2File, kDataFileKinds };
+
+// The files of a new-record batch, open for appending in the order a
+// transfer opens them: veri.txt, with the second-file option veri2.txt, and
+// the month's file under yedek_V270 (made when missing). Throws AppError.
+struct NewRecordFiles {
+    NewRecordFiles(const QString& programDir, bool secondFile, const QDate& startDate);
+    // For BatchDelivery, in DataFileKind order; veri2.txt null without the option.
+    std::array<AppendFile*, kDataFileKinds> targets() {
+        return {&veri, &backup, veri2 ? &*veri2 : nullptr};
+    }
+    AppendFile veri;
+    std::optional<AppendFile> veri2;
+    AppendFile backup;
+    int32_t backupMonth; // yyyymm of the monthly file
+};

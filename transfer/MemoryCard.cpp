@@ -1,7 +1,7 @@
 #include "MemoryCard.h"
 
 #include "DataFiles.h"
-#include "Delivery.h"
+#include "DeliveryJournal.h"
 #include "core/AppError.h"
 #include "core/FileDescriptor.h"
 #include "core/Operator.h"

@@ -6,7 +6,7 @@
 // records into lines, deliver new records through the journal, commit them,
 // and tell the operator how it ended.
 
-#include "Delivery.h"
+#include "BatchDelivery.h"
 #include "TransferCommands.h"
 
 #include <QByteArray>

@@ -2,7 +2,7 @@
 
 #include "AttendanceLine.h"
 #include "DataFiles.h"
-#include "Delivery.h"
+#include "BatchDelivery.h"
 #include "NewRecordPipeline.h"
 #include "core/DirectoryLock.h"
 #include "core/Operator.h"

@@ -2,7 +2,7 @@
 
 #include "AttendanceLine.h"
 #include "DataFiles.h"
-#include "Delivery.h"
+#include "BatchDelivery.h"
 #include "NewRecordPipeline.h"
 #include "core/AppError.h"
 #include "core/Operator.h"

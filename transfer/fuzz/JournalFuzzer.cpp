@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the delivery journal's slot parser; a slot that
 // parses writes back to one that parses the same.
 
-#include "transfer/Delivery.h"
+#include "transfer/JournalFormat.h"
 
 #include <cstddef>
 #include <cstdint>

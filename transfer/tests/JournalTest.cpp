@@ -2,7 +2,7 @@
 // short, damaged, or written by something else.
 
 #include "transfer/Bytes.h"
-#include "transfer/Delivery.h"
+#include "transfer/JournalFormat.h"
 
 #include <gtest/gtest.h>
 #include <vector>
