@@ -22,8 +22,8 @@ void wireNameCommands(TfrmEnrol& window, TfrmDM& dm, TFP_CLOCK& clock) {
                 fillNames(dm.MyConnection1, dm.MyQuery1, settings, store, search, op);
             });
         } catch (...) {
-            // The grid shows what was stored before the error, so that a
-            // send that follows sends that.
+            // The grid is re-run and shows the list as it stands (a failed
+            // fill wrote nothing), so that a send that follows sends that.
             try {
                 w.ShowNameList();
             } catch (...) {

@@ -44,28 +44,29 @@ int download(HeadlessDataModule& data, const QString& programDir, const QSqlReco
     if (!io.quiet && (r.outcome == DownloadResult::Outcome::Done ||
                       r.outcome == DownloadResult::Outcome::Interrupted ||
                       r.outcome == DownloadResult::Outcome::Cancelled)) {
-        out << "Saklanan kayıt: " << r.stored << '\n';
-        out << "Double ID: " << r.doubles << '\n';
+        // Only a whole download replaces the store; what else was read is gone.
+        out << "Saklanan kayıt: " << (r.complete ? r.stored : 0) << '\n';
+        if (r.complete)
+            out << "Double ID: " << r.doubles << '\n';
+        else
+            out << "Okunup saklanmayan kayıt: " << r.stored << '\n';
         if (r.skipped > 0) out << "Okunamayan kayıt: " << r.skipped << '\n';
     }
+    // The status tells a download that did not replace the store, and why.
     if (!console.lastStatus().isEmpty()) err << console.lastStatus() << '\n';
     out.flush();
     err.flush();
     if (ConsoleOperator::interrupted()) return int(ExitCancelled);
     switch (r.outcome) {
     case DownloadResult::Outcome::Done:
-        if (r.skipped > 0)
-            return failWith(
-                err,
-                QStringLiteral("%1 kayıt terminalden okunamadı ve saklanmadı.").arg(r.skipped));
-        return ExitDone;
+        return r.complete ? ExitDone : ExitFailed;
     case DownloadResult::Outcome::NoDevice:
         return failWith(err, noDeviceText(), terminal.refusedLockCode());
     case DownloadResult::Outcome::ReadFailed:
         return failWith(
             err, QStringLiteral("Terminal parmakizi listesini hazırlayamadı: %1").arg(r.errorName));
     case DownloadResult::Outcome::Interrupted:
-        return failWith(err, interruptedDownloadText(r.errorName, r.stored));
+        return ExitFailed;
     case DownloadResult::Outcome::Cancelled:
         return ExitCancelled;
     }
@@ -97,7 +98,7 @@ int upload(HeadlessDataModule& data, const QString& programDir, const QSqlRecord
     const UploadResult r = uploadEnrollments(terminal.clock, terminal.machineNumber(), store,
                                              values, clear, console, console);
     // Its text is out already, as the message the window shows.
-    if (r.outcome == UploadResult::Outcome::StoreUnfit) return failWith(err, r.unfitText);
+    if (r.outcome == UploadResult::Outcome::StoreUnfit) return ExitFailed;
     if (r.outcome != UploadResult::Outcome::NoDevice && (!io.quiet || r.refused + r.unfit > 0)) {
         out << "Gönderilen satır: " << r.sent << '\n';
         if (r.refused > 0) out << "Reddedilen satır: " << r.refused << '\n';
@@ -128,9 +129,8 @@ int upload(HeadlessDataModule& data, const QString& programDir, const QSqlRecord
         return failWith(err, QStringLiteral("%1 satırı terminal kabul etmedi (son hata: %2).")
                                  .arg(r.refused)
                                  .arg(r.errorName));
-    if (r.unfit > 0) return failWith(err, r.unfitText);
-    if (names.refused > 0)
-        return failWith(err, QStringLiteral("Terminal %1 ismi almadı.").arg(names.refused));
+    if (r.unfit > 0) return ExitFailed; // said already, as the window's message
+    if (names.refused > 0) return failWith(err, refusedNamesText(names));
     return ExitDone;
 }
 

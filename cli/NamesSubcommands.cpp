@@ -28,9 +28,7 @@ int reportSend(const SendResult& r, const QString& status, const Console& io) {
     if (!io.quiet || r.refused > 0) out << "Gönderilen isim: " << r.sent << '\n';
     out.flush();
     err.flush();
-    if (r.refused > 0)
-        return failWith(err,
-                        QStringLiteral("Terminal %1 ismi almadı (%2).").arg(r.refused).arg(status));
+    if (r.refused > 0) return failWith(err, refusedNamesText(r));
     return ExitDone;
 }
 

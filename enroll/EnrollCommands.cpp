@@ -11,6 +11,11 @@
 
 namespace {
 
+// How a download that did not replace the store ends its text.
+QString keptStoreText() {
+    return QStringLiteral("önceki parmakizi deposu olduğu gibi duruyor");
+}
+
 int32_t lastErrorOf(TFP_CLOCK& clock) {
     int32_t code = SUCCESS;
     clock.GetLastError(code);
@@ -24,11 +29,22 @@ bool isLinkFailure(int32_t code) {
 }
 
 void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollValues& values,
-                 EnrollScreen& screen, Operator& op, DownloadResult& result) {
+                 EnrollScreen& screen, Operator& op, const QString& terminalName,
+                 DownloadResult& result) {
     const auto finish = [&](const QString& status) {
         op.setStatus(status);
         result.status = status;
     };
+    // A cancel that came while the command waited (for the directory's lock,
+    // for the link) stops it before the terminal or the store is touched.
+    if (op.cancelRequested()) {
+        result.outcome = DownloadResult::Outcome::Cancelled;
+        finish(cancelledDownloadText(0));
+        return;
+    }
+    const QDateTime began = QDateTime::currentDateTime();
+    op.setStatus(QStringLiteral("Alınıyor....."));
+    screen.clearLog();
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::No, op,
                           FailureReport::None);
     if (!bracket.locked()) {
@@ -51,7 +67,11 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
     int done = 0;
 
     BusyCursor busy(op);
+    // The new store is built beside the old one, in the writer's
+    // transaction: until the commit below, the old one is what everybody
+    // (and a killed process) sees, and any other end rolls back to it.
     EnrollWriter writer(store);
+    writer.clearStore();
     QString lastFailure; // the error name of the last enrollment not read
     for (;;) {
         if (op.cancelRequested()) {
@@ -111,8 +131,10 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
             break;
         }
     }
-    writer.commit();
     if (result.outcome == DownloadResult::Outcome::Done && result.skipped == 0) {
+        // Incomplete while the two files take the new store, one after the other.
+        markDownloadStarted(store, terminalName, machine, began);
+        writer.commit();
         markDownloadComplete(store, writer.digest());
         result.complete = true;
     }
@@ -124,9 +146,12 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
     else if (result.skipped == 0)
         finish(QStringLiteral("GetEnrollData OK"));
     else
-        finish(QStringLiteral("GetEnrollData :%1 (%2 kayıt okunamadı, saklanmadı)")
+        finish(QStringLiteral("GetEnrollData :%1 (%2 kayıt okunamadı; okunan %3 kayıt "
+                              "saklanmadı, %4)")
                    .arg(lastFailure)
-                   .arg(result.skipped));
+                   .arg(result.skipped)
+                   .arg(result.stored)
+                   .arg(keptStoreText()));
 }
 
 // A row of the store as it would go to the terminal, or why it can't.
@@ -178,17 +203,19 @@ QString uploadQuestion() {
     return QStringLiteral("Seçili terminale parmakizi datası yüklensin mi...?");
 }
 
-QString interruptedDownloadText(const QString& errorName, int stored) {
-    return QStringLiteral("Bağlantı kesildi (%1): liste yarıda kaldı, alınan %2 kayıt saklandı. "
-                          "Yeniden bağlanıp tekrar alın.")
+QString interruptedDownloadText(const QString& errorName, int read) {
+    return QStringLiteral("Bağlantı kesildi (%1): liste yarıda kaldı, okunan %2 kayıt "
+                          "saklanmadı; %3. Yeniden bağlanıp tekrar alın.")
         .arg(errorName)
-        .arg(stored);
+        .arg(read)
+        .arg(keptStoreText());
 }
 
-QString cancelledDownloadText(int stored) {
-    return QStringLiteral("İptal edildi: liste yarıda kaldı, alınan %1 kayıt saklandı. Depo "
-                          "eksik; terminale silerek yüklemeden önce yeniden alın.")
-        .arg(stored);
+QString cancelledDownloadText(int read) {
+    if (read == 0) return QStringLiteral("İptal edildi: %1.").arg(keptStoreText());
+    return QStringLiteral("İptal edildi: liste yarıda kaldı, okunan %1 kayıt saklanmadı; %2.")
+        .arg(read)
+        .arg(keptStoreText());
 }
 
 QString cancelledUploadText(int sent) {
@@ -247,18 +274,11 @@ DownloadResult downloadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStor
                                    EnrollValues& values, EnrollScreen& screen, Operator& op,
                                    const QString& terminalName) {
     screen.setPosition(QString());
-    op.setStatus(QStringLiteral("Alınıyor....."));
-    screen.clearLog();
-    // Before the store changes: however the download ends, it is complete
-    // only once it says so.
-    markDownloadStarted(store, terminalName, machine, QDateTime::currentDateTime());
-    store.clearEnrollments();
-    store.clearNames();
     DownloadResult result;
     try {
-        runDownload(clock, machine, store, values, screen, op, result);
+        runDownload(clock, machine, store, values, screen, op, terminalName, result);
     } catch (...) {
-        // The tables changed whatever happened: the list must not show stale rows.
+        // The window let go of the list for the download: it shows the store again.
         try {
             screen.showNameList();
         } catch (...) {

@@ -51,24 +51,26 @@ struct DownloadResult {
         NoDevice,    // the terminal refused the lock ("Bağlanamadı...")
         ReadFailed,  // ReadAllUserID failed (its error shown)
         Done,        // the list was read to its end
-        Interrupted, // the link failed before the end; what was read is stored
-        Cancelled,   // the operator stopped it; what was read is stored, the store
-                     // stays marked incomplete
+        Interrupted, // the link failed before the end
+        Cancelled,   // the operator stopped it
     };
     Outcome outcome = Outcome::Done;
-    int stored = 0;  // rows added to tblEnroll
+    int stored = 0;  // rows read into the new store (kept only when complete)
     int doubles = 0; // refused as "Double ID"
     int skipped = 0; // GetEnrollData failed: not stored
     QString errorName;
-    bool complete = false; // every enrollment stored, and the store marked so
+    bool complete = false; // every enrollment read: the new store replaced the old one
     QString status;        // the status line at the end
 };
 
-// "Terminalden Parmakizi Datası Al": marks the store incomplete (StoreMark.h)
-// and empties tblEnroll and temp, then stores every enrollment of the
-// terminal and a temp row with its user's name. Only when the list was read
-// to its end with every enrollment stored is the store marked complete, as
-// coming from the terminal row named terminalName and its machine number.
+// "Terminalden Parmakizi Datası Al": reads every enrollment of the terminal,
+// with a temp row and its user's name each, into a new store that replaces
+// tblEnroll and temp only when the list was read to its end with every
+// enrollment stored; the store is marked complete then, as coming from the
+// terminal row named terminalName and its machine number. Any other end (a
+// cancel, also one that came before the command began, a terminal refusing
+// or cut off, an enrollment not read, a database error) leaves the old store,
+// its names and its mark exactly as they were.
 DownloadResult downloadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& store,
                                    EnrollValues& values, EnrollScreen& screen, Operator& op,
                                    const QString& terminalName);
@@ -107,8 +109,10 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
 
 // The texts the commands show.
 QString uploadQuestion(); // "Seçili terminale parmakizi datası yüklensin mi...?"
-QString interruptedDownloadText(const QString& errorName, int stored);
+// The texts of a download that did not replace the store: read rows were read,
+// and the old store is kept.
+QString interruptedDownloadText(const QString& errorName, int read);
 QString interruptedUploadText(const QString& errorName, int sent);
-QString cancelledDownloadText(int stored);
+QString cancelledDownloadText(int read);
 QString cancelledUploadText(int sent);
 QString unfitRowsText(int unfit, const QString& first);

@@ -23,6 +23,17 @@ void run(QSqlQuery& q) {
     if (!q.exec()) throwDatabaseError(q.lastError());
 }
 
+// A writer's dirty pages stay in memory until its commit: spilled into the
+// file in the middle of a download, they would take the file's exclusive
+// lock, and every other reader (the window's grid, a command in another
+// process) would wait for the download. Best effort: without it the writer
+// is as safe, only less kind to readers.
+void holdPagesUntilCommit(const QSqlDatabase& db, bool hold) {
+    QSqlQuery q(db);
+    q.exec(hold ? QStringLiteral("pragma cache_spill = off")
+                : QStringLiteral("pragma cache_spill = on"));
+}
+
 } // namespace
 
 QString kartnoOf(int32_t enroll) {
@@ -101,8 +112,7 @@ QString StoreDigest::value() const {
 
 // ---- EnrollWriter
 
-EnrollWriter::EnrollWriter(EnrollStore& store, int rowsPerCommit)
-    : store_(store), rowsPerCommit_(std::max(1, rowsPerCommit)) {
+EnrollWriter::EnrollWriter(EnrollStore& store) : store_(store) {
     QSqlQuery q = prepared(store_.data(), QStringLiteral("select EnrollNumber, EMachineNumber, "
                                                          "FingerNumber from tblEnroll"));
     run(q);
@@ -119,43 +129,55 @@ EnrollWriter::EnrollWriter(EnrollStore& store, int rowsPerCommit)
 
 EnrollWriter::~EnrollWriter() {
     if (!open_) return;
-    // Ended by an error: keep what was written, as a row-by-row store would have.
+    // Not committed: the store goes back to what it was before the writer.
     QSqlDatabase data = store_.data(), log = store_.log();
-    if (!data.commit()) data.rollback();
-    if (!log.commit()) log.rollback();
+    data.rollback();
+    log.rollback();
+    holdPagesUntilCommit(data, false);
+    holdPagesUntilCommit(log, false);
 }
 
 void EnrollWriter::begin() {
     QSqlDatabase data = store_.data(), log = store_.log();
-    if (!data.transaction()) throwDatabaseError(data.lastError());
+    holdPagesUntilCommit(data, true);
+    holdPagesUntilCommit(log, true);
+    const auto fail = [&](const QSqlError& error) {
+        holdPagesUntilCommit(data, false);
+        holdPagesUntilCommit(log, false);
+        throwDatabaseError(error);
+    };
+    if (!data.transaction()) fail(data.lastError());
     if (!log.transaction()) {
         const QSqlError error = log.lastError();
         data.rollback();
-        throwDatabaseError(error);
+        fail(error);
     }
     open_ = true;
 }
 
+void EnrollWriter::clearStore() {
+    if (!open_) begin();
+    execSql(store_.data(), QStringLiteral("delete from tblEnroll"));
+    execSql(store_.log(), QStringLiteral("delete from temp"));
+    keys_.clear();
+}
+
 void EnrollWriter::commit() {
     if (!open_) return;
-    open_ = false;
-    pending_ = 0;
     QSqlDatabase data = store_.data(), log = store_.log();
     if (!data.commit()) {
         const QSqlError error = data.lastError();
-        data.rollback();
-        log.rollback();
-        throwDatabaseError(error);
+        throwDatabaseError(error); // the destructor rolls both back
     }
-    if (!log.commit()) {
-        const QSqlError error = log.lastError();
-        log.rollback();
-        throwDatabaseError(error);
-    }
-}
-
-void EnrollWriter::written() {
-    if (++pending_ >= rowsPerCommit_) commit();
+    // Data.mdb holds the new rows now; a Log.mdb that refuses leaves the old
+    // names, and the store is not marked complete.
+    open_ = false;
+    holdPagesUntilCommit(data, false);
+    const bool logCommitted = log.commit();
+    const QSqlError error = log.lastError();
+    if (!logCommitted) log.rollback();
+    holdPagesUntilCommit(log, false);
+    if (!logCommitted) throwDatabaseError(error);
 }
 
 void EnrollWriter::add(const EnrollRow& row) {
@@ -169,7 +191,6 @@ void EnrollWriter::add(const EnrollRow& row) {
     run(insertEnroll_);
     keys_.insert(row.key);
     digest_.add(row);
-    written();
 }
 
 void EnrollWriter::addName(const QString& kartno, const QString& name) {
@@ -177,7 +198,6 @@ void EnrollWriter::addName(const QString& kartno, const QString& name) {
     insertName_.bindValue(0, kartno);
     insertName_.bindValue(1, name.isNull() ? QStringLiteral("") : name); // empty, not NULL
     run(insertName_);
-    written();
 }
 
 // ---- EnrollReader

@@ -50,6 +50,7 @@ class EnrollStore {
     const QSqlDatabase& data() const { return data_; }
     const QSqlDatabase& log() const { return log_; }
 
+    // Outside a download's writer: each its own statement, committed at once.
     void clearEnrollments();
     void clearNames();
     long long enrollmentCount() const;
@@ -82,34 +83,33 @@ class StoreDigest {
     quint64 sum_[2] = {0, 0};
 };
 
-// Writes a download into the store: tblEnroll and temp rows in transactions
-// of many rows each, so a download costs a few commits, not one per row, and
-// a kill leaves whole rows only. Rows written stay when an error ends the
-// download early (the destructor commits them).
+// Writes into the store in one transaction on each file: nothing it writes
+// is seen by another connection, or survives a kill, before commit(). A
+// writer that ends without commit() (a cancel, a failed download, an error)
+// rolls both files back, so the store stays exactly as it was.
 class EnrollWriter {
   public:
-    explicit EnrollWriter(EnrollStore& store, int rowsPerCommit = 2000);
+    explicit EnrollWriter(EnrollStore& store);
     ~EnrollWriter();
     EnrollWriter(const EnrollWriter&) = delete;
     EnrollWriter& operator=(const EnrollWriter&) = delete;
 
+    // Empties tblEnroll and temp, for a download that replaces the store.
+    void clearStore();
     // Whether tblEnroll holds the key (as it stood when the writer began,
     // plus what the writer added).
     bool contains(const EnrollKey& key) const { return keys_.count(key) != 0; }
     void add(const EnrollRow& row);
     void addName(const QString& kartno, const QString& name);
-    // Makes everything written so far durable.
+    // Makes everything written durable, Data.mdb first.
     void commit();
     // The rows added by this writer.
     const StoreDigest& digest() const { return digest_; }
 
   private:
     void begin();
-    void written();
 
     EnrollStore& store_;
-    int rowsPerCommit_;
-    int pending_ = 0;
     bool open_ = false;
     std::set<EnrollKey> keys_;
     StoreDigest digest_;

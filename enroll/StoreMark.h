@@ -1,18 +1,20 @@
 #pragma once
 
-// Whether the enrollment store holds one whole download. A download marks the
-// store incomplete before it changes it, and complete after its last row,
+// Whether the enrollment store holds one whole download. A download builds
+// its store in a transaction that only a whole download commits; it marks
+// the store incomplete just before that commit and complete right after it,
 // with the terminal, machine number and time it came from and the number and
-// digest of its rows. An upload that first clears the terminal sends only a
-// store marked complete whose rows are still the ones the download wrote.
+// digest of its rows. A download that ends otherwise leaves the mark alone.
+// An upload that first clears the terminal sends only a store marked
+// complete whose rows are still the ones the download wrote.
 //
 // The mark lives in the [EnrollStore] section of the Settings.ini beside
 // Data.mdb: the program never creates a table, and the Data.mdb files in use
 // have none for it. Settings.ini is not written together with the tables,
 // so the order of the writes keeps it safe: State=incomplete is the first
 // key a download writes and State=complete the last, and the digest ties a
-// complete mark to the rows it describes. A kill, a download in another
-// process or a Data.mdb put in by hand reads as not complete.
+// complete mark to the rows it describes. A kill between the commits of
+// Data.mdb and Log.mdb, or a Data.mdb put in by hand, reads as not complete.
 
 #include "EnrollStore.h"
 
@@ -38,10 +40,10 @@ struct StoreMark {
 QString storeMarkFile(const EnrollStore& store);
 
 StoreMark readStoreMark(const EnrollStore& store);
-// Before a download changes the store.
+// Before a whole download's rows are committed.
 void markDownloadStarted(const EnrollStore& store, const QString& terminal, int32_t machine,
                          const QDateTime& time);
-// After the download's last row is durable.
+// After they are.
 void markDownloadComplete(const EnrollStore& store, const StoreDigest& rows);
 
 // Why the store must not go to a terminal that is cleared first, for the

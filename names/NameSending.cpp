@@ -11,8 +11,9 @@
 
 namespace {
 
-void count(SendResult& result, NameSent sent) {
-    switch (sent) {
+void sendOne(TFP_CLOCK& clock, int32_t machine, const NameRow& row, Operator& op,
+             SendResult& result) {
+    switch (SendUserName(clock, machine, row, op, &result.refusal)) {
     case NameSent::Sent:
         ++result.sent;
         break;
@@ -63,7 +64,8 @@ std::vector<NameRow> nameRowsOf(const EnrollStore& store, const QString& search)
     return rows;
 }
 
-NameSent SendUserName(TFP_CLOCK& clock, int32_t machine, const NameRow& row, Operator& op) {
+NameSent SendUserName(TFP_CLOCK& clock, int32_t machine, const NameRow& row, Operator& op,
+                      QString* refusal) {
     if (row.isim.isEmpty()) return NameSent::Skipped;
     const QString name = FoldTurkish(printable(row.isim));
     const int32_t enroll = toWholeNumber(row.kartno);
@@ -73,15 +75,25 @@ NameSent SendUserName(TFP_CLOCK& clock, int32_t machine, const NameRow& row, Ope
     }
     int32_t code = 0;
     clock.GetLastError(code);
-    op.setStatus(deviceErrorName(code));
+    const QString error = deviceErrorName(code);
+    op.setStatus(error);
+    if (refusal) *refusal = error;
     return NameSent::Refused;
+}
+
+QString refusedNamesText(const SendResult& result) {
+    if (result.refused == 1)
+        return QStringLiteral("Terminal 1 ismi almadı (%1).").arg(result.refusal);
+    return QStringLiteral("Terminal %1 ismi almadı (son hata: %2).")
+        .arg(result.refused)
+        .arg(result.refusal);
 }
 
 SendResult sendSelectedName(TFP_CLOCK& clock, int32_t machine, const std::optional<NameRow>& row,
                             Operator& op) {
     BusyCursor busy(op);
     SendResult result;
-    if (row) count(result, SendUserName(clock, machine, *row, op));
+    if (row) sendOne(clock, machine, *row, op, result);
     return result;
 }
 
@@ -99,7 +111,7 @@ SendResult sendAllNames(TFP_CLOCK& clock, int32_t machine, const std::vector<Nam
             break;
         }
         try {
-            count(result, SendUserName(clock, machine, row, op));
+            sendOne(clock, machine, row, op, result);
         } catch (const AppError& e) {
             throw NameSendStopped(e.text(), result);
         }

@@ -33,17 +33,23 @@ enum class NameSent { Skipped, Sent, Refused };
 // Sends the row's name, control characters made blanks, folded to plain
 // Latin letters and whole (the terminal keeps what it can), as the name of
 // the user numbered kartno;
-// the status line tells "SetUserName OK" or the error's name. A row without
-// a name is skipped silently. A kartno that is not a whole number throws
-// AppError before anything is sent.
-NameSent SendUserName(TFP_CLOCK& clock, int32_t machine, const NameRow& row, Operator& op);
+// the status line tells "SetUserName OK" or the error's name, which also
+// goes to refusal when given. A row without a name is skipped silently. A
+// kartno that is not a whole number throws AppError before anything is sent.
+NameSent SendUserName(TFP_CLOCK& clock, int32_t machine, const NameRow& row, Operator& op,
+                      QString* refusal = nullptr);
 
 struct SendResult {
-    int sent = 0;    // names the terminal took
-    int refused = 0; // names the terminal refused (the status shows why)
-    int skipped = 0; // rows without a name
+    int sent = 0;           // names the terminal took
+    int refused = 0;        // names the terminal refused
+    int skipped = 0;        // rows without a name
     bool cancelled = false; // the operator stopped it; the names before were sent
+    QString refusal;        // the error name of the last name refused
 };
+
+// "Terminal 2 ismi almadı (son hata: ERR_NON_CARRYOUT)." for a send with
+// refused names: the reason is the refusal's own, whatever went after it.
+QString refusedNamesText(const SendResult& result);
 
 // A kartno that is not a whole number stopped a send; what was sent before stays.
 class NameSendStopped : public AppError {

@@ -99,10 +99,10 @@ void lookUp(TMyConnection& connection, TMyQuery& query, const std::vector<Lookup
     query.Close();
 }
 
-// Writes the names of a batch into temp in one transaction. By kartno, not
-// by row: a download that ran meanwhile has put other users on the rows the
-// list was read from.
-int storeNames(EnrollStore& store, const std::vector<Lookup*>& batch) {
+// Writes the names found into temp in one transaction: the fill replaces
+// names only when every lookup went through. By kartno, not by row: a
+// download may have put other users on the rows the list was read from.
+int storeNames(EnrollStore& store, const std::vector<Lookup>& lookups) {
     QSqlDatabase log = store.log();
     if (!log.transaction()) throwDatabaseError(log.lastError());
     auto rollback = qScopeGuard([&] { log.rollback(); });
@@ -110,10 +110,10 @@ int storeNames(EnrollStore& store, const std::vector<Lookup*>& batch) {
     if (!update.prepare(QStringLiteral("update temp set isim = ? where kartno = ?")))
         throwDatabaseError(update.lastError());
     int renamed = 0;
-    for (const Lookup* l : batch) {
-        if (l->name.isEmpty()) continue;
-        update.bindValue(0, l->name);
-        update.bindValue(1, l->kartno);
+    for (const Lookup& l : lookups) {
+        if (l.name.isEmpty()) continue;
+        update.bindValue(0, l.name);
+        update.bindValue(1, l.kartno);
         if (!update.exec()) throwDatabaseError(update.lastError());
         renamed += update.numRowsAffected();
     }
@@ -183,7 +183,6 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
                                                      std::min(round.size(), first + kBatchSize));
                 if (!connection.Connected()) connection.Connect();
                 lookUp(connection, query, batch);
-                result.renamedRows += storeNames(store, batch);
                 done += static_cast<int>(batch.size());
                 op.setProgress(done);
                 op.processEvents();
@@ -192,6 +191,9 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
     } catch (const v270::mysql::EDatabaseError& e) {
         throw AppError(mySqlErrorReport(e));
     }
+    // A cancel during the last lookup still leaves the list as it was.
+    if (!result.cancelled && op.cancelRequested()) result.cancelled = true;
+    if (!result.cancelled) result.renamedRows = storeNames(store, lookups);
     for (const Lookup& l : lookups) {
         if (result.cancelled) break; // what was not looked up is not "not found"
         if (!l.found)
@@ -206,7 +208,7 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
 QStringList fillResultLines(const FillResult& result) {
     if (result.cancelled)
         return {QStringLiteral("İptal edildi."),
-                QStringLiteral("İsmi yazılan satır: %1").arg(result.renamedRows)};
+                QStringLiteral("Hiçbir isim yazılmadı; isim listesi olduğu gibi duruyor.")};
     QStringList lines = {
         QStringLiteral("İsmi yazılan satır: %1").arg(result.renamedRows),
         QStringLiteral("Personel kaydı bulunamayan satır: %1").arg(result.unmatchedRows)};

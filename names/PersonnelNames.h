@@ -31,7 +31,7 @@ struct FillResult {
     int renamedRows = 0;   // temp rows that got a name
     int unmatchedRows = 0; // list rows whose kartno has no personnel row
     int emptyNameRows = 0; // list rows whose personnel row has neither ad nor soyad
-    bool cancelled = false; // the operator stopped it; the batches before are stored
+    bool cancelled = false; // the operator stopped it; no name was written
 };
 
 // "PDKS Programından İsimleri Al (mysql)": for every row of the names list
@@ -42,8 +42,9 @@ struct FillResult {
 // each row still compared by the server exactly as on its own. The status
 // line tells how many rows got a name, how many found no personnel row, and
 // how many found one with an empty name.
-// The connection is closed on every way out. Server and database errors
-// throw AppError with their text; names stored before stay.
+// The names are written together once every lookup went through: a cancel
+// or an error leaves the names list as it was. The connection is closed on
+// every way out. Server and database errors throw AppError with their text.
 FillResult fillNames(v270::mysql::TMyConnection& connection, v270::mysql::TMyQuery& query,
                      const PersonnelSettings& settings, EnrollStore& store, const QString& search,
                      Operator& op);

@@ -2,21 +2,33 @@
 
 #include "CommandLineRun.h"
 #include "core/Database.h"
+#include "core/DirectoryLock.h"
 #include "core/testing/TestProgramDir.h"
 #include "terminal/DeviceState.h"
 #include "terminal/testing/EmulatorProcess.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QThread>
+#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <optional>
 #include <set>
+#include <unistd.h>
+
+// Texts in test failures as text.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
-
 
 EnrollTemplate templateOf(int32_t seed) {
     EnrollTemplate t{};
@@ -110,10 +122,64 @@ class EnrollHeadless : public ::testing::Test {
         return runProgram(programDir(), args);
     }
     QString programDir() const { return files.dir(); }
+    // Everything a download may change: the rows, the names, the mark.
+    QStringList store() {
+        QStringList out;
+        for (const auto& [file, table] :
+             {std::pair{"Data.mdb", "tblEnroll"}, {"Log.mdb", "temp"}}) {
+            {
+                QSqlDatabase db = openDatabaseFile("enroll-store", programDir() + file);
+                QSqlQuery q = execSql(db, QStringLiteral("select * from %1").arg(table));
+                while (q.next()) {
+                    QStringList values;
+                    for (int i = 0; i < q.record().count(); ++i)
+                        values << q.value(i).toString();
+                    out << values.join(u'|');
+                }
+            }
+            QSqlDatabase::removeDatabase("enroll-store");
+        }
+        QFile ini(programDir() + "Settings.ini");
+        out << (ini.open(QIODevice::ReadOnly) ? QString::fromUtf8(ini.readAll()) : "(yok)");
+        return out;
+    }
 
     TestProgramDir files;
     Emulated source, target;
 };
+
+// Whether the process has a handler for sig: before it has one, Ctrl-C
+// would kill it rather than ask it to stop.
+bool catches(qint64 pid, int sig) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1;
+    }
+    return false;
+}
+
+// Whether the process holds open a file (or socket) whose name holds part.
+bool holds(qint64 pid, const QByteArray& part) {
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QString& fd : fds.entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files)) {
+        char target[4096];
+        const ssize_t n =
+            ::readlink(QFile::encodeName(fds.filePath(fd)).constData(), target, sizeof target);
+        if (n > 0 && QByteArray(target, int(n)).contains(part)) return true;
+    }
+    return false;
+}
+
+bool waitUntil(const std::function<bool()>& done) {
+    QDeadlineTimer deadline(60000);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QThread::msleep(5);
+    }
+    return true;
+}
 
 TEST_F(EnrollHeadless, CopyFromMachineOneToMachineTwo) {
     const Outcome r = copy(true);
@@ -168,9 +234,66 @@ TEST_F(EnrollHeadless, CutDownloadExitsOneAndCopiesNothing) {
     sql("update Terminal set NetPort = ? where TerminalNo = 1", {cut.emulator.port()});
     const Outcome r = copy(true);
     EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.err.contains("Bağlantı kesildi")) << r.err.toStdString();
+    EXPECT_EQ(r.err.count("Bağlantı kesildi"), 1) << r.err.toStdString();
     EXPECT_FALSE(r.out.contains("Gönderilen")) << r.out.toStdString();
     EXPECT_EQ(target.saved().enrollments.size(), 1u); // neither cleared nor written
+}
+
+// Ctrl-C while a download waits for the directory's lock or reads a slow
+// terminal: exit 130, and the whole store of the download before stays as
+// it was, rows, names and mark.
+TEST_F(EnrollHeadless, CtrlCKeepsTheStore) {
+    DeviceState many;
+    many.machine = 1;
+    for (int32_t u = 1; u <= 2000; ++u)
+        many.enrollments.push_back(enrollment(u, 0, 1));
+    const struct {
+        const char* name;
+        bool lockTaken; // by another command, until after the Ctrl-C
+    } cases[] = {
+        {"waiting for the directory's lock", true},
+        {"reading a slow terminal", false},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(download("Giriş").code, 0) << c.name;
+        const QStringList before = store();
+        ASSERT_EQ(before.size(), 6 + 6 + 1);
+        Emulated slow;
+        ASSERT_TRUE(slow.start(many, {"--delay-ms", "300"}));
+        sql("update Terminal set NetPort = ? where TerminalNo = 1", {slow.emulator.port()});
+        std::optional<DirectoryLock> other;
+        if (c.lockTaken) other = DirectoryLock::tryAcquire(programDir(), "test");
+
+        QProcess p;
+        p.start(QStringLiteral(V270_PROGRAM),
+                {"--dir", programDir(), "enroll", "download", "--terminal", "Giriş"});
+        ASSERT_TRUE(p.waitForStarted(10000));
+        const qint64 pid = p.processId();
+        ASSERT_TRUE(waitUntil([&] { return catches(pid, SIGINT); })) << c.name;
+        // In the lock's wait, or in the download: once connected (a few
+        // requests), it reads for many seconds at 300 ms a request.
+        ASSERT_TRUE(waitUntil([&] { return holds(pid, c.lockTaken ? "/.veri.lock" : "socket:"); }))
+            << c.name;
+        if (!c.lockTaken) QThread::msleep(3000);
+        ASSERT_EQ(::kill(pid_t(pid), SIGINT), 0);
+        QThread::msleep(300);
+        other.reset();
+        ASSERT_TRUE(p.waitForFinished(60000)) << c.name;
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << c.name;
+        EXPECT_EQ(p.exitCode(), 130) << c.name << err.toStdString();
+        EXPECT_EQ(store(), before) << c.name;
+        EXPECT_FALSE(err.contains("saklandı")) << err.toStdString();
+        if (!c.lockTaken) {
+            EXPECT_TRUE(err.contains("İptal edildi: liste yarıda kaldı, okunan "))
+                << err.toStdString();
+            EXPECT_TRUE(err.contains("önceki parmakizi deposu olduğu gibi duruyor"))
+                << err.toStdString();
+            EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()).section(u'\n', 0, 0),
+                      "Saklanan kayıt: 0");
+        }
+        sql("update Terminal set NetPort = ? where TerminalNo = 1", {source.emulator.port()});
+    }
 }
 
 TEST_F(EnrollHeadless, OptionsThatDoNotBelongAreRefused) {
@@ -250,7 +373,7 @@ TEST_F(EnrollHeadless, UploadWithClearRefusesACutOrUnfitStore) {
              EXPECT_EQ(download("Giriş").code, 1);
              sql("update Terminal set NetPort = ? where TerminalNo = 1", {source.emulator.port()});
          },
-         "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
+         "Parmakizi deposu boş: henüz terminalden alınmadı."},
         {"a password beyond 32 bits",
          [&] {
              EXPECT_EQ(download("Giriş").code, 0);
@@ -263,10 +386,16 @@ TEST_F(EnrollHeadless, UploadWithClearRefusesACutOrUnfitStore) {
         const DeviceState before = target.saved();
         const Outcome r = upload("Yemekhane", true);
         EXPECT_EQ(r.code, 1) << c.name;
-        EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+        EXPECT_EQ(r.err.count(c.says), 1) << r.err.toStdString();
         EXPECT_FALSE(r.out.contains("Gönderilen")) << r.out.toStdString();
         EXPECT_EQ(target.saved(), before) << c.name;
     }
+    // Without clearing, the unfit row is said once too, and the rest go.
+    const Outcome partly = upload("Yemekhane", false);
+    EXPECT_EQ(partly.code, 1);
+    EXPECT_TRUE(partly.out.contains("Gönderilen satır: 5\n")) << partly.out.toStdString();
+    EXPECT_EQ(partly.err.count("1 satır terminalin alamayacağı değerler taşıdığı için"), 1)
+        << partly.err.toStdString();
 }
 
 } // namespace

@@ -10,8 +10,8 @@
 #include "terminal/DeviceState.h"
 #include "terminal/testing/EmulatorProcess.h"
 
-#include <QDir>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -134,6 +134,19 @@ TEST_F(NamesHeadless, SendOneOrAll) {
     EXPECT_EQ(stopped.code, 1);
     EXPECT_EQ(stopped.out, "Gönderilen isim: 3\n"); // 0x1 is the last row
     EXPECT_EQ(stopped.err, "SetUserName OK\n'0x1' geçerli bir tam sayı değil.\n");
+}
+
+// A name the link can't carry is refused after the names before it went and
+// before the ones after it go: the reason given is that refusal's own.
+TEST_F(NamesHeadless, RefusedNameGivesItsOwnReason) {
+    startTerminal();
+    addTemp("00001", "Ali");
+    addTemp("00002", QString(1 << 20, u'A'));
+    addTemp("00003", "Veli");
+    const Outcome r = send();
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "Gönderilen isim: 2\n");
+    EXPECT_EQ(r.err, "SetUserName OK\nTerminal 1 ismi almadı (ERR_INVALID_PARAM).\n");
 }
 
 // Every terminal of the list at once: each gets the names, each its lines.

@@ -2,8 +2,8 @@
 // the wiring of its buttons to the commands, and what is disabled meanwhile.
 
 #include "EnrollTestSupport.h"
-#include "core/IniFile.h"
 #include "core/CommandWorker.h"
+#include "core/IniFile.h"
 #include "core/TfrmDM.h"
 #include "core/testing/TestProgramDir.h"
 #include "enroll/TfrmEnrol.h"
@@ -204,35 +204,33 @@ TEST_F(EnrolWindow, StatusLineTellsWhetherTheStoreHoldsAWholeDownload) {
     window->show();
     EXPECT_TRUE(op.statuses.isEmpty()); // an empty store never downloaded: nothing to say
 
-    // A download cut after its first enrollment says so, and what that means.
-    device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
-    window->BitBtn1->click();
-    const QString cut =
-        QStringLiteral("Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 3) ");
-    EXPECT_TRUE(op.statuses.last().startsWith("Bağlantı kesildi (ERR_WRITE_FAIL)"))
-        << op.statuses.last().toStdString();
-    EXPECT_TRUE(op.statuses.last().contains(cut)) << op.statuses.last().toStdString();
-    window->hide();
-    window->show();
-    EXPECT_TRUE(op.statuses.last().startsWith(cut)) << op.statuses.last().toStdString();
-
-    // Clearing the terminal for that store is refused; nothing is sent.
+    // Clearing the terminal for a store never downloaded is refused; nothing is sent.
     const DeviceState before = device->state();
     window->CheckBox2->setChecked(true);
     window->BitBtn2->click();
     ASSERT_FALSE(op.messages.empty());
-    EXPECT_TRUE(op.messages.back().text.startsWith(cut));
+    EXPECT_TRUE(op.messages.back().text.startsWith("Parmakizi deposu boş"))
+        << op.messages.back().text.toStdString();
     EXPECT_EQ(device->state(), before);
 
-    device->faults().failOps.clear();
     window->BitBtn1->click();
     EXPECT_EQ(op.statuses.last(), "GetEnrollData OK");
     window->hide();
     window->show();
-    EXPECT_TRUE(
-        op.statuses.last().startsWith("Parmakizi deposu: \"Giriş\" terminalinden (Cihaz No 3) "))
-        << op.statuses.last().toStdString();
+    const QString whole = QStringLiteral("Parmakizi deposu: \"Giriş\" terminalinden (Cihaz No 3) ");
+    EXPECT_TRUE(op.statuses.last().startsWith(whole)) << op.statuses.last().toStdString();
     EXPECT_TRUE(op.statuses.last().endsWith(" alınan 3 kayıt, tam."));
+
+    // A download cut after its first enrollment says so, and that the whole
+    // store stays; the grid shows it still.
+    device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
+    window->BitBtn1->click();
+    EXPECT_TRUE(op.statuses.last().startsWith("Bağlantı kesildi (ERR_WRITE_FAIL)"))
+        << op.statuses.last().toStdString();
+    EXPECT_TRUE(op.statuses.last().contains("önceki parmakizi deposu olduğu gibi duruyor"));
+    EXPECT_TRUE(op.statuses.last().contains(whole)) << op.statuses.last().toStdString();
+    EXPECT_EQ(window->Label7->text(), "3");
+    EXPECT_EQ(window->qryisim.index(0, window->qryisim.kartnoColumn()).data().toString(), "00007");
     window->hide();
 }
 

@@ -80,12 +80,28 @@ class Enroll : public ::testing::Test {
         writer.commit();
     }
 
+    // Everything a download may change: the rows, the names, the mark.
+    QStringList snapshot() const {
+        QFile ini(files.path("Settings.ini"));
+        const QString mark = ini.open(QIODevice::ReadOnly) ? QString::fromUtf8(ini.readAll())
+                                                           : QStringLiteral("(yok)");
+        return files.rows("select * from tblEnroll") + files.rows("select * from temp", true) +
+               QStringList{mark};
+    }
+
     StoreFiles files;
     EnrollStore store = files.store();
     EnrollValues values;
     RecordingScreen screen;
     HookedOperator op;
 };
+
+DeviceState usersOneTo(int32_t last) {
+    DeviceState s;
+    for (int32_t u = 1; u <= last; ++u)
+        s.enrollments.push_back(fingerOf(u, 0));
+    return s;
+}
 
 TEST_F(Enroll, CopyFromMachineOneToMachineTwo) {
     Terminal a(terminalA());
@@ -152,16 +168,38 @@ TEST_F(Enroll, DownloadStatusesDoubleIdAndTwoFingersAndACard) {
     EXPECT_EQ(values.templateArray, templateOf(700)); // the last one read
 }
 
-TEST_F(Enroll, DownloadThatCannotStartEmptiesTheStore) {
+// A download replaces the store only when it read every enrollment; however
+// else it ends, the whole store of the download before stays as it was.
+TEST_F(Enroll, DownloadThatEndsShortKeepsTheOldStore) {
     struct Case {
         const char* name;
+        DeviceState terminal;
         std::function<void(Terminal&)> setup;
         DownloadResult::Outcome outcome;
-        QString status;
-        int releases;
+        QString status; // the last status line
+        QString throws; // the error's text, when it ends with one
+        int releases;   // EnableDevice(1) calls
+        int stored = 0;
     };
+    const QString kept = QStringLiteral("önceki parmakizi deposu olduğu gibi duruyor");
     const Case cases[] = {
+        {"cancelled while it waited to begin",
+         usersOneTo(600),
+         [&](Terminal&) { op.cancelAfterChecks = 0; },
+         DownloadResult::Outcome::Cancelled,
+         "İptal edildi: " + kept + ".",
+         {},
+         0},
+        {"cancelled halfway",
+         usersOneTo(600),
+         [&](Terminal&) { op.cancelAfterChecks = 100; },
+         DownloadResult::Outcome::Cancelled,
+         "İptal edildi: liste yarıda kaldı, okunan 99 kayıt saklanmadı; " + kept + ".",
+         {},
+         1,
+         99},
         {"locked by another client",
+         terminalA(),
          [](Terminal& t) {
              const auto other = t.device->connectClient();
              wire::Message rq;
@@ -170,75 +208,126 @@ TEST_F(Enroll, DownloadThatCannotStartEmptiesTheStore) {
              rq.op = wire::Op::EnableDevice, rq.ints = {1, 0, -1};
              t.device->handle(other, rq);
          },
-         DownloadResult::Outcome::NoDevice, "Bağlanamadı...", 0},
+         DownloadResult::Outcome::NoDevice,
+         "Bağlanamadı...",
+         {},
+         0},
         {"list refused",
+         terminalA(),
          [](Terminal& t) { t.device->faults().failOps["ReadAllUserID"] = ERR_NON_CARRYOUT; },
-         DownloadResult::Outcome::ReadFailed, "ERR_NON_CARRYOUT", 1},
-        {"no enrollments", [](Terminal& t) { t.device->mutableState().enrollments.clear(); },
-         DownloadResult::Outcome::Done, "GetEnrollData OK", 1},
+         DownloadResult::Outcome::ReadFailed,
+         "ERR_NON_CARRYOUT",
+         {},
+         1},
+        // After 100 enrollments the terminal stops answering reads: the next
+        // batch (at 257) fails as a broken link does.
+        {"link cut",
+         usersOneTo(600),
+         [&](Terminal& t) {
+             op.hook = [&t](int pumps) {
+                 if (pumps == 100) t.device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
+             };
+         },
+         DownloadResult::Outcome::Interrupted,
+         "Bağlantı kesildi (ERR_WRITE_FAIL): liste yarıda kaldı, okunan 256 kayıt saklanmadı; " +
+             kept + ". Yeniden bağlanıp tekrar alın.",
+         {},
+         1,
+         256},
+        {"an enrollment not read",
+         [] {
+             DeviceState s;
+             s.enrollments = {fingerOf(1, 0), fingerOf(2, 20), fingerOf(3, 0)}; // no backup 20
+             return s;
+         }(),
+         [](Terminal&) {},
+         DownloadResult::Outcome::Done,
+         "GetEnrollData :ERR_INVALID_PARAM (1 kayıt okunamadı; okunan 2 kayıt saklanmadı, " + kept +
+             ")",
+         {},
+         1,
+         2},
+        {"database error",
+         usersOneTo(600),
+         [&](Terminal&) {
+             execSql(store.log(), "create trigger refuse after insert on temp when new.kartno = "
+                                  "'00300' begin select raise(abort, 'disk dolu'); end");
+         },
+         DownloadResult::Outcome::Done,
+         {},
+         "Veritabanı hatası: disk dolu",
+         1},
     };
+    Terminal a(terminalA());
+    ASSERT_TRUE(download(a).complete);
+    const QStringList before = snapshot();
+    ASSERT_EQ(before.size(), 6 + 6 + 1);
     for (const Case& c : cases) {
-        storeRows({fingerOf(1, 0)});
-        EnrollWriter(store).addName("00001", "ESKI");
-        Terminal t(terminalA());
+        Terminal t(c.terminal);
+        op = HookedOperator{};
+        screen.nameListRuns = 0;
         c.setup(t);
         t.requests.clear();
-        op.statuses.clear();
-        const DownloadResult r = download(t);
-        EXPECT_EQ(r.outcome, c.outcome) << c.name;
-        EXPECT_EQ(op.statuses.last(), c.status) << c.name;
-        EXPECT_EQ(store.enrollmentCount(), 0) << c.name;
-        EXPECT_TRUE(files.rows("select * from temp", true).isEmpty()) << c.name;
+        DownloadResult r;
+        try {
+            r = download(t);
+            EXPECT_TRUE(c.throws.isEmpty()) << c.name << ": no error";
+        } catch (const AppError& e) {
+            EXPECT_EQ(e.text(), c.throws) << c.name;
+        }
+        op.hook = nullptr;
+        execSql(store.log(), "drop trigger if exists refuse");
+        EXPECT_EQ(snapshot(), before) << c.name;
+        EXPECT_FALSE(r.complete) << c.name;
+        if (c.throws.isEmpty()) {
+            EXPECT_EQ(r.outcome, c.outcome) << c.name;
+            EXPECT_EQ(r.stored, c.stored) << c.name;
+            EXPECT_EQ(op.statuses.last(), c.status) << c.name;
+        }
         EXPECT_EQ(t.count(wire::Op::EnableDevice, 1), c.releases) << c.name;
+        EXPECT_EQ(op.busyDepth, 0) << c.name;
+        // The list shows the store again, as it is.
+        EXPECT_EQ(screen.nameListRuns, 1) << c.name;
     }
+    // Nothing asked of the terminal when the cancel came first.
+    {
+        Terminal t(terminalA());
+        op = HookedOperator{};
+        op.cancelAfterChecks = 0;
+        t.requests.clear();
+        download(t);
+        EXPECT_TRUE(t.requests.empty());
+    }
+
+    // A whole download, even of nothing, replaces the store.
+    Terminal empty(DeviceState{});
+    op = HookedOperator{};
+    EXPECT_TRUE(download(empty).complete);
+    EXPECT_EQ(store.enrollmentCount(), 0);
+    EXPECT_TRUE(files.rows("select * from temp", true).isEmpty());
+    EXPECT_EQ(readStoreMark(store).state, StoreMark::State::Complete);
 }
 
-TEST_F(Enroll, FailedReadsAreNotStoredAndFailedNamesAreEmpty) {
+TEST_F(Enroll, NamesTheTerminalRefusesAreStoredEmpty) {
     DeviceState s;
-    s.enrollments = {fingerOf(1, 0), fingerOf(2, 20), fingerOf(3, 0)}; // no backup 20 anywhere
+    s.enrollments = {fingerOf(1, 0), fingerOf(2, 0), fingerOf(3, 0)};
     s.names = {{1, QStringLiteral("BIR")}, {2, QStringLiteral("IKI")}, {3, QStringLiteral("UC")}};
     Terminal t(s);
-    const DownloadResult r = download(t);
-    EXPECT_EQ(r.outcome, DownloadResult::Outcome::Done);
-    EXPECT_EQ(r.stored, 2);
-    EXPECT_EQ(r.skipped, 1);
-    EXPECT_EQ(files.rows("select EnrollNumber from tblEnroll"), (QStringList{"1", "3"}));
-    EXPECT_EQ(screen.log.at(1), "00002 20 okunamadı (ERR_INVALID_PARAM), saklanmadı");
-    EXPECT_TRUE(op.statuses.contains("GetEnrollData :ERR_INVALID_PARAM"));
-    EXPECT_EQ(op.statuses.last(),
-              "GetEnrollData :ERR_INVALID_PARAM (1 kayıt okunamadı, saklanmadı)");
+    ASSERT_TRUE(download(t).complete);
     EXPECT_EQ(files.rows("select isim from temp", true), (QStringList{"BIR", "IKI", "UC"}));
 
-    // Names the terminal refuses: empty, never the user's before.
+    // Never the user's before.
     t.device->faults().failOps["GetUserName"] = ERR_NON_CARRYOUT;
-    download(t);
+    EXPECT_TRUE(download(t).complete);
     EXPECT_EQ(files.rows("select isim from temp", true), (QStringList{"", "", ""}));
     EXPECT_TRUE(op.statuses.contains("ERR_NON_CARRYOUT"));
 }
 
-TEST_F(Enroll, CutDownloadSaysSoAndKeepsWhatWasRead) {
-    DeviceState s;
-    for (int32_t u = 1; u <= 600; ++u)
-        s.enrollments.push_back(fingerOf(u, 0));
-    Terminal t(s);
-    // After 100 enrollments the terminal stops answering reads: the next
-    // batch (at 257) fails as a broken link does.
-    op.hook = [&](int pumps) {
-        if (pumps == 100) t.device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
-    };
-    const DownloadResult r = download(t);
-    EXPECT_EQ(r.outcome, DownloadResult::Outcome::Interrupted);
-    EXPECT_EQ(r.stored, 256);
-    EXPECT_EQ(op.statuses.last(), interruptedDownloadText("ERR_WRITE_FAIL", 256));
-    EXPECT_EQ(store.enrollmentCount(), 256);
-    EXPECT_EQ(t.device->lockHolder(), 0);
-    EXPECT_EQ(screen.nameListRuns, 1);
-}
-
-TEST_F(Enroll, KillLeavesWholeRowsAndTheNextDownloadStartsClean) {
-    DeviceState s;
-    for (int32_t u = 1; u <= 3000; ++u)
-        s.enrollments.push_back(fingerOf(u, 0));
+TEST_F(Enroll, KillLeavesTheOldStoreAndTheNextDownloadReplacesIt) {
+    Terminal a(terminalA());
+    ASSERT_TRUE(download(a).complete);
+    const QStringList before = snapshot();
+    const DeviceState s = usersOneTo(3000);
     const pid_t pid = ::fork();
     if (pid == 0) {
         // Its own connections to the same files, killed mid-download.
@@ -257,20 +346,16 @@ TEST_F(Enroll, KillLeavesWholeRowsAndTheNextDownloadStartsClean) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
-
-    // Only whole, committed rows: every template reads back as the terminal's.
-    const QStringList left = files.rows("select EnrollNumber, FPdata from tblEnroll");
-    EXPECT_GT(left.size(), 0);
-    EXPECT_LT(left.size(), 2500);
-    for (const QString& row : left) {
-        const qsizetype bar = row.indexOf(u'|');
-        EnrollTemplate t{};
-        TextToTemplate(QStringView(row).mid(bar + 1), t);
-        ASSERT_EQ(t, templateOf(row.left(bar).toInt() * 100)) << row.left(20).toStdString();
-    }
+    EXPECT_EQ(snapshot(), before);
+    const UploadResult sendable = [&] {
+        Terminal b(DeviceState{});
+        return upload(b, true);
+    }();
+    EXPECT_EQ(sendable.outcome, UploadResult::Outcome::Done) << sendable.unfitText.toStdString();
 
     Terminal t(s);
     const DownloadResult r = download(t);
+    EXPECT_TRUE(r.complete);
     EXPECT_EQ(r.stored, 3000);
     EXPECT_EQ(store.enrollmentCount(), 3000);
     EXPECT_EQ(files.rows("select count(*) from temp", true), (QStringList{"3000"}));
@@ -382,25 +467,6 @@ TEST_F(Enroll, UploadDeclinedRefusedOrCut) {
         EXPECT_EQ(op.statuses.last(), cancelledUploadText(2));
         EXPECT_EQ(t.device->lockHolder(), 0);
     }
-}
-
-TEST_F(Enroll, DatabaseErrorStopsTheDownloadAndTheTerminalIsReleased) {
-    Terminal t(terminalA());
-    execSql(store.log(), "create trigger refuse after insert on temp when new.kartno = '123456' "
-                         "begin select raise(abort, 'disk dolu'); end");
-    try {
-        download(t);
-        ADD_FAILURE() << "no error";
-    } catch (const AppError& e) {
-        EXPECT_EQ(e.text(), "Veritabanı hatası: disk dolu");
-    }
-    EXPECT_EQ(t.device->lockHolder(), 0);
-    EXPECT_EQ(t.count(wire::Op::EnableDevice, 1), 1);
-    EXPECT_EQ(op.busyDepth, 0);
-    EXPECT_EQ(screen.nameListRuns, 1);
-    // What was written before the error stays.
-    EXPECT_EQ(store.enrollmentCount(), 5);
-    EXPECT_EQ(files.rows("select count(*) from temp", true), (QStringList{"4"}));
 }
 
 // What a terminal holds less the enrollment (enroll, backup).
@@ -531,7 +597,7 @@ TEST_F(Enroll, UploadWithClearNeedsAStoreThatAWholeDownloadMarked) {
          },
          "Parmakizi deposunun tam bir indirmeden geldiği bilinmiyor."},
         {"nothing ever downloaded", [&] {}, "Parmakizi deposu boş: henüz terminalden alınmadı."},
-        {"download cut by the link",
+        {"a download cut short over an empty store",
          [&] {
              Terminal t(many);
              op.eventPumps = 0;
@@ -541,56 +607,23 @@ TEST_F(Enroll, UploadWithClearNeedsAStoreThatAWholeDownloadMarked) {
              download(t);
              op.hook = nullptr;
          },
-         "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
-        {"download cancelled by the operator",
+         "Parmakizi deposu boş: henüz terminalden alınmadı."},
+        {"a download stopped between its commits",
          [&] {
+             markDownloadStarted(store, "Giriş", 1, QDateTime::currentDateTime());
+             storeRows({fingerOf(1, 0)});
+         },
+         "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
+        {"a download cut short over a whole one",
+         [&] {
+             Terminal whole(terminalA());
+             download(whole);
              Terminal t(many);
              op.cancelAfterChecks = 100;
-             const DownloadResult r = download(t);
+             download(t);
              op.cancelAfterChecks = -1;
-             EXPECT_EQ(r.outcome, DownloadResult::Outcome::Cancelled);
-             EXPECT_EQ(r.stored, 100);
-             EXPECT_EQ(op.statuses.last(), cancelledDownloadText(100));
-             EXPECT_EQ(t.device->lockHolder(), 0);
          },
-         "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
-        {"download refused by a busy terminal",
-         [&] {
-             Terminal t(terminalA());
-             t.device->faults().failOps["EnableDevice"] = ERR_NON_CARRYOUT;
-             download(t);
-         },
-         "Parmakizi deposu eksik: "},
-        {"an enrollment not read",
-         [&] {
-             DeviceState s;
-             s.enrollments = {fingerOf(1, 0), fingerOf(2, 20), fingerOf(3, 0)};
-             Terminal t(s);
-             download(t);
-         },
-         "indirme tamamlanmadı"},
-        {"download killed",
-         [&] {
-             const pid_t pid = ::fork();
-             if (pid == 0) {
-                 const QString data = QUuid::createUuid().toString();
-                 const QString log = QUuid::createUuid().toString();
-                 openDatabaseFile(data, files.path("Data.mdb"));
-                 openDatabaseFile(log, files.path("Log.mdb"));
-                 EnrollStore childStore(QSqlDatabase::database(data), QSqlDatabase::database(log));
-                 Terminal t(many);
-                 HookedOperator childOp;
-                 childOp.hook = [](int pumps) {
-                     if (pumps == 300) ::raise(SIGKILL);
-                 };
-                 downloadEnrollments(t.clock, 1, childStore, values, screen, childOp, "Giriş");
-                 ::_exit(3);
-             }
-             int status = 0;
-             ::waitpid(pid, &status, 0);
-             ASSERT_TRUE(WIFSIGNALED(status)) << status;
-         },
-         "Parmakizi deposu eksik: \"Giriş\" terminalinden (Cihaz No 1) "},
+         ""},
         {"a row deleted after the download",
          [&] {
              Terminal t(terminalA());

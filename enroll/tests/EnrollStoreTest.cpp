@@ -6,6 +6,8 @@
 #include "enroll/NamesList.h"
 #include "enroll/TemplateText.h"
 
+#include <QUuid>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -21,7 +23,7 @@ class Store : public ::testing::Test {
 
 TEST_F(Store, RowsReadBackIntoTheEnrollmentValues) {
     {
-        EnrollWriter writer(store, 3); // commits along the way
+        EnrollWriter writer(store);
         const std::pair<int32_t, int32_t> kinds[] = {{0, 0}, {10, 1234}, {11, -1}, {13, 0}};
         for (const auto& [backup, password] : kinds) {
             values.templateArray = templateOf(backup);
@@ -76,7 +78,8 @@ TEST_F(Store, DoubleIdAlsoAgainstRowsStoredBefore) {
     {
         EnrollWriter writer(store);
         ASSERT_TRUE(AddEnrollRecord(writer, values, 7, 1, 0, 0, screen, op));
-    } // committed by the destructor
+        writer.commit();
+    }
     EnrollWriter writer(store);
     EXPECT_FALSE(AddEnrollRecord(writer, values, 7, 1, 0, 0, screen, op));
     EXPECT_EQ(op.statuses.last(), "Double ID");
@@ -84,6 +87,68 @@ TEST_F(Store, DoubleIdAlsoAgainstRowsStoredBefore) {
     EXPECT_TRUE(AddEnrollRecord(writer, values, 7, 1, 1, 0, screen, op)); // another finger
     writer.commit();
     EXPECT_EQ(store.enrollmentCount(), 3);
+}
+
+// A writer that ends without its commit, however it ends, leaves both files
+// as they were; until then other connections read the old store, unhindered.
+TEST_F(Store, WriterWithoutItsCommitLeavesTheStoreAsItWas) {
+    {
+        EnrollWriter writer(store);
+        writer.add({{1, 1, 0}, 0, std::nullopt, QStringLiteral("eski")});
+        writer.addName("00001", "ESKI");
+        writer.commit();
+    }
+    const QStringList rows = files.rows("select * from tblEnroll");
+    const QStringList names = files.rows("select * from temp", true);
+    // What another connection (another thread's, another process's) reads.
+    const auto othersRead = [&](const char* file, const char* sql) {
+        const QString name = QUuid::createUuid().toString();
+        QStringList out;
+        {
+            QSqlDatabase db = openDatabaseFile(name, files.path(file));
+            QSqlQuery q = execSql(db, QLatin1String(sql));
+            while (q.next())
+                out << q.value(0).toString();
+        }
+        QSqlDatabase::removeDatabase(name);
+        return out;
+    };
+    const struct {
+        const char* name;
+        std::function<void(EnrollWriter&)> write;
+    } cases[] = {
+        {"cleared only", [](EnrollWriter& w) { w.clearStore(); }},
+        {"cleared and refilled beyond the page cache",
+         [&](EnrollWriter& w) {
+             w.clearStore();
+             for (int32_t u = 1; u <= 3000; ++u) {
+                 w.add({{u, 1, 0}, 0, std::nullopt, QString(3200, u'A')});
+                 w.addName(kartnoOf(u), "YENI");
+             }
+             EXPECT_EQ(othersRead("Data.mdb", "select EnrollNumber from tblEnroll"),
+                       QStringList{"1"});
+             EXPECT_EQ(othersRead("Log.mdb", "select isim from temp"), QStringList{"ESKI"});
+         }},
+        {"an error halfway",
+         [](EnrollWriter& w) {
+             w.clearStore();
+             w.add({{2, 1, 0}, 0, std::nullopt, QStringLiteral("yeni")});
+             throw AppError("disk dolu");
+         }},
+    };
+    for (const auto& c : cases) {
+        try {
+            EnrollWriter writer(store);
+            c.write(writer);
+        } catch (const AppError&) {
+        }
+        EXPECT_EQ(files.rows("select * from tblEnroll"), rows) << c.name;
+        EXPECT_EQ(files.rows("select * from temp", true), names) << c.name;
+        for (QSqlDatabase db : {store.data(), store.log()}) {
+            EXPECT_TRUE(db.transaction()) << c.name << ": a transaction was left open";
+            db.rollback();
+        }
+    }
 }
 
 TEST_F(Store, ValuesOutOfRangeAreRefusedOnReading) {

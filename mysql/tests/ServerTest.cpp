@@ -313,7 +313,7 @@ TEST_F(MySqlServer, ToolTakesItsPasswordWithoutShowingIt) {
                              " -P " + Env("V270_MYSQL_PORT") + " -u v270_tls --ssl-ca " +
                              Env("V270_MYSQL_SSL_DIR") + "/ca.pem";
     const std::string file = ::testing::TempDir() + "/v270-password";
-    Shell("printf 'gizli\\n' > " + file, nullptr);
+    Shell("printf 'gizli\\n' > " + file + " && chmod 600 " + file, nullptr);
     const struct {
         const char* name;
         std::string command;
@@ -332,6 +332,34 @@ TEST_F(MySqlServer, ToolTakesItsPasswordWithoutShowingIt) {
     int status = 0;
     EXPECT_NE(Shell("MYSQL_PWD=yanlis " + tool + " -e 'SELECT 1' 2>&1", &status).find("1045"),
               std::string::npos);
+}
+
+// A password file that others may read is said on standard error, and
+// still used; one only its owner reads is used without a word.
+TEST_F(MySqlServer, ToolWarnsOfAPasswordFileOthersMayRead) {
+    const std::string tool = std::string(V270_MYSQL_TOOL) + " -h " + Env("V270_MYSQL_HOST") +
+                             " -P " + Env("V270_MYSQL_PORT") + " -u v270_tls --ssl-ca " +
+                             Env("V270_MYSQL_SSL_DIR") + "/ca.pem";
+    const std::string file = ::testing::TempDir() + "/v270-password-mode";
+    const struct {
+        const char* mode;
+        bool warned;
+    } cases[] = {{"600", false}, {"400", false}, {"640", true}, {"604", true}, {"644", true}};
+    for (const auto& c : cases) {
+        Shell("rm -f " + file + " && printf 'gizli\\n' > " + file + " && chmod " + c.mode + " " +
+                  file,
+              nullptr);
+        int status = 0;
+        const std::string out =
+            Shell(tool + " --password-file " + file + " -e 'SELECT 1' 2>&1", &status);
+        const std::string warning = std::string("Uyarı: \"") + file +
+                                    "\" parola dosyasını grup ya da başkaları da okuyabiliyor "
+                                    "(izinler 0" +
+                                    c.mode + "); yalnız sahibi okuyabilmeli: chmod 600 \"" + file +
+                                    "\"\n";
+        EXPECT_EQ(out, (c.warned ? warning : std::string()) + "1\n1\n") << c.mode;
+        EXPECT_EQ(status, 0) << c.mode;
+    }
 }
 
 TEST_F(MySqlServer, UnknownDatabaseAndNothingListening) {

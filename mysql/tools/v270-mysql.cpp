@@ -73,6 +73,15 @@ std::string PasswordFromFile(const std::string& path) {
         if (fd >= 0) ::close(fd);
         UsageError("Parola dosyası okunamadı (en çok 4 KB, düzenli bir dosya olmalı): " + path);
     }
+    // As other clients do with such files: said, and still used.
+    if (st.st_mode & (S_IRGRP | S_IROTH)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+        std::fprintf(stderr,
+                     "Uyarı: \"%s\" parola dosyasını grup ya da başkaları da okuyabiliyor "
+                     "(izinler %s); yalnız sahibi okuyabilmeli: chmod 600 \"%s\"\n",
+                     path.c_str(), mode, path.c_str());
+    }
     std::string text(static_cast<size_t>(st.st_size), '\0');
     const ssize_t n = ::read(fd, text.data(), text.size());
     ::close(fd);

@@ -5,6 +5,7 @@
 #include "terminal/DeviceModel.h"
 #include "terminal/TFP_CLOCK.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -63,6 +64,44 @@ TEST_F(NameSending, RefusedNameIsShownAndTheRestStillGo) {
     const SendResult r = sendAllNames(clock, 3, {{"00001", "A"}, {"00002", "B"}}, op);
     EXPECT_EQ(r.refused, 2);
     EXPECT_EQ(op.statuses, QStringList(2, "ERR_NON_CARRYOUT"));
+    EXPECT_EQ(refusedNamesText(r), "Terminal 2 ismi almadı (son hata: ERR_NON_CARRYOUT).");
+}
+
+// The reason given for refused names is the refusal's own error, not the
+// status of a name that went after it.
+TEST_F(NameSending, RefusalKeepsItsOwnReasonWhenLaterNamesGo) {
+    const struct {
+        const char* name;
+        std::function<void(std::vector<NameRow>&)> refuseSecond;
+        QString error;
+    } cases[] = {
+        {"refused by the terminal",
+         [&](std::vector<NameRow>&) {
+             int seen = 0;
+             device->setRequestObserver([this, seen](const wire::Message& m) mutable {
+                 if (m.op != wire::Op::SetUserName) return;
+                 if (++seen == 2)
+                     device->faults().failOps["SetUserName"] = ERR_NON_CARRYOUT;
+                 else
+                     device->faults().failOps.clear();
+             });
+         },
+         "ERR_NON_CARRYOUT"},
+        {"too long for the link",
+         [](std::vector<NameRow>& rows) { rows[1].isim = QString(1 << 20, u'A'); },
+         "ERR_INVALID_PARAM"},
+    };
+    for (const auto& c : cases) {
+        std::vector<NameRow> rows = {{"00001", "A"}, {"00002", "B"}, {"00003", "C"}};
+        c.refuseSecond(rows);
+        op.statuses.clear();
+        const SendResult r = sendAllNames(clock, 3, rows, op);
+        EXPECT_EQ(r.sent, 2) << c.name;
+        EXPECT_EQ(r.refused, 1) << c.name;
+        EXPECT_EQ(op.statuses.last(), "SetUserName OK") << c.name;
+        EXPECT_EQ(r.refusal, c.error) << c.name;
+        EXPECT_EQ(refusedNamesText(r), "Terminal 1 ismi almadı (" + c.error + ").") << c.name;
+    }
 }
 
 TEST_F(NameSending, KartnoThatIsNoNumberStopsTheSend) {

@@ -183,19 +183,64 @@ TEST_F(PersonnelNames, SearchLimitsTheFill) {
     EXPECT_EQ(r.listRows, 1);
 }
 
-// "İptal" before the first batch: nothing is named, nothing counted as not
-// found, and the status says it was cancelled.
-TEST_F(PersonnelNames, CancelledFillNamesNothingMore) {
+// A fill that does not end with every lookup done names nothing: "İptal"
+// before the first batch or after one, or a server that fails halfway,
+// leaves the names list as it was.
+TEST_F(PersonnelNames, FillStoppedAnywhereLeavesTheListAsItWas) {
     PersonnelDatabase db(testName());
-    db.add("00001", "Ayşe", "Yılmaz");
-    addTemp("00001", "AYSE");
-    op.cancelAfterChecks = 0;
-    const FillResult r = fill(db, {});
-    EXPECT_TRUE(r.cancelled);
-    EXPECT_EQ(r.renamedRows, 0);
-    EXPECT_EQ(r.unmatchedRows, 0);
-    EXPECT_EQ(temp(), QStringList{"00001|AYSE"});
-    EXPECT_TRUE(op.statuses.last().startsWith(QStringLiteral("İptal edildi.")));
+    // More users than one batch looks up.
+    constexpr int kUsers = 1200;
+    QStringList rows;
+    for (int i = 1; i <= kUsers; ++i)
+        rows << QStringLiteral("('%1', 'Ad%2', 'Soyad')").arg(kartnoOf(i)).arg(i);
+    db.run("insert into " + db.name() + ".personel (kartno, ad, soyad) values " +
+           rows.join(u',').toStdString());
+    QSqlDatabase log = files.store().log();
+    log.transaction();
+    for (int i = 1; i <= kUsers; ++i)
+        addTemp(kartnoOf(i), "eski");
+    log.commit();
+    const QStringList before = temp();
+
+    const struct {
+        const char* name;
+        int cancelAfterChecks;  // -1: never
+        bool serverFailsLater;  // the table goes after the first batch
+    } cases[] = {
+        {"cancelled before the first batch", 0, false},
+        {"cancelled after the first batch", 1, false},
+        {"cancelled after the last batch", 3, false},
+        {"server error after the first batch", -1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HookedOperator stopping;
+        stopping.cancelAfterChecks = c.cancelAfterChecks;
+        stopping.hook = [&](int pumps) {
+            if (c.serverFailsLater && pumps == 1)
+                db.run("rename table " + db.name() + ".personel to " + db.name() + ".gitti");
+        };
+        EnrollStore store = files.store();
+        try {
+            const FillResult r = fillNames(connection, query, db.settings(), store, {}, stopping);
+            EXPECT_FALSE(c.serverFailsLater) << "no error";
+            EXPECT_TRUE(r.cancelled);
+            EXPECT_EQ(r.renamedRows, 0);
+            EXPECT_EQ(r.unmatchedRows, 0);
+            EXPECT_EQ(fillResultLines(r),
+                      (QStringList{"İptal edildi.",
+                                   "Hiçbir isim yazılmadı; isim listesi olduğu gibi duruyor."}));
+            EXPECT_EQ(stopping.statuses.last(), fillResultLines(r).join("  "));
+        } catch (const AppError& e) {
+            EXPECT_TRUE(c.serverFailsLater) << e.text().toStdString();
+            db.run("rename table " + db.name() + ".gitti to " + db.name() + ".personel");
+        }
+        EXPECT_EQ(temp(), before);
+        EXPECT_FALSE(connection.Connected());
+    }
+    // Left alone, the same fill names every row.
+    EXPECT_EQ(fill(db).renamedRows, kUsers);
+    EXPECT_EQ(temp().first(), "00001|Ad1 Soyad");
 }
 
 TEST_F(PersonnelNames, PortThatIsNoNumberIsReportedAndThePreviousPortServes) {
@@ -333,7 +378,7 @@ TEST_F(PersonnelNames, FillRacingADownloadNamesEveryRowByItsOwnKartno) {
             ++misnamed;
     }
     EXPECT_EQ(misnamed, 0);
-    EXPECT_EQ(named, kUsers - 500); // the first batch's names went with the old rows
+    EXPECT_EQ(named, kUsers); // written at the end, on the rows as they stand then
 }
 
 TEST_F(PersonnelNames, EmptyNamesCountedApartControlsSentAsBlanks) {
