@@ -171,9 +171,13 @@ int runTerminalsAtOnce(const std::vector<QSqlRecord>& rows, const TerminalComman
     };
     runner.deliverInOrder(
         [&](TerminalJob& job) {
-            const Said* said = job.result<Said>();
-            if (!said) { // a Ctrl-C kept it from starting
+            if (job.state() == TerminalJob::State::Skipped) { // kept from starting by Ctrl-C
                 worst = worseExitCode(worst, ExitCancelled);
+                return;
+            }
+            const Said* said = job.result<Said>();
+            if (!said) { // its work threw what no catch above knows
+                worst = worseExitCode(worst, ExitFailed);
                 return;
             }
             board.clear();

@@ -106,9 +106,11 @@ class TerminalRunner {
   public:
     using Work = std::function<void(TerminalJob&)>;
     struct Options {
-        int atOnce = 1;                      // at least 1
-        bool showsProgress = false;          // TerminalJob::showsProgress()
-        std::function<bool()> stopWhen = {}; // a stop from outside the run (Ctrl-C)
+        int atOnce = 1;             // at least 1
+        bool showsProgress = false; // TerminalJob::showsProgress()
+        // A stop from outside the run (Ctrl-C), read before a job starts and
+        // in every job's stopRequested(); it must be cheap and thread-safe.
+        std::function<bool()> stopWhen = {};
     };
 
     explicit TerminalRunner(Options options);
