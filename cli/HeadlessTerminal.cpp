@@ -4,18 +4,14 @@
 #include "core/AppError.h"
 #include "core/ConsoleOperator.h"
 #include "core/Database.h"
+#include "core/TerminalRunner.h"
 #include "registry/TerminalCheck.h"
 
 #include <QLocale>
 #include <QSqlQuery>
-#include <QThread>
 #include <QUuid>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 
 namespace {
 
@@ -143,91 +139,56 @@ int runEachTerminal(const std::vector<QSqlRecord>& rows, const TerminalCommand& 
 
 int runTerminalsAtOnce(const std::vector<QSqlRecord>& rows, const TerminalCommand& command,
                        const Console& io, int jobs) {
-    const int count = int(rows.size());
-    jobs = std::clamp(jobs, 1, std::max(count, 1));
     const int progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal();
-    struct Slot {
-        std::unique_ptr<TerminalJob> job;
-        bool started = false, finished = false;
+    // What one terminal's command wrote, held until its turn on the screen.
+    struct Said {
         QString out, err;
-        int code = ExitDone;
+        int code = ExitFailed;
     };
-    std::vector<Slot> places(size_t(rows.size()));
-    for (int i = 0; i < count; ++i)
-        places[size_t(i)].job =
-            std::make_unique<TerminalJob>(i, terminalName(rows[size_t(i)]), progressFd >= 0);
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    int next = 0, workersLeft = jobs;
-    const auto work = [&] {
-        for (;;) {
-            Slot* slot = nullptr;
-            {
-                std::lock_guard guard(mutex);
-                if (next >= count || ConsoleOperator::interrupted()) break;
-                slot = &places[size_t(next++)];
-                slot->started = true;
-            }
-            QString out, err;
-            QTextStream outStream(&out), errStream(&err);
-            int code = ExitFailed;
+    TerminalRunner runner({.atOnce = jobs, .showsProgress = progressFd >= 0, .stopWhen = [] {
+                               return ConsoleOperator::interrupted();
+                           }});
+    for (const QSqlRecord& row : rows) {
+        runner.add(terminalName(row), [&command, &io, row](TerminalJob& job) {
+            Said said;
+            QTextStream outStream(&said.out), errStream(&said.err);
             try {
-                code = command(rows[size_t(slot->job->index())],
-                               {outStream, errStream, io.quiet, slot->job.get()});
+                said.code = command(row, {outStream, errStream, io.quiet, &job});
             } catch (const std::exception& e) {
-                // The commands catch their own; nothing may leave a thread.
-                code = failWith(errStream, errorText(e));
+                // The commands catch their own; this one's lines still show.
+                said.code = failWith(errStream, errorText(e));
             }
             outStream.flush();
             errStream.flush();
-            std::lock_guard guard(mutex);
-            slot->out = std::move(out);
-            slot->err = std::move(err);
-            slot->code = code;
-            slot->finished = true;
-            changed.notify_all();
-        }
-        std::lock_guard guard(mutex);
-        --workersLeft;
-        changed.notify_all();
-    };
-    std::vector<std::unique_ptr<QThread>> threads;
-    for (int j = 0; j < jobs; ++j) {
-        threads.emplace_back(QThread::create(work));
-        threads.back()->start();
+            job.setResult(std::move(said));
+        });
     }
 
     // Everything reaches the screen from here, one terminal's lines together.
-    int worst = ExitDone, printed = 0;
-    {
-        ProgressBoard board(progressFd);
-        std::unique_lock lock(mutex);
-        for (;;) {
-            if (printed < count && places[size_t(printed)].finished) board.clear();
-            for (; printed < count && places[size_t(printed)].finished; ++printed) {
-                Slot& slot = places[size_t(printed)];
-                io.out << slot.out;
-                io.out.flush();
-                io.err << prefixed(slot.job->name(), slot.err);
-                io.err.flush();
-                worst = worseExitCode(worst, slot.code);
+    int worst = ExitDone;
+    ProgressBoard board(progressFd);
+    const auto drawBoard = [&] {
+        board.draw(runner.running(), runner.endedCount(), runner.size());
+    };
+    runner.deliverInOrder(
+        [&](TerminalJob& job) {
+            if (job.state() == TerminalJob::State::Skipped) { // kept from starting by Ctrl-C
+                worst = worseExitCode(worst, ExitCancelled);
+                return;
             }
-            if (workersLeft == 0) break;
-            std::vector<const TerminalJob*> running;
-            int finished = 0;
-            for (const Slot& slot : places) {
-                finished += slot.finished;
-                if (slot.started && !slot.finished) running.push_back(slot.job.get());
+            const Said* said = job.result<Said>();
+            if (!said) { // its work threw what no catch above knows
+                worst = worseExitCode(worst, ExitFailed);
+                return;
             }
-            board.draw(running, finished, count);
-            changed.wait_for(lock, std::chrono::milliseconds(100));
-        }
-    }
-    for (const auto& thread : threads)
-        thread->wait();
-    // Rows a Ctrl-C kept from starting.
-    if (printed < count) worst = worseExitCode(worst, ExitCancelled);
+            board.clear();
+            io.out << said->out;
+            io.out.flush();
+            io.err << prefixed(job.name(), said->err);
+            io.err.flush();
+            worst = worseExitCode(worst, said->code);
+        },
+        progressFd >= 0 ? std::function<void()>(drawBoard) : std::function<void()>());
     return worst;
 }
 
@@ -273,8 +234,12 @@ int runOnChosenTerminals(const SubcommandCall& call, const TerminalCommand& comm
 HeadlessTerminal::HeadlessTerminal(const QString& programDir, Operator& op)
     : programDir_(programDir), op_(op) {
     session.settingsFile = programDir + QStringLiteral("Settings.ini");
-    // Ctrl-C reaches a request the terminal hangs on.
-    clock.setCancelCheck([] { return ConsoleOperator::interrupted(); });
+    // Ctrl-C, or the stop of the run this terminal's job is part of,
+    // reaches a request the terminal hangs on.
+    if (const TerminalJob* job = TerminalJob::current())
+        clock.setCancelCheck(job->stopCheck());
+    else
+        clock.setCancelCheck([] { return ConsoleOperator::interrupted(); });
 }
 
 HeadlessTerminal::~HeadlessTerminal() {

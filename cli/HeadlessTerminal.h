@@ -52,13 +52,13 @@ using TerminalCommand = std::function<int(const QSqlRecord& row, const Console& 
 int runEachTerminal(const std::vector<QSqlRecord>& rows, const TerminalCommand& command,
                     const Console& io);
 
-// Runs command on up to jobs rows at once, each on a thread of its own (a
-// terminal's control and its link belong to the thread that made them), and
-// returns the worst exit code met. What each terminal's command writes is
-// held and printed whole when it ends, in list order, as runEachTerminal
-// prints it; on a screen a progress block shows the running terminals
-// meanwhile. A failure doesn't stop the rest; a Ctrl-C starts no further
-// terminal.
+// Runs command on up to jobs rows at once, each a job of a TerminalRunner
+// (core/TerminalRunner.h), and returns the worst exit code met. What each
+// terminal's command writes is held and printed whole when it ends, in list
+// order, as runEachTerminal prints it; on a screen a progress block shows
+// the running terminals meanwhile. A failure doesn't stop the rest; a
+// Ctrl-C starts no further terminal, and a HeadlessTerminal made in a job
+// gives up a request its terminal hangs on.
 int runTerminalsAtOnce(const std::vector<QSqlRecord>& rows, const TerminalCommand& command,
                        const Console& io, int jobs);
 

@@ -64,7 +64,8 @@ class TerminalJob;
 // (data asked for, such as a list or JSON, is printed all the same); the
 // caller holds err back and shows it only when the command fails. job: set
 // when the command runs on one of several terminals at once, on a thread of
-// its own (TerminalJobs.h); it reports its progress there, not on err.
+// its own (core/TerminalRunner.h); it reports its progress there, not on
+// err.
 struct Console {
     QTextStream& out;
     QTextStream& err;

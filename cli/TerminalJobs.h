@@ -1,40 +1,11 @@
 #pragma once
 
+#include "core/TerminalRunner.h"
+
 #include <QElapsedTimer>
 #include <QString>
 
-#include <atomic>
-#include <utility>
 #include <vector>
-
-// One terminal's part of a command that works on several terminals at once:
-// its place in the list, and its progress for the screen. The command's
-// thread writes the progress; the thread that draws it reads it.
-class TerminalJob {
-  public:
-    TerminalJob(int index, QString name, bool showsProgress)
-        : index_(index), name_(std::move(name)), showsProgress_(showsProgress) {}
-    TerminalJob(const TerminalJob&) = delete;
-    TerminalJob& operator=(const TerminalJob&) = delete;
-
-    int index() const { return index_; } // in the terminal list
-    const QString& name() const { return name_; }
-    // Whether anyone draws the progress (standard error is a terminal), so
-    // a command knows if a total is worth asking the terminal for.
-    bool showsProgress() const { return showsProgress_; }
-
-    void setTotal(long long total) { total_.store(total, std::memory_order_relaxed); }
-    void setDone(long long done) { done_.store(done, std::memory_order_relaxed); }
-    long long total() const { return total_.load(std::memory_order_relaxed); }
-    long long done() const { return done_.load(std::memory_order_relaxed); }
-
-  private:
-    int index_;
-    QString name_;
-    bool showsProgress_;
-    std::atomic<long long> total_{-1}; // -1: not known
-    std::atomic<long long> done_{0};
-};
 
 // The progress of the terminals being worked on, as a block of lines on
 // standard error that is redrawn in place: a line with how many terminals

@@ -86,7 +86,8 @@ void AllTerminalsDialog::refresh() {
             item->setToolTip(tip);
         };
         QString progress;
-        if (r.stage != AllTerminalsTransfer::Stage::Waiting) {
+        if (r.stage != AllTerminalsTransfer::Stage::Waiting &&
+            r.stage != AllTerminalsTransfer::Stage::Skipped) {
             progress = r.total >= 0 ? QStringLiteral("%1/%2").arg(turkish.toString(r.done),
                                                                   turkish.toString(r.total))
                                     : turkish.toString(r.done);

@@ -6,133 +6,111 @@
 #include "terminal/TFP_CLOCK.h"
 
 #include <QLocale>
-#include <algorithm>
+
 #include <exception>
+#include <utility>
 
 // The operator of one terminal's transfer: progress and messages go to the
-// terminal's row; there is no one to answer a question.
+// terminal's job; there is no one to answer a question.
 class AllTerminalsTransfer::JobOperator : public Operator {
   public:
-    JobOperator(AllTerminalsTransfer& run, size_t index) : run_(run), index_(index) {}
+    explicit JobOperator(TerminalJob& job) : job_(job) {}
 
     bool askYesNo(const QString& text, const QString&) override {
         showMessage(text, {}, Icon::Question);
         return false;
     }
-    void showMessage(const QString& text, const QString&, Icon) override {
-        std::lock_guard guard(run_.mutex_);
-        run_.rows_[index_].message = text;
-    }
+    void showMessage(const QString& text, const QString&, Icon) override { job_.setMessage(text); }
     void setStatus(const QString&) override {}
-    void setProgressRange(int, int maximum) override {
-        std::lock_guard guard(run_.mutex_);
-        run_.rows_[index_].total = maximum;
-    }
-    void setProgress(int position) override {
-        std::lock_guard guard(run_.mutex_);
-        run_.rows_[index_].done = position;
-    }
+    void setProgressRange(int, int maximum) override { job_.setTotal(maximum); }
+    void setProgress(int position) override { job_.setDone(position); }
     void showCount(long long) override {}
     void beginBusy() override {}
     void endBusy() override {}
     void processEvents() override {}
-    bool cancelRequested() override { return run_.cancel_; }
+    bool cancelRequested() override { return job_.stopRequested(); }
 
   private:
-    AllTerminalsTransfer& run_;
-    size_t index_;
+    TerminalJob& job_;
 };
 
 AllTerminalsTransfer::AllTerminalsTransfer(std::vector<QSqlRecord> rows, QString programDir,
                                            QString settingsFile, bool secondFile, int jobs,
                                            QDate startDate)
     : records_(std::move(rows)), programDir_(std::move(programDir)),
-      settingsFile_(std::move(settingsFile)), secondFile_(secondFile),
-      jobs_(std::clamp(jobs, 1, std::max<int>(1, static_cast<int>(records_.size())))),
-      startDate_(startDate) {
-    rows_.resize(records_.size());
-    for (size_t i = 0; i < records_.size(); ++i) {
-        const QSqlRecord& r = records_[i];
-        const int column = r.indexOf(QStringLiteral("terminal"));
-        rows_[i].name = column >= 0 ? r.value(column).toString() : QString();
-    }
-}
-
-AllTerminalsTransfer::~AllTerminalsTransfer() {
-    cancel_ = true;
-    wait();
-}
+      settingsFile_(std::move(settingsFile)), secondFile_(secondFile), startDate_(startDate),
+      runner_({.atOnce = jobs, .showsProgress = true}) {}
 
 void AllTerminalsTransfer::start() {
-    if (!threads_.empty()) return;
-    running_ = jobs_;
-    for (int j = 0; j < jobs_; ++j) {
-        threads_.emplace_back(QThread::create([this] { work(); }));
-        threads_.back()->start();
+    if (std::exchange(started_, true)) return;
+    for (const QSqlRecord& record : records_) {
+        const int column = record.indexOf(QStringLiteral("terminal"));
+        runner_.add(column >= 0 ? record.value(column).toString() : QString(),
+                    [this, &record](TerminalJob& job) { transferOne(job, record); });
     }
-}
-
-bool AllTerminalsTransfer::finished() const {
-    return !threads_.empty() && running_ == 0;
-}
-
-void AllTerminalsTransfer::wait() {
-    for (const auto& t : threads_)
-        t->wait();
 }
 
 std::vector<AllTerminalsTransfer::Row> AllTerminalsTransfer::snapshot() const {
-    std::lock_guard guard(mutex_);
-    return rows_;
-}
-
-void AllTerminalsTransfer::work() {
-    for (;;) {
-        const size_t index = next_++;
-        if (index >= records_.size() || cancel_) break;
-        runOne(index);
+    std::vector<Row> rows(records_.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        Row& row = rows[i];
+        const int column = records_[i].indexOf(QStringLiteral("terminal"));
+        row.name = column >= 0 ? records_[i].value(column).toString() : QString();
+        if (!started_) continue;
+        const TerminalJob& job = runner_.job(int(i));
+        row.done = job.done();
+        row.total = job.total();
+        row.message = job.message();
+        switch (job.state()) {
+        case TerminalJob::State::Waiting:
+            break;
+        case TerminalJob::State::Running:
+            row.stage = Stage(job.stage());
+            break;
+        case TerminalJob::State::Skipped:
+            row.stage = Stage::Skipped;
+            break;
+        case TerminalJob::State::Finished:
+            row.stage = Stage::Done;
+            if (const Outcome* outcome = job.result<Outcome>()) {
+                row.connected = outcome->connected;
+                row.result = outcome->result;
+            }
+            break;
+        }
     }
-    --running_;
+    return rows;
 }
 
-void AllTerminalsTransfer::runOne(size_t index) {
-    const auto setStage = [&](Stage stage) {
-        std::lock_guard guard(mutex_);
-        rows_[index].stage = stage;
-    };
-    JobOperator op(*this, index);
-    TransferResult result{TransferOutcome::NoDevice, 0, {}};
-    bool connected = false;
+void AllTerminalsTransfer::transferOne(TerminalJob& job, const QSqlRecord& record) {
+    JobOperator op(job);
+    Outcome outcome;
     try {
-        setStage(Stage::Connecting);
+        job.setStage(int(Stage::Connecting));
         // The control is made here: its link belongs to this thread.
         TFP_CLOCK clock;
-        clock.setCancelCheck([this] { return cancel_.load(); });
+        clock.setCancelCheck(job.stopCheck());
         SessionState session;
         session.settingsFile = settingsFile_;
-        connected = connectTerminal(clock, records_[index], session);
-        if (!connected) {
+        outcome.connected = connectTerminal(clock, record, session);
+        if (!outcome.connected) {
             int32_t code = ERR_COMPORT_ERROR;
             clock.GetLastError(code);
-            op.showMessage(connectionFailedText(rows_[index].name,
-                                                rowAddress(records_[index], settingsFile_), code),
-                           {}, Operator::Icon::None);
+            op.showMessage(
+                connectionFailedText(job.name(), rowAddress(record, settingsFile_), code), {},
+                Operator::Icon::None);
         } else {
-            setStage(Stage::Reading);
-            result = transferNewRecordsInTurn(clock, session.machineNumber, programDir_,
-                                              secondFile_, turns_, true, op, startDate_);
+            job.setStage(int(Stage::Reading));
+            outcome.result = transferNewRecordsInTurn(clock, session.machineNumber, programDir_,
+                                                      secondFile_, turns_, true, op, startDate_);
             disconnectTerminal(clock, session);
         }
     } catch (const std::exception& e) {
         // A file error of this terminal's batch; the others go on.
         op.showMessage(errorText(e), {}, Operator::Icon::Critical);
-        result.outcome = TransferOutcome::Interrupted;
+        outcome.result.outcome = TransferOutcome::Interrupted;
     }
-    std::lock_guard guard(mutex_);
-    Row& row = rows_[index];
-    row.stage = Stage::Done;
-    row.connected = connected;
-    row.result = result;
+    job.setResult(outcome);
 }
 
 QString AllTerminalsTransfer::resultText(const Row& row) {
@@ -144,6 +122,8 @@ QString AllTerminalsTransfer::resultText(const Row& row) {
         return QStringLiteral("Bağlanıyor...");
     case Stage::Reading:
         return QStringLiteral("Okunuyor...");
+    case Stage::Skipped:
+        return QStringLiteral("Atlandı");
     case Stage::Done:
         break;
     }

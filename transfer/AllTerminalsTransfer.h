@@ -1,24 +1,22 @@
 #pragma once
 
 #include "ParallelTransfer.h"
+#include "core/TerminalRunner.h"
 
 #include <QDate>
 #include <QSqlRecord>
 #include <QString>
-#include <QThread>
 
-#include <atomic>
-#include <memory>
-#include <mutex>
 #include <vector>
 
 // "Tüm Terminallerden Aktar": the new-record transfer of every terminal of
-// the list, several at once, each on a thread of its own with a control made
-// on that thread and its batch delivered in its turn (ParallelTransfer.h).
-// The window polls snapshot() to show how each terminal stands.
+// the list, several at once, each a job of a TerminalRunner with a control
+// made on the job's thread and its batch delivered in its turn
+// (ParallelTransfer.h). The window polls snapshot() to show how each
+// terminal stands.
 class AllTerminalsTransfer {
   public:
-    enum class Stage { Waiting, Connecting, Reading, Done };
+    enum class Stage { Waiting, Connecting, Reading, Done, Skipped };
 
     // How one terminal stands, as the window shows it.
     struct Row {
@@ -35,19 +33,20 @@ class AllTerminalsTransfer {
     // jobs: how many terminals at once (at least 1).
     AllTerminalsTransfer(std::vector<QSqlRecord> rows, QString programDir, QString settingsFile,
                          bool secondFile, int jobs, QDate startDate = QDate::currentDate());
-    // Asks the run to stop and waits for it: no thread outlives the run.
-    ~AllTerminalsTransfer();
+    // The runner stops the run and waits for its jobs: no thread outlives
+    // it. A window keeps it until finished(), so that never blocks.
+    ~AllTerminalsTransfer() = default;
     AllTerminalsTransfer(const AllTerminalsTransfer&) = delete;
     AllTerminalsTransfer& operator=(const AllTerminalsTransfer&) = delete;
 
     void start();
     // Terminals not started yet are left alone; a terminal being read drops
-    // what it read (it stays new on the terminal); a batch going into the
-    // files is finished first.
-    void requestCancel() { cancel_ = true; }
-    bool cancelRequested() const { return cancel_; }
-    bool finished() const;
-    void wait();
+    // what it read (it stays new on the terminal), and a request it hangs on
+    // is given up; a batch going into the files is finished first.
+    void requestCancel() { runner_.stop(); }
+    bool cancelRequested() const { return runner_.stopped(); }
+    // Every terminal's job has ended (or was skipped).
+    bool finished() const { return started_ && runner_.allEnded(); }
 
     std::vector<Row> snapshot() const;
 
@@ -56,20 +55,19 @@ class AllTerminalsTransfer {
 
   private:
     class JobOperator;
-    void work();
-    void runOne(size_t index);
+    struct Outcome {
+        bool connected = false;
+        TransferResult result{TransferOutcome::NoDevice, 0, {}};
+    };
+    void transferOne(TerminalJob& job, const QSqlRecord& record);
 
     std::vector<QSqlRecord> records_;
     QString programDir_;
     QString settingsFile_;
     bool secondFile_;
-    int jobs_;
     QDate startDate_;
     DeliveryTurns turns_;
-    std::atomic_bool cancel_{false};
-    std::atomic<size_t> next_{0};
-    std::atomic<int> running_{0};
-    mutable std::mutex mutex_; // guards rows_
-    std::vector<Row> rows_;
-    std::vector<std::unique_ptr<QThread>> threads_;
+    bool started_ = false;
+    // Last: its jobs use everything above, so it goes first.
+    TerminalRunner runner_;
 };

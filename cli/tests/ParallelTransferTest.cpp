@@ -13,8 +13,10 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
+#include <QHostAddress>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -218,6 +220,44 @@ TEST_F(ParallelTransfer, ADirectoryHeldElsewhereRefusesTheRunAfterOneWait) {
     EXPECT_EQ(readFile(programDir() + "veri.txt"), "");
     for (const Gate& g : gates)
         EXPECT_EQ(terminalMark(g), 0) << g.name.toStdString();
+}
+
+// Ctrl-C while the terminals being read hang: their requests are given up
+// long before their own time limit, and the terminals after them in the
+// list are never connected to.
+TEST_F(ParallelTransfer, CtrlCLetsGoOfHungTerminalsAndStartsNoOther) {
+    // Each takes connections into the system's backlog and never answers.
+    std::vector<std::unique_ptr<QTcpServer>> silent;
+    QSqlDatabase db = openDatabaseFile("parallel-test", programDir() + "Data.mdb");
+    for (int t = 0; t < 4; ++t) {
+        silent.push_back(std::make_unique<QTcpServer>());
+        ASSERT_TRUE(silent.back()->listen(QHostAddress::LocalHost));
+        execSql(db,
+                "insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, Ip, NetPort, "
+                "Sifre) values (1, ?, 'ethernet', '', '', '127.0.0.1', ?, 0)",
+                {QStringLiteral("Kapı %1").arg(t + 1), silent.back()->serverPort()});
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("parallel-test");
+
+    QProcess p;
+    p.start(QStringLiteral(V270_PROGRAM),
+            {"--dir", dir.path(), "transfer", "--all-terminals", "--jobs", "2"});
+    ASSERT_TRUE(p.waitForStarted(10000));
+    for (int t = 0; t < 2; ++t)
+        ASSERT_TRUE(silent[size_t(t)]->waitForNewConnection(10000)) << "terminal " << t;
+    QThread::msleep(300); // their first requests are on their way and hang
+    QElapsedTimer stopping;
+    stopping.start();
+    ASSERT_EQ(::kill(pid_t(p.processId()), SIGINT), 0);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    // A connection's own limit is 5 s, a request's 10 s; the Ctrl-C must not
+    // wait for them.
+    EXPECT_LT(stopping.elapsed(), 3000);
+    EXPECT_EQ(p.exitCode(), 130) << p.readAllStandardError().toStdString();
+    for (int t = 2; t < 4; ++t)
+        EXPECT_FALSE(silent[size_t(t)]->waitForNewConnection(0)) << "terminal " << t << " started";
 }
 
 TEST_F(ParallelTransfer, JobsMustBeAWholeNumberFrom1To32) {

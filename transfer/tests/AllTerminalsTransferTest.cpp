@@ -1,0 +1,66 @@
+// "Tüm Terminallerden Aktar" stopped while a terminal hangs: the stop
+// reaches the request in flight, the terminals not started are skipped, and
+// the run ends long before a request's own time limit.
+
+#include "transfer/AllTerminalsTransfer.h"
+#include "core/testing/TestProgramDir.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QSqlField>
+#include <QSqlRecord>
+#include <QTcpServer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QSqlRecord terminalRow(const QString& name, quint16 port) {
+    QSqlRecord row;
+    const std::pair<const char*, QVariant> values[] = {
+        {"TerminalNo", 1}, {"Terminal", name},  {"Tip", "ethernet"}, {"ComPort", ""},
+        {"ComBaud", ""},   {"Ip", "127.0.0.1"}, {"NetPort", port},   {"Sifre", 0},
+    };
+    for (const auto& [column, value] : values) {
+        QSqlField field(QString::fromLatin1(column), value.metaType());
+        field.setValue(value);
+        row.append(field);
+    }
+    return row;
+}
+
+TEST(AllTerminalsTransfer, StopLetsGoOfAHungTerminalAndSkipsTheRest) {
+    const TestProgramDir files;
+    // Connections are taken by the system's backlog and never answered.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    std::vector<QSqlRecord> rows;
+    for (const char* name : {"Giriş", "Yemekhane", "Depo"})
+        rows.push_back(terminalRow(QString::fromUtf8(name), silent.serverPort()));
+    AllTerminalsTransfer run(rows, files.dir(), files.path("Settings.ini"), false, 1);
+    run.start();
+    QElapsedTimer waited;
+    waited.start();
+    while (run.snapshot()[0].stage == AllTerminalsTransfer::Stage::Waiting &&
+           waited.elapsed() < 5000)
+        QThread::msleep(5);
+    QThread::msleep(500); // its first request is on its way and hangs
+
+    QElapsedTimer stopping;
+    stopping.start();
+    run.requestCancel();
+    while (!run.finished() && stopping.elapsed() < 20000)
+        QThread::msleep(5);
+    // A connection's own limit is 5 s, a request's 10 s; the stop must not
+    // wait for them.
+    EXPECT_LT(stopping.elapsed(), 3000);
+    QStringList results;
+    for (const AllTerminalsTransfer::Row& row : run.snapshot())
+        results << row.name + ": " + AllTerminalsTransfer::resultText(row);
+    EXPECT_EQ(results,
+              (QStringList{QStringLiteral("Giriş: Bağlanamadı"),
+                           QStringLiteral("Yemekhane: Atlandı"), QStringLiteral("Depo: Atlandı")}));
+}
+
+} // namespace
