@@ -1,5 +1,8 @@
 #include "NamesWiring.h"
 
+#include "core/AppError.h"
+#include "core/CommandWorker.h"
+#include "core/Operator.h"
 #include "core/TfrmDM.h"
 #include "enroll/TfrmEnrol.h"
 #include "names/DatabaseSettingsDialog.h"
@@ -7,6 +10,7 @@
 #include "names/PersonnelNames.h"
 
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTableView>
 
 void wireNameCommands(TfrmEnrol& window, TfrmDM& dm, TFP_CLOCK& clock) {
@@ -14,23 +18,22 @@ void wireNameCommands(TfrmEnrol& window, TfrmDM& dm, TFP_CLOCK& clock) {
     // What a command needs from the window is read here, on the GUI
     // thread; the work runs on the terminal thread.
     h.fillNames = [&dm](TfrmEnrol& w) {
-        EnrollStore store = w.store();
         const PersonnelSettings settings = w.mySqlSettings();
         const QString search = w.Edit8->text();
-        try {
-            w.runCommand([&](Operator& op) {
-                fillNames(dm.MyConnection1, dm.MyQuery1, settings, store, search, op);
-            });
-        } catch (...) {
-            // The grid is re-run and shows the list as it stands (a failed
-            // fill wrote nothing), so that a send that follows sends that.
+        // The grid is re-run afterwards, also after a failed fill (which
+        // wrote nothing), so that a send that follows sends what it shows.
+        const auto showList = [&w] {
             try {
                 w.ShowNameList();
-            } catch (...) {
+            } catch (const std::exception& e) {
+                reportError(w.op(), errorText(e));
             }
-            throw;
-        }
-        w.ShowNameList();
+        };
+        auto store = std::make_shared<EnrollStore>(w.store());
+        w.runCommand([&dm, &w, settings, search, showList, store](Operator& op) {
+            const auto listAgain = qScopeGuard([&] { postToThreadOf(&w, showList); });
+            fillNames(dm.MyConnection1, dm.MyQuery1, settings, *store, search, op);
+        });
     };
     h.sendSelectedName = [&clock](TfrmEnrol& w) {
         const QModelIndex current = w.DBGrid1->currentIndex();
@@ -38,13 +41,15 @@ void wireNameCommands(TfrmEnrol& window, TfrmDM& dm, TFP_CLOCK& clock) {
             nameRowOf(w.qryisim, current.isValid() ? current.row() : -1, w.qryisim.kartnoColumn(),
                       w.qryisim.isimColumn());
         const int32_t machine = w.machineNumber();
-        w.runCommand([&](Operator& op) { sendSelectedName(clock, machine, row, op); });
+        w.runCommand(
+            [&clock, machine, row](Operator& op) { sendSelectedName(clock, machine, row, op); });
     };
     h.sendAllNames = [&clock](TfrmEnrol& w) {
         const std::vector<NameRow> rows =
             nameRowsOf(w.qryisim, w.qryisim.kartnoColumn(), w.qryisim.isimColumn());
         const int32_t machine = w.machineNumber();
-        w.runCommand([&](Operator& op) { sendAllNames(clock, machine, rows, op); });
+        w.runCommand(
+            [&clock, machine, rows](Operator& op) { sendAllNames(clock, machine, rows, op); });
     };
     h.databaseSettings = [](TfrmEnrol& w) {
         DatabaseSettingsDialog dialog(w.settingsFile(), nullptr, &w);

@@ -19,11 +19,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -149,8 +149,9 @@ void Tfrmgiris::buildControls() {
                           QStyle::SP_DialogCloseButton);
     cancelButton = makeButton(this, "cancelButton", QStringLiteral("İp&tal"), {630, 96, 182, 33},
                               QStyle::SP_DialogCancelButton);
-    cancelButton->setToolTip(QStringLiteral("Süren işlemi durdurur (Esc). Yazılan kayıtlar "
-                                            "dosyalarda kalır, kalanlar bir sonraki aktarımda gelir."));
+    cancelButton->setToolTip(
+        QStringLiteral("Süren işlemi durdurur (Esc). Yazılan kayıtlar "
+                       "dosyalarda kalır, kalanlar bir sonraki aktarımda gelir."));
     cancelButton->setEnabled(false);
     // The connect button's caption changes with the state, so its Alt key
     // is a shortcut of its own.
@@ -182,8 +183,8 @@ void Tfrmgiris::buildControls() {
                          QStyle::SP_BrowserReload);
     BitBtn8 = makeButton(this, "BitBtn8", QStringLiteral("Ad&min Sil"), next(),
                          QStyle::SP_MessageBoxWarning);
-    BitBtn9 =
-        makeButton(this, "BitBtn9", QStringLiteral("&Zil Saatleri"), next(), QStyle::SP_MediaVolume);
+    BitBtn9 = makeButton(this, "BitBtn9", QStringLiteral("&Zil Saatleri"), next(),
+                         QStyle::SP_MediaVolume);
     BitBtn10 = makeButton(this, "BitBtn10", QStringLiteral("&Parmakizi"), next(),
                           QStyle::SP_DialogApplyButton);
     Button1 = new QPushButton(QStringLiteral("sdkart->text (veri.txt)"), this);
@@ -269,11 +270,16 @@ void Tfrmgiris::setCommandControlsEnabled(bool enabled) {
     if (!enabled) LabelTotal->clear();
 }
 
-void Tfrmgiris::runCommand(const std::function<void(Operator&)>& work) {
-    RunningCommand running(*this);
+void Tfrmgiris::runCommand(std::function<void(Operator&)> work, std::function<void()> then) {
+    auto running = std::make_shared<RunningCommand>(*this);
     if (ownOperator_) ownOperator_->startCounting();
-    const auto afterwards = qScopeGuard([this] { noticeLostLink(); });
-    worker.run(*op_, work);
+    worker.start(*op_, std::move(work),
+                 [this, running, then = std::move(then)](std::exception_ptr failure) mutable {
+                     noticeLostLink();
+                     running.reset();
+                     reportCommandFailure(*op_, failure);
+                     if (!failure && then) then();
+                 });
 }
 
 void Tfrmgiris::noticeLostLink() {
@@ -348,10 +354,13 @@ void Tfrmgiris::BitBtn3Click() {
 void Tfrmgiris::BitBtn4Click() {
     if (BitBtn4->text() == u"BAGLAN") {
         const QSqlRecord row = terminalRow(dm_, selectedRow());
-        bool ok = false;
-        runCommand([&](Operator& op) { ok = connectCommand(FP_CLOCK1, row, session, op); });
-        BitBtn4->setText(ok ? QStringLiteral("BAGLANTI_KES") : QStringLiteral("BAGLAN"));
-        setTerminalCommandsEnabled(ok);
+        auto ok = std::make_shared<bool>(false);
+        runCommand(
+            [this, row, ok](Operator& op) { *ok = connectCommand(FP_CLOCK1, row, session, op); },
+            [this, ok] {
+                BitBtn4->setText(*ok ? QStringLiteral("BAGLANTI_KES") : QStringLiteral("BAGLAN"));
+                setTerminalCommandsEnabled(*ok);
+            });
     } else if (BitBtn4->text() == u"BAGLANTI_KES") {
         BitBtn4->setText(QStringLiteral("BAGLAN"));
         worker.runAndWait([this] { disconnectTerminal(FP_CLOCK1, session); });
@@ -361,37 +370,40 @@ void Tfrmgiris::BitBtn4Click() {
 
 void Tfrmgiris::BitBtn5Click() {
     const bool secondFile = CheckBox1->isChecked();
-    runCommand([&](Operator& op) {
+    runCommand([this, secondFile](Operator& op) {
         transferNewRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile, op);
     });
 }
 
 void Tfrmgiris::BitBtn6Click() {
-    runCommand([&](Operator& op) { setDeviceClock(FP_CLOCK1, session.machineNumber, op); });
+    runCommand([this](Operator& op) { setDeviceClock(FP_CLOCK1, session.machineNumber, op); });
 }
 
 void Tfrmgiris::BitBtn7Click() {
-    runCommand([&](Operator& op) { readDeviceClock(FP_CLOCK1, session.machineNumber, op); });
+    runCommand([this](Operator& op) { readDeviceClock(FP_CLOCK1, session.machineNumber, op); });
 }
 
 void Tfrmgiris::BitBtn8Click() {
-    const auto lock = lockProgramDirectory(dm_.programDir, BitBtn8->text().remove(u'&'), *op_);
-    if (!lock) return;
     // The connection is taken here: a named connection is handed out only
-    // on the thread that opened it.
+    // on the thread that opened it. The directory's lock is waited for on
+    // the terminal thread, where "İptal" ends the wait.
     const QSqlDatabase data = dm_.ADOConnection1();
-    runCommand([&](Operator& op) {
+    const QString what = BitBtn8->text().remove(u'&');
+    runCommand([this, data, what](Operator& op) {
+        const auto lock = lockProgramDirectory(dm_.programDir, what, op);
+        if (!lock) return;
         clearAdministrators(FP_CLOCK1, session.machineNumber, data, op);
     });
 }
 
 void Tfrmgiris::TerminaldeTanmlTmParmakizleriniSil1Click() {
-    runCommand([&](Operator& op) { clearAllFingerprints(FP_CLOCK1, session.machineNumber, op); });
+    runCommand(
+        [this](Operator& op) { clearAllFingerprints(FP_CLOCK1, session.machineNumber, op); });
 }
 
 void Tfrmgiris::erminaldentmVerileriAl1Click() {
     const bool secondFile = CheckBox1->isChecked();
-    runCommand([&](Operator& op) {
+    runCommand([this, secondFile](Operator& op) {
         downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile,
                            FullDownload::Keep, op);
     });
@@ -399,7 +411,7 @@ void Tfrmgiris::erminaldentmVerileriAl1Click() {
 
 void Tfrmgiris::mVerileriAlaldktansonracihazdansil1Click() {
     const bool secondFile = CheckBox1->isChecked();
-    runCommand([&](Operator& op) {
+    runCommand([this, secondFile](Operator& op) {
         downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile,
                            FullDownload::KeepSilently, op);
     });
@@ -417,9 +429,9 @@ void Tfrmgiris::TmTerminallerdenAktar1Click() {
         return;
     }
     const int jobs = std::min<int>(static_cast<int>(rows.size()), 8);
-    AllTerminalsDialog dialog(std::make_unique<AllTerminalsTransfer>(
-                                  std::move(rows), programDir_, settingsPath(),
-                                  CheckBox1->isChecked(), jobs),
+    AllTerminalsDialog dialog(std::make_unique<AllTerminalsTransfer>(std::move(rows), programDir_,
+                                                                     settingsPath(),
+                                                                     CheckBox1->isChecked(), jobs),
                               this);
     dialog.exec();
 }
@@ -428,7 +440,7 @@ void Tfrmgiris::Button1Click() {
     const QString file = QFileDialog::getOpenFileName(this, QString(), programDir_);
     if (file.isEmpty()) return;
     Edit1->setText(file);
-    runCommand([&](Operator& op) { convertMemoryCardFile(file, programDir_, op); });
+    runCommand([this, file](Operator& op) { convertMemoryCardFile(file, programDir_, op); });
 }
 
 void Tfrmgiris::commandEnded() {

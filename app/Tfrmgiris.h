@@ -62,12 +62,12 @@ class Tfrmgiris : public QWidget {
     QProgressBar* ProgressBar1;
     QLabel* Label1;
     QLabel* LabelTotal;
-    QPushButton* BitBtn6;  // Tarih-Saat Ayarla
-    QPushButton* BitBtn7;  // Tarih-Saat Oku
-    QPushButton* BitBtn8;  // Admin Sil
-    QPushButton* BitBtn9;  // Zil Saatleri
-    QPushButton* BitBtn10; // Parmakizi
-    QPushButton* BitBtn11; // Kapat
+    QPushButton* BitBtn6;      // Tarih-Saat Ayarla
+    QPushButton* BitBtn7;      // Tarih-Saat Oku
+    QPushButton* BitBtn8;      // Admin Sil
+    QPushButton* BitBtn9;      // Zil Saatleri
+    QPushButton* BitBtn10;     // Parmakizi
+    QPushButton* BitBtn11;     // Kapat
     QPushButton* cancelButton; // İptal: stops the running command at its next chunk
     QGroupBox* GroupBox1;
     QCheckBox* CheckBox1;
@@ -115,10 +115,11 @@ class Tfrmgiris : public QWidget {
     void buildControls();
     void showGridColumns();
     void commandEnded();
-    // Runs work on the terminal thread while the window stays live, its
-    // command controls disabled and "İptal" offered; afterwards notices a
-    // link the command had to give up.
-    void runCommand(const std::function<void(Operator&)>& work);
+    // Hands work to the terminal thread and returns; the window stays live,
+    // its command controls disabled and "İptal" offered. When the work has
+    // ended the window notices a link it had to give up, reports what it
+    // threw, and otherwise goes on with then.
+    void runCommand(std::function<void(Operator&)> work, std::function<void()> then = {});
     void setCommandControlsEnabled(bool enabled);
     void noticeLostLink();
 

@@ -21,8 +21,8 @@ QLabel* makeLabel(QWidget* parent, const QString& text, QRect place) {
 
 } // namespace
 
-Tfrmzil::Tfrmzil(TFP_CLOCK& clock, CommandWorker& worker, const SessionState& session,
-                 Operator& op, QWidget* parent)
+Tfrmzil::Tfrmzil(TFP_CLOCK& clock, CommandWorker& worker, const SessionState& session, Operator& op,
+                 QWidget* parent)
     : QDialog(parent), clock_(clock), worker_(worker), session_(session), op_(op) {
     setObjectName(QStringLiteral("frmzil"));
     setWindowTitle(QStringLiteral("Zil Saatleri"));
@@ -98,15 +98,15 @@ void Tfrmzil::reject() {
     if (mayClose()) QDialog::reject();
 }
 
-void Tfrmzil::runCommand(const std::function<void(Operator&)>& work) {
+void Tfrmzil::runCommand(std::function<void(Operator&)> work) {
     const QList<QWidget*> buttons{Button1, Button2, BitBtn1};
     for (QWidget* b : buttons)
         b->setEnabled(false);
-    const auto enableAgain = qScopeGuard([&] {
+    worker_.start(op_, std::move(work), [this, buttons](std::exception_ptr failure) {
         for (QWidget* b : buttons)
             b->setEnabled(true);
+        reportCommandFailure(op_, failure);
     });
-    worker_.run(op_, work);
 }
 
 // The schedule calls these from the terminal thread; the widgets are the GUI's.

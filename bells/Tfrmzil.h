@@ -53,7 +53,7 @@ class Tfrmzil : public QDialog, public BellFormView {
     BellForm formOnScreen() const;
     void showFormOnScreen(const BellForm& form);
     // Runs a terminal request on the terminal thread, the buttons off meanwhile.
-    void runCommand(const std::function<void(Operator&)>& work);
+    void runCommand(std::function<void(Operator&)> work);
 
     TFP_CLOCK& clock_;
     CommandWorker& worker_;

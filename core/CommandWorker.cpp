@@ -3,11 +3,10 @@
 #include "AppError.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QPointer>
 #include <exception>
-#include <optional>
 #include <mutex>
+#include <optional>
 
 void runOnThreadOf(QObject* target, const std::function<void()>& fn) {
     if (!target || QThread::currentThread() == target->thread()) {
@@ -79,12 +78,8 @@ class CrossThreadOperator : public Operator {
     }
     // The window's own event loop turns while the command runs.
     void processEvents() override {}
-    bool cancelRequested() override {
-        if (cancel_) return true;
-        bool asked = false;
-        runOnThreadOf(home_, [&] { asked = target_.cancelRequested(); });
-        return asked;
-    }
+    // A flag, never a call to the window's thread.
+    bool cancelRequested() override { return cancel_; }
 
   private:
     void post(std::function<void()> fn) {
@@ -128,51 +123,47 @@ CommandWorker::CommandWorker() : context_(new QObject) {
 }
 
 CommandWorker::~CommandWorker() {
+    cancel_ = true; // a command still running ends within a second, even on a hung terminal
     thread_.quit();
     thread_.wait();
 }
 
-void CommandWorker::run(Operator& op, const std::function<void(Operator&)>& work) {
+void CommandWorker::start(Operator& op, std::function<void(Operator&)> work,
+                          std::function<void(std::exception_ptr)> then) {
     if (running_) throw AppError(QStringLiteral("Başka bir işlem sürüyor; bitmesini bekleyin."));
     running_ = true;
     cancel_ = false;
-    struct Reset {
-        CommandWorker& w;
-        ~Reset() {
-            w.running_ = false;
-            w.cancel_ = false;
-        }
-    } reset{*this};
-
-    // Everything the command posts to this thread goes to home; the end is
-    // posted last, so when the loop ends every update has been shown.
-    QObject home;
-    QEventLoop loop;
-    std::exception_ptr failure;
-    bool done = false;
-    CrossThreadOperator crossing(op, &home, cancel_);
+    // Everything the command posts goes to home_; its end is posted last, so
+    // the continuation sees every update shown.
+    auto crossing = std::make_shared<CrossThreadOperator>(op, &home_, cancel_);
     QMetaObject::invokeMethod(
         context_,
-        [&] {
+        [this, crossing, work = std::move(work), then = std::move(then)]() mutable {
+            std::exception_ptr failure;
             try {
-                work(crossing);
+                work(*crossing);
             } catch (...) {
                 failure = std::current_exception();
             }
             QMetaObject::invokeMethod(
-                &home,
-                [&] {
-                    done = true;
-                    loop.quit();
+                &home_,
+                [this, crossing, failure, then = std::move(then)] {
+                    running_ = false;
+                    cancel_ = false;
+                    if (then) then(failure);
                 },
                 Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
-    // Quitting the application ends every loop; this one must still wait,
-    // the command uses what lives on this stack.
-    while (!done)
-        loop.exec();
-    if (failure) std::rethrow_exception(failure);
+}
+
+void reportCommandFailure(Operator& op, std::exception_ptr failure) {
+    if (!failure) return;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        reportError(op, errorText(e));
+    }
 }
 
 void CommandWorker::runAndWait(const std::function<void()>& work) {

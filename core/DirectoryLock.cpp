@@ -13,8 +13,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <map>
-#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,16 +24,6 @@ constexpr qint64 kMaxHolderBytes = 512;
 
 QString lockPath(const QString& programDir) {
     return programDir + QLatin1String(kLockName);
-}
-
-// The directories this process holds locked (with the holder's process id,
-// which a forked child doesn't share). A command started from the event
-// loop of another (in the same window) is refused at once: waiting for a
-// holder further up its own call stack would only delay the refusal.
-std::mutex heldMutex;
-std::map<QString, pid_t>& heldHere() {
-    static std::map<QString, pid_t> held;
-    return held;
 }
 
 bool tryLock(int fd) {
@@ -57,11 +45,6 @@ std::optional<DirectoryLock> DirectoryLock::acquire(const QString& programDir, c
     if (!fd.isOpen())
         throw AppError(QStringLiteral("Kilit dosyası \"%1\" açılamadı (%2).")
                            .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-    {
-        std::lock_guard guard(heldMutex);
-        const auto it = heldHere().find(programDir);
-        if (it != heldHere().end() && it->second == ::getpid()) return std::nullopt;
-    }
     const QDeadlineTimer deadline(waitMs);
     while (!tryLock(fd.get())) {
         if (errno != EWOULDBLOCK)
@@ -83,8 +66,6 @@ std::optional<DirectoryLock> DirectoryLock::acquire(const QString& programDir, c
             .left(kMaxHolderBytes);
     if (::ftruncate(fd.get(), 0) == 0) [[maybe_unused]]
         auto n = ::pwrite(fd.get(), holder.constData(), size_t(holder.size()), 0);
-    std::lock_guard guard(heldMutex);
-    heldHere()[programDir] = ::getpid();
     return DirectoryLock(std::move(fd), programDir);
 }
 
@@ -93,8 +74,6 @@ DirectoryLock::~DirectoryLock() {
     // writes its own; a clean release takes them away.
     if (!fd_.isOpen()) return;
     [[maybe_unused]] auto rc = ::ftruncate(fd_.get(), 0);
-    std::lock_guard guard(heldMutex);
-    heldHere().erase(programDir_);
 }
 
 QString DirectoryLock::holderOf(const QString& programDir) {

@@ -10,9 +10,10 @@
 // The program directory's one lock: every command that writes Data.mdb,
 // Log.mdb or the data files holds it for its whole run, in the window and
 // headless alike, so a scheduled transfer, an enrollment download and a
-// name fill never interleave. An advisory lock (flock) on ".veri.lock": a
-// second holder in this process or another is refused, and the kernel
-// releases it when the holder dies. It only locks; what a killed holder left
+// name fill never interleave. An advisory lock (flock) on ".veri.lock" of a
+// descriptor of its own: a second holder waits for it, whether another
+// process or another thread of this one, and the kernel releases it when
+// the holder dies. It only locks; what a killed holder left
 // is each command's own first step.
 class DirectoryLock {
   public:

@@ -168,8 +168,29 @@ void TfrmEnrol::buildControls() {
     connect(cancelButton, &QPushButton::clicked, this, [this] { worker_.requestCancel(); });
 }
 
-void TfrmEnrol::runCommand(const std::function<void(Operator&)>& work) {
-    worker_.run(*op_, work);
+void TfrmEnrol::runCommand(std::function<void(Operator&)> work, std::function<void()> then) {
+    if (!pendingLockFor_.isEmpty()) {
+        work = [what = pendingLockFor_, dir = dm_.programDir,
+                work = std::move(work)](Operator& op) {
+            const auto lock = lockProgramDirectory(dir, what, op);
+            if (lock) work(op);
+        };
+    }
+    worker_.start(*op_, std::move(work),
+                  [this, bulk = pendingBulk_, then = std::move(then)](std::exception_ptr failure) {
+                      reportCommandFailure(*op_, failure);
+                      if (!failure && then) then();
+                  });
+}
+
+void TfrmEnrol::runBulk(const QString& what, const std::function<void()>& start) {
+    pendingBulk_ = std::make_shared<BulkCommand>(*this);
+    pendingLockFor_ = what;
+    const auto handedOver = qScopeGuard([this] {
+        pendingBulk_.reset();
+        pendingLockFor_.clear();
+    });
+    start();
 }
 
 void TfrmEnrol::buildAllDataTab() {
@@ -334,62 +355,63 @@ void TfrmEnrol::btnDatabaseSettingsClick() {
 }
 
 void TfrmEnrol::BitBtn1Click() {
-    BulkCommand bulk(*this);
-    const auto lock = lockProgramDirectory(dm_.programDir, BitBtn1->text(), *op_);
-    if (!lock) return;
-    EnrollStore s = store();
-    // The list is re-run when the download ends; until then it holds no query.
-    qryisim.clear();
-    DownloadResult r;
-    runCommand([&](Operator& op) {
-        r = downloadEnrollments(clock_, machine_, s, values, *this, op, session_.connectedName);
+    runBulk(BitBtn1->text(), [this] {
+        auto result = std::make_shared<DownloadResult>();
+        // The connections are taken here: a named connection is handed out
+        // only on the thread that opened it.
+        auto s = std::make_shared<EnrollStore>(store());
+        runCommand(
+            [this, result, s](Operator& op) {
+                // The list is re-run when the download ends; until then it
+                // holds no query.
+                runOnThreadOf(this, [this] { qryisim.clear(); });
+                *result = downloadEnrollments(clock_, machine_, *s, values, *this, op,
+                                              session_.connectedName);
+            },
+            [this, result] {
+                // What an upload that clears the terminal first would meet.
+                if (!result->complete) showStoreState(result->status);
+            });
     });
-    // What an upload that clears the terminal first would meet.
-    if (!r.complete) showStoreState(r.status);
 }
 
 void TfrmEnrol::BitBtn2Click() {
-    BulkCommand bulk(*this);
-    const auto lock = lockProgramDirectory(dm_.programDir, BitBtn2->text(), *op_);
-    if (!lock) return;
-    EnrollStore s = store();
     const bool clearFirst = CheckBox2->isChecked();
-    runCommand([&](Operator& op) {
-        uploadEnrollments(clock_, machine_, s, values, clearFirst, *this, op);
+    runBulk(BitBtn2->text(), [this, clearFirst] {
+        auto s = std::make_shared<EnrollStore>(store());
+        runCommand([this, clearFirst, s](Operator& op) {
+            uploadEnrollments(clock_, machine_, *s, values, clearFirst, *this, op);
+        });
     });
 }
 
 void TfrmEnrol::SpeedButton1Click() {
     if (!nameHandlers_.fillNames) return;
-    BulkCommand bulk(*this);
-    const auto lock = lockProgramDirectory(dm_.programDir, SpeedButton1->text(), *op_);
-    if (!lock) return;
-    nameHandlers_.fillNames(*this);
+    runBulk(SpeedButton1->text(), [this] { nameHandlers_.fillNames(*this); });
 }
 
 void TfrmEnrol::BitBtn4Click() {
     if (!nameHandlers_.sendSelectedName) return;
-    BulkCommand bulk(*this);
-    const auto lock = lockProgramDirectory(dm_.programDir, BitBtn4->text(), *op_);
-    if (!lock) return;
-    nameHandlers_.sendSelectedName(*this);
+    runBulk(BitBtn4->text(), [this] { nameHandlers_.sendSelectedName(*this); });
 }
 
 void TfrmEnrol::BitBtn5Click() {
     if (!nameHandlers_.sendAllNames) return;
-    BulkCommand bulk(*this);
-    const auto lock = lockProgramDirectory(dm_.programDir, BitBtn5->text(), *op_);
-    if (!lock) return;
-    nameHandlers_.sendAllNames(*this);
+    runBulk(BitBtn5->text(), [this] { nameHandlers_.sendAllNames(*this); });
 }
 
 void TfrmEnrol::cmdGetEnrollDataClick() {
     lstEnrollData->clear();
     const QString enroll = txtEnrollNumber->text(), backup = cmbBackupNumber->currentText();
-    SingleReadResult r;
-    runCommand([&](Operator& op) {
-        r = readSingleEnrollment(clock_, machine_, enroll, backup, values, op);
-    });
+    auto read = std::make_shared<SingleReadResult>();
+    runCommand(
+        [this, enroll, backup, read](Operator& op) {
+            *read = readSingleEnrollment(clock_, machine_, enroll, backup, values, op);
+        },
+        [this, read] { showSingleEnrollment(*read); });
+}
+
+void TfrmEnrol::showSingleEnrollment(const SingleReadResult& r) {
     if (r.locked) lblEnrollData->setText(QStringLiteral("Enrolled Data"));
     if (!r.read) return;
     if (r.privilege >= 0 && r.privilege < cmbPrivilege->count())
@@ -401,21 +423,27 @@ void TfrmEnrol::cmdGetEnrollDataClick() {
 }
 
 void TfrmEnrol::cmdSetEnrollDataClick() {
-    QString enrollText = txtEnrollNumber->text(), cardText = txtCardNumber->text();
-    const auto writeBack = qScopeGuard([&] {
-        txtEnrollNumber->setText(enrollText);
-        txtCardNumber->setText(cardText);
-    });
+    // The command may correct what was typed; the fields show it afterwards.
+    auto typed = std::make_shared<std::pair<QString, QString>>(txtEnrollNumber->text(),
+                                                               txtCardNumber->text());
     const QString backup = cmbBackupNumber->currentText(), privilege = cmbPrivilege->currentText();
-    runCommand([&](Operator& op) {
-        writeSingleEnrollment(clock_, machine_, enrollText, cardText, backup, privilege, values, op);
-    });
+    worker_.start(
+        *op_,
+        [this, typed, backup, privilege](Operator& op) {
+            writeSingleEnrollment(clock_, machine_, typed->first, typed->second, backup, privilege,
+                                  values, op);
+        },
+        [this, typed](std::exception_ptr failure) {
+            txtEnrollNumber->setText(typed->first);
+            txtCardNumber->setText(typed->second);
+            reportCommandFailure(*op_, failure);
+        });
 }
 
 void TfrmEnrol::cmdDeleteEnrollDataClick() {
     const QString enroll = txtEnrollNumber->text(), emachine = cmbEMachineNumber->currentText(),
                   backup = cmbBackupNumber->currentText();
-    runCommand([&](Operator& op) {
+    runCommand([this, enroll, emachine, backup](Operator& op) {
         deleteSingleEnrollment(clock_, machine_, enroll, emachine, backup, op);
     });
 }

@@ -26,6 +26,8 @@ class Operator;
 class TFP_CLOCK;
 class TfrmDM;
 class WidgetOperator;
+class BulkCommand;
+struct SingleReadResult;
 struct SessionState;
 
 // The fingerprint-data window: copies the connected terminal's enrollments
@@ -53,9 +55,13 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
     void setNameHandlers(NameHandlers handlers) { nameHandlers_ = std::move(handlers); }
 
     Operator& op() { return *op_; }
-    // Runs work on the terminal thread while the window stays live; the
-    // operator it gets carries messages and questions to this window.
-    void runCommand(const std::function<void(Operator&)>& work);
+    // Hands work to the terminal thread and returns; the window stays live,
+    // and the operator the work gets carries messages and questions to it.
+    // Once the work has ended, what it threw is reported, else then runs.
+    // Inside a bulk command (runBulk) the work first takes the program
+    // directory's lock on the terminal thread, where "İptal" ends the wait,
+    // and the bulk command's controls stay disabled until the work ends.
+    void runCommand(std::function<void(Operator&)> work, std::function<void()> then = {});
     EnrollStore store() const;
     int32_t machineNumber() const { return machine_; }
     const PersonnelSettings& mySqlSettings() const { return mySql_; }
@@ -72,7 +78,7 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
     QWidget* TabSheet1; // tüm data
     QWidget* TabSheet2; // tek data(parmak)
     QLabel* lblMessage;
-    QPushButton* BitBtn3; // Kapat
+    QPushButton* BitBtn3;      // Kapat
     QPushButton* cancelButton; // İptal: stops a bulk command at its next step
     QProgressBar* progressBar; // done/total of a bulk download or upload
 
@@ -151,4 +157,9 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
     PersonnelSettings mySql_;
     NameHandlers nameHandlers_;
     bool busy_ = false;
+    // A bulk command being started: what its runCommand takes over.
+    void runBulk(const QString& what, const std::function<void()>& start);
+    void showSingleEnrollment(const SingleReadResult& r);
+    std::shared_ptr<BulkCommand> pendingBulk_;
+    QString pendingLockFor_;
 };

@@ -168,10 +168,12 @@ TEST(CommandLine, SiteDirectoryComesFromTheEnvironmentThenTheSystemSetting) {
     const auto usedDirectory = [&](const QList<std::pair<QString, QString>>& env) {
         return runProgram({"transfer"}, V270_PROGRAM, tmp.filePath("xdg"), env).err;
     };
-    EXPECT_TRUE(usedDirectory(confEnv).contains(site + "/Data.mdb")) << usedDirectory(confEnv).toStdString();
+    EXPECT_TRUE(usedDirectory(confEnv).contains(site + "/Data.mdb"))
+        << usedDirectory(confEnv).toStdString();
     QDir().mkpath(other);
     const auto both = confEnv + QList<std::pair<QString, QString>>{{"V270_AKTARIM_DIR", other}};
-    EXPECT_TRUE(usedDirectory(both).contains(other + "/Data.mdb")) << usedDirectory(both).toStdString();
+    EXPECT_TRUE(usedDirectory(both).contains(other + "/Data.mdb"))
+        << usedDirectory(both).toStdString();
 }
 
 } // namespace

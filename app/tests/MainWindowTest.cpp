@@ -1,14 +1,15 @@
 #include "app/Tfrmgiris.h"
 #include "core/TfrmDM.h"
+#include "core/testing/CommandWaiting.h"
 #include "core/testing/RecordingOperator.h"
 #include "core/testing/TestFiles.h"
 #include "core/testing/TestProgramDir.h"
 
 #include "core/AppError.h"
 #include "registry/Tfrmyeni.h"
-#include "transfer/AllTerminalsDialog.h"
 #include "terminal/DeviceModel.h"
 #include "terminal/testing/EmulatorProcess.h"
+#include "transfer/AllTerminalsDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,12 +26,12 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableView>
-#include <QTest>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 #include <QUuid>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <utility>
 
 namespace {
@@ -144,9 +145,11 @@ TEST_F(MainWindowTest, OnlyTheSixTerminalCommandsWaitForAConnection) {
 TEST_F(MainWindowTest, KaydetCreatesTheSettingsFile) {
     window->CheckBox1->setChecked(true);
     window->Button2->click();
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_EQ(readFile(dir() + "Settings.ini"), QByteArray("[Options]\r\nveriDosya2=1\r\n"));
     window->CheckBox1->setChecked(false);
     window->Button2->click();
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_EQ(readFile(dir() + "Settings.ini"), QByteArray("[Options]\r\nveriDosya2=0\r\n"));
 }
 
@@ -157,6 +160,7 @@ namespace {
 TEST_F(MainWindowTest, ConnectAndDisconnectFollowTheCaption) {
     ASSERT_EQ(window->selectedRow(), 0);
     window->BitBtn4->click();
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_EQ(window->BitBtn4->text(), QStringLiteral("BAGLANTI_KES"));
     for (QPushButton* b : terminalCommands())
         EXPECT_TRUE(b->isEnabled());
@@ -167,6 +171,7 @@ TEST_F(MainWindowTest, ConnectAndDisconnectFollowTheCaption) {
     EXPECT_EQ(window->session.machineNumber, 1);
 
     window->BitBtn4->click();
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_EQ(window->BitBtn4->text(), QStringLiteral("BAGLAN"));
     for (QPushButton* b : terminalCommands())
         EXPECT_FALSE(b->isEnabled());
@@ -178,6 +183,7 @@ TEST_F(MainWindowTest, FailedConnectLeavesCommandsDisabled) {
     window->FP_CLOCK1.setTimeouts(1000, 1000);
     window->selectRow(1); // "Kapalı", port 1 on loopback: refused at once
     window->BitBtn4->click();
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_EQ(window->BitBtn4->text(), QStringLiteral("BAGLAN"));
     EXPECT_EQ(op.messageHeads(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
     EXPECT_EQ(window->session.machineNumber, 3);
@@ -218,6 +224,7 @@ TEST_F(MainWindowTest, GridShowsItsThreeColumnsAfterEveryReload) {
     EXPECT_EQ(shownColumns(), (QStringList{"Terminal", "Tip", "IP"}));
     op.answers = {true};
     window->BitBtn3->click(); // delete re-runs the list
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_EQ(dm.qrycihaz.rowCount(), 2);
     EXPECT_EQ(shownColumns(), (QStringList{"Terminal", "Tip", "IP"}));
     EXPECT_EQ(window->selectedRow(), 0);
@@ -226,10 +233,12 @@ TEST_F(MainWindowTest, GridShowsItsThreeColumnsAfterEveryReload) {
 TEST_F(MainWindowTest, EditorKeepsItsFieldsBetweenUses) {
     closeNextModal();
     window->BitBtn2->click(); // "Değiştir" on "Ana Giriş"
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_EQ(yeni->Edit1->text(), QStringLiteral("Ana Giriş"));
     EXPECT_EQ(yeni->ComboBox1->currentIndex(), 2);
     closeNextModal();
     window->BitBtn1->click(); // "Ekle" starts from what the last use left
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_EQ(yeni->Edit1->text(), QStringLiteral("Ana Giriş"));
     EXPECT_EQ(yeni->ComboBox1->currentIndex(), 0);
     EXPECT_TRUE(yeni->GroupBox1->isVisibleTo(yeni.get()));
@@ -299,9 +308,9 @@ TEST(MainWindowCommands, WindowStaysLiveWhileTheTerminalIsSlow) {
     QString error;
     ASSERT_TRUE(emulator.start({"--delay-ms", "2000", "--machine", "1"}, &error))
         << error.toStdString();
-    insertTerminals(files.dir() + "Data.mdb",
-                    {QStringLiteral("1, 'Uzak', 'ethernet', '', '', '127.0.0.1', %1, 0")
-                         .arg(emulator.port())});
+    insertTerminals(
+        files.dir() + "Data.mdb",
+        {QStringLiteral("1, 'Uzak', 'ethernet', '', '', '127.0.0.1', %1, 0").arg(emulator.port())});
     RecordingOperator op;
     TfrmDM dm;
     Tfrmgiris window(dm, files.dir(), &op);
@@ -314,6 +323,7 @@ TEST(MainWindowCommands, WindowStaysLiveWhileTheTerminalIsSlow) {
         controlsOff = controlsOff && window.cancelButton->isEnabled();
     });
     window.BitBtn4->click();
+    ASSERT_TRUE(waitForCommand(window.worker));
     EXPECT_TRUE(window.session.connected);
     EXPECT_GE(ticker.ticks, 10) << "the timer fires every 100 ms during the 2 s request";
     EXPECT_TRUE(controlsOff);
@@ -339,22 +349,27 @@ TEST(MainWindowCommands, ClosingDuringATransferAsksAndCancels) {
     window.FP_CLOCK1.setInProcessDevice(device);
     window.show();
     window.BitBtn4->click();
+    ASSERT_TRUE(waitForCommand(window.worker));
     ASSERT_TRUE(window.session.connected);
 
     device->faults().delayMs = 300;
-    bool closedOnce = false;
+    bool closedOnce = false, visibleAfterClose = false;
     Ticker ticker([&] {
-        if (window.commandRunning() && !std::exchange(closedOnce, true)) window.close();
+        if (window.commandRunning() && !std::exchange(closedOnce, true)) {
+            window.close();
+            visibleAfterClose = window.isVisible();
+        }
     });
     op.answers = {true};
     window.BitBtn5->click();
+    ASSERT_TRUE(waitForCommand(window.worker));
     EXPECT_TRUE(closedOnce);
     EXPECT_EQ(op.questions.size(), 1);
     const QByteArray veri = readFile(dir + "veri.txt");
     EXPECT_LT(veri.count("\r\n"), 3000);
     EXPECT_EQ(veri.count("\r\n"), device->state().newMark);
     EXPECT_EQ(device->lockHolder(), 0);
-    EXPECT_TRUE(window.isVisible()) << "closes only once the command has ended";
+    EXPECT_TRUE(visibleAfterClose) << "closes only once the command has ended";
     QCoreApplication::processEvents();
     EXPECT_FALSE(window.isVisible());
 }
@@ -397,9 +412,11 @@ TEST(MainWindowCommands, AllTerminalsTransferTellsEachTerminalsResult) {
             results << dialog->gridTerminals->item(r, 0)->text() + ": " +
                            dialog->gridTerminals->item(r, 2)->text();
         dialog->closeButton->click();
+        ASSERT_TRUE(waitForCommand(window.worker));
     });
     poll.start(50);
     window.TmTerminallerdenAktar1->trigger();
+    ASSERT_TRUE(waitForCommand(window.worker));
     EXPECT_EQ(results, (QStringList{QStringLiteral("Giriş: 300 kayıt aktarıldı"),
                                     QStringLiteral("Kapalı: Bağlanamadı"),
                                     QStringLiteral("Yemekhane: 600 kayıt aktarıldı")}));
@@ -431,9 +448,11 @@ TEST(MainWindowCommands, LostLinkIsToldAndDisconnects) {
     Tfrmgiris window(dm, files.dir(), &op);
     window.FP_CLOCK1.setTimeouts(2000, 2000);
     window.BitBtn4->click();
+    ASSERT_TRUE(waitForCommand(window.worker));
     ASSERT_TRUE(window.session.connected);
     emulator.stop();
     window.BitBtn5->click();
+    ASSERT_TRUE(waitForCommand(window.worker));
     EXPECT_EQ(op.messageHeads(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
     EXPECT_TRUE(op.messageTexts().value(0).contains(QStringLiteral("Kantin (127.0.0.1:")));
     EXPECT_EQ(window.BitBtn4->text(), QStringLiteral("BAGLAN"));

@@ -4,7 +4,9 @@
 #include "app/Tfrmgiris.h"
 #include "bells/Tfrmzil.h"
 #include "core/Database.h"
+#include "core/DirectoryLock.h"
 #include "core/TfrmDM.h"
+#include "core/testing/CommandWaiting.h"
 #include "core/testing/RecordingOperator.h"
 #include "core/testing/TestProgramDir.h"
 #include "terminal/DeviceModel.h"
@@ -20,6 +22,7 @@
 #include <QTimer>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -51,11 +54,13 @@ class MaintenanceWiring : public ::testing::Test {
         state.ringDuration = 9;
         device = std::make_shared<DeviceModel>(state);
         window = std::make_unique<Tfrmgiris>(dm, dir(), &op);
-        zil = std::make_unique<Tfrmzil>(window->FP_CLOCK1, window->worker, window->session, op, window.get());
+        zil = std::make_unique<Tfrmzil>(window->FP_CLOCK1, window->worker, window->session, op,
+                                        window.get());
         window->setSecondaryWindows(nullptr, nullptr, zil.get());
         window->FP_CLOCK1.setInProcessDevice(device);
         window->show();
         window->BitBtn4->click();
+        ASSERT_TRUE(waitForCommand(window->worker));
         ASSERT_TRUE(window->session.connected);
     }
     QString dir() const { return files.dir(); }
@@ -82,6 +87,7 @@ TEST_F(MaintenanceWiring, ButtonsRunTheirCommandsDisabledWhileTheyRun) {
         op = WatchingOperator();
         op.watched = c.button;
         c.button->click();
+        ASSERT_TRUE(waitForCommand(window->worker));
         ASSERT_EQ(op.messages.size(), 1u);
         EXPECT_TRUE(op.messages[0].text.startsWith(c.message)) << op.messages[0].text.toStdString();
         EXPECT_EQ(op.enabledAtMessage, std::vector<bool>{false});
@@ -99,17 +105,45 @@ TEST_F(MaintenanceWiring, ButtonsRunTheirCommandsDisabledWhileTheyRun) {
     op = WatchingOperator();
     for (QPushButton* b : {window->BitBtn6, window->BitBtn7, window->BitBtn8}) {
         b->click();
+        ASSERT_TRUE(waitForCommand(window->worker));
         EXPECT_TRUE(b->isEnabled());
     }
     EXPECT_TRUE(op.messages.empty());
     EXPECT_EQ(op.busyDepth, 0);
 }
 
+// Another program holds the directory: "Admin Sil" waits for it on the
+// terminal thread, saying so, while the window keeps turning; "İptal" ends
+// the wait, and nothing is changed or reported as busy.
+TEST_F(MaintenanceWiring, AdminClearWaitsForTheDirectoryOffTheWindowAndCancelEndsIt) {
+    std::optional<DirectoryLock> other = DirectoryLock::acquire(dir(), "Verileri Aktar", 0);
+    ASSERT_TRUE(other);
+    int turns = 0;
+    bool saidWaiting = false;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++turns;
+        saidWaiting = saidWaiting || op.statuses.join('|').contains("bekleniyor");
+        if (turns == 8) window->cancelButton->click();
+    });
+    ticker.start(50);
+    window->BitBtn8->click();
+    EXPECT_TRUE(window->worker.running()) << "the click returns while the command waits";
+    ASSERT_TRUE(waitForCommand(window->worker));
+    EXPECT_GE(turns, 8) << "the window's loop turned during the wait";
+    EXPECT_TRUE(saidWaiting);
+    EXPECT_TRUE(op.messages.empty()) << op.messageTexts().join('|').toStdString();
+    EXPECT_EQ(device->state().enrollments.size(), 2u);
+    EXPECT_TRUE(window->BitBtn8->isEnabled());
+}
+
 TEST_F(MaintenanceWiring, PopupItemAsksThenClearsTheTerminal) {
     op.answers = {false};
     window->TerminaldeTanmlTmParmakizleriniSil1->trigger();
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_EQ(device->state().enrollments.size(), 2u);
     window->TerminaldeTanmlTmParmakizleriniSil1->trigger();
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_EQ(op.questions.size(), 2);
     EXPECT_TRUE(device->state().enrollments.empty());
     EXPECT_EQ(op.messageTexts(), QStringList{"tamamlandı"});
@@ -149,6 +183,7 @@ TEST_F(MaintenanceWiring, BellWindowReadsEditsAndSends) {
     std::function<void()> whileShown = [&] {
         mainHidden = !window->isVisible();
         zil->Button1->click();
+        ASSERT_TRUE(waitForCommand(window->worker));
         EXPECT_EQ(zil->txtHour[0]->text(), "08");
         EXPECT_EQ(zil->txtMinute[0]->text(), "30");
         EXPECT_TRUE(zil->chkValid[0]->isChecked());
@@ -156,11 +191,14 @@ TEST_F(MaintenanceWiring, BellWindowReadsEditsAndSends) {
         zil->txtHour[1]->setText("7");
         zil->chkValid[1]->setChecked(true);
         zil->Button2->click();
+        ASSERT_TRUE(waitForCommand(window->worker));
         EXPECT_EQ(zil->txtHour[1]->text(), "07");
         zil->BitBtn1->click();
+        ASSERT_TRUE(waitForCommand(window->worker));
     };
     QTimer::singleShot(0, [&] { whileShown(); });
     window->BitBtn9->click();
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_TRUE(mainHidden);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(device->state().bells[1], (Bell{1, 7, 0}));
@@ -172,10 +210,13 @@ TEST_F(MaintenanceWiring, BellWindowReadsEditsAndSends) {
         EXPECT_EQ(zil->txtBellCount->text(), "9");
         zil->txtMinute[2]->setText("75");
         QTest::keyClick(zil->txtMinute[2], Qt::Key_Return); // sends, never reads
+        ASSERT_TRUE(waitForCommand(window->worker));
         zil->BitBtn1->click();
+        ASSERT_TRUE(waitForCommand(window->worker));
     };
     QTimer::singleShot(0, [&] { whileShown(); });
     window->BitBtn9->click();
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_EQ(op.messageTexts().size(), 3);
     EXPECT_EQ(op.messageTexts().last(), "Invalid Value.");
     EXPECT_EQ(device->state().bells[0], (Bell{1, 8, 30}));
@@ -204,6 +245,7 @@ TEST_F(MaintenanceWiring, BellWindowAsksBeforeEscDropsUnsentEdits) {
     // Sent: nothing is unsent any more.
     op.answers = {true}; // the send's own question
     QTest::keyClick(zil->txtHour[2], Qt::Key_Return);
+    ASSERT_TRUE(waitForCommand(window->worker));
     EXPECT_EQ(device->state().bells[2].hour, 9);
     QTest::keyClick(zil->txtHour[2], Qt::Key_Escape);
     EXPECT_FALSE(zil->isVisible());
@@ -212,6 +254,7 @@ TEST_F(MaintenanceWiring, BellWindowAsksBeforeEscDropsUnsentEdits) {
     // A ticked bell counts too, and Yes closes.
     zil->show();
     zil->chkValid[3]->click();
+    ASSERT_TRUE(waitForCommand(window->worker));
     op.answers = {true};
     QTest::keyClick(zil->txtHour[0], Qt::Key_Escape);
     EXPECT_FALSE(zil->isVisible());

@@ -6,6 +6,7 @@
 #include "core/AppError.h"
 #include "core/CommandWorker.h"
 #include "core/TfrmDM.h"
+#include "core/testing/CommandWaiting.h"
 #include "core/testing/TestProgramDir.h"
 #include "enroll/TfrmEnrol.h"
 #include "enroll/tests/EnrollTestSupport.h"
@@ -17,6 +18,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -28,6 +30,23 @@ namespace {
 
 class NamesWiring : public ::testing::Test {
   protected:
+    // The standard error report of a command that failed: its message box's
+    // text, read and closed as a person would.
+    QString reportedError(const std::function<void()>& act) {
+        QString text;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                text = box->text();
+                box->accept();
+            }
+        });
+        poll.start(20);
+        act();
+        EXPECT_TRUE(waitForCommand(worker));
+        return text;
+    }
+
     void SetUp() override {
         files.openOn(dm);
         DeviceState state;
@@ -79,6 +98,7 @@ TEST_F(NamesWiring, FillButtonNamesTheRowsTheSearchShows) {
     window->show();
     window->Edit8->setText("ay");
     window->SpeedButton1->click();
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_EQ(window->Label7->text(), "1");
     EXPECT_EQ(gridName(0), QStringLiteral("Ayşe Yılmaz"));
     EXPECT_EQ(window->lblMessage->text(),
@@ -89,7 +109,7 @@ TEST_F(NamesWiring, FillButtonNamesTheRowsTheSearchShows) {
     expectGivenBack();
 
     db.run("drop table " + db.name() + ".personel");
-    EXPECT_THROW(window->SpeedButton1->click(), AppError);
+    EXPECT_FALSE(reportedError([&] { window->SpeedButton1->click(); }).isEmpty());
     expectGivenBack();
 }
 
@@ -100,6 +120,7 @@ TEST_F(NamesWiring, SendButtonsTakeTheSelectedRowOrAllRows) {
     window->ShowNameList();
     window->DBGrid1->setCurrentIndex(window->qryisim.index(1, window->qryisim.kartnoColumn()));
     window->BitBtn4->click();
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_EQ(device->state().names, (std::map<int32_t, QString>{{2, "Umit"}}));
     EXPECT_EQ(window->lblMessage->text(), "SetUserName OK");
     expectGivenBack();
@@ -108,12 +129,13 @@ TEST_F(NamesWiring, SendButtonsTakeTheSelectedRowOrAllRows) {
     window->qryisim.setData(window->qryisim.index(0, window->qryisim.isimColumn()),
                             QStringLiteral("Şule Ak"));
     window->BitBtn5->click();
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_EQ(device->state().names, (std::map<int32_t, QString>{{1, "Sule Ak"}, {2, "Umit"}}));
     expectGivenBack();
 
     addTemp("9x", "Harfli");
     window->ShowNameList();
-    EXPECT_THROW(window->BitBtn5->click(), AppError);
+    EXPECT_FALSE(reportedError([&] { window->BitBtn5->click(); }).isEmpty());
     expectGivenBack();
 }
 
@@ -123,10 +145,12 @@ TEST_F(NamesWiring, SelectedNameNeedsNoClickAfterAReload) {
     window->show();
     window->Edit8->setText(QStringLiteral("ü")); // the search reloads the list
     window->BitBtn4->click();
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_EQ(device->state().names, (std::map<int32_t, QString>{{2, "Umit"}}));
     window->Edit8->clear();
     EXPECT_EQ(window->DBGrid1->currentIndex().row(), 0);
     window->BitBtn4->click();
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_EQ(device->state().names, (std::map<int32_t, QString>{{1, "Sule"}, {2, "Umit"}}));
 }
 
@@ -142,8 +166,10 @@ TEST_F(NamesWiring, SettingsButtonOpensTheDialogAndTheWindowTakesWhatWasSaved) {
         dialog->edtServer->setText("pdks-sunucu");
         dialog->edtDatabase->setText("pdks");
         QTest::keyClick(dialog->edtDatabase, Qt::Key_Return);
+        ASSERT_TRUE(waitForCommand(worker));
     });
     window->btnDatabaseSettings->click();
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_TRUE(opened);
     EXPECT_EQ(window->Label5->text(), "pdks");
     EXPECT_EQ(window->mySqlSettings().server, "pdks-sunucu");

@@ -1,8 +1,10 @@
-// The terminal thread: work runs there, the operator is answered on the
-// caller's thread, and what the work throws reaches the caller.
+// The terminal thread: work runs there, the caller returns at once and goes
+// on in the continuation, the operator is answered on the caller's thread,
+// and what the work throws reaches the continuation.
 
 #include "core/AppError.h"
 #include "core/CommandWorker.h"
+#include "core/testing/CommandWaiting.h"
 #include "core/testing/RecordingOperator.h"
 
 #include <QCoreApplication>
@@ -11,6 +13,22 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+// Starts work and lets the event loop run until its continuation has run;
+// returns what the work threw.
+std::exception_ptr runToEnd(CommandWorker& worker, Operator& op,
+                            std::function<void(Operator&)> work) {
+    std::exception_ptr thrown;
+    bool continued = false;
+    worker.start(op, std::move(work), [&](std::exception_ptr failure) {
+        thrown = failure;
+        continued = true;
+    });
+    EXPECT_TRUE(worker.running()) << "start returns before the work ends";
+    EXPECT_TRUE(waitForCommand(worker));
+    EXPECT_TRUE(continued);
+    return thrown;
+}
 
 QCoreApplication& application() {
     static int argc = 1;
@@ -37,7 +55,7 @@ TEST(CommandWorker, WorkRunsOffTheCallersThreadAndTheOperatorOnIt) {
     op.answers = {false};
     QThread* workedOn = nullptr;
     bool answer = true;
-    worker.run(op, [&](Operator& crossing) {
+    runToEnd(worker, op, [&](Operator& crossing) {
         workedOn = QThread::currentThread();
         answer = crossing.askYesNo("Silinsin mi?", "UYARI");
         for (int i = 1; i <= 10000; ++i) {
@@ -61,16 +79,16 @@ TEST(CommandWorker, ErrorsReachTheCallerAndOneCommandRunsAtATime) {
     application();
     CommandWorker worker;
     RecordingOperator op;
-    EXPECT_THROW(worker.run(op, [](Operator&) { throw AppError("disk dolu"); }), AppError);
+    EXPECT_TRUE(runToEnd(worker, op, [](Operator&) { throw AppError("disk dolu"); }));
     EXPECT_FALSE(worker.running());
 
     bool secondRefused = false;
-    worker.run(op, [&](Operator&) {
+    runToEnd(worker, op, [&](Operator&) {
         QMetaObject::invokeMethod(
             application().instance(),
             [&] {
                 try {
-                    worker.run(op, [](Operator&) {});
+                    worker.start(op, [](Operator&) {}, {});
                 } catch (const AppError&) {
                     secondRefused = true;
                 }
@@ -86,7 +104,7 @@ TEST(CommandWorker, CancelIsSeenByTheRunningWorkOnly) {
     RecordingOperator op;
     bool seen = false;
     QTimer::singleShot(50, [&] { worker.requestCancel(); });
-    worker.run(op, [&](Operator& crossing) {
+    runToEnd(worker, op, [&](Operator& crossing) {
         for (int i = 0; i < 500 && !crossing.cancelRequested(); ++i)
             QThread::msleep(10);
         seen = crossing.cancelRequested();

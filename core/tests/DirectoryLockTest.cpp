@@ -52,11 +52,11 @@ TEST(DirectoryLock, ASecondCommandWaitsThenTakesItOrIsRefusedNamingTheHolder) {
     auto held = DirectoryLock::acquire(dir, "Verileri Aktar");
     ASSERT_TRUE(held);
     EXPECT_TRUE(DirectoryLock::holderOf(dir).startsWith("Verileri Aktar (süreç "));
-    // In this process: refused at once, the holder is further up the stack.
+    // Another thread of this process waits its time like another program.
     QElapsedTimer timer;
     timer.start();
-    EXPECT_FALSE(DirectoryLock::acquire(dir, "ikinci", 5000));
-    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_FALSE(DirectoryLock::acquire(dir, "ikinci", 300));
+    EXPECT_GE(timer.elapsed(), 300);
 
     // Another program waits, and gets it when the holder is done.
     QProcess waiter;

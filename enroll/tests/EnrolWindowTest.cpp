@@ -5,6 +5,7 @@
 #include "core/CommandWorker.h"
 #include "core/IniFile.h"
 #include "core/TfrmDM.h"
+#include "core/testing/CommandWaiting.h"
 #include "core/testing/TestProgramDir.h"
 #include "enroll/TfrmEnrol.h"
 #include "session/TerminalSession.h"
@@ -134,6 +135,7 @@ TEST_F(EnrolWindow, DownloadFillsTheMemoAndTheNamesWhileTheRestWaits) {
         othersDisabled = othersDisabled && window->isVisible();
     };
     window->BitBtn1->click();
+    ASSERT_TRUE(waitForCommand(worker));
     op.hook = nullptr;
     EXPECT_TRUE(othersDisabled);
     EXPECT_TRUE(window->BitBtn2->isEnabled());
@@ -160,6 +162,7 @@ TEST_F(EnrolWindow, DownloadFillsTheMemoAndTheNamesWhileTheRestWaits) {
     ASSERT_TRUE(clock.OpenCommPort(3));
     window->CheckBox2->setChecked(true);
     window->BitBtn2->click();
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_EQ(target->state().enrollments, device->state().enrollments);
     EXPECT_EQ(window->Label2->text(), "3");
     window->hide();
@@ -170,12 +173,14 @@ TEST_F(EnrolWindow, SingleTabShowsTheCardBothWays) {
     window->cmbBackupNumber->setCurrentText("11");
     window->txtEnrollNumber->setText("42");
     window->cmdGetEnrollData->click();
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_EQ(window->lblEnrollData->text(), "Enrolled Data");
     EXPECT_EQ(window->txtCardNumber->text(), "-1");
     ASSERT_EQ(window->lstEnrollData->count(), 2);
     EXPECT_EQ(window->lstEnrollData->item(0)->text(), "4294967295");
     window->txtEnrollNumber->clear();
     window->cmdSetEnrollDataClick();
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_EQ(window->txtEnrollNumber->text(), "0");
     EXPECT_EQ(op.statuses.last(), "SetEnrollData OK");
     window->hide();
@@ -183,6 +188,7 @@ TEST_F(EnrolWindow, SingleTabShowsTheCardBothWays) {
 
 TEST_F(EnrolWindow, NameButtonsRunTheirHandlersWhenGiven) {
     window->SpeedButton1->click(); // no handler yet: nothing happens
+    ASSERT_TRUE(waitForCommand(worker));
     QStringList ran;
     TfrmEnrol::NameHandlers handlers;
     handlers.fillNames = [&](TfrmEnrol& w) {
@@ -193,8 +199,11 @@ TEST_F(EnrolWindow, NameButtonsRunTheirHandlersWhenGiven) {
     handlers.sendAllNames = [&](TfrmEnrol&) { ran << "all"; };
     window->setNameHandlers(handlers);
     window->SpeedButton1->click();
+    ASSERT_TRUE(waitForCommand(worker));
     window->BitBtn4->click();
+    ASSERT_TRUE(waitForCommand(worker));
     window->BitBtn5->click();
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_EQ(ran, (QStringList{"fill", "selected", "all"}));
     EXPECT_TRUE(window->SpeedButton1->isEnabled());
 }
@@ -208,12 +217,14 @@ TEST_F(EnrolWindow, StatusLineTellsWhetherTheStoreHoldsAWholeDownload) {
     const DeviceState before = device->state();
     window->CheckBox2->setChecked(true);
     window->BitBtn2->click();
+    ASSERT_TRUE(waitForCommand(worker));
     ASSERT_FALSE(op.messages.empty());
     EXPECT_TRUE(op.messages.back().text.startsWith("Parmakizi deposu boş"))
         << op.messages.back().text.toStdString();
     EXPECT_EQ(device->state(), before);
 
     window->BitBtn1->click();
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_EQ(op.statuses.last(), "GetEnrollData OK");
     window->hide();
     window->show();
@@ -225,6 +236,7 @@ TEST_F(EnrolWindow, StatusLineTellsWhetherTheStoreHoldsAWholeDownload) {
     // store stays; the grid shows it still.
     device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
     window->BitBtn1->click();
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_TRUE(op.statuses.last().startsWith("Bağlantı kesildi (ERR_WRITE_FAIL)"))
         << op.statuses.last().toStdString();
     EXPECT_TRUE(op.statuses.last().contains("önceki parmakizi deposu olduğu gibi duruyor"));
@@ -246,6 +258,7 @@ TEST_F(EnrolWindow, EnterReadsOnTheSingleTabOnlyAndAltPressesTheMarkedButton) {
     // The whole-data tab: Enter in the search box starts nothing.
     window->Edit8->setFocus();
     QTest::keyClick(window->Edit8, Qt::Key_Return);
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_TRUE(clicks.empty());
     EXPECT_TRUE(window->isVisible());
 
@@ -254,6 +267,7 @@ TEST_F(EnrolWindow, EnterReadsOnTheSingleTabOnlyAndAltPressesTheMarkedButton) {
     window->txtEnrollNumber->setFocus();
     window->txtEnrollNumber->setText("42");
     QTest::keyClick(window->txtEnrollNumber, Qt::Key_Return);
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_EQ(clicks, (std::map<QPushButton*, int>{{window->cmdGetEnrollData, 1}}));
     EXPECT_EQ(window->lstEnrollData->count() > 0, true);
 
@@ -263,6 +277,7 @@ TEST_F(EnrolWindow, EnterReadsOnTheSingleTabOnlyAndAltPressesTheMarkedButton) {
     clicks.clear();
     window->Edit8->setFocus();
     QTest::keyClick(window->Edit8, Qt::Key_Return);
+    ASSERT_TRUE(waitForCommand(worker));
     EXPECT_TRUE(clicks.empty());
     op.answers = {false}; // the upload asks first; say No
     QTest::keyClick(window->Edit8, Qt::Key_Y, Qt::AltModifier);
