@@ -1,21 +1,22 @@
 #include "app/Tfrmgiris.h"
+#include "core/AppError.h"
 #include "core/TfrmDM.h"
 #include "core/testing/CommandWaiting.h"
 #include "core/testing/RecordingOperator.h"
 #include "core/testing/TestFiles.h"
 #include "core/testing/TestProgramDir.h"
-
-#include "core/AppError.h"
 #include "registry/Tfrmyeni.h"
 #include "terminal/DeviceModel.h"
 #include "terminal/testing/EmulatorProcess.h"
 #include "transfer/AllTerminalsDialog.h"
+#include "transfer/TransferCommands.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -30,6 +31,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
+#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
 #include <utility>
@@ -431,6 +433,59 @@ TEST(MainWindowCommands, AllTerminalsTransferTellsEachTerminalsResult) {
         last = line[2]; // "001.." or "002..": the terminal's enroll numbers
     }
     EXPECT_EQ(changes, 1);
+}
+
+// The terminal stops answering in the middle of "Verileri Aktar" (stopped,
+// like a terminal that hangs): "İptal" ends the command long before the
+// request's own time limit and says it was cancelled; closing the window
+// meanwhile asks, cancels, and closes as soon as the command has ended.
+TEST(MainWindowCommands, CancelAndCloseEndACommandTheTerminalHangsOn) {
+    for (const bool byClosing : {false, true}) {
+        SCOPED_TRACE(byClosing ? "closing the window" : "İptal");
+        const TestProgramDir files;
+        DeviceState state;
+        state.machine = 1;
+        for (int i = 0; i < 50000; ++i)
+            state.logs.push_back(LogRecord{100 + i % 900, 0, 2024, 3, 5, 8, i % 60});
+        EmulatorProcess emulator;
+        QString error;
+        ASSERT_TRUE(emulator.startWithState(state, files.dir(), &error)) << error.toStdString();
+        insertTerminals(files.dir() + "Data.mdb",
+                        {QStringLiteral("1, 'Giriş', 'ethernet', '', '', '127.0.0.1', %1, 0")
+                             .arg(emulator.port())});
+        RecordingOperator op;
+        op.answers = {true}; // closing: yes, cancel and close
+        TfrmDM dm;
+        Tfrmgiris window(dm, files.dir(), &op);
+        window.show();
+        window.BitBtn4->click();
+        ASSERT_TRUE(waitForCommand(window.worker));
+        ASSERT_TRUE(window.session.connected);
+
+        QElapsedTimer stopping;
+        QTimer stopper;
+        QObject::connect(&stopper, &QTimer::timeout, [&] {
+            if (stopping.isValid() || !QFile::exists(files.dir() + "veri.txt")) return;
+            ::kill(pid_t(emulator.processId()), SIGSTOP);
+            QThread::msleep(300); // what was on its way has arrived; the next request hangs
+            stopping.start();
+            if (byClosing)
+                window.close();
+            else
+                window.cancelButton->click();
+        });
+        stopper.start(20);
+        window.BitBtn5->click();
+        ASSERT_TRUE(waitForCommand(window.worker));
+        const qint64 tookMs = stopping.elapsed();
+        ::kill(pid_t(emulator.processId()), SIGCONT);
+        QCoreApplication::processEvents();
+        // The request's own limit is 10 s; a cancel must not wait for it.
+        EXPECT_LT(tookMs, 5000);
+        EXPECT_TRUE(op.messageTexts().join('|').contains("Aktarım iptal edildi"))
+            << op.messageTexts().join('|').toStdString();
+        EXPECT_EQ(window.isVisible(), !byClosing);
+    }
 }
 
 // After the terminal went away, a command says so and leaves the window
