@@ -120,72 +120,80 @@ int64_t writtenEnd(const JournalEntry& e) {
 
 // Finds the journal's entry for this batch: the same terminal position and
 // the same first records, first among this terminal's entries, then among
-// those it may have made under an identity it had before. A batch no entry
-// knows starts one of its own.
-bool BatchDelivery::resolve(bool complete) {
+// those it may have made under an identity it had before. kNotFound when no
+// entry knows it; kUndecided when the batch must not be written now (too
+// few records to tell yet, or a changed identity the records can't settle).
+size_t BatchDelivery::findEntry(bool complete) {
     const size_t n = probe_.size();
-    if (n == 0) return true;
-    std::vector<JournalEntry>& entries = journal_.entries;
+    const std::vector<JournalEntry>& entries = journal_.entries;
     const auto sameRecords = [&](const JournalEntry& e) {
         return e.probeCount > 0 && size_t(e.probeCount) <= n &&
                digestAs(probe_, size_t(e.probeCount), e.machine, terminal_.machine) ==
                    e.probeDigest;
     };
-    size_t match = SIZE_MAX;
     for (const Kinship kin : {Kinship::Same, Kinship::Related, Kinship::Unknown}) {
-        for (size_t i = 0; i < entries.size() && match == SIZE_MAX; ++i) {
+        for (size_t i = 0; i < entries.size(); ++i) {
             const JournalEntry& e = entries[i];
             if (kinshipOf(e) != kin) continue;
             if (e.start == start_) {
-                if (sameRecords(e)) {
-                    match = i;
-                } else if (size_t(e.probeCount) > n && !complete) {
-                    // Cut before there were enough records to tell: write
-                    // nothing, the next transfer will know.
-                    unresolved_ = true;
-                    return false;
-                }
+                if (sameRecords(e)) return i;
+                // Cut before there were enough records to tell: write
+                // nothing, the next transfer will know.
+                if (size_t(e.probeCount) > n && !complete) return kUndecided;
             } else if (kin == Kinship::Related && !e.committed && start_ > e.start &&
                        start_ < writtenEnd(e)) {
                 // This batch starts inside one not confirmed under the other
                 // identity: its first records may be in the files already,
                 // and the records that would tell were handed out then.
-                TerminalIdentity then{e.serial, e.machine, e.address};
-                refusal_ = identityChangedText(then, terminal_);
-                unresolved_ = true;
-                return false;
+                refusal_ = identityChangedText({e.serial, e.machine, e.address}, terminal_);
+                return kUndecided;
             }
         }
     }
-    uint64_t newest = 0;
-    for (const JournalEntry& e : entries)
-        newest = std::max(newest, e.age);
-    if (match == SIZE_MAX) {
-        // This terminal's entries for this position that did not match are
-        // of a log that is gone; at another address they may be a second
-        // terminal's with the same identity, and stay for it.
-        std::erase_if(entries, [&](const JournalEntry& e) {
-            return kinshipOf(e) == Kinship::Same && e.start == start_ &&
-                   (e.address.isEmpty() || e.address == terminal_.address);
-        });
-        // Committed batches are only kept in case a terminal forgot its
-        // commit; the oldest go first. A batch not committed always stays.
-        while (entries.size() >= size_t(kKeptJournalEntries)) {
-            const auto victim = std::min_element(
-                entries.begin(), entries.end(), [](const JournalEntry& a, const JournalEntry& b) {
-                    return std::pair(!a.committed, a.age) < std::pair(!b.committed, b.age);
-                });
-            if (!victim->committed) break;
-            entries.erase(victim);
-        }
-        JournalEntry fresh;
-        fresh.start = start_;
-        for (JournalFile& f : fresh.files)
-            f.end = start_;
-        entries.push_back(fresh);
-        match = entries.size() - 1;
+    return kNotFound;
+}
+
+// A new entry for a batch no entry knows.
+size_t BatchDelivery::newEntry() {
+    std::vector<JournalEntry>& entries = journal_.entries;
+    // This terminal's entries for this position that did not match are of a
+    // log that is gone; at another address they may be a second terminal's
+    // with the same identity, and stay for it.
+    std::erase_if(entries, [&](const JournalEntry& e) {
+        return kinshipOf(e) == Kinship::Same && e.start == start_ &&
+               (e.address.isEmpty() || e.address == terminal_.address);
+    });
+    // Committed batches are only kept in case a terminal forgot its commit;
+    // the oldest go first. A batch not committed always stays.
+    while (entries.size() >= size_t(kKeptJournalEntries)) {
+        const auto victim = std::min_element(
+            entries.begin(), entries.end(), [](const JournalEntry& a, const JournalEntry& b) {
+                return std::pair(!a.committed, a.age) < std::pair(!b.committed, b.age);
+            });
+        if (!victim->committed) break;
+        entries.erase(victim);
     }
-    JournalEntry& e = entries[match];
+    JournalEntry fresh;
+    fresh.start = start_;
+    for (JournalFile& f : fresh.files)
+        f.end = start_;
+    entries.push_back(fresh);
+    return entries.size() - 1;
+}
+
+bool BatchDelivery::resolve(bool complete) {
+    const size_t n = probe_.size();
+    if (n == 0) return true;
+    size_t match = findEntry(complete);
+    if (match == kUndecided) {
+        unresolved_ = true;
+        return false;
+    }
+    uint64_t newest = 0;
+    for (const JournalEntry& e : journal_.entries)
+        newest = std::max(newest, e.age);
+    if (match == kNotFound) match = newEntry();
+    JournalEntry& e = journal_.entries[match];
     // Known from now on by what the terminal says it is now.
     e.serial = terminal_.serial;
     e.machine = terminal_.machine;

@@ -74,8 +74,10 @@ class BatchDelivery {
   private:
     enum class Kinship { None, Same, Related, Unknown };
     Kinship kinshipOf(const JournalEntry& e) const;
+    static constexpr size_t kNotFound = SIZE_MAX, kUndecided = SIZE_MAX - 1;
+    size_t findEntry(bool complete);
+    size_t newEntry();
     bool resolve(bool complete);
-    void adopt(size_t index);
     void put(const QByteArray& line);
     void flush();
     JournalEntry& entry() { return journal_.entries[entryIndex_]; }
