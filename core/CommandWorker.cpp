@@ -76,8 +76,6 @@ class CrossThreadOperator : public Operator {
     void endBusy() override {
         post([this] { target_.endBusy(); });
     }
-    // The window's own event loop turns while the command runs.
-    void processEvents() override {}
     // A flag, never a call to the window's thread.
     bool cancelRequested() override { return cancel_; }
 

@@ -53,7 +53,6 @@ class ConsoleOperator : public Operator {
     void showCount(long long count) override;
     void beginBusy() override {}
     void endBusy() override {}
-    void processEvents() override {}
     bool cancelRequested() override { return interrupted(); }
 
   private:

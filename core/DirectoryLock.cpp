@@ -106,7 +106,6 @@ std::optional<DirectoryLock> lockProgramDirectory(const QString& programDir, con
                 op.setStatus(QStringLiteral("Program dizini başka bir işlemde; bekleniyor..."));
                 told = true;
             }
-            op.processEvents();
             cancelled = op.cancelRequested();
             return !cancelled;
         });

@@ -18,7 +18,6 @@ class Operator {
     virtual void showCount(long long count) = 0;
     virtual void beginBusy() = 0;
     virtual void endBusy() = 0;
-    virtual void processEvents() = 0;
     // True once the operator asked to stop the running command ("İptal",
     // Esc, Ctrl-C). Long commands check it between chunks and end cleanly:
     // what was written stays delivered exactly once.

@@ -87,6 +87,3 @@ void WidgetOperator::beginBusy() {
 void WidgetOperator::endBusy() {
     QApplication::restoreOverrideCursor();
 }
-void WidgetOperator::processEvents() {
-    QCoreApplication::processEvents();
-}

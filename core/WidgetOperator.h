@@ -28,7 +28,6 @@ class WidgetOperator : public Operator {
     void showCount(long long count) override;
     void beginBusy() override;
     void endBusy() override;
-    void processEvents() override;
 
   private:
     QPointer<QWidget> owner_;

@@ -108,7 +108,6 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
             screen.addLogLine(line +
                               QStringLiteral(" okunamadı (%1), saklanmadı").arg(lastFailure));
             op.setStatus(QStringLiteral("GetEnrollData :") + lastFailure);
-            op.processEvents();
             if (isLinkFailure(code)) {
                 result.outcome = DownloadResult::Outcome::Interrupted;
                 result.errorName = lastFailure;
@@ -242,7 +241,6 @@ bool AddEnrollRecord(EnrollWriter& writer, const EnrollValues& values, int32_t e
     const EnrollKey key{enroll, emachine, backup};
     if (writer.contains(key)) {
         op.setStatus(QStringLiteral("Double ID"));
-        op.processEvents();
         return false;
     }
     EnrollRow row;
@@ -255,7 +253,6 @@ bool AddEnrollRecord(EnrollWriter& writer, const EnrollValues& values, int32_t e
     writer.add(row);
     op.setStatus(QStringLiteral("00%1-00%2-%3").arg(emachine).arg(enroll).arg(backup));
     screen.setPosition(QString::number(enroll).rightJustified(4));
-    op.processEvents();
     return true;
 }
 
@@ -298,7 +295,6 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
         return result;
     }
     op.setStatus(QStringLiteral("Working..."));
-    op.processEvents();
     const Selection selection = [&] {
         BusyCursor busy(op);
         return readSelection(store);
@@ -356,7 +352,6 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
             // Never sent with zeros or the row before's values in its place.
             screen.addLogLine(
                 line + QStringLiteral(" %1 gönderilmedi: %2").arg(row.key.backup).arg(out.problem));
-            op.processEvents();
             continue;
         }
         // As ReadEnrollRecord leaves the values: a password row sends the
@@ -390,7 +385,6 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
                          .arg(position));
         screen.setPosition(QString::number(position));
         screen.addLogLine(line);
-        op.processEvents();
     }
     if (!success) op.setStatus(QStringLiteral("SetAllEnrollData Error : ") + result.errorName);
     if (result.unfit > 0) {

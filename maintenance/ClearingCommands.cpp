@@ -63,9 +63,8 @@ struct AdministratorRow {
 
 // Copies the terminal's enrollment list into ENROLLINFO, every column as
 // text, the numbers filled with zeros (never cut). Returns the row count.
-int fillEnrollInfo(TFP_CLOCK& clock, int32_t machine, const QSqlDatabase& data, Operator& op) {
+int fillEnrollInfo(TFP_CLOCK& clock, int32_t machine, const QSqlDatabase& data) {
     if (!clock.ReadAllUserID(machine)) return 0;
-    op.processEvents();
     FillTransaction transaction(data);
     int counter = 0;
     int32_t enroll = 0, emachine = machine, backup = 0, privilege = 0, enable = 0;
@@ -77,7 +76,6 @@ int fillEnrollInfo(TFP_CLOCK& clock, int32_t machine, const QSqlDatabase& data, 
                  ZeroPad(QString::number(emachine), 3), ZeroPad(QString::number(backup), 2),
                  QString::number(privilege), QString::number(enable)});
         ++counter;
-        op.processEvents();
     }
     transaction.commit();
     return counter;
@@ -102,19 +100,17 @@ AdminClearResult clearAdministrators(TFP_CLOCK& clock, int32_t machine, const QS
     BusyCursor busy(op);
     AdminClearResult result;
     execSql(data, QStringLiteral("delete from ENROLLINFO"));
-    op.processEvents();
     {
         DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::No, op,
                               FailureReport::None);
         if (!bracket.locked()) return result;
         result.reached = true;
-        result.listed = fillEnrollInfo(clock, machine, data, op);
+        result.listed = fillEnrollInfo(clock, machine, data);
     }
 
     const std::vector<AdministratorRow> rows = administratorRows(data);
     result.administrators = static_cast<int>(rows.size());
     for (const AdministratorRow& row : rows) {
-        op.processEvents();
         // One lock per enrollment, released before the next, so a lock
         // refused halfway leaves nothing locked behind.
         DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::No, op,

@@ -185,7 +185,6 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
                 lookUp(connection, query, batch);
                 done += static_cast<int>(batch.size());
                 op.setProgress(done);
-                op.processEvents();
             }
         }
     } catch (const v270::mysql::EDatabaseError& e) {

@@ -27,7 +27,6 @@ class AllTerminalsTransfer::JobOperator : public Operator {
     void showCount(long long) override {}
     void beginBusy() override {}
     void endBusy() override {}
-    void processEvents() override {}
     bool cancelRequested() override { return job_.stopRequested(); }
 
   private:

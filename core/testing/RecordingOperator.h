@@ -27,7 +27,6 @@ class RecordingOperator : public Operator {
     long long count = -1;
     int busyDepth = 0;
     int busyCount = 0;
-    int eventPumps = 0;
     // Cancel is asked for once cancelRequested() has been called this many
     // times; -1 never.
     int cancelAfterChecks = -1;
@@ -50,7 +49,6 @@ class RecordingOperator : public Operator {
         ++busyCount;
     }
     void endBusy() override { --busyDepth; }
-    void processEvents() override { ++eventPumps; }
     bool cancelRequested() override {
         return cancelAfterChecks >= 0 && ++cancelChecks > cancelAfterChecks;
     }

@@ -14,5 +14,4 @@ class SilentOperator : public Operator {
     void showCount(long long) override {}
     void beginBusy() override {}
     void endBusy() override {}
-    void processEvents() override {}
 };

@@ -224,8 +224,9 @@ TEST_F(Enroll, DownloadThatEndsShortKeepsTheOldStore) {
         {"link cut",
          usersOneTo(600),
          [&](Terminal& t) {
-             op.hook = [&t](int pumps) {
-                 if (pumps == 100) t.device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
+             op.hook = [&t](int statusCount) { // two lines per enrollment
+                 if (statusCount == 200)
+                     t.device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
              };
          },
          DownloadResult::Outcome::Interrupted,
@@ -337,8 +338,8 @@ TEST_F(Enroll, KillLeavesTheOldStoreAndTheNextDownloadReplacesIt) {
         EnrollStore childStore(QSqlDatabase::database(data), QSqlDatabase::database(log));
         Terminal t(s);
         HookedOperator childOp;
-        childOp.hook = [](int pumps) {
-            if (pumps == 2500) ::raise(SIGKILL);
+        childOp.hook = [](int statusCount) {
+            if (statusCount == 2 * 2500) ::raise(SIGKILL);
         };
         downloadEnrollments(t.clock, 1, childStore, values, screen, childOp, "Giriş");
         ::_exit(3);
@@ -443,9 +444,9 @@ TEST_F(Enroll, UploadDeclinedRefusedOrCut) {
     {
         // A broken link ends the upload there instead of retrying every row.
         Terminal t(DeviceState{});
-        op.eventPumps = 0;
-        op.hook = [&](int pumps) { // 1: "Working...", 2: after the first row
-            if (pumps == 2) t.device->faults().failOps["SetEnrollData"] = ERR_WRITE_FAIL;
+        op.statuses.clear();
+        op.hook = [&](int statusCount) { // 1: "Working...", 2: after the first row
+            if (statusCount == 2) t.device->faults().failOps["SetEnrollData"] = ERR_WRITE_FAIL;
         };
         const UploadResult r = upload(t);
         op.hook = nullptr;
@@ -600,9 +601,10 @@ TEST_F(Enroll, UploadWithClearNeedsAStoreThatAWholeDownloadMarked) {
         {"a download cut short over an empty store",
          [&] {
              Terminal t(many);
-             op.eventPumps = 0;
-             op.hook = [&](int pumps) {
-                 if (pumps == 100) t.device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
+             op.statuses.clear();
+             op.hook = [&](int statusCount) { // two lines per enrollment
+                 if (statusCount == 200)
+                     t.device->faults().failOps["GetEnrollData"] = ERR_WRITE_FAIL;
              };
              download(t);
              op.hook = nullptr;

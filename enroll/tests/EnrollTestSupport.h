@@ -75,14 +75,20 @@ class RecordingScreen : public EnrollScreen {
     void showNameList() override { ++nameListRuns; }
 };
 
-// A recording operator that runs a hook each time events are let run (once
-// per enrollment in the bulk commands).
+// A recording operator that runs a hook at each status line (once per
+// enrollment in the bulk commands) with the number of lines so far, and
+// another at each progress step (once per batch of a name fill).
 class HookedOperator : public RecordingOperator {
   public:
-    std::function<void(int pumps)> hook;
-    void processEvents() override {
-        RecordingOperator::processEvents();
-        if (hook) hook(eventPumps);
+    std::function<void(int statusCount)> hook;
+    std::function<void(int steps)> progressHook;
+    void setStatus(const QString& text) override {
+        RecordingOperator::setStatus(text);
+        if (hook) hook(int(statuses.size()));
+    }
+    void setProgress(int position) override {
+        RecordingOperator::setProgress(position);
+        if (progressHook) progressHook(int(progressHistory.size()));
     }
 };
 

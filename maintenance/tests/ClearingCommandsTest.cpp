@@ -8,7 +8,6 @@
 
 #include <QSqlQuery>
 #include <QTemporaryDir>
-#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 
@@ -22,16 +21,6 @@ Enrollment enrollment(int32_t enroll, int32_t backup, int32_t privilege) {
     e.fingerprint.fill(enroll);
     return e;
 }
-
-// An operator that runs a step of the test at its n-th pump of events.
-struct PumpingOperator : RecordingOperator {
-    int pumpAt = -1;
-    std::function<void()> atPump;
-    void processEvents() override {
-        RecordingOperator::processEvents();
-        if (eventPumps == pumpAt) atPump();
-    }
-};
 
 class Clearing : public ::testing::Test {
   protected:
@@ -71,7 +60,7 @@ class Clearing : public ::testing::Test {
     QSqlDatabase data;
     std::shared_ptr<DeviceModel> device;
     TFP_CLOCK clock;
-    PumpingOperator op;
+    RecordingOperator op;
 };
 
 TEST_F(Clearing, AdminSilOnATerminalWithoutEnrollments) {
@@ -140,7 +129,7 @@ TEST_F(Clearing, RefusedDeletionKeepsPrivilegeZeroAndTheWarningCountsIt) {
             else
                 device->faults().failOps.erase("DeleteEnrollData");
         });
-        op = PumpingOperator();
+        op = RecordingOperator();
         const AdminClearResult r = clearAdministrators(clock, 1, data, op);
         device->setRequestObserver(nullptr);
         EXPECT_EQ(r.deleted, c.deleted) << c.name;
@@ -172,10 +161,16 @@ TEST_F(Clearing, RefusedLocksEndAdminSilSilentlyAndLeaveTheTerminalFree) {
     // Refused before the second administrator: the first is gone, nothing
     // is said, and no lock is left behind.
     device->faults().failOps.clear();
-    op = PumpingOperator();
-    op.pumpAt = 2 + 2 + 2; // table emptied, list read, 2 rows, then the 2nd administrator
-    op.atPump = [&] { device->faults().failOps["EnableDevice"] = ERR_NON_CARRYOUT; };
+    op = RecordingOperator();
+    int locks = 0;
+    device->setRequestObserver([&](const wire::Message& rq) {
+        // The third lock: after the list and the first administrator.
+        if (rq.op == wire::Op::EnableDevice && rq.intAt(1) == 0 && ++locks == 3)
+            device->faults().failOps["EnableDevice"] = ERR_NON_CARRYOUT;
+    });
     r = clearAdministrators(clock, 1, data, op);
+    device->setRequestObserver(nullptr);
+    EXPECT_EQ(locks, 3);
     EXPECT_EQ(r.deleted, 1);
     EXPECT_TRUE(r.lockLost);
     EXPECT_EQ(onTerminal(), (std::vector<std::tuple<int, int, int>>{{2, 0, 1}}));
@@ -208,7 +203,7 @@ TEST_F(Clearing, DeleteAllFingerprintsAsksFirst) {
     EXPECT_EQ(device->state().enrollments.size(), 2u);
 
     device->faults().failOps["EmptyEnrollData"] = ERR_MEMORY;
-    op = PumpingOperator();
+    op = RecordingOperator();
     const FingerprintClearResult refused = clearAllFingerprints(clock, 1, op);
     EXPECT_EQ(refused.outcome, FingerprintClearOutcome::Refused);
     EXPECT_EQ(refused.errorName, "ERR_MEMORY");
@@ -217,7 +212,7 @@ TEST_F(Clearing, DeleteAllFingerprintsAsksFirst) {
     EXPECT_EQ(device->lockHolder(), 0);
 
     device->faults().failOps.clear();
-    op = PumpingOperator();
+    op = RecordingOperator();
     EXPECT_EQ(clearAllFingerprints(clock, 1, op).outcome, FingerprintClearOutcome::Cleared);
     EXPECT_EQ(op.messageTexts(), QStringList{"tamamlandı"});
     EXPECT_TRUE(device->state().enrollments.empty());

@@ -204,8 +204,8 @@ TEST_F(PersonnelNames, FillStoppedAnywhereLeavesTheListAsItWas) {
 
     const struct {
         const char* name;
-        int cancelAfterChecks;  // -1: never
-        bool serverFailsLater;  // the table goes after the first batch
+        int cancelAfterChecks; // -1: never
+        bool serverFailsLater; // the table goes after the first batch
     } cases[] = {
         {"cancelled before the first batch", 0, false},
         {"cancelled after the first batch", 1, false},
@@ -216,8 +216,8 @@ TEST_F(PersonnelNames, FillStoppedAnywhereLeavesTheListAsItWas) {
         SCOPED_TRACE(c.name);
         HookedOperator stopping;
         stopping.cancelAfterChecks = c.cancelAfterChecks;
-        stopping.hook = [&](int pumps) {
-            if (c.serverFailsLater && pumps == 1)
+        stopping.progressHook = [&](int steps) {
+            if (c.serverFailsLater && steps == 1)
                 db.run("rename table " + db.name() + ".personel to " + db.name() + ".gitti");
         };
         EnrollStore store = files.store();
@@ -362,8 +362,8 @@ TEST_F(PersonnelNames, FillRacingADownloadNamesEveryRowByItsOwnKartno) {
     // After the first batch a download empties temp and writes the users
     // again in another order: the rows the fill listed now hold other users.
     HookedOperator racing;
-    racing.hook = [&](int pumps) {
-        if (pumps == 1) terminalRows(true);
+    racing.progressHook = [&](int steps) {
+        if (steps == 1) terminalRows(true);
     };
     EnrollStore store = files.store();
     fillNames(connection, query, db.settings(), store, {}, racing);
