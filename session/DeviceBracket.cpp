@@ -7,6 +7,12 @@ DeviceBracket::DeviceBracket(TFP_CLOCK& clock, int32_t machineNumber,
                              ReleaseAfterFailedLock release, Operator& op, FailureReport report)
     : clock_(clock), machine_(machineNumber), op_(op), report_(report) {
     locked_ = clock_.EnableDevice(machine_, 0);
+    if (!locked_ && clock_.cancelled()) {
+        // The command was cancelled while the terminal hung: its link was
+        // closed under the request, which frees the terminal's lock too.
+        release_ = false;
+        return;
+    }
     if (!locked_ && clock_.isConnected() && !clock_.linkOpen()) {
         // The link dropped since the last command (a terminal restarted, a
         // cable pulled): the control opens it again on the next request, with
@@ -15,8 +21,8 @@ DeviceBracket::DeviceBracket(TFP_CLOCK& clock, int32_t machineNumber,
         if (!locked_ && !clock_.linkOpen()) {
             int32_t code = ERR_COMPORT_ERROR;
             clock_.GetLastError(code);
-            const QString text = connectionFailedText(clock_.displayName(),
-                                                      clock_.linkAddress(), code);
+            const QString text =
+                connectionFailedText(clock_.displayName(), clock_.linkAddress(), code);
             clock_.CloseCommPort();
             release_ = false;
             op_.showMessage(text, applicationTitle(), Operator::Icon::None);

@@ -111,6 +111,13 @@ TransferResult deliverNewRecords(TFP_CLOCK& clock, int32_t machine, DeviceBracke
     return result;
 }
 
+std::optional<TransferResult> cancelledBeforeReading(Operator& op, bool report) {
+    if (!op.cancelRequested()) return std::nullopt;
+    const TransferResult cancelled(TransferOutcome::Cancelled, 0);
+    reportTransfer(cancelled, {}, false, report, op);
+    return cancelled;
+}
+
 void reportTransfer(const TransferResult& r, const QStringList& files, bool reportDone,
                     bool reportCancel, Operator& op) {
     switch (r.outcome) {

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class DeviceBracket;
 class Operator;
@@ -75,6 +76,11 @@ struct NewRecordDestination {
 // reached each file.
 TransferResult deliverNewRecords(TFP_CLOCK& clock, int32_t machine, DeviceBracket& bracket,
                                  NewRecordDestination& to, const NewRecordBatch& batch);
+
+// A download the operator stopped before its first record (while the
+// terminal hung on the lock or on preparing its records): says so, as every
+// cancel does, and gives the result. Null when the operator did not stop it.
+std::optional<TransferResult> cancelledBeforeReading(Operator& op, bool report);
 
 // Tells the operator how a download ended, as every download does:
 // files are the data files the lines went to. reportDone: a finished

@@ -1,8 +1,8 @@
 #include "ParallelTransfer.h"
 
 #include "AttendanceLine.h"
-#include "DataFiles.h"
 #include "BatchDelivery.h"
+#include "DataFiles.h"
 #include "NewRecordPipeline.h"
 #include "core/DirectoryLock.h"
 #include "core/Operator.h"
@@ -48,12 +48,15 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
     clock.ReadMark = true;
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::Yes, op,
                           FailureReport::MessageBox);
-    if (!bracket.locked()) return {TransferOutcome::NoDevice, 0, {}};
+    if (!bracket.locked())
+        return cancelledBeforeReading(op, false).value_or(
+            TransferResult(TransferOutcome::NoDevice, 0));
 
     DeviceCounts counts;
     const long long total =
         withTotal && clock.GetDeviceCounts(machine, counts) ? counts.newRecords : -1;
     if (!clock.ReadGeneralLogData(machine)) {
+        if (auto cancelled = cancelledBeforeReading(op, false)) return *cancelled;
         const QString errorName = bracket.lastErrorName();
         bracket.reportFailure();
         return {TransferOutcome::ReadFailed, 0, errorName};

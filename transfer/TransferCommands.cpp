@@ -1,8 +1,8 @@
 #include "TransferCommands.h"
 
 #include "AttendanceLine.h"
-#include "DataFiles.h"
 #include "BatchDelivery.h"
+#include "DataFiles.h"
 #include "NewRecordPipeline.h"
 #include "core/AppError.h"
 #include "core/Operator.h"
@@ -72,10 +72,13 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     clock.ReadMark = true;
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::Yes, op,
                           FailureReport::MessageBox);
-    if (!bracket.locked()) return {TransferOutcome::NoDevice, 0, {}};
+    if (!bracket.locked())
+        return cancelledBeforeReading(op, true).value_or(
+            TransferResult(TransferOutcome::NoDevice, 0));
 
     const int32_t total = recordTotal(clock, machine, RecordList::New);
     if (!clock.ReadGeneralLogData(machine)) {
+        if (auto cancelled = cancelledBeforeReading(op, true)) return *cancelled;
         const QString errorName = bracket.lastErrorName();
         bracket.reportFailure();
         return {TransferOutcome::ReadFailed, 0, errorName};
@@ -110,9 +113,12 @@ TransferResult readAllInto(TFP_CLOCK& clock, int32_t machine, AppendFile& veri, 
                            Operator& op) {
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::Yes, op,
                           FailureReport::MessageBox);
-    if (!bracket.locked()) return {TransferOutcome::NoDevice, 0, {}};
+    if (!bracket.locked())
+        return cancelledBeforeReading(op, false).value_or(
+            TransferResult(TransferOutcome::NoDevice, 0));
     const int32_t total = recordTotal(clock, machine, RecordList::All);
     if (!clock.ReadAllGeneralLogData(machine)) {
+        if (auto cancelled = cancelledBeforeReading(op, false)) return *cancelled;
         TransferResult failed{TransferOutcome::ReadFailed, 0, bracket.lastErrorName()};
         bracket.reportFailure();
         return failed;

@@ -450,7 +450,11 @@ TEST(MainWindowCommands, CancelAndCloseEndACommandTheTerminalHangsOn) {
             state.logs.push_back(LogRecord{100 + i % 900, 0, 2024, 3, 5, 8, i % 60});
         EmulatorProcess emulator;
         QString error;
-        ASSERT_TRUE(emulator.startWithState(state, files.dir(), &error)) << error.toStdString();
+        const QString statePath = files.dir() + "state.json";
+        ASSERT_TRUE(saveDeviceState(state, statePath, &error)) << error.toStdString();
+        // Slow enough that the download is still under way when it hangs.
+        ASSERT_TRUE(emulator.start({"--state", statePath, "--delay-ms", "5"}, &error))
+            << error.toStdString();
         insertTerminals(files.dir() + "Data.mdb",
                         {QStringLiteral("1, 'Giriş', 'ethernet', '', '', '127.0.0.1', %1, 0")
                              .arg(emulator.port())});
