@@ -29,10 +29,10 @@ void wireNameCommands(TfrmEnrol& window, TfrmDM& dm, TFP_CLOCK& clock) {
                 reportError(w.op(), errorText(e));
             }
         };
-        auto store = std::make_shared<EnrollStore>(w.store());
-        w.runCommand([&dm, &w, settings, search, showList, store](Operator& op) {
+        w.runCommand([&dm, &w, settings, search, showList](Operator& op) {
             const auto listAgain = qScopeGuard([&] { postToThreadOf(&w, showList); });
-            fillNames(dm.MyConnection1, dm.MyQuery1, settings, *store, search, op);
+            EnrollStore store = w.store(); // the command thread's own connections
+            fillNames(dm.MyConnection1, dm.MyQuery1, settings, store, search, op);
         });
     };
     h.sendSelectedName = [&clock](TfrmEnrol& w) {

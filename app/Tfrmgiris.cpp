@@ -17,9 +17,11 @@
 #include "transfer/TransferCommands.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -32,7 +34,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QShortcut>
-#include <QSqlDatabase>
 #include <QSqlRecord>
 #include <QStyle>
 #include <QTableView>
@@ -384,15 +385,13 @@ void Tfrmgiris::BitBtn7Click() {
 }
 
 void Tfrmgiris::BitBtn8Click() {
-    // The connection is taken here: a named connection is handed out only
-    // on the thread that opened it. The directory's lock is waited for on
-    // the terminal thread, where "İptal" ends the wait.
-    const QSqlDatabase data = dm_.ADOConnection1();
+    // The directory's lock is waited for on the terminal thread, where
+    // "İptal" ends the wait.
     const QString what = BitBtn8->text().remove(u'&');
-    runCommand([this, data, what](Operator& op) {
+    runCommand([this, what](Operator& op) {
         const auto lock = lockProgramDirectory(dm_.programDir, what, op);
         if (!lock) return;
-        clearAdministrators(FP_CLOCK1, session.machineNumber, data, op);
+        clearAdministrators(FP_CLOCK1, session.machineNumber, dm_.ADOConnection1(), op);
     });
 }
 
@@ -469,6 +468,33 @@ void Tfrmgiris::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+}
+
+void Tfrmgiris::endWithoutAsking(std::function<void()> end) {
+    if (endPending_) return;
+    endPending_ = true;
+    // Every window's terminal command runs on this worker.
+    worker.requestCancel();
+    // A question from the command is answered "no" this way, and the
+    // transfer dialog stops its run before it closes.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
+            dialog->reject();
+    }
+    auto* check = new QTimer(this);
+    connect(check, &QTimer::timeout, this, [this, check, end = std::move(end)] {
+        if (worker.running()) {
+            worker.requestCancel();
+            return;
+        }
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+            return;
+        }
+        check->deleteLater();
+        end();
+    });
+    check->start(50);
 }
 
 void Tfrmgiris::keyPressEvent(QKeyEvent* event) {

@@ -106,6 +106,12 @@ class Tfrmgiris : public QWidget {
     // True while a terminal command runs.
     bool commandRunning() const { return runningCommands_ > 0; }
 
+    // Ends the program as closing the window does, without asking: the
+    // running command of any window is cancelled and delivers what it read,
+    // open dialogs are dismissed, and end is called once nothing runs (the
+    // program passes QCoreApplication::quit).
+    void endWithoutAsking(std::function<void()> end);
+
   protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -125,6 +131,7 @@ class Tfrmgiris : public QWidget {
 
     int runningCommands_ = 0;
     bool closePending_ = false;
+    bool endPending_ = false;
 
     TfrmDM& dm_;
     QString programDir_;

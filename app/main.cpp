@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "EndOnSignal.h"
 #include "NamesWiring.h"
 #include "Tfrmgiris.h"
 #include "bells/Tfrmzil.h"
@@ -46,11 +47,15 @@ int main(int argc, char** argv) {
     Tfrmgiris frmgiris(frmDM, programDir);
     app.setErrorOperator(&frmgiris.op());
     Tfrmyeni frmyeni(frmDM, frmgiris.op(), &frmgiris);
-    TfrmEnrol frmEnrol(frmDM, frmgiris.FP_CLOCK1, frmgiris.worker, frmgiris.session, nullptr, &frmgiris);
+    TfrmEnrol frmEnrol(frmDM, frmgiris.FP_CLOCK1, frmgiris.worker, frmgiris.session, nullptr,
+                       &frmgiris);
     wireNameCommands(frmEnrol, frmDM, frmgiris.FP_CLOCK1);
     Tfrmzil frmzil(frmgiris.FP_CLOCK1, frmgiris.worker, frmgiris.session, frmgiris.op(), &frmgiris);
     frmgiris.setSecondaryWindows(&frmyeni, &frmEnrol, &frmzil);
     if (!chosen.notice.isEmpty()) frmgiris.op().setStatus(chosen.notice);
+
+    const EndOnSignal endOnSignal(
+        [&frmgiris] { frmgiris.endWithoutAsking(&QCoreApplication::quit); });
 
     frmgiris.show();
     // Centred on the desktop.

@@ -18,6 +18,10 @@ class TfrmDM {
     TfrmDM& operator=(const TfrmDM&) = delete;
 
     // Each instance has its own connection names, so tests can make several.
+    // A Qt connection belongs to the thread that opened it: on the thread
+    // that made the data module these are its own connections; any other
+    // thread gets connections of its own to the same files, opened on first
+    // use and closed when that thread ends.
     QSqlDatabase ADOConnection1() const; // Data.mdb
     QSqlDatabase ADOConnection2() const; // Log.mdb
     QString connection1Name() const { return name1_; }
@@ -40,6 +44,9 @@ class TfrmDM {
     static constexpr int kMySqlCommandTimeout = 30;
 
   private:
+    QSqlDatabase connectionOnThisThread(const QString& name) const;
+
     QString name1_;
     QString name2_;
+    const void* ownerThread_;
 };

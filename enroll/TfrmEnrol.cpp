@@ -357,15 +357,14 @@ void TfrmEnrol::btnDatabaseSettingsClick() {
 void TfrmEnrol::BitBtn1Click() {
     runBulk(BitBtn1->text(), [this] {
         auto result = std::make_shared<DownloadResult>();
-        // The connections are taken here: a named connection is handed out
-        // only on the thread that opened it.
-        auto s = std::make_shared<EnrollStore>(store());
         runCommand(
-            [this, result, s](Operator& op) {
+            [this, result](Operator& op) {
                 // The list is re-run when the download ends; until then it
-                // holds no query.
+                // holds no query, so no read of the window's keeps the
+                // download from committing.
                 runOnThreadOf(this, [this] { qryisim.clear(); });
-                *result = downloadEnrollments(clock_, machine_, *s, values, *this, op,
+                EnrollStore s = store(); // the command thread's own connections
+                *result = downloadEnrollments(clock_, machine_, s, values, *this, op,
                                               session_.connectedName);
             },
             [this, result] {
@@ -378,9 +377,9 @@ void TfrmEnrol::BitBtn1Click() {
 void TfrmEnrol::BitBtn2Click() {
     const bool clearFirst = CheckBox2->isChecked();
     runBulk(BitBtn2->text(), [this, clearFirst] {
-        auto s = std::make_shared<EnrollStore>(store());
-        runCommand([this, clearFirst, s](Operator& op) {
-            uploadEnrollments(clock_, machine_, *s, values, clearFirst, *this, op);
+        runCommand([this, clearFirst](Operator& op) {
+            EnrollStore s = store(); // the command thread's own connections
+            uploadEnrollments(clock_, machine_, s, values, clearFirst, *this, op);
         });
     });
 }

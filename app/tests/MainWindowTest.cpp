@@ -1,3 +1,4 @@
+#include "app/EndOnSignal.h"
 #include "app/Tfrmgiris.h"
 #include "core/AppError.h"
 #include "core/TfrmDM.h"
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -439,10 +441,14 @@ TEST(MainWindowCommands, AllTerminalsTransferTellsEachTerminalsResult) {
 // The terminal stops answering in the middle of "Verileri Aktar" (stopped,
 // like a terminal that hangs): "İptal" ends the command long before the
 // request's own time limit and says it was cancelled; closing the window
-// meanwhile asks, cancels, and closes as soon as the command has ended.
-TEST(MainWindowCommands, CancelAndCloseEndACommandTheTerminalHangsOn) {
-    for (const bool byClosing : {false, true}) {
-        SCOPED_TRACE(byClosing ? "closing the window" : "İptal");
+// meanwhile asks, cancels, and closes as soon as the command has ended;
+// SIGTERM cancels without asking and ends the program's event loop.
+TEST(MainWindowCommands, CancelCloseAndSigtermEndACommandTheTerminalHangsOn) {
+    enum class Ending { Cancel, Close, Sigterm };
+    for (const Ending ending : {Ending::Cancel, Ending::Close, Ending::Sigterm}) {
+        SCOPED_TRACE(ending == Ending::Cancel  ? "İptal"
+                     : ending == Ending::Close ? "closing the window"
+                                               : "SIGTERM");
         const TestProgramDir files;
         DeviceState state;
         state.machine = 1;
@@ -462,6 +468,9 @@ TEST(MainWindowCommands, CancelAndCloseEndACommandTheTerminalHangsOn) {
         op.answers = {true}; // closing: yes, cancel and close
         TfrmDM dm;
         Tfrmgiris window(dm, files.dir(), &op);
+        bool ended = false;
+        const EndOnSignal endOnSignal(
+            [&window, &ended] { window.endWithoutAsking([&ended] { ended = true; }); });
         window.show();
         window.BitBtn4->click();
         ASSERT_TRUE(waitForCommand(window.worker));
@@ -474,14 +483,29 @@ TEST(MainWindowCommands, CancelAndCloseEndACommandTheTerminalHangsOn) {
             ::kill(pid_t(emulator.processId()), SIGSTOP);
             QThread::msleep(300); // what was on its way has arrived; the next request hangs
             stopping.start();
-            if (byClosing)
-                window.close();
-            else
+            switch (ending) {
+            case Ending::Cancel:
                 window.cancelButton->click();
+                break;
+            case Ending::Close:
+                window.close();
+                break;
+            case Ending::Sigterm:
+                ::raise(SIGTERM);
+                break;
+            }
         });
         stopper.start(20);
         window.BitBtn5->click();
-        ASSERT_TRUE(waitForCommand(window.worker));
+        if (ending == Ending::Sigterm) {
+            QDeadlineTimer limit(20000);
+            while (!ended && !limit.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            EXPECT_TRUE(ended);
+            EXPECT_FALSE(window.worker.running());
+        } else {
+            ASSERT_TRUE(waitForCommand(window.worker));
+        }
         const qint64 tookMs = stopping.elapsed();
         ::kill(pid_t(emulator.processId()), SIGCONT);
         QCoreApplication::processEvents();
@@ -489,7 +513,9 @@ TEST(MainWindowCommands, CancelAndCloseEndACommandTheTerminalHangsOn) {
         EXPECT_LT(tookMs, 5000);
         EXPECT_TRUE(op.messageTexts().join('|').contains("Aktarım iptal edildi"))
             << op.messageTexts().join('|').toStdString();
-        EXPECT_EQ(window.isVisible(), !byClosing);
+        if (ending != Ending::Sigterm) {
+            EXPECT_EQ(window.isVisible(), ending == Ending::Cancel);
+        }
     }
 }
 

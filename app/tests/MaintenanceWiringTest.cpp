@@ -96,9 +96,12 @@ TEST_F(MaintenanceWiring, ButtonsRunTheirCommandsDisabledWhileTheyRun) {
         EXPECT_EQ(op.busyDepth, 0);
     }
     EXPECT_EQ(device->state().enrollments.size(), 1u);
-    QSqlQuery listed = execSql(dm.ADOConnection1(), "select count(*) from ENROLLINFO");
-    ASSERT_TRUE(listed.next());
-    EXPECT_EQ(listed.value(0).toInt(), 2);
+    {
+        // A read left open would keep the command's own connection from writing.
+        QSqlQuery listed = execSql(dm.ADOConnection1(), "select count(*) from ENROLLINFO");
+        ASSERT_TRUE(listed.next());
+        EXPECT_EQ(listed.value(0).toInt(), 2);
+    }
 
     // Without the terminal: no word, and the buttons come back.
     device->faults().failOps["EnableDevice"] = ERR_NON_CARRYOUT;
