@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QThread>
 #include <QVBoxLayout>
 
 namespace {
@@ -104,11 +103,9 @@ DatabaseSettingsDialog::DatabaseSettingsDialog(const QString& settingsFile, Oper
 }
 
 DatabaseSettingsDialog::~DatabaseSettingsDialog() {
-    if (!tryThread_) return;
     // Only when the dialog goes while a try runs (the program ends): the
-    // thread writes into this object until it returns.
-    tryThread_->wait();
-    op_->endBusy();
+    // worker waits for the try, whose answer no one reads.
+    if (tryWorker_.running()) op_->endBusy();
 }
 
 PersonnelSettings DatabaseSettingsDialog::settings() const {
@@ -145,7 +142,7 @@ void DatabaseSettingsDialog::showSettings(const PersonnelSettings& s) {
 }
 
 void DatabaseSettingsDialog::btnTryClick() {
-    if (tryThread_) return;
+    if (tryWorker_.running()) return;
     lblResult->setStyleSheet({});
     lblResult->setText(QStringLiteral("Bağlanılıyor..."));
     btnTry->setEnabled(false);
@@ -153,26 +150,27 @@ void DatabaseSettingsDialog::btnTryClick() {
     btnCancel->setEnabled(false);
     op_->beginBusy();
     const PersonnelSettings typed = settings();
-    tryThread_.reset(
-        QThread::create([this, typed] { tryResult_ = tryPersonnelConnection(typed); }));
-    connect(tryThread_.get(), &QThread::finished, this, &DatabaseSettingsDialog::showTryResult);
-    tryThread_->start();
+    auto result = std::make_shared<ConnectionTry>();
+    tryWorker_.start(
+        *op_, [typed, result](Operator&) { *result = tryPersonnelConnection(typed); },
+        [this, result](std::exception_ptr failure) {
+            showTryResult(*result);
+            reportCommandFailure(*op_, failure);
+        });
 }
 
-void DatabaseSettingsDialog::showTryResult() {
-    tryThread_->wait();
-    tryThread_.reset();
+void DatabaseSettingsDialog::showTryResult(const ConnectionTry& result) {
     op_->endBusy();
     for (QPushButton* b : {btnTry, btnSave, btnCancel})
         b->setEnabled(true);
-    lblResult->setStyleSheet(tryResult_.ok ? QStringLiteral("color: darkgreen")
-                                           : QStringLiteral("color: darkred"));
-    lblResult->setText(tryResult_.text);
+    lblResult->setStyleSheet(result.ok ? QStringLiteral("color: darkgreen")
+                                       : QStringLiteral("color: darkred"));
+    lblResult->setText(result.text);
     emit tryFinished();
 }
 
 void DatabaseSettingsDialog::reject() {
-    if (tryThread_) return;
+    if (tryWorker_.running()) return;
     QDialog::reject();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PersonnelConnection.h"
+#include "core/CommandWorker.h"
 #include "enroll/PersonnelSettings.h"
 
 #include <QDialog>
@@ -11,7 +12,6 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QThread;
 class WidgetOperator;
 
 // "Veritabanı Ayarları": the connection to the PDKS program's personnel
@@ -48,7 +48,7 @@ class DatabaseSettingsDialog : public QDialog {
     QPushButton* btnCancel; // Vazgeç
 
     // True while "Dene" waits for the server.
-    bool trying() const { return static_cast<bool>(tryThread_); }
+    bool trying() const { return tryWorker_.running(); }
 
   signals:
     // "Dene" has its answer in lblResult.
@@ -61,7 +61,7 @@ class DatabaseSettingsDialog : public QDialog {
     void reject() override;
 
   private:
-    void showTryResult();
+    void showTryResult(const ConnectionTry& result);
 
     QString settingsFile_;
     PersonnelSettings stored_; // as read when the dialog opened
@@ -69,6 +69,5 @@ class DatabaseSettingsDialog : public QDialog {
     Operator* op_;
     // The try runs off the GUI thread, so the dialog paints and moves while
     // the server keeps it waiting (up to the connection timeout).
-    std::unique_ptr<QThread> tryThread_;
-    ConnectionTry tryResult_;
+    CommandWorker tryWorker_;
 };
