@@ -108,7 +108,14 @@ void Tfrmgiris::buildControls() {
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
+    buildGrid();
+    buildTransferControls();
+    buildCommandRow();
+    buildPopupMenu();
+    connectHandlers();
+}
 
+void Tfrmgiris::buildGrid() {
     DBGrid1 = new QTableView(this);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     DBGrid1->setGeometry(8, 8, 393, 241);
@@ -127,7 +134,9 @@ void Tfrmgiris::buildControls() {
                          QStyle::SP_FileDialogDetailedView);
     BitBtn3 = makeButton(this, "BitBtn3", QStringLiteral("&Sil"), {276, 256, 125, 33},
                          QStyle::SP_TrashIcon);
+}
 
+void Tfrmgiris::buildTransferControls() {
     BitBtn4 = makeButton(this, "BitBtn4", QStringLiteral("BAGLAN"), {412, 8, 209, 81},
                          QStyle::SP_DriveNetIcon, true);
     BitBtn5 = makeButton(this, "BitBtn5", QStringLiteral("Verileri &Aktar"), {412, 96, 209, 65},
@@ -170,7 +179,9 @@ void Tfrmgiris::buildControls() {
     Button2 = new QPushButton(QStringLiteral("kaydet"), GroupBox1);
     Button2->setObjectName(QStringLiteral("Button2"));
     Button2->setGeometry(10, 42, 75, 27);
+}
 
+void Tfrmgiris::buildCommandRow() {
     const int y = 320, w = 128, h = 57, gap = 7;
     int x = 8;
     auto next = [&] {
@@ -200,7 +211,9 @@ void Tfrmgiris::buildControls() {
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setGeometry(900, 8, 100, 21);
+}
 
+void Tfrmgiris::buildPopupMenu() {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     TerminaldeTanmlTmParmakizleriniSil1 =
@@ -219,7 +232,9 @@ void Tfrmgiris::buildControls() {
     TmTerminallerdenAktar1->setObjectName(QStringLiteral("TmTerminallerdenAktar1"));
     connect(DBGrid1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(at)); });
+}
 
+void Tfrmgiris::connectHandlers() {
     connect(BitBtn1, &QPushButton::clicked, this, &Tfrmgiris::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &Tfrmgiris::BitBtn2Click);
     connect(BitBtn3, &QPushButton::clicked, this, &Tfrmgiris::BitBtn3Click);

@@ -119,6 +119,11 @@ class Tfrmgiris : public QWidget {
   private:
     friend class RunningCommand;
     void buildControls();
+    void buildGrid();
+    void buildTransferControls();
+    void buildCommandRow();
+    void buildPopupMenu();
+    void connectHandlers();
     void showGridColumns();
     void commandEnded();
     // Hands work to the terminal thread and returns; the window stays live,

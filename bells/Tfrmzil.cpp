@@ -27,7 +27,21 @@ Tfrmzil::Tfrmzil(TFP_CLOCK& clock, CommandWorker& worker, const SessionState& se
     setObjectName(QStringLiteral("frmzil"));
     setWindowTitle(QStringLiteral("Zil Saatleri"));
     setFixedSize(470, 300);
+    buildBellRows();
+    buildButtons();
 
+    // Any edit by the operator is unsent until a send or a read shows the
+    // terminal's values again.
+    const auto edited = [this] { unsent_ = true; };
+    for (size_t i = 0; i < kBellCount; ++i) {
+        connect(chkValid[i], &QCheckBox::clicked, this, edited);
+        connect(txtHour[i], &QLineEdit::textEdited, this, edited);
+        connect(txtMinute[i], &QLineEdit::textEdited, this, edited);
+    }
+    connect(txtBellCount, &QLineEdit::textEdited, this, edited);
+}
+
+void Tfrmzil::buildBellRows() {
     makeLabel(this, QStringLiteral("ZİL"), {16, 10, 50, 17});
     makeLabel(this, QStringLiteral("SEÇ"), {72, 10, 30, 17});
     makeLabel(this, QStringLiteral("Sa:Dk"), {112, 10, 60, 17});
@@ -54,7 +68,9 @@ Tfrmzil::Tfrmzil(TFP_CLOCK& clock, CommandWorker& worker, const SessionState& se
     txtBellCount = new QLineEdit(this);
     txtBellCount->setObjectName(QStringLiteral("txtBellCount"));
     txtBellCount->setGeometry(108, 248, 72, 21);
+}
 
+void Tfrmzil::buildButtons() {
     Button1 = new QPushButton(QStringLiteral("<--- Terminalden Zil Saatlerini &Oku"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(206, 32, 250, 41);
@@ -74,16 +90,6 @@ Tfrmzil::Tfrmzil(TFP_CLOCK& clock, CommandWorker& worker, const SessionState& se
     connect(BitBtn1, &QPushButton::clicked, this, [this] {
         if (mayClose()) accept();
     });
-
-    // Any edit by the operator is unsent until a send or a read shows the
-    // terminal's values again.
-    const auto edited = [this] { unsent_ = true; };
-    for (size_t i = 0; i < kBellCount; ++i) {
-        connect(chkValid[i], &QCheckBox::clicked, this, edited);
-        connect(txtHour[i], &QLineEdit::textEdited, this, edited);
-        connect(txtMinute[i], &QLineEdit::textEdited, this, edited);
-    }
-    connect(txtBellCount, &QLineEdit::textEdited, this, edited);
 }
 
 bool Tfrmzil::mayClose() {

@@ -48,6 +48,8 @@ class Tfrmzil : public QDialog, public BellFormView {
     void showEvent(QShowEvent* event) override;
 
   private:
+    void buildBellRows();
+    void buildButtons();
     // True when there are no unsent edits or the operator agrees to drop them.
     bool mayClose();
     BellForm formOnScreen() const;

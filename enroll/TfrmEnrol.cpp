@@ -216,7 +216,18 @@ void TfrmEnrol::buildAllDataTab() {
     Memo1->setGeometry(8, 144, 448, 376);
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    buildNamesPart(t);
 
+    connect(BitBtn1, &QPushButton::clicked, this, &TfrmEnrol::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TfrmEnrol::BitBtn2Click);
+    connect(SpeedButton1, &QToolButton::clicked, this, &TfrmEnrol::SpeedButton1Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &TfrmEnrol::BitBtn4Click);
+    connect(BitBtn5, &QPushButton::clicked, this, &TfrmEnrol::BitBtn5Click);
+    connect(Edit8, &QLineEdit::textChanged, this, &TfrmEnrol::Edit8Change);
+    connect(btnDatabaseSettings, &QPushButton::clicked, this, &TfrmEnrol::btnDatabaseSettingsClick);
+}
+
+void TfrmEnrol::buildNamesPart(QWidget* t) {
     SpeedButton1 = named(new QToolButton(t), "SpeedButton1");
     SpeedButton1->setText(QStringLiteral("&PDKS Programından İsimleri Al (mysql)"));
     SpeedButton1->setGeometry(472, 8, 300, 33);
@@ -249,14 +260,6 @@ void TfrmEnrol::buildAllDataTab() {
     Label9 =
         named(new QLabel(QStringLiteral("Terminal max. 12 karakterlik isim alır"), t), "Label9");
     Label9->setGeometry(472, 482, 300, 17);
-
-    connect(BitBtn1, &QPushButton::clicked, this, &TfrmEnrol::BitBtn1Click);
-    connect(BitBtn2, &QPushButton::clicked, this, &TfrmEnrol::BitBtn2Click);
-    connect(SpeedButton1, &QToolButton::clicked, this, &TfrmEnrol::SpeedButton1Click);
-    connect(BitBtn4, &QPushButton::clicked, this, &TfrmEnrol::BitBtn4Click);
-    connect(BitBtn5, &QPushButton::clicked, this, &TfrmEnrol::BitBtn5Click);
-    connect(Edit8, &QLineEdit::textChanged, this, &TfrmEnrol::Edit8Change);
-    connect(btnDatabaseSettings, &QPushButton::clicked, this, &TfrmEnrol::btnDatabaseSettingsClick);
 }
 
 void TfrmEnrol::buildSingleTab() {

@@ -137,6 +137,8 @@ class TfrmEnrol : public QDialog, private EnrollScreen {
     friend class BulkCommand;
     void buildControls();
     void buildAllDataTab();
+    // The right half of the first tab: the personnel names and their commands.
+    void buildNamesPart(QWidget* tab);
     void buildSingleTab();
     void setKeyboardDefaults();
 

@@ -30,6 +30,29 @@ DatabaseSettingsDialog::DatabaseSettingsDialog(const QString& settingsFile, Oper
     setObjectName(QStringLiteral("frmVeritabani"));
     setWindowTitle(QStringLiteral("Veritabanı Ayarları"));
 
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(buildServerGroup());
+    layout->addWidget(buildTlsGroup());
+    lblResult = new QLabel(this);
+    lblResult->setObjectName(QStringLiteral("lblResult"));
+    lblResult->setWordWrap(true);
+    lblResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblResult->setMinimumHeight(48);
+    layout->addWidget(lblResult);
+    layout->addWidget(buildButtons());
+    setMinimumWidth(460);
+
+    if (!op) {
+        ownOperator_ = std::make_unique<WidgetOperator>(this);
+        op = ownOperator_.get();
+    }
+    op_ = op;
+
+    stored_ = ReadMySqlSettings(settingsFile_);
+    showSettings(stored_);
+}
+
+QGroupBox* DatabaseSettingsDialog::buildServerGroup() {
     auto* server = new QGroupBox(QStringLiteral("PDKS veritabanı (MySQL)"), this);
     auto* serverForm = new QFormLayout(server);
     edtServer = edit(server, "edtServer");
@@ -43,7 +66,10 @@ DatabaseSettingsDialog::DatabaseSettingsDialog(const QString& settingsFile, Oper
     serverForm->addRow(QStringLiteral("&Veritabanı:"), edtDatabase);
     serverForm->addRow(QStringLiteral("K&ullanıcı:"), edtUser);
     serverForm->addRow(QStringLiteral("Ş&ifre:"), edtPassword);
+    return server;
+}
 
+QGroupBox* DatabaseSettingsDialog::buildTlsGroup() {
     auto* tls = new QGroupBox(QStringLiteral("Şifreli bağlantı"), this);
     auto* tlsForm = new QFormLayout(tls);
     chkSsl = new QCheckBox(QStringLiteral("SSL/TLS ile bağlan"), tls);
@@ -62,13 +88,10 @@ DatabaseSettingsDialog::DatabaseSettingsDialog(const QString& settingsFile, Oper
     tlsForm->addRow(QStringLiteral("Şifreleme takımları:"), edtCipherList);
     tlsForm->addRow(chkVerify);
     tlsForm->addRow(QStringLiteral("Sunucu açık anahtarı:"), edtServerPublicKey);
+    return tls;
+}
 
-    lblResult = new QLabel(this);
-    lblResult->setObjectName(QStringLiteral("lblResult"));
-    lblResult->setWordWrap(true);
-    lblResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    lblResult->setMinimumHeight(48);
-
+QDialogButtonBox* DatabaseSettingsDialog::buildButtons() {
     auto* buttons = new QDialogButtonBox(this);
     btnTry = buttons->addButton(QStringLiteral("&Dene"), QDialogButtonBox::ActionRole);
     btnTry->setObjectName(QStringLiteral("btnTry"));
@@ -84,22 +107,7 @@ DatabaseSettingsDialog::DatabaseSettingsDialog(const QString& settingsFile, Oper
     connect(btnTry, &QPushButton::clicked, this, &DatabaseSettingsDialog::btnTryClick);
     connect(btnSave, &QPushButton::clicked, this, &DatabaseSettingsDialog::btnSaveClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(server);
-    layout->addWidget(tls);
-    layout->addWidget(lblResult);
-    layout->addWidget(buttons);
-    setMinimumWidth(460);
-
-    if (!op) {
-        ownOperator_ = std::make_unique<WidgetOperator>(this);
-        op = ownOperator_.get();
-    }
-    op_ = op;
-
-    stored_ = ReadMySqlSettings(settingsFile_);
-    showSettings(stored_);
+    return buttons;
 }
 
 DatabaseSettingsDialog::~DatabaseSettingsDialog() {

@@ -9,6 +9,8 @@
 
 class Operator;
 class QCheckBox;
+class QDialogButtonBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -61,6 +63,9 @@ class DatabaseSettingsDialog : public QDialog {
     void reject() override;
 
   private:
+    QGroupBox* buildServerGroup();
+    QGroupBox* buildTlsGroup();
+    QDialogButtonBox* buildButtons();
     void showTryResult(const ConnectionTry& result);
 
     QString settingsFile_;

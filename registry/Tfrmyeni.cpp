@@ -29,7 +29,13 @@ Tfrmyeni::Tfrmyeni(TfrmDM& dm, Operator& op, QWidget* parent) : QDialog(parent),
     setObjectName(QStringLiteral("frmyeni"));
     setWindowTitle(QStringLiteral("Terminal Ekle-Değiştir"));
     setFixedSize(289, 329);
+    buildFields();
+    buildButtons();
+    // The note belongs to the row that was opened, not to the next "Ekle".
+    connect(this, &QDialog::finished, lblRowProblem, &QLabel::hide);
+}
 
+void Tfrmyeni::buildFields() {
     Edit1 = addField(this, "Edit1", QStringLiteral("Cihaz"), QStringLiteral("Terminal"), 12);
     Edit1->setMaxLength(kTerminalNameMax);
     Edit7 = addField(this, "Edit7", QStringLiteral("Cihaz No"), QStringLiteral("1"), 42);
@@ -58,7 +64,9 @@ Tfrmyeni::Tfrmyeni(TfrmDM& dm, Operator& op, QWidget* parent) : QDialog(parent),
     Edit5 = addField(GroupBox2, "Edit5", QStringLiteral("tcp port"), QStringLiteral("5005"), 54);
     Edit6 = addField(GroupBox2, "Edit6", QStringLiteral("passsword"), QStringLiteral("846213"), 84);
     GroupBox2->hide();
+}
 
+void Tfrmyeni::buildButtons() {
     lblRowProblem = new QLabel(this);
     lblRowProblem->setObjectName(QStringLiteral("lblRowProblem"));
     lblRowProblem->setGeometry(8, 236, 273, 40);
@@ -85,8 +93,6 @@ Tfrmyeni::Tfrmyeni(TfrmDM& dm, Operator& op, QWidget* parent) : QDialog(parent),
     connect(ComboBox1, &QComboBox::activated, this, &Tfrmyeni::ComboBox1Change);
     connect(BitBtn2, &QPushButton::clicked, this, &Tfrmyeni::BitBtn2Click);
     connect(Button1, &QPushButton::clicked, this, &Tfrmyeni::Button1Click);
-    // The note belongs to the row that was opened, not to the next "Ekle".
-    connect(this, &QDialog::finished, lblRowProblem, &QLabel::hide);
 }
 
 TerminalFields Tfrmyeni::fields() const {

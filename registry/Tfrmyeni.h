@@ -53,6 +53,8 @@ class Tfrmyeni : public QDialog {
     void Button1Click();
 
   private:
+    void buildFields();
+    void buildButtons();
     QWidget* fieldWidget(TerminalField field) const;
 
     TfrmDM& dm_;
