@@ -115,7 +115,8 @@ void readEnrollmentList(const EnrollRun& run, EnrollWriter& writer, std::optiona
             }
             return;
         }
-        if (total) run.op.setProgress(std::min(++done, *total));
+        ++done;
+        if (total) run.op.setProgress(std::min(done, *total));
         run.op.showCount(done);
         const QString kartno = kartnoOf(e.enroll);
         const QString line = kartno + QLatin1Char(' ') + QString::number(e.backup);
