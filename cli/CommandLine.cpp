@@ -351,6 +351,69 @@ Parsed parse(const QStringList& args) {
     return p;
 }
 
+// --help, --version and --man answer alone, whatever else is given;
+// nullopt when none of them is.
+std::optional<int> answerInformational(const Parsed& p, QTextStream& out, QTextStream& err) {
+    if (p.options.isSet(kHelp)) {
+        out << (p.command ? subcommandHelp(*p.command) : programHelp());
+        out.flush();
+        return ExitDone;
+    }
+    if (p.options.isSet(kVersion)) {
+        out << "v270-aktarim " << programVersion() << '\n';
+        out.flush();
+        return ExitDone;
+    }
+    if (!p.options.isSet(kMan)) return std::nullopt;
+    QFile file(p.options.value(kMan));
+    if (!file.open(QIODevice::ReadOnly))
+        return failWith(err, QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
+    out << manPage(QString::fromUtf8(file.readAll()));
+    out.flush();
+    return ExitDone;
+}
+
+// The usage error of a command line that can't run, or nullopt when it can:
+// then p.command is set and takes as many arguments as given.
+std::optional<int> usageProblem(const Parsed& p, QTextStream& err) {
+    const QString name = p.command ? p.command->name : QString();
+    if (!p.error.isEmpty()) return usageError(err, p.error, name);
+    if (!p.command) return usageError(err, QStringLiteral("Komut eksik."), {});
+    if (p.arguments.size() < p.command->minArguments)
+        return usageError(err, QStringLiteral("Eksik argüman."), name);
+    if (p.arguments.size() > p.command->maxArguments)
+        return usageError(err, QStringLiteral("Fazla argüman: %1").arg(p.arguments.last()), name);
+    return std::nullopt;
+}
+
+// Runs command in the program directory chosen; what it says goes to said.
+int runSubcommand(const Subcommand& command, const Parsed& p, QTextStream& out, QTextStream& said) {
+    ProgramDirectory chosen;
+    try {
+        // --dir decides alone; the process is asked only without it.
+        StartingPoint given;
+        given.dirOption = p.options.value(kDir);
+        chosen = chooseProgramDirectory(p.options.isSet(kDir) ? given : thisProcess(std::nullopt));
+    } catch (const AppError& e) {
+        return failWith(said, e.text());
+    }
+    if (!chosen.notice.isEmpty()) said << chosen.notice << Qt::endl;
+    try {
+        requireProgramDirectory(chosen.path);
+        shareNewFilesWithGroup(chosen.path);
+        const bool offersAll =
+            std::any_of(command.options.begin(), command.options.end(),
+                        [](const Option& o) { return o.name == u"all-terminals"; });
+        return command.run(
+            {chosen.path, p.arguments, p.options, {out, said, p.options.isSet(kQuiet)}, offersAll});
+    } catch (const std::exception& e) {
+        // Whatever a command lets escape ends it with its text and exit
+        // code 1, never with an abort.
+        said.flush();
+        return failWith(said, errorText(e));
+    }
+}
+
 } // namespace
 
 const std::vector<ExitCodeText>& exitCodeTable() {
@@ -462,32 +525,8 @@ bool isHeadlessInvocation(int argc, char** argv) {
 
 int runCommandLine(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     const Parsed p = parse(arguments);
-    if (p.options.isSet(kHelp)) {
-        out << (p.command ? subcommandHelp(*p.command) : programHelp());
-        out.flush();
-        return ExitDone;
-    }
-    if (p.options.isSet(kVersion)) {
-        out << "v270-aktarim " << programVersion() << '\n';
-        out.flush();
-        return ExitDone;
-    }
-    if (p.options.isSet(kMan)) {
-        QFile file(p.options.value(kMan));
-        if (!file.open(QIODevice::ReadOnly))
-            return failWith(err, QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
-        out << manPage(QString::fromUtf8(file.readAll()));
-        out.flush();
-        return ExitDone;
-    }
-    const QString name = p.command ? p.command->name : QString();
-    if (!p.error.isEmpty()) return usageError(err, p.error, name);
-    if (!p.command) return usageError(err, QStringLiteral("Komut eksik."), {});
-    const Subcommand& command = *p.command;
-    if (p.arguments.size() < command.minArguments)
-        return usageError(err, QStringLiteral("Eksik argüman."), name);
-    if (p.arguments.size() > command.maxArguments)
-        return usageError(err, QStringLiteral("Fazla argüman: %1").arg(p.arguments.last()), name);
+    if (const std::optional<int> code = answerInformational(p, out, err)) return *code;
+    if (const std::optional<int> code = usageProblem(p, err)) return *code;
 
     const bool quiet = p.options.isSet(kQuiet);
     // Quiet: what the command says is held, and shown only when it fails.
@@ -502,31 +541,7 @@ int runCommandLine(const QStringList& arguments, QTextStream& out, QTextStream& 
         }
         return code;
     };
-
-    ProgramDirectory chosen;
-    try {
-        // --dir decides alone; the process is asked only without it.
-        StartingPoint given;
-        given.dirOption = p.options.value(kDir);
-        chosen = chooseProgramDirectory(p.options.isSet(kDir) ? given : thisProcess(std::nullopt));
-    } catch (const AppError& e) {
-        return finish(failWith(said, e.text()));
-    }
-    if (!chosen.notice.isEmpty()) said << chosen.notice << Qt::endl;
-    try {
-        requireProgramDirectory(chosen.path);
-        shareNewFilesWithGroup(chosen.path);
-        const bool offersAll =
-            std::any_of(command.options.begin(), command.options.end(),
-                        [](const Option& o) { return o.name == u"all-terminals"; });
-        return finish(
-            command.run({chosen.path, p.arguments, p.options, {out, said, quiet}, offersAll}));
-    } catch (const std::exception& e) {
-        // Whatever a command lets escape ends it with its text and exit
-        // code 1, never with an abort.
-        said.flush();
-        return finish(failWith(said, errorText(e)));
-    }
+    return finish(runSubcommand(*p.command, p, out, said));
 }
 
 int runHeadless(int argc, char** argv) {

@@ -20,7 +20,8 @@ class EnrollConsole : public ConsoleOperator, public EnrollScreen {
     EnrollConsole(QTextStream& out, bool quiet)
         : ConsoleOperator(out, {.printStatus = false,
                                 .answerYes = true,
-                                .progressFd = quiet ? -1 : ConsoleOperator::progressOnTerminal()}) {}
+                                .progressFd = quiet ? -1 : ConsoleOperator::progressOnTerminal()}) {
+    }
     void clearLog() override {}
     void addLogLine(const QString&) override {}
     void setPosition(const QString&) override {}
@@ -134,25 +135,92 @@ int upload(HeadlessDataModule& data, const QString& programDir, const QSqlRecord
     return ExitDone;
 }
 
-} // namespace
-
-namespace {
-
 std::optional<QString> given(const GivenOptions& options, const QString& name) {
     return options.isSet(name) ? std::optional(options.value(name)) : std::nullopt;
+}
+
+Option clearOption() {
+    return {QStringLiteral("clear"),
+            {},
+            QStringLiteral("upload/copy: önce terminaldeki tüm parmakizlerini siler")};
+}
+
+Option fromOption() {
+    return {QStringLiteral("from"), QStringLiteral("AD"),
+            QStringLiteral("copy: parmakizlerinin alınacağı terminal")};
+}
+
+Option toOption() {
+    return {QStringLiteral("to"), QStringLiteral("AD"),
+            QStringLiteral("copy: parmakizlerinin yükleneceği terminal")};
+}
+
+int enrollUsageError(QTextStream& err, const QString& text) {
+    return usageError(err, text, QStringLiteral("enroll"));
+}
+
+int runEnrollDownload(const SubcommandCall& call) {
+    const GivenOptions& p = call.options;
+    const Console& io = call.io;
+    if (p.isSet(clearOption()) || p.isSet(fromOption()) || p.isSet(toOption()))
+        return enrollUsageError(io.err,
+                                QStringLiteral("enroll download yalnızca --terminal alır."));
+    const TerminalPick one = pickTerminal(call.programDir, given(p, terminalOption().name), io.err);
+    if (!one.row) return one.code;
+    return reportedErrors(io.err, [&] {
+        EnrollValues values;
+        HeadlessDataModule data(call.programDir, QStringLiteral("enroll download"));
+        return download(data, call.programDir, *one.row, values, io);
+    });
+}
+
+int runEnrollUpload(const SubcommandCall& call) {
+    const GivenOptions& p = call.options;
+    const Console& io = call.io;
+    if (p.isSet(fromOption()) || p.isSet(toOption()))
+        return enrollUsageError(io.err, QStringLiteral("enroll upload --from/--to almaz."));
+    const TerminalPick one = pickTerminal(call.programDir, given(p, terminalOption().name), io.err);
+    if (!one.row) return one.code;
+    return reportedErrors(io.err, [&] {
+        EnrollValues values;
+        HeadlessDataModule data(call.programDir, QStringLiteral("enroll upload"));
+        return upload(data, call.programDir, *one.row, p.isSet(clearOption()), false, values, io);
+    });
+}
+
+int runEnrollCopy(const SubcommandCall& call) {
+    const GivenOptions& p = call.options;
+    const Console& io = call.io;
+    if (p.isSet(terminalOption()) || !p.isSet(fromOption()) || !p.isSet(toOption()))
+        return enrollUsageError(io.err, QStringLiteral("enroll copy --from AD --to AD ister."));
+    const TerminalPick source = pickTerminal(call.programDir, p.value(fromOption()), io.err);
+    if (!source.row) return source.code;
+    const TerminalPick target = pickTerminal(call.programDir, p.value(toOption()), io.err);
+    if (!target.row) return target.code;
+    return reportedErrors(io.err, [&] {
+        EnrollValues values;
+        // An incomplete copy must not reach the target, least of all
+        // after clearing it. The users take their names along.
+        HeadlessDataModule data(call.programDir, QStringLiteral("enroll copy"));
+        if (const int code = download(data, call.programDir, *source.row, values, io);
+            code != ExitDone)
+            return code;
+        return upload(data, call.programDir, *target.row, p.isSet(clearOption()), true, values, io);
+    });
+}
+
+int runEnrollSubcommand(const SubcommandCall& call) {
+    const QString action = call.arguments[0];
+    if (action == u"download") return runEnrollDownload(call);
+    if (action == u"upload") return runEnrollUpload(call);
+    if (action == u"copy") return runEnrollCopy(call);
+    return enrollUsageError(call.io.err,
+                            QStringLiteral("enroll: download, upload ya da copy bekleniyor."));
 }
 
 } // namespace
 
 std::vector<Subcommand> enrollSubcommands() {
-    const Option terminal = terminalOption();
-    const Option clear{QStringLiteral("clear"),
-                       {},
-                       QStringLiteral("upload/copy: önce terminaldeki tüm parmakizlerini siler")};
-    const Option from{QStringLiteral("from"), QStringLiteral("AD"),
-                      QStringLiteral("copy: parmakizlerinin alınacağı terminal")};
-    const Option to{QStringLiteral("to"), QStringLiteral("AD"),
-                    QStringLiteral("copy: parmakizlerinin yükleneceği terminal")};
     return {
         {QStringLiteral("enroll"),
          {QStringLiteral("download [--terminal AD]"),
@@ -168,62 +236,9 @@ std::vector<Subcommand> enrollSubcommands() {
              "Gönderilen satır sayısını yazar.\n\n"
              "copy, bir terminalden indirir ve ancak indirme tamsa ötekine yükler; sonra "
              "yazdığı kullanıcıların adlarını gönderir."),
-         {terminal, clear, from, to},
+         {terminalOption(), clearOption(), fromOption(), toOption()},
          1,
          1,
-         [terminal, clear, from, to](const SubcommandCall& call) {
-             const QString action = call.arguments[0];
-             const GivenOptions& p = call.options;
-             const Console& io = call.io;
-             const auto misuse = [&io](const QString& text) {
-                 return usageError(io.err, text, QStringLiteral("enroll"));
-             };
-             const auto pick = [&](const std::optional<QString>& name) {
-                 return pickTerminal(call.programDir, name, io.err);
-             };
-             if (action == u"download") {
-                 if (p.isSet(clear) || p.isSet(from) || p.isSet(to))
-                     return misuse(QStringLiteral("enroll download yalnızca --terminal alır."));
-                 const TerminalPick one = pick(given(p, terminal.name));
-                 if (!one.row) return one.code;
-                 return reportedErrors(io.err, [&] {
-                     EnrollValues values;
-                     HeadlessDataModule data(call.programDir, QStringLiteral("enroll download"));
-                     return download(data, call.programDir, *one.row, values, io);
-                 });
-             }
-             if (action == u"upload") {
-                 if (p.isSet(from) || p.isSet(to))
-                     return misuse(QStringLiteral("enroll upload --from/--to almaz."));
-                 const TerminalPick one = pick(given(p, terminal.name));
-                 if (!one.row) return one.code;
-                 return reportedErrors(io.err, [&] {
-                     EnrollValues values;
-                     HeadlessDataModule data(call.programDir, QStringLiteral("enroll upload"));
-                     return upload(data, call.programDir, *one.row, p.isSet(clear), false, values,
-                                   io);
-                 });
-             }
-             if (action == u"copy") {
-                 if (p.isSet(terminal) || !p.isSet(from) || !p.isSet(to))
-                     return misuse(QStringLiteral("enroll copy --from AD --to AD ister."));
-                 const TerminalPick source = pick(p.value(from));
-                 if (!source.row) return source.code;
-                 const TerminalPick target = pick(p.value(to));
-                 if (!target.row) return target.code;
-                 return reportedErrors(io.err, [&] {
-                     EnrollValues values;
-                     // An incomplete copy must not reach the target, least of all
-                     // after clearing it. The users take their names along.
-                     HeadlessDataModule data(call.programDir, QStringLiteral("enroll copy"));
-                     if (const int code = download(data, call.programDir, *source.row, values, io);
-                         code != ExitDone)
-                         return code;
-                     return upload(data, call.programDir, *target.row, p.isSet(clear), true, values,
-                                   io);
-                 });
-             }
-             return misuse(QStringLiteral("enroll: download, upload ya da copy bekleniyor."));
-         }},
+         runEnrollSubcommand},
     };
 }

@@ -286,10 +286,92 @@ std::optional<BellForm> scheduleToSend(const QString& file, Operator& op, QTextS
     return form;
 }
 
+// "silmeyi onaylar": the --yes of the commands that delete.
+Option deleteConfirmationOption() {
+    return yesOption(QStringLiteral("silmeyi onaylar"));
+}
+
+// The subcommands' handlers: each checks its call, then runs on the chosen
+// terminals.
+
+int runClockSubcommand(const SubcommandCall& call) {
+    const QString verb = call.arguments[0];
+    const bool json = call.options.isSet(jsonOption());
+    if ((verb != u"get" && verb != u"set") || (verb == u"set" && json))
+        return usageError(call.io.err, QStringLiteral("clock: get ya da set bekleniyor."),
+                          QStringLiteral("clock"));
+    // By place in the list: terminals at once end in any order.
+    std::map<int, QJsonObject> times;
+    std::mutex timesMutex;
+    const int code = runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
+        const auto keep = [&](const QJsonObject& reading) {
+            std::lock_guard guard(timesMutex);
+            times.emplace(io.job ? io.job->index() : int(times.size()), reading);
+        };
+        return runClockCommand(call.programDir, verb == u"set", row, io,
+                               json ? keep : std::function<void(const QJsonObject&)>());
+    });
+    if (json) {
+        QJsonArray array;
+        for (const auto& [place, reading] : times)
+            array.append(reading);
+        call.io.out << QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+        call.io.out.flush();
+    }
+    return code;
+}
+
+// Runs the subcommand named name, which deletes, on the chosen terminals,
+// and only with --yes; what says what it deletes ("Bu komut terminaldeki
+// yöneticileri siler").
+int runConfirmedDeletion(const SubcommandCall& call, const QString& name, const QString& what,
+                         int (*onOneTerminal)(const QString&, const QSqlRecord&, const Console&)) {
+    if (!call.options.isSet(deleteConfirmationOption()))
+        return usageError(
+            call.io.err,
+            what + QStringLiteral("; onaylamak için --yes verin. Hiçbir şey gönderilmedi."), name);
+    return runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
+        return onOneTerminal(call.programDir, row, io);
+    });
+}
+
+int runAdminClearSubcommand(const SubcommandCall& call) {
+    return runConfirmedDeletion(call, QStringLiteral("admin-clear"),
+                                QStringLiteral("Bu komut terminaldeki yöneticileri siler"),
+                                runAdminClearCommand);
+}
+
+int runClearFingerprintsSubcommand(const SubcommandCall& call) {
+    return runConfirmedDeletion(call, QStringLiteral("clear-fingerprints"),
+                                QStringLiteral("Bu komut terminaldeki tüm parmakizlerini siler"),
+                                runClearFingerprintsCommand);
+}
+
+int runBellsSubcommand(const SubcommandCall& call) {
+    const QString verb = call.arguments[0];
+    const qsizetype n = call.arguments.size();
+    if (verb == u"get" && n == 1)
+        return runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
+            return runBellsGetCommand(call.programDir, row, io);
+        });
+    if (verb == u"set" && n == 2) {
+        MaintenanceConsole op(call.io.err);
+        int code = ExitDone;
+        const std::optional<BellForm> form =
+            scheduleToSend(call.arguments[1], op, call.io.err, &code);
+        if (!form) return code;
+        return runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
+            return runBellsSetCommand(call.programDir, row, *form, io);
+        });
+    }
+    return usageError(call.io.err, QStringLiteral("bells: get ya da set DOSYA bekleniyor."),
+                      QStringLiteral("bells"));
+}
+
 } // namespace
 
 std::vector<Subcommand> maintenanceSubcommands() {
-    const Option yes = yesOption(QStringLiteral("silmeyi onaylar"));
+    const Option yes = deleteConfirmationOption();
     return {
         {QStringLiteral("clock"),
          {QStringLiteral("get [--terminal AD | --all-terminals [--jobs N]] [--json]"),
@@ -307,34 +389,7 @@ std::vector<Subcommand> maintenanceSubcommands() {
          {terminalOption(), allTerminalsOption(), jobsOption(), jsonOption()},
          1,
          1,
-         [](const SubcommandCall& call) {
-             const QString verb = call.arguments[0];
-             const bool json = call.options.isSet(jsonOption());
-             if ((verb != u"get" && verb != u"set") || (verb == u"set" && json))
-                 return usageError(call.io.err, QStringLiteral("clock: get ya da set bekleniyor."),
-                                   QStringLiteral("clock"));
-             // By place in the list: terminals at once end in any order.
-             std::map<int, QJsonObject> times;
-             std::mutex timesMutex;
-             const int code = runOnChosenTerminals(call, [&](const QSqlRecord& row,
-                                                             const Console& io) {
-                 const auto keep = [&](const QJsonObject& reading) {
-                     std::lock_guard guard(timesMutex);
-                     times.emplace(io.job ? io.job->index() : int(times.size()), reading);
-                 };
-                 return runClockCommand(call.programDir, verb == u"set", row, io,
-                                        json ? keep : std::function<void(const QJsonObject&)>());
-             });
-             if (json) {
-                 QJsonArray array;
-                 for (const auto& [place, reading] : times)
-                     array.append(reading);
-                 call.io.out << QString::fromUtf8(
-                     QJsonDocument(array).toJson(QJsonDocument::Indented));
-                 call.io.out.flush();
-             }
-             return code;
-         }},
+         runClockSubcommand},
         {QStringLiteral("admin-clear"),
          {QStringLiteral("--yes [--terminal AD]")},
          QStringLiteral("terminaldeki yöneticileri siler (\"Admin Sil\")"),
@@ -343,17 +398,7 @@ std::vector<Subcommand> maintenanceSubcommands() {
          {terminalOption(), yes},
          0,
          0,
-         [yes](const SubcommandCall& call) {
-             if (!call.options.isSet(yes))
-                 return usageError(call.io.err,
-                                   QStringLiteral("Bu komut terminaldeki yöneticileri siler; "
-                                                  "onaylamak için --yes verin. Hiçbir şey "
-                                                  "gönderilmedi."),
-                                   QStringLiteral("admin-clear"));
-             return runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
-                 return runAdminClearCommand(call.programDir, row, io);
-             });
-         }},
+         runAdminClearSubcommand},
         {QStringLiteral("clear-fingerprints"),
          {QStringLiteral("--yes [--terminal AD]")},
          QStringLiteral("terminaldeki tüm parmakizlerini siler"),
@@ -362,17 +407,7 @@ std::vector<Subcommand> maintenanceSubcommands() {
          {terminalOption(), yes},
          0,
          0,
-         [yes](const SubcommandCall& call) {
-             if (!call.options.isSet(yes))
-                 return usageError(call.io.err,
-                                   QStringLiteral("Bu komut terminaldeki tüm parmakizlerini "
-                                                  "siler; onaylamak için --yes verin. Hiçbir "
-                                                  "şey gönderilmedi."),
-                                   QStringLiteral("clear-fingerprints"));
-             return runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
-                 return runClearFingerprintsCommand(call.programDir, row, io);
-             });
-         }},
+         runClearFingerprintsSubcommand},
         {QStringLiteral("bells"),
          {QStringLiteral("get [--terminal AD]"), QStringLiteral("set DOSYA|- [--terminal AD]")},
          QStringLiteral("zil saatlerini JSON olarak okur (get) ya da gönderir (set)"),
@@ -385,26 +420,6 @@ std::vector<Subcommand> maintenanceSubcommands() {
          {terminalOption()},
          1,
          2,
-         [](const SubcommandCall& call) {
-             const QString verb = call.arguments[0];
-             const qsizetype n = call.arguments.size();
-             if (verb == u"get" && n == 1)
-                 return runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
-                     return runBellsGetCommand(call.programDir, row, io);
-                 });
-             if (verb == u"set" && n == 2) {
-                 MaintenanceConsole op(call.io.err);
-                 int code = ExitDone;
-                 const std::optional<BellForm> form =
-                     scheduleToSend(call.arguments[1], op, call.io.err, &code);
-                 if (!form) return code;
-                 return runOnChosenTerminals(call, [&](const QSqlRecord& row, const Console& io) {
-                     return runBellsSetCommand(call.programDir, row, *form, io);
-                 });
-             }
-             return usageError(call.io.err,
-                               QStringLiteral("bells: get ya da set DOSYA bekleniyor."),
-                               QStringLiteral("bells"));
-         }},
+         runBellsSubcommand},
     };
 }

@@ -146,11 +146,64 @@ int runSdcardCommand(const QString& programDir, const QString& file, const Conso
     }
 }
 
+namespace {
+
+Option allRecordsOption() {
+    return {QStringLiteral("all"),
+            {},
+            QStringLiteral("yeni kayıtlar yerine tüm kayıtları alır (terminalden "
+                           "silmez)")};
+}
+
+// The summaries as a JSON array, in the list's order.
+QString summariesJson(std::vector<std::pair<int, TransferSummary>> done) {
+    std::stable_sort(done.begin(), done.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    QJsonArray array;
+    for (const auto& [place, s] : done)
+        array.append(summaryJson(s));
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Indented));
+}
+
+int runTransferSubcommand(const SubcommandCall& call) {
+    // By place in the list: terminals at once end in any order.
+    std::vector<std::pair<int, TransferSummary>> done;
+    std::mutex doneMutex;
+    DeliveryTurns turns;
+    const bool json = call.options.isSet(jsonOption());
+    const bool allRecords = call.options.isSet(allRecordsOption());
+    const auto transferOne = [&](const QSqlRecord& row, const Console& io) {
+        const TransferSummary s = runTransferCommand(call.programDir, allRecords, row, io, &turns);
+        {
+            std::lock_guard guard(doneMutex);
+            done.emplace_back(io.job ? io.job->index() : int(done.size()), s);
+        }
+        // A line for what is in the files; a failure before any record
+        // has its own text on standard error.
+        const bool worthALine = s.records > 0 || s.exitCode == ExitDone;
+        if (!json && worthALine && (!io.quiet || s.exitCode != ExitDone)) {
+            io.out << summaryLine(s) << '\n';
+            io.out.flush();
+        }
+        return s.exitCode;
+    };
+    // A full download holds the directory's lock while it reads, so
+    // with --all the terminals go one after another.
+    const int code = runOnChosenTerminals(call, transferOne, allRecords ? 1 : kMaxJobs);
+    if (json) {
+        call.io.out << summariesJson(std::move(done));
+        call.io.out.flush();
+    }
+    return code;
+}
+
+int runSdcardSubcommand(const SubcommandCall& call) {
+    return runSdcardCommand(call.programDir, call.arguments[0], call.io);
+}
+
+} // namespace
+
 std::vector<Subcommand> transferSubcommands() {
-    const Option all{QStringLiteral("all"),
-                     {},
-                     QStringLiteral("yeni kayıtlar yerine tüm kayıtları alır (terminalden "
-                                    "silmez)")};
     return {
         {QStringLiteral("transfer"),
          {QStringLiteral("[--all] [--terminal AD | --all-terminals [--jobs N]] [--json]")},
@@ -173,47 +226,10 @@ std::vector<Subcommand> transferSubcommands() {
              "Ctrl-C aktarımı sıradaki adımda durdurur; dosyalara yazılanlar bir kez yazılmış "
              "olarak kalır (çıkış kodu 130). Aynı anda okunan terminallerin henüz dosyalara "
              "girmemiş kayıtları terminalde yeni kalır, sonraki aktarım onları alır."),
-         {all, terminalOption(), allTerminalsOption(), jobsOption(), jsonOption()},
+         {allRecordsOption(), terminalOption(), allTerminalsOption(), jobsOption(), jsonOption()},
          0,
          0,
-         [all](const SubcommandCall& call) {
-             // By place in the list: terminals at once end in any order.
-             std::vector<std::pair<int, TransferSummary>> done;
-             std::mutex doneMutex;
-             DeliveryTurns turns;
-             const bool json = call.options.isSet(jsonOption());
-             const bool allRecords = call.options.isSet(all);
-             const auto transferOne = [&](const QSqlRecord& row, const Console& io) {
-                 const TransferSummary s =
-                     runTransferCommand(call.programDir, allRecords, row, io, &turns);
-                 {
-                     std::lock_guard guard(doneMutex);
-                     done.emplace_back(io.job ? io.job->index() : int(done.size()), s);
-                 }
-                 // A line for what is in the files; a failure before any record
-                 // has its own text on standard error.
-                 const bool worthALine = s.records > 0 || s.exitCode == ExitDone;
-                 if (!json && worthALine && (!io.quiet || s.exitCode != ExitDone)) {
-                     io.out << summaryLine(s) << '\n';
-                     io.out.flush();
-                 }
-                 return s.exitCode;
-             };
-             // A full download holds the directory's lock while it reads, so
-             // with --all the terminals go one after another.
-             const int code = runOnChosenTerminals(call, transferOne, allRecords ? 1 : kMaxJobs);
-             if (json) {
-                 std::stable_sort(done.begin(), done.end(),
-                                  [](const auto& a, const auto& b) { return a.first < b.first; });
-                 QJsonArray array;
-                 for (const auto& [place, s] : done)
-                     array.append(summaryJson(s));
-                 call.io.out << QString::fromUtf8(
-                     QJsonDocument(array).toJson(QJsonDocument::Indented));
-                 call.io.out.flush();
-             }
-             return code;
-         }},
+         runTransferSubcommand},
         {QStringLiteral("sdcard"),
          {QStringLiteral("DOSYA")},
          QStringLiteral("hafıza kartı dosyasını veri.txt'ye ekler"),
@@ -222,8 +238,6 @@ std::vector<Subcommand> transferSubcommands() {
          {},
          1,
          1,
-         [](const SubcommandCall& call) {
-             return runSdcardCommand(call.programDir, call.arguments[0], call.io);
-         }},
+         runSdcardSubcommand},
     };
 }

@@ -7,6 +7,7 @@
 #include "terminal/TFP_CLOCK.h"
 
 #include <QDateTime>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -28,9 +29,120 @@ bool isLinkFailure(int32_t code) {
     return code == ERR_COMPORT_ERROR || code == ERR_WRITE_FAIL || code == ERR_READ_FAIL;
 }
 
-void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollValues& values,
-                 EnrollScreen& screen, Operator& op, const QString& terminalName,
+// What a download or an upload works with, for the helpers of its loop.
+struct EnrollRun {
+    TFP_CLOCK& clock;
+    int32_t machine;
+    EnrollValues& values;
+    EnrollScreen& screen;
+    Operator& op;
+};
+
+// One entry of the terminal's list, as GetAllUserID hands it out.
+struct ListedEnrollment {
+    int32_t enroll = 0;
+    int32_t emachine = 0;
+    int32_t backup = 0;
+    int32_t privilege = 0;
+    int32_t enabled = 0;
+};
+
+// Reads the data of the listed enrollment into writer, or counts it as
+// skipped. False when the link broke: the download ends as interrupted.
+bool storeListedEnrollment(const EnrollRun& run, EnrollWriter& writer, ListedEnrollment e,
+                           const QString& line, DownloadResult& result, QString& lastFailure) {
+    if (run.clock.GetEnrollData(run.machine, e.enroll, e.emachine, e.backup, e.privilege,
+                                run.values.templateArray, run.values.password)) {
+        run.screen.addLogLine(line);
+        if (AddEnrollRecord(writer, run.values, e.enroll, e.emachine, e.backup, e.privilege,
+                            run.screen, run.op))
+            ++result.stored;
+        else
+            ++result.doubles;
+        return true;
+    }
+    // The control cleared its outs: storing now would store zeros,
+    // and an upload would put them over a good template.
+    const int32_t code = lastErrorOf(run.clock);
+    lastFailure = deviceErrorName(code);
+    ++result.skipped;
+    run.screen.addLogLine(line + QStringLiteral(" okunamadı (%1), saklanmadı").arg(lastFailure));
+    run.op.setStatus(QStringLiteral("GetEnrollData :") + lastFailure);
+    if (!isLinkFailure(code)) return true;
+    result.outcome = DownloadResult::Outcome::Interrupted;
+    result.errorName = lastFailure;
+    return false;
+}
+
+// Reads the user's name into writer, empty when the terminal gives none.
+// False when the link broke: the download ends as interrupted.
+bool storeUserName(const EnrollRun& run, EnrollWriter& writer, int32_t enroll,
+                   const QString& kartno, DownloadResult& result) {
+    QString name; // the control clears it on failure: never the previous user's
+    int32_t nameError = SUCCESS;
+    if (run.clock.GetUserName(1, run.machine, enroll, run.machine, name)) {
+        run.screen.setUserName(name);
+        run.op.setStatus(QStringLiteral("GetUserName OK"));
+    } else {
+        nameError = lastErrorOf(run.clock);
+        run.op.setStatus(deviceErrorName(nameError));
+    }
+    writer.addName(kartno, name);
+    if (!isLinkFailure(nameError)) return true;
+    result.outcome = DownloadResult::Outcome::Interrupted;
+    result.errorName = deviceErrorName(nameError);
+    return false;
+}
+
+// Reads the terminal's list into writer up to its end, a cancel or a broken
+// link. total: how many the terminal said it holds, when it said so.
+void readEnrollmentList(const EnrollRun& run, EnrollWriter& writer, std::optional<int> total,
+                        DownloadResult& result, QString& lastFailure) {
+    int done = 0;
+    for (;;) {
+        if (run.op.cancelRequested()) {
+            result.outcome = DownloadResult::Outcome::Cancelled;
+            return;
+        }
+        ListedEnrollment e;
+        if (!run.clock.GetAllUserID(run.machine, e.enroll, e.emachine, e.backup, e.privilege,
+                                    e.enabled)) {
+            // The end of the list and a broken link look alike but for the code.
+            const int32_t code = lastErrorOf(run.clock);
+            if (code != ERR_LOG_END) {
+                result.outcome = DownloadResult::Outcome::Interrupted;
+                result.errorName = deviceErrorName(code);
+            }
+            return;
+        }
+        ++done;
+        if (total) run.op.setProgress(std::min(done, *total));
+        run.op.showCount(done);
+        const QString kartno = kartnoOf(e.enroll);
+        const QString line = kartno + QLatin1Char(' ') + QString::number(e.backup);
+        if (!storeListedEnrollment(run, writer, e, line, result, lastFailure)) return;
+        if (!storeUserName(run, writer, e.enroll, kartno, result)) return;
+    }
+}
+
+// The status line at the end of a download that reached the terminal's list.
+QString downloadEndText(const DownloadResult& result, const QString& lastFailure) {
+    if (result.outcome == DownloadResult::Outcome::Interrupted)
+        return interruptedDownloadText(result.errorName, result.stored);
+    if (result.outcome == DownloadResult::Outcome::Cancelled)
+        return cancelledDownloadText(result.stored);
+    if (result.skipped == 0) return QStringLiteral("GetEnrollData OK");
+    return QStringLiteral("GetEnrollData :%1 (%2 kayıt okunamadı; okunan %3 kayıt "
+                          "saklanmadı, %4)")
+        .arg(lastFailure)
+        .arg(result.skipped)
+        .arg(result.stored)
+        .arg(keptStoreText());
+}
+
+void runDownload(const EnrollRun& run, EnrollStore& store, const QString& terminalName,
                  DownloadResult& result) {
+    Operator& op = run.op;
     const auto finish = [&](const QString& status) {
         op.setStatus(status);
         result.status = status;
@@ -44,8 +156,8 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
     }
     const QDateTime began = QDateTime::currentDateTime();
     op.setStatus(QStringLiteral("Alınıyor....."));
-    screen.clearLog();
-    DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::No, op,
+    run.screen.clearLog();
+    DeviceBracket bracket(run.clock, run.machine, DeviceBracket::ReleaseAfterFailedLock::No, op,
                           FailureReport::None);
     if (!bracket.locked()) {
         finish(QStringLiteral("Bağlanamadı..."));
@@ -54,8 +166,8 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
     }
     // done/total when the terminal tells how many it holds; else activity only.
     DeviceCounts counts;
-    const bool counted = clock.GetDeviceCounts(machine, counts);
-    if (!clock.ReadAllUserID(machine)) {
+    const bool counted = run.clock.GetDeviceCounts(run.machine, counts);
+    if (!run.clock.ReadAllUserID(run.machine)) {
         result.errorName = bracket.lastErrorName();
         finish(result.errorName);
         result.outcome = DownloadResult::Outcome::ReadFailed;
@@ -64,7 +176,6 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
     op.setStatus(QStringLiteral("ReadAllUserID OK"));
     op.setProgressRange(0, counted ? counts.enrollments : 0);
     op.setProgress(0);
-    int done = 0;
 
     BusyCursor busy(op);
     // The new store is built beside the old one, in the writer's
@@ -73,84 +184,16 @@ void runDownload(TFP_CLOCK& clock, int32_t machine, EnrollStore& store, EnrollVa
     EnrollWriter writer(store);
     writer.clearStore();
     QString lastFailure; // the error name of the last enrollment not read
-    for (;;) {
-        if (op.cancelRequested()) {
-            result.outcome = DownloadResult::Outcome::Cancelled;
-            break;
-        }
-        int32_t enroll = 0, emachine = 0, backup = 0, privilege = 0, enabled = 0;
-        if (!clock.GetAllUserID(machine, enroll, emachine, backup, privilege, enabled)) {
-            // The end of the list and a broken link look alike but for the code.
-            const int32_t code = lastErrorOf(clock);
-            if (code != ERR_LOG_END) {
-                result.outcome = DownloadResult::Outcome::Interrupted;
-                result.errorName = deviceErrorName(code);
-            }
-            break;
-        }
-        if (counted) op.setProgress(std::min(++done, counts.enrollments));
-        op.showCount(done);
-        const QString kartno = kartnoOf(enroll);
-        const QString line = kartno + QLatin1Char(' ') + QString::number(backup);
-        if (clock.GetEnrollData(machine, enroll, emachine, backup, privilege, values.templateArray,
-                                values.password)) {
-            screen.addLogLine(line);
-            if (AddEnrollRecord(writer, values, enroll, emachine, backup, privilege, screen, op))
-                ++result.stored;
-            else
-                ++result.doubles;
-        } else {
-            // The control cleared its outs: storing now would store zeros,
-            // and an upload would put them over a good template.
-            const int32_t code = lastErrorOf(clock);
-            lastFailure = deviceErrorName(code);
-            ++result.skipped;
-            screen.addLogLine(line +
-                              QStringLiteral(" okunamadı (%1), saklanmadı").arg(lastFailure));
-            op.setStatus(QStringLiteral("GetEnrollData :") + lastFailure);
-            if (isLinkFailure(code)) {
-                result.outcome = DownloadResult::Outcome::Interrupted;
-                result.errorName = lastFailure;
-                break;
-            }
-        }
-        QString name; // the control clears it on failure: never the previous user's
-        int32_t nameError = SUCCESS;
-        if (clock.GetUserName(1, machine, enroll, machine, name)) {
-            screen.setUserName(name);
-            op.setStatus(QStringLiteral("GetUserName OK"));
-        } else {
-            nameError = lastErrorOf(clock);
-            op.setStatus(deviceErrorName(nameError));
-        }
-        writer.addName(kartno, name);
-        if (isLinkFailure(nameError)) {
-            result.outcome = DownloadResult::Outcome::Interrupted;
-            result.errorName = deviceErrorName(nameError);
-            break;
-        }
-    }
+    readEnrollmentList(run, writer, counted ? std::optional(counts.enrollments) : std::nullopt,
+                       result, lastFailure);
     if (result.outcome == DownloadResult::Outcome::Done && result.skipped == 0) {
         // Incomplete while the two files take the new store, one after the other.
-        markDownloadStarted(store, terminalName, machine, began);
+        markDownloadStarted(store, terminalName, run.machine, began);
         writer.commit();
         markDownloadComplete(store, writer.digest());
         result.complete = true;
     }
-
-    if (result.outcome == DownloadResult::Outcome::Interrupted)
-        finish(interruptedDownloadText(result.errorName, result.stored));
-    else if (result.outcome == DownloadResult::Outcome::Cancelled)
-        finish(cancelledDownloadText(result.stored));
-    else if (result.skipped == 0)
-        finish(QStringLiteral("GetEnrollData OK"));
-    else
-        finish(QStringLiteral("GetEnrollData :%1 (%2 kayıt okunamadı; okunan %3 kayıt "
-                              "saklanmadı, %4)")
-                   .arg(lastFailure)
-                   .arg(result.skipped)
-                   .arg(result.stored)
-                   .arg(keptStoreText()));
+    finish(downloadEndText(result, lastFailure));
 }
 
 // A row of the store as it would go to the terminal, or why it can't.
@@ -194,6 +237,90 @@ Selection readSelection(const EnrollStore& store) {
         s.rows.push_back(out);
     }
     return s;
+}
+
+// Why the terminal must not be cleared for this store, or empty: a terminal
+// cleared for a store that can't be sent whole loses users.
+QString refusalToClear(const EnrollStore& store, const Selection& selection) {
+    if (selection.unfit > 0)
+        return QStringLiteral("%1. Terminal silinmedi, hiçbir satır gönderilmedi; satırı "
+                              "düzeltin ya da terminalden yeniden alın.")
+            .arg(selection.firstUnfit);
+    return storeNotCompleteText(readStoreMark(store), selection.digest);
+}
+
+enum class RowSent { Skipped, Taken, Refused, LinkLost };
+
+// Sends one row, the position-th, and says so in Memo1 and the status line.
+RowSent sendRow(const EnrollRun& run, const OutgoingRow& out, int position, UploadResult& result) {
+    const EnrollRow& row = out.row;
+    QString line = kartnoOf(row.key.enroll);
+    if (!out.problem.isEmpty()) {
+        // Never sent with zeros or the row before's values in its place.
+        run.screen.addLogLine(
+            line + QStringLiteral(" %1 gönderilmedi: %2").arg(row.key.backup).arg(out.problem));
+        return RowSent::Skipped;
+    }
+    // As ReadEnrollRecord leaves the values: a password row sends the
+    // template of the row before.
+    EnrollValues& values = run.values;
+    values.password = row.password.value_or(0);
+    if (!carriesPassword(row.key.backup)) values.templateArray = out.templ;
+    RowSent sent = RowSent::Taken;
+    // The row keeps the machine number its source terminal gave it.
+    if (run.clock.SetEnrollData(run.machine, row.key.enroll, row.key.emachine, row.key.backup,
+                                row.privilege, values.templateArray, values.password)) {
+        ++result.sent;
+        result.sentEnrolls.insert(row.key.enroll);
+    } else {
+        sent = RowSent::Refused;
+        const int32_t code = lastErrorOf(run.clock);
+        result.errorName = deviceErrorName(code);
+        ++result.refused;
+        // The status line tells only of the last row; Memo1 keeps the others.
+        line += QStringLiteral(" yazılamadı (%1)").arg(result.errorName);
+        if (isLinkFailure(code)) {
+            run.screen.addLogLine(line);
+            result.outcome = UploadResult::Outcome::Interrupted;
+            run.op.setStatus(interruptedUploadText(result.errorName, result.sent));
+            return RowSent::LinkLost;
+        }
+    }
+    run.op.setStatus(QStringLiteral("EMachine = 00%1, ID = 00%2, FpNo = %3, Count = %4")
+                         .arg(row.key.emachine)
+                         .arg(row.key.enroll)
+                         .arg(row.key.backup)
+                         .arg(position));
+    run.screen.setPosition(QString::number(position));
+    run.screen.addLogLine(line);
+    return sent;
+}
+
+// Sends the selection's rows in order until the end, a cancel or a broken
+// link, and at the end tells of the last refusal and of the unfit rows.
+void sendSelection(const EnrollRun& run, const Selection& selection, UploadResult& result) {
+    Operator& op = run.op;
+    int position = 0;
+    bool success = true; // the last row sent was taken
+    op.setProgressRange(0, static_cast<int>(selection.rows.size()));
+    op.setProgress(0);
+    for (const OutgoingRow& out : selection.rows) {
+        op.setProgress(position);
+        if (op.cancelRequested()) {
+            result.outcome = UploadResult::Outcome::Cancelled;
+            op.setStatus(cancelledUploadText(result.sent));
+            return;
+        }
+        ++position;
+        const RowSent sent = sendRow(run, out, position, result);
+        if (sent == RowSent::LinkLost) return;
+        if (sent != RowSent::Skipped) success = sent == RowSent::Taken;
+    }
+    if (!success) op.setStatus(QStringLiteral("SetAllEnrollData Error : ") + result.errorName);
+    if (result.unfit > 0) {
+        result.unfitText = unfitRowsText(result.unfit, selection.firstUnfit);
+        op.showMessage(result.unfitText, QStringLiteral("UYARI"), Operator::Icon::Warning);
+    }
 }
 
 } // namespace
@@ -273,7 +400,7 @@ DownloadResult downloadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStor
     screen.setPosition(QString());
     DownloadResult result;
     try {
-        runDownload(clock, machine, store, values, screen, op, terminalName, result);
+        runDownload({clock, machine, values, screen, op}, store, terminalName, result);
     } catch (...) {
         // The window let go of the list for the download: it shows the store again.
         try {
@@ -301,14 +428,7 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
     }();
     result.unfit = selection.unfit;
     if (clearFirst) {
-        // A terminal cleared for a store that can't be sent whole loses users.
-        if (selection.unfit > 0)
-            result.unfitText = QStringLiteral("%1. Terminal silinmedi, hiçbir satır "
-                                              "gönderilmedi; satırı düzeltin ya da "
-                                              "terminalden yeniden alın.")
-                                   .arg(selection.firstUnfit);
-        else
-            result.unfitText = storeNotCompleteText(readStoreMark(store), selection.digest);
+        result.unfitText = refusalToClear(store, selection);
         if (!result.unfitText.isEmpty()) {
             result.outcome = UploadResult::Outcome::StoreUnfit;
             op.setStatus(result.unfitText);
@@ -324,7 +444,6 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
         return result;
     }
     BusyCursor busy(op);
-    bool success = true;
     screen.clearLog();
     if (clearFirst) {
         if (clock.ClearKeeperData(machine)) {
@@ -334,62 +453,6 @@ UploadResult uploadEnrollments(TFP_CLOCK& clock, int32_t machine, EnrollStore& s
             bracket.reportFailure();
         }
     }
-
-    int position = 0;
-    op.setProgressRange(0, static_cast<int>(selection.rows.size()));
-    op.setProgress(0);
-    for (const OutgoingRow& out : selection.rows) {
-        op.setProgress(position);
-        if (op.cancelRequested()) {
-            result.outcome = UploadResult::Outcome::Cancelled;
-            op.setStatus(cancelledUploadText(result.sent));
-            return result;
-        }
-        const EnrollRow& row = out.row;
-        ++position;
-        QString line = kartnoOf(row.key.enroll);
-        if (!out.problem.isEmpty()) {
-            // Never sent with zeros or the row before's values in its place.
-            screen.addLogLine(
-                line + QStringLiteral(" %1 gönderilmedi: %2").arg(row.key.backup).arg(out.problem));
-            continue;
-        }
-        // As ReadEnrollRecord leaves the values: a password row sends the
-        // template of the row before.
-        values.password = row.password.value_or(0);
-        if (!carriesPassword(row.key.backup)) values.templateArray = out.templ;
-        success = true;
-        // The row keeps the machine number its source terminal gave it.
-        if (clock.SetEnrollData(machine, row.key.enroll, row.key.emachine, row.key.backup,
-                                row.privilege, values.templateArray, values.password)) {
-            ++result.sent;
-            result.sentEnrolls.insert(row.key.enroll);
-        } else {
-            success = false;
-            const int32_t code = lastErrorOf(clock);
-            result.errorName = deviceErrorName(code);
-            ++result.refused;
-            // The status line tells only of the last row; Memo1 keeps the others.
-            line += QStringLiteral(" yazılamadı (%1)").arg(result.errorName);
-            if (isLinkFailure(code)) {
-                screen.addLogLine(line);
-                result.outcome = UploadResult::Outcome::Interrupted;
-                op.setStatus(interruptedUploadText(result.errorName, result.sent));
-                return result;
-            }
-        }
-        op.setStatus(QStringLiteral("EMachine = 00%1, ID = 00%2, FpNo = %3, Count = %4")
-                         .arg(row.key.emachine)
-                         .arg(row.key.enroll)
-                         .arg(row.key.backup)
-                         .arg(position));
-        screen.setPosition(QString::number(position));
-        screen.addLogLine(line);
-    }
-    if (!success) op.setStatus(QStringLiteral("SetAllEnrollData Error : ") + result.errorName);
-    if (result.unfit > 0) {
-        result.unfitText = unfitRowsText(result.unfit, selection.firstUnfit);
-        op.showMessage(result.unfitText, QStringLiteral("UYARI"), Operator::Icon::Warning);
-    }
+    sendSelection({clock, machine, values, screen, op}, selection, result);
     return result;
 }

@@ -122,6 +122,70 @@ int storeNames(EnrollStore& store, const std::vector<Lookup>& lookups) {
     return renamed;
 }
 
+// The values of the names list under search, each once, in the list's order.
+std::vector<Lookup> listedLookups(EnrollStore& store, const QString& search, int& listRows) {
+    std::vector<Lookup> lookups;
+    QHash<QString, size_t> byKartno;
+    QSqlQuery list = store.nameList(search);
+    while (list.next()) {
+        const QString kartno = list.value(1).toString(); // NULL reads as ""
+        auto it = byKartno.constFind(kartno);
+        if (it == byKartno.constEnd()) {
+            it = byKartno.insert(kartno, lookups.size());
+            lookups.push_back({kartno, 0, false, {}});
+        }
+        ++lookups[*it].listRows;
+        ++listRows;
+    }
+    return lookups;
+}
+
+// Rounds: the n-th value of each collation key goes in round n.
+std::vector<std::vector<Lookup*>> lookupRounds(std::vector<Lookup>& lookups) {
+    std::vector<std::vector<Lookup*>> rounds;
+    QHash<QString, size_t> seen;
+    for (Lookup& l : lookups) {
+        const size_t round = seen[collationKey(l.kartno)]++;
+        if (round >= rounds.size()) rounds.resize(round + 1);
+        rounds[round].push_back(&l);
+    }
+    return rounds;
+}
+
+// Looks every value up, batch by batch, until done or cancelled; false
+// when cancelled.
+bool lookUpAll(TMyConnection& connection, TMyQuery& query,
+               const std::vector<std::vector<Lookup*>>& rounds, Operator& op) {
+    int done = 0;
+    try {
+        for (const std::vector<Lookup*>& round : rounds) {
+            for (size_t first = 0; first < round.size(); first += kBatchSize) {
+                if (op.cancelRequested()) return false;
+                const std::vector<Lookup*> batch(round.begin() + first,
+                                                 round.begin() +
+                                                     std::min(round.size(), first + kBatchSize));
+                if (!connection.Connected()) connection.Connect();
+                lookUp(connection, query, batch);
+                done += static_cast<int>(batch.size());
+                op.setProgress(done);
+            }
+        }
+    } catch (const v270::mysql::EDatabaseError& e) {
+        throw AppError(mySqlErrorReport(e));
+    }
+    return true;
+}
+
+// The list rows left as they were, by why.
+void countUnnamedRows(const std::vector<Lookup>& lookups, FillResult& result) {
+    for (const Lookup& l : lookups) {
+        if (!l.found)
+            result.unmatchedRows += l.listRows;
+        else if (l.name.isEmpty())
+            result.emptyNameRows += l.listRows;
+    }
+}
+
 } // namespace
 
 bool ApplyMySqlSettings(TMyConnection& connection, const PersonnelSettings& settings,
@@ -142,63 +206,16 @@ FillResult fillNames(TMyConnection& connection, TMyQuery& query, const Personnel
     ApplyMySqlSettings(connection, settings, op);
     ClosingConnection closing(connection);
 
-    // The values to look up, each once, in the list's order.
-    std::vector<Lookup> lookups;
-    QHash<QString, size_t> byKartno;
     FillResult result;
-    {
-        QSqlQuery list = store.nameList(search);
-        while (list.next()) {
-            const QString kartno = list.value(1).toString(); // NULL reads as ""
-            auto it = byKartno.constFind(kartno);
-            if (it == byKartno.constEnd()) {
-                it = byKartno.insert(kartno, lookups.size());
-                lookups.push_back({kartno, 0, false, {}});
-            }
-            ++lookups[*it].listRows;
-            ++result.listRows;
-        }
-    }
-
-    // Rounds: the n-th value of each collation key goes in round n.
-    std::vector<std::vector<Lookup*>> rounds;
-    QHash<QString, size_t> seen;
-    for (Lookup& l : lookups) {
-        const size_t round = seen[collationKey(l.kartno)]++;
-        if (round >= rounds.size()) rounds.resize(round + 1);
-        rounds[round].push_back(&l);
-    }
-
+    std::vector<Lookup> lookups = listedLookups(store, search, result.listRows);
     op.setProgressRange(0, static_cast<int>(lookups.size()));
-    int done = 0;
-    try {
-        for (const std::vector<Lookup*>& round : rounds) {
-            for (size_t first = 0; first < round.size() && !result.cancelled; first += kBatchSize) {
-                if (op.cancelRequested()) {
-                    result.cancelled = true;
-                    break;
-                }
-                const std::vector<Lookup*> batch(round.begin() + first,
-                                                 round.begin() +
-                                                     std::min(round.size(), first + kBatchSize));
-                if (!connection.Connected()) connection.Connect();
-                lookUp(connection, query, batch);
-                done += static_cast<int>(batch.size());
-                op.setProgress(done);
-            }
-        }
-    } catch (const v270::mysql::EDatabaseError& e) {
-        throw AppError(mySqlErrorReport(e));
-    }
+    result.cancelled = !lookUpAll(connection, query, lookupRounds(lookups), op);
     // A cancel during the last lookup still leaves the list as it was.
     if (!result.cancelled && op.cancelRequested()) result.cancelled = true;
-    if (!result.cancelled) result.renamedRows = storeNames(store, lookups);
-    for (const Lookup& l : lookups) {
-        if (result.cancelled) break; // what was not looked up is not "not found"
-        if (!l.found)
-            result.unmatchedRows += l.listRows;
-        else if (l.name.isEmpty())
-            result.emptyNameRows += l.listRows;
+    if (!result.cancelled) {
+        result.renamedRows = storeNames(store, lookups);
+        // What was not looked up is not "not found".
+        countUnnamedRows(lookups, result);
     }
     op.setStatus(fillResultLines(result).join(QStringLiteral("  ")));
     return result;

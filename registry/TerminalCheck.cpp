@@ -109,18 +109,20 @@ QString typeProblem(const std::optional<QString>& storedTip) {
     return text + u'.';
 }
 
-std::optional<FieldProblem> check(const TerminalFields& raw,
-                                  const std::optional<QString>& storedTip) {
+TerminalFields trimmedFields(const TerminalFields& raw) {
     TerminalFields f = raw;
     for (QString* value :
          {&f.name, &f.machineNo, &f.comPort, &f.comBaud, &f.ip, &f.netPort, &f.password})
         *value = value->trimmed();
+    return f;
+}
 
-    if (f.name.isEmpty())
+std::optional<FieldProblem> nameProblem(const QString& name) {
+    if (name.isEmpty())
         return FieldProblem{TerminalField::Name, QStringLiteral("Terminal Adını Giriniz.")};
     bool allPrintable = true;
     qsizetype length = 0;
-    forEachCodePoint(f.name, [&](char32_t c) {
+    forEachCodePoint(name, [&](char32_t c) {
         allPrintable = allPrintable && printable(c);
         ++length;
     });
@@ -128,52 +130,68 @@ std::optional<FieldProblem> check(const TerminalFields& raw,
         return FieldProblem{TerminalField::Name,
                             QStringLiteral("Cihaz adında satır sonu, sekme ya da başka bir denetim "
                                            "karakteri olamaz: %1")
-                                .arg(quoted(f.name))};
+                                .arg(quoted(name))};
     if (length > kTerminalNameMax)
         return FieldProblem{TerminalField::Name,
                             QStringLiteral("Cihaz adı en çok %1 karakter olabilir; bu ad %2 "
                                            "karakter.")
                                 .arg(kTerminalNameMax)
                                 .arg(length)};
+    return std::nullopt;
+}
+
+// The address and port of a TCP terminal; any other keeps a port it does
+// not use, which must still be a whole number.
+std::optional<FieldProblem> networkProblem(const TerminalFields& f) {
+    if (f.typeIndex != 1) {
+        if (wholeNumber(f.netPort)) return std::nullopt;
+        return FieldProblem{
+            TerminalField::NetPort,
+            QStringLiteral("TCP portu: %1 geçerli bir tam sayı değil.").arg(quoted(f.netPort))};
+    }
+    if (const QString problem = addressProblem(f.ip); !problem.isEmpty())
+        return FieldProblem{TerminalField::Ip, problem};
+    if (!plainNumberUpTo(f.netPort, 65535))
+        return FieldProblem{TerminalField::NetPort,
+                            QStringLiteral("TCP portu 1-65535 arasında, yalnız rakamla ve "
+                                           "başında sıfır olmadan yazılır: %1")
+                                .arg(quoted(f.netPort))};
+    return std::nullopt;
+}
+
+// The port and speed of a serial terminal; others keep theirs unchecked.
+std::optional<FieldProblem> serialProblem(const TerminalFields& f) {
+    if (f.typeIndex != 0) return std::nullopt;
+    if (!plainNumberUpTo(f.comPort, INT32_MAX))
+        return FieldProblem{TerminalField::ComPort,
+                            QStringLiteral("Com port 1 ya da büyük bir tam sayı olmalı, "
+                                           "yalnız rakamla yazılır: %1")
+                                .arg(quoted(f.comPort))};
+    const bool standard =
+        plainNumberUpTo(f.comBaud, INT32_MAX) &&
+        std::ranges::find(kStandardBaudRates, f.comBaud.toInt()) != std::end(kStandardBaudRates);
+    if (standard) return std::nullopt;
+    QStringList rates;
+    for (const int rate : kStandardBaudRates)
+        rates << QString::number(rate);
+    return FieldProblem{TerminalField::ComBaud,
+                        QStringLiteral("Baud %1 geçersiz; seri port hızı şunlardan biri "
+                                       "olmalı: %2.")
+                            .arg(quoted(f.comBaud), rates.join(QStringLiteral(", ")))};
+}
+
+std::optional<FieldProblem> check(const TerminalFields& raw,
+                                  const std::optional<QString>& storedTip) {
+    const TerminalFields f = trimmedFields(raw);
+    if (std::optional<FieldProblem> problem = nameProblem(f.name)) return problem;
     if (!wholeNumber(f.machineNo))
         return FieldProblem{
             TerminalField::MachineNo,
             QStringLiteral("Cihaz No: %1 geçerli bir tam sayı değil.").arg(quoted(f.machineNo))};
     if (tipForTypeIndex(f.typeIndex).isEmpty())
         return FieldProblem{TerminalField::Type, typeProblem(storedTip)};
-
-    if (f.typeIndex == 1) {
-        if (const QString problem = addressProblem(f.ip); !problem.isEmpty())
-            return FieldProblem{TerminalField::Ip, problem};
-        if (!plainNumberUpTo(f.netPort, 65535))
-            return FieldProblem{TerminalField::NetPort,
-                                QStringLiteral("TCP portu 1-65535 arasında, yalnız rakamla ve "
-                                               "başında sıfır olmadan yazılır: %1")
-                                    .arg(quoted(f.netPort))};
-    } else if (!wholeNumber(f.netPort)) {
-        return FieldProblem{
-            TerminalField::NetPort,
-            QStringLiteral("TCP portu: %1 geçerli bir tam sayı değil.").arg(quoted(f.netPort))};
-    }
-    if (f.typeIndex == 0) {
-        if (!plainNumberUpTo(f.comPort, INT32_MAX))
-            return FieldProblem{TerminalField::ComPort,
-                                QStringLiteral("Com port 1 ya da büyük bir tam sayı olmalı, "
-                                               "yalnız rakamla yazılır: %1")
-                                    .arg(quoted(f.comPort))};
-        const bool standard = plainNumberUpTo(f.comBaud, INT32_MAX) &&
-                              std::ranges::find(kStandardBaudRates, f.comBaud.toInt()) !=
-                                  std::end(kStandardBaudRates);
-        if (!standard) {
-            QStringList rates;
-            for (const int rate : kStandardBaudRates)
-                rates << QString::number(rate);
-            return FieldProblem{TerminalField::ComBaud,
-                                QStringLiteral("Baud %1 geçersiz; seri port hızı şunlardan biri "
-                                               "olmalı: %2.")
-                                    .arg(quoted(f.comBaud), rates.join(QStringLiteral(", ")))};
-        }
-    }
+    if (std::optional<FieldProblem> problem = networkProblem(f)) return problem;
+    if (std::optional<FieldProblem> problem = serialProblem(f)) return problem;
     if (!wholeNumber(f.password))
         return FieldProblem{
             TerminalField::Password,

@@ -168,6 +168,25 @@ TEST_F(Enroll, DownloadStatusesDoubleIdAndTwoFingersAndACard) {
     EXPECT_EQ(values.templateArray, templateOf(700)); // the last one read
 }
 
+// The count goes up with every enrollment read, whether or not the terminal
+// tells how many it holds; the bar shows done/total only when it does.
+TEST_F(Enroll, DownloadCountsEveryEnrollmentRead) {
+    struct Case {
+        const char* name;
+        bool terminalTellsTotal;
+        int barMaximum;
+    };
+    for (const Case& c : {Case{"with the total", true, 5}, Case{"without it", false, 0}}) {
+        Terminal t(usersOneTo(5));
+        if (!c.terminalTellsTotal) t.device->faults().failOps["GetDeviceCounts"] = ERR_NOSUPPORT;
+        const DownloadResult r = download(t);
+        EXPECT_EQ(r.outcome, DownloadResult::Outcome::Done) << c.name;
+        EXPECT_EQ(r.stored, 5) << c.name;
+        EXPECT_EQ(op.count, 5) << c.name;
+        EXPECT_EQ(op.progressMaximum, c.barMaximum) << c.name;
+    }
+}
+
 // A download replaces the store only when it read every enrollment; however
 // else it ends, the whole store of the download before stays as it was.
 TEST_F(Enroll, DownloadThatEndsShortKeepsTheOldStore) {
