@@ -172,9 +172,11 @@ TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool p
     // One list of value places for every definition this thread reads (a
     // result has one a column), not a new one each time.
     thread_local TMySqlBinds v;
-    // Values after the definition's own (the default value of a field list)
-    // are not used.
-    v.ParseTextRow(data, length, protocol41 ? 7 : 5);
+    PacketReader values(data, length);
+    v.ReadValues(values, protocol41 ? 7 : 5);
+    // A field list's definitions end with the column's default value, which
+    // is not used.
+    values.IgnoreRest();
     auto text = [&](size_t i) { return std::string(v.Field(i)); };
     auto reader = [&](size_t i) {
         PacketReader::Need(!v.IsNull(i));
@@ -216,9 +218,14 @@ TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool p
 }
 
 void TMySqlBinds::ParseTextRow(const uint8_t* row, size_t length, size_t columns) {
-    if (entries_.size() != columns) entries_.resize(columns);
-    row_ = row;
     PacketReader r(row, length);
+    ReadValues(r, columns);
+    r.ExpectEnd();
+}
+
+void TMySqlBinds::ReadValues(PacketReader& r, size_t columns) {
+    if (entries_.size() != columns) entries_.resize(columns);
+    row_ = r.Data();
     for (size_t i = 0; i < columns; ++i) {
         Entry& e = entries_[i];
         const int64_t coded = r.ReadLengthCoded();
@@ -234,8 +241,6 @@ void TMySqlBinds::ParseTextRow(const uint8_t* row, size_t length, size_t columns
         e.length = len;
         e.isNull = false;
     }
-    // Bytes after the last column are not read.
-    r.IgnoreRest();
 }
 
 namespace {
