@@ -292,6 +292,25 @@ int64_t ParseTime(std::string_view t, const std::string& field) {
 
 namespace {
 
+// A boolean is any integer text: true unless 0.
+void putBoolean(uint8_t* record, const TMySQLFieldDesc& f, std::string_view text) {
+    uint64_t magnitude = 0;
+    bool negative = false;
+    values::ParseInteger(text, true, magnitude, negative);
+    if (magnitude > (negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX)))
+        throw NotInteger(text);
+    Put(record, f, static_cast<uint8_t>(magnitude != 0));
+}
+
+// BIT values come as their bytes, most significant first.
+void putBits(uint8_t* record, const TMySQLFieldDesc& f, std::string_view bytes) {
+    if (bytes.size() > 8) throw NotInteger(bytes);
+    uint64_t bits = 0;
+    for (char c : bytes)
+        bits = bits << 8 | static_cast<uint8_t>(c);
+    Put(record, f, bits);
+}
+
 // A column's size as a field has it.
 uint32_t fieldSize(const TMySqlFieldInfo& c) {
     const bool temporal = c.type == MYSQL_TYPE_TIMESTAMP ||
@@ -543,15 +562,8 @@ TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size_t n,
     case TValueKind::Time:
         Put(record, f, values::ParseTime(text, f.Name));
         return;
-    case TValueKind::Boolean: {
-        uint64_t magnitude = 0;
-        bool negative = false;
-        values::ParseInteger(text, true, magnitude, negative);
-        if (magnitude > (negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX)))
-            throw NotInteger(text);
-        Put(record, f, static_cast<uint8_t>(magnitude != 0));
-        return;
-    }
+    case TValueKind::Boolean:
+        return putBoolean(record, f, text);
     case TValueKind::Int8:
         return PutInteger<int8_t>(record, f, p, n);
     case TValueKind::UInt8:
@@ -567,15 +579,7 @@ TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size_t n,
     case TValueKind::Int64:
         return PutInteger<int64_t>(record, f, p, n);
     case TValueKind::UInt64:
-        if (f.MySQLType == MYSQL_TYPE_BIT) {
-            // BIT values come as their bytes, most significant first.
-            if (n > 8) throw NotInteger(text);
-            uint64_t bits = 0;
-            for (size_t i = 0; i < n; ++i)
-                bits = bits << 8 | static_cast<uint8_t>(p[i]);
-            Put(record, f, bits);
-            return;
-        }
+        if (f.MySQLType == MYSQL_TYPE_BIT) return putBits(record, f, text);
         return PutInteger<uint64_t>(record, f, p, n);
     }
 }
