@@ -43,7 +43,7 @@ const char kUsage[] =
     "  --ssl              TLS ile bağlan (her --ssl-* seçeneği de bunu açar)\n"
     "  --ssl-ca FILE      sunucu sertifikasını bu CA ile doğrula (sunucu adı da denetlenir)\n"
     "  --ssl-cert FILE    istemci sertifikası; --ssl-key FILE onun anahtarı\n"
-    "  --ssl-cipher LIST  OpenSSL şifre listesi (TLS 1.2 ve öncesi)\n"
+    "  --ssl-cipher LIST  OpenSSL şifre listesi; TLS_ ile başlayan adlar TLS 1.3 takımları\n"
     "  --ssl-verify-server-cert  sunucu sertifikasını doğrula (CA yoksa sistemin CA'ları)\n"
     "  --server-public-key FILE  caching_sha2_password için sunucunun RSA açık anahtarı (PEM)\n";
 
