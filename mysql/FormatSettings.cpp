@@ -258,7 +258,7 @@ DateFormat::DateFormat(std::string_view format, const FormatSettings& settings) 
     compiler.finish();
 }
 
-void DateFormat::AppendTo(TextBuilder& out, const DateTimeParts& v) const {
+void DateFormat::appendTo(TextBuilder& out, const DateTimeParts& v) const {
     const Step* s = steps_.data();
     const Step* const end = s + steps_.size();
     while (s != end) {
@@ -280,14 +280,14 @@ void DateFormat::AppendTo(TextBuilder& out, const DateTimeParts& v) const {
                 digits::PutPair(p + 2, u % 100);
                 p += 4;
             } else if (s->form != kTextOnly) {
-                p = PutField(out, start, p, *s, v);
+                p = putField(out, start, p, *s, v);
             }
         }
         out.Commit(static_cast<size_t>(p - start));
     }
 }
 
-char* DateFormat::PutField(TextBuilder& out, char*& start, char* p, const Step& s,
+char* DateFormat::putField(TextBuilder& out, char*& start, char* p, const Step& s,
                            const DateTimeParts& v) const {
     int value;
     std::memcpy(&value, reinterpret_cast<const char*>(&v) + s.valueOffset, sizeof value);
@@ -336,8 +336,8 @@ void TextBuilder::Number(int64_t value, int width) {
 }
 
 // Out of line: the callers, once for each value, stay small.
-[[gnu::noinline]] const DateFormat& TextBuilder::Keep(KeptFormat& kept, std::string_view format,
-                                                      const FormatSettings& settings) {
+[[gnu::noinline]] const DateFormat&
+TextBuilder::takeApart(KeptFormat& kept, std::string_view format, const FormatSettings& settings) {
     kept.format.emplace(format, settings);
     kept.settings = &settings;
     return *kept.format;
@@ -345,15 +345,15 @@ void TextBuilder::Number(int64_t value, int width) {
 
 void TextBuilder::DateTime(std::string_view format, const DateTimeParts& value,
                            const FormatSettings& settings) {
-    Kept(other_, format, settings, true).AppendTo(*this, value);
+    keptFormat(other_, format, settings, true).appendTo(*this, value);
 }
 
 void TextBuilder::Date(const DateTimeParts& value, const FormatSettings& settings) {
-    Kept(date_, settings.ShortDateFormat, settings).AppendTo(*this, value);
+    keptFormat(date_, settings.ShortDateFormat, settings).appendTo(*this, value);
 }
 
 void TextBuilder::DateAndTime(const DateTimeParts& value, const FormatSettings& settings) {
-    Kept(dateAndTime_, "c", settings).AppendTo(*this, value);
+    keptFormat(dateAndTime_, "c", settings).appendTo(*this, value);
 }
 
 void TextBuilder::TimeSpan(int64_t microseconds, const FormatSettings& settings) {

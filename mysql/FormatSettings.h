@@ -108,8 +108,8 @@ class DateFormat {
   public:
     DateFormat(std::string_view format, const FormatSettings& settings);
     // The format it was made from.
-    const std::string& Source() const { return source_; }
-    void AppendTo(TextBuilder& out, const DateTimeParts& value) const;
+    const std::string& source() const { return source_; }
+    void appendTo(TextBuilder& out, const DateTimeParts& value) const;
 
   private:
     // Up to 8 bytes of text, then one field: a number of DateTimeParts
@@ -123,7 +123,7 @@ class DateFormat {
     };
     friend class DateFormatCompiler;
     // A field but the usual ones: start is where the room taken begins.
-    char* PutField(TextBuilder& out, char*& start, char* p, const Step& step,
+    char* putField(TextBuilder& out, char*& start, char* p, const Step& step,
                    const DateTimeParts& value) const;
 
     std::string source_;
@@ -199,15 +199,15 @@ class TextBuilder {
     };
     // The format kept, taken apart anew for other settings (or, when
     // asked, another format).
-    const DateFormat& Kept(KeptFormat& kept, std::string_view format,
-                           const FormatSettings& settings, bool compareFormat = false) {
+    const DateFormat& keptFormat(KeptFormat& kept, std::string_view format,
+                                 const FormatSettings& settings, bool compareFormat = false) {
         if (kept.format && kept.settings == &settings &&
-            (!compareFormat || kept.format->Source() == format))
+            (!compareFormat || kept.format->source() == format))
             return *kept.format;
-        return Keep(kept, format, settings);
+        return takeApart(kept, format, settings);
     }
-    const DateFormat& Keep(KeptFormat& kept, std::string_view format,
-                           const FormatSettings& settings);
+    const DateFormat& takeApart(KeptFormat& kept, std::string_view format,
+                                const FormatSettings& settings);
 
     std::string& out_;
     // The short date format, "c", and the last other format.

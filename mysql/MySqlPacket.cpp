@@ -173,7 +173,7 @@ TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool p
     // result has one a column), not a new one each time.
     thread_local TMySqlBinds v;
     PacketReader values(data, length);
-    v.ReadValues(values, protocol41 ? 7 : 5);
+    v.readValues(values, protocol41 ? 7 : 5);
     // A field list's definitions end with the column's default value, which
     // is not used.
     values.IgnoreRest();
@@ -219,11 +219,11 @@ TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool p
 
 void TMySqlBinds::ParseTextRow(const uint8_t* row, size_t length, size_t columns) {
     PacketReader r(row, length);
-    ReadValues(r, columns);
+    readValues(r, columns);
     r.ExpectEnd();
 }
 
-void TMySqlBinds::ReadValues(PacketReader& r, size_t columns) {
+void TMySqlBinds::readValues(PacketReader& r, size_t columns) {
     if (entries_.size() != columns) entries_.resize(columns);
     row_ = r.Data();
     for (size_t i = 0; i < columns; ++i) {

@@ -311,7 +311,7 @@ class TMySqlBinds {
     void ParseTextRow(const uint8_t* row, size_t length, size_t columns);
     // Reads one value per column from r, whose packet the values point
     // into; what follows them is the caller's.
-    void ReadValues(PacketReader& r, size_t columns);
+    void readValues(PacketReader& r, size_t columns);
 
   private:
     std::vector<Entry> entries_;

@@ -4,11 +4,11 @@
 #include "mysql/MySqlCommand.h"
 #include "mysql/MySqlNet.h"
 
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 using namespace v270::mysql;

@@ -1,8 +1,6 @@
 // The client against a real MariaDB server (scripts/mariadb-test-server).
 #include "mysql/MyQuery.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +10,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 using namespace v270::mysql;
 

@@ -47,7 +47,7 @@ const char kUsage[] =
     "  --ssl-verify-server-cert  sunucu sertifikasını doğrula (CA yoksa sistemin CA'ları)\n"
     "  --server-public-key FILE  caching_sha2_password için sunucunun RSA açık anahtarı (PEM)\n";
 
-[[noreturn]] void Usage() {
+[[noreturn]] void usage() {
     std::fputs(kUsage, stdout);
     std::exit(0);
 }
@@ -268,7 +268,7 @@ Arguments parseArguments(int argc, char** argv) {
             a.sql = value();
             haveSql = true;
         } else if (arg == "--help")
-            Usage();
+            usage();
         else
             UsageError("Bilinmeyen seçenek: " + arg);
     }
@@ -278,7 +278,7 @@ Arguments parseArguments(int argc, char** argv) {
 }
 
 // Writes what out holds and fails with the session's error.
-[[noreturn]] void FailAfter(std::string& out, TMySQLAPI& api, TMySqlSession* s) {
+[[noreturn]] void failAfter(std::string& out, TMySQLAPI& api, TMySqlSession* s) {
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
     Fail(api.mysql_errno(s), api.mysql_error(s));
@@ -303,12 +303,12 @@ void printResult(TMySQLAPI& api, TMySqlSession* s, MySqlResult& r, std::string& 
         out += '\n';
         if (out.size() >= 65536) Flush(out);
     }
-    if (api.mysql_errno(s) != 0) FailAfter(out, api, s);
+    if (api.mysql_errno(s) != 0) failAfter(out, api, s);
     api.mysql_free_result(r);
 }
 
 // Straight through the C API table, every result of the statement.
-int RunPlain(const ConnectOptions& o, const std::string& sql, int timeout) {
+int runPlain(const ConnectOptions& o, const std::string& sql, int timeout) {
     TMySQLAPI& api = TMySQLAPIDirect::Instance();
     try {
         OpenSession open = ConnectSession(api, o);
@@ -321,7 +321,7 @@ int RunPlain(const ConnectOptions& o, const std::string& sql, int timeout) {
             if (!r && api.mysql_errno(s) != 0) Fail(api.mysql_errno(s), api.mysql_error(s));
             if (r) printResult(api, s, r, out);
             if (!api.mysql_more_results(s)) break;
-            if (api.mysql_next_result(s) > 0) FailAfter(out, api, s);
+            if (api.mysql_next_result(s) > 0) failAfter(out, api, s);
         }
         std::fwrite(out.data(), 1, out.size(), stdout);
         api.mysql_close(open.session);
@@ -336,5 +336,5 @@ int RunPlain(const ConnectOptions& o, const std::string& sql, int timeout) {
 int main(int argc, char** argv) {
     const Arguments a = parseArguments(argc, argv);
     if (a.dataset) return RunDataset(a.connect, a.sql, a.timeout);
-    return RunPlain(a.connect, a.sql, a.timeout);
+    return runPlain(a.connect, a.sql, a.timeout);
 }
