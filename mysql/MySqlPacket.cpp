@@ -167,6 +167,28 @@ bool IsNumericColumn(uint8_t type, uint32_t length) {
 }
 } // namespace
 
+// Rows come through here one after another: it sits in ParseTextRow, where
+// the reader stays in registers.
+[[gnu::always_inline]] inline void TMySqlBinds::readValues(PacketReader& r, size_t columns) {
+    if (entries_.size() != columns) entries_.resize(columns);
+    row_ = r.Data();
+    for (size_t i = 0; i < columns; ++i) {
+        Entry& e = entries_[i];
+        const int64_t coded = r.ReadLengthCoded();
+        e.start = static_cast<uint32_t>(r.Position());
+        if (coded < 0) {
+            e.length = 0;
+            e.isNull = true;
+            continue;
+        }
+        // Of an 8-byte length only the low 32 bits count.
+        const uint32_t len = static_cast<uint32_t>(coded);
+        r.Skip(len);
+        e.length = len;
+        e.isNull = false;
+    }
+}
+
 TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool protocol41,
                                       bool longFlag) {
     // One list of value places for every definition this thread reads (a
@@ -221,26 +243,6 @@ void TMySqlBinds::ParseTextRow(const uint8_t* row, size_t length, size_t columns
     PacketReader r(row, length);
     readValues(r, columns);
     r.ExpectEnd();
-}
-
-void TMySqlBinds::readValues(PacketReader& r, size_t columns) {
-    if (entries_.size() != columns) entries_.resize(columns);
-    row_ = r.Data();
-    for (size_t i = 0; i < columns; ++i) {
-        Entry& e = entries_[i];
-        const int64_t coded = r.ReadLengthCoded();
-        e.start = static_cast<uint32_t>(r.Position());
-        if (coded < 0) {
-            e.length = 0;
-            e.isNull = true;
-            continue;
-        }
-        // Of an 8-byte length only the low 32 bits count.
-        const uint32_t len = static_cast<uint32_t>(coded);
-        r.Skip(len);
-        e.length = len;
-        e.isNull = false;
-    }
 }
 
 namespace {
