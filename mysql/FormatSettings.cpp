@@ -114,7 +114,10 @@ char* putNumber(char* p, int value, unsigned width) {
 // Takes a format apart into a DateFormat's steps.
 class DateFormatCompiler {
   public:
-    DateFormatCompiler(DateFormat& target, const FormatSettings& fs) : out_(target), fs_(fs) {}
+    DateFormatCompiler(DateFormat& target, const FormatSettings& fs) : out_(target), fs_(fs) {
+        // Room for the usual formats, "c" among them, at once.
+        out_.steps_.reserve(kChunkSteps);
+    }
 
     void compile(std::string_view f, int depth);
     // The text after the last field.
