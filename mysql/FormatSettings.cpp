@@ -1,8 +1,10 @@
 #include "FormatSettings.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -45,33 +47,6 @@ FormatSettings& formatSettings() {
 
 namespace {
 
-uint64_t Load8(const char* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-uint32_t Load4(const char* p) {
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// Formats are a few bytes long: words compared in place cost less than a
-// call of memcmp.
-bool SameText(std::string_view a, std::string_view b) {
-    const size_t n = a.size();
-    if (n != b.size()) return false;
-    const char* p = a.data();
-    const char* q = b.data();
-    if (n > 16) return std::memcmp(p, q, n) == 0;
-    if (n >= 8) return Load8(p) == Load8(q) && Load8(p + n - 8) == Load8(q + n - 8);
-    if (n >= 4) return Load4(p) == Load4(q) && Load4(p + n - 4) == Load4(q + n - 4);
-    for (size_t i = 0; i < n; ++i)
-        if (p[i] != q[i]) return false;
-    return true;
-}
-
 // Days from 1970-01-01 of a proleptic Gregorian date.
 int64_t DaysFromEpoch1970(int64_t y, int m, int d) {
     y -= m <= 2;
@@ -85,36 +60,30 @@ int64_t DaysFromEpoch1970(int64_t y, int m, int d) {
 // 1899-12-30 counted from 1970-01-01.
 constexpr int64_t kDayZero = -25569;
 
-// A format taken apart: runs of text and the fields between them.
-enum class Part : uint8_t {
-    Text,
-    DateSeparator,
-    TimeSeparator,
-    Day,
-    Month,
-    Year2,
-    Year,
-    Hour,
-    Minute,
-    Second,
-    Millisecond,
-    ShortDayName,
-    LongDayName,
-    ShortMonthName,
-    LongMonthName,
+// What a step writes after its text.
+enum Form : uint8_t {
+    kTextOnly,
+    kTwoDigits,
+    kFourDigits,
+    kDigits, // any other width
+    kYearOfCentury,
+    kShortDayName,
+    kLongDayName,
+    kShortMonthName,
+    kLongMonthName,
 };
 
-struct Op {
-    Part part;
-    uint8_t width = 0;   // digits at least
-    uint32_t offset = 0; // Text: its bytes in the pool
-    uint32_t length = 0;
-};
+// A step writes at most its text and "-2147483648" (a name goes in apart).
+constexpr size_t kStepRoom = 8 + 11;
+// Steps written into the room taken at once: well within a builder.
+constexpr size_t kChunkSteps = 16;
+
+// Where the names of each kind begin in DateFormat::names_.
+constexpr size_t kNameBase[] = {0, 7, 14, 26};
 
 // The formats of the settings a format can name: "ddddd", "dddddd", "t",
 // "tt" and "c" take them in.
-constexpr int kNamedFormats = 4;
-const std::string& NamedFormat(const FormatSettings& fs, int i) {
+const std::string& namedFormat(const FormatSettings& fs, int i) {
     switch (i) {
     case 0:
         return fs.ShortDateFormat;
@@ -127,73 +96,85 @@ const std::string& NamedFormat(const FormatSettings& fs, int i) {
     }
 }
 
-struct CompiledFormat {
-    bool valid = false;
-    // Set anew each time the entry is compiled, never 0: tells builders
-    // that kept it whether it still holds the format they found in it.
-    uint64_t serial = 0;
-    std::string format;
-    char dateSeparator = 0;
-    char timeSeparator = 0;
-    // Every field of a fixed width (dd.mm.yyyy hh:nn:ss and the like): the
-    // text is the template with the digits written into it.
-    bool fixed = false;
-    std::string templ;
-    // A run of digits in the template: which of the values of RunFixed,
-    // and whether one digit or two.
-    struct Slot {
-        uint16_t position;
-        uint8_t value;
-        uint8_t digits;
-    };
-    std::array<Slot, 24> slots;
-    uint8_t slotCount = 0;
-    bool milliseconds = false;
-    // A short template that has each value once at most is filled without
-    // the slots: its first kHead bytes copied as one block, then every value
-    // written to its place, where a value the format lacks goes to the
-    // bytes just past the text (written, never committed).
-    static constexpr size_t kHead = 32;
-    bool direct = false;
-    std::array<char, kHead> head{};
-    std::array<uint16_t, 9> at{};
-    // The named formats it took in (bit i of uses) as they were then.
-    uint8_t uses = 0;
-    std::array<std::string, kNamedFormats> named;
-    std::string pool;
-    std::vector<Op> ops;
-
-    void AddText(std::string_view text) {
-        if (text.empty()) return;
-        if (!ops.empty() && ops.back().part == Part::Text &&
-            ops.back().offset + ops.back().length == pool.size()) {
-            ops.back().length += static_cast<uint32_t>(text.size());
-        } else {
-            ops.push_back({Part::Text, 0, static_cast<uint32_t>(pool.size()),
-                           static_cast<uint32_t>(text.size())});
-        }
-        pool.append(text);
-    }
-    void Add(Part part, int width = 0) { ops.push_back({part, static_cast<uint8_t>(width)}); }
-    void AddNamed(const FormatSettings& fs, int i, int depth);
-    void Compile(std::string_view f, const FormatSettings& fs, int depth);
-    void MakeTemplate();
-    bool Matches(std::string_view f, const FormatSettings& fs) const {
-        if (!valid || !SameText(format, f)) return false;
-        if (fixed && (dateSeparator != fs.DateSeparator || timeSeparator != fs.TimeSeparator))
-            return false;
-        for (int i = 0; i < kNamedFormats; ++i)
-            if ((uses & (1u << i)) && !SameText(named[i], NamedFormat(fs, i))) return false;
-        return true;
-    }
-};
-
-void CompiledFormat::AddNamed(const FormatSettings& fs, int i, int depth) {
-    uses |= static_cast<uint8_t>(1u << i);
-    Compile(NamedFormat(fs, i), fs, depth + 1);
+// value left-filled with zeros to width digits, a minus sign first, at p;
+// returns the end. At most 11 bytes: width is 4 at most.
+char* putNumber(char* p, int value, unsigned width) {
+    if (value < 0) *p++ = '-';
+    char text[20];
+    const size_t n = digits::Put(text, value < 0 ? 0 - static_cast<uint64_t>(value)
+                                                 : static_cast<uint64_t>(value));
+    for (size_t pad = n; pad < width; ++pad)
+        *p++ = '0';
+    std::memcpy(p, text, n);
+    return p + n;
 }
 
-void CompiledFormat::Compile(std::string_view f, const FormatSettings& fs, int depth) {
+} // namespace
+
+// Takes a format apart into a DateFormat's steps.
+class DateFormatCompiler {
+  public:
+    DateFormatCompiler(DateFormat& target, const FormatSettings& fs) : out_(target), fs_(fs) {
+        // Room for the usual formats, "c" among them, at once.
+        out_.steps_.reserve(kChunkSteps);
+    }
+
+    void compile(std::string_view f, int depth);
+    // The text after the last field.
+    void finish() {
+        while (!pending_.empty())
+            addStep(kTextOnly, 0);
+    }
+
+  private:
+    void addText(std::string_view text) { pending_.append(text); }
+    void addNamed(int i, int depth) { compile(namedFormat(fs_, i), depth + 1); }
+    // The number at offset in DateTimeParts, at least width digits.
+    void addNumber(size_t offset, unsigned width, Form form = kDigits) {
+        if (form == kDigits && width == 2) form = kTwoDigits;
+        if (form == kDigits && width == 4) form = kFourDigits;
+        addStep(form, static_cast<uint8_t>(offset), width);
+    }
+    void addName(Form form);
+    // The pending text, 8 bytes at a time, and what follows it.
+    void addStep(Form form, uint8_t valueOffset, unsigned width = 0);
+    void addLetters(char lc, size_t n, std::string_view run, bool afterHour, int depth);
+
+    DateFormat& out_;
+    const FormatSettings& fs_;
+    std::string pending_;
+};
+
+void DateFormatCompiler::addStep(Form form, uint8_t valueOffset, unsigned width) {
+    DateFormat::Step step;
+    while (pending_.size() > sizeof step.text) {
+        std::memcpy(step.text, pending_.data(), sizeof step.text);
+        step.textLength = sizeof step.text;
+        out_.steps_.push_back(step);
+        pending_.erase(0, sizeof step.text);
+    }
+    std::memcpy(step.text, pending_.data(), pending_.size());
+    step.textLength = static_cast<uint8_t>(pending_.size());
+    step.form = form;
+    step.valueOffset = valueOffset;
+    step.width = static_cast<uint8_t>(width);
+    out_.steps_.push_back(step);
+    pending_.clear();
+}
+
+void DateFormatCompiler::addName(Form form) {
+    addStep(form, 0);
+    if (!out_.names_.empty()) return;
+    const auto add = [&](const auto& names) {
+        out_.names_.insert(out_.names_.end(), names.begin(), names.end());
+    };
+    add(fs_.ShortDayNames);
+    add(fs_.LongDayNames);
+    add(fs_.ShortMonthNames);
+    add(fs_.LongMonthNames);
+}
+
+void DateFormatCompiler::compile(std::string_view f, int depth) {
     // Formats that name other formats must not loop through each other.
     if (depth > 2) return;
     bool afterHour = false;
@@ -203,12 +184,12 @@ void CompiledFormat::Compile(std::string_view f, const FormatSettings& fs, int d
         if (c == '\'' || c == '"') {
             size_t end = f.find(c, i + 1);
             if (end == std::string_view::npos) end = f.size();
-            AddText(f.substr(i + 1, end - i - 1));
+            addText(f.substr(i + 1, end - i - 1));
             i = end + 1;
             continue;
         }
         if (c == '/' || c == ':') {
-            Add(c == '/' ? Part::DateSeparator : Part::TimeSeparator);
+            pending_ += c == '/' ? fs_.DateSeparator : fs_.TimeSeparator;
             ++i;
             continue;
         }
@@ -216,292 +197,113 @@ void CompiledFormat::Compile(std::string_view f, const FormatSettings& fs, int d
         size_t n = 1;
         while (i + n < f.size() && std::tolower(static_cast<unsigned char>(f[i + n])) == lc)
             ++n;
-        int width = n >= 2 ? 2 : 1;
-        switch (lc) {
-        case 'd':
-            if (n <= 2)
-                Add(Part::Day, width);
-            else if (n == 3)
-                Add(Part::ShortDayName);
-            else if (n == 4)
-                Add(Part::LongDayName);
-            else
-                AddNamed(fs, n == 5 ? 0 : 1, depth);
-            break;
-        case 'm':
-            if (afterHour && n <= 2)
-                Add(Part::Minute, width);
-            else if (n <= 2)
-                Add(Part::Month, width);
-            else
-                Add(n == 3 ? Part::ShortMonthName : Part::LongMonthName);
-            break;
-        case 'y':
-            if (n <= 2)
-                Add(Part::Year2, 2);
-            else
-                Add(Part::Year, 4);
-            break;
-        case 'h':
-            Add(Part::Hour, width);
-            break;
-        case 'n':
-            Add(Part::Minute, width);
-            break;
-        case 's':
-            Add(Part::Second, width);
-            break;
-        case 'z':
-            Add(Part::Millisecond, n >= 3 ? 3 : 1);
-            break;
-        case 'c':
-            AddNamed(fs, 0, depth);
-            AddText(" ");
-            AddNamed(fs, 3, depth);
-            break;
-        case 't':
-            AddNamed(fs, n == 1 ? 2 : 3, depth);
-            break;
-        default:
-            AddText(f.substr(i, n));
-            break;
-        }
+        addLetters(lc, n, f.substr(i, n), afterHour, depth);
         if (std::isalpha(static_cast<unsigned char>(c))) afterHour = lc == 'h';
         i += n;
     }
 }
 
-// Values a template takes, in the order RunFixed lists them.
-enum FixedValue : uint8_t {
-    kDay,
-    kMonth,
-    kCentury,
-    kYearOfCentury,
-    kHour,
-    kMinute,
-    kSecond,
-    kMillisecondHundreds,
-    kMillisecondRest,
-};
-
-void CompiledFormat::MakeTemplate() {
-    fixed = true;
-    auto slot = [&](FixedValue value, uint8_t digits) {
-        if (slotCount == slots.size()) {
-            fixed = false;
-            return;
-        }
-        slots[slotCount++] = {static_cast<uint16_t>(templ.size()), value, digits};
-        templ.append(digits, '0');
-    };
-    for (const Op& op : ops) {
-        switch (op.part) {
-        case Part::Text:
-            templ.append(pool, op.offset, op.length);
-            break;
-        case Part::DateSeparator:
-            templ += dateSeparator;
-            break;
-        case Part::TimeSeparator:
-            templ += timeSeparator;
-            break;
-        case Part::Year:
-            slot(kCentury, 2);
-            slot(kYearOfCentury, 2);
-            break;
-        case Part::Year2:
-            slot(kYearOfCentury, 2);
-            break;
-        case Part::Millisecond:
-            fixed = op.width == 3;
-            milliseconds = true;
-            slot(kMillisecondHundreds, 1);
-            slot(kMillisecondRest, 2);
-            break;
-        case Part::Day:
-        case Part::Month:
-        case Part::Hour:
-        case Part::Minute:
-        case Part::Second:
-            fixed = op.width == 2;
-            slot(op.part == Part::Day      ? kDay
-                 : op.part == Part::Month  ? kMonth
-                 : op.part == Part::Hour   ? kHour
-                 : op.part == Part::Minute ? kMinute
-                                           : kSecond,
-                 2);
-            break;
-        default: // names: no fixed width
-            fixed = false;
-            break;
-        }
-        if (!fixed || templ.size() > 0xFFFF) {
-            fixed = false;
-            templ.clear();
-            slotCount = 0;
-            return;
-        }
-    }
-    if (templ.size() > kHead) return;
-    at.fill(static_cast<uint16_t>(templ.size()));
-    std::array<bool, 9> seen{};
-    for (size_t i = 0; i < slotCount; ++i) {
-        if (seen[slots[i].value]) return;
-        seen[slots[i].value] = true;
-        at[slots[i].value] = slots[i].position;
-    }
-    std::memcpy(head.data(), templ.data(), templ.size());
-    direct = true;
-}
-
-// The formats taken apart on this thread.
-constexpr size_t kCompiledFormats = 4;
-std::array<CompiledFormat, kCompiledFormats>& compiledFormats() {
-    thread_local std::array<CompiledFormat, kCompiledFormats> cache;
-    return cache;
-}
-
-// The entry of compiledFormats() with the format under the settings, made
-// on first use.
-size_t CompiledEntry(std::string_view format, const FormatSettings& fs) {
-    std::array<CompiledFormat, kCompiledFormats>& cache = compiledFormats();
-    thread_local size_t next = 0;
-    thread_local size_t last = 0;
-    thread_local uint64_t serials = 0;
-    // A column's values come one after another: its format is the last one.
-    if (cache[last].Matches(format, fs)) return last;
-    for (size_t i = 0; i < cache.size(); ++i) {
-        if (cache[i].Matches(format, fs)) {
-            last = i;
-            return i;
-        }
-    }
-    last = next++ % cache.size();
-    CompiledFormat& c = cache[last];
-    c = CompiledFormat();
-    c.serial = ++serials;
-    c.format = format;
-    c.Compile(format, fs, 0);
-    for (int i = 0; i < kNamedFormats; ++i)
-        if (c.uses & (1u << i)) c.named[i] = NamedFormat(fs, i);
-    c.dateSeparator = fs.DateSeparator;
-    c.timeSeparator = fs.TimeSeparator;
-    c.MakeTemplate();
-    c.valid = true;
-    return last;
-}
-
-bool FitsTemplate(const DateTimeParts& v) {
-    return static_cast<unsigned>(v.year) <= 9999 && static_cast<unsigned>(v.month) <= 99 &&
-           static_cast<unsigned>(v.day) <= 99 && static_cast<unsigned>(v.hour) <= 99 &&
-           static_cast<unsigned>(v.minute) <= 99 && static_cast<unsigned>(v.second) <= 99 &&
-           static_cast<unsigned>(v.millisecond) <= 999;
-}
-
-// Fills a direct template; false when it is not one or a value does not
-// fit its digits. Small enough to sit in its callers.
-[[gnu::always_inline]] inline bool FillDirect(const CompiledFormat& c, TextBuilder& b,
-                                              const DateTimeParts& v) {
-    const auto u = [](int value) { return static_cast<unsigned>(value); };
-    if (!c.direct || u(v.year) > 9999 || u(v.month) > 99 || u(v.day) > 99 || u(v.hour) > 99 ||
-        u(v.minute) > 99 || u(v.second) > 99 || (c.milliseconds && u(v.millisecond) > 999))
-        return false;
-    char* p = b.Reserve(CompiledFormat::kHead + 2);
-    std::memcpy(p, c.head.data(), CompiledFormat::kHead);
-    const unsigned century = u(v.year) / 100;
-    digits::PutPair(p + c.at[kDay], u(v.day));
-    digits::PutPair(p + c.at[kMonth], u(v.month));
-    digits::PutPair(p + c.at[kCentury], century);
-    digits::PutPair(p + c.at[kYearOfCentury], u(v.year) - century * 100);
-    digits::PutPair(p + c.at[kHour], u(v.hour));
-    digits::PutPair(p + c.at[kMinute], u(v.minute));
-    digits::PutPair(p + c.at[kSecond], u(v.second));
-    if (c.milliseconds) {
-        p[c.at[kMillisecondHundreds]] = static_cast<char>('0' + u(v.millisecond) / 100);
-        digits::PutPair(p + c.at[kMillisecondRest], u(v.millisecond) % 100);
-    }
-    b.Commit(c.templ.size());
-    return true;
-}
-
-// Fills the template; false when a value does not fit its digits.
-bool RunFixed(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v) {
-    if (FillDirect(c, b, v)) return true;
-    if (!FitsTemplate(v)) return false;
-    char* p = b.Reserve(c.templ.size());
-    if (!p) return false;
-    int values[] = {v.day, v.month, v.year / 100, v.year % 100, v.hour, v.minute, v.second, 0, 0};
-    if (c.milliseconds) {
-        values[kMillisecondHundreds] = v.millisecond / 100;
-        values[kMillisecondRest] = v.millisecond % 100;
-    }
-    std::memcpy(p, c.templ.data(), c.templ.size());
-    for (size_t i = 0; i < c.slotCount; ++i) {
-        const CompiledFormat::Slot& s = c.slots[i];
-        if (s.digits == 2)
-            digits::PutPair(p + s.position, static_cast<unsigned>(values[s.value]));
+// A run of n of the letter lc (or of any other byte, as text).
+void DateFormatCompiler::addLetters(char lc, size_t n, std::string_view run, bool afterHour,
+                                    int depth) {
+    const unsigned width = n >= 2 ? 2 : 1;
+    switch (lc) {
+    case 'd':
+        if (n <= 2)
+            addNumber(offsetof(DateTimeParts, day), width);
+        else if (n <= 4)
+            addName(n == 3 ? kShortDayName : kLongDayName);
         else
-            p[s.position] = static_cast<char>('0' + values[s.value]);
+            addNamed(n == 5 ? 0 : 1, depth);
+        break;
+    case 'm':
+        if (n > 2)
+            addName(n == 3 ? kShortMonthName : kLongMonthName);
+        else
+            addNumber(afterHour ? offsetof(DateTimeParts, minute) : offsetof(DateTimeParts, month),
+                      width);
+        break;
+    case 'y':
+        if (n <= 2)
+            addNumber(offsetof(DateTimeParts, year), 2, kYearOfCentury);
+        else
+            addNumber(offsetof(DateTimeParts, year), 4);
+        break;
+    case 'h':
+        addNumber(offsetof(DateTimeParts, hour), width);
+        break;
+    case 'n':
+        addNumber(offsetof(DateTimeParts, minute), width);
+        break;
+    case 's':
+        addNumber(offsetof(DateTimeParts, second), width);
+        break;
+    case 'z':
+        addNumber(offsetof(DateTimeParts, millisecond), n >= 3 ? 3 : 1);
+        break;
+    case 'c':
+        addNamed(0, depth);
+        addText(" ");
+        addNamed(3, depth);
+        break;
+    case 't':
+        addNamed(n == 1 ? 2 : 3, depth);
+        break;
+    default:
+        addText(run);
+        break;
     }
-    b.Commit(c.templ.size());
-    return true;
 }
 
-void Run(const CompiledFormat& c, TextBuilder& b, const DateTimeParts& v,
-         const FormatSettings& fs) {
-    if (c.fixed && RunFixed(c, b, v)) return;
-    for (const Op& op : c.ops) {
-        switch (op.part) {
-        case Part::Text:
-            b.Put(std::string_view(c.pool.data() + op.offset, op.length));
-            break;
-        case Part::DateSeparator:
-            b.Put(fs.DateSeparator);
-            break;
-        case Part::TimeSeparator:
-            b.Put(fs.TimeSeparator);
-            break;
-        case Part::Day:
-            b.Number(v.day, op.width);
-            break;
-        case Part::Month:
-            b.Number(v.month, op.width);
-            break;
-        case Part::Year2:
-            b.Number(v.year % 100, 2);
-            break;
-        case Part::Year:
-            b.Number(v.year, 4);
-            break;
-        case Part::Hour:
-            b.Number(v.hour, op.width);
-            break;
-        case Part::Minute:
-            b.Number(v.minute, op.width);
-            break;
-        case Part::Second:
-            b.Number(v.second, op.width);
-            break;
-        case Part::Millisecond:
-            b.Number(v.millisecond, op.width);
-            break;
-        case Part::ShortDayName:
-        case Part::LongDayName:
-            b.Put((op.part == Part::ShortDayName
-                       ? fs.ShortDayNames
-                       : fs.LongDayNames)[DayOfWeek(v.year, v.month, v.day)]);
-            break;
-        case Part::ShortMonthName:
-        case Part::LongMonthName:
-            if (v.month >= 1 && v.month <= 12)
-                b.Put((op.part == Part::ShortMonthName ? fs.ShortMonthNames
-                                                       : fs.LongMonthNames)[v.month - 1]);
-            break;
+DateFormat::DateFormat(std::string_view format, const FormatSettings& settings) : source_(format) {
+    DateFormatCompiler compiler(*this, settings);
+    compiler.compile(format, 0);
+    compiler.finish();
+}
+
+void DateFormat::appendTo(TextBuilder& out, const DateTimeParts& v) const {
+    const Step* s = steps_.data();
+    const Step* const end = s + steps_.size();
+    while (s != end) {
+        const Step* const last = static_cast<size_t>(end - s) > kChunkSteps ? s + kChunkSteps : end;
+        char* start = out.Reserve(kChunkSteps * kStepRoom);
+        char* p = start;
+        for (; s != last; ++s) {
+            std::memcpy(p, s->text, sizeof s->text);
+            p += s->textLength;
+            int value;
+            std::memcpy(&value, reinterpret_cast<const char*>(&v) + s->valueOffset, sizeof value);
+            const unsigned u = static_cast<unsigned>(value);
+            // The usual fields first, without a call.
+            if (s->form == kTwoDigits && u < 100) {
+                digits::PutPair(p, u);
+                p += 2;
+            } else if (s->form == kFourDigits && u < 10000) {
+                digits::PutPair(p, u / 100);
+                digits::PutPair(p + 2, u % 100);
+                p += 4;
+            } else if (s->form != kTextOnly) {
+                p = putField(out, start, p, *s, v);
+            }
         }
+        out.Commit(static_cast<size_t>(p - start));
     }
 }
 
-} // namespace
+char* DateFormat::putField(TextBuilder& out, char*& start, char* p, const Step& s,
+                           const DateTimeParts& v) const {
+    int value;
+    std::memcpy(&value, reinterpret_cast<const char*>(&v) + s.valueOffset, sizeof value);
+    if (s.form < kShortDayName)
+        return putNumber(p, s.form == kYearOfCentury ? value % 100 : value, s.width);
+    // A name goes in on its own, and the room is taken anew.
+    out.Commit(static_cast<size_t>(p - start));
+    const bool days = s.form <= kLongDayName;
+    const int index = days ? DayOfWeek(v.year, v.month, v.day) : v.month - 1;
+    if (days || (v.month >= 1 && v.month <= 12))
+        out.Put(names_[kNameBase[s.form - kShortDayName] + static_cast<size_t>(index)]);
+    return start = out.Reserve(kChunkSteps * kStepRoom);
+}
 
 void TextBuilder::FlushFull() {
     Flush();
@@ -536,51 +338,25 @@ void TextBuilder::Number(int64_t value, int width) {
     Put(std::string_view(digits, static_cast<size_t>(end - digits)));
 }
 
-size_t TextBuilder::FormatEntry(std::string_view format, const FormatSettings& settings) {
-    static_assert(kKeptFormats == kCompiledFormats);
-    const std::array<CompiledFormat, kCompiledFormats>& cache = compiledFormats();
-    for (size_t k = 0, i = lastKept_; k < kKeptFormats; ++k, i = (i + 1) % kKeptFormats) {
-        if (keptSerial_[i] == cache[i].serial && keptSettings_[i] == &settings &&
-            SameText(cache[i].format, format)) {
-            lastKept_ = i;
-            return i;
-        }
-    }
-    const size_t i = CompiledEntry(format, settings);
-    keptSerial_[i] = cache[i].serial;
-    keptSettings_[i] = &settings;
-    lastKept_ = i;
-    return i;
+// Out of line: the callers, once for each value, stay small.
+[[gnu::noinline]] const DateFormat&
+TextBuilder::takeApart(KeptFormat& kept, std::string_view format, const FormatSettings& settings) {
+    kept.format.emplace(format, settings);
+    kept.settings = &settings;
+    return *kept.format;
 }
 
 void TextBuilder::DateTime(std::string_view format, const DateTimeParts& value,
                            const FormatSettings& settings) {
-    Run(compiledFormats()[FormatEntry(format, settings)], *this, value, settings);
+    keptFormat(other_, format, settings, true).appendTo(*this, value);
 }
 
-// The short date format and "c" are the same texts while the builder lives:
-// their entries are kept apart from the others, and known by the serial alone.
 void TextBuilder::Date(const DateTimeParts& value, const FormatSettings& settings) {
-    const std::array<CompiledFormat, kCompiledFormats>& cache = compiledFormats();
-    if (date_.settings != &settings || cache[date_.entry].serial != date_.serial) {
-        date_.entry = FormatEntry(settings.ShortDateFormat, settings);
-        date_.serial = cache[date_.entry].serial;
-        date_.settings = &settings;
-    }
-    const CompiledFormat& c = cache[date_.entry];
-    if (!FillDirect(c, *this, value)) Run(c, *this, value, settings);
+    keptFormat(date_, settings.ShortDateFormat, settings).appendTo(*this, value);
 }
 
 void TextBuilder::DateAndTime(const DateTimeParts& value, const FormatSettings& settings) {
-    const std::array<CompiledFormat, kCompiledFormats>& cache = compiledFormats();
-    if (dateAndTime_.settings != &settings ||
-        cache[dateAndTime_.entry].serial != dateAndTime_.serial) {
-        dateAndTime_.entry = FormatEntry("c", settings);
-        dateAndTime_.serial = cache[dateAndTime_.entry].serial;
-        dateAndTime_.settings = &settings;
-    }
-    const CompiledFormat& c = cache[dateAndTime_.entry];
-    if (!FillDirect(c, *this, value)) Run(c, *this, value, settings);
+    keptFormat(dateAndTime_, "c", settings).appendTo(*this, value);
 }
 
 void TextBuilder::TimeSpan(int64_t microseconds, const FormatSettings& settings) {
@@ -676,11 +452,6 @@ int64_t DaysFromDate(int year, int month, int day) {
 }
 
 DateTimeParts DateFromDays(int64_t days) {
-    // Dates of a result tend to repeat (a day's records): the last one is kept.
-    thread_local bool known = false;
-    thread_local int64_t lastDays = 0;
-    thread_local DateTimeParts lastDate;
-    if (known && days == lastDays) return lastDate;
     int64_t z = days + kDayZero + 719468;
     const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const int64_t doe = z - era * 146097;
@@ -691,9 +462,6 @@ DateTimeParts DateFromDays(int64_t days) {
     p.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
     p.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
     p.year = static_cast<int>(yoe + era * 400 + (p.month <= 2 ? 1 : 0));
-    known = true;
-    lastDays = days;
-    lastDate = p;
     return p;
 }
 

@@ -10,8 +10,10 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace v270::mysql {
 
@@ -98,15 +100,46 @@ struct DateTimeParts {
     int millisecond = 0;
 };
 
-// The text of a date and time by a format of the letters above. A format
-// is taken apart once and kept (per thread) while the settings it names
-// stay the same, so texts of many values cost little each.
+class TextBuilder;
+
+// A date format taken apart once, the separators and names of its settings
+// written in: texts of many values by one format cost little each.
+class DateFormat {
+  public:
+    DateFormat(std::string_view format, const FormatSettings& settings);
+    // The format it was made from.
+    const std::string& source() const { return source_; }
+    void appendTo(TextBuilder& out, const DateTimeParts& value) const;
+
+  private:
+    // Up to 8 bytes of text, then one field: a number of DateTimeParts
+    // (the one at byte valueOffset) or a name.
+    struct Step {
+        char text[8] = {};
+        uint8_t textLength = 0;
+        uint8_t form = 0;
+        uint8_t valueOffset = 0;
+        uint8_t width = 0;
+    };
+    friend class DateFormatCompiler;
+    // A field but the usual ones: start is where the room taken begins.
+    char* putField(TextBuilder& out, char*& start, char* p, const Step& step,
+                   const DateTimeParts& value) const;
+
+    std::string source_;
+    std::vector<Step> steps_;
+    // Day names short and long, then month names short and long, when the
+    // format has names.
+    std::vector<std::string> names_;
+};
+
+// The text of a date and time by a format of the letters above.
 std::string FormatDateTime(std::string_view format, const DateTimeParts& value,
                            const FormatSettings& settings = formatSettings());
 // Texts put together in a buffer of their own and added to a string in one
 // piece (when the builder ends, or on Flush): a row of many small values
 // costs one append. The texts are those of the functions below. A builder
-// looks each date format up once and keeps it: the settings it is given
+// takes each date format apart once and keeps it: the settings it is given
 // must not change while it lives (they don't: start-up sets them).
 class TextBuilder {
   public:
@@ -158,25 +191,27 @@ class TextBuilder {
   private:
     void FlushFull(); // out of line: Put stays small
     void PutLong(std::string_view s);
-    // The entry of the per-thread store of taken-apart formats for format.
-    size_t FormatEntry(std::string_view format, const FormatSettings& settings);
 
-    // The entries of that store this builder has found good for its
-    // settings: each by its serial then (an entry reused for another format
-    // has a new one) and the settings.
-    static constexpr size_t kKeptFormats = 4;
+    // A format this builder took apart, and the settings it was made by.
     struct KeptFormat {
         const FormatSettings* settings = nullptr;
-        size_t entry = 0;
-        uint64_t serial = 0;
+        std::optional<DateFormat> format;
     };
+    // The format kept, taken apart anew for other settings (or, when
+    // asked, another format).
+    const DateFormat& keptFormat(KeptFormat& kept, std::string_view format,
+                                 const FormatSettings& settings, bool compareFormat = false) {
+        if (kept.format && kept.settings == &settings &&
+            (!compareFormat || kept.format->source() == format))
+            return *kept.format;
+        return takeApart(kept, format, settings);
+    }
+    const DateFormat& takeApart(KeptFormat& kept, std::string_view format,
+                                const FormatSettings& settings);
 
     std::string& out_;
-    std::array<uint64_t, kKeptFormats> keptSerial_{};
-    std::array<const FormatSettings*, kKeptFormats> keptSettings_{};
-    size_t lastKept_ = 0;
-    // Those of the short date format and of "c", known by the serial alone.
-    KeptFormat date_, dateAndTime_;
+    // The short date format, "c", and the last other format.
+    KeptFormat date_, dateAndTime_, other_;
     size_t n_ = 0;
     char buf_[512];
 };

@@ -91,69 +91,86 @@ bool UsesUtf8(const std::string& charset, bool useUnicode) {
     return useUnicode || lower == "utf8";
 }
 
+namespace {
+
+// The connection's options on a session not yet connected.
+void applyConnectOptions(TMySQLAPI& api, TMySqlSession* s, const ConnectOptions& o,
+                         bool useUnicode) {
+    api.mysql_options(s, MYSQL_OPT_CONNECT_TIMEOUT, o.connectionTimeout);
+    if (useUnicode) api.mysql_options(s, MYSQL_SET_CHARSET_NAME, std::string("utf8"));
+    if (o.protocol == kProtocolSsl) {
+        auto slashes = [](std::string path) {
+            std::replace(path.begin(), path.end(), '\\', '/');
+            return path;
+        };
+        api.mysql_ssl_set(s, slashes(o.ssl.key), slashes(o.ssl.cert), slashes(o.ssl.ca),
+                          slashes(o.ssl.caPath), o.ssl.cipher);
+        api.mysql_options(s, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, o.ssl.verifyServerCert);
+    } else if (o.protocol != 0) {
+        api.mysql_options(s, MYSQL_OPT_PROTOCOL, o.protocol);
+    }
+    if (!o.serverPublicKey.empty())
+        api.mysql_options(s, MYSQL_SERVER_PUBLIC_KEY, o.serverPublicKey);
+    if (o.ioHandler) s->ioHandler = o.ioHandler();
+    s->ipVersion = o.ipVersion;
+}
+
+// Runs a statement of the login; with wantResult, the first value of its
+// first row (the rest read and dropped).
+std::string runLoginStatement(TMySQLAPI& api, TMySqlSession* s, const std::string& sql,
+                              bool wantResult, int timeout) {
+    TMySQLCommand cmd(api, s, sql);
+    // Still part of the login: a server that stalls here must not hold the
+    // caller for the statements' year-long default.
+    cmd.CommandTimeout = timeout;
+    cmd.WantResultSet = wantResult;
+    cmd.Execute();
+    std::string value;
+    if (wantResult)
+        if (const TMySqlBinds* row = cmd.Fetch(); row && row->Count() > 0)
+            value = std::string(row->Field(0));
+    while (wantResult && cmd.Fetch()) {
+    }
+    return value;
+}
+
+// The character set and, when asked, the server's backslash rule.
+void settleSession(TMySQLAPI& api, TMySqlSession* s, const ConnectOptions& o, OpenSession& out) {
+    if (out.version.major < 4 || (out.version.major == 4 && out.version.minor == 0)) {
+        out.useUnicode = false;
+    } else if (out.useUnicode) {
+        runLoginStatement(api, s, "SET NAMES utf8", false, o.connectionTimeout);
+    } else if (!o.charset.empty()) {
+        runLoginStatement(api, s, "SET NAMES " + o.charset, false, o.connectionTimeout);
+    }
+    if (o.checkBackslashes) {
+        std::string mode =
+            runLoginStatement(api, s, "SELECT @@session.sql_mode", true, o.connectionTimeout);
+        std::transform(mode.begin(), mode.end(), mode.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        out.backslashEscapes = mode.find("NO_BACKSLASH_ESCAPES") == std::string::npos;
+    }
+}
+
+} // namespace
+
 OpenSession ConnectSession(TMySQLAPI& api, const ConnectOptions& o) {
     OpenSession out;
     out.session = api.mysql_init();
     TMySqlSession* s = out.session.get();
-    {
-        // mysql_close never throws (a failed goodbye is its own to drop).
-        const OnFailure closeOnFailure([&]() noexcept { api.mysql_close(out.session); });
-        out.useUnicode = UsesUtf8(o.charset, o.useUnicode);
-        api.mysql_options(s, MYSQL_OPT_CONNECT_TIMEOUT, o.connectionTimeout);
-        if (out.useUnicode) api.mysql_options(s, MYSQL_SET_CHARSET_NAME, std::string("utf8"));
-        if (o.protocol == kProtocolSsl) {
-            auto slashes = [](std::string path) {
-                std::replace(path.begin(), path.end(), '\\', '/');
-                return path;
-            };
-            api.mysql_ssl_set(s, slashes(o.ssl.key), slashes(o.ssl.cert), slashes(o.ssl.ca),
-                              slashes(o.ssl.caPath), o.ssl.cipher);
-            api.mysql_options(s, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, o.ssl.verifyServerCert);
-        } else if (o.protocol != 0) {
-            api.mysql_options(s, MYSQL_OPT_PROTOCOL, o.protocol);
-        }
-        if (!o.serverPublicKey.empty())
-            api.mysql_options(s, MYSQL_SERVER_PUBLIC_KEY, o.serverPublicKey);
-        if (o.ioHandler) s->ioHandler = o.ioHandler();
-        s->ipVersion = o.ipVersion;
-        uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
-        if (o.compress) flags |= CLIENT_COMPRESS;
-        if (o.interactive) flags |= CLIENT_INTERACTIVE;
-        std::string host = o.server.substr(0, o.server.find(','));
-        if (host.empty()) host = "localhost";
-        if (!api.mysql_real_connect(s, host, o.user, o.password, o.database, o.port, flags))
-            throw EMySqlException(api.mysql_errno(s), api.mysql_error(s));
-
-        out.version = ParseServerVersion(api.mysql_get_server_info(s));
-        auto run = [&](const std::string& sql, bool wantResult) {
-            TMySQLCommand cmd(api, s, sql);
-            // Still part of the login: a server that stalls here must not
-            // hold the caller for the statements' year-long default.
-            cmd.CommandTimeout = o.connectionTimeout;
-            cmd.WantResultSet = wantResult;
-            cmd.Execute();
-            std::string value;
-            if (wantResult)
-                if (const TMySqlBinds* row = cmd.Fetch(); row && row->Count() > 0)
-                    value = std::string(row->Field(0));
-            while (wantResult && cmd.Fetch()) {
-            }
-            return value;
-        };
-        if (out.version.major < 4 || (out.version.major == 4 && out.version.minor == 0)) {
-            out.useUnicode = false;
-        } else if (out.useUnicode) {
-            run("SET NAMES utf8", false);
-        } else if (!o.charset.empty()) {
-            run("SET NAMES " + o.charset, false);
-        }
-        if (o.checkBackslashes) {
-            std::string mode = run("SELECT @@session.sql_mode", true);
-            std::transform(mode.begin(), mode.end(), mode.begin(),
-                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-            out.backslashEscapes = mode.find("NO_BACKSLASH_ESCAPES") == std::string::npos;
-        }
-    }
+    // mysql_close never throws (a failed goodbye is its own to drop).
+    const OnFailure closeOnFailure([&]() noexcept { api.mysql_close(out.session); });
+    out.useUnicode = UsesUtf8(o.charset, o.useUnicode);
+    applyConnectOptions(api, s, o, out.useUnicode);
+    uint32_t flags = CLIENT_FOUND_ROWS | CLIENT_MULTI_STATEMENTS;
+    if (o.compress) flags |= CLIENT_COMPRESS;
+    if (o.interactive) flags |= CLIENT_INTERACTIVE;
+    std::string host = o.server.substr(0, o.server.find(','));
+    if (host.empty()) host = "localhost";
+    if (!api.mysql_real_connect(s, host, o.user, o.password, o.database, o.port, flags))
+        throw EMySqlException(api.mysql_errno(s), api.mysql_error(s));
+    out.version = ParseServerVersion(api.mysql_get_server_info(s));
+    settleSession(api, s, o, out);
     return out;
 }
 

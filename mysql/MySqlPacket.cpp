@@ -167,14 +167,38 @@ bool IsNumericColumn(uint8_t type, uint32_t length) {
 }
 } // namespace
 
+// Rows come through here one after another: it sits in ParseTextRow, where
+// the reader stays in registers.
+[[gnu::always_inline]] inline void TMySqlBinds::readValues(PacketReader& r, size_t columns) {
+    if (entries_.size() != columns) entries_.resize(columns);
+    row_ = r.Data();
+    for (size_t i = 0; i < columns; ++i) {
+        Entry& e = entries_[i];
+        const int64_t coded = r.ReadLengthCoded();
+        e.start = static_cast<uint32_t>(r.Position());
+        if (coded < 0) {
+            e.length = 0;
+            e.isNull = true;
+            continue;
+        }
+        // Of an 8-byte length only the low 32 bits count.
+        const uint32_t len = static_cast<uint32_t>(coded);
+        r.Skip(len);
+        e.length = len;
+        e.isNull = false;
+    }
+}
+
 TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool protocol41,
                                       bool longFlag) {
     // One list of value places for every definition this thread reads (a
     // result has one a column), not a new one each time.
     thread_local TMySqlBinds v;
-    // Values after the definition's own (the default value of a field list)
-    // are not used.
-    v.ParseTextRow(data, length, protocol41 ? 7 : 5);
+    PacketReader values(data, length);
+    v.readValues(values, protocol41 ? 7 : 5);
+    // A field list's definitions end with the column's default value, which
+    // is not used.
+    values.IgnoreRest();
     auto text = [&](size_t i) { return std::string(v.Field(i)); };
     auto reader = [&](size_t i) {
         PacketReader::Need(!v.IsNull(i));
@@ -216,26 +240,9 @@ TMySqlFieldInfo ParseColumnDefinition(const uint8_t* data, size_t length, bool p
 }
 
 void TMySqlBinds::ParseTextRow(const uint8_t* row, size_t length, size_t columns) {
-    if (entries_.size() != columns) entries_.resize(columns);
-    row_ = row;
     PacketReader r(row, length);
-    for (size_t i = 0; i < columns; ++i) {
-        Entry& e = entries_[i];
-        const int64_t coded = r.ReadLengthCoded();
-        e.start = static_cast<uint32_t>(r.Position());
-        if (coded < 0) {
-            e.length = 0;
-            e.isNull = true;
-            continue;
-        }
-        // Of an 8-byte length only the low 32 bits count.
-        const uint32_t len = static_cast<uint32_t>(coded);
-        r.Skip(len);
-        e.length = len;
-        e.isNull = false;
-    }
-    // Bytes after the last column are not read.
-    r.IgnoreRest();
+    readValues(r, columns);
+    r.ExpectEnd();
 }
 
 namespace {

@@ -307,8 +307,11 @@ class TMySqlBinds {
     const Entry* Entries() const { return entries_.data(); }
     const uint8_t* Row() const { return row_; }
 
-    // Walks the row packet, one value per column.
+    // Walks the row packet, one value per column and nothing after them.
     void ParseTextRow(const uint8_t* row, size_t length, size_t columns);
+    // Reads one value per column from r, whose packet the values point
+    // into; what follows them is the caller's.
+    void readValues(PacketReader& r, size_t columns);
 
   private:
     std::vector<Entry> entries_;

@@ -190,9 +190,7 @@ int TwoDigits(const char* p) {
     unsigned b = static_cast<unsigned char>(p[1]) - unsigned('0');
     return a > 9 || b > 9 ? -1 : static_cast<int>(a * 10 + b);
 }
-} // namespace
 
-namespace {
 // The last date text read on this thread, as two words ("YYYY-MM-" and
 // "DD", compared without memcmp), and its days.
 struct LastDate {
@@ -292,6 +290,109 @@ int64_t ParseTime(std::string_view t, const std::string& field) {
 
 // --- field descriptors -----------------------------------------------------
 
+namespace {
+
+// A boolean is any integer text: true unless 0.
+void putBoolean(uint8_t* record, const TMySQLFieldDesc& f, std::string_view text) {
+    uint64_t magnitude = 0;
+    bool negative = false;
+    values::ParseInteger(text, true, magnitude, negative);
+    if (magnitude > (negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX)))
+        throw NotInteger(text);
+    Put(record, f, static_cast<uint8_t>(magnitude != 0));
+}
+
+// BIT values come as their bytes, most significant first.
+void putBits(uint8_t* record, const TMySQLFieldDesc& f, std::string_view bytes) {
+    if (bytes.size() > 8) throw NotInteger(bytes);
+    uint64_t bits = 0;
+    for (char c : bytes)
+        bits = bits << 8 | static_cast<uint8_t>(c);
+    Put(record, f, bits);
+}
+
+// A column's size as a field has it.
+uint32_t fieldSize(const TMySqlFieldInfo& c) {
+    const bool temporal = c.type == MYSQL_TYPE_TIMESTAMP ||
+                          (c.type >= MYSQL_TYPE_DATE && c.type <= MYSQL_TYPE_DATETIME);
+    if (temporal && c.charsetNr == CHARSET_UTF8) return c.length / 3;
+    if ((c.type == MYSQL_TYPE_DECIMAL || c.type == MYSQL_TYPE_NEWDECIMAL) && c.decimals == 0 &&
+        c.length > 0)
+        return c.length - 1; // without the sign
+    return c.length;
+}
+
+struct FieldType {
+    TFieldType type;
+    TValueKind kind;
+};
+
+// The field type and storage of a number or date column; nothing for others.
+std::optional<FieldType> numberOrDateType(const TMySqlFieldInfo& c, bool isUnsigned,
+                                          const TMySQLRecordSetOptions& o) {
+    switch (c.type) {
+    case MYSQL_TYPE_DECIMAL:
+    case MYSQL_TYPE_NEWDECIMAL:
+    case MYSQL_TYPE_FLOAT:
+    case MYSQL_TYPE_DOUBLE:
+        return FieldType{ftFloat, TValueKind::Float};
+    case MYSQL_TYPE_TINY:
+        if (c.length == 1 && o.EnableBoolean) return FieldType{ftBoolean, TValueKind::Boolean};
+        return FieldType{ftSmallint, isUnsigned ? TValueKind::UInt8 : TValueKind::Int8};
+    case MYSQL_TYPE_SHORT:
+        if (isUnsigned) return FieldType{ftWord, TValueKind::UInt16};
+        return FieldType{ftSmallint, TValueKind::Int16};
+    case MYSQL_TYPE_LONG:
+        if (isUnsigned) return FieldType{ftLargeint, TValueKind::UInt32};
+        return FieldType{ftInteger, TValueKind::Int32};
+    case MYSQL_TYPE_INT24:
+        return FieldType{ftInteger, TValueKind::Int32};
+    case MYSQL_TYPE_LONGLONG:
+        // Unsigned keeps its own storage: 18446744073709551615 is not -1.
+        return FieldType{ftLargeint, isUnsigned ? TValueKind::UInt64 : TValueKind::Int64};
+    case MYSQL_TYPE_BIT:
+        return FieldType{ftLargeint, TValueKind::UInt64};
+    case MYSQL_TYPE_YEAR:
+        return FieldType{ftWord, TValueKind::UInt16};
+    case MYSQL_TYPE_TIMESTAMP:
+    case MYSQL_TYPE_DATETIME:
+        return FieldType{ftDateTime, TValueKind::DateTime};
+    case MYSQL_TYPE_DATE:
+    case MYSQL_TYPE_NEWDATE:
+        return FieldType{ftDate, TValueKind::Date};
+    case MYSQL_TYPE_TIME:
+        return FieldType{ftTime, TValueKind::Time};
+    default:
+        return std::nullopt;
+    }
+}
+
+// The field type of a text or bytes column; raises EDatabaseError for a
+// type code the protocol does not define.
+TFieldType textType(const TMySqlFieldInfo& c, bool isBinary, bool blob,
+                    const TMySQLRecordSetOptions& o) {
+    const bool binaryBytes = !o.BinaryAsString && isBinary && c.charsetNr == CHARSET_BINARY;
+    switch (c.type) {
+    case MYSQL_TYPE_NULL:
+    case MYSQL_TYPE_ENUM:
+    case MYSQL_TYPE_SET:
+        return ftString;
+    case MYSQL_TYPE_VARCHAR:
+    case MYSQL_TYPE_VAR_STRING:
+        return binaryBytes ? ftVarBytes : ftString;
+    case MYSQL_TYPE_STRING:
+        return binaryBytes ? ftBytes : ftString;
+    case MYSQL_TYPE_JSON:
+        // Newer servers' JSON columns: text.
+        return ftMemo;
+    default:
+        if (blob) return isBinary ? ftBlob : ftMemo;
+        throw EDatabaseError("Unknown MySQL datatype (" + std::to_string(c.type) + ")");
+    }
+}
+
+} // namespace
+
 TMySQLFieldDesc TMySQLFieldDesc::FromColumn(const TMySqlFieldInfo& c,
                                             const TMySQLRecordSetOptions& o) {
     TMySQLFieldDesc f;
@@ -308,98 +409,21 @@ TMySQLFieldDesc TMySQLFieldDesc::FromColumn(const TMySqlFieldInfo& c,
     f.IsTimestamp = c.flags & TIMESTAMP_FLAG;
     f.Fixed = c.type == MYSQL_TYPE_STRING;
     f.Required = (c.flags & NOT_NULL_FLAG) && !f.IsAutoIncrement && c.type != MYSQL_TYPE_TIMESTAMP;
+    f.Size = fieldSize(c);
 
-    f.Size = c.length;
-    const bool temporal = c.type == MYSQL_TYPE_TIMESTAMP ||
-                          (c.type >= MYSQL_TYPE_DATE && c.type <= MYSQL_TYPE_DATETIME);
-    if (temporal && c.charsetNr == CHARSET_UTF8) f.Size = c.length / 3;
-    if ((c.type == MYSQL_TYPE_DECIMAL || c.type == MYSQL_TYPE_NEWDECIMAL) && c.decimals == 0 &&
-        c.length > 0)
-        f.Size = c.length - 1; // without the sign
-
-    auto set = [&](TFieldType t, TValueKind k) {
-        f.DataType = t;
-        f.Kind = k;
-    };
     const bool blob = (c.type >= MYSQL_TYPE_TINY_BLOB && c.type <= MYSQL_TYPE_BLOB) ||
                       c.type == MYSQL_TYPE_GEOMETRY;
-    const bool binaryBytes = !o.BinaryAsString && f.IsBinary && c.charsetNr == CHARSET_BINARY;
+    f.Kind = TValueKind::Bytes;
     if (o.FieldsAsString && !blob) {
-        set(ftString, TValueKind::Bytes);
+        f.DataType = ftString;
         return f;
     }
-    switch (c.type) {
-    case MYSQL_TYPE_DECIMAL:
-    case MYSQL_TYPE_NEWDECIMAL:
-    case MYSQL_TYPE_FLOAT:
-    case MYSQL_TYPE_DOUBLE:
-        set(ftFloat, TValueKind::Float);
-        break;
-    case MYSQL_TYPE_TINY:
-        if (c.length == 1 && o.EnableBoolean)
-            set(ftBoolean, TValueKind::Boolean);
-        else
-            set(ftSmallint, f.IsUnsigned ? TValueKind::UInt8 : TValueKind::Int8);
-        break;
-    case MYSQL_TYPE_SHORT:
-        if (f.IsUnsigned)
-            set(ftWord, TValueKind::UInt16);
-        else
-            set(ftSmallint, TValueKind::Int16);
-        break;
-    case MYSQL_TYPE_LONG:
-        if (f.IsUnsigned)
-            set(ftLargeint, TValueKind::UInt32);
-        else
-            set(ftInteger, TValueKind::Int32);
-        break;
-    case MYSQL_TYPE_INT24:
-        set(ftInteger, TValueKind::Int32);
-        break;
-    case MYSQL_TYPE_LONGLONG:
-        // Unsigned keeps its own storage: 18446744073709551615 is not -1.
-        set(ftLargeint, f.IsUnsigned ? TValueKind::UInt64 : TValueKind::Int64);
-        break;
-    case MYSQL_TYPE_BIT:
-        set(ftLargeint, TValueKind::UInt64);
-        break;
-    case MYSQL_TYPE_YEAR:
-        set(ftWord, TValueKind::UInt16);
-        break;
-    case MYSQL_TYPE_TIMESTAMP:
-    case MYSQL_TYPE_DATETIME:
-        set(ftDateTime, TValueKind::DateTime);
-        break;
-    case MYSQL_TYPE_DATE:
-    case MYSQL_TYPE_NEWDATE:
-        set(ftDate, TValueKind::Date);
-        break;
-    case MYSQL_TYPE_TIME:
-        set(ftTime, TValueKind::Time);
-        break;
-    case MYSQL_TYPE_NULL:
-    case MYSQL_TYPE_ENUM:
-    case MYSQL_TYPE_SET:
-        set(ftString, TValueKind::Bytes);
-        break;
-    case MYSQL_TYPE_VARCHAR:
-    case MYSQL_TYPE_VAR_STRING:
-        set(binaryBytes ? ftVarBytes : ftString, TValueKind::Bytes);
-        break;
-    case MYSQL_TYPE_STRING:
-        set(binaryBytes ? ftBytes : ftString, TValueKind::Bytes);
-        break;
-    case MYSQL_TYPE_JSON:
-        // Newer servers' JSON columns: text.
-        set(ftMemo, TValueKind::Bytes);
-        break;
-    default:
-        if (blob) {
-            set(f.IsBinary ? ftBlob : ftMemo, TValueKind::Bytes);
-            break;
-        }
-        throw EDatabaseError("Unknown MySQL datatype (" + std::to_string(c.type) + ")");
+    if (const std::optional<FieldType> t = numberOrDateType(c, f.IsUnsigned, o)) {
+        f.DataType = t->type;
+        f.Kind = t->kind;
+        return f;
     }
+    f.DataType = textType(c, f.IsBinary, blob, o);
     if (!o.LongStrings && f.DataType == ftString && f.Size > 256) f.DataType = ftMemo;
     return f;
 }
@@ -506,45 +530,9 @@ void TMySQLRecordSet::Close() {
     active_ = false;
 }
 
-void TMySQLRecordSet::ConvertRow(const TMySqlBinds& row, uint8_t* record) {
-    const char* base = reinterpret_cast<const char*>(row.Row());
-    const TMySqlBinds::Entry* e = row.Entries(); // one a field
-    for (const TMySQLFieldDesc& f : fields_) {
-        const TMySqlBinds::Entry& v = *e++;
-        record[f.NullOffset] = v.isNull;
-        if (v.isNull) continue;
-        // The kinds most results are made of are converted here; the rest
-        // by ConvertValue.
-        const char* p = base + v.start;
-        switch (f.Kind) {
-        case TValueKind::Bytes: {
-            const char* stored = arena_.Store(p, v.length);
-            std::memcpy(record + f.Offset, &stored, sizeof stored);
-            std::memcpy(record + f.Offset + sizeof stored, &v.length, sizeof v.length);
-            continue;
-        }
-        case TValueKind::Int32:
-            PutInteger<int32_t>(record, f, p, v.length);
-            continue;
-        case TValueKind::Int64:
-            PutInteger<int64_t>(record, f, p, v.length);
-            continue;
-        case TValueKind::DateTime:
-            if (f.MySQLType == MYSQL_TYPE_TIMESTAMP) break;
-            if (const std::optional<int64_t> us = values::DateTimeOfText({p, v.length}))
-                Put(record, f, *us);
-            else
-                ImpossibleDate(f, record);
-            continue;
-        default:
-            break;
-        }
-        ConvertValue(f, p, v.length, record);
-    }
-}
-
-void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size_t n,
-                                   uint8_t* record) {
+// A row's values come through here one after another: it sits in the loop.
+[[gnu::always_inline]] inline void
+TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size_t n, uint8_t* record) {
     const std::string_view text(p, n);
     switch (f.Kind) {
     case TValueKind::Bytes: {
@@ -566,7 +554,7 @@ void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size
     case TValueKind::DateTime:
         if (const std::optional<int64_t> us = f.MySQLType == MYSQL_TYPE_TIMESTAMP
                                                   ? values::ParseTimestamp(text, f.Size)
-                                                  : values::ParseDateTime(text))
+                                                  : values::DateTimeOfText(text))
             Put(record, f, *us);
         else
             ImpossibleDate(f, record);
@@ -574,15 +562,8 @@ void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size
     case TValueKind::Time:
         Put(record, f, values::ParseTime(text, f.Name));
         return;
-    case TValueKind::Boolean: {
-        uint64_t magnitude = 0;
-        bool negative = false;
-        values::ParseInteger(text, true, magnitude, negative);
-        if (magnitude > (negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX)))
-            throw NotInteger(text);
-        Put(record, f, static_cast<uint8_t>(magnitude != 0));
-        return;
-    }
+    case TValueKind::Boolean:
+        return putBoolean(record, f, text);
     case TValueKind::Int8:
         return PutInteger<int8_t>(record, f, p, n);
     case TValueKind::UInt8:
@@ -598,16 +579,18 @@ void TMySQLRecordSet::ConvertValue(const TMySQLFieldDesc& f, const char* p, size
     case TValueKind::Int64:
         return PutInteger<int64_t>(record, f, p, n);
     case TValueKind::UInt64:
-        if (f.MySQLType == MYSQL_TYPE_BIT) {
-            // BIT values come as their bytes, most significant first.
-            if (n > 8) throw NotInteger(text);
-            uint64_t bits = 0;
-            for (size_t i = 0; i < n; ++i)
-                bits = bits << 8 | static_cast<uint8_t>(p[i]);
-            Put(record, f, bits);
-            return;
-        }
+        if (f.MySQLType == MYSQL_TYPE_BIT) return putBits(record, f, text);
         return PutInteger<uint64_t>(record, f, p, n);
+    }
+}
+
+void TMySQLRecordSet::ConvertRow(const TMySqlBinds& row, uint8_t* record) {
+    const char* base = reinterpret_cast<const char*>(row.Row());
+    const TMySqlBinds::Entry* e = row.Entries(); // one a field
+    for (const TMySQLFieldDesc& f : fields_) {
+        const TMySqlBinds::Entry& v = *e++;
+        record[f.NullOffset] = v.isNull;
+        if (!v.isNull) ConvertValue(f, base + v.start, v.length, record);
     }
 }
 

@@ -49,6 +49,34 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
     closed = false;
     authPlugin.clear();
 
+    openTransport(h, p);
+    const Greeting g = readGreeting();
+    host = h;
+    port = p;
+    net.NewPacket();
+
+    const uint32_t flags = loginFlags(flagsArg);
+    clientFlags = flags;
+    AppendLoginHead(flags);
+    if (flags & CLIENT_SSL) {
+        // SSL switch: the head alone, then TLS, then the whole login again.
+        net.FlushPacket();
+        StartTls();
+        AppendLoginHead(flags);
+    }
+    net.AppendNulString(u);
+    appendLoginPassword(g, pw, flags);
+    if (serverCapabilities & CLIENT_CONNECT_WITH_DB) {
+        net.AppendNulString(db);
+        database = db;
+    }
+    if (flags & CLIENT_PLUGIN_AUTH) net.AppendNulString(authPlugin);
+    net.FlushPacket();
+    ReadAuthReply((serverCapabilities & CLIENT_SECURE_CONNECTION) != 0);
+    net.SetCompress((flags & CLIENT_COMPRESS) != 0);
+}
+
+void TMySqlSession::openTransport(const std::string& h, int p) {
     if (ioHandler) {
         net.AttachVio(std::move(ioHandler));
         hostInfo = h + " via I/O handler";
@@ -66,7 +94,9 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
         throw EMySqlException::Make(CR_CONN_HOST_ERROR, net.Vio()->LastError(),
                                     {h, std::to_string(ECONNREFUSED)});
     }
+}
 
+Greeting TMySqlSession::readGreeting() {
     net.SetCompress(false);
     net.NewCommand();
     net.ReadPacket();
@@ -77,12 +107,11 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
     serverCapabilities = g.serverCapabilities;
     serverCharset = g.serverCharset;
     serverStatus = g.serverStatus;
+    return g;
+}
 
-    host = h;
-    port = p;
-    net.NewPacket();
-
-    uint32_t flags = flagsArg;
+uint32_t TMySqlSession::loginFlags(uint32_t asked) const {
+    uint32_t flags = asked;
     if (flags & CLIENT_MULTI_STATEMENTS) flags |= CLIENT_MULTI_RESULTS;
     flags |= clientFlags | 0x3A285u | CLIENT_CONNECT_WITH_DB | CLIENT_PLUGIN_AUTH;
     if (protocol == kProtocolSsl) flags |= CLIENT_SSL;
@@ -96,16 +125,10 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
         // Asked for TLS: going on in the clear would send the login unprotected.
         throw EMySqlException::Make(CR_SSL_CONNECTION_ERROR,
                                     "SSL is required but the server doesn't support it");
-    clientFlags = flags;
-    AppendLoginHead(flags);
-    if (flags & CLIENT_SSL) {
-        // SSL switch: the head alone, then TLS, then the whole login again.
-        net.FlushPacket();
-        StartTls();
-        AppendLoginHead(flags);
-    }
-    net.AppendNulString(u);
+    return flags;
+}
 
+void TMySqlSession::appendLoginPassword(const Greeting& g, const std::string& pw, uint32_t flags) {
     const bool secure = (serverCapabilities & CLIENT_SECURE_CONNECTION) != 0;
     if (flags & CLIENT_PLUGIN_AUTH) {
         const std::string response = FirstAuthResponse(g, pw);
@@ -126,14 +149,6 @@ void TMySqlSession::RealConnect(const std::string& hostArg, const std::string& u
         net.AppendBytes(old.data(), old.size());
         net.AppendByte(0);
     }
-    if (serverCapabilities & CLIENT_CONNECT_WITH_DB) {
-        net.AppendNulString(db);
-        database = db;
-    }
-    if (flags & CLIENT_PLUGIN_AUTH) net.AppendNulString(authPlugin);
-    net.FlushPacket();
-    ReadAuthReply(secure);
-    net.SetCompress((flags & CLIENT_COMPRESS) != 0);
 }
 
 void TMySqlSession::AppendLoginHead(uint32_t flags) {

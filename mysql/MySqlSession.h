@@ -107,6 +107,14 @@ class TMySqlSession {
     bool Protocol41() const { return (clientFlags & CLIENT_PROTOCOL_41) != 0; }
 
   private:
+    // The transport to host and port, connected.
+    void openTransport(const std::string& host, int port);
+    // Reads the server's greeting and keeps what it says of the server.
+    Greeting readGreeting();
+    // The client flags of the login from those asked for and the server's.
+    uint32_t loginFlags(uint32_t asked) const;
+    // The login's password field (and, with plugins, the first answer).
+    void appendLoginPassword(const Greeting& g, const std::string& password, uint32_t flags);
     // Appends the login's fixed part: flags, maximum packet, charset, filler.
     void AppendLoginHead(uint32_t flags);
     void StartTls();

@@ -35,6 +35,28 @@ std::string QueuedErrors() {
                                 reason.empty() ? what : what + ": " + reason);
 }
 
+// OpenSSL keeps the TLS 1.3 suites (TLS_AES_128_GCM_SHA256 and the like)
+// apart from the older cipher list: each part of the list goes to its own
+// call, and a part left empty keeps its version's defaults. A list of which
+// nothing is known is refused.
+void setCiphers(SSL_CTX* ctx, const std::string& list) {
+    std::string suites, older;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find_first_of(": ,", start);
+        if (end == std::string::npos) end = list.size();
+        const std::string name = list.substr(start, end - start);
+        std::string& part = name.rfind("TLS_", 0) == 0 ? suites : older;
+        if (!name.empty()) part += (part.empty() ? "" : ":") + name;
+        start = end + 1;
+    }
+    const bool suitesSet = !suites.empty() && SSL_CTX_set_ciphersuites(ctx, suites.c_str()) == 1;
+    const bool olderSet = !older.empty() && SSL_CTX_set_cipher_list(ctx, older.c_str()) == 1;
+    if (!suitesSet && !olderSet) Fail("no usable cipher in '" + list + "'");
+    // The part that was not taken must not be told as the handshake's error.
+    ERR_clear_error();
+}
+
 bool IsIpAddress(const std::string& host) {
     unsigned char buf[sizeof(in6_addr)];
     return inet_pton(AF_INET, host.c_str(), buf) == 1 ||
@@ -104,8 +126,7 @@ TVioSsl::TVioSsl(std::unique_ptr<TVio> inner, const TlsOptions& o, const std::st
     handles_->ctx.reset(SSL_CTX_new(TLS_client_method()));
     SSL_CTX* ctx = handles_->ctx.get();
     if (!ctx || !VioBioMethod()) Fail("cannot set up TLS");
-    if (!o.cipher.empty() && SSL_CTX_set_cipher_list(ctx, o.cipher.c_str()) != 1)
-        Fail("no usable cipher in '" + o.cipher + "'");
+    if (!o.cipher.empty()) setCiphers(ctx, o.cipher);
     if (!o.ca.empty() || !o.caPath.empty()) {
         if (SSL_CTX_load_verify_locations(ctx, o.ca.empty() ? nullptr : o.ca.c_str(),
                                           o.caPath.empty() ? nullptr : o.caPath.c_str()) != 1)

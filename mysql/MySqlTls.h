@@ -15,7 +15,7 @@ struct TlsOptions {
     std::string cert;   // client certificate file (PEM), for servers that ask for one
     std::string ca;     // file of trusted CA certificates (PEM)
     std::string caPath; // directory of trusted CA certificates
-    std::string cipher; // OpenSSL cipher list for TLS 1.2 and older
+    std::string cipher; // OpenSSL cipher list; TLS_ names are TLS 1.3 suites
     // Check the server's certificate against the CA (the system's CAs when
     // none is given) and its name against the host connected to.
     bool verifyServerCert = false;

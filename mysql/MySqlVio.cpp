@@ -232,48 +232,14 @@ int TConnector::Run(int timeoutMs) {
     if (!Resolve(deadline, limited, &found)) return -1;
     std::unique_ptr<addrinfo, void (*)(addrinfo*)> guard(found, freeaddrinfo);
 
-    int fd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) {
-        lastErrorCode_ = errno;
-        lastError_ = std::string("Cannot create TCP/IP socket:\r\n") + std::strerror(errno) +
-                     ".\r\nSocket Error Code: " + CodeText(lastErrorCode_);
-        return -1;
-    }
-    // Keep-alive: 15 s idle, 1 s between probes.
-    int one = 1, idle = 15, interval = 1;
-    (void)setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
-    (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-
+    const int fd = openSocket(*found);
+    if (fd < 0) return -1;
     int flags = fcntl(fd, F_GETFL, 0);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     int err = 0;
     if (::connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
         err = errno;
-        if (err == EINPROGRESS) {
-            pollfd p{fd, POLLOUT, 0};
-            for (;;) {
-                int wait = -1;
-                if (limited) {
-                    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    deadline - std::chrono::steady_clock::now())
-                                    .count();
-                    wait = static_cast<int>(std::max<long long>(left, 0));
-                }
-                int pr = ::poll(&p, 1, wait);
-                if (pr < 0 && errno == EINTR) continue;
-                if (pr < 0) {
-                    err = errno;
-                } else if (pr == 0) {
-                    err = ETIMEDOUT;
-                    timedOut_ = true;
-                } else {
-                    socklen_t len = sizeof err;
-                    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-                }
-                break;
-            }
-        }
+        if (err == EINPROGRESS) err = waitForConnect(fd, deadline, limited);
     }
     if (err != 0) {
         ::close(fd);
@@ -288,6 +254,47 @@ int TConnector::Run(int timeoutMs) {
     }
     fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return fd;
+}
+
+int TConnector::openSocket(const addrinfo& address) {
+    int fd = ::socket(address.ai_family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        lastErrorCode_ = errno;
+        lastError_ = std::string("Cannot create TCP/IP socket:\r\n") + std::strerror(errno) +
+                     ".\r\nSocket Error Code: " + CodeText(lastErrorCode_);
+        return -1;
+    }
+    // Keep-alive: 15 s idle, 1 s between probes.
+    int one = 1, idle = 15, interval = 1;
+    (void)setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    return fd;
+}
+
+int TConnector::waitForConnect(int fd, std::chrono::steady_clock::time_point deadline,
+                               bool limited) {
+    pollfd p{fd, POLLOUT, 0};
+    for (;;) {
+        int wait = -1;
+        if (limited) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+            wait = static_cast<int>(std::max<long long>(left, 0));
+        }
+        int pr = ::poll(&p, 1, wait);
+        if (pr < 0 && errno == EINTR) continue;
+        if (pr < 0) return errno;
+        if (pr == 0) {
+            timedOut_ = true;
+            return ETIMEDOUT;
+        }
+        int err = 0;
+        socklen_t len = sizeof err;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+        return err;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -115,6 +115,10 @@ class TConnector {
   private:
     // Fills result, or records the error and returns false.
     bool Resolve(std::chrono::steady_clock::time_point deadline, bool limited, addrinfo** result);
+    // A TCP socket for the address, with keep-alive; -1 with the error set.
+    int openSocket(const addrinfo& address);
+    // Waits for a connect in progress on fd; returns its errno (0: connected).
+    int waitForConnect(int fd, std::chrono::steady_clock::time_point deadline, bool limited);
     void SetTimedOut();
 
     std::string host_;

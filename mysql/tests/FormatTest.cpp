@@ -31,6 +31,10 @@ TEST(MySqlFormat, DatesAndTimesByFormat) {
         {"h 'h' n 'dk'", turkish, "8 h 5 dk"},
         {"c", turkish, "29.02.2024 08:05:09"},
         {"ddddd", other, "2024-02-29"},
+        // Texts longer than a step holds; more fields than one chunk of room.
+        {"'Kayıt tarihi: 'dd.mm.yyyy", turkish, "Kayıt tarihi: 29.02.2024"},
+        {"c|c|c|dddd", turkish,
+         "29.02.2024 08:05:09|29.02.2024 08:05:09|29.02.2024 08:05:09|Perşembe"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(FormatDateTime(c.format, v, c.settings), c.expect) << c.format;

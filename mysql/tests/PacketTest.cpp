@@ -4,11 +4,11 @@
 #include "mysql/MySqlCommand.h"
 #include "mysql/MySqlNet.h"
 
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 using namespace v270::mysql;
@@ -315,6 +315,13 @@ TEST(MySqlPacket, TextRowNullEmptyAndBounds) {
                   }).Code(),
                   2027);
     }
+    // A row is its values and nothing more.
+    const std::string trailing = Bytes({0x01, 'a', 0x01, 'b', 0x00});
+    EXPECT_EQ(std::string(Raised([&] {
+                              binds.ParseTextRow(reinterpret_cast<const uint8_t*>(trailing.data()),
+                                                 trailing.size(), 2);
+                          }).what()),
+              "Malformed packet\r\nextra bytes");
 }
 
 namespace {
@@ -345,6 +352,13 @@ TEST(MySqlPacket, ColumnDefinitions) {
     EXPECT_EQ(f.type, 252);
     EXPECT_EQ(f.charsetNr, 8u);
     EXPECT_EQ(f.flags, 1u);
+
+    // A field list's definition ends with the default value, not used.
+    const std::string withDefault = def + Lc("x");
+    EXPECT_EQ(ParseColumnDefinition(reinterpret_cast<const uint8_t*>(withDefault.data()),
+                                    withDefault.size(), true, true)
+                  .name,
+              "ad");
 
     std::string num = ColumnDef41("n", 11, 3);
     EXPECT_EQ(

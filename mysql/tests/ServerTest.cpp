@@ -1,8 +1,6 @@
 // The client against a real MariaDB server (scripts/mariadb-test-server).
 #include "mysql/MyQuery.h"
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <csignal>
 #include <cstdio>
@@ -12,6 +10,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 using namespace v270::mysql;
 
@@ -240,6 +240,48 @@ TEST_F(MySqlServer, TlsLogins) {
             EXPECT_EQ(std::string(e.what()).rfind(c.message, 0), 0u) << e.what();
         }
     }
+}
+
+TEST_F(MySqlServer, CipherListsNameSuitesOfBothTlsVersions) {
+    struct Case {
+        const char* list;
+        std::string cipher; // the one the session runs with; empty: refused
+    } cases[] = {
+        {"TLS_AES_128_GCM_SHA256", "TLS_AES_128_GCM_SHA256"},
+        {"TLS_CHACHA20_POLY1305_SHA256:ECDHE-RSA-AES128-GCM-SHA256",
+         "TLS_CHACHA20_POLY1305_SHA256"},
+        {"TLS_NOSUCH TLS_AES_128_GCM_SHA256", "TLS_AES_128_GCM_SHA256"},
+        {"TLS_NOSUCH", ""},
+        {"TLS_NOSUCH:NOSUCH-CIPHER", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list);
+        ConnectOptions o = Root();
+        o.protocol = kProtocolSsl;
+        o.ssl.cipher = c.list;
+        try {
+            OpenSession s = ConnectSession(Api(), o);
+            EXPECT_EQ(Rows(s.session.get(), "SHOW STATUS LIKE 'Ssl_cipher'")[0][1], c.cipher);
+            Api().mysql_close(s.session);
+        } catch (const EMySqlException& e) {
+            EXPECT_EQ(c.cipher, "");
+            EXPECT_EQ(e.Code(), 2026);
+            EXPECT_EQ(std::string(e.what()).rfind("SSL connection error\r\nno usable cipher in '" +
+                                                      std::string(c.list) + "'",
+                                                  0),
+                      0u)
+                << e.what();
+        }
+    }
+    // The tool takes the same lists.
+    int status = 0;
+    EXPECT_EQ(Shell(std::string(V270_MYSQL_TOOL) + " -h " + Env("V270_MYSQL_HOST") + " -P " +
+                        Env("V270_MYSQL_PORT") +
+                        " --ssl-cipher TLS_AES_128_GCM_SHA256 -e \"SHOW STATUS LIKE "
+                        "'Ssl_cipher'\"",
+                    &status),
+              "Variable_name\tValue\nSsl_cipher\tTLS_AES_128_GCM_SHA256\n");
+    EXPECT_EQ(status, 0);
 }
 
 TEST_F(MySqlServer, CompressionOverTlsGivesTheSameRows) {

@@ -43,9 +43,14 @@ const char kUsage[] =
     "  --ssl              TLS ile bağlan (her --ssl-* seçeneği de bunu açar)\n"
     "  --ssl-ca FILE      sunucu sertifikasını bu CA ile doğrula (sunucu adı da denetlenir)\n"
     "  --ssl-cert FILE    istemci sertifikası; --ssl-key FILE onun anahtarı\n"
-    "  --ssl-cipher LIST  OpenSSL şifre listesi (TLS 1.2 ve öncesi)\n"
+    "  --ssl-cipher LIST  OpenSSL şifre listesi; TLS_ ile başlayan adlar TLS 1.3 takımları\n"
     "  --ssl-verify-server-cert  sunucu sertifikasını doğrula (CA yoksa sistemin CA'ları)\n"
     "  --server-public-key FILE  caching_sha2_password için sunucunun RSA açık anahtarı (PEM)\n";
+
+[[noreturn]] void usage() {
+    std::fputs(kUsage, stdout);
+    std::exit(0);
+}
 
 [[noreturn]] void UsageError(const std::string& why) {
     std::fprintf(stderr, "%s\n%s", why.c_str(), kUsage);
@@ -174,93 +179,136 @@ int RunDataset(const ConnectOptions& o, const std::string& sql, int timeout) {
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    ConnectOptions o;
-    o.user = "root";
+// What the command line asks for.
+struct Arguments {
+    ConnectOptions connect;
     std::string sql;
-    bool haveSql = false;
     bool dataset = false;
     int timeout = 0;
-    bool passwordGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) UsageError("'" + a + "' bir değer bekliyor");
-            return argv[++i];
-        };
-        if (a == "-h")
-            o.server = value();
-        else if (a == "-P") {
-            std::string v = value();
-            char* end = nullptr;
-            long port = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || port <= 0 || port > 65535)
-                UsageError("Geçersiz port: " + v);
-            o.port = static_cast<int>(port);
-        } else if (a == "-u")
-            o.user = value();
-        else if (a == "-p") {
-            passwordGiven = true;
-            if (i + 1 < argc && argv[i + 1][0] != '-') {
-                o.password = argv[++i];
-                // Out of ps's sight from now on, as far as this process can.
-                std::memset(argv[i], 'x', std::strlen(argv[i]));
-            } else {
-                o.password = PasswordFromPrompt();
-            }
-        } else if (a == "--password-file") {
-            passwordGiven = true;
-            o.password = PasswordFromFile(value());
-        } else if (a == "-D")
-            o.database = value();
-        else if (a == "--charset")
-            o.charset = value();
-        else if (a == "--compress")
-            o.compress = true;
-        else if (a == "--ssl")
-            o.protocol = kProtocolSsl;
-        else if (a == "--ssl-ca")
-            o.ssl.ca = value();
-        else if (a == "--ssl-cert")
-            o.ssl.cert = value();
-        else if (a == "--ssl-key")
-            o.ssl.key = value();
-        else if (a == "--ssl-cipher")
-            o.ssl.cipher = value();
-        else if (a == "--ssl-verify-server-cert")
-            o.ssl.verifyServerCert = true;
-        else if (a == "--server-public-key")
-            o.serverPublicKey = value();
-        else if (a == "--dataset")
-            dataset = true;
-        else if (a == "--timeout") {
-            std::string v = value();
-            char* end = nullptr;
-            long seconds = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || seconds <= 0 || seconds > 31536000)
-                UsageError("Geçersiz süre: " + v);
-            timeout = static_cast<int>(seconds);
-        } else if (a == "-e") {
-            sql = value();
-            haveSql = true;
-        } else if (a == "--help") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else
-            UsageError("Bilinmeyen seçenek: " + a);
-    }
-    if (!haveSql) UsageError("-e \"SQL\" gerekli");
+};
+
+// A number of the range low..high, or the usage error with the text given.
+long numberArgument(const std::string& v, long low, long high, const char* wrong) {
+    char* end = nullptr;
+    const long n = std::strtol(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || n < low || n > high) UsageError(wrong + v);
+    return n;
+}
+
+// The password after -p (at argv[i], i moved past it), or asked for when
+// none follows.
+std::string passwordArgument(int argc, char** argv, int& i) {
+    if (i + 1 >= argc || argv[i + 1][0] == '-') return PasswordFromPrompt();
+    std::string password = argv[++i];
+    // Out of ps's sight from now on, as far as this process can.
+    std::memset(argv[i], 'x', std::strlen(argv[i]));
+    return password;
+}
+
+// The password from MYSQL_PWD when none was given; TLS when any TLS option
+// was, and a CA given to check the server with.
+void completeOptions(ConnectOptions& o, bool passwordGiven) {
     if (const char* fromEnvironment = std::getenv("MYSQL_PWD"); !passwordGiven && fromEnvironment)
         o.password = fromEnvironment;
-    // Any TLS option asks for TLS; a CA is given to check the server with.
     if (!o.ssl.ca.empty() || !o.ssl.cert.empty() || !o.ssl.key.empty() || !o.ssl.cipher.empty() ||
         o.ssl.verifyServerCert)
         o.protocol = kProtocolSsl;
     if (!o.ssl.ca.empty()) o.ssl.verifyServerCert = true;
-    if (dataset) return RunDataset(o, sql, timeout);
+}
 
+Arguments parseArguments(int argc, char** argv) {
+    Arguments a;
+    ConnectOptions& o = a.connect;
+    o.user = "root";
+    bool haveSql = false;
+    bool passwordGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) UsageError("'" + arg + "' bir değer bekliyor");
+            return argv[++i];
+        };
+        if (arg == "-h")
+            o.server = value();
+        else if (arg == "-P")
+            o.port = static_cast<int>(numberArgument(value(), 1, 65535, "Geçersiz port: "));
+        else if (arg == "-u")
+            o.user = value();
+        else if (arg == "-p") {
+            passwordGiven = true;
+            o.password = passwordArgument(argc, argv, i);
+        } else if (arg == "--password-file") {
+            passwordGiven = true;
+            o.password = PasswordFromFile(value());
+        } else if (arg == "-D")
+            o.database = value();
+        else if (arg == "--charset")
+            o.charset = value();
+        else if (arg == "--compress")
+            o.compress = true;
+        else if (arg == "--ssl")
+            o.protocol = kProtocolSsl;
+        else if (arg == "--ssl-ca")
+            o.ssl.ca = value();
+        else if (arg == "--ssl-cert")
+            o.ssl.cert = value();
+        else if (arg == "--ssl-key")
+            o.ssl.key = value();
+        else if (arg == "--ssl-cipher")
+            o.ssl.cipher = value();
+        else if (arg == "--ssl-verify-server-cert")
+            o.ssl.verifyServerCert = true;
+        else if (arg == "--server-public-key")
+            o.serverPublicKey = value();
+        else if (arg == "--dataset")
+            a.dataset = true;
+        else if (arg == "--timeout")
+            a.timeout = static_cast<int>(numberArgument(value(), 1, 31536000, "Geçersiz süre: "));
+        else if (arg == "-e") {
+            a.sql = value();
+            haveSql = true;
+        } else if (arg == "--help")
+            usage();
+        else
+            UsageError("Bilinmeyen seçenek: " + arg);
+    }
+    if (!haveSql) UsageError("-e \"SQL\" gerekli");
+    completeOptions(o, passwordGiven);
+    return a;
+}
+
+// Writes what out holds and fails with the session's error.
+[[noreturn]] void failAfter(std::string& out, TMySQLAPI& api, TMySqlSession* s) {
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+    Fail(api.mysql_errno(s), api.mysql_error(s));
+}
+
+// One result: its column names, then its rows, value bytes as they come.
+void printResult(TMySQLAPI& api, TMySqlSession* s, MySqlResult& r, std::string& out) {
+    size_t n = api.mysql_num_fields(r.get());
+    for (size_t i = 0; i < n; ++i) {
+        if (i) out += '\t';
+        out += api.mysql_fetch_field_direct(r.get(), i)->name;
+    }
+    out += '\n';
+    while (const TMySqlBinds* row = api.mysql_fetch_row(r.get())) {
+        for (size_t i = 0; i < n; ++i) {
+            if (i) out += '\t';
+            if (row->IsNull(i))
+                out += "NULL";
+            else
+                PutBytes(row->Field(i), out);
+        }
+        out += '\n';
+        if (out.size() >= 65536) Flush(out);
+    }
+    if (api.mysql_errno(s) != 0) failAfter(out, api, s);
+    api.mysql_free_result(r);
+}
+
+// Straight through the C API table, every result of the statement.
+int runPlain(const ConnectOptions& o, const std::string& sql, int timeout) {
     TMySQLAPI& api = TMySQLAPIDirect::Instance();
     try {
         OpenSession open = ConnectSession(api, o);
@@ -271,40 +319,9 @@ int main(int argc, char** argv) {
         for (;;) {
             MySqlResult r = api.mysql_use_result(s);
             if (!r && api.mysql_errno(s) != 0) Fail(api.mysql_errno(s), api.mysql_error(s));
-            if (r) {
-                size_t n = api.mysql_num_fields(r.get());
-                for (size_t i = 0; i < n; ++i) {
-                    if (i) out += '\t';
-                    out += api.mysql_fetch_field_direct(r.get(), i)->name;
-                }
-                out += '\n';
-                while (const TMySqlBinds* row = api.mysql_fetch_row(r.get())) {
-                    for (size_t i = 0; i < n; ++i) {
-                        if (i) out += '\t';
-                        if (row->IsNull(i))
-                            out += "NULL";
-                        else
-                            PutBytes(row->Field(i), out);
-                    }
-                    out += '\n';
-                    if (out.size() >= 65536) {
-                        std::fwrite(out.data(), 1, out.size(), stdout);
-                        out.clear();
-                    }
-                }
-                if (api.mysql_errno(s) != 0) {
-                    std::fwrite(out.data(), 1, out.size(), stdout);
-                    std::fflush(stdout);
-                    Fail(api.mysql_errno(s), api.mysql_error(s));
-                }
-                api.mysql_free_result(r);
-            }
+            if (r) printResult(api, s, r, out);
             if (!api.mysql_more_results(s)) break;
-            if (api.mysql_next_result(s) > 0) {
-                std::fwrite(out.data(), 1, out.size(), stdout);
-                std::fflush(stdout);
-                Fail(api.mysql_errno(s), api.mysql_error(s));
-            }
+            if (api.mysql_next_result(s) > 0) failAfter(out, api, s);
         }
         std::fwrite(out.data(), 1, out.size(), stdout);
         api.mysql_close(open.session);
@@ -312,4 +329,12 @@ int main(int argc, char** argv) {
         Fail(e.Code(), e.what());
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const Arguments a = parseArguments(argc, argv);
+    if (a.dataset) return RunDataset(a.connect, a.sql, a.timeout);
+    return runPlain(a.connect, a.sql, a.timeout);
 }
