@@ -29,6 +29,9 @@ struct LinkOperation {
     // the current one) stays valid across this request.
     bool keepsReadAhead;
     Saving saving;
+    // The protocol version that brought it (kMinVersion: known to every
+    // version still spoken). A control never sends it to an older terminal.
+    uint8_t since;
     DeviceModel::Handler handler; // nullptr: refused as a malformed request
 };
 

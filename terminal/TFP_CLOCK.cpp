@@ -155,17 +155,24 @@ bool TFP_CLOCK::connectLink() {
     hello.ints = {ep.machine, ep.password};
     Message reply;
     const int left = static_cast<int>(std::max<qint64>(1, deadline.remainingTime()));
+    // The hello goes in the oldest version still spoken, so that any
+    // terminal reads it; from version 5 its reply says the terminal's own.
+    link_->setVersion(wire::kMinVersion);
     int32_t code = link_->transact(hello, reply, left, cancelled_);
     if (code == SUCCESS) code = reply.code;
     if (code != SUCCESS) {
         link_.reset();
         return fail(code);
     }
+    peerVersion_ = reply.ints.empty()
+                       ? wire::kMinVersion
+                       : std::clamp<int32_t>(reply.ints[0], wire::kMinVersion, wire::kVersion);
+    link_->setVersion(static_cast<uint8_t>(peerVersion_));
     return true;
 }
 
 bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
-                     std::vector<QByteArray> blobs, bool mayReconnect) {
+                     std::vector<QByteArray> blobs, bool mayReconnect, int timeoutMs) {
     if (!link_ || !link_->isOpen()) {
         link_.reset();
         locked_ = false;
@@ -181,11 +188,14 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
     rq.blobs = std::move(blobs);
     // Too big for a frame: the terminal would refuse it and hang up.
     if (wire::payloadSize(rq) > wire::kMaxPayload) return fail(ERR_INVALID_PARAM);
+    const wire::LinkOperation* row = wire::linkOperation(op);
+    // An older terminal would take it for a malformed frame and hang up.
+    if (row && row->since > peerVersion_) return fail(ERR_NOSUPPORT);
     // What was read ahead holds only until a request that may change it.
-    if (const wire::LinkOperation* row = wire::linkOperation(op); !row || !row->keepsReadAhead)
-        dropReadAhead();
+    if (!row || !row->keepsReadAhead) dropReadAhead();
     Message rp;
-    const int32_t code = link_->transact(rq, rp, operationTimeoutMs_, cancelled_);
+    const int32_t code =
+        link_->transact(rq, rp, timeoutMs > 0 ? timeoutMs : operationTimeoutMs_, cancelled_);
     linkBytes_ += frameBytes(rq);
     if (code != SUCCESS) {
         locked_ = false; // the link is gone, and the terminal's lock with it
@@ -504,6 +514,21 @@ bool TFP_CLOCK::GetDeviceCounts(int32_t machineNumber, DeviceCounts& counts) {
     if (c.newRecords < 0 || c.users < 0 || c.newRecords > c.allRecords || c.users > c.enrollments)
         return fail(ERR_READ_FAIL);
     counts = c;
+    return true;
+}
+
+bool TFP_CLOCK::WaitForNewRecords(int32_t machineNumber, int32_t position, int32_t ms,
+                                  int32_t& logEnd) {
+    logEnd = 0;
+    if (position < 0 || ms < 0 || ms > wire::kMaxWaitMs) return fail(ERR_INVALID_PARAM);
+    // The terminal is silent for up to ms by design; only what comes after
+    // that is a dead link.
+    const int limit = ms + std::min(operationTimeoutMs_, kWaitMarginMs);
+    Message rp;
+    if (!call(Op::WaitForNewRecords, {machineNumber, position, ms}, &rp, {}, true, limit))
+        return false;
+    if (rp.ints.size() != 1 || !rp.blobs.empty() || rp.ints[0] < 0) return fail(ERR_READ_FAIL);
+    logEnd = rp.ints[0];
     return true;
 }
 

@@ -132,6 +132,39 @@ TEST(LinkFrame, MalformedFramesAreRefused) {
     EXPECT_EQ(d.next(m), FrameDecoder::Status::Malformed);
 }
 
+TEST(LinkFrame, VersionsFromTheOldestSpokenToTheReceiversOwn) {
+    // A frame may come in any version the receiver speaks, as long as that
+    // version knows its op; it says which version it came in.
+    const Message counts{Op::GetDeviceCounts, 0, {1}, {}};
+    const Message wait{Op::WaitForNewRecords, 0, {1, 0, 100}, {}};
+    struct Case {
+        const char* what;
+        Message message;
+        uint8_t version;
+        uint8_t receiver; // newest version the receiver speaks
+        bool taken;
+    };
+    const Case cases[] = {
+        {"oldest spoken", counts, wire::kMinVersion, wire::kVersion, true},
+        {"newest", wait, wire::kVersion, wire::kVersion, true},
+        {"older than spoken", counts, wire::kMinVersion - 1, wire::kVersion, false},
+        {"newer than the receiver", counts, wire::kVersion, wire::kMinVersion, false},
+        {"op the frame's version doesn't know", wait, wire::kMinVersion, wire::kVersion, false},
+        {"unknown to an older receiver", wait, wire::kVersion, wire::kMinVersion, false},
+    };
+    for (const auto& c : cases) {
+        FrameDecoder d(c.receiver);
+        d.append(wire::encodeFrame(c.message, c.version));
+        Message m;
+        const auto status = d.next(m);
+        EXPECT_EQ(status == FrameDecoder::Status::Frame, c.taken) << c.what;
+        if (c.taken) {
+            EXPECT_EQ(m, c.message) << c.what;
+            EXPECT_EQ(d.version(), c.version) << c.what;
+        }
+    }
+}
+
 TEST(LinkRecords, CompactFormKeepsEveryValue) {
     // Ordinary records, then every field at the ends of its range, dates no
     // calendar has, and jumps back and forth in time.
