@@ -179,6 +179,95 @@ TEST_F(Emulated, CancelEndsAHeldWait) {
     canceller.join();
     EXPECT_EQ(lastError(clock), ERR_COMPORT_ERROR);
     EXPECT_LT(timer.elapsed(), 1500);
+    // The terminal let go of the wait; the next command is served.
+    cancelled = false;
+    DeviceCounts counts;
+    EXPECT_TRUE(clock.GetDeviceCounts(1, counts)) << lastError(clock);
+
+    // In-process alike.
+    TFP_CLOCK local;
+    local.setInProcessDevice(std::make_shared<DeviceModel>(twoRecords()));
+    ASSERT_TRUE(local.OpenCommPort(1));
+    local.setCancelCheck([&cancelled] { return cancelled.load(); });
+    std::thread again([&cancelled] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        cancelled = true;
+    });
+    timer.restart();
+    EXPECT_FALSE(local.WaitForNewRecords(1, 2, 20000, end));
+    again.join();
+    EXPECT_EQ(lastError(local), ERR_COMPORT_ERROR);
+    EXPECT_LT(timer.elapsed(), 1500);
+}
+
+TEST_F(Emulated, WaitOutlastsTheRequestLimitButNotADeadTerminal) {
+    start();
+    clock.setTimeouts(5000, 300);
+    QElapsedTimer timer;
+    timer.start();
+    int32_t end = -1;
+    // The terminal is silent for the wait's length by design.
+    ASSERT_TRUE(clock.WaitForNewRecords(1, 2, 900, end)) << lastError(clock);
+    EXPECT_EQ(end, 2);
+    EXPECT_GE(timer.elapsed(), 850);
+
+    // A terminal that stops answering is noticed once the wait's time and
+    // the request limit are over.
+    const auto pid = static_cast<pid_t>(emulator.processId());
+    ::kill(pid, SIGSTOP);
+    timer.restart();
+    EXPECT_FALSE(clock.WaitForNewRecords(1, 2, 200, end));
+    const qint64 took = timer.elapsed();
+    ::kill(pid, SIGCONT);
+    EXPECT_EQ(lastError(clock), ERR_READ_FAIL);
+    EXPECT_GE(took, 450);
+    EXPECT_LT(took, 2000);
+}
+
+TEST_F(Emulated, OnASerialLineAWaitIsAnsweredAndANewPeerIsNotHeldUp) {
+    const QString line = dir.filePath(QStringLiteral("ttyV0"));
+    start(
+        {QStringLiteral("--pty"), line, QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")});
+    clock.CloseCommPort(); // the line has one session at a time
+    const auto overTheLine = [&line](TFP_CLOCK& c) {
+        c.setTimeouts(3000, 3000);
+        c.setDevicePath(line);
+        return c.OpenCommPort(1);
+    };
+    {
+        std::atomic<bool> punched{false};
+        std::thread puncher([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            punch();
+            punched = true;
+        });
+        TFP_CLOCK serial;
+        ASSERT_TRUE(overTheLine(serial)) << lastError(serial);
+        int32_t end = -1;
+        EXPECT_TRUE(serial.WaitForNewRecords(1, 2, 20000, end)) << lastError(serial);
+        EXPECT_TRUE(punched);
+        EXPECT_EQ(end, 3);
+        puncher.join();
+    }
+    // A control that gave up on its wait leaves the line to the next one,
+    // which must not find the old answer nor wait behind it.
+    std::atomic<bool> cancelled{false};
+    TFP_CLOCK gaveUp;
+    gaveUp.setCancelCheck([&cancelled] { return cancelled.load(); });
+    ASSERT_TRUE(overTheLine(gaveUp));
+    std::thread canceller([&cancelled] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        cancelled = true;
+    });
+    int32_t end = -1;
+    EXPECT_FALSE(gaveUp.WaitForNewRecords(1, 3, 20000, end));
+    canceller.join();
+    gaveUp.CloseCommPort();
+    TFP_CLOCK next;
+    ASSERT_TRUE(overTheLine(next)) << lastError(next);
+    DeviceCounts counts;
+    EXPECT_TRUE(next.GetDeviceCounts(1, counts)) << lastError(next);
+    EXPECT_EQ(counts.allRecords, 3);
 }
 
 TEST_F(Emulated, OlderTerminalIsToldNotSupportedAndStillServed) {
