@@ -168,6 +168,9 @@ void DeviceModel::execute(Client& c, ClientId id, const Message& rq, Reply& out)
 
     Request request{c, id, rq};
     out.message = (this->*op->handler)(request);
+    // Never a reply the control would refuse.
+    if (out.message.code == SUCCESS && !op->reply.fits(out.message))
+        out.message = reply(rq, ERR_MEMORY);
     out.hangUp = request.hangUp;
     out.waitMs = request.waitMs;
     if (out.waitMs > 0) out.waitFrom = rq.ints[1];
