@@ -191,9 +191,9 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
     if (wire::payloadSize(rq) > wire::kMaxPayload) return fail(ERR_INVALID_PARAM);
     const wire::LinkOperation* row = wire::linkOperation(op);
     // An older terminal would take it for a malformed frame and hang up.
-    if (row && row->since > peerVersion_) return fail(ERR_NOSUPPORT);
+    if (!row || row->since > peerVersion_) return fail(ERR_NOSUPPORT);
     // What was read ahead holds only until a request that may change it.
-    if (!row || !row->keepsReadAhead) dropReadAhead();
+    if (!row->keepsReadAhead) dropReadAhead();
     Message rp;
     const int32_t code =
         link_->transact(rq, rp, timeoutMs > 0 ? timeoutMs : operationTimeoutMs_, cancelled_);
@@ -210,7 +210,7 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
     if (rp.code != SUCCESS) return fail(rp.code);
     // Every reply is checked against its row here; each operation then
     // checks only what its values mean.
-    if (row && !row->reply.fits(rp)) return fail(ERR_READ_FAIL);
+    if (!row->reply.fits(rp)) return fail(ERR_READ_FAIL);
     if (reply) *reply = std::move(rp);
     return true;
 }

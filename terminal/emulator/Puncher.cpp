@@ -45,9 +45,11 @@ void Puncher::scheduleNext() {
 void Puncher::punch() {
     const std::vector<Enrollment>& enrolled = device_.state().enrollments;
     if (enrolled.empty()) {
-        std::fprintf(stderr, "v270-terminal: no enrolled user to punch\n");
+        if (!saidNobody_) std::fprintf(stderr, "v270-terminal: no enrolled user to punch\n");
+        saidNobody_ = true; // once, not at every tick of the rate
         return;
     }
+    saidNobody_ = false;
     const Enrollment& who =
         enrolled[std::uniform_int_distribution<size_t>(0, enrolled.size() - 1)(random_)];
     const QDateTime now = QDateTime::currentDateTime().addSecs(device_.state().clockOffsetSeconds);

@@ -28,7 +28,8 @@ class Puncher : public QObject {
     // perSecond punches a second on average, evenly spaced, from now.
     void start(double perSecond);
     // One punch: a random enrolled user, stamped with the terminal's clock.
-    // A terminal without enrollments has nobody to punch: it says so.
+    // A terminal without enrollments has nobody to punch: it says so, once
+    // until somebody is enrolled.
     void punch();
 
   private:
@@ -38,6 +39,7 @@ class Puncher : public QObject {
     std::function<void()> punched_;
     QFile log_;
     bool logFailed_ = false;
+    bool saidNobody_ = false;
     QTimer timer_;
     QElapsedTimer since_;
     double periodMs_ = 0;
