@@ -151,25 +151,30 @@ DeviceModel::Reply DeviceModel::handle(ClientId id, const Message& rq) {
         r.hangUp = true;
         return r;
     }
-    r.message = execute(it->second, id, rq, r.hangUp);
+    execute(it->second, id, rq, r);
     return r;
 }
 
-Message DeviceModel::execute(Client& c, ClientId id, const Message& rq, bool& hangUp) {
+void DeviceModel::execute(Client& c, ClientId id, const Message& rq, Reply& out) {
+    const auto refuse = [&](int32_t code) { out.message = reply(rq, code); };
     const wire::LinkOperation* op = wire::linkOperation(rq.op);
-    if (!op || !op->handler || rq.ints.size() < op->minInts) return reply(rq, ERR_INVALID_PARAM);
-    if (rq.op != Op::Hello && !c.greeted) return reply(rq, ERR_COMPORT_ERROR);
+    if (!op || !op->handler || rq.ints.size() < op->minInts) return refuse(ERR_INVALID_PARAM);
+    if (op->since > protocolVersion_) return refuse(ERR_NOSUPPORT);
+    if (rq.op != Op::Hello && !c.greeted) return refuse(ERR_COMPORT_ERROR);
     if (auto f = faults_.failOps.find(faultName(c, *op)); f != faults_.failOps.end())
-        return reply(rq, f->second);
-    if (rq.ints[0] != state_.machine) return reply(rq, ERR_INVALID_PARAM);
-    if (rq.op != Op::Hello && lockHolder_ != 0 && lockHolder_ != id)
-        return reply(rq, ERR_MULTIUSER);
+        return refuse(f->second);
+    if (rq.ints[0] != state_.machine) return refuse(ERR_INVALID_PARAM);
+    if (rq.op != Op::Hello && lockHolder_ != 0 && lockHolder_ != id) return refuse(ERR_MULTIUSER);
 
     Request request{c, id, rq};
-    Message m = (this->*op->handler)(request);
-    hangUp = request.hangUp;
-    if (m.code == SUCCESS) save(op->saving);
-    return m;
+    out.message = (this->*op->handler)(request);
+    // Never a reply the control would refuse.
+    if (out.message.code == SUCCESS && !op->reply.fits(out.message))
+        out.message = reply(rq, ERR_MEMORY);
+    out.hangUp = request.hangUp;
+    out.waitMs = request.waitMs;
+    if (out.waitMs > 0) out.waitFrom = rq.ints[1];
+    if (out.message.code == SUCCESS) save(op->saving);
 }
 
 std::string DeviceModel::faultName(const Client& c, const wire::LinkOperation& op) const {
@@ -191,7 +196,9 @@ Message DeviceModel::onHello(Request& r) {
         return reply(r.message, ERR_NON_CARRYOUT);
     if (lockHolder_ == r.id) releaseLock();
     r.client = Client{true, r.client.checkPassword, {}, {}};
-    return reply(r.message, SUCCESS);
+    // From version 5 the hello says which version the terminal speaks.
+    if (protocolVersion_ < 5) return reply(r.message, SUCCESS);
+    return reply(r.message, SUCCESS, {protocolVersion_});
 }
 
 Message DeviceModel::onEnableDevice(Request& r) {
@@ -458,4 +465,28 @@ Message DeviceModel::fetch(Cursor& c, Request& r) {
     c.handedOut += static_cast<int>(n);
     if (dropping && c.handedOut >= faults_.dropAfter) r.hangUp = true;
     return m;
+}
+
+int32_t DeviceModel::logEnd() const {
+    return static_cast<int32_t>(
+        std::min<size_t>(state_.logs.size(), std::numeric_limits<int32_t>::max()));
+}
+
+int32_t DeviceModel::addRecord(const LogRecord& record) {
+    state_.logs.push_back(record);
+    changed();
+    return logEnd() - 1;
+}
+
+Message DeviceModel::onWaitForNewRecords(Request& r) {
+    // Nothing is read or changed: the answer says only where the log ends, so
+    // that the caller knows whether there is anything past its position.
+    const int32_t position = r.at(1), ms = r.at(2);
+    if (position < 0 || ms < 0 || ms > wire::kMaxWaitMs) return reply(r.message, ERR_INVALID_PARAM);
+    if (logEnd() <= position && ms > 0) r.waitMs = ms;
+    return endWait(r.message);
+}
+
+Message DeviceModel::endWait(const Message& request) const {
+    return reply(request, SUCCESS, {logEnd()});
 }

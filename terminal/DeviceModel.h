@@ -33,6 +33,12 @@ class DeviceModel {
     struct Reply {
         wire::Message message;
         bool hangUp = false; // cut the link after sending the reply (--drop-after)
+        // A WaitForNewRecords with nothing past its position yet: the server
+        // holds the request instead of sending message (which says "none
+        // yet"), and answers it with endWait() once logEnd() passes waitFrom
+        // or after waitMs, whichever comes first.
+        int waitMs = 0;
+        int32_t waitFrom = 0;
     };
 
     // A state without a serial number gets a new one.
@@ -45,6 +51,19 @@ class DeviceModel {
 
     // Handles one request of a client. Requests before a successful hello are refused.
     Reply handle(ClientId client, const wire::Message& request);
+    // The answer to a WaitForNewRecords that handle() left waiting.
+    wire::Message endWait(const wire::Message& request) const;
+
+    // Where the log ends: the position the next record gets.
+    int32_t logEnd() const;
+    // A user's punch: appends the record and returns its position.
+    int32_t addRecord(const LogRecord& record);
+
+    // The protocol version the terminal speaks (wire::kVersion); an older
+    // one plays an older terminal: its hello says nothing of a version and
+    // it knows no later operation.
+    void setProtocolVersion(uint8_t version) { protocolVersion_ = version; }
+    uint8_t protocolVersion() const { return protocolVersion_; }
 
     const DeviceState& state() const { return state_; }
     // Call it for each change (tests): it marks the enrollment index stale.
@@ -102,6 +121,7 @@ class DeviceModel {
         ClientId id;
         const wire::Message& message;
         bool hangUp = false; // cut the link after the reply
+        int waitMs = 0;      // hold the request instead of answering (Reply::waitMs)
         int32_t at(size_t i) const { return message.ints[i]; }
     };
     using Handler = wire::Message (DeviceModel::*)(Request&);
@@ -110,7 +130,7 @@ class DeviceModel {
     // The table of link operations names the handlers.
     friend const wire::LinkOperation* wire::linkOperation(wire::Op);
 
-    wire::Message execute(Client& c, ClientId id, const wire::Message& rq, bool& hangUp);
+    void execute(Client& c, ClientId id, const wire::Message& rq, Reply& out);
     std::string faultName(const Client& c, const wire::LinkOperation& op) const;
     void save(wire::Saving saving);
 
@@ -136,6 +156,7 @@ class DeviceModel {
     wire::Message onCommitNewRecords(Request& r);
     wire::Message onGetSerialNumber(Request& r);
     wire::Message onGetDeviceCounts(Request& r);
+    wire::Message onWaitForNewRecords(Request& r);
 
     wire::Message fetch(Cursor& cursor, Request& r);
     wire::EnrollDataAnswer readEnrollment(int32_t enroll, int32_t backup);
@@ -164,4 +185,5 @@ class DeviceModel {
     std::map<ClientId, Client> clients_;
     ClientId nextClient_ = 1;
     ClientId lockHolder_ = 0;
+    uint8_t protocolVersion_ = wire::kVersion;
 };

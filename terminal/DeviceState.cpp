@@ -214,6 +214,15 @@ class JsonWriter {
         out.append('"').append(key).append("\":");
         number(v);
     }
+    // Fields separated by ", ".
+    void fields(std::initializer_list<std::pair<const char*, int32_t>> list) {
+        bool first = true;
+        for (const auto& [key, v] : list) {
+            if (!first) raw(", ");
+            first = false;
+            field(key, v);
+        }
+    }
     // Every UTF-16 unit outside printable ASCII is escaped, so any text
     // (lone surrogates included) reads back the same.
     void string(const QString& text) {
@@ -236,66 +245,40 @@ class JsonWriter {
 
 } // namespace
 
-QByteArray serializeDeviceState(const DeviceState& s) {
-    JsonWriter w;
-    w.out.reserve(static_cast<qsizetype>(512 + s.logs.size() * 90 + s.enrollments.size() * 4000));
-    w.raw("{");
-    if (!s.serial.isEmpty()) {
-        w.raw("\"serial\": ");
-        w.string(s.serial);
-        w.raw(", ");
-    }
-    w.field("machine", s.machine);
-    w.raw(", ");
-    w.field("password", s.password);
-    w.raw(", ");
-    w.field("clock_offset_s", s.clockOffsetSeconds);
-    w.raw(",\n ");
-    w.field("ring_duration", s.ringDuration);
-    w.raw(",\n \"bells\": [");
-    for (size_t i = 0; i < s.bells.size(); ++i) {
+namespace {
+
+void writeBells(JsonWriter& w, const std::array<Bell, kBellCount>& bells) {
+    for (size_t i = 0; i < bells.size(); ++i) {
         w.raw(i ? ", {" : "{");
-        w.field("on", s.bells[i].on);
-        w.raw(", ");
-        w.field("hour", s.bells[i].hour);
-        w.raw(", ");
-        w.field("minute", s.bells[i].minute);
+        w.fields({{"on", bells[i].on}, {"hour", bells[i].hour}, {"minute", bells[i].minute}});
         w.raw("}");
     }
-    w.raw("],\n \"logs\": [");
-    for (size_t i = 0; i < s.logs.size(); ++i) {
-        const LogRecord& r = s.logs[i];
+}
+
+void writeLogs(JsonWriter& w, const std::vector<LogRecord>& logs) {
+    for (size_t i = 0; i < logs.size(); ++i) {
+        const LogRecord& r = logs[i];
         w.raw(i ? ",\n  {" : "\n  {");
-        w.field("enroll", r.enroll);
-        w.raw(", ");
-        w.field("mode", r.mode);
-        w.raw(", ");
-        w.field("year", r.year);
-        w.raw(", ");
-        w.field("month", r.month);
-        w.raw(", ");
-        w.field("day", r.day);
-        w.raw(", ");
-        w.field("hour", r.hour);
-        w.raw(", ");
-        w.field("minute", r.minute);
+        w.fields({{"enroll", r.enroll},
+                  {"mode", r.mode},
+                  {"year", r.year},
+                  {"month", r.month},
+                  {"day", r.day},
+                  {"hour", r.hour},
+                  {"minute", r.minute}});
         w.raw("}");
     }
-    w.raw("],\n ");
-    w.field("new_mark", s.newMark);
-    w.raw(",\n \"enrollments\": [");
-    for (size_t i = 0; i < s.enrollments.size(); ++i) {
-        const Enrollment& e = s.enrollments[i];
+}
+
+void writeEnrollments(JsonWriter& w, const std::vector<Enrollment>& enrollments) {
+    for (size_t i = 0; i < enrollments.size(); ++i) {
+        const Enrollment& e = enrollments[i];
         w.raw(i ? ",\n  {" : "\n  {");
-        w.field("enroll", e.enroll);
-        w.raw(", ");
-        w.field("emachine", e.emachine);
-        w.raw(", ");
-        w.field("backup", e.backup);
-        w.raw(", ");
-        w.field("privilege", e.privilege);
-        w.raw(", ");
-        w.field("enabled", e.enabled);
+        w.fields({{"enroll", e.enroll},
+                  {"emachine", e.emachine},
+                  {"backup", e.backup},
+                  {"privilege", e.privilege},
+                  {"enabled", e.enabled}});
         w.raw(", ");
         if (isFingerprintBackup(e.backup)) {
             w.raw("\"template\": [");
@@ -306,15 +289,45 @@ QByteArray serializeDeviceState(const DeviceState& s) {
             w.raw("}");
         }
     }
-    w.raw("],\n \"names\": {");
+}
+
+void writeNames(JsonWriter& w, const std::map<int32_t, QString>& names) {
     bool first = true;
-    for (const auto& [enroll, name] : s.names) {
+    for (const auto& [enroll, name] : names) {
         w.raw(first ? "\n  \"" : ",\n  \"");
         first = false;
         w.number(enroll);
         w.raw("\": ");
         w.string(name);
     }
+}
+
+} // namespace
+
+QByteArray serializeDeviceState(const DeviceState& s) {
+    JsonWriter w;
+    w.out.reserve(static_cast<qsizetype>(512 + s.logs.size() * 90 + s.enrollments.size() * 4000));
+    w.raw("{");
+    if (!s.serial.isEmpty()) {
+        w.raw("\"serial\": ");
+        w.string(s.serial);
+        w.raw(", ");
+    }
+    w.fields({{"machine", s.machine},
+              {"password", s.password},
+              {"clock_offset_s", s.clockOffsetSeconds}});
+    w.raw(",\n ");
+    w.field("ring_duration", s.ringDuration);
+    w.raw(",\n \"bells\": [");
+    writeBells(w, s.bells);
+    w.raw("],\n \"logs\": [");
+    writeLogs(w, s.logs);
+    w.raw("],\n ");
+    w.field("new_mark", s.newMark);
+    w.raw(",\n \"enrollments\": [");
+    writeEnrollments(w, s.enrollments);
+    w.raw("],\n \"names\": {");
+    writeNames(w, s.names);
     w.raw("}}\n");
     return w.out;
 }
@@ -342,72 +355,84 @@ QString makeSerial() {
     return QStringLiteral("EMU%1").arg(bits, 12, 16, QLatin1Char('0')).toUpper();
 }
 
-DeviceState makeDemoState(int users, int32_t machine) {
+namespace {
+
+// A fixed seed keeps a demo terminal the same from run to run.
+struct DemoRandom {
+    uint32_t seed = 20240305u;
+    uint32_t operator()() {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    }
+};
+
+void addDemoUser(DeviceState& s, int32_t u, DemoRandom& rnd) {
     static const char* const first[] = {"AYSE",  "MEHMET", "FATMA", "ALI",     "ZEYNEP", "MUSTAFA",
                                         "EMINE", "HASAN",  "ELIF",  "HUSEYIN", "SULE",   "CAN"};
     static const char* const last[] = {"YILMAZ", "KAYA",   "DEMIR", "SAHIN",  "CELIK",
                                        "YILDIZ", "OZTURK", "AYDIN", "ARSLAN", "DOGAN"};
+    const int fingers = (u % 3 == 0) ? 2 : 1;
+    for (int f = 0; f < fingers; ++f) {
+        Enrollment e;
+        e.enroll = u, e.emachine = s.machine, e.backup = f;
+        e.privilege = (u == 1) ? 2 : (u == 2 ? 1 : 0);
+        for (auto& v : e.fingerprint)
+            v = static_cast<int32_t>(rnd() * 2654435761u);
+        // A template enrollment has no password and a password or card none
+        // of the template, whatever else the file holds.
+        if (isFingerprintBackup(e.backup))
+            e.password = 0;
+        else
+            e.fingerprint.fill(0);
+        s.enrollments.push_back(e);
+    }
+    Enrollment card;
+    card.enroll = u, card.emachine = s.machine, card.backup = kCardBackup;
+    card.password = static_cast<int32_t>(1000000 + rnd() % 9000000);
+    s.enrollments.push_back(card);
+    if (u % 5 == 0) {
+        Enrollment pw = card;
+        pw.backup = kPasswordBackup, pw.password = static_cast<int32_t>(rnd() % 10000);
+        s.enrollments.push_back(pw);
+    }
+    const QString name = QString::fromLatin1(first[rnd() % std::size(first)]) + QLatin1Char(' ') +
+                         QString::fromLatin1(last[rnd() % std::size(last)]);
+    s.names[u] = name.left(12);
+}
+
+// About 2 records a user a working day over the last few weeks, at least a few thousand.
+void addDemoRecords(DeviceState& s, int users, DemoRandom& rnd) {
+    const QDate today = QDate::currentDate();
+    const int days = 30;
+    const int perDay = std::max(100, users * 2);
+    for (int d = days; d >= 1; --d) {
+        const QDate date = today.addDays(-d);
+        for (int k = 0; k < perDay; ++k) {
+            LogRecord r;
+            r.enroll = 1 + static_cast<int32_t>(rnd() % static_cast<uint32_t>(users));
+            const bool in = k < perDay / 2;
+            r.mode = in ? 0 : 8;
+            r.year = date.year(), r.month = date.month(), r.day = date.day();
+            r.hour =
+                in ? 7 + static_cast<int32_t>(rnd() % 3) : 16 + static_cast<int32_t>(rnd() % 3);
+            r.minute = static_cast<int32_t>(rnd() % 60);
+            s.logs.push_back(r);
+        }
+    }
+}
+
+} // namespace
+
+DeviceState makeDemoState(int users, int32_t machine) {
     DeviceState s;
     s.machine = machine;
     const int times[][2] = {{8, 30}, {10, 15}, {10, 30}, {12, 0},
                             {13, 0}, {15, 15}, {15, 30}, {17, 30}};
     for (int i = 0; i < kBellCount; ++i)
         s.bells[static_cast<size_t>(i)] = Bell{i % 4 == 3 ? 0 : 1, times[i][0], times[i][1]};
-
-    // A fixed seed keeps a demo terminal the same from run to run.
-    uint32_t seed = 20240305u;
-    auto rnd = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return seed >> 8;
-    };
-    for (int u = 1; u <= users; ++u) {
-        const int fingers = (u % 3 == 0) ? 2 : 1;
-        for (int f = 0; f < fingers; ++f) {
-            Enrollment e;
-            e.enroll = u, e.emachine = machine, e.backup = f;
-            e.privilege = (u == 1) ? 2 : (u == 2 ? 1 : 0);
-            for (auto& v : e.fingerprint)
-                v = static_cast<int32_t>(rnd() * 2654435761u);
-            // A template enrollment has no password and a password or card none
-            // of the template, whatever else the file holds.
-            if (isFingerprintBackup(e.backup))
-                e.password = 0;
-            else
-                e.fingerprint.fill(0);
-            s.enrollments.push_back(e);
-        }
-        Enrollment card;
-        card.enroll = u, card.emachine = machine, card.backup = kCardBackup;
-        card.password = static_cast<int32_t>(1000000 + rnd() % 9000000);
-        s.enrollments.push_back(card);
-        if (u % 5 == 0) {
-            Enrollment pw = card;
-            pw.backup = kPasswordBackup, pw.password = static_cast<int32_t>(rnd() % 10000);
-            s.enrollments.push_back(pw);
-        }
-        const QString name = QString::fromLatin1(first[rnd() % std::size(first)]) +
-                             QLatin1Char(' ') + QString::fromLatin1(last[rnd() % std::size(last)]);
-        s.names[u] = name.left(12);
-    }
-    if (users > 0) {
-        // About 2 records a user a working day over the last few weeks, at least a few thousand.
-        const QDate today = QDate::currentDate();
-        const int days = 30;
-        const int perDay = std::max(100, users * 2);
-        for (int d = days; d >= 1; --d) {
-            const QDate date = today.addDays(-d);
-            for (int k = 0; k < perDay; ++k) {
-                LogRecord r;
-                r.enroll = 1 + static_cast<int32_t>(rnd() % static_cast<uint32_t>(users));
-                const bool in = k < perDay / 2;
-                r.mode = in ? 0 : 8;
-                r.year = date.year(), r.month = date.month(), r.day = date.day();
-                r.hour =
-                    in ? 7 + static_cast<int32_t>(rnd() % 3) : 16 + static_cast<int32_t>(rnd() % 3);
-                r.minute = static_cast<int32_t>(rnd() % 60);
-                s.logs.push_back(r);
-            }
-        }
-    }
+    DemoRandom rnd;
+    for (int u = 1; u <= users; ++u)
+        addDemoUser(s, u, rnd);
+    if (users > 0) addDemoRecords(s, users, rnd);
     return s;
 }

@@ -7,6 +7,7 @@
 #include <QLocalSocket>
 #include <QSerialPort>
 #include <QTcpSocket>
+#include <QThread>
 
 #include <algorithm>
 
@@ -20,6 +21,7 @@ class StreamLink : public Link {
     ~StreamLink() override { close(); }
 
     bool isOpen() const override { return device_ != nullptr; }
+    void setVersion(uint8_t version) override { version_ = version; }
 
     int32_t transact(const wire::Message& request, wire::Message& reply, int timeoutMs,
                      const CancelCheck& cancelled) override {
@@ -33,7 +35,7 @@ class StreamLink : public Link {
             return static_cast<int>(std::clamp<qint64>(
                 std::min(deadline.remainingTime(), grace.remainingTime()), 1, kWaitSliceMs));
         };
-        const QByteArray frame = wire::encodeFrame(request);
+        const QByteArray frame = wire::encodeFrame(request, version_);
         if (device_->write(frame) != frame.size()) return fail(ERR_WRITE_FAIL);
         while (device_->bytesToWrite() > 0) {
             if (grace.hasExpired()) return fail(ERR_COMPORT_ERROR);
@@ -106,6 +108,7 @@ class StreamLink : public Link {
   private:
     std::unique_ptr<QIODevice> device_;
     wire::FrameDecoder decoder_;
+    uint8_t version_ = wire::kMinVersion;
 };
 
 class InProcessLink : public Link {
@@ -117,15 +120,31 @@ class InProcessLink : public Link {
     bool isOpen() const override { return device_ != nullptr; }
 
     int32_t transact(const wire::Message& request, wire::Message& reply, int,
-                     const CancelCheck&) override {
+                     const CancelCheck& cancelled) override {
         if (!device_) return ERR_COMPORT_ERROR;
         DeviceModel::Reply r = device_->handle(client_, request);
+        if (r.waitMs > 0) {
+            // Nothing can add a record while this thread waits in the device,
+            // so a wait simply runs its time out, as a quiet terminal would.
+            QDeadlineTimer until(r.waitMs);
+            while (!until.hasExpired()) {
+                if (cancelled && cancelled()) {
+                    hangUp();
+                    return ERR_COMPORT_ERROR;
+                }
+                QThread::msleep(static_cast<unsigned long>(
+                    std::clamp<qint64>(until.remainingTime(), 1, kWaitSliceMs)));
+            }
+            r.message = device_->endWait(request);
+        }
         reply = std::move(r.message);
         if (r.hangUp) hangUp();
         return SUCCESS;
     }
 
   private:
+    static constexpr int kWaitSliceMs = 20;
+
     void hangUp() {
         if (device_) device_->disconnectClient(client_);
         device_.reset();

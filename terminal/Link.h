@@ -31,6 +31,9 @@ class Link {
     virtual int32_t transact(const wire::Message& request, wire::Message& reply, int timeoutMs,
                              const CancelCheck& cancelled = {}) = 0;
     virtual bool isOpen() const = 0;
+    // The protocol version of the frames it writes (the terminal's, once the
+    // hello told it); kMinVersion until then.
+    virtual void setVersion(uint8_t) {}
 };
 
 // Each opener returns nullptr and sets *error when the link can't be opened

@@ -270,12 +270,12 @@ bool decodeLogRows(const char* data, size_t size, size_t count, std::vector<int3
     return p == end;
 }
 
-QByteArray encodeFrame(const Message& m) {
+QByteArray encodeFrame(const Message& m, uint8_t version) {
     const QByteArray payload = encodePayload(m);
     QByteArray frame;
     frame.reserve(kHeaderSize + payload.size() + kTrailerSize);
     frame.append("VT", 2);
-    frame.append(char(kVersion));
+    frame.append(char(version));
     putU32(frame, static_cast<uint32_t>(payload.size()));
     frame.append(payload);
     putU32(frame, crcOf(frame.constData() + 2, static_cast<size_t>(frame.size() - 2)));
@@ -289,7 +289,8 @@ FrameDecoder::Status FrameDecoder::next(Message& out) {
     // instead of waiting for a length's worth of bytes that never come.
     if (have >= 1 && p[0] != 'V') return Status::Malformed;
     if (have >= 2 && p[1] != 'T') return Status::Malformed;
-    if (have >= 3 && static_cast<uint8_t>(p[2]) != kVersion) return Status::Malformed;
+    const auto version = static_cast<uint8_t>(have >= 3 ? p[2] : kMinVersion);
+    if (version < kMinVersion || version > newest_) return Status::Malformed;
     if (have < kHeaderSize) return Status::NeedMore;
     const uint32_t len = getU32(p + 3);
     if (len > kMaxPayload) return Status::Malformed;
@@ -298,8 +299,9 @@ FrameDecoder::Status FrameDecoder::next(Message& out) {
     const uint32_t crc = getU32(p + kHeaderSize + len);
     if (crc != crcOf(p + 2, size_t(kHeaderSize - 2) + len)) return Status::Malformed;
     auto m = decodePayload(p + kHeaderSize, len);
-    if (!m) return Status::Malformed;
+    if (!m || linkOperation(m->op)->since > version) return Status::Malformed;
     out = std::move(*m);
+    version_ = version;
     buffer_.remove(0, total);
     return Status::Frame;
 }

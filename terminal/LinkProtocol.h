@@ -11,7 +11,12 @@
 
 namespace wire {
 
-inline constexpr uint8_t kVersion = 4;
+// A frame carries the version of its sender's protocol. The oldest version
+// still spoken is kMinVersion: a control greets in it, learns the terminal's
+// version from the hello's reply and then writes that one; a terminal answers
+// in the version of the request.
+inline constexpr uint8_t kVersion = 5;
+inline constexpr uint8_t kMinVersion = 4;
 inline constexpr int kHeaderSize = 7;  // magic(2) version(1) length(4)
 inline constexpr int kTrailerSize = 4; // crc32
 inline constexpr uint32_t kMaxPayload = 1u << 20;
@@ -25,6 +30,9 @@ inline constexpr int kMaxChunkRows = 8192;
 // of templates fits in a frame.
 inline constexpr int kMaxBatchKeys = 256;
 inline constexpr int kTemplateInts = 356;
+
+// The longest a WaitForNewRecords may ask the terminal to hold its answer.
+inline constexpr int32_t kMaxWaitMs = 30000;
 
 enum class Op : uint8_t {
     Hello = 1,
@@ -53,7 +61,8 @@ enum class Op : uint8_t {
     GetUserNameBatch = 33,
     GetSerialNumber = 34,
     GetDeviceCounts = 35,
-    Error = 255, // the terminal refuses a malformed frame, then hangs up
+    WaitForNewRecords = 36, // from version 5
+    Error = 255,            // the terminal refuses a malformed frame, then hangs up
 };
 
 // The control operation a request stands for, as named on the command line
@@ -97,13 +106,17 @@ bool decodeLogRows(const char* data, size_t size, size_t count, std::vector<int3
 QByteArray encodePayload(const Message& m);
 std::optional<Message> decodePayload(const char* data, size_t size);
 
-QByteArray encodeFrame(const Message& m);
+QByteArray encodeFrame(const Message& m, uint8_t version = kVersion);
 
 // Incremental decoder for a byte stream. Bytes are appended as they arrive;
 // next() takes one whole frame off the front when there is one.
 class FrameDecoder {
   public:
     enum class Status { Frame, NeedMore, Malformed };
+
+    // Frames of kMinVersion to newest are taken; any other version, or an op
+    // that the frame's version does not know, is malformed.
+    explicit FrameDecoder(uint8_t newest = kVersion) : newest_(newest) {}
 
     void append(const char* data, size_t size) {
         buffer_.append(data, static_cast<qsizetype>(size));
@@ -112,9 +125,13 @@ class FrameDecoder {
     Status next(Message& out);
     void clear() { buffer_.clear(); }
     qsizetype buffered() const { return buffer_.size(); }
+    // The version of the frame next() took last.
+    uint8_t version() const { return version_; }
 
   private:
     QByteArray buffer_;
+    uint8_t newest_;
+    uint8_t version_ = kMinVersion;
 };
 
 } // namespace wire

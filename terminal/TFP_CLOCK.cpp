@@ -155,17 +155,25 @@ bool TFP_CLOCK::connectLink() {
     hello.ints = {ep.machine, ep.password};
     Message reply;
     const int left = static_cast<int>(std::max<qint64>(1, deadline.remainingTime()));
+    // The hello goes in the oldest version still spoken, so that any
+    // terminal reads it; from version 5 its reply says the terminal's own.
+    link_->setVersion(wire::kMinVersion);
     int32_t code = link_->transact(hello, reply, left, cancelled_);
     if (code == SUCCESS) code = reply.code;
+    if (code == SUCCESS && !wire::linkOperation(Op::Hello)->reply.fits(reply)) code = ERR_READ_FAIL;
     if (code != SUCCESS) {
         link_.reset();
         return fail(code);
     }
+    peerVersion_ = reply.ints.empty()
+                       ? wire::kMinVersion
+                       : std::clamp<int32_t>(reply.ints[0], wire::kMinVersion, wire::kVersion);
+    link_->setVersion(static_cast<uint8_t>(peerVersion_));
     return true;
 }
 
 bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
-                     std::vector<QByteArray> blobs, bool mayReconnect) {
+                     std::vector<QByteArray> blobs, bool mayReconnect, int timeoutMs) {
     if (!link_ || !link_->isOpen()) {
         link_.reset();
         locked_ = false;
@@ -181,11 +189,14 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
     rq.blobs = std::move(blobs);
     // Too big for a frame: the terminal would refuse it and hang up.
     if (wire::payloadSize(rq) > wire::kMaxPayload) return fail(ERR_INVALID_PARAM);
+    const wire::LinkOperation* row = wire::linkOperation(op);
+    // An older terminal would take it for a malformed frame and hang up.
+    if (!row || row->since > peerVersion_) return fail(ERR_NOSUPPORT);
     // What was read ahead holds only until a request that may change it.
-    if (const wire::LinkOperation* row = wire::linkOperation(op); !row || !row->keepsReadAhead)
-        dropReadAhead();
+    if (!row->keepsReadAhead) dropReadAhead();
     Message rp;
-    const int32_t code = link_->transact(rq, rp, operationTimeoutMs_, cancelled_);
+    const int32_t code =
+        link_->transact(rq, rp, timeoutMs > 0 ? timeoutMs : operationTimeoutMs_, cancelled_);
     linkBytes_ += frameBytes(rq);
     if (code != SUCCESS) {
         locked_ = false; // the link is gone, and the terminal's lock with it
@@ -197,6 +208,9 @@ bool TFP_CLOCK::call(Op op, std::vector<int32_t> ints, Message* reply,
         locked_ = false;
     }
     if (rp.code != SUCCESS) return fail(rp.code);
+    // Every reply is checked against its row here; each operation then
+    // checks only what its values mean.
+    if (!row->reply.fits(rp)) return fail(ERR_READ_FAIL);
     if (reply) *reply = std::move(rp);
     return true;
 }
@@ -241,7 +255,6 @@ bool TFP_CLOCK::GetDeviceTime(int32_t machineNumber, int32_t& year, int32_t& mon
                               int32_t& hour, int32_t& minute, int32_t& second) {
     Message rp;
     if (!call(Op::GetDeviceTime, {machineNumber}, &rp)) return false;
-    if (rp.ints.size() != 6) return fail(ERR_READ_FAIL);
     year = rp.ints[0], month = rp.ints[1], day = rp.ints[2];
     hour = rp.ints[3], minute = rp.ints[4], second = rp.ints[5];
     return true;
@@ -252,12 +265,11 @@ bool TFP_CLOCK::prepareList(RowList& list, ListKind kind, Op op, std::vector<int
     Message rp;
     if (!call(op, std::move(ints), &rp)) return false;
     // Record lists also say where on the terminal they start.
-    const size_t want = kind == ListKind::Users ? 1 : 2;
-    if (rp.ints.size() != want || rp.ints[0] < 0 || (want == 2 && rp.ints[1] < 0))
-        return fail(ERR_READ_FAIL);
+    const bool records = kind != ListKind::Users;
+    if (rp.ints[0] < 0 || (records && rp.ints[1] < 0)) return fail(ERR_READ_FAIL);
     list.kind = kind;
     list.total = rp.ints[0];
-    if (want == 2) list.start = rp.ints[1];
+    if (records) list.start = rp.ints[1];
     list.nextChunkAt = list.start;
     return true;
 }
@@ -275,7 +287,10 @@ const int32_t* TFP_CLOCK::nextRow(RowList& list, int rowInts, Op fetchOp, int32_
         }
         // Records come in chunks: one round trip per chunk, not per record.
         Message rp;
-        if (!call(fetchOp, {machine, wire::kMaxChunkRows}, &rp, {}, false)) return nullptr;
+        if (!call(fetchOp, {machine, wire::kMaxChunkRows}, &rp, {}, false)) {
+            if (lastError_ == ERR_READ_FAIL) link_.reset(); // out of step with the list
+            return nullptr;
+        }
         const size_t left = static_cast<size_t>(list.total - list.fetched);
         size_t rows = 0;
         bool sound = false;
@@ -283,16 +298,15 @@ const int32_t* TFP_CLOCK::nextRow(RowList& list, int rowInts, Op fetchOp, int32_
         // delivered twice would otherwise stand in for the next chunk.
         if (fetchOp == Op::FetchLogs) { // records come compact: a count, the position, the bytes
             // (an empty chunk says where a list that got shorter ends).
-            sound = rp.ints.size() == 2 && (rp.ints[0] == 0 || rp.ints[1] == list.nextChunkAt) &&
-                    rp.blobs.size() == 1 && rp.ints[0] >= 0 &&
+            sound = (rp.ints[0] == 0 || rp.ints[1] == list.nextChunkAt) && rp.ints[0] >= 0 &&
                     static_cast<size_t>(rp.ints[0]) <= left &&
                     wire::decodeLogRows(rp.blobs[0].constData(),
                                         static_cast<size_t>(rp.blobs[0].size()),
                                         static_cast<size_t>(rp.ints[0]), list.rows);
             rows = sound ? static_cast<size_t>(rp.ints[0]) : 0;
         } else { // the position, then the rows
-            rows = rp.ints.empty() ? 0 : (rp.ints.size() - 1) / width;
-            sound = !rp.ints.empty() && (rows == 0 || rp.ints[0] == list.nextChunkAt) &&
+            rows = (rp.ints.size() - 1) / width;
+            sound = (rows == 0 || rp.ints[0] == list.nextChunkAt) &&
                     (rp.ints.size() - 1) % width == 0 && rows <= left;
             if (sound) {
                 rp.ints.erase(rp.ints.begin());
@@ -474,7 +488,6 @@ bool TFP_CLOCK::GetUserName(int32_t, int32_t machineNumber, int32_t enrollNumber
     }
     Message rp;
     if (!call(Op::GetUserName, {machineNumber, enrollNumber}, &rp)) return false;
-    if (rp.blobs.size() != 1) return fail(ERR_READ_FAIL);
     name = QString::fromUtf8(rp.blobs[0]);
     return true;
 }
@@ -488,7 +501,7 @@ bool TFP_CLOCK::GetSerialNumber(int32_t machineNumber, QString& serial) {
     serial.clear();
     Message rp;
     if (!call(Op::GetSerialNumber, {machineNumber}, &rp)) return false;
-    if (rp.blobs.size() != 1 || rp.blobs[0].size() > kMaxSerialLength) return fail(ERR_READ_FAIL);
+    if (rp.blobs[0].size() > kMaxSerialLength) return fail(ERR_READ_FAIL);
     const QString text = QString::fromLatin1(rp.blobs[0]);
     if (!isValidSerial(text)) return fail(ERR_READ_FAIL);
     serial = text;
@@ -499,7 +512,6 @@ bool TFP_CLOCK::GetDeviceCounts(int32_t machineNumber, DeviceCounts& counts) {
     counts = {};
     Message rp;
     if (!call(Op::GetDeviceCounts, {machineNumber}, &rp)) return false;
-    if (rp.ints.size() != 4 || !rp.blobs.empty()) return fail(ERR_READ_FAIL);
     const DeviceCounts c{rp.ints[0], rp.ints[1], rp.ints[2], rp.ints[3]};
     if (c.newRecords < 0 || c.users < 0 || c.newRecords > c.allRecords || c.users > c.enrollments)
         return fail(ERR_READ_FAIL);
@@ -507,10 +519,24 @@ bool TFP_CLOCK::GetDeviceCounts(int32_t machineNumber, DeviceCounts& counts) {
     return true;
 }
 
+bool TFP_CLOCK::WaitForNewRecords(int32_t machineNumber, int32_t position, int32_t ms,
+                                  int32_t& logEnd) {
+    logEnd = 0;
+    if (position < 0 || ms < 0 || ms > wire::kMaxWaitMs) return fail(ERR_INVALID_PARAM);
+    // The terminal is silent for up to ms by design; only what comes after
+    // that is a dead link.
+    const int limit = ms + std::min(operationTimeoutMs_, kWaitMarginMs);
+    Message rp;
+    if (!call(Op::WaitForNewRecords, {machineNumber, position, ms}, &rp, {}, true, limit))
+        return false;
+    if (rp.ints[0] < 0) return fail(ERR_READ_FAIL);
+    logEnd = rp.ints[0];
+    return true;
+}
+
 bool TFP_CLOCK::GetBellTime(int32_t machineNumber, int32_t& ringDuration, BellTable& bellTable) {
     Message rp;
     if (!call(Op::GetBellTime, {machineNumber}, &rp)) return false;
-    if (rp.ints.size() != 1 + 3 * kBellCount) return fail(ERR_READ_FAIL);
     ringDuration = rp.ints[0];
     for (size_t i = 0; i < 3 * kBellCount; ++i)
         bellTable[i] = static_cast<uint8_t>(rp.ints[1 + i] & 0xff);
@@ -591,8 +617,7 @@ std::optional<TFP_CLOCK::NameAnswer> TFP_CLOCK::userNameAhead(int32_t machine, i
         if (!call(Op::GetUserNameBatch, std::move(ints), &rp, {}, false))
             return NameAnswer{lastError_, {}};
         const size_t answered = rp.ints.size();
-        if (answered == 0 || answered > keys || rp.blobs.size() != answered)
-            return NameAnswer{ERR_READ_FAIL, {}};
+        if (answered > keys) return NameAnswer{ERR_READ_FAIL, {}};
         for (size_t k = 0; k < answered; ++k) {
             const bool ok = rp.ints[k] == SUCCESS;
             namesAhead_.push_back({rp.ints[k], ok ? QString::fromUtf8(rp.blobs[k]) : QString()});

@@ -147,6 +147,21 @@ class TFP_CLOCK {
     // one, more new records than records or more users than enrollments)
     // fails with ERR_READ_FAIL; a failure leaves counts all 0.
     bool GetDeviceCounts(int32_t machineNumber, DeviceCounts& counts);
+    // Waits until the terminal's log holds records past position (the
+    // position of the first record the caller has not seen), for at most ms
+    // (0 to wire::kMaxWaitMs; 0 asks without waiting). logEnd is where the
+    // log ends: past position when records came, else "none yet" (at or
+    // before it; before it only when the log is shorter than the caller
+    // thinks). A wait that ran out is a success, so it doubles as a
+    // heartbeat. A dead link fails within ms plus the request limit (at most
+    // kWaitMarginMs); a cancel ends the wait within kCancelGraceMs. A
+    // terminal older than protocol version 5 can't wait: ERR_NOSUPPORT,
+    // without asking it. Records are read as ever (ReadGeneralLogData).
+    bool WaitForNewRecords(int32_t machineNumber, int32_t position, int32_t ms, int32_t& logEnd);
+    static constexpr int kWaitMarginMs = 3000;
+    // The protocol version the connected terminal speaks (wire::kMinVersion
+    // to wire::kVersion); 0 when not connected.
+    int protocolVersion() const { return link_ ? peerVersion_ : 0; }
     // Bytes of frames sent and received since the control was made.
     long long linkBytes() const { return linkBytes_; }
 
@@ -178,8 +193,9 @@ class TFP_CLOCK {
     bool connectLink();
     bool fail(int32_t code);
     // One request and its reply; false (with the code kept) on any failure.
+    // timeoutMs 0: the operation limit (setTimeouts).
     bool call(wire::Op op, std::vector<int32_t> ints, wire::Message* reply = nullptr,
-              std::vector<QByteArray> blobs = {}, bool mayReconnect = true);
+              std::vector<QByteArray> blobs = {}, bool mayReconnect = true, int timeoutMs = 0);
     bool prepareList(RowList& list, ListKind kind, wire::Op op, std::vector<int32_t> ints);
     const int32_t* nextRow(RowList& list, int rowInts, wire::Op fetchOp, int32_t machine);
     bool getLog(int32_t machine, int32_t& tMachine, int32_t& enroll, int32_t& eMachine,
@@ -201,7 +217,8 @@ class TFP_CLOCK {
     void dropReadAhead();
 
     std::unique_ptr<Link> link_;
-    std::optional<Endpoint> endpoint_; // the connection OpenCommPort made, for reopening
+    int peerVersion_ = wire::kMinVersion; // the terminal's, told by its hello
+    std::optional<Endpoint> endpoint_;    // the connection OpenCommPort made, for reopening
     std::shared_ptr<DeviceModel> inProcess_;
     QString pendingAddress_;
     int32_t pendingPort_ = 0;

@@ -19,16 +19,27 @@
 
 namespace {
 
+// In the oldest version still spoken, so that any client can read why.
 QByteArray errorFrame(int32_t code) {
     wire::Message m;
     m.op = wire::Op::Error;
     m.code = code;
-    return wire::encodeFrame(m);
+    return wire::encodeFrame(m, wire::kMinVersion);
 }
+
+// What a client may send while its wait is held: a frame's worth. More is
+// not a client waiting for its answer.
+constexpr qsizetype kMaxBufferedWhileWaiting =
+    wire::kHeaderSize + qsizetype(wire::kMaxPayload) + wire::kTrailerSize;
 
 } // namespace
 
-Emulator::Emulator(std::shared_ptr<DeviceModel> device) : device_(std::move(device)) {}
+Emulator::Emulator(std::shared_ptr<DeviceModel> device)
+    : device_(std::move(device)), waitClock_(std::make_unique<QTimer>()) {
+    waitClock_->setSingleShot(true);
+    waitClock_->setTimerType(Qt::PreciseTimer);
+    connect(waitClock_.get(), &QTimer::timeout, this, [this] { wakeWaits(); });
+}
 
 Emulator::~Emulator() {
     for (auto& [device, c] : connections_) {
@@ -93,6 +104,7 @@ bool Emulator::listenUnix(const QString& path, QString* error) {
 void Emulator::adopt(QIODevice* device, bool checkPassword) {
     Connection& c = connections_[device];
     c.device = device;
+    c.decoder = wire::FrameDecoder(device_->protocolVersion());
     c.client = device_->connectClient(checkPassword);
     connect(device, &QIODevice::readyRead, this, [this, device] { serve(device); });
     if (device->bytesAvailable() > 0) serve(device);
@@ -101,6 +113,7 @@ void Emulator::adopt(QIODevice* device, bool checkPassword) {
 void Emulator::drop(QIODevice* device) {
     const auto it = connections_.find(device);
     if (it == connections_.end()) return;
+    waiting_.erase(it->second.client);
     device_->disconnectClient(it->second.client);
     connections_.erase(it);
     device->deleteLater();
@@ -131,20 +144,36 @@ void Emulator::serve(QIODevice* device) {
     if (it == connections_.end()) return;
     Connection& c = it->second;
     c.decoder.append(device->readAll());
+    const bool waiting = waiting_.count(c.client) != 0;
+    if (waiting && c.decoder.buffered() <= kMaxBufferedWhileWaiting) return;
     wire::Message request;
     for (;;) {
-        const auto status = c.decoder.next(request);
+        const auto status =
+            waiting ? wire::FrameDecoder::Status::Malformed : c.decoder.next(request);
         if (status == wire::FrameDecoder::Status::NeedMore) return;
         if (status == wire::FrameDecoder::Status::Malformed) {
             // Out of step with this peer: say why, then end the connection.
+            waiting_.erase(c.client);
             device->write(outgoing(errorFrame(ERR_READ_FAIL), c.held));
             c.decoder.clear();
             device_->disconnectClient(c.client);
             hangUp(device);
             return;
         }
+        const uint8_t version = c.decoder.version();
         DeviceModel::Reply reply = device_->handle(c.client, request);
-        device->write(outgoing(wire::encodeFrame(reply.message), c.held));
+        if (reply.waitMs > 0) {
+            hold(c.client, request, version, reply,
+                 [this, device](const wire::Message& m, uint8_t v) {
+                     const auto at = connections_.find(device);
+                     if (at == connections_.end()) return;
+                     device->write(outgoing(wire::encodeFrame(m, v), at->second.held));
+                     serve(device);
+                 });
+            return;
+        }
+        device->write(outgoing(wire::encodeFrame(reply.message, version), c.held));
+        wakeWaits(); // whatever the request did, a wait it ends is answered now
         if (reply.hangUp) {
             c.decoder.clear();
             device_->disconnectClient(c.client);
@@ -152,6 +181,49 @@ void Emulator::serve(QIODevice* device) {
             return;
         }
     }
+}
+
+void Emulator::hold(DeviceModel::ClientId client, const wire::Message& request, uint8_t version,
+                    const DeviceModel::Reply& reply, Answer answer) {
+    Waiting& w = waiting_[client];
+    w.request = request;
+    w.version = version;
+    w.from = reply.waitFrom;
+    w.deadline = QDeadlineTimer(reply.waitMs, Qt::PreciseTimer);
+    w.answer = std::move(answer);
+    armWaitClock();
+}
+
+void Emulator::wakeWaits() {
+    const int32_t end = device_->logEnd();
+    std::vector<DeviceModel::ClientId> due;
+    for (const auto& [client, w] : waiting_)
+        if (end > w.from || w.deadline.hasExpired()) due.push_back(client);
+    // An answer serves its client's next requests, which may hold or end
+    // other waits: each is looked up again.
+    for (DeviceModel::ClientId client : due)
+        endWait(client);
+    armWaitClock();
+}
+
+void Emulator::endWait(DeviceModel::ClientId client) {
+    const auto it = waiting_.find(client);
+    if (it == waiting_.end()) return;
+    Waiting w = std::move(it->second);
+    waiting_.erase(it);
+    w.answer(device_->endWait(w.request), w.version);
+}
+
+void Emulator::armWaitClock() {
+    qint64 next = -1;
+    for (const auto& [client, w] : waiting_) {
+        const qint64 left = w.deadline.remainingTime();
+        if (next < 0 || left < next) next = left;
+    }
+    if (next < 0)
+        waitClock_->stop();
+    else
+        waitClock_->start(static_cast<int>(next));
 }
 
 bool Emulator::openPty(const QString& linkPath, QString* ptyPath, QString* error) {
@@ -186,6 +258,7 @@ bool Emulator::openPty(const QString& linkPath, QString* ptyPath, QString* error
         }
         ptyLink_ = linkPath;
     }
+    ptyDecoder_ = wire::FrameDecoder(device_->protocolVersion());
     ptyClient_ = device_->connectClient(false);
     // A client that died halfway through a frame would otherwise make the
     // next client's hello look like the rest of it.
@@ -199,9 +272,10 @@ bool Emulator::openPty(const QString& linkPath, QString* ptyPath, QString* error
 }
 
 void Emulator::resetPtySession() {
+    waiting_.erase(ptyClient_);
     device_->disconnectClient(ptyClient_);
     ptyClient_ = device_->connectClient(false);
-    ptyDecoder_.clear();
+    ptyDecoder_ = wire::FrameDecoder(device_->protocolVersion());
 }
 
 void Emulator::writePty(const QByteArray& bytes) {
@@ -226,15 +300,25 @@ void Emulator::writePty(const QByteArray& bytes) {
 
 void Emulator::servePty() {
     char buffer[65536];
+    bool got = false;
     for (;;) {
         const ssize_t n = ::read(ptyMaster_, buffer, sizeof buffer);
         if (n > 0) {
             ptyDecoder_.append(buffer, static_cast<size_t>(n));
+            got = true;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         break;
     }
+    // A control that waits sends nothing: bytes meanwhile come from one that
+    // gave up on its wait (a cancel) or from a new peer on the line, which
+    // must not find that answer out of turn.
+    if (got && waiting_.erase(ptyClient_) != 0) armWaitClock();
+    takePtyRequests();
+}
+
+void Emulator::takePtyRequests() {
     wire::Message request;
     for (;;) {
         const auto status = ptyDecoder_.next(request);
@@ -251,8 +335,16 @@ void Emulator::servePty() {
             resetPtySession();
             return;
         }
+        const uint8_t version = ptyDecoder_.version();
         DeviceModel::Reply reply = device_->handle(ptyClient_, request);
-        writePty(outgoing(wire::encodeFrame(reply.message), ptyHeld_));
+        if (reply.waitMs > 0) {
+            hold(ptyClient_, request, version, reply, [this](const wire::Message& m, uint8_t v) {
+                writePty(outgoing(wire::encodeFrame(m, v), ptyHeld_));
+            });
+            return;
+        }
+        writePty(outgoing(wire::encodeFrame(reply.message, version), ptyHeld_));
+        wakeWaits();
         if (reply.hangUp) {
             // A serial line can't be hung up; the session ends instead.
             resetPtySession();

@@ -2,6 +2,7 @@
 // a pseudo-terminal (serial) or a Unix socket (USB).
 
 #include "Emulator.h"
+#include "Puncher.h"
 #include "terminal/DeviceModel.h"
 #include "terminal/DeviceState.h"
 
@@ -12,6 +13,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -46,13 +49,6 @@ const char* const kSchema =
 // The longest a change made without the lock waits to be saved.
 constexpr int kSaveDelayMs = 200;
 
-int sigPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] auto n = ::write(sigPipe[1], &c, 1);
-}
-
 [[noreturn]] void die(const QString& message) {
     std::fprintf(stderr, "v270-terminal: %s\n", qPrintable(message));
     std::exit(1);
@@ -75,59 +71,59 @@ void say(const QString& line) {
     std::fflush(stdout);
 }
 
-} // namespace
+QString value(const QCommandLineParser& parser, const char* option) {
+    return parser.value(QLatin1String(option));
+}
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("v270-terminal"));
+bool isSet(const QCommandLineParser& parser, const char* option) {
+    return parser.isSet(QLatin1String(option));
+}
 
-    QCommandLineParser parser;
+struct OptionRow {
+    const char* name;
+    const char* description;
+    const char* valueName; // nullptr: a flag
+};
+
+// clang-format off
+const OptionRow kOptions[] = {
+    {"listen", "Listen on TCP (port 0: any free port).", "HOST:PORT"},
+    {"pty", "Open a pseudo-terminal (serial line); with a value, make that path a link to it.", "LINK"},
+    {"pty-nolink", "Open a pseudo-terminal without a link.", nullptr},
+    {"unix", "Listen on a Unix socket (the USB stand-in).", "PATH"},
+    {"machine", "Machine number (overrides the file; default 1).", "N"},
+    {"password", "Communication password, 0 for none (overrides the file).", "N"},
+    {"serial", "Serial number (overrides the file; a new state gets a random one).", "TEXT"},
+    {"state", "State file (JSON, schema above).", "FILE"},
+    {"demo", "A new state holds N demo users and records.", "N"},
+    {"fail", "That operation fails with CODE (repeatable), e.g. ReadAllUserID=5.", "OP=CODE"},
+    {"drop-after", "Cut the link after N records of one download.", "N"},
+    {"delay-ms", "Latency per request.", "N"},
+    {"mutate", "Corrupt each reply frame with probability P (0-1): flip 1-3 bits, truncate, send "
+               "twice, hold back until after the next reply, or drop, evenly; each fault is "
+               "logged on standard error.", "P"},
+    {"seed", "Seed of --mutate (default 1): the same seed and requests give the same faults.", "S"},
+    {"punches", "Random enrolled users punch RATE times a second (fractions allowed, up to "
+                "1000), stamped with the terminal's clock. SIGUSR1 makes one punch.", "RATE"},
+    {"punch-log", "Append a line per punch as it is made: position, machine number, "
+                  "wall-clock time in nanoseconds.", "FILE"},
+    {"protocol", "Speak an older protocol version (4 to 5; default 5).", "N"},
+};
+// clang-format on
+
+// --pty takes an optional value, which QCommandLineParser has not: a bare
+// --pty becomes --pty-nolink before parsing.
+void parseArguments(QCommandLineParser& parser, QStringList args) {
     parser.setApplicationDescription(
         QStringLiteral("Fingerprint terminal emulator for v270-aktarim.\n\n") +
         QString::fromLatin1(kSchema) +
         QStringLiteral("\nWithout --listen, --pty or --unix it listens on TCP 127.0.0.1:5005."));
     parser.addHelpOption();
-    parser.addOptions({
-        {QStringLiteral("listen"), QStringLiteral("Listen on TCP (port 0: any free port)."),
-         QStringLiteral("HOST:PORT")},
-        {QStringLiteral("pty"),
-         QStringLiteral("Open a pseudo-terminal (serial line); "
-                        "with a value, make that path a link to it."),
-         QStringLiteral("LINK")},
-        {QStringLiteral("pty-nolink"), QStringLiteral("Open a pseudo-terminal without a link.")},
-        {QStringLiteral("unix"), QStringLiteral("Listen on a Unix socket (the USB stand-in)."),
-         QStringLiteral("PATH")},
-        {QStringLiteral("machine"),
-         QStringLiteral("Machine number (overrides the file; default 1)."), QStringLiteral("N")},
-        {QStringLiteral("password"),
-         QStringLiteral("Communication password, 0 for none (overrides the file)."),
-         QStringLiteral("N")},
-        {QStringLiteral("serial"),
-         QStringLiteral("Serial number (overrides the file; a new state gets a random one)."),
-         QStringLiteral("TEXT")},
-        {QStringLiteral("state"), QStringLiteral("State file (JSON, schema above)."),
-         QStringLiteral("FILE")},
-        {QStringLiteral("demo"), QStringLiteral("A new state holds N demo users and records."),
-         QStringLiteral("N")},
-        {QStringLiteral("fail"),
-         QStringLiteral("That operation fails with CODE (repeatable), e.g. ReadAllUserID=5."),
-         QStringLiteral("OP=CODE")},
-        {QStringLiteral("drop-after"),
-         QStringLiteral("Cut the link after N records of one download."), QStringLiteral("N")},
-        {QStringLiteral("delay-ms"), QStringLiteral("Latency per request."), QStringLiteral("N")},
-        {QStringLiteral("mutate"),
-         QStringLiteral("Corrupt each reply frame with probability P (0-1): flip 1-3 bits, "
-                        "truncate, send twice, hold back until after the next reply, or "
-                        "drop, evenly; each fault is logged on standard error."),
-         QStringLiteral("P")},
-        {QStringLiteral("seed"),
-         QStringLiteral("Seed of --mutate (default 1): the same seed and requests give the "
-                        "same faults."),
-         QStringLiteral("S")},
-    });
-    // --pty takes an optional value; QCommandLineParser has none, so accept
-    // a bare --pty by hand before parsing.
-    QStringList args = app.arguments();
+    for (const OptionRow& o : kOptions)
+        parser.addOption(
+            o.valueName ? QCommandLineOption(QLatin1String(o.name), QLatin1String(o.description),
+                                             QLatin1String(o.valueName))
+                        : QCommandLineOption(QLatin1String(o.name), QLatin1String(o.description)));
     for (qsizetype i = 1; i < args.size(); ++i) {
         const bool last = i + 1 >= args.size();
         if (args[i] == QLatin1String("--pty") &&
@@ -138,11 +134,12 @@ int main(int argc, char** argv) {
     if (!parser.positionalArguments().isEmpty())
         die(QStringLiteral("unexpected argument \"%1\" (see --help)")
                 .arg(parser.positionalArguments().first()));
+}
 
-    // The state: from the file, or new (demo or defaults), then the overrides.
-    const QString statePath = parser.value(QStringLiteral("state"));
+// The state: from the file, or new (demo or defaults). created: no file yet.
+DeviceState loadState(const QCommandLineParser& parser, const QString& statePath, bool& created) {
     DeviceState state;
-    bool created = true;
+    created = true;
     if (!statePath.isEmpty() && QFileInfo::exists(statePath)) {
         QFile file(statePath);
         if (!file.open(QIODevice::ReadOnly))
@@ -153,31 +150,35 @@ int main(int argc, char** argv) {
         state = std::move(*loaded);
         created = false;
     }
-    if (parser.isSet(QStringLiteral("demo"))) {
-        const int users = toInt(parser.value(QStringLiteral("demo")), "demo", 0, 100000);
+    if (isSet(parser, "demo")) {
+        const int users = toInt(value(parser, "demo"), "demo", 0, 100000);
         if (created)
             state = makeDemoState(users, state.machine);
         else
             std::fprintf(stderr, "v270-terminal: %s exists; --demo applies only to a new state\n",
                          qPrintable(statePath));
     }
+    return state;
+}
+
+// The command line's machine, password and serial number; true when one
+// differs from the state's, which then must be saved.
+bool applyOverrides(const QCommandLineParser& parser, DeviceState& state, bool created) {
     bool overridden = false;
-    if (parser.isSet(QStringLiteral("machine"))) {
-        const int m =
-            toInt(parser.value(QStringLiteral("machine")), "machine", INT32_MIN, INT32_MAX);
+    if (isSet(parser, "machine")) {
+        const int m = toInt(value(parser, "machine"), "machine", INT32_MIN, INT32_MAX);
         overridden |= m != state.machine;
         state.machine = m;
         for (auto& e : state.enrollments)
             if (created) e.emachine = m;
     }
-    if (parser.isSet(QStringLiteral("password"))) {
-        const int p =
-            toInt(parser.value(QStringLiteral("password")), "password", INT32_MIN, INT32_MAX);
+    if (isSet(parser, "password")) {
+        const int p = toInt(value(parser, "password"), "password", INT32_MIN, INT32_MAX);
         overridden |= p != state.password;
         state.password = p;
     }
-    if (parser.isSet(QStringLiteral("serial"))) {
-        const QString serial = parser.value(QStringLiteral("serial"));
+    if (isSet(parser, "serial")) {
+        const QString serial = value(parser, "serial");
         if (!isValidSerial(serial))
             die(QStringLiteral("--serial: expected 1 to %1 printable ASCII characters, got \"%2\"")
                     .arg(kMaxSerialLength)
@@ -185,12 +186,11 @@ int main(int argc, char** argv) {
         overridden |= serial != state.serial;
         state.serial = serial;
     }
-    overridden |= state.serial.isEmpty(); // the device makes one, kept from now on
+    return overridden || state.serial.isEmpty(); // the device makes one, kept from now on
+}
 
-    // Declared before the device, which calls it, so that it outlives it.
-    QTimer saveSoon;
-    auto device = std::make_shared<DeviceModel>(std::move(state));
-    DeviceFaults& faults = device->faults();
+void applyFaults(const QCommandLineParser& parser, DeviceModel& device) {
+    DeviceFaults& faults = device.faults();
     for (const QString& f : parser.values(QStringLiteral("fail"))) {
         const qsizetype eq = f.indexOf(QLatin1Char('='));
         if (eq <= 0) die(QStringLiteral("--fail: expected OP=CODE, got \"%1\"").arg(f));
@@ -202,106 +202,195 @@ int main(int argc, char** argv) {
         if (!known) die(QStringLiteral("--fail: unknown operation \"%1\"").arg(op));
         faults.failOps[op.toStdString()] = toInt(f.mid(eq + 1), "fail", INT32_MIN, INT32_MAX);
     }
-    if (parser.isSet(QStringLiteral("drop-after")))
-        faults.dropAfter =
-            toInt(parser.value(QStringLiteral("drop-after")), "drop-after", 0, INT32_MAX);
-    if (parser.isSet(QStringLiteral("delay-ms")))
-        faults.delayMs = toInt(parser.value(QStringLiteral("delay-ms")), "delay-ms", 0, 60000);
+    if (isSet(parser, "drop-after"))
+        faults.dropAfter = toInt(value(parser, "drop-after"), "drop-after", 0, INT32_MAX);
+    if (isSet(parser, "delay-ms"))
+        faults.delayMs = toInt(value(parser, "delay-ms"), "delay-ms", 0, 60000);
+    if (isSet(parser, "protocol"))
+        device.setProtocolVersion(static_cast<uint8_t>(
+            toInt(value(parser, "protocol"), "protocol", wire::kMinVersion, wire::kVersion)));
+}
 
-    std::unique_ptr<ReplyMutator> mutator;
-    if (parser.isSet(QStringLiteral("mutate"))) {
-        bool ok = false;
-        const QString text = parser.value(QStringLiteral("mutate"));
-        const double p = text.toDouble(&ok);
-        if (!ok || !(p >= 0.0 && p <= 1.0))
-            die(QStringLiteral("--mutate: expected a probability from 0 to 1, got \"%1\"")
-                    .arg(text));
-        uint64_t seed = 1;
-        if (parser.isSet(QStringLiteral("seed"))) {
-            const QString seedText = parser.value(QStringLiteral("seed"));
-            seed = seedText.toULongLong(&ok);
-            if (!ok)
-                die(QStringLiteral("--seed: expected a whole number from 0 to %1, got \"%2\"")
-                        .arg(UINT64_MAX)
-                        .arg(seedText));
-        }
-        mutator = std::make_unique<ReplyMutator>(p, seed);
-    } else if (parser.isSet(QStringLiteral("seed"))) {
-        die(QStringLiteral("--seed belongs to --mutate"));
+std::unique_ptr<ReplyMutator> makeMutator(const QCommandLineParser& parser) {
+    if (!isSet(parser, "mutate")) {
+        if (isSet(parser, "seed")) die(QStringLiteral("--seed belongs to --mutate"));
+        return nullptr;
     }
-
-    if (!statePath.isEmpty()) {
-        auto save = [model = device.get(), statePath] {
-            QString error;
-            if (!saveDeviceState(model->state(), statePath, &error))
-                std::fprintf(stderr, "v270-terminal: can't save %s: %s\n", qPrintable(statePath),
-                             qPrintable(error));
-        };
-        if (created || overridden) {
-            QString error;
-            if (!saveDeviceState(device->state(), statePath, &error))
-                die(QStringLiteral("%1: can't write: %2").arg(statePath, error));
-        }
-        device->setOnChange(save);
-        // Changes without the lock (names sent one by one) are saved
-        // together, 200 ms after the first of them: rewriting a big state
-        // per change would make the terminal slower than the link.
-        saveSoon.setSingleShot(true);
-        saveSoon.setInterval(kSaveDelayMs);
-        QObject::connect(&saveSoon, &QTimer::timeout,
-                         [model = device.get()] { model->saveChangesWithoutLock(); });
-        device->setSaveLater([&saveSoon] {
-            if (!saveSoon.isActive()) saveSoon.start();
-        });
+    bool ok = false;
+    const QString text = value(parser, "mutate");
+    const double p = text.toDouble(&ok);
+    if (!ok || !(p >= 0.0 && p <= 1.0))
+        die(QStringLiteral("--mutate: expected a probability from 0 to 1, got \"%1\"").arg(text));
+    uint64_t seed = 1;
+    if (isSet(parser, "seed")) {
+        const QString seedText = value(parser, "seed");
+        seed = seedText.toULongLong(&ok);
+        if (!ok)
+            die(QStringLiteral("--seed: expected a whole number from 0 to %1, got \"%2\"")
+                    .arg(UINT64_MAX)
+                    .arg(seedText));
     }
+    return std::make_unique<ReplyMutator>(p, seed);
+}
 
-    // SIGTERM and SIGINT end the event loop, so the destructors clean up.
-    // Installed before anything is announced: a test may signal at once.
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sigPipe) != 0)
-        die(QStringLiteral("socketpair failed"));
-    QSocketNotifier quitNotifier(sigPipe[0], QSocketNotifier::Read);
-    QObject::connect(&quitNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGINT, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+// Saves the state file when the device says so; changes without the lock
+// (names sent one by one) are saved together, 200 ms after the first of
+// them: rewriting a big state per change would make the terminal slower
+// than the link.
+void saveStateTo(const QString& statePath, bool writeNow, DeviceModel& device, QTimer& saveSoon) {
+    if (writeNow) {
+        QString error;
+        if (!saveDeviceState(device.state(), statePath, &error))
+            die(QStringLiteral("%1: can't write: %2").arg(statePath, error));
+    }
+    device.setOnChange([model = &device, statePath] {
+        QString error;
+        if (!saveDeviceState(model->state(), statePath, &error))
+            std::fprintf(stderr, "v270-terminal: can't save %s: %s\n", qPrintable(statePath),
+                         qPrintable(error));
+    });
+    saveSoon.setSingleShot(true);
+    saveSoon.setInterval(kSaveDelayMs);
+    QObject::connect(&saveSoon, &QTimer::timeout,
+                     [model = &device] { model->saveChangesWithoutLock(); });
+    device.setSaveLater([&saveSoon] {
+        if (!saveSoon.isActive()) saveSoon.start();
+    });
+}
 
-    Emulator emulator(device);
-    if (mutator) emulator.setMutator(std::move(mutator));
+void listenTcp(const QCommandLineParser& parser, Emulator& emulator) {
+    const QString address =
+        isSet(parser, "listen") ? value(parser, "listen") : QStringLiteral("127.0.0.1:5005");
+    const qsizetype colon = address.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0) die(QStringLiteral("--listen: expected HOST:PORT, got \"%1\"").arg(address));
+    const int port = toInt(address.mid(colon + 1), "listen", 0, 65535);
+    QString where, error;
+    QString host = address.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2); // [::1]:5005
+    if (!emulator.listenTcp(host, static_cast<uint16_t>(port), &where, &error))
+        die(QStringLiteral("can't listen on %1: %2").arg(address, error));
+    say(QStringLiteral("tcp ") + where);
+}
+
+// Each listener is announced on standard output once it listens.
+void listen(const QCommandLineParser& parser, Emulator& emulator) {
+    const bool pty = isSet(parser, "pty") || isSet(parser, "pty-nolink");
+    if (isSet(parser, "listen") || (!pty && !isSet(parser, "unix"))) listenTcp(parser, emulator);
     QString error;
-    const bool anyTransport =
-        parser.isSet(QStringLiteral("listen")) || parser.isSet(QStringLiteral("pty")) ||
-        parser.isSet(QStringLiteral("pty-nolink")) || parser.isSet(QStringLiteral("unix"));
-    if (parser.isSet(QStringLiteral("listen")) || !anyTransport) {
-        const QString listenAddress = parser.isSet(QStringLiteral("listen"))
-                                          ? parser.value(QStringLiteral("listen"))
-                                          : QStringLiteral("127.0.0.1:5005");
-        const qsizetype colon = listenAddress.lastIndexOf(QLatin1Char(':'));
-        if (colon <= 0)
-            die(QStringLiteral("--listen: expected HOST:PORT, got \"%1\"").arg(listenAddress));
-        const int port = toInt(listenAddress.mid(colon + 1), "listen", 0, 65535);
-        QString where;
-        QString host = listenAddress.left(colon);
-        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-            host = host.mid(1, host.size() - 2); // [::1]:5005
-        if (!emulator.listenTcp(host, static_cast<uint16_t>(port), &where, &error))
-            die(QStringLiteral("can't listen on %1: %2").arg(listenAddress, error));
-        say(QStringLiteral("tcp ") + where);
-    }
-    if (parser.isSet(QStringLiteral("pty")) || parser.isSet(QStringLiteral("pty-nolink"))) {
+    if (pty) {
         QString path;
-        if (!emulator.openPty(parser.value(QStringLiteral("pty")), &path, &error))
+        if (!emulator.openPty(value(parser, "pty"), &path, &error))
             die(QStringLiteral("can't open a pseudo-terminal: %1").arg(error));
         say(QStringLiteral("pty ") + path);
     }
-    if (parser.isSet(QStringLiteral("unix"))) {
-        const QString path = parser.value(QStringLiteral("unix"));
+    if (isSet(parser, "unix")) {
+        const QString path = value(parser, "unix");
         if (!emulator.listenUnix(path, &error))
             die(QStringLiteral("can't listen on %1: %2").arg(path, error));
         say(QStringLiteral("unix ") + path);
     }
+}
+
+// Signals reach the event loop through a socket pair: the handler only
+// writes the signal's number, the loop acts on it.
+int signalWriteEnd = -1;
+
+void onSignal(int signal) {
+    const int saved = errno;
+    const char c = static_cast<char>(signal);
+    [[maybe_unused]] auto n = ::write(signalWriteEnd, &c, 1);
+    errno = saved;
+}
+
+class SignalPipe {
+  public:
+    // SIGTERM and SIGINT end the event loop, so the destructors clean up;
+    // SIGUSR1 calls onPunch.
+    explicit SignalPipe(std::function<void()> onPunch) : onPunch_(std::move(onPunch)) {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds_.data()) != 0)
+            die(QStringLiteral("socketpair failed"));
+        signalWriteEnd = fds_[1];
+        notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { take(); });
+        struct sigaction sa {};
+        sa.sa_handler = onSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        for (int signal : {SIGTERM, SIGINT, SIGUSR1})
+            ::sigaction(signal, &sa, nullptr);
+        std::signal(SIGPIPE, SIG_IGN);
+    }
+    ~SignalPipe() {
+        for (int signal : {SIGTERM, SIGINT, SIGUSR1})
+            std::signal(signal, SIG_DFL);
+        notifier_.reset();
+        signalWriteEnd = -1;
+        ::close(fds_[0]);
+        ::close(fds_[1]);
+    }
+    SignalPipe(const SignalPipe&) = delete;
+    SignalPipe& operator=(const SignalPipe&) = delete;
+
+  private:
+    void take() {
+        char taken[64];
+        ssize_t n = 0;
+        while ((n = ::read(fds_[0], taken, sizeof taken)) > 0)
+            for (ssize_t i = 0; i < n; ++i)
+                if (taken[i] == SIGUSR1)
+                    onPunch_();
+                else
+                    QCoreApplication::quit();
+    }
+
+    std::array<int, 2> fds_{-1, -1};
+    std::unique_ptr<QSocketNotifier> notifier_;
+    std::function<void()> onPunch_;
+};
+
+void startPunches(const QCommandLineParser& parser, Puncher& puncher) {
+    if (isSet(parser, "punch-log")) {
+        QString error;
+        if (!puncher.openLog(value(parser, "punch-log"), &error))
+            die(QStringLiteral("--punch-log: %1").arg(error));
+    }
+    if (!isSet(parser, "punches")) return;
+    bool ok = false;
+    const double rate = value(parser, "punches").toDouble(&ok);
+    if (!ok || !(rate > 0.0 && rate <= 1000.0))
+        die(QStringLiteral("--punches: expected punches a second above 0, at most 1000, got \"%1\"")
+                .arg(value(parser, "punches")));
+    puncher.start(rate);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("v270-terminal"));
+    QCommandLineParser parser;
+    parseArguments(parser, app.arguments());
+
+    const QString statePath = value(parser, "state");
+    bool created = true;
+    DeviceState state = loadState(parser, statePath, created);
+    const bool overridden = applyOverrides(parser, state, created);
+
+    // Declared before the device, which calls it, so that it outlives it.
+    QTimer saveSoon;
+    auto device = std::make_shared<DeviceModel>(std::move(state));
+    applyFaults(parser, *device);
+    std::unique_ptr<ReplyMutator> mutator = makeMutator(parser);
+    if (!statePath.isEmpty()) saveStateTo(statePath, created || overridden, *device, saveSoon);
+
+    Emulator emulator(device);
+    if (mutator) emulator.setMutator(std::move(mutator));
+    Puncher puncher(*device, [&emulator] { emulator.wakeWaits(); });
+    startPunches(parser, puncher);
+    // Before anything is announced: a test may signal at once.
+    SignalPipe signalPipe([&puncher] { puncher.punch(); });
+    listen(parser, emulator);
 
     const int code = app.exec();
     // A client still holding the lock at SIGTERM, or changes waiting for the timer.

@@ -41,8 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     lock.ints = {1, 0, -1};
     device.handle(client, lock);
     const DeviceModel::Reply reply = device.handle(client, *message);
-    // Whatever the request, the reply fits in a frame.
+    // Whatever the request, the reply fits in a frame, also a held wait's
+    // when it ends; and only a wait, within its limit, is ever held.
     if (wire::payloadSize(reply.message) > wire::kMaxPayload) __builtin_trap();
+    if (reply.waitMs != 0) {
+        if (message->op != wire::Op::WaitForNewRecords || reply.waitMs < 0 ||
+            reply.waitMs > wire::kMaxWaitMs)
+            __builtin_trap();
+        if (wire::payloadSize(device.endWait(*message)) > wire::kMaxPayload) __builtin_trap();
+    }
 
     // As an answer: the first integer says how many keys were asked.
     if (message->ints.empty()) return 0;

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <poll.h>
 #include <set>
 #include <sys/socket.h>
@@ -853,7 +854,9 @@ class ScriptedTerminal {
                 decoder.append(buffer, size_t(n));
                 wire::Message rq;
                 while (open && decoder.next(rq) == wire::FrameDecoder::Status::Frame) {
-                    wire::Message rp = rq.op == wire::Op::Hello ? wire::Message{} : answer_;
+                    wire::Message rp = rq.op == wire::Op::Hello
+                                           ? wire::Message{wire::Op::Hello, 0, {wire::kVersion}, {}}
+                                           : answer_;
                     rp.op = rq.op;
                     const QByteArray frame = wire::encodeFrame(rp);
                     open = ::send(peer.fd, frame.constData(), size_t(frame.size()), MSG_NOSIGNAL) ==
@@ -943,5 +946,43 @@ TEST(TerminalLink, DeviceCountsRefuseRepliesThatAreNoCounts) {
             EXPECT_EQ(lastError(clock), error);
             EXPECT_EQ(counts, DeviceCounts{});
         }
+    }
+}
+
+TEST(TerminalLink, RepliesOfAnotherShapeAreRefusedByEveryOperation) {
+    // Two blobs and no integer fit no operation's reply; reading one as its
+    // values would run past the end.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("usb.sock"));
+    ScriptedTerminal peer(path, wire::Message{wire::Op::Error, SUCCESS, {}, {"x", "y"}});
+    ASSERT_TRUE(peer.listening());
+    TFP_CLOCK clock;
+    clock.setTimeouts(5000, 5000);
+    clock.IsUSB = true;
+    clock.setDevicePath(path);
+    ASSERT_TRUE(clock.OpenCommPort(1)) << lastError(clock);
+    int32_t a = 0, b = 0, c = 0, d = 0, e = 0, f = 0;
+    EnrollTemplate data{};
+    QString text;
+    BellTable bells{};
+    DeviceCounts counts;
+    const std::vector<std::pair<const char*, std::function<bool()>>> calls{
+        {"EnableDevice", [&] { return clock.EnableDevice(1, 0); }},
+        {"SetDeviceTime", [&] { return clock.SetDeviceTime(1); }},
+        {"GetDeviceTime", [&] { return clock.GetDeviceTime(1, a, b, c, d, e, f); }},
+        {"ReadAllGeneralLogData", [&] { return clock.ReadAllGeneralLogData(1); }},
+        {"ReadAllUserID", [&] { return clock.ReadAllUserID(1); }},
+        {"GetEnrollData", [&] { return clock.GetEnrollData(1, 1, 1, 0, a, data, b); }},
+        {"GetEnrollDataWithString",
+         [&] { return clock.GetEnrollDataWithString(1, 1, 1, 0, a, text, b); }},
+        {"GetUserName", [&] { return clock.GetUserName(1, 1, 1, 1, text); }},
+        {"GetBellTime", [&] { return clock.GetBellTime(1, a, bells); }},
+        {"GetSerialNumber", [&] { return clock.GetSerialNumber(1, text); }},
+        {"GetDeviceCounts", [&] { return clock.GetDeviceCounts(1, counts); }},
+        {"WaitForNewRecords", [&] { return clock.WaitForNewRecords(1, 0, 0, a); }},
+    };
+    for (const auto& [name, call] : calls) {
+        EXPECT_FALSE(call()) << name;
+        EXPECT_EQ(lastError(clock), ERR_READ_FAIL) << name;
     }
 }

@@ -1,14 +1,20 @@
-// The frame codec, the error names and the template text form.
+// The frame codec, the error names, the template text form and the table
+// of link operations.
 
 #include "terminal/DeviceModel.h"
 #include "terminal/ErrorNames.h"
 #include "terminal/LinkOperations.h"
 #include "terminal/LinkProtocol.h"
 #include "terminal/TFP_CLOCK.h"
+#include "terminal/testing/EmulatorProcess.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <memory>
+#include <set>
 
 #include <zlib.h>
 
@@ -132,6 +138,39 @@ TEST(LinkFrame, MalformedFramesAreRefused) {
     EXPECT_EQ(d.next(m), FrameDecoder::Status::Malformed);
 }
 
+TEST(LinkFrame, VersionsFromTheOldestSpokenToTheReceiversOwn) {
+    // A frame may come in any version the receiver speaks, as long as that
+    // version knows its op; it says which version it came in.
+    const Message counts{Op::GetDeviceCounts, 0, {1}, {}};
+    const Message wait{Op::WaitForNewRecords, 0, {1, 0, 100}, {}};
+    struct Case {
+        const char* what;
+        Message message;
+        uint8_t version;
+        uint8_t receiver; // newest version the receiver speaks
+        bool taken;
+    };
+    const Case cases[] = {
+        {"oldest spoken", counts, wire::kMinVersion, wire::kVersion, true},
+        {"newest", wait, wire::kVersion, wire::kVersion, true},
+        {"older than spoken", counts, wire::kMinVersion - 1, wire::kVersion, false},
+        {"newer than the receiver", counts, wire::kVersion, wire::kMinVersion, false},
+        {"op the frame's version doesn't know", wait, wire::kMinVersion, wire::kVersion, false},
+        {"unknown to an older receiver", wait, wire::kVersion, wire::kMinVersion, false},
+    };
+    for (const auto& c : cases) {
+        FrameDecoder d(c.receiver);
+        d.append(wire::encodeFrame(c.message, c.version));
+        Message m;
+        const auto status = d.next(m);
+        EXPECT_EQ(status == FrameDecoder::Status::Frame, c.taken) << c.what;
+        if (c.taken) {
+            EXPECT_EQ(m, c.message) << c.what;
+            EXPECT_EQ(d.version(), c.version) << c.what;
+        }
+    }
+}
+
 TEST(LinkRecords, CompactFormKeepsEveryValue) {
     // Ordinary records, then every field at the ends of its range, dates no
     // calendar has, and jumps back and forth in time.
@@ -239,4 +278,91 @@ TEST(LinkOperations, ShortRequestsAreRefusedForEveryOperation) {
         EXPECT_EQ(device.handle(client, rq).message.code, ERR_INVALID_PARAM);
     }
     EXPECT_GT(rows, 20);
+}
+
+namespace {
+
+// One request of every operation, in an order that lets each succeed on a
+// terminal holding user 42's card and two records.
+std::vector<Message> everyOperation() {
+    std::vector<int32_t> setEnroll{1, 43, 1, 0, 0, 0};
+    setEnroll.resize(setEnroll.size() + wire::kTemplateInts, 7);
+    std::vector<int32_t> setEnrollText = setEnroll;
+    setEnrollText[3] = 1;
+    std::vector<int32_t> setBells{1, 5};
+    for (int i = 0; i < 3 * kBellCount; ++i)
+        setBells.push_back(i % 8);
+    return {
+        {Op::Hello, 0, {1, 0}, {}},
+        {Op::EnableDevice, 0, {1, 0}, {}},
+        {Op::SetDeviceTime, 0, {1, 2024, 3, 5, 8, 7, 0}, {}},
+        {Op::GetDeviceTime, 0, {1}, {}},
+        {Op::ReadAllGeneralLogData, 0, {1}, {}},
+        {Op::ReadGeneralLogData, 0, {1, 1}, {}},
+        {Op::FetchLogs, 0, {1, wire::kMaxChunkRows}, {}},
+        {Op::CommitNewRecords, 0, {1, 0, 2}, {}},
+        {Op::ReadAllUserID, 0, {1}, {}},
+        {Op::FetchUsers, 0, {1, wire::kMaxChunkRows}, {}},
+        {Op::GetEnrollData, 0, {1, 42, 1, kCardBackup}, {}},
+        {Op::GetEnrollDataWithString, 0, {1, 42, 1, kCardBackup}, {}},
+        {Op::SetEnrollData, 0, setEnroll, {}},
+        {Op::SetEnrollDataWithString, 0, setEnrollText, {}},
+        {Op::ModifyPrivilege, 0, {1, 43, 1, 0, 1}, {}},
+        {Op::GetEnrollDataBatch, 0, {1, 42, 1, kCardBackup, 43, 1, 0, 43, 1, 1}, {}},
+        {Op::DeleteEnrollData, 0, {1, 43, 1, 0}, {}},
+        {Op::SetUserName, 0, {1, 42}, {QByteArray("AYSE")}},
+        {Op::GetUserName, 0, {1, 42}, {}},
+        {Op::GetUserNameBatch, 0, {1, 42, 43}, {}},
+        {Op::GetBellTime, 0, {1}, {}},
+        {Op::SetBellTime, 0, setBells, {}},
+        {Op::GetSerialNumber, 0, {1}, {}},
+        {Op::GetDeviceCounts, 0, {1}, {}},
+        {Op::WaitForNewRecords, 0, {1, 0, 0}, {}},
+        {Op::EmptyEnrollData, 0, {1}, {}},
+        {Op::ClearKeeperData, 0, {1}, {}},
+        {Op::EnableDevice, 0, {1, 1}, {}},
+    };
+}
+
+} // namespace
+
+TEST(LinkOperations, EveryReplyHasTheShapeOfItsRow) {
+    // The control refuses any other reply, so the terminal must send none:
+    // in-process and over the wire.
+    DeviceState state;
+    state.logs = {LogRecord{42, 0, 2024, 3, 5, 8, 7}, LogRecord{42, 8, 2024, 3, 5, 17, 59}};
+    Enrollment card;
+    card.enroll = 42, card.backup = kCardBackup, card.password = 7;
+    state.enrollments = {card};
+    QTemporaryDir dir;
+    EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.startWithState(state, dir.path()));
+
+    std::set<Op> walked;
+    for (const bool inProcess : {true, false}) {
+        int32_t error = 0;
+        std::unique_ptr<Link> link =
+            inProcess ? openInProcessLink(std::make_shared<DeviceModel>(state), &error)
+                      : openTcpLink(emulator.host(), static_cast<uint16_t>(emulator.port()), 5000,
+                                    &error);
+        ASSERT_TRUE(link) << error;
+        link->setVersion(wire::kVersion);
+        for (const Message& rq : everyOperation()) {
+            const wire::LinkOperation* row = wire::linkOperation(rq.op);
+            ASSERT_TRUE(row);
+            SCOPED_TRACE(std::string(row->name) + (inProcess ? " in-process" : " emulator"));
+            Message rp;
+            ASSERT_EQ(link->transact(rq, rp, 5000), SUCCESS);
+            EXPECT_EQ(rp.code, SUCCESS);
+            EXPECT_TRUE(row->reply.fits(rp))
+                << rp.ints.size() << " integers, " << rp.blobs.size() << " blobs";
+            walked.insert(rq.op);
+        }
+    }
+    for (int n = 0; n < 256; ++n) {
+        const wire::LinkOperation* row = wire::linkOperation(static_cast<Op>(n));
+        if (row && row->handler) {
+            EXPECT_TRUE(walked.count(row->op)) << row->name << " has no request in the walk";
+        }
+    }
 }
