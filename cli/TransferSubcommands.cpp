@@ -1,6 +1,7 @@
 #include "TransferSubcommands.h"
 
 #include "HeadlessTerminal.h"
+#include "SinkSubcommands.h"
 #include "TerminalJobs.h"
 #include "core/AppError.h"
 #include "core/ConsoleOperator.h"
@@ -212,6 +213,7 @@ std::vector<Subcommand> transferSubcommands() {
                      QJsonDocument(array).toJson(QJsonDocument::Indented));
                  call.io.out.flush();
              }
+             pushAfterTransfer(call.programDir, call.io);
              return code;
          }},
         {QStringLiteral("sdcard"),
