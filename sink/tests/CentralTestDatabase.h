@@ -11,12 +11,14 @@
 #include "core/IniFile.h"
 #include "mysql/MySqlErrors.h"
 #include "sink/CentralDatabase.h"
+#include "sink/OutboxPush.h"
 
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -68,7 +70,7 @@ class CentralTestDatabase {
     }
     ~CentralTestDatabase() {
         try {
-            admin_.execute("DROP DATABASE IF EXISTS " + name_);
+            again([&] { admin_.execute("DROP DATABASE IF EXISTS " + name_); });
         } catch (...) {
         }
     }
@@ -76,14 +78,14 @@ class CentralTestDatabase {
 
     long long count(const std::string& where = "1") {
         return std::stoll(
-            *admin_.select("SELECT COUNT(*) FROM " + name_ + ".attendance WHERE " + where)[0][0]);
+            *select("SELECT COUNT(*) FROM " + name_ + ".attendance WHERE " + where)[0][0]);
     }
     // Every key once is what the primary key promises; this checks the
     // rows are the records asked for: n per terminal, positions 0..n-1.
     ::testing::AssertionResult holds(const std::vector<std::pair<QByteArray, int>>& terminals) {
         long long total = 0;
         for (const auto& [terminal, n] : terminals) {
-            const auto rows = admin_.select(
+            const auto rows = select(
                 "SELECT COUNT(*), COALESCE(MIN(position), -1), COALESCE(MAX(position), -1) FROM " +
                 name_ + ".attendance WHERE terminal_serial = " + sqlBytes(terminal));
             const std::string got = *rows[0][0] + " " + *rows[0][1] + " " + *rows[0][2];
@@ -98,9 +100,25 @@ class CentralTestDatabase {
             return ::testing::AssertionFailure() << all << " rows, not " << total;
         return ::testing::AssertionSuccess();
     }
-    std::vector<SqlRow> select(const std::string& sql) { return admin_.select(sql); }
+    std::vector<SqlRow> select(const std::string& sql) {
+        std::vector<SqlRow> rows;
+        again([&] { rows = admin_.select(sql); });
+        return rows;
+    }
 
   private:
+    // A node the test killed hands the checks over to the next one.
+    void again(const std::function<void()>& run) {
+        for (int attempt = 1;; ++attempt) {
+            try {
+                return run();
+            } catch (const v270::mysql::EMySqlException& e) {
+                if (attempt == 3 || !hostGoneError(e.Code())) throw;
+                admin_.drop(true);
+            }
+        }
+    }
+
     std::string name_;
     CentralConnection admin_;
 };

@@ -143,7 +143,7 @@ TEST_P(Push, ValuesArriveAsTheyWere) {
     site.add(odd, 0, 2);
     {
         const auto lock = DirectoryLock::tryAcquire(site.dir());
-        addToOutbox(*lock, "EMU09", 7, 0, "00012 31/02/2024 08:00:00 07 01\r\n", 1, 1700000000);
+        addToOutbox(*lock, "EMU09", 7, 0, "00012 31/02/2024 08:00:00 07 01\r\n", 1, 1700000100);
     }
     CentralConnection c(settingsFor(0, QStringLiteral("Şube-İzmir 'ön'")));
     const PushResult r = pushOutbox(site.dir(), c, quick());
@@ -152,7 +152,7 @@ TEST_P(Push, ValuesArriveAsTheyWere) {
     const auto rows = db->select(
         "SELECT terminal_serial, line, site, DATE_FORMAT(punch_time, '%Y-%m-%d %H:%i'), "
         "enroll_number, mode, machine_number, DATE_FORMAT(received_at, '%Y-%m-%d %H:%i:%s') FROM " +
-        db->name().toStdString() + ".attendance ORDER BY terminal_serial, position");
+        db->name().toStdString() + ".attendance ORDER BY terminal_serial DESC, position");
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(*rows[0][0], std::string(odd.constData(), size_t(odd.size())));
     EXPECT_EQ(*rows[0][1], SiteDir::lineFor(0).toStdString());
