@@ -2,7 +2,8 @@
 
 #include "Subcommand.h"
 
-// sink init [--print] | push | status [--json]: the central database.
+// sink init [--print] | push | status [--json] | export --from --to [--site]
+// | backfill [--terminal AD]: the central database.
 std::vector<Subcommand> sinkSubcommands();
 
 // After a transfer: pushes the outbox when a central database is set up.

@@ -139,20 +139,26 @@ void CentralConnection::execute(const std::string& sql) {
 }
 
 std::vector<SqlRow> CentralConnection::select(const std::string& sql) {
+    std::vector<SqlRow> rows;
+    each(sql, [&](const SqlRow& row) { rows.push_back(row); });
+    return rows;
+}
+
+void CentralConnection::each(const std::string& sql,
+                             const std::function<void(const SqlRow&)>& take) {
     connect();
     TMySQLCommand command(api_, session_.get(), sql);
     command.CommandTimeout = kCentralStatementSeconds;
     command.WantResultSet = true;
     command.Execute();
-    std::vector<SqlRow> rows;
+    SqlRow values;
     while (const v270::mysql::TMySqlBinds* row = command.Fetch()) {
-        SqlRow values;
+        values.clear();
         for (size_t i = 0; i < row->Count(); ++i)
             values.push_back(row->IsNull(i) ? std::nullopt
                                             : std::optional<std::string>(row->Field(i)));
-        rows.push_back(std::move(values));
+        take(values);
     }
-    return rows;
 }
 
 QString CentralConnection::hostText() const {

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +49,8 @@ class CentralConnection {
     // Runs one statement; raises EMySqlException. Connects first if needed.
     void execute(const std::string& sql);
     std::vector<SqlRow> select(const std::string& sql);
+    // Each row of a result as it arrives, without keeping them.
+    void each(const std::string& sql, const std::function<void(const SqlRow&)>& row);
 
     // "host:port" of the current host.
     QString hostText() const;

@@ -4,15 +4,23 @@
 
 #include "CentralTestDatabase.h"
 #include "core/AppError.h"
+#include "core/Database.h"
+#include "core/testing/TestFiles.h"
 #include "sink/OutboxPush.h"
 #include "sink/SinkStatus.h"
+#include "terminal/DeviceState.h"
+#include "terminal/testing/EmulatorProcess.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QThread>
 
 #include <atomic>
 #include <csignal>
+#include <numeric>
 #include <thread>
 
 using v270::mysql::TMySQLAPI;
@@ -325,6 +333,120 @@ TEST_P(Push, ANodeKilledDuringAPushAndStartedAgain) {
     CentralConnection again(centralSettings(hostsFrom(0).section(u',', 0, 0), db->name(), "site"));
     EXPECT_EQ(pushOutbox(site.dir(), again, quick()).sent, 10);
     EXPECT_TRUE(db->holds({{"EMU01", kRecords + 10}}));
+}
+
+struct ProgramRun {
+    int code;
+    QByteArray out, err;
+};
+
+ProgramRun program(const QString& dir, const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(V270_PROGRAM), QStringList{"--dir", dir, "sink"} + args);
+    p.waitForFinished(120000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+// The subcommands as an administrator and cron run them: the schema and
+// its GRANT, a push, the status, and the lines back out in punch order,
+// byte for byte as the site wrote them.
+TEST_P(Push, TheSinkSubcommands) {
+    constexpr int kRecords = 1200;
+    SiteDir site;
+    site.add("EMU01", 0, kRecords);
+    site.writeSettings(hosts, db->name(), "site-a");
+
+    ProgramRun r = program(site.dir(), {"init", "--print"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.contains("GRANT SELECT, INSERT, UPDATE ON `" + db->name().toUtf8() +
+                               "`.`terminal_progress` TO 'root'@'%';"))
+        << r.out.toStdString();
+    r = program(site.dir(), {"init"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    r = program(site.dir(), {"push"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(QString::fromUtf8(r.out), "Merkeze gönderilen kayıt: 1.200; kuyrukta kalan: 0\n");
+
+    r = program(site.dir(), {"status", "--json"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    const QJsonObject status = QJsonDocument::fromJson(r.out).object();
+    EXPECT_EQ(status["outbox_records"].toInt(-1), 0);
+    const QJsonArray terminals = status["terminals"].toArray();
+    ASSERT_EQ(terminals.size(), 1);
+    EXPECT_EQ(terminals[0]["terminal"].toString(), "EMU01");
+    EXPECT_EQ(terminals[0]["site"].toString(), "site-a");
+    EXPECT_EQ(terminals[0]["last_position"].toInt(), kRecords - 1);
+
+    // Records 600 apart share their punch time: then the position decides.
+    std::vector<int> order(kRecords);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [](int a, int b) { return a % 600 < b % 600; });
+    QByteArray expected;
+    for (int i : order)
+        expected += SiteDir::lineFor(i);
+    r = program(site.dir(), {"export", "--from", "2024-03-05", "--to", "05.03.2024"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out == expected) << r.out.left(200).toStdString();
+    r = program(site.dir(), {"export", "--from", "2024-03-06", "--to", "2024-03-09"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.isEmpty());
+    r = program(site.dir(),
+                {"export", "--from", "2024-03-05", "--to", "2024-03-05", "--site", "site-b"});
+    EXPECT_TRUE(r.out.isEmpty());
+
+    for (const QStringList& wrong :
+         {QStringList{"export", "--from", "2024-03-06", "--to", "2024-03-05"},
+          QStringList{"export", "--from", "5 Mart"}, QStringList{"push", "--from", "2024-03-05"},
+          QStringList{"fetch"}})
+        EXPECT_EQ(program(site.dir(), wrong).code, 64) << wrong.join(' ').toStdString();
+    writeProfileString(site.dir() + "Settings.ini", "Merkez", "Database", "a-b");
+    r = program(site.dir(), {"push"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(QString::fromUtf8(r.err).contains("[Merkez] Database")) << r.err.toStdString();
+}
+
+// A terminal whose records reached the central table only in part: the
+// backfill reads its whole log, adds what the table lacks, and leaves the
+// terminal's new-record mark where it was.
+TEST_P(Push, BackfillAddsWhatTheCentralTableLacks) {
+    constexpr int kRecords = 1000;
+    SiteDir site;
+    createDatabaseFromSchema(site.dir() + "Data.mdb", "Data.sql");
+    site.writeSettings(hosts, db->name(), "site-a");
+    DeviceState state;
+    state.serial = "BACKFILL1";
+    state.newMark = 600;
+    for (int i = 0; i < kRecords; ++i)
+        state.logs.push_back(LogRecord{i + 1, 0, 2024, 3, 5, 8 + (i / 60) % 10, i % 60});
+    QTemporaryDir emulatorDir;
+    EmulatorProcess emulator;
+    QString error;
+    ASSERT_TRUE(emulator.startWithState(state, emulatorDir.path(), &error)) << error.toStdString();
+    {
+        QSqlDatabase data = openDatabaseFile("backfill-test", site.dir() + "Data.mdb");
+        execSql(data,
+                "insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, Ip, NetPort, "
+                "Sifre) values (1, 'Giriş', 'ethernet', '', '', '127.0.0.1', ?, 0)",
+                {emulator.port()});
+    }
+    QSqlDatabase::removeDatabase("backfill-test");
+    site.add("BACKFILL1", 0, 300);
+    CentralConnection c(settingsFor(0, "site-a"));
+    EXPECT_EQ(pushOutbox(site.dir(), c, quick()).sent, 300);
+
+    const ProgramRun r = program(site.dir(), {"backfill", "--terminal", "giriş"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(QString::fromUtf8(r.out), "Giriş: terminalde 1.000 kayıt; merkeze eklenen: 700\n");
+    EXPECT_TRUE(db->holds({{"BACKFILL1", kRecords}}));
+    const auto lines = db->select("SELECT line FROM " + db->name().toStdString() +
+                                  ".attendance ORDER BY position");
+    for (int i = 0; i < kRecords; i += 97)
+        EXPECT_EQ(*lines[size_t(i)][0], SiteDir::lineFor(i).toStdString()) << i;
+    emulator.stop();
+    QFile saved(emulatorDir.path() + "/state.json");
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(parseDeviceState(saved.readAll(), nullptr)->newMark, 600);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, Push, ::testing::Values(false, true),
