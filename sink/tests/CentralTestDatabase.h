@@ -102,7 +102,12 @@ class CentralTestDatabase {
     }
     std::vector<SqlRow> select(const std::string& sql) {
         std::vector<SqlRow> rows;
-        again([&] { rows = admin_.select(sql); });
+        again([&] {
+            // A Galera node applies what another committed a moment later:
+            // the checks wait for it.
+            admin_.execute("SET SESSION wsrep_sync_wait = 1");
+            rows = admin_.select(sql);
+        });
         return rows;
     }
 
