@@ -63,10 +63,13 @@ class CentralTestDatabase {
     CentralTestDatabase(const QString& hosts, const std::string& name)
         : name_("v270_sink_" + name),
           admin_(centralSettings(hosts, QStringLiteral("mysql"), QStringLiteral("test"))) {
-        admin_.execute("DROP DATABASE IF EXISTS " + name_);
-        admin_.execute("CREATE DATABASE " + name_ + " CHARACTER SET utf8mb4");
-        admin_.execute("USE " + name_);
-        initCentralSchema(admin_);
+        again([&] {
+            admin_.execute("DROP DATABASE IF EXISTS " + name_);
+            admin_.execute("CREATE DATABASE " + name_ + " CHARACTER SET utf8mb4");
+            admin_.execute("USE " + name_);
+            for (const std::string& statement : centralSchemaStatements())
+                admin_.execute(statement);
+        });
     }
     ~CentralTestDatabase() {
         try {
