@@ -68,8 +68,24 @@ QString centralSchemaText(const CentralSettings& s) {
 }
 
 std::string sqlBytes(const QByteArray& bytes) {
-    if (bytes.isEmpty()) return "''";
-    return "X'" + bytes.toHex().toStdString() + "'";
+    std::string out;
+    appendSqlBytes(out, bytes);
+    return out;
+}
+
+void appendSqlBytes(std::string& out, const QByteArray& bytes) {
+    if (bytes.isEmpty()) {
+        out += "''";
+        return;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += "X'";
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
+    out += '\'';
 }
 
 std::string sqlText(const QString& text) {

@@ -22,6 +22,7 @@ QString centralSchemaText(const CentralSettings& settings);
 // A value as a statement's literal: bytes as a hexadecimal literal, so no
 // byte from outside is ever read as SQL.
 std::string sqlBytes(const QByteArray& bytes);
+void appendSqlBytes(std::string& out, const QByteArray& bytes);
 std::string sqlText(const QString& text); // _utf8mb4 X'…'
 
 using SqlRow = std::vector<std::optional<std::string>>;

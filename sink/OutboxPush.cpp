@@ -14,7 +14,9 @@
 #include <chrono>
 #include <fcntl.h>
 #include <map>
+#include <optional>
 #include <random>
+#include <string_view>
 #include <sys/file.h>
 #include <thread>
 
@@ -28,41 +30,92 @@ struct LineFields {
     std::string punch = "NULL"; // a literal: 'yyyy-mm-dd hh:mm:ss', or NULL when not a date
 };
 
+// A whole number of the line's text, with an optional "-"; nullopt for
+// anything else (an empty field, other characters, more than 18 digits).
+std::optional<long long> numberOf(std::string_view text) {
+    const bool negative = !text.empty() && text.front() == '-';
+    if (negative) text.remove_prefix(1);
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    long long v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return negative ? -v : v;
+}
+
+// Splits text at sep into exactly n parts; false when there are more or fewer.
+bool splitInto(std::string_view text, char sep, std::string_view* parts, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        const size_t at = i + 1 < n ? text.find(sep) : std::string_view::npos;
+        if (i + 1 < n && at == std::string_view::npos) return false;
+        parts[i] = text.substr(0, at);
+        text = at == std::string_view::npos ? std::string_view() : text.substr(at + 1);
+    }
+    return parts[n - 1].find(sep) == std::string_view::npos;
+}
+
+void putDigits(std::string& out, long long v, int width) {
+    char buffer[24];
+    int n = 0;
+    do {
+        buffer[n++] = char('0' + v % 10);
+        v /= 10;
+    } while (v > 0 || n < width);
+    while (n > 0)
+        out += buffer[--n];
+}
+
 // "00123 05/03/2024 08:07:00 01 01\r\n": the line's own fields. A value the
 // line does not hold as a number reads as 0, a date that is not one as NULL.
-LineFields fieldsOf(const QByteArray& line) {
+LineFields fieldsOf(const QByteArray& bytes) {
     LineFields f;
-    const QList<QByteArray> parts = line.trimmed().split(' ');
-    if (parts.size() != 5) return f;
-    f.enroll = parts[0].toLongLong();
-    f.mode = parts[4].toLongLong();
-    const QList<QByteArray> date = parts[1].split('/'), time = parts[2].split(':');
-    if (date.size() != 3 || time.size() != 3) return f;
-    bool ok[6] = {};
-    const int day = date[0].toInt(&ok[0]), month = date[1].toInt(&ok[1]),
-              year = date[2].toInt(&ok[2]), hour = time[0].toInt(&ok[3]),
-              minute = time[1].toInt(&ok[4]), second = time[2].toInt(&ok[5]);
-    if (!std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; })) return f;
-    if (year < 1000 || year > 9999 || !QDate::isValid(year, month, day) || hour < 0 || hour > 23 ||
-        minute < 0 || minute > 59 || second < 0 || second > 59)
+    std::string_view line(bytes.constData(), size_t(bytes.size()));
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
+    std::string_view parts[5], date[3], time[3];
+    if (!splitInto(line, ' ', parts, 5)) return f;
+    f.enroll = numberOf(parts[0]).value_or(0);
+    f.mode = numberOf(parts[4]).value_or(0);
+    if (!splitInto(parts[1], '/', date, 3) || !splitInto(parts[2], ':', time, 3)) return f;
+    const auto day = numberOf(date[0]), month = numberOf(date[1]), year = numberOf(date[2]),
+               hour = numberOf(time[0]), minute = numberOf(time[1]), second = numberOf(time[2]);
+    if (!day || !month || !year || !hour || !minute || !second) return f;
+    if (*year < 1000 || *year > 9999 || *month < 1 || *month > 12 ||
+        !QDate::isValid(int(*year), int(*month), int(*day)) || *hour < 0 || *hour > 23 ||
+        *minute < 0 || *minute > 59 || *second < 0 || *second > 59)
         return f;
-    f.punch = QStringLiteral("'%1-%2-%3 %4:%5:%6'")
-                  .arg(year, 4, 10, QLatin1Char('0'))
-                  .arg(month, 2, 10, QLatin1Char('0'))
-                  .arg(day, 2, 10, QLatin1Char('0'))
-                  .arg(hour, 2, 10, QLatin1Char('0'))
-                  .arg(minute, 2, 10, QLatin1Char('0'))
-                  .arg(second, 2, 10, QLatin1Char('0'))
-                  .toStdString();
+    std::string& p = f.punch;
+    p = "'";
+    putDigits(p, *year, 4);
+    p += '-';
+    putDigits(p, *month, 2);
+    p += '-';
+    putDigits(p, *day, 2);
+    p += ' ';
+    putDigits(p, *hour, 2);
+    p += ':';
+    putDigits(p, *minute, 2);
+    p += ':';
+    putDigits(p, *second, 2);
+    p += '\'';
     return f;
 }
 
+// The records of a frame share the time they were received: it is
+// formatted once.
 std::string utcText(int64_t seconds) {
-    return "'" +
-           QDateTime::fromSecsSinceEpoch(seconds, QTimeZone::utc())
-               .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-               .toStdString() +
-           "'";
+    static thread_local int64_t last = INT64_MIN;
+    static thread_local std::string text;
+    if (seconds != last) {
+        text = "'" +
+               QDateTime::fromSecsSinceEpoch(seconds, QTimeZone::utc())
+                   .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                   .toStdString() +
+               "'";
+        last = seconds;
+    }
+    return text;
 }
 
 // The push's own lock (".merkez.lock", flock): two pushes of one directory
@@ -124,10 +177,25 @@ std::vector<std::string> pushStatements(const std::vector<OutboxRecord>& records
         const LineFields f = fieldsOf(r.line);
         if (!first) insert += ',';
         first = false;
-        insert += '(' + sqlBytes(r.terminal) + ",0," + std::to_string(r.position) + ',' +
-                  std::to_string(r.machine) + ',' + std::to_string(f.enroll) + ',' +
-                  std::to_string(f.mode) + ',' + f.punch + ',' + sqlBytes(r.line) + ',' +
-                  siteValue + ',' + utcText(r.received) + ')';
+        insert += '(';
+        appendSqlBytes(insert, r.terminal);
+        insert += ",0,";
+        insert += std::to_string(r.position);
+        insert += ',';
+        insert += std::to_string(r.machine);
+        insert += ',';
+        insert += std::to_string(f.enroll);
+        insert += ',';
+        insert += std::to_string(f.mode);
+        insert += ',';
+        insert += f.punch;
+        insert += ',';
+        appendSqlBytes(insert, r.line);
+        insert += ',';
+        insert += siteValue;
+        insert += ',';
+        insert += utcText(r.received);
+        insert += ')';
         Progress& p = progress[r.terminal];
         if (r.position >= p.position) {
             p.machine = r.machine;
