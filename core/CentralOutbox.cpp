@@ -103,8 +103,10 @@ void syncDirectory(const QString& dir) {
 }
 
 // One frame at offset: its records, or nullopt when it is cut short,
-// damaged or not there (the end of what counts).
-std::optional<std::vector<OutboxRecord>> frameAt(int fd, int64_t offset, int64_t* end) {
+// damaged or not there (the end of what counts). With onlyOf, a frame of
+// another terminal reads as no records (checked all the same).
+std::optional<std::vector<OutboxRecord>> frameAt(int fd, int64_t offset, int64_t* end,
+                                                 const QByteArray* onlyOf = nullptr) {
     char head[kFrameHead];
     if (preadFully(fd, head, sizeof head, offset) != sizeof head) return std::nullopt;
     Reader h(head, sizeof head);
@@ -123,6 +125,10 @@ std::optional<std::vector<OutboxRecord>> frameAt(int fd, int64_t offset, int64_t
     const auto count = r.get<uint32_t>();
     if (!r.ok() || count > kFrameRecords) return std::nullopt;
     std::vector<OutboxRecord> records;
+    if (onlyOf && *onlyOf != terminal) {
+        *end = offset + kFrameHead + length;
+        return records;
+    }
     records.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
         QByteArray line = r.bytes(r.get<uint8_t>());
@@ -210,7 +216,7 @@ void addToOutbox(const DirectoryLock& held, const QByteArray& terminal, int32_t 
     int64_t end = OutboxReader::kHeaderSize;
     for (;;) {
         int64_t next = 0;
-        const auto frame = frameAt(fd.get(), end, &next);
+        const auto frame = frameAt(fd.get(), end, &next, &key);
         if (!frame) break;
         for (const OutboxRecord& r : *frame)
             if (r.terminal == key && r.position >= start && r.position < start + count)
@@ -358,7 +364,8 @@ bool compactOutbox(const DirectoryLock& held, const OutboxCursor& cursor) {
     FileDescriptor fd = openForWriting(dir, &epoch);
     if (cursor.epoch != epoch || cursor.index != 0) return false;
     int64_t end = OutboxReader::kHeaderSize;
-    for (int64_t next = 0; frameAt(fd.get(), end, &next); end = next) {
+    const QByteArray none; // no terminal's key: only where the frames end counts
+    for (int64_t next = 0; frameAt(fd.get(), end, &next, &none); end = next) {
     }
     if (cursor.offset != end) return false;
     // The new epoch first: a kill before the cut leaves the old frames
