@@ -3,6 +3,7 @@
 #include "EnrollSubcommands.h"
 #include "MaintenanceSubcommands.h"
 #include "NamesSubcommands.h"
+#include "SinkSubcommands.h"
 #include "Subcommand.h"
 #include "TerminalSubcommands.h"
 #include "TransferSubcommands.h"
@@ -23,7 +24,7 @@ const std::vector<Subcommand>& allSubcommands() {
     static const std::vector<Subcommand> all = [] {
         std::vector<Subcommand> list;
         for (auto group : {terminalSubcommands, transferSubcommands, maintenanceSubcommands,
-                           enrollSubcommands, namesSubcommands}) {
+                           enrollSubcommands, namesSubcommands, sinkSubcommands}) {
             for (Subcommand& s : group())
                 list.push_back(std::move(s));
         }

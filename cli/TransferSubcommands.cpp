@@ -1,6 +1,7 @@
 #include "TransferSubcommands.h"
 
 #include "HeadlessTerminal.h"
+#include "SinkSubcommands.h"
 #include "TerminalJobs.h"
 #include "core/AppError.h"
 #include "core/ConsoleOperator.h"
@@ -194,6 +195,7 @@ int runTransferSubcommand(const SubcommandCall& call) {
         call.io.out << summariesJson(std::move(done));
         call.io.out.flush();
     }
+    pushAfterTransfer(call.programDir, call.io);
     return code;
 }
 

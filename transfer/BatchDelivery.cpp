@@ -78,6 +78,7 @@ BatchDelivery::BatchDelivery(DeliveryJournal& journal, const TerminalIdentity& t
 
 void BatchDelivery::add(const QByteArray& line) {
     ++added_;
+    if (kept_) kept_->append(line);
     if (!refusal_.isEmpty()) return;
     if (entryIndex_ != SIZE_MAX) {
         put(line);

@@ -65,6 +65,10 @@ class BatchDelivery {
 
     long long added() const { return added_; }
 
+    // Keeps every line added from now on in lines too (for the central
+    // database's outbox), in the order added.
+    void keepLinesIn(QByteArray* lines) { kept_ = lines; }
+
     // Not empty when the batch may be one delivered before under another
     // identity of this terminal, and the records can't tell: nothing of it
     // is written, nothing may be committed, and this says why, naming both
@@ -95,5 +99,6 @@ class BatchDelivery {
     std::array<int64_t, kDataFileKinds> buffered_{}; // lines in each buffer
     long long added_ = 0;                            // records handed to add()
     long long placed_ = 0;                           // of them, those past the probe
+    QByteArray* kept_ = nullptr;
     QString refusal_;
 };

@@ -2,10 +2,12 @@
 
 #include "AttendanceLine.h"
 #include "DataFiles.h"
+#include "core/CentralOutbox.h"
 #include "core/Operator.h"
 #include "session/DeviceBracket.h"
 #include "terminal/TFP_CLOCK.h"
 
+#include <QDateTime>
 #include <QLocale>
 
 #include <algorithm>
@@ -80,6 +82,8 @@ TransferResult deliverNewRecords(TFP_CLOCK& clock, int32_t machine, DeviceBracke
                                  NewRecordDestination& to, const NewRecordBatch& batch) {
     BatchDelivery delivery(to.journal, batch.terminal, batch.start, to.files.targets(),
                            to.files.backupMonth);
+    QByteArray lines; // for the central database's outbox
+    if (to.central) delivery.keepLinesIn(&lines);
     ReadEnd end;
     try {
         end = batch.feed(delivery);
@@ -102,6 +106,15 @@ TransferResult deliverNewRecords(TFP_CLOCK& clock, int32_t machine, DeviceBracke
     // Only now, with every record on disk, may the terminal stop counting
     // them as new. A cut-off batch commits what it has, if the link still works.
     const long long count = delivery.committable();
+    // Into the outbox, synced, before the commit (CentralOutbox.h says why
+    // no kill loses or doubles a record); a failure leaves the batch
+    // uncommitted, so it comes again.
+    if (count > 0 && to.central)
+        addToOutbox(to.held,
+                    centralTerminalKey(batch.terminal.serial, batch.terminal.address,
+                                       batch.terminal.machine),
+                    batch.terminal.machine, batch.start, lines, count,
+                    QDateTime::currentSecsSinceEpoch());
     if (count > 0 && clock.commitNewRecords(machine, static_cast<int32_t>(count))) {
         delivery.committed();
     } else if (!end.interrupted && !end.cancelled) {

@@ -8,6 +8,8 @@
 
 #include "BatchDelivery.h"
 #include "TransferCommands.h"
+#include "core/CentralSettings.h"
+#include "core/DirectoryLock.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -58,16 +60,20 @@ struct NewRecordBatch {
 };
 
 // Where a batch of new records goes: the journal and the data files
-// (veri.txt, the month's file and with secondFile veri2.txt), opened by the
+// (veri.txt, the month's file and with secondFile veri2.txt), and with a
+// central database set up ([Merkez] Hosts) its outbox too; opened by the
 // caller once it holds the directory's lock and has settled what a killed
 // run left, before the terminal is locked. Throws AppError.
 struct NewRecordDestination {
-    NewRecordDestination(const QString& programDir, bool secondFile, const QDate& startDate)
-        : journal(programDir), files(programDir, secondFile, startDate),
-          names(transferFiles(std::nullopt, secondFile, startDate)) {}
+    NewRecordDestination(const DirectoryLock& held, bool secondFile, const QDate& startDate)
+        : held(held), journal(held.programDir()), files(held.programDir(), secondFile, startDate),
+          names(transferFiles(std::nullopt, secondFile, startDate)),
+          central(centralDatabaseConfigured(held.programDir())) {}
+    const DirectoryLock& held;
     DeliveryJournal journal;
     NewRecordFiles files;
     QStringList names; // as the operator knows them, for the closing message
+    bool central;      // every batch goes into the outbox before its commit
 };
 
 // Delivers the batch into the destination through the journal, and once

@@ -83,7 +83,7 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
     const std::optional<DirectoryLock> lock = turn.lockDirectory(programDir, op);
     if (!lock) return {TransferOutcome::Busy, 0, {}};
     settleDeliveries(*lock); // what a killed transfer left, before a line is appended
-    NewRecordDestination to(programDir, secondFile, startDate);
+    NewRecordDestination to(*lock, secondFile, startDate);
 
     NewRecordBatch batch{identity, start, [&](BatchDelivery& delivery) {
                              for (qsizetype at = 0; at < lines.size();) {

@@ -67,7 +67,7 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     if (!lock) return {TransferOutcome::Busy, 0, {}};
     settleDeliveries(*lock); // what a killed transfer left, before a line is appended
     BusyCursor busy(op);
-    NewRecordDestination to(programDir, secondFile, startDate);
+    NewRecordDestination to(*lock, secondFile, startDate);
 
     clock.ReadMark = true;
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::Yes, op,

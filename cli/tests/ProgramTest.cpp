@@ -28,7 +28,7 @@
 namespace {
 
 const QStringList kSubcommands{"terminals",          "transfer", "sdcard", "clock", "admin-clear",
-                               "clear-fingerprints", "bells",    "enroll", "names"};
+                               "clear-fingerprints", "bells",    "enroll", "names", "sink"};
 
 // Words of the toolkit's own help and errors, which must never show.
 const QStringList kToolkitWords{
