@@ -8,7 +8,7 @@ class Operator;
 // standard error report: an error that escapes a handler is shown with its
 // own text, and the program goes on.
 class Application : public QApplication {
-public:
+  public:
     Application(int& argc, char** argv);
 
     void setErrorOperator(Operator* op) { errorOperator_ = op; }
@@ -17,6 +17,6 @@ public:
     // Loads Qt's own Turkish texts for the standard buttons and dialogs.
     void loadTurkishTranslation();
 
-private:
+  private:
     Operator* errorOperator_ = nullptr;
 };

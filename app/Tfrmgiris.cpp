@@ -1,5 +1,6 @@
 #include "Tfrmgiris.h"
 
+#include "CommandSummary.h"
 #include "Startup.h"
 #include "bells/Tfrmzil.h"
 #include "core/AppError.h"
@@ -28,6 +29,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -37,6 +39,7 @@
 #include <QSqlRecord>
 #include <QStyle>
 #include <QTableView>
+#include <QTime>
 #include <QTimer>
 
 namespace {
@@ -118,6 +121,7 @@ void Tfrmgiris::buildControls() {
 void Tfrmgiris::buildGrid() {
     DBGrid1 = new QTableView(this);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    DBGrid1->setAccessibleName(QStringLiteral("Terminaller"));
     DBGrid1->setGeometry(8, 8, 393, 241);
     DBGrid1->setModel(&dm_.qrycihaz);
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -147,12 +151,19 @@ void Tfrmgiris::buildTransferControls() {
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
+    ProgressBar1->setAccessibleName(QStringLiteral("İlerleme"));
+    connect(ProgressBar1, &QProgressBar::valueChanged, this, [this](int value) {
+        const QLocale turkish(QLocale::Turkish);
+        ProgressBar1->setFormat(QStringLiteral("%1 / %2").arg(
+            turkish.toString(value), turkish.toString(ProgressBar1->maximum())));
+    });
     Label1 = new QLabel(QStringLiteral("Aktarılan Kayıt Sayısı:"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(412, 190, 130, 17);
     Label1->hide();
     LabelTotal = new QLabel(this);
     LabelTotal->setObjectName(QStringLiteral("LabelTotal"));
+    LabelTotal->setAccessibleName(QStringLiteral("Aktarılan kayıt"));
     LabelTotal->setGeometry(546, 190, 266, 17);
     LabelTotal->hide();
     BitBtn11 = makeButton(this, "BitBtn11", QStringLiteral("&Kapat"), {412, 216, 209, 33},
@@ -172,6 +183,7 @@ void Tfrmgiris::buildTransferControls() {
 
     GroupBox1 = new QGroupBox(this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setAccessibleName(QStringLiteral("İkinci veri dosyası"));
     GroupBox1->setGeometry(630, 8, 182, 81);
     CheckBox1 = new QCheckBox(QStringLiteral("2. veri dosyası kaydet"), GroupBox1);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
@@ -205,17 +217,20 @@ void Tfrmgiris::buildCommandRow() {
 
     statusLine = new QLabel(this);
     statusLine->setObjectName(QStringLiteral("statusLine"));
+    statusLine->setAccessibleName(QStringLiteral("Durum"));
     statusLine->setGeometry(8, 381, 804, 17);
 
     // Scratch control beyond the right edge, never seen by the operator.
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setAccessibleName(QStringLiteral("Hafıza kartı dosyası"));
     Edit1->setGeometry(900, 8, 100, 21);
 }
 
 void Tfrmgiris::buildPopupMenu() {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->setAccessibleName(QStringLiteral("Terminal menüsü"));
     TerminaldeTanmlTmParmakizleriniSil1 =
         PopupMenu1->addAction(QStringLiteral("Terminalde Tanımlı Tüm Parmakizlerini Sil"));
     TerminaldeTanmlTmParmakizleriniSil1->setObjectName(
@@ -281,6 +296,13 @@ void Tfrmgiris::setCommandControlsEnabled(bool enabled) {
         a->setEnabled(enabled);
     setTerminalCommandsEnabled(enabled && session.connected);
     cancelButton->setEnabled(!enabled);
+    // Between commands the bar is an ordinary empty one, never a busy
+    // animation left behind; during one it shows its numbers.
+    if (enabled) {
+        ProgressBar1->setRange(0, 100);
+        ProgressBar1->setValue(0);
+    }
+    ProgressBar1->setTextVisible(!enabled);
     Label1->setVisible(!enabled);
     LabelTotal->setVisible(!enabled);
     if (!enabled) LabelTotal->clear();
@@ -289,13 +311,34 @@ void Tfrmgiris::setCommandControlsEnabled(bool enabled) {
 void Tfrmgiris::runCommand(std::function<void(Operator&)> work, std::function<void()> then) {
     auto running = std::make_shared<RunningCommand>(*this);
     if (ownOperator_) ownOperator_->startCounting();
-    worker.start(*op_, std::move(work),
-                 [this, running, then = std::move(then)](std::exception_ptr failure) mutable {
+    auto summary = std::make_shared<CommandSummary>(*op_);
+    const QString terminal = session.connected ? session.connectedName : QString();
+    worker.start(*summary, std::move(work),
+                 [this, running, summary, terminal,
+                  then = std::move(then)](std::exception_ptr failure) mutable {
                      noticeLostLink();
                      running.reset();
-                     reportCommandFailure(*op_, failure);
+                     reportCommandFailure(*summary, failure);
                      if (!failure && then) then();
+                     showCommandStatus(terminal, summary->lastLine());
                  });
+}
+
+void Tfrmgiris::showCommandStatus(const QString& terminal, const QString& told) {
+    // Which terminal the window is connected to stays in sight, whatever
+    // row is selected; what the last command told follows it.
+    const QString connected = session.connected ? connectedStatusText(session) : QString();
+    op_->setStatus(told.isEmpty()
+                       ? connected
+                       : commandStatusText(QTime::currentTime(), terminal, told, connected));
+}
+
+bool Tfrmgiris::connectedOrTold() {
+    if (session.connected) return true;
+    op_->showMessage(QStringLiteral("Önce bir terminale bağlanın.\nListeden terminali seçip "
+                                    "\"BAGLAN\" düğmesine basın."),
+                     applicationTitle(), Operator::Icon::Information);
+    return false;
 }
 
 void Tfrmgiris::noticeLostLink() {
@@ -379,8 +422,11 @@ void Tfrmgiris::BitBtn4Click() {
             });
     } else if (BitBtn4->text() == u"BAGLANTI_KES") {
         BitBtn4->setText(QStringLiteral("BAGLAN"));
+        const QString name = session.connectedName;
         worker.runAndWait([this] { disconnectTerminal(FP_CLOCK1, session); });
         setTerminalCommandsEnabled(false);
+        op_->setStatus(QStringLiteral("%1 ile bağlantı kesildi.").arg(name));
+        BitBtn4->setFocus(); // where the operator connects again
     }
 }
 
@@ -411,11 +457,13 @@ void Tfrmgiris::BitBtn8Click() {
 }
 
 void Tfrmgiris::TerminaldeTanmlTmParmakizleriniSil1Click() {
+    if (!connectedOrTold()) return;
     runCommand(
         [this](Operator& op) { clearAllFingerprints(FP_CLOCK1, session.machineNumber, op); });
 }
 
 void Tfrmgiris::erminaldentmVerileriAl1Click() {
+    if (!connectedOrTold()) return;
     const bool secondFile = CheckBox1->isChecked();
     runCommand([this, secondFile](Operator& op) {
         downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile,
@@ -424,6 +472,7 @@ void Tfrmgiris::erminaldentmVerileriAl1Click() {
 }
 
 void Tfrmgiris::mVerileriAlaldktansonracihazdansil1Click() {
+    if (!connectedOrTold()) return;
     const bool secondFile = CheckBox1->isChecked();
     runCommand([this, secondFile](Operator& op) {
         downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile,
@@ -517,6 +566,19 @@ void Tfrmgiris::keyPressEvent(QKeyEvent* event) {
         worker.requestCancel();
         return;
     }
+    // Enter presses the focused button; on the list it connects to the
+    // selected terminal.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        QWidget* focused = focusWidget();
+        if (auto* button = qobject_cast<QPushButton*>(focused); button && button->isEnabled()) {
+            button->animateClick();
+            return;
+        }
+        if (focused == DBGrid1 && BitBtn4->isEnabled() && BitBtn4->text() == u"BAGLAN") {
+            BitBtn4->animateClick();
+            return;
+        }
+    }
     QWidget::keyPressEvent(event);
 }
 
@@ -526,11 +588,12 @@ void Tfrmgiris::showGridColumns() {
     const QSqlRecord rec = dm_.qrycihaz.record();
     for (int c = 0; c < rec.count(); ++c) {
         const QString name = rec.fieldName(c).toLower();
-        const bool shown = name == u"terminal" || name == u"tip" || name == u"ip";
+        // The address with its port stands in the IP column's place.
+        const bool shown = name == u"terminal" || name == u"tip" || name == u"adres";
         DBGrid1->setColumnHidden(c, !shown);
         if (name == u"terminal") DBGrid1->setColumnWidth(c, 150);
         if (name == u"tip") DBGrid1->setColumnWidth(c, 70);
-        if (name == u"ip") {
+        if (name == u"adres") {
             DBGrid1->setColumnWidth(c, 130);
             dm_.qrycihaz.setHeaderData(c, Qt::Horizontal, QStringLiteral("IP"));
         }

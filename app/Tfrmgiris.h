@@ -133,6 +133,9 @@ class Tfrmgiris : public QWidget {
     void runCommand(std::function<void(Operator&)> work, std::function<void()> then = {});
     void setCommandControlsEnabled(bool enabled);
     void noticeLostLink();
+    void showCommandStatus(const QString& terminal, const QString& told);
+    // True when connected; otherwise tells the operator to connect first.
+    bool connectedOrTold();
 
     int runningCommands_ = 0;
     bool closePending_ = false;

@@ -12,8 +12,12 @@ void reopenTerminalList(TfrmDM& dm) {
     if (!db.isOpen()) {
         throw AppError(QStringLiteral("Terminal listesi okunamadı: Data.mdb açık değil."));
     }
-    dm.qrycihaz.setQuery(QStringLiteral("select * from Terminal order by Terminal collate TURKISH"),
-                         db);
+    // Adres is what the grid shows: terminals on one address differ by port.
+    dm.qrycihaz.setQuery(
+        QStringLiteral("select *, case when lower(Tip) = 'ethernet' then ifnull(Ip, '') || ':' || "
+                       "ifnull(NetPort, '') else Ip end as Adres from Terminal order by Terminal "
+                       "collate TURKISH"),
+        db);
     if (dm.qrycihaz.lastError().isValid()) {
         const QString text = dm.qrycihaz.lastError().text();
         dm.qrycihaz.clear();

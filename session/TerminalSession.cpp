@@ -41,6 +41,12 @@ bool connectTerminal(TFP_CLOCK& clock, const QSqlRecord& row, SessionState& stat
     clock.setDisplayName(text(row, "terminal"));
     clock.IsUSB = false;
     state.connected = false;
+    state.notTried.clear();
+    if (row.isEmpty()) {
+        state.notTried =
+            QStringLiteral("Terminal listesi boş; önce \"Ekle\" ile bir terminal ekleyin");
+        return false;
+    }
 
     const QString tip = text(row, "tip");
     if (tip == u"ethernet") {
@@ -62,9 +68,18 @@ bool connectTerminal(TFP_CLOCK& clock, const QSqlRecord& row, SessionState& stat
         clock.IsUSB = true;
         clock.setDevicePath(terminalDevicePath(state.settingsFile, true, clock.CommPort));
         state.connected = clock.OpenCommPort(state.machineNumber);
+    } else {
+        state.notTried = tip.trimmed().isEmpty()
+                             ? QStringLiteral("terminal kaydında bağlantı tipi yok; kaydı düzeltin")
+                             : QStringLiteral("bilinmeyen bağlantı tipi '%1'; kaydı düzeltin "
+                                              "(ethernet, com ya da usb)")
+                                   .arg(tip);
     }
 
-    if (state.connected) state.connectedName = text(row, "terminal");
+    if (state.connected) {
+        state.connectedName = text(row, "terminal");
+        state.connectedAddress = rowAddress(row, state.settingsFile);
+    }
     return state.connected;
 }
 
@@ -78,44 +93,60 @@ bool connectCommand(TFP_CLOCK& clock, const QSqlRecord& row, SessionState& state
         int32_t code = ERR_COMPORT_ERROR;
         clock.GetLastError(code);
         op.showMessage(connectionFailedText(text(row, "terminal"),
-                                            rowAddress(row, state.settingsFile), code),
+                                            rowAddress(row, state.settingsFile), code,
+                                            state.notTried),
                        applicationTitle(), Operator::Icon::None);
     }
     return connected;
 }
 
-QString connectionFailedText(const QString& name, const QString& address, int32_t errorCode) {
-    QString reason;
-    switch (errorCode) {
-    case ERR_COMPORT_ERROR:
-        reason = QStringLiteral("bağlantı açılamadı ya da koptu; terminalin açık, kablonun "
-                                "takılı ve adresin doğru olduğunu denetleyin");
-        break;
-    case ERR_WRITE_FAIL:
-        reason = QStringLiteral("terminale gönderilemedi; bağlantıyı denetleyin");
-        break;
-    case ERR_READ_FAIL:
-        reason = QStringLiteral("terminal zamanında yanıt vermedi; terminalin açık ve "
-                                "ağın çalıştığını denetleyin");
-        break;
-    case ERR_INVALID_PARAM:
-        reason = QStringLiteral("adres, port ya da şifre geçersiz; terminal kaydını düzeltin");
-        break;
-    default:
-        reason = QStringLiteral("terminal bağlantıyı kabul etmedi");
-        break;
-    }
+QString connectionFailedText(const QString& name, const QString& address, int32_t errorCode,
+                             const QString& notTried) {
+    QString reason = notTried;
+    // The control's code names what it met; it is shown only where the
+    // words above do not already say it, and never when nothing was sent.
+    bool showCode = false;
+    if (reason.isEmpty()) switch (errorCode) {
+        case ERR_COMPORT_ERROR:
+            reason = QStringLiteral("bağlantı açılamadı ya da koptu; terminalin açık, kablonun "
+                                    "takılı ve adresin doğru olduğunu denetleyin");
+            break;
+        case ERR_WRITE_FAIL:
+            reason = QStringLiteral("terminale gönderilemedi; bağlantıyı denetleyin");
+            break;
+        case ERR_READ_FAIL:
+            reason = QStringLiteral("terminal zamanında yanıt vermedi; terminalin açık ve "
+                                    "ağın çalıştığını denetleyin");
+            break;
+        case ERR_INVALID_PARAM:
+            reason = QStringLiteral("adres, port ya da şifre geçersiz; terminal kaydını düzeltin");
+            break;
+        default:
+            reason = QStringLiteral("terminal bağlantıyı kabul etmedi");
+            showCode = errorCode != 0;
+            break;
+        }
     const QString who = name.trimmed().isEmpty() ? QStringLiteral("Terminal") : name.trimmed();
     const QString where = address.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(address);
-    const QString codeName = deviceErrorName(errorCode);
+    const QString codeName = showCode ? deviceErrorName(errorCode) : QString();
     return QStringLiteral("Hata..Bağlantı Kurulamadı....\n%1%2: %3%4")
         .arg(who, where, reason,
              codeName.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(codeName));
 }
 
+QString connectedStatusText(const SessionState& state) {
+    const QString name = state.connectedName.trimmed().isEmpty() ? QStringLiteral("Terminal")
+                                                                 : state.connectedName.trimmed();
+    const QString where = state.connectedAddress.isEmpty()
+                              ? QString()
+                              : state.connectedAddress + QStringLiteral(", ");
+    return QStringLiteral("Bağlı: %1 (%2makine %3)").arg(name, where).arg(state.machineNumber);
+}
+
 QString rowAddress(const QSqlRecord& row, const QString& settingsFile) {
     const QString tip = text(row, "tip");
-    if (tip == u"ethernet") return QStringLiteral("%1:%2").arg(text(row, "ip"), text(row, "netport"));
+    if (tip == u"ethernet")
+        return QStringLiteral("%1:%2").arg(text(row, "ip"), text(row, "netport"));
     if (tip == u"usb") return terminalDevicePath(settingsFile, true, 0);
     if (tip == u"com") {
         bool ok = false;

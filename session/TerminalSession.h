@@ -13,6 +13,10 @@ struct SessionState {
     int32_t machineNumber = 0; // TerminalNo of the last connection attempt
     bool connected = false;
     QString connectedName;
+    QString connectedAddress;
+    // Why the last attempt never reached a terminal (an empty list, a
+    // connection type the program does not know); empty when it tried.
+    QString notTried;
 };
 
 // Connects to the terminal of a Terminal row (an empty record for an empty
@@ -29,8 +33,13 @@ bool connectCommand(TFP_CLOCK& clock, const QSqlRecord& row, SessionState& state
 QString terminalDevicePath(const QString& settingsFile, bool usb, int32_t commPort);
 
 // "Hata..Bağlantı Kurulamadı....", and under it the terminal's name, its
-// address and what went wrong, in words the operator can act on.
-QString connectionFailedText(const QString& name, const QString& address, int32_t errorCode);
+// address and what went wrong, in words the operator can act on: notTried
+// when nothing was sent, else the control's error code.
+QString connectionFailedText(const QString& name, const QString& address, int32_t errorCode,
+                             const QString& notTried = {});
+
+// "Bağlı: Giriş (127.0.0.1:5601, makine 1)": the status line while connected.
+QString connectedStatusText(const SessionState& state);
 
 // Where a Terminal row connects to, as the operator would write it.
 QString rowAddress(const QSqlRecord& row, const QString& settingsFile);

@@ -226,6 +226,11 @@ TEST_F(MainWindowTest, GridShowsItsThreeColumnsAfterEveryReload) {
         return shown;
     };
     EXPECT_EQ(shownColumns(), (QStringList{"Terminal", "Tip", "IP"}));
+    // Terminals on one address differ by their port.
+    QStringList addresses;
+    for (int r = 0; r < dm.qrycihaz.rowCount(); ++r)
+        addresses << dm.qrycihaz.index(r, dm.qrycihaz.record().indexOf("Adres")).data().toString();
+    EXPECT_TRUE(addresses.contains("127.0.0.1:1")) << addresses.join(' ').toStdString();
     op.answers = {true};
     window->BitBtn3->click(); // delete re-runs the list
     ASSERT_TRUE(waitForCommand(window->worker));
@@ -521,6 +526,60 @@ TEST(MainWindowCommands, CancelCloseAndSigtermEndACommandTheTerminalHangsOn) {
 
 // After the terminal went away, a command says so and leaves the window
 // disconnected: never a silent nothing.
+// The status line names the connected terminal, whatever row is selected,
+// and after each command what came of it; the bar is an ordinary empty one
+// between commands; a popup command while disconnected says what to do.
+TEST(MainWindowCommands, StatusLineSaysWhereTheWindowIsAndWhatTheLastCommandDid) {
+    const TestProgramDir files;
+    DeviceState state;
+    state.machine = 1;
+    for (int i = 0; i < 40; ++i)
+        state.logs.push_back(LogRecord{100 + i, 0, 2024, 3, 5, 8, i % 60});
+    const QString statePath = files.dir() + "state.json";
+    QString error;
+    ASSERT_TRUE(saveDeviceState(state, statePath, &error)) << error.toStdString();
+    EmulatorProcess emulator;
+    ASSERT_TRUE(emulator.start({"--state", statePath}, &error)) << error.toStdString();
+    insertTerminals(
+        files.dir() + "Data.mdb",
+        {QStringLiteral("1, 'Kasa', 'ethernet', '', '', '127.0.0.1', %1, 0").arg(emulator.port()),
+         QStringLiteral("2, 'Yemekhane', 'ethernet', '', '', '127.0.0.1', 1, 0")});
+    RecordingOperator op;
+    TfrmDM dm;
+    Tfrmgiris window(dm, files.dir(), &op);
+    window.show();
+
+    window.erminaldentmVerileriAl1->trigger();
+    EXPECT_TRUE(op.messageTexts().join('|').startsWith("Önce bir terminale bağlanın."))
+        << op.messageTexts().join('|').toStdString();
+    EXPECT_FALSE(window.commandRunning());
+
+    window.BitBtn4->click();
+    ASSERT_TRUE(waitForCommand(window.worker));
+    ASSERT_TRUE(window.session.connected);
+    const QString connected =
+        QStringLiteral("Bağlı: Kasa (127.0.0.1:%1, makine 1)").arg(emulator.port());
+    EXPECT_EQ(op.statuses.value(op.statuses.size() - 1), connected);
+
+    window.selectRow(1); // another row: the window still reads Kasa
+    op.messages.clear();
+    window.BitBtn5->click();
+    ASSERT_TRUE(waitForCommand(window.worker));
+    const QString last = op.statuses.value(op.statuses.size() - 1);
+    EXPECT_TRUE(last.startsWith(connected + " · ")) << last.toStdString();
+    EXPECT_TRUE(last.contains(" Kasa: 40 kayıt yazıldı: veri.txt")) << last.toStdString();
+    EXPECT_FALSE(window.ProgressBar1->isTextVisible());
+    EXPECT_EQ(window.ProgressBar1->value(), 0);
+    EXPECT_EQ(window.ProgressBar1->maximum(), 100) << "never the busy animation when idle";
+
+    window.BitBtn5->click(); // nothing new
+    ASSERT_TRUE(waitForCommand(window.worker));
+    EXPECT_TRUE(
+        op.statuses.value(op.statuses.size() - 1).endsWith("Kasa: Cihazdan Alınacak Veri Yok..."))
+        << op.statuses.value(op.statuses.size() - 1).toStdString();
+    EXPECT_EQ(window.ProgressBar1->maximum(), 100);
+}
+
 TEST(MainWindowCommands, LostLinkIsToldAndDisconnects) {
     const TestProgramDir files;
     EmulatorProcess emulator;

@@ -70,14 +70,17 @@ TEST_F(SessionTest, UsbAfterComKeepsTheSerialValues) {
     EXPECT_FALSE(clock.IsUSB);
 }
 
-TEST_F(SessionTest, FailuresKeepTheMachineNumberOfTheAttempt) {
+// A failure says what happened: never the name of a code left over from an
+// earlier request when nothing was sent at all.
+TEST_F(SessionTest, FailuresKeepTheMachineNumberAndSayWhyNothingWasTried) {
     struct Case {
         QSqlRecord row;
         int machine;
+        QString reason;
     } cases[] = {
-        {row("Ethernet", 12), 12}, // compared exactly
-        {row("", 13), 13},
-        {QSqlRecord(), 0}, // empty list
+        {row("Ethernet", 12), 12, "bilinmeyen bağlantı tipi 'Ethernet'"}, // compared exactly
+        {row("", 13), 13, "bağlantı tipi yok"},
+        {QSqlRecord(), 0, "Terminal listesi boş"},
     };
     for (const Case& c : cases) {
         op.messages.clear();
@@ -85,6 +88,9 @@ TEST_F(SessionTest, FailuresKeepTheMachineNumberOfTheAttempt) {
         EXPECT_EQ(session.machineNumber, c.machine);
         EXPECT_FALSE(session.connected);
         EXPECT_EQ(op.messageHeads(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
+        const QString text = op.messageTexts().join('|');
+        EXPECT_TRUE(text.contains(c.reason)) << text.toStdString();
+        EXPECT_FALSE(text.contains('[')) << text.toStdString();
     }
 }
 
