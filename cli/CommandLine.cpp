@@ -40,7 +40,7 @@ const Subcommand* findSubcommand(const QString& name) {
     return nullptr;
 }
 
-const Option kDir{QStringLiteral("dir"), QStringLiteral("DIZIN"),
+const Option kDir{QStringLiteral("dir"), QStringLiteral("DİZİN"),
                   QStringLiteral("program dizini (sırası: v270-aktarim --help)")};
 const Option kQuiet{QStringLiteral("quiet"),
                     {},
@@ -170,7 +170,7 @@ QStringList withoutQtOptions(const QStringList& arguments) {
 }
 
 QString programLine() {
-    return QStringLiteral("v270-aktarim [--dir DIZIN] [-q] ");
+    return QStringLiteral("v270-aktarim [--dir DİZİN] [-q] ");
 }
 
 QString usageLines(const Subcommand& s) {
@@ -240,7 +240,7 @@ QString exitCodeLines() {
 QString programDirectoryText() {
     return paragraphs(
         QStringLiteral(
-            "Program dizini: --dir DIZIN; yoksa V270_AKTARIM_DIR; yoksa %1 dosyasının "
+            "Program dizini: --dir DİZİN; yoksa V270_AKTARIM_DIR; yoksa %1 dosyasının "
             "[Genel] bölümündeki ProgramDir=; yoksa programın dizini (yazılabilir ve kurulu "
             "değilse), en sonunda ~/.local/share/v270-aktarim.")
             .arg(systemSettingsPath()));
@@ -256,8 +256,8 @@ QString subcommandHelp(const Subcommand& s) {
 
 QString programHelp() {
     QString text = QStringLiteral(
-        "Kullanım: v270-aktarim [--dir DIZIN] [Qt seçenekleri]          pencereyi açar\n"
-        "          v270-aktarim [--dir DIZIN] [-q] KOMUT [seçenekler]   pencere olmadan\n"
+        "Kullanım: v270-aktarim [--dir DİZİN] [Qt seçenekleri]          pencereyi açar\n"
+        "          v270-aktarim [--dir DİZİN] [-q] KOMUT [seçenekler]   pencere olmadan\n"
         "          v270-aktarim KOMUT --help\n\n");
     text += paragraphs(QStringLiteral("Parmakizi terminallerinden kayıt aktarımı. Pencere "
                                       "olmadan (cron, systemd zamanlayıcısı) çalışan "
@@ -566,14 +566,14 @@ ProgramDirectory windowProgramDir(const QCoreApplication& app) {
         } else if (args[i].startsWith(u"--dir=")) {
             dir = args[i].mid(6);
         } else if (args[i] == u"--dir") {
-            error = QStringLiteral("--dir bir değer ister (DIZIN).");
+            error = QStringLiteral("--dir bir değer ister (DİZİN).");
         } else {
             error = QStringLiteral("Bilinmeyen seçenek: %1").arg(args[i]);
         }
     }
     if (!error.isEmpty()) {
         std::fprintf(stderr,
-                     "%s\nKullanım: v270-aktarim [--dir DIZIN] [Qt seçenekleri]\n"
+                     "%s\nKullanım: v270-aktarim [--dir DİZİN] [Qt seçenekleri]\n"
                      "Ayrıntılar: v270-aktarim --help\n",
                      qPrintable(error));
         std::exit(ExitUsage);
@@ -612,12 +612,12 @@ QString roffLines(const QString& text) {
 
 QString manSynopsis() {
     QString text;
-    text += QStringLiteral(".B v270\\-aktarim\n.RB [ \\-\\-dir\n.IR DIZIN ]\n.RI [ \"Qt "
+    text += QStringLiteral(".B v270\\-aktarim\n.RB [ \\-\\-dir\n.IR DİZİN ]\n.RI [ \"Qt "
                            "se\\[u00E7]enekleri\" ]\n.br\n");
     for (const Subcommand& s : allSubcommands()) {
         for (const QString& synopsis : s.synopses) {
             text +=
-                QStringLiteral(".B v270\\-aktarim\n.RB [ \\-\\-dir\n.IR DIZIN ]\n.RB [ \\-q ]\n");
+                QStringLiteral(".B v270\\-aktarim\n.RB [ \\-\\-dir\n.IR DİZİN ]\n.RB [ \\-q ]\n");
             text += QStringLiteral(".B %1\n").arg(roff(s.name));
             if (!synopsis.isEmpty()) text += roffLines(synopsis);
             text += QStringLiteral(".br\n");

@@ -78,7 +78,7 @@ TEST(Program, EverySubcommandHasItsOwnTurkishHelp) {
         const Finished help = program({name, "--help"});
         EXPECT_EQ(help.code, 0);
         EXPECT_EQ(help.err, "");
-        EXPECT_TRUE(help.out.startsWith("Kullanım: v270-aktarim [--dir DIZIN] [-q] " + name))
+        EXPECT_TRUE(help.out.startsWith("Kullanım: v270-aktarim [--dir DİZİN] [-q] " + name))
             << help.out.toStdString();
         EXPECT_TRUE(noToolkitText(help.out));
         // The one exit-code table, whole, in every help.

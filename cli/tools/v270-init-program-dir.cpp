@@ -25,11 +25,11 @@
 namespace {
 
 const char* const kUsage =
-    "Kullanım: v270-init-program-dir [--group GRUP] [--system] DIZIN [SEMA_DIZINI]\n"
+    "Kullanım: v270-init-program-dir [--group GRUP] [--system] DİZİN [ŞEMA_DİZİNİ]\n"
     "  --group GRUP  dizini ve veritabanlarını gruba verir: dizin setgid, yapışkan\n"
     "                ve grup yazabilir (3770), veritabanları 0660\n"
-    "  DIZIN         mutlak bir yol (/ ile başlar)\n"
-    "  --system      DIZIN'i sitenin program dizini yapar (/etc/v270-aktarim/\n"
+    "  DİZİN         mutlak bir yol (/ ile başlar)\n"
+    "  --system      DİZİN'i sitenin program dizini yapar (/etc/v270-aktarim/\n"
     "                v270-aktarim.conf, [Genel] ProgramDir=); root gerekir\n";
 
 void setOwnerGroupAndMode(const QString& path, gid_t group, mode_t mode) {
