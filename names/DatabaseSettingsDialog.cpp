@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -38,7 +39,17 @@ DatabaseSettingsDialog::DatabaseSettingsDialog(const QString& settingsFile, Oper
     lblResult->setWordWrap(true);
     lblResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
     lblResult->setMinimumHeight(48);
+    lblResult->setAccessibleName(QStringLiteral("Deneme sonucu"));
     layout->addWidget(lblResult);
+    // The server speaks English: its words go in a small box of their own,
+    // under the Turkish line, without pushing the form about.
+    txtDetails = new QPlainTextEdit(this);
+    txtDetails->setObjectName(QStringLiteral("txtDetails"));
+    txtDetails->setAccessibleName(QStringLiteral("Sunucunun yanıtı"));
+    txtDetails->setReadOnly(true);
+    txtDetails->setFixedHeight(54);
+    txtDetails->hide();
+    layout->addWidget(txtDetails);
     layout->addWidget(buildButtons());
     setMinimumWidth(460);
 
@@ -147,6 +158,8 @@ void DatabaseSettingsDialog::showSettings(const PersonnelSettings& s) {
     chkVerify->setChecked(settingIsOn(s.sslVerify, !s.sslCACert.isEmpty()));
     edtServerPublicKey->setText(s.serverPublicKey);
     lblResult->clear();
+    txtDetails->clear();
+    txtDetails->hide();
 }
 
 void DatabaseSettingsDialog::btnTryClick() {
@@ -174,6 +187,8 @@ void DatabaseSettingsDialog::showTryResult(const ConnectionTry& result) {
     lblResult->setStyleSheet(result.ok ? QStringLiteral("color: darkgreen")
                                        : QStringLiteral("color: darkred"));
     lblResult->setText(result.text);
+    txtDetails->setPlainText(result.details);
+    txtDetails->setVisible(!result.details.isEmpty());
     emit tryFinished();
 }
 

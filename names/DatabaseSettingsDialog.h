@@ -13,6 +13,7 @@ class QDialogButtonBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class WidgetOperator;
 
@@ -45,9 +46,10 @@ class DatabaseSettingsDialog : public QDialog {
     QCheckBox* chkVerify;
     QLineEdit* edtServerPublicKey;
     QLabel* lblResult;
-    QPushButton* btnTry;    // Dene
-    QPushButton* btnSave;   // Kaydet
-    QPushButton* btnCancel; // Vazgeç
+    QPlainTextEdit* txtDetails; // the server's own words after a failed try
+    QPushButton* btnTry;        // Dene
+    QPushButton* btnSave;       // Kaydet
+    QPushButton* btnCancel;     // Vazgeç
 
     // True while "Dene" waits for the server.
     bool trying() const { return tryWorker_.running(); }

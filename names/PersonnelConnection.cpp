@@ -102,7 +102,7 @@ QString switchSetting(bool on, const QString& stored, bool byDefault) {
 
 ConnectionTry tryPersonnelConnection(const PersonnelSettings& settings, int timeoutSeconds) {
     if (QString problem = personnelSettingsProblem(settings); !problem.isEmpty())
-        return {false, problem};
+        return {false, problem, {}};
     TMyConnection connection;
     connection.Options().SetCharset("latin5");
     connection.SetConnectionTimeout(timeoutSeconds);
@@ -124,11 +124,15 @@ ConnectionTry tryPersonnelConnection(const PersonnelSettings& settings, int time
         } catch (...) {
             // The answer is the first error, not the goodbye's.
         }
-        return {false, mySqlErrorReport(e)};
+        QString said = mySqlErrorText(e);
+        said.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        return {false, mySqlErrorAdvice(mySqlErrorCode(e), said), said};
     }
-    return {true, QStringLiteral("Bağlantı başarılı: %1 veritabanındaki personel tablosu "
-                                 "okunabiliyor.")
-                      .arg(settings.database)};
+    return {true,
+            QStringLiteral("Bağlantı başarılı: %1 veritabanındaki personel tablosu "
+                           "okunabiliyor.")
+                .arg(settings.database),
+            {}};
 }
 
 void savePersonnelSettings(const QString& settingsFile, const PersonnelSettings& s) {

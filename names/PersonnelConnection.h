@@ -27,7 +27,8 @@ QString switchSetting(bool on, const QString& stored, bool byDefault);
 
 struct ConnectionTry {
     bool ok = false;
-    QString text; // Turkish; on failure what failed and what to check
+    QString text;    // Turkish; on failure what failed and what to check
+    QString details; // on failure the server's or the system's own words
 };
 
 // "Dene": connects with the settings as typed on a connection of its own,

@@ -27,10 +27,10 @@ bool ApplyMySqlSettings(v270::mysql::TMyConnection& connection, const PersonnelS
 QString personnelName(const QString& ad, const QString& soyad);
 
 struct FillResult {
-    int listRows = 0;      // rows of the names list looked up
-    int renamedRows = 0;   // temp rows that got a name
-    int unmatchedRows = 0; // list rows whose kartno has no personnel row
-    int emptyNameRows = 0; // list rows whose personnel row has neither ad nor soyad
+    int listRows = 0;       // rows of the names list looked up
+    int renamedRows = 0;    // temp rows that got a name
+    int unmatchedRows = 0;  // list rows whose kartno has no personnel row
+    int emptyNameRows = 0;  // list rows whose personnel row has neither ad nor soyad
     bool cancelled = false; // the operator stopped it; no name was written
 };
 

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -75,6 +76,10 @@ TEST_F(DatabaseSettings, TryTellsWhatFailedAndEscWritesNothing) {
     EXPECT_TRUE(
         dialog->lblResult->text().startsWith(QStringLiteral("Veritabanı sunucusuna bağlanılamadı")))
         << dialog->lblResult->text().toStdString();
+    // The system's own words stand apart, under the Turkish line.
+    EXPECT_FALSE(dialog->lblResult->text().contains("refused"));
+    EXPECT_TRUE(dialog->txtDetails->isVisibleTo(dialog.get()));
+    EXPECT_FALSE(dialog->txtDetails->toPlainText().isEmpty());
     EXPECT_EQ(op.busyDepth, 0);
     const QByteArray before = readFile(file());
     dialog->edtUser->setText("baska");
