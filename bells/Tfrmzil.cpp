@@ -55,18 +55,22 @@ void Tfrmzil::buildBellRows() {
         makeLabel(this, rowCaptions[i], {16, y + 2, 50, 17});
         chkValid[i] = new QCheckBox(this);
         chkValid[i]->setObjectName(QStringLiteral("_chkValid_%1").arg(i));
+        chkValid[i]->setAccessibleName(QStringLiteral("Zil %1 seçili").arg(i + 1));
         chkValid[i]->setGeometry(76, y, 21, 21);
         txtHour[i] = new QLineEdit(this);
         txtHour[i]->setObjectName(QStringLiteral("_txtHour_%1").arg(i));
+        txtHour[i]->setAccessibleName(QStringLiteral("Zil %1 saat").arg(i + 1));
         txtHour[i]->setGeometry(108, y, 30, 21);
         makeLabel(this, QStringLiteral(":"), {141, y + 2, 6, 17});
         txtMinute[i] = new QLineEdit(this);
         txtMinute[i]->setObjectName(QStringLiteral("_txtMinute_%1").arg(i));
+        txtMinute[i]->setAccessibleName(QStringLiteral("Zil %1 dakika").arg(i + 1));
         txtMinute[i]->setGeometry(150, y, 30, 21);
     }
     makeLabel(this, QStringLiteral("Zil Çalma Süresi"), {16, 250, 90, 17});
     txtBellCount = new QLineEdit(this);
     txtBellCount->setObjectName(QStringLiteral("txtBellCount"));
+    txtBellCount->setAccessibleName(QStringLiteral("Zil Çalma Süresi"));
     txtBellCount->setGeometry(108, 248, 72, 21);
 }
 

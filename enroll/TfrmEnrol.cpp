@@ -135,15 +135,18 @@ void TfrmEnrol::buildControls() {
 
     label(this, QStringLiteral("Bağlantı Kurulan Terminal:"), {8, 8, 170, 17});
     Label3 = named(new QLabel(this), "Label3");
+    Label3->setAccessibleName(QStringLiteral("Bağlantı Kurulan Terminal"));
     Label3->setGeometry(180, 8, 300, 17);
     QFont bold = Label3->font();
     bold.setBold(true);
     Label3->setFont(bold);
     label(this, QStringLiteral("Data : "), {500, 8, 45, 17});
     Label5 = named(new QLabel(this), "Label5");
+    Label5->setAccessibleName(QStringLiteral("Veritabanı"));
     Label5->setGeometry(545, 8, 300, 17);
 
     PageControl1 = named(new QTabWidget(this), "PageControl1");
+    PageControl1->setAccessibleName(QStringLiteral("Sayfalar"));
     PageControl1->setGeometry(8, 32, 954, 556);
     TabSheet1 = named(new QWidget, "TabSheet1");
     TabSheet2 = named(new QWidget, "TabSheet2");
@@ -153,11 +156,13 @@ void TfrmEnrol::buildControls() {
     buildSingleTab();
 
     lblMessage = named(new QLabel(this), "lblMessage");
+    lblMessage->setAccessibleName(QStringLiteral("Durum"));
     lblMessage->setGeometry(8, 594, 954, 20);
     lblMessage->setAlignment(Qt::AlignCenter);
     BitBtn3 = button(this, "BitBtn3", QStringLiteral("&Kapat"), {872, 620, 90, 29});
     connect(BitBtn3, &QPushButton::clicked, this, &QDialog::close);
     progressBar = named(new QProgressBar(this), "progressBar");
+    progressBar->setAccessibleName(QStringLiteral("İlerleme"));
     progressBar->setGeometry(8, 626, 760, 17);
     progressBar->setRange(0, 1);
     progressBar->setValue(0);
@@ -198,8 +203,10 @@ void TfrmEnrol::buildAllDataTab() {
     BitBtn1 =
         button(t, "BitBtn1", QStringLiteral("Terminalden Parmakizi Datası &Al"), {8, 8, 222, 33});
     Label2 = named(new QLabel(t), "Label2");
+    Label2->setAccessibleName(QStringLiteral("Okunan parmak"));
     Label2->setGeometry(238, 16, 56, 17);
     txtName = named(new QLineEdit(t), "txtName");
+    txtName->setAccessibleName(QStringLiteral("Okunan kişi"));
     txtName->setGeometry(298, 12, 158, 24);
     txtName->setReadOnly(true);
     BitBtn2 =
@@ -213,6 +220,7 @@ void TfrmEnrol::buildAllDataTab() {
                       "CheckBox2");
     CheckBox2->setGeometry(10, 22, 300, 20);
     Memo1 = named(new QPlainTextEdit(t), "Memo1");
+    Memo1->setAccessibleName(QStringLiteral("İşlem kaydı"));
     Memo1->setGeometry(8, 144, 448, 376);
     Memo1->setReadOnly(true);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -235,9 +243,11 @@ void TfrmEnrol::buildNamesPart(QWidget* t) {
         button(t, "btnDatabaseSettings", QStringLiteral("&Veritabanı Ayarları"), {780, 8, 160, 33});
     label(t, QStringLiteral("Personel isim"), {472, 52, 90, 17});
     Edit8 = named(new QLineEdit(t), "Edit8");
+    Edit8->setAccessibleName(QStringLiteral("Personel isim (Arama)"));
     Edit8->setGeometry(566, 48, 220, 24);
     label(t, QStringLiteral("(Arama)"), {792, 52, 60, 17});
     DBGrid1 = named(new QTableView(t), "DBGrid1");
+    DBGrid1->setAccessibleName(QStringLiteral("Personel isimleri"));
     DBGrid1->setGeometry(472, 80, 468, 330);
     DBGrid1->setModel(&qryisim);
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -252,6 +262,7 @@ void TfrmEnrol::buildNamesPart(QWidget* t) {
     });
     label(t, QStringLiteral("Alınan Parmakizi Kayıt Sayısı:"), {472, 418, 190, 17});
     Label7 = named(new QLabel(t), "Label7");
+    Label7->setAccessibleName(QStringLiteral("Alınan Parmakizi Kayıt Sayısı"));
     Label7->setGeometry(666, 418, 100, 17);
     BitBtn4 = button(t, "BitBtn4", QStringLiteral("&Seçili Personel Adını Terminale Yükle"),
                      {472, 442, 230, 33});
@@ -267,9 +278,11 @@ void TfrmEnrol::buildSingleTab() {
     const int x = 100, w = 140;
     label(t, QStringLiteral("Parmak Id :"), {8, 16, 88, 17});
     txtEnrollNumber = named(new QLineEdit(QStringLiteral("1"), t), "txtEnrollNumber");
+    txtEnrollNumber->setAccessibleName(QStringLiteral("Parmak Id"));
     txtEnrollNumber->setGeometry(x, 12, w, 24);
     label(t, QStringLiteral("Kart No :"), {8, 48, 88, 17});
     txtCardNumber = named(new QLineEdit(t), "txtCardNumber");
+    txtCardNumber->setAccessibleName(QStringLiteral("Kart No"));
     txtCardNumber->setGeometry(x, 44, w, 24);
     label(t, QStringLiteral("Cihaz No :"), {8, 80, 88, 17});
     QStringList machines;
@@ -277,12 +290,15 @@ void TfrmEnrol::buildSingleTab() {
         machines << QString::number(m);
     cmbEMachineNumber =
         combo(t, "cmbEMachineNumber", machines, QStringLiteral("1"), {x, 76, w, 24});
+    cmbEMachineNumber->setAccessibleName(QStringLiteral("Cihaz No"));
     label(t, QStringLiteral("Yedek No :"), {8, 112, 88, 17});
     cmbBackupNumber =
         combo(t, "cmbBackupNumber", {"0", "1", "2", "10", "11", "12", "13", "14", "15", "16"},
               QStringLiteral("0"), {x, 108, w, 24});
+    cmbBackupNumber->setAccessibleName(QStringLiteral("Yedek No"));
     label(t, QStringLiteral("İmtiyaz :"), {8, 144, 88, 17});
     cmbPrivilege = combo(t, "cmbPrivilege", {"0", "1", "2"}, QStringLiteral("0"), {x, 140, w, 24});
+    cmbPrivilege->setAccessibleName(QStringLiteral("İmtiyaz"));
 
     cmdGetEnrollData =
         button(t, "cmdGetEnrollData", QStringLiteral("Parmakizi &Al"), {8, 184, 232, 33});
@@ -297,8 +313,10 @@ void TfrmEnrol::buildSingleTab() {
     Label30->setWordWrap(true);
 
     lblEnrollData = named(new QLabel(t), "lblEnrollData");
+    lblEnrollData->setAccessibleName(QStringLiteral("Parmakizi verisinin durumu"));
     lblEnrollData->setGeometry(260, 12, 300, 17);
     lstEnrollData = named(new QListWidget(t), "lstEnrollData");
+    lstEnrollData->setAccessibleName(QStringLiteral("Parmakizi verisi"));
     lstEnrollData->setGeometry(260, 34, 680, 486);
 
     connect(cmdGetEnrollData, &QPushButton::clicked, this, &TfrmEnrol::cmdGetEnrollDataClick);

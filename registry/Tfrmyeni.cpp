@@ -20,6 +20,8 @@ QLineEdit* addField(QWidget* parent, const char* name, const QString& label, con
     auto* edit = new QLineEdit(text, parent);
     edit->setObjectName(QLatin1String(name));
     edit->setGeometry(96, y, 150, 23);
+    caption->setBuddy(edit); // a screen reader reads the field by its caption
+    edit->setAccessibleName(label);
     return edit;
 }
 
@@ -43,6 +45,7 @@ void Tfrmyeni::buildFields() {
     typeLabel->setGeometry(12, 75, 80, 17);
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setAccessibleName(QStringLiteral("Bağlantı Tipi"));
     ComboBox1->setGeometry(96, 72, 150, 23);
     ComboBox1->addItems(
         {QStringLiteral("comport"), QStringLiteral("tcp/ip"), QStringLiteral("usb")});
@@ -69,6 +72,7 @@ void Tfrmyeni::buildFields() {
 void Tfrmyeni::buildButtons() {
     lblRowProblem = new QLabel(this);
     lblRowProblem->setObjectName(QStringLiteral("lblRowProblem"));
+    lblRowProblem->setAccessibleName(QStringLiteral("Kayıttaki sorun"));
     lblRowProblem->setGeometry(8, 236, 273, 40);
     lblRowProblem->setWordWrap(true);
     lblRowProblem->setStyleSheet(QStringLiteral("color: #a00000"));
