@@ -6,6 +6,7 @@
 
 #include "core/Database.h"
 #include "core/IniFile.h"
+#include "core/testing/ExactlyOnce.h"
 #include "core/testing/TestFiles.h"
 #include "terminal/DeviceState.h"
 #include "terminal/testing/EmulatorProcess.h"
@@ -43,28 +44,6 @@ QByteArray lineOf(int i) {
         .arg(r.minute, 2, 10, QChar('0'))
         .arg(r.mode ? QStringLiteral("02") : QStringLiteral("01"))
         .toLatin1();
-}
-
-struct Count {
-    long long lines = 0, duplicates = 0, missing = 0, foreign = 0, partial = 0;
-};
-
-Count countStream(const QStringList& files) {
-    QHash<QByteArray, int> seen;
-    Count c;
-    for (const QString& f : files) {
-        const QByteArray content = readFile(f);
-        if (!content.isEmpty() && !content.endsWith('\n')) ++c.partial;
-        for (const QByteArray& l : content.split('\n'))
-            if (!l.isEmpty()) ++seen[l + '\n'], ++c.lines;
-    }
-    for (int i = 0; i < kRecords; ++i) {
-        const int times = seen.take(lineOf(i));
-        if (times == 0) ++c.missing;
-        if (times > 1) c.duplicates += times - 1;
-    }
-    c.foreign = seen.size();
-    return c;
 }
 
 } // namespace
@@ -110,7 +89,7 @@ int main(int argc, char** argv) {
         total += lineOf(i).size();
     const QString veri = programDir + QStringLiteral("veri.txt");
     const QByteArray veriNative = QFile::encodeName(veri);
-    QStringList veriStream{veri};
+    QStringList veriStream{QStringLiteral("veri.txt")};
     int kills = 0, runs = 0;
     while (kills < wanted && runs < wanted * 5) {
         ++runs;
@@ -140,8 +119,8 @@ int main(int argc, char** argv) {
                     p.exitStatus() == QProcess::CrashExit ? "killed" : "finished",
                     static_cast<long long>(QFileInfo(veri).size()));
         if (pdks && QFile::exists(veri)) {
-            const QString taken = programDir + QStringLiteral("alindi-%1.txt").arg(runs);
-            QFile::rename(veri, taken);
+            const QString taken = QStringLiteral("alindi-%1.txt").arg(runs);
+            QFile::rename(veri, programDir + taken);
             veriStream << taken;
         }
     }
@@ -152,19 +131,16 @@ int main(int argc, char** argv) {
     last.waitForFinished(120000);
     std::printf("last run: exit %d, %s", last.exitCode(), last.readAllStandardOutput().constData());
 
-    QStringList backups;
-    for (const QString& f : QDir(programDir + "yedek_V270").entryList(QDir::Files))
-        backups << programDir + "yedek_V270/" + f;
+    QList<QByteArray> expected;
+    for (int i = 0; i < kRecords; ++i)
+        expected << lineOf(i);
+    const ExactlyOnceReport report =
+        checkExactlyOnce(DeliveredFiles{programDir, veriStream, true}, expected);
     long long duplicates = 0, missing = 0;
-    const std::pair<const char*, QStringList> streams[] = {
-        {pdks ? "veri.txt and what the PDKS program took" : "veri.txt", veriStream},
-        {"yedek_V270", backups},
-        {"veri2.txt", {programDir + "veri2.txt"}}};
-    for (const auto& [name, files] : streams) {
-        const Count c = countStream(files);
+    for (const StreamCount& c : report.streams) {
         std::printf("%s: %lld lines, %lld duplicates, %lld missing, %lld other, %lld partial\n",
-                    name, c.lines, c.duplicates, c.missing, c.foreign, c.partial);
-        duplicates += c.duplicates + c.foreign + c.partial;
+                    qPrintable(c.stream), c.lines, c.repeated, c.missing, c.others, c.partialFiles);
+        duplicates += c.repeated + c.others + c.partialFiles;
         missing += c.missing;
     }
     std::printf("bench_transfer_kills: after %d kills of a %d-record transfer: %lld duplicates, "

@@ -5,6 +5,7 @@
 
 #include "core/Database.h"
 #include "core/IniFile.h"
+#include "core/testing/ExactlyOnce.h"
 #include "core/testing/TestFiles.h"
 #include "terminal/DeviceState.h"
 #include "terminal/testing/EmulatorProcess.h"
@@ -112,32 +113,15 @@ class Delivery : public ::testing::Test {
     // Each record once in veri.txt with what the PDKS program took, in the
     // monthly files and in veri2.txt; no other line, no partial line.
     ::testing::AssertionResult everyRecordOnce(int n) {
-        QStringList veri{"veri.txt"};
+        DeliveredFiles files{programDir()};
         for (int i = 1; i <= taken; ++i)
-            veri << QStringLiteral("alindi-%1.txt").arg(i);
-        QStringList backups;
-        for (const QString& f : QDir(programDir() + "yedek_V270").entryList(QDir::Files))
-            backups << "yedek_V270/" + f;
-        for (const QStringList& stream : {veri, backups, QStringList{"veri2.txt"}}) {
-            QHash<QByteArray, int> seen;
-            for (const QString& name : stream) {
-                const QByteArray content = readFile(programDir() + name);
-                if (!content.isEmpty() && !content.endsWith("\r\n"))
-                    return ::testing::AssertionFailure() << name.toStdString() << ": partial line";
-                for (const QByteArray& l : content.split('\n'))
-                    if (!l.isEmpty()) ++seen[l + '\n'];
-            }
-            for (int i = 0; i < n; ++i)
-                if (const int times = seen.take(lineFor(i)); times != 1)
-                    return ::testing::AssertionFailure()
-                           << stream.join(',').toStdString() << ": record " << i << " " << times
-                           << " times";
-            if (!seen.isEmpty())
-                return ::testing::AssertionFailure()
-                       << stream.join(',').toStdString() << ": " << seen.size()
-                       << " other lines, e.g. " << seen.begin().key().toStdString();
-        }
-        return ::testing::AssertionSuccess();
+            files.veriFiles << QStringLiteral("alindi-%1.txt").arg(i);
+        QList<QByteArray> expected;
+        for (int i = 0; i < n; ++i)
+            expected << lineFor(i);
+        const ExactlyOnceReport report = checkExactlyOnce(files, expected);
+        if (report.ok()) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << report.text().toStdString();
     }
 
     QString programDir() const { return dir.path() + '/'; }
