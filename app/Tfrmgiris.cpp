@@ -163,7 +163,7 @@ void Tfrmgiris::buildTransferControls() {
     Label1->hide();
     LabelTotal = new QLabel(this);
     LabelTotal->setObjectName(QStringLiteral("LabelTotal"));
-    LabelTotal->setAccessibleName(QStringLiteral("Aktarılan kayıt"));
+    LabelTotal->setAccessibleDescription(QStringLiteral("Aktarılan kayıt"));
     LabelTotal->setGeometry(546, 190, 266, 17);
     LabelTotal->hide();
     BitBtn11 = makeButton(this, "BitBtn11", QStringLiteral("&Kapat"), {412, 216, 209, 33},
@@ -217,7 +217,7 @@ void Tfrmgiris::buildCommandRow() {
 
     statusLine = new QLabel(this);
     statusLine->setObjectName(QStringLiteral("statusLine"));
-    statusLine->setAccessibleName(QStringLiteral("Durum"));
+    statusLine->setAccessibleDescription(QStringLiteral("Durum"));
     statusLine->setGeometry(8, 381, 804, 17);
 
     // Scratch control beyond the right edge, never seen by the operator.

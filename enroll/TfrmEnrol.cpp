@@ -135,14 +135,14 @@ void TfrmEnrol::buildControls() {
 
     label(this, QStringLiteral("Bağlantı Kurulan Terminal:"), {8, 8, 170, 17});
     Label3 = named(new QLabel(this), "Label3");
-    Label3->setAccessibleName(QStringLiteral("Bağlantı Kurulan Terminal"));
+    Label3->setAccessibleDescription(QStringLiteral("Bağlantı Kurulan Terminal"));
     Label3->setGeometry(180, 8, 300, 17);
     QFont bold = Label3->font();
     bold.setBold(true);
     Label3->setFont(bold);
     label(this, QStringLiteral("Data : "), {500, 8, 45, 17});
     Label5 = named(new QLabel(this), "Label5");
-    Label5->setAccessibleName(QStringLiteral("Veritabanı"));
+    Label5->setAccessibleDescription(QStringLiteral("Veritabanı"));
     Label5->setGeometry(545, 8, 300, 17);
 
     PageControl1 = named(new QTabWidget(this), "PageControl1");
@@ -156,7 +156,7 @@ void TfrmEnrol::buildControls() {
     buildSingleTab();
 
     lblMessage = named(new QLabel(this), "lblMessage");
-    lblMessage->setAccessibleName(QStringLiteral("Durum"));
+    lblMessage->setAccessibleDescription(QStringLiteral("Durum"));
     lblMessage->setGeometry(8, 594, 954, 20);
     lblMessage->setAlignment(Qt::AlignCenter);
     BitBtn3 = button(this, "BitBtn3", QStringLiteral("&Kapat"), {872, 620, 90, 29});
@@ -203,7 +203,7 @@ void TfrmEnrol::buildAllDataTab() {
     BitBtn1 =
         button(t, "BitBtn1", QStringLiteral("Terminalden Parmakizi Datası &Al"), {8, 8, 222, 33});
     Label2 = named(new QLabel(t), "Label2");
-    Label2->setAccessibleName(QStringLiteral("Okunan parmak"));
+    Label2->setAccessibleDescription(QStringLiteral("Okunan parmak"));
     Label2->setGeometry(238, 16, 56, 17);
     txtName = named(new QLineEdit(t), "txtName");
     txtName->setAccessibleName(QStringLiteral("Okunan kişi"));
@@ -262,7 +262,7 @@ void TfrmEnrol::buildNamesPart(QWidget* t) {
     });
     label(t, QStringLiteral("Alınan Parmakizi Kayıt Sayısı:"), {472, 418, 190, 17});
     Label7 = named(new QLabel(t), "Label7");
-    Label7->setAccessibleName(QStringLiteral("Alınan Parmakizi Kayıt Sayısı"));
+    Label7->setAccessibleDescription(QStringLiteral("Alınan Parmakizi Kayıt Sayısı"));
     Label7->setGeometry(666, 418, 100, 17);
     BitBtn4 = button(t, "BitBtn4", QStringLiteral("&Seçili Personel Adını Terminale Yükle"),
                      {472, 442, 230, 33});
@@ -313,7 +313,7 @@ void TfrmEnrol::buildSingleTab() {
     Label30->setWordWrap(true);
 
     lblEnrollData = named(new QLabel(t), "lblEnrollData");
-    lblEnrollData->setAccessibleName(QStringLiteral("Parmakizi verisinin durumu"));
+    lblEnrollData->setAccessibleDescription(QStringLiteral("Parmakizi verisinin durumu"));
     lblEnrollData->setGeometry(260, 12, 300, 17);
     lstEnrollData = named(new QListWidget(t), "lstEnrollData");
     lstEnrollData->setAccessibleName(QStringLiteral("Parmakizi verisi"));

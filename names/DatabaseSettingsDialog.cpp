@@ -39,7 +39,7 @@ DatabaseSettingsDialog::DatabaseSettingsDialog(const QString& settingsFile, Oper
     lblResult->setWordWrap(true);
     lblResult->setTextInteractionFlags(Qt::TextSelectableByMouse);
     lblResult->setMinimumHeight(48);
-    lblResult->setAccessibleName(QStringLiteral("Deneme sonucu"));
+    lblResult->setAccessibleDescription(QStringLiteral("Deneme sonucu"));
     layout->addWidget(lblResult);
     // The server speaks English: its words go in a small box of their own,
     // under the Turkish line, without pushing the form about.

@@ -72,7 +72,7 @@ void Tfrmyeni::buildFields() {
 void Tfrmyeni::buildButtons() {
     lblRowProblem = new QLabel(this);
     lblRowProblem->setObjectName(QStringLiteral("lblRowProblem"));
-    lblRowProblem->setAccessibleName(QStringLiteral("Kayıttaki sorun"));
+    lblRowProblem->setAccessibleDescription(QStringLiteral("Kayıttaki sorun"));
     lblRowProblem->setGeometry(8, 236, 273, 40);
     lblRowProblem->setWordWrap(true);
     lblRowProblem->setStyleSheet(QStringLiteral("color: #a00000"));

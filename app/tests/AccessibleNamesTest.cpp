@@ -1,5 +1,6 @@
-// Every control a person can reach has a name a screen reader can say: the
-// main window and each window it opens, as the program builds them.
+// Every control a person can reach has a name a screen reader can say, and
+// every label that shows a state says what it shows: the main window and
+// each window it opens, as the program builds them.
 
 #include "app/Tfrmgiris.h"
 #include "bells/Tfrmzil.h"
@@ -30,14 +31,17 @@ QStringList unnamedControls(QWidget* window) {
                              qobject_cast<QComboBox*>(w) || qobject_cast<QProgressBar*>(w) ||
                              qobject_cast<QPlainTextEdit*>(w) ||
                              (qobject_cast<QAbstractItemView*>(w) && !w->objectName().isEmpty());
-        // A label that shows a state (no text of its own when made) needs a name too.
+        // A label that shows a state (no text of its own when made) says what
+        // it shows in its description; its name is the state itself, so that
+        // a screen reader reads both.
         const auto* label = qobject_cast<QLabel*>(w);
         const bool stateLabel = label && !w->objectName().isEmpty() && label->text().isEmpty();
         if (!control && !stateLabel) continue;
         // Qt's own parts (a combo's editor, a table's corner) have no object name.
         if (w->objectName().isEmpty() || w->objectName().startsWith(QLatin1String("qt_"))) continue;
         QAccessibleInterface* face = QAccessible::queryAccessibleInterface(w);
-        if (!face || face->text(QAccessible::Name).trimmed().isEmpty())
+        const QAccessible::Text says = stateLabel ? QAccessible::Description : QAccessible::Name;
+        if (!face || face->text(says).trimmed().isEmpty())
             unnamed << QStringLiteral("%1 (%2)").arg(w->objectName(), w->metaObject()->className());
     }
     return unnamed;
