@@ -329,7 +329,7 @@ TEST_F(Watch, TransferOfASerialTerminalTheCaptureHoldsIsRefused) {
     writeFile(programDir() + "Settings.ini", "[Ports]\r\nCOM1=" + link.toUtf8() + "\r\n");
     QSqlDatabase db = openDatabaseFile("watch-test", programDir() + "Data.mdb");
     execSql(db, "insert into Terminal (TerminalNo, Terminal, Tip, ComPort, ComBaud, Ip, NetPort, "
-                "Sifre) values (1, 'Seri', 'com', '1', '115200', '', '', 0)");
+                "Sifre) values (1, 'Seri', 'com', 1, 115200, '', null, 0)");
     db.close();
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase("watch-test");
