@@ -224,6 +224,8 @@ TEST_F(Watch, KilledAtRandomMomentsBesideTransfersAndStalledLinks) {
         ASSERT_TRUE(watch.waitForFinished(5000));
     }
     settleEmulators();
+    for (const Gate& g : gates) // the punches flowed throughout
+        ASSERT_GT(expectedLines(g).size(), 200) << g.name.toStdString();
     startWatch();
     ASSERT_TRUE(waitFor(
         [&] {
@@ -381,6 +383,29 @@ TEST_F(Watch, TellsTheServiceManagerReadyAliveAndStatus) {
     EXPECT_TRUE(heard.contains("READY=1")) << heard.toStdString();
     EXPECT_TRUE(heard.contains("WATCHDOG=1")) << heard.toStdString();
     EXPECT_TRUE(heard.contains("STATUS=1/1 terminal bağlı")) << heard.toStdString();
+}
+
+// status reads what the capture wrote; without a capture it says so.
+TEST_F(Watch, StatusShowsEachTerminalOrSaysNoCaptureRan) {
+    QProcess status;
+    status.start(V270_PROGRAM, {"--dir", dir.path(), "status"});
+    ASSERT_TRUE(status.waitForFinished(10000));
+    EXPECT_EQ(status.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(status.readAllStandardError()).contains("watch hiç çalışmamış"));
+
+    addTerminal(2, 0);
+    startWatch();
+    ASSERT_TRUE(waitFor([&] { return veriLines() == 2; }, 10s));
+    QThread::msleep(1500); // the next status write
+    status.start(V270_PROGRAM, {"--dir", dir.path(), "status"});
+    ASSERT_TRUE(status.waitForFinished(10000));
+    EXPECT_EQ(status.exitCode(), 0);
+    const QString text = QString::fromUtf8(status.readAllStandardOutput());
+    EXPECT_TRUE(text.startsWith("Canlı aktarım çalışıyor")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Kapı 1: bekliyor; son temas: ")) << text.toStdString();
+    EXPECT_TRUE(text.contains("bugün 2 kayıt")) << text.toStdString();
+    signalWatch(SIGTERM);
+    ASSERT_TRUE(watch.waitForFinished(5000));
 }
 
 TEST(WatchUnit, ServiceUnitVerifies) {
