@@ -327,6 +327,17 @@ void watchTerminal(const QSqlRecord& row, const QString& key, const WatchContext
             int32_t logEnd = 0;
             if (!terminal.clock.WaitForNewRecords(machine, d.position, kWatchWaitMs, logEnd)) {
                 if (job.stopRequested()) return;
+                int32_t code = SUCCESS;
+                terminal.clock.GetLastError(code);
+                if (code == ERR_NOSUPPORT) {
+                    // A terminal too old to wait is asked every second instead.
+                    if (!pause(job, std::chrono::seconds(1))) return;
+                    setState(QStringLiteral("aktarıyor"), true, QString());
+                    d = deliver(terminal, ctx, op, key);
+                    if (!d.ok) break;
+                    setState(QStringLiteral("bekliyor"), true, QString());
+                    continue;
+                }
                 d.ok = false;
                 d.error = QStringLiteral("Bağlantı koptu: %1").arg(lastErrorName(terminal.clock));
                 break;

@@ -266,6 +266,31 @@ TEST_F(Watch, BacklogArrivesSoonAfterTheLinkReturns) {
     EXPECT_TRUE(everyRecordOnceInOrder({0}));
 }
 
+// A terminal of an older protocol can't wait for records: it is asked
+// every second instead, and a punch still arrives within a few seconds.
+TEST_F(Watch, TerminalTooOldToWaitIsAskedEverySecond) {
+    addTerminal(1, 0);
+    gates[0].emulator->stop();
+    gates[0].emulator = std::make_unique<EmulatorProcess>();
+    QString error;
+    ASSERT_TRUE(gates[0].emulator->start({"--state", gates[0].state, "--listen",
+                                          QStringLiteral("127.0.0.1:%1").arg(gates[0].port),
+                                          "--protocol", "4"},
+                                         &error))
+        << error.toStdString();
+    startWatch();
+    ASSERT_TRUE(waitFor([&] { return veriLines() == 1; }, 10s));
+    ::kill(pid_t(gates[0].emulator->processId()), SIGUSR1);
+    EXPECT_TRUE(waitFor([&] { return veriLines() == 2; }, 4s));
+    QThread::msleep(1500); // the next status write
+    const QJsonObject status = statusTerminals()[0].toObject();
+    EXPECT_TRUE(status.value("connected").toBool()); // no reconnects for it
+    EXPECT_EQ(status.value("last_error").toString(), "");
+    signalWatch(SIGTERM);
+    ASSERT_TRUE(watch.waitForFinished(5000));
+    EXPECT_TRUE(everyRecordOnceInOrder({0}));
+}
+
 // SIGHUP reads the list again: a terminal added starts, a removed one stops.
 TEST_F(Watch, ReloadStartsAddedAndStopsRemovedTerminals) {
     addTerminal(3, 0);
