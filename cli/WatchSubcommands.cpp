@@ -377,16 +377,18 @@ std::vector<QSqlRecord> chosenRows(const SubcommandCall& call) {
 }
 
 int runWatch(const SubcommandCall& call) {
+    // A name that is not in the list, or fits several rows, is refused as
+    // transfer refuses it, naming the rows to choose from.
+    for (const QString& name : call.options.values(terminalOption()))
+        if (const TerminalPick pick = pickTerminal(call.programDir, name, call.io.err); !pick.row)
+            return pick.code;
     std::vector<QSqlRecord> rows;
     try {
         rows = chosenRows(call);
     } catch (const AppError& e) {
         return failWith(call.io.err, e.text());
     }
-    if (rows.empty())
-        return failWith(call.io.err, call.options.isSet(terminalOption())
-                                         ? QStringLiteral("Verilen adda terminal listede yok.")
-                                         : emptyListText());
+    if (rows.empty()) return failWith(call.io.err, emptyListText());
 
     WatchSignals signalsCaught;
     StatusBoard board;

@@ -419,7 +419,15 @@ TEST_F(Watch, StatusShowsEachTerminalOrSaysNoCaptureRan) {
     EXPECT_TRUE(QString::fromUtf8(status.readAllStandardError()).contains("watch hiç çalışmamış"));
 
     addTerminal(2, 0);
-    startWatch();
+    QProcess unknown;
+    unknown.start(V270_PROGRAM,
+                  {"--dir", dir.path(), "watch", "--terminal", "Kapı 1", "--terminal", "Yok"});
+    ASSERT_TRUE(unknown.waitForFinished(10000));
+    EXPECT_EQ(unknown.exitCode(), 64);
+    EXPECT_TRUE(
+        QString::fromUtf8(unknown.readAllStandardError()).contains("\"Yok\" adlı terminal"));
+
+    startWatch({"--terminal", "kapı 1"});
     ASSERT_TRUE(waitFor([&] { return veriLines() == 2; }, 10s));
     QThread::msleep(1500); // the next status write
     status.start(V270_PROGRAM, {"--dir", dir.path(), "status"});
