@@ -7,6 +7,7 @@
 #include "Subcommand.h"
 #include "TerminalSubcommands.h"
 #include "TransferSubcommands.h"
+#include "WatchSubcommands.h"
 #include "core/AppError.h"
 #include "core/ConsoleOperator.h"
 
@@ -23,8 +24,9 @@ namespace {
 const std::vector<Subcommand>& allSubcommands() {
     static const std::vector<Subcommand> all = [] {
         std::vector<Subcommand> list;
-        for (auto group : {terminalSubcommands, transferSubcommands, maintenanceSubcommands,
-                           enrollSubcommands, namesSubcommands, sinkSubcommands}) {
+        for (auto group :
+             {terminalSubcommands, transferSubcommands, maintenanceSubcommands, enrollSubcommands,
+              namesSubcommands, sinkSubcommands, watchSubcommands}) {
             for (Subcommand& s : group())
                 list.push_back(std::move(s));
         }

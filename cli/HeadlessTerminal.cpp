@@ -1,6 +1,7 @@
 #include "HeadlessTerminal.h"
 
 #include "TerminalJobs.h"
+#include "WatchSubcommands.h"
 #include "core/AppError.h"
 #include "core/ConsoleOperator.h"
 #include "core/Database.h"
@@ -247,6 +248,19 @@ HeadlessTerminal::~HeadlessTerminal() {
 }
 
 int HeadlessTerminal::connect(const QSqlRecord& row) {
+    // A serial or USB line carries one connection: while the live capture
+    // holds it, say so rather than fail to open it.
+    if (row.value(QStringLiteral("Tip")).toString().trimmed().toLower() != u"ethernet") {
+        if (const auto pid = liveCaptureHolding(programDir_, terminalName(row))) {
+            op_.showMessage(QStringLiteral("\"%1\" terminalinin hattı canlı aktarımda (watch, "
+                                           "süreç %2); komut çalıştırılmadı. Önce canlı aktarımı "
+                                           "durdurun: systemctl stop v270-aktarim-watch")
+                                .arg(escapedText(terminalName(row)))
+                                .arg(*pid),
+                            QString(), Operator::Icon::Warning);
+            return ExitBusy;
+        }
+    }
     return connectCommand(clock, row, session, op_) ? ExitDone : ExitNotConnected;
 }
 

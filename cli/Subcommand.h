@@ -51,10 +51,16 @@ class GivenOptions {
     bool isSet(const Option& o) const { return isSet(o.name); }
     QString value(const QString& name) const { return values_.value(name); }
     QString value(const Option& o) const { return value(o.name); }
-    void set(const QString& name, const QString& value) { values_.insert(name, value); }
+    void set(const QString& name, const QString& value) {
+        values_.insert(name, value);
+        every_[name].append(value);
+    }
+    // Every value of an option given more than once, in order; value() is the last.
+    QStringList values(const Option& o) const { return every_.value(o.name); }
 
   private:
     QHash<QString, QString> values_;
+    QHash<QString, QStringList> every_;
 };
 
 class TerminalJob;

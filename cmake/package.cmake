@@ -14,6 +14,7 @@ install(FILES ${packaging}/v270-aktarim.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES "${packaging}/systemd/v270-aktarim-transfer.service"
               "${packaging}/systemd/v270-aktarim-transfer.timer"
+              "${packaging}/systemd/v270-aktarim-watch.service"
         DESTINATION lib/systemd/system)
 
 # Debian wants man pages and the changelog compressed, without a time stamp.
