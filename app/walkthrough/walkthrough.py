@@ -27,7 +27,8 @@ WAIT_STEP_S = 60
 
 MAIN_TITLE = "V270 PARMAKİZİ AKTARIM"
 RECORDS = 3000
-SLOW_RECORDS = 3000
+# Records come 8192 to a round trip: the slow terminal's take several.
+SLOW_RECORDS = 30000
 KEY_UP, KEY_RETURN = 0xFF52, 0xFF0D  # X keysyms
 
 
@@ -287,10 +288,17 @@ class Walk:
         return wait_for(f"the button {name!r}", lambda: self.t.find(
             root or self.main, self.a.ROLE_PUSH_BUTTON, name=name))
 
-    def labelled(self, name, role):
-        """A control by its name or, before it had one, by role alone."""
-        return (self.t.find(self.main, role, name=name)
-                or self.t.find(self.main, role))
+    def labels(self):
+        """The status line and the record count: by their names or, before
+        they had them, by their place among the window's labels (the count
+        follows its caption, the status line comes last)."""
+        found = [n for n in self.t.walk(self.main) if self.t.role(n) == self.a.ROLE_LABEL]
+        names = [self.t.name(n) for n in found]
+        status = next((n for n in found if self.t.name(n) == "Durum"), found[-1])
+        count = next((n for n in found if self.t.name(n) == "Aktarılan kayıt"), None)
+        if count is None and "Aktarılan Kayıt Sayısı:" in names:
+            count = found[names.index("Aktarılan Kayıt Sayısı:") + 1]
+        return status, count
 
     def dialogs(self):
         # Message boxes are alerts, other dialogs dialogs; the main window
@@ -375,8 +383,9 @@ def data_lines(program_dir):
 
 def walk_through(w, program_dir):
     t, a = w.t, w.a
-    status = w.labelled("Durum", a.ROLE_LABEL)
-    progress = w.labelled("İlerleme", a.ROLE_PROGRESS_BAR)
+    status, count = w.labels()
+    progress = (t.find(w.main, a.ROLE_PROGRESS_BAR, name="İlerleme")
+                or t.find(w.main, a.ROLE_PROGRESS_BAR))
     log("tree of the main window:\n" + t.dump(w.main))
 
     # A terminal with new records: they reach veri.txt.
@@ -386,8 +395,14 @@ def walk_through(w, program_dir):
     lines = data_lines(program_dir)
     if lines != RECORDS:
         raise WalkFailure(f"transfer: veri.txt has {lines} lines, expected {RECORDS}")
-    log(f"transfer: {lines} records; the message said {text.splitlines()[-1]!r}; "
-        f"status {t.text(status)!r}, progress {t.name(progress)!r}")
+    shown = t.text(count).replace(".", "") if count is not None else ""
+    value = progress.queryValue()
+    log(f"transfer: {lines} records; the message said {' '.join(text.split())!r}; "
+        f"count {t.text(count)!r}, status {t.text(status)!r}, progress "
+        f"{value.currentValue}/{value.maximumValue}")
+    if str(RECORDS) not in shown:
+        raise WalkFailure(f"transfer: the record count says {t.text(count)!r}, "
+                          f"expected {RECORDS}")
     w.screenshot("walkthrough-transfer.png")
     w.disconnect()
 
@@ -405,10 +420,10 @@ def walk_through(w, program_dir):
     cancel = w.button("İptal")
     wait_for("the cancel button to be enabled",
              lambda: cancel.getState().contains(a.STATE_ENABLED), 20)
-    time.sleep(1.0)
+    time.sleep(1.5)
     t.press(cancel)
     text = w.message("cancel", ["iptal"])
-    log(f"cancel: {text.splitlines()[-1]!r}")
+    log(f"cancel: {' '.join(text.split())!r}")
     w.disconnect()
 
     # A terminal nobody answers for.
@@ -426,7 +441,7 @@ def walk_through(w, program_dir):
     t.click(cell, button=3)
     time.sleep(0.5)
     for key in (KEY_UP, KEY_RETURN):
-        a.Registry.generateKeyboardEvent(key, None, a.KEY_SYMPRESSRELEASE)
+        a.Registry.generateKeyboardEvent(key, None, a.KEY_SYM)  # press and release
         time.sleep(0.2)
     dialog = wait_for("the \"Tüm Terminallerden Aktar\" window", lambda: next(
         (d for d in w.dialogs() if t.name(d) == "Tüm Terminallerden Aktar"), None))
@@ -482,7 +497,7 @@ def main():
             "Yemekhane": start_emulator(procs, build, work.name, "yemekhane",
                                         attendance_state(20, 0)),
             "Yavaş": start_emulator(procs, build, work.name, "yavas",
-                                    attendance_state(SLOW_RECORDS, SLOW_RECORDS), delay_ms=150),
+                                    attendance_state(SLOW_RECORDS, SLOW_RECORDS), delay_ms=700),
             "Kapalı": 1,  # nothing listens there
         }
         with sqlite3.connect(os.path.join(program_dir, "Data.mdb")) as db:
