@@ -125,17 +125,25 @@ def start_emulator(procs, build, work, name, state, delay_ms=0):
 
 
 def start_display(procs):
-    """Xvfb on a free display number, which it reports itself."""
-    read_end, write_end = os.pipe()
-    process = procs.start("Xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                   "1024x768x24", "-nolisten", "tcp"],
-                          pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end, "rb") as f:
-        process.stdout = f
-        number = read_line(process, 30, "Xvfb").strip()
-        process.stdout = None
-    return ":" + number
+    """Xvfb on a display number of its own. Numbers are tried at random
+    from a range that xvfb-run -a (which counts up from 99) rarely reaches,
+    so that walks and screenshots run side by side do not meet."""
+    rng = random.Random()
+    for _ in range(20):
+        number = rng.randint(300, 899)
+        if os.path.exists(f"/tmp/.X{number}-lock"):
+            continue
+        process = procs.start("Xvfb", ["Xvfb", f":{number}", "-screen", "0", "1024x768x24",
+                                       "-nolisten", "tcp"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        socket_path = f"/tmp/.X11-unix/X{number}"
+        end = time.monotonic() + 15
+        while time.monotonic() < end and process.poll() is None:
+            if os.path.exists(socket_path):
+                return f":{number}"
+            time.sleep(0.1)
+        procs.stop(process)
+    raise WalkFailure("no virtual display would start (Xvfb)")
 
 
 def find_file(build, *candidates):
@@ -232,19 +240,13 @@ class Tree:
             raise WalkFailure(f"{self.name(node)!r} has no area on screen to click")
         self.a.Registry.generateMouseEvent(x + w // 2, y + h // 2, f"b{button}c")
 
-    def dump(self, node):
-        lines = []
-        for n in self.walk(node):
-            depth, p = 0, n
-            while depth < 30:
-                try:
-                    p = p.parent
-                except Exception:
-                    break
-                if p is None or p == node:
-                    break
-                depth += 1
-            lines.append("  " * depth + f"[{n.getRoleName()}] {self.name(n)!r}")
+    def dump(self, node, depth=0):
+        """The subtree, a line per node: role and name, indented by depth."""
+        lines = ["  " * depth + f"[{node.getRoleName()}] {self.name(node)!r}"]
+        if depth < 25:
+            for child in self.children(node):
+                if child is not None:
+                    lines.append(self.dump(child, depth + 1))
         return "\n".join(lines)
 
 
@@ -253,6 +255,8 @@ def wait_for(what, probe, limit_s=WAIT_STEP_S, every_s=0.2):
     while time.monotonic() < end:
         try:
             found = probe()
+        except WalkFailure:
+            raise
         except Exception:
             found = None
         if found:
@@ -267,7 +271,8 @@ class Walk:
         self.a = pyatspi
         self.t = Tree(pyatspi)
         self.app = wait_for("the program on the accessibility bus",
-                            lambda: self.t.application(app_process.pid), WAIT_WINDOW_S)
+                            lambda: self.alive() or self.t.application(app_process.pid),
+                            WAIT_WINDOW_S)
         self.main = wait_for("the main window", lambda: next(
             (w for w in self.t.windows(self.app) if MAIN_TITLE in self.t.name(w)), None),
             WAIT_WINDOW_S)
@@ -473,6 +478,10 @@ def walk_through(w, program_dir):
                           f"expected {RECORDS + SLOW_RECORDS}")
 
 
+def on_term(number, frame):
+    raise WalkFailure(f"ended by signal {number}")
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__, file=sys.stderr)
@@ -482,6 +491,9 @@ def main():
         print("walkthrough: run inside dbus-run-session (app/walkthrough/run)", file=sys.stderr)
         return 2
     os.makedirs(out, exist_ok=True)
+    # The outer time limit ends the walk with SIGTERM: the children are
+    # still ended on the way out.
+    signal.signal(signal.SIGTERM, on_term)
     procs = Processes()
     work = tempfile.TemporaryDirectory(prefix="v270-walkthrough-")
     app_log = os.path.join(out, "walkthrough-app.log")
@@ -528,7 +540,9 @@ def main():
     except (WalkFailure, subprocess.SubprocessError, OSError) as e:
         log(f"FAILED: {e}")
         if os.path.exists(app_log):
-            log(f"the program's output is in {app_log}")
+            with open(app_log, "rb") as f:
+                tail = f.read()[-3000:].decode(errors="replace")
+            log(f"the program's output ({app_log}) ends:\n{tail}")
         return 1
     except Exception:
         log("FAILED:\n" + traceback.format_exc())
