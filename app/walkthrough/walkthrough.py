@@ -36,6 +36,10 @@ class WalkFailure(Exception):
     pass
 
 
+class WalkTimeout(WalkFailure):
+    pass
+
+
 def log(text):
     print("walkthrough: " + text, flush=True)
 
@@ -262,7 +266,7 @@ def wait_for(what, probe, limit_s=WAIT_STEP_S, every_s=0.2):
         if found:
             return found
         time.sleep(every_s)
-    raise WalkFailure(f"timed out after {limit_s} s waiting for {what}")
+    raise WalkTimeout(f"timed out after {limit_s} s waiting for {what}")
 
 
 class Walk:
@@ -324,7 +328,7 @@ class Walk:
 
         try:
             box, text = wait_for(f"{what}: a message with one of {expected}", probe, limit_s)
-        except WalkFailure:
+        except WalkTimeout:
             shown = [self.t.all_text(d) for d in self.dialogs()]
             raise WalkFailure(f"{what}: no message with one of {expected}; open windows "
                               f"say {shown}")
