@@ -12,6 +12,7 @@ program, and ends every process it started on every way out.
 import json
 import os
 import random
+import re
 import signal
 import sqlite3
 import subprocess
@@ -430,16 +431,23 @@ def walk_through(w, program_dir):
         raise WalkFailure("no new records: veri.txt changed")
     w.disconnect()
 
-    # A slow terminal: "İptal" stops the transfer.
+    # A slow terminal: "İptal" stops the transfer once the first records
+    # are in, and those that were read are written.
     w.connect_to("Yavaş")
     t.press(w.button("Verileri Aktar"))
     cancel = w.button("İptal")
     wait_for("the cancel button to be enabled",
              lambda: cancel.getState().contains(a.STATE_ENABLED), 20)
-    time.sleep(1.5)
+    wait_for("the first records of the slow terminal",
+             lambda: progress.queryValue().currentValue > 0, 30, 0.05)
     t.press(cancel)
     text = w.message("cancel", ["iptal"])
     log(f"cancel: {' '.join(text.split())!r}")
+    match = re.search(r"okunan ([\d.]+) kayıt", text)
+    read = int(match.group(1).replace(".", "")) if match else -1
+    if not 0 < read < SLOW_RECORDS or data_lines(program_dir) != RECORDS + read:
+        raise WalkFailure(f"cancel: the message says {read} records were read, veri.txt "
+                          f"has {data_lines(program_dir) - RECORDS} more lines")
     w.disconnect()
 
     # A terminal nobody answers for.
