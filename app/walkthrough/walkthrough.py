@@ -311,8 +311,8 @@ class Walk:
         return status, count
 
     def dialogs(self):
-        # Message boxes are alerts, other dialogs dialogs; the main window
-        # is a frame.
+        # Message boxes are alerts and other dialogs dialogs; the main
+        # window is neither.
         return [w for w in self.t.windows(self.app)
                 if self.t.role(w) in (self.a.ROLE_DIALOG, self.a.ROLE_ALERT)]
 
@@ -567,6 +567,7 @@ def main():
         log("FAILED:\n" + traceback.format_exc())
         return 1
     finally:
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)  # let the cleanup finish
         procs.stop_all()
         work.cleanup()
 
