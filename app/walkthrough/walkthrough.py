@@ -193,6 +193,13 @@ class Tree:
         except Exception:
             return None
 
+    @staticmethod
+    def description(node):
+        try:
+            return node.description or ""
+        except Exception:
+            return ""
+
     def text(self, node):
         """The name and, where it has one, the text of a node."""
         parts = [self.name(node)]
@@ -304,8 +311,12 @@ class Walk:
         follows its caption, the status line comes last)."""
         found = [n for n in self.t.walk(self.main) if self.t.role(n) == self.a.ROLE_LABEL]
         names = [self.t.name(n) for n in found]
-        status = next((n for n in found if self.t.name(n) == "Durum"), found[-1])
-        count = next((n for n in found if self.t.name(n) == "Aktarılan kayıt"), None)
+        # A label that shows a state says what it is in its description
+        # (older builds: in its name).
+        def says(n, what):
+            return what in (self.t.name(n), self.t.description(n))
+        status = next((n for n in found if says(n, "Durum")), found[-1])
+        count = next((n for n in found if says(n, "Aktarılan kayıt")), None)
         if count is None and "Aktarılan Kayıt Sayısı:" in names:
             count = found[names.index("Aktarılan Kayıt Sayısı:") + 1]
         return status, count
@@ -417,6 +428,10 @@ def walk_through(w, program_dir):
     elif str(RECORDS) not in shown:
         raise WalkFailure(f"transfer: the record count says {t.text(count)!r}, "
                           f"expected {RECORDS}")
+    # The status line names the terminal and says what came of the transfer.
+    said = t.text(status)
+    if "Bağlı: Giriş" not in said or "Giriş: 3.000 kayıt yazıldı" not in said:
+        raise WalkFailure(f"transfer: the status line says {said!r}")
     w.screenshot("walkthrough-transfer.png")
     w.disconnect()
 
