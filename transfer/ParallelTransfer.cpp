@@ -4,10 +4,14 @@
 #include "BatchDelivery.h"
 #include "DataFiles.h"
 #include "NewRecordPipeline.h"
+#include "TransferHistory.h"
+#include "core/AppError.h"
 #include "core/DirectoryLock.h"
 #include "core/Operator.h"
 #include "session/DeviceBracket.h"
 #include "terminal/TFP_CLOCK.h"
+
+#include <QDateTime>
 
 #include <algorithm>
 #include <chrono>
@@ -40,10 +44,23 @@ class DeliveryTurn {
     std::unique_lock<std::timed_mutex> held_;
 };
 
-TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
-                                        const QString& programDir, bool secondFile,
-                                        DeliveryTurns& turns, bool withTotal, Operator& op,
-                                        const QDate& startDate) {
+void recordInTurn(DeliveryTurns& turns, const QString& programDir, const HistoryEntry& entry,
+                  Operator& op) {
+    DeliveryTurn turn(turns);
+    // A stop still leaves its entry; the wait is short, batches hand on at once.
+    while (!turn.waitFor(op)) {
+    }
+    const std::optional<DirectoryLock> lock = turn.lockDirectory(programDir, op);
+    if (!lock) return; // the operator was told that the directory is busy
+    recordHistory(*lock, entry, op);
+}
+
+namespace {
+
+TransferResult transferInTurn(TFP_CLOCK& clock, int32_t machine, const QString& programDir,
+                              bool secondFile, DeliveryTurns& turns, bool withTotal, Operator& op,
+                              const QDate& startDate, TerminalIdentity& identity,
+                              std::optional<DirectoryLock>& lock) {
     BusyCursor busy(op);
     clock.ReadMark = true;
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::Yes, op,
@@ -61,7 +78,7 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
         bracket.reportFailure();
         return {TransferOutcome::ReadFailed, 0, errorName};
     }
-    const TerminalIdentity identity = terminalIdentity(clock, machine);
+    identity = terminalIdentity(clock, machine);
     const int64_t start = clock.newRecordsStart();
     // Into memory first, with the program directory free, so that the slow
     // part of several terminals runs side by side.
@@ -80,7 +97,7 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
 
     DeliveryTurn turn(turns);
     if (!turn.waitFor(op)) return {TransferOutcome::Cancelled, 0, {}};
-    const std::optional<DirectoryLock> lock = turn.lockDirectory(programDir, op);
+    lock = turn.lockDirectory(programDir, op);
     if (!lock) return {TransferOutcome::Busy, 0, {}};
     settleDeliveries(*lock); // what a killed transfer left, before a line is appended
     NewRecordDestination to(*lock, secondFile, startDate);
@@ -98,5 +115,39 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
                          }};
     const TransferResult result = deliverNewRecords(clock, machine, bracket, to, batch);
     reportTransfer(result, to.names, true, false, op);
+    return result;
+}
+
+} // namespace
+
+TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
+                                        const QString& programDir, bool secondFile,
+                                        DeliveryTurns& turns, bool withTotal, Operator& op,
+                                        const QDate& startDate, const QString& terminalName) {
+    const QDateTime started = QDateTime::currentDateTime();
+    TerminalIdentity identity = knownIdentity(clock, machine);
+    const QStringList files = transferFiles(std::nullopt, secondFile, startDate);
+    // The batch's own hold of the directory, when it got that far: its entry
+    // goes in under it; any other ending takes a turn for its entry.
+    std::optional<DirectoryLock> lock;
+    TransferResult result;
+    try {
+        result = transferInTurn(clock, machine, programDir, secondFile, turns, withTotal, op,
+                                startDate, identity, lock);
+    } catch (const std::exception& e) {
+        const HistoryEntry failed = failedHistoryEntry(
+            QLatin1String(kHistoryTransfer), terminalName, identity, errorText(e), 1, started);
+        if (lock)
+            recordHistory(*lock, failed, op);
+        else
+            recordInTurn(turns, programDir, failed, op);
+        throw;
+    }
+    const HistoryEntry entry = historyEntry(QLatin1String(kHistoryTransfer), terminalName, identity,
+                                            result, files, started);
+    if (lock)
+        recordHistory(*lock, entry, op);
+    else if (result.outcome != TransferOutcome::Busy)
+        recordInTurn(turns, programDir, entry, op);
     return result;
 }

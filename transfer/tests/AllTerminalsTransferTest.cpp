@@ -4,6 +4,7 @@
 
 #include "transfer/AllTerminalsTransfer.h"
 #include "core/testing/TestProgramDir.h"
+#include "transfer/TransferHistory.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -61,6 +62,32 @@ TEST(AllTerminalsTransfer, StopLetsGoOfAHungTerminalAndSkipsTheRest) {
     EXPECT_EQ(results,
               (QStringList{QStringLiteral("Giriş: Bağlanamadı"),
                            QStringLiteral("Yemekhane: Atlandı"), QStringLiteral("Depo: Atlandı")}));
+}
+
+// A terminal nothing answers for: its row says where it was looked for and
+// why it failed, and the run leaves it in the history.
+TEST(AllTerminalsTransfer, ATerminalOutOfReachIsMarkedAndRemembered) {
+    const TestProgramDir files;
+    AllTerminalsTransfer run({terminalRow("Yemekhane", 1)}, files.dir(), files.path("Settings.ini"),
+                             false, 1);
+    run.start();
+    QElapsedTimer waited;
+    waited.start();
+    while (!run.finished() && waited.elapsed() < 20000)
+        QThread::msleep(5);
+    ASSERT_TRUE(run.finished());
+    const AllTerminalsTransfer::Row row = run.snapshot()[0];
+    EXPECT_TRUE(AllTerminalsTransfer::failed(row));
+    EXPECT_EQ(row.address, "127.0.0.1:1");
+    EXPECT_TRUE(row.message.contains("Yemekhane (127.0.0.1:1)")) << row.message.toStdString();
+
+    const std::vector<HistoryEntry> history = readHistory(files.dir(), QDate::currentDate());
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].terminal, "Yemekhane");
+    EXPECT_EQ(history[0].address, "127.0.0.1:1");
+    EXPECT_EQ(history[0].result, HistoryResult::Failed);
+    EXPECT_EQ(history[0].exitCode, 2);
+    EXPECT_FALSE(history[0].message.isEmpty());
 }
 
 } // namespace
