@@ -31,6 +31,7 @@ class DeliveryTurn {
     }
     // The directory's lock, waiting for another program only as long as
     // the run has not waited for it in vain yet.
+    bool held() const { return held_.owns_lock(); }
     std::optional<DirectoryLock> lockDirectory(const QString& programDir, Operator& op) {
         std::optional<DirectoryLock> lock =
             lockProgramDirectory(programDir, QStringLiteral("Verileri Aktar"), op,
@@ -60,6 +61,7 @@ namespace {
 TransferResult transferInTurn(TFP_CLOCK& clock, int32_t machine, const QString& programDir,
                               bool secondFile, DeliveryTurns& turns, bool withTotal, Operator& op,
                               const QDate& startDate, TerminalIdentity& identity,
+                              std::optional<DeliveryTurn>& turn,
                               std::optional<DirectoryLock>& lock) {
     BusyCursor busy(op);
     clock.ReadMark = true;
@@ -95,9 +97,8 @@ TransferResult transferInTurn(TFP_CLOCK& clock, int32_t machine, const QString& 
         return none;
     }
 
-    DeliveryTurn turn(turns);
-    if (!turn.waitFor(op)) return {TransferOutcome::Cancelled, 0, {}};
-    lock = turn.lockDirectory(programDir, op);
+    if (!turn.emplace(turns).waitFor(op)) return {TransferOutcome::Cancelled, 0, {}};
+    lock = turn->lockDirectory(programDir, op);
     if (!lock) return {TransferOutcome::Busy, 0, {}};
     settleDeliveries(*lock); // what a killed transfer left, before a line is appended
     NewRecordDestination to(*lock, secondFile, startDate);
@@ -127,27 +128,31 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
     const QDateTime started = QDateTime::currentDateTime();
     TerminalIdentity identity = knownIdentity(clock, machine);
     const QStringList files = transferFiles(std::nullopt, secondFile, startDate);
-    // The batch's own hold of the directory, when it got that far: its entry
-    // goes in under it; any other ending takes a turn for its entry.
+    // The batch's own turn and hold of the directory, when it got that far:
+    // its entry goes in under them; any other ending takes a turn for its entry.
+    std::optional<DeliveryTurn> turn;
     std::optional<DirectoryLock> lock;
+    // Under the batch's hold, else in a turn of its own (the one it may
+    // hold already: the turns are not recursive).
+    const auto note = [&](const HistoryEntry& entry) {
+        if (!lock && turn && turn->held()) lock = turn->lockDirectory(programDir, op);
+        if (lock)
+            recordHistory(*lock, entry, op);
+        else if (!turn || !turn->held())
+            recordInTurn(turns, programDir, entry, op);
+    };
     TransferResult result;
     try {
         result = transferInTurn(clock, machine, programDir, secondFile, turns, withTotal, op,
-                                startDate, identity, lock);
+                                startDate, identity, turn, lock);
     } catch (const std::exception& e) {
-        const HistoryEntry failed = failedHistoryEntry(
-            QLatin1String(kHistoryTransfer), terminalName, identity, errorText(e), 1, started);
-        if (lock)
-            recordHistory(*lock, failed, op);
-        else
-            recordInTurn(turns, programDir, failed, op);
+        note(failedHistoryEntry(QLatin1String(kHistoryTransfer), terminalName, identity,
+                                errorText(e), 1, started));
         throw;
     }
-    const HistoryEntry entry = historyEntry(QLatin1String(kHistoryTransfer), terminalName, identity,
-                                            result, files, started);
-    if (lock)
-        recordHistory(*lock, entry, op);
-    else if (result.outcome != TransferOutcome::Busy)
-        recordInTurn(turns, programDir, entry, op);
+    // Refused the directory, the batch can't note it there either.
+    if (result.outcome != TransferOutcome::Busy)
+        note(historyEntry(QLatin1String(kHistoryTransfer), terminalName, identity, result, files,
+                          started));
     return result;
 }
