@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "EnrollSubcommands.h"
+#include "HistorySubcommands.h"
 #include "MaintenanceSubcommands.h"
 #include "NamesSubcommands.h"
 #include "SinkSubcommands.h"
@@ -25,8 +26,8 @@ const std::vector<Subcommand>& allSubcommands() {
     static const std::vector<Subcommand> all = [] {
         std::vector<Subcommand> list;
         for (auto group :
-             {terminalSubcommands, transferSubcommands, maintenanceSubcommands, enrollSubcommands,
-              namesSubcommands, sinkSubcommands, watchSubcommands}) {
+             {terminalSubcommands, transferSubcommands, historySubcommands, maintenanceSubcommands,
+              enrollSubcommands, namesSubcommands, sinkSubcommands, watchSubcommands}) {
             for (Subcommand& s : group())
                 list.push_back(std::move(s));
         }

@@ -44,8 +44,12 @@ QString quotedNames(const std::vector<QSqlRecord>& rows) {
 QString prefixed(const QString& name, const QString& text) {
     QString out;
     const QStringList lines = text.split(u'\n', Qt::SkipEmptyParts);
+    // A line that names the terminal already (a failed connection's
+    // "Giriş (10.0.0.5:5005): ...") is not named twice.
+    const QString named = name + QStringLiteral(": "), namedAt = name + QStringLiteral(" (");
     for (const QString& line : lines)
-        out += name + QStringLiteral(": ") + line + u'\n';
+        out +=
+            (line.startsWith(named) || line.startsWith(namedAt) ? QString() : named) + line + u'\n';
     return out;
 }
 

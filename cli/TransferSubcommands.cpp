@@ -5,12 +5,15 @@
 #include "TerminalJobs.h"
 #include "core/AppError.h"
 #include "core/ConsoleOperator.h"
+#include "core/DirectoryLock.h"
 #include "core/IniFile.h"
 #include "transfer/DataFiles.h"
 #include "transfer/MemoryCard.h"
 #include "transfer/ParallelTransfer.h"
 #include "transfer/TransferCommands.h"
+#include "transfer/TransferHistory.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -51,10 +54,37 @@ int exitCodeOf(const TransferResult& r, HeadlessTerminal& terminal, QTextStream&
 }
 
 QJsonObject summaryJson(const TransferSummary& s) {
-    return {{"terminal", s.terminal},
-            {"records", s.records},
-            {"files", QJsonArray::fromStringList(s.files)},
-            {"exit_code", s.exitCode}};
+    QJsonObject o{{"terminal", s.terminal},
+                  {"records", s.records},
+                  {"files", QJsonArray::fromStringList(s.files)},
+                  {"exit_code", s.exitCode}};
+    if (!s.failure.isEmpty()) o.insert("error", s.failure);
+    return o;
+}
+
+// Why a transfer failed before any record went into the files, for its
+// summary line; empty when it did not.
+QString failureOf(const TransferResult& r) {
+    const QString error = r.errorName.isEmpty() ? QStringLiteral("bilinmeyen hata") : r.errorName;
+    switch (r.outcome) {
+    case TransferOutcome::Transferred:
+    case TransferOutcome::NoRecords:
+    case TransferOutcome::Cancelled:
+        return {};
+    case TransferOutcome::Busy:
+        return QStringLiteral("program dizini meşgul");
+    case TransferOutcome::NoDevice:
+        return QStringLiteral("terminal kilitlenemedi");
+    case TransferOutcome::ReadFailed:
+        return QStringLiteral("terminal kayıtları hazırlayamadı: %1").arg(error);
+    case TransferOutcome::Interrupted:
+        return QStringLiteral("bağlantı aktarım sırasında kesildi: %1").arg(error);
+    case TransferOutcome::NotConfirmed:
+        return QStringLiteral("terminal kayıtların alındığını onaylamadı: %1").arg(error);
+    case TransferOutcome::IdentityChanged:
+        return QStringLiteral("terminalin kimliği değişmiş; hiçbir kayıt yazılmadı");
+    }
+    return {};
 }
 
 // The console of a transfer: the summary line says what the window's
@@ -66,8 +96,10 @@ class TransferConsole : public ConsoleOperator {
         : ConsoleOperator(err, options), job_(job) {}
     void showMessage(const QString& text, const QString& title, Icon icon) override {
         if (text == noRecordsText() || text.startsWith(transferredText())) return;
+        lastMessage = text;
         ConsoleOperator::showMessage(text, title, icon);
     }
+    QString lastMessage; // why a connection failed
     void setProgressRange(int minimum, int maximum) override {
         if (job_) return job_->setTotal(maximum - minimum);
         ConsoleOperator::setProgressRange(minimum, maximum);
@@ -81,9 +113,25 @@ class TransferConsole : public ConsoleOperator {
     TerminalJob* job_;
 };
 
+// A terminal the transfer could not reach goes into the history too.
+void noteFailedConnection(const QString& programDir, const TransferSummary& s, int32_t machine,
+                          bool all, const QDateTime& started, DeliveryTurns* turns, Operator& op) {
+    const HistoryEntry entry =
+        failedHistoryEntry(QLatin1String(all ? kHistoryFullDownload : kHistoryTransfer), s.terminal,
+                           {{}, machine, s.address.toUtf8()}, s.failure, s.exitCode, started);
+    if (turns) return recordInTurn(*turns, programDir, entry, op);
+    if (const auto lock = lockProgramDirectory(programDir, QStringLiteral("Verileri Aktar"), op))
+        recordHistory(*lock, entry, op);
+}
+
 } // namespace
 
 QString summaryLine(const TransferSummary& s) {
+    if (s.records == 0 && !s.failure.isEmpty())
+        return QStringLiteral("%1%2: HATA: %3")
+            .arg(s.terminal,
+                 s.address.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(s.address),
+                 s.failure);
     const QString count = QLocale(QLocale::Turkish).toString(s.records);
     if (s.records == 0) return QStringLiteral("%1: aktarılacak kayıt yok").arg(s.terminal);
     return QStringLiteral("%1: %2 kayıt -> %3").arg(s.terminal, count, s.files.join(", "));
@@ -97,36 +145,51 @@ TransferSummary runTransferCommand(const QString& programDir, bool all, const QS
     const bool ownLine = !io.quiet && !io.job;
     TransferConsole op(io.err, {.progressFd = ownLine ? ConsoleOperator::progressOnTerminal() : -1},
                        job);
+    bool connecting = false;
     try {
         const bool secondFile =
             readProfileString(programDir + QStringLiteral("Settings.ini"),
                               QStringLiteral("Options"), QStringLiteral("veriDosya2"),
                               QString()) == QStringLiteral("1");
         HeadlessTerminal terminal(programDir, op);
+        summary.address = rowAddress(row, terminal.session.settingsFile);
+        const QDateTime started = QDateTime::currentDateTime();
+        connecting = true;
         summary.exitCode = terminal.connect(row);
-        if (summary.exitCode != ExitDone) return summary;
+        connecting = false;
+        if (summary.exitCode != ExitDone) {
+            summary.failure = notConnectedText(op.lastMessage, summary.terminal, summary.address);
+            noteFailedConnection(programDir, summary, terminal.machineNumber(), all, started, turns,
+                                 op);
+            return summary;
+        }
 
         const QDate startDate = QDate::currentDate();
         // Beside other terminals, the batch is read first and goes into the
         // files in its turn.
         const TransferResult r =
-            all ? downloadAllRecords(terminal.clock, terminal.machineNumber(), programDir,
-                                     secondFile, FullDownload::Keep, op, startDate)
-            : job
-                ? transferNewRecordsInTurn(terminal.clock, terminal.machineNumber(), programDir,
-                                           secondFile, *turns, job->showsProgress(), op, startDate)
-                : transferNewRecords(terminal.clock, terminal.machineNumber(), programDir,
-                                     secondFile, op, startDate);
+            all   ? downloadAllRecords(terminal.clock, terminal.machineNumber(), programDir,
+                                       secondFile, FullDownload::Keep, op, startDate,
+                                       summary.terminal)
+            : job ? transferNewRecordsInTurn(terminal.clock, terminal.machineNumber(), programDir,
+                                             secondFile, *turns, job->showsProgress(), op,
+                                             startDate, summary.terminal)
+                  : transferNewRecords(terminal.clock, terminal.machineNumber(), programDir,
+                                       secondFile, op, startDate, summary.terminal);
         op.clearProgress();
         summary.records = r.records;
+        summary.failure = failureOf(r);
         if (r.records > 0) summary.files = filesOf(all, secondFile, startDate);
         summary.exitCode = unlessCancelled(exitCodeOf(r, terminal, io.err));
-    } catch (const AppError& e) {
-        op.clearProgress();
-        summary.exitCode = failWith(io.err, e.text());
     } catch (const std::exception& e) {
         op.clearProgress();
-        summary.exitCode = failWith(io.err, errorText(e));
+        const QString text = errorText(e);
+        summary.exitCode = failWith(io.err, text);
+        summary.failure = text.section(QLatin1Char('\n'), 0, 0);
+        // A row it can't connect with; a transfer notes its own failure.
+        if (connecting)
+            noteFailedConnection(programDir, summary, 0, all, QDateTime::currentDateTime(), turns,
+                                 op);
     }
     return summary;
 }
@@ -181,7 +244,7 @@ int runTransferSubcommand(const SubcommandCall& call) {
         }
         // A line for what is in the files; a failure before any record
         // has its own text on standard error.
-        const bool worthALine = s.records > 0 || s.exitCode == ExitDone;
+        const bool worthALine = s.records > 0 || s.exitCode == ExitDone || !s.failure.isEmpty();
         if (!json && worthALine && (!io.quiet || s.exitCode != ExitDone)) {
             io.out << summaryLine(s) << '\n';
             io.out.flush();
@@ -216,9 +279,12 @@ std::vector<Subcommand> transferSubcommands() {
              "seçeneğiyle veri2.txt'ye yazılır. --all ile \"Tüm Verileri Al (silmez)\": tüm "
              "kayıtlar veri.txt'ye ve yedek_K19'a.\n\n"
              "Her terminal için standart çıktıya bir özet satırı yazar: kaç kaydın hangi "
-             "dosyalara gittiği (\"Giriş: 5 kayıt -> veri.txt, yedek_V270/032024.txt\"). --json "
-             "ile bunun yerine bir JSON dizisi: her terminal için terminal, records, files, "
-             "exit_code. Terminalin ve pencerenin iletileri standart hataya gider.\n\n"
+             "dosyalara gittiği (\"Giriş: 5 kayıt -> veri.txt, yedek_V270/032024.txt\"); "
+             "başarısız olan terminal için adresi ve nedeni (\"Giriş (10.0.0.5:5005): HATA: "
+             "bağlanamadı: …\"). --json ile bunun yerine bir JSON dizisi: her terminal için "
+             "terminal, records, files, exit_code ve başarısızsa error. Her aktarım, aktarım "
+             "geçmişine de yazılır (history). Terminalin ve pencerenin iletileri standart hataya "
+             "gider.\n\n"
              "--all-terminals ile birkaç terminal aynı anda okunur (--jobs N; varsayılan "
              "terminal sayısı, en çok 8; --jobs 1 sırayla): her terminalin yeni kayıtları önce "
              "belleğe alınır, sonra sırası gelince dosyalara bütün olarak yazılır ve terminale "

@@ -1,43 +1,59 @@
 #include "AllTerminalsDialog.h"
 
+#include <QApplication>
+#include <QBrush>
+#include <QColor>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStyle>
 #include <QTableWidget>
+
+QColor failedRowColour() {
+    return QColor(255, 220, 220);
+}
 
 AllTerminalsDialog::AllTerminalsDialog(std::unique_ptr<AllTerminalsTransfer> run, QWidget* parent)
     : QDialog(parent), run_(std::move(run)) {
     setObjectName(QStringLiteral("frmTumTerminaller"));
     setWindowTitle(QStringLiteral("Tüm Terminallerden Aktar"));
-    setFixedSize(620, 360);
+    setFixedSize(900, 360);
 
     gridTerminals = new QTableWidget(this);
     gridTerminals->setObjectName(QStringLiteral("gridTerminals"));
-    gridTerminals->setGeometry(8, 8, 604, 270);
-    gridTerminals->setColumnCount(3);
-    gridTerminals->setHorizontalHeaderLabels(
-        {QStringLiteral("Terminal"), QStringLiteral("Okunan"), QStringLiteral("Sonuç")});
+    gridTerminals->setAccessibleName(QStringLiteral("Terminaller"));
+    gridTerminals->setGeometry(8, 8, 884, 270);
+    gridTerminals->setColumnCount(kColumnCount);
+    gridTerminals->setHorizontalHeaderLabels({QStringLiteral("Terminal"), QStringLiteral("Okunan"),
+                                              QStringLiteral("Sonuç"), QStringLiteral("Neden"),
+                                              QStringLiteral("Adres")});
     gridTerminals->setEditTriggers(QAbstractItemView::NoEditTriggers);
     gridTerminals->setSelectionMode(QAbstractItemView::NoSelection);
+    gridTerminals->setWordWrap(false);
     gridTerminals->verticalHeader()->setDefaultSectionSize(20);
-    gridTerminals->setColumnWidth(0, 170);
-    gridTerminals->setColumnWidth(1, 120);
+    gridTerminals->setColumnWidth(kNameColumn, 140);
+    gridTerminals->setColumnWidth(kProgressColumn, 80);
+    gridTerminals->setColumnWidth(kResultColumn, 190);
+    gridTerminals->setColumnWidth(kReasonColumn, 300);
     gridTerminals->horizontalHeader()->setStretchLastSection(true);
 
     lblSummary = new QLabel(this);
     lblSummary->setObjectName(QStringLiteral("lblSummary"));
-    lblSummary->setGeometry(8, 286, 604, 20);
+    lblSummary->setAccessibleName(QStringLiteral("Özet"));
+    lblSummary->setGeometry(8, 286, 884, 20);
 
     cancelButton = new QPushButton(QStringLiteral("İp&tal"), this);
     cancelButton->setObjectName(QStringLiteral("cancelButton"));
-    cancelButton->setGeometry(400, 318, 100, 33);
+    cancelButton->setAccessibleName(QStringLiteral("İptal"));
+    cancelButton->setGeometry(680, 318, 100, 33);
     cancelButton->setToolTip(QStringLiteral("Başlamamış terminaller atlanır; okunmakta olanların "
                                             "kayıtları terminalde yeni kalır."));
     closeButton = new QPushButton(QStringLiteral("&Kapat"), this);
     closeButton->setObjectName(QStringLiteral("closeButton"));
-    closeButton->setGeometry(512, 318, 100, 33);
+    closeButton->setAccessibleName(QStringLiteral("Kapat"));
+    closeButton->setGeometry(792, 318, 100, 33);
     closeButton->setEnabled(false);
     connect(cancelButton, &QPushButton::clicked, this, [this] {
         run_->requestCancel();
@@ -92,13 +108,23 @@ void AllTerminalsDialog::refresh() {
                                                                   turkish.toString(r.total))
                                     : turkish.toString(r.done);
         }
-        set(0, r.name);
-        set(1, progress);
-        set(2, AllTerminalsTransfer::resultText(r), r.message);
+        const bool rowFailed = AllTerminalsTransfer::failed(r);
+        set(kNameColumn, r.name);
+        set(kAddressColumn, r.address);
+        set(kProgressColumn, progress);
+        set(kResultColumn, AllTerminalsTransfer::resultText(r), r.message);
+        // The reason in a line: the failure's text without its heading.
+        QString reason = r.message;
+        if (reason.contains(QLatin1Char('\n')))
+            reason = reason.section(QLatin1Char('\n'), 1).simplified();
+        set(kReasonColumn, rowFailed ? reason : QString(), r.message);
+        gridTerminals->item(row, kNameColumn)
+            ->setIcon(rowFailed ? style()->standardIcon(QStyle::SP_MessageBoxWarning) : QIcon());
+        for (int column = 0; column < kColumnCount; ++column)
+            gridTerminals->item(row, column)
+                ->setBackground(rowFailed ? QBrush(failedRowColour()) : QBrush());
         if (r.stage == AllTerminalsTransfer::Stage::Done) {
-            const bool ok = r.connected && (r.result.outcome == TransferOutcome::Transferred ||
-                                            r.result.outcome == TransferOutcome::NoRecords);
-            ok ? ++delivered : ++failed;
+            rowFailed ? ++failed : ++delivered;
             records += r.result.records;
         }
     }

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <memory>
 
+class QColor;
 class QLabel;
 class QPushButton;
 class QTableWidget;
@@ -17,6 +18,11 @@ class AllTerminalsDialog : public QDialog {
     Q_OBJECT
   public:
     AllTerminalsDialog(std::unique_ptr<AllTerminalsTransfer> run, QWidget* parent = nullptr);
+
+    // Columns: the terminal (a failed row has a warning icon), records read,
+    // the result, for a failed row the reason, and the address.
+    enum Column { kNameColumn, kProgressColumn, kResultColumn, kReasonColumn, kAddressColumn };
+    static constexpr int kColumnCount = 5;
 
     QTableWidget* gridTerminals;
     QLabel* lblSummary;
@@ -38,3 +44,6 @@ class AllTerminalsDialog : public QDialog {
     std::unique_ptr<AllTerminalsTransfer> run_;
     QTimer refreshTimer_;
 };
+
+// The background of a row that failed, in this window and in "Geçmiş".
+QColor failedRowColour();

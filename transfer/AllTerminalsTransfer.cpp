@@ -1,10 +1,12 @@
 #include "AllTerminalsTransfer.h"
 
+#include "TransferHistory.h"
 #include "core/AppError.h"
 #include "core/Operator.h"
 #include "session/TerminalSession.h"
 #include "terminal/TFP_CLOCK.h"
 
+#include <QDateTime>
 #include <QLocale>
 
 #include <exception>
@@ -38,7 +40,10 @@ AllTerminalsTransfer::AllTerminalsTransfer(std::vector<QSqlRecord> rows, QString
                                            QDate startDate)
     : records_(std::move(rows)), programDir_(std::move(programDir)),
       settingsFile_(std::move(settingsFile)), secondFile_(secondFile), startDate_(startDate),
-      runner_({.atOnce = jobs, .showsProgress = true}) {}
+      runner_({.atOnce = jobs, .showsProgress = true}) {
+    for (const QSqlRecord& record : records_)
+        addresses_.push_back(rowAddress(record, settingsFile_));
+}
 
 void AllTerminalsTransfer::start() {
     if (std::exchange(started_, true)) return;
@@ -55,6 +60,7 @@ std::vector<AllTerminalsTransfer::Row> AllTerminalsTransfer::snapshot() const {
         Row& row = rows[i];
         const int column = records_[i].indexOf(QStringLiteral("terminal"));
         row.name = column >= 0 ? records_[i].value(column).toString() : QString();
+        row.address = addresses_[i];
         if (!started_) continue;
         const TerminalJob& job = runner_.job(int(i));
         row.done = job.done();
@@ -91,25 +97,46 @@ void AllTerminalsTransfer::transferOne(TerminalJob& job, const QSqlRecord& recor
         clock.setCancelCheck(job.stopCheck());
         SessionState session;
         session.settingsFile = settingsFile_;
+        const QDateTime started = QDateTime::currentDateTime();
         outcome.connected = connectTerminal(clock, record, session);
         if (!outcome.connected) {
             int32_t code = ERR_COMPORT_ERROR;
             clock.GetLastError(code);
-            op.showMessage(
-                connectionFailedText(job.name(), rowAddress(record, settingsFile_), code), {},
-                Operator::Icon::None);
+            const QString address = rowAddress(record, settingsFile_);
+            const QString text = connectionFailedText(job.name(), address, code);
+            op.showMessage(text, {}, Operator::Icon::None);
+            recordInTurn(turns_, programDir_,
+                         failedHistoryEntry(QLatin1String(kHistoryTransfer), job.name(),
+                                            {{}, session.machineNumber, address.toUtf8()},
+                                            notConnectedText(text, job.name(), address), 2,
+                                            started),
+                         op);
         } else {
             job.setStage(int(Stage::Reading));
-            outcome.result = transferNewRecordsInTurn(clock, session.machineNumber, programDir_,
-                                                      secondFile_, turns_, true, op, startDate_);
+            outcome.result =
+                transferNewRecordsInTurn(clock, session.machineNumber, programDir_, secondFile_,
+                                         turns_, true, op, startDate_, job.name());
             disconnectTerminal(clock, session);
         }
     } catch (const std::exception& e) {
-        // A file error of this terminal's batch; the others go on.
+        // A file error of this terminal's batch, or a row it can't connect
+        // with; the others go on.
         op.showMessage(errorText(e), {}, Operator::Icon::Critical);
         outcome.result.outcome = TransferOutcome::Interrupted;
+        if (!outcome.connected) // a batch notes its own failure
+            recordInTurn(turns_, programDir_,
+                         failedHistoryEntry(QLatin1String(kHistoryTransfer), job.name(),
+                                            {{}, 0, rowAddress(record, settingsFile_).toUtf8()},
+                                            errorText(e), 2, QDateTime::currentDateTime()),
+                         op);
     }
     job.setResult(outcome);
+}
+
+bool AllTerminalsTransfer::failed(const Row& row) {
+    return row.stage == Stage::Done &&
+           (!row.connected || (row.result.outcome != TransferOutcome::Transferred &&
+                               row.result.outcome != TransferOutcome::NoRecords));
 }
 
 QString AllTerminalsTransfer::resultText(const Row& row) {

@@ -21,6 +21,7 @@ class AllTerminalsTransfer {
     // How one terminal stands, as the window shows it.
     struct Row {
         QString name;
+        QString address; // where the row connects to, as the operator writes it
         Stage stage = Stage::Waiting;
         long long done = 0;
         long long total = -1; // -1: not known
@@ -52,6 +53,8 @@ class AllTerminalsTransfer {
 
     // A row's result in a few words: "700 kayıt aktarıldı", "Bağlanamadı", ...
     static QString resultText(const Row& row);
+    // A row that ended without its records in the files.
+    static bool failed(const Row& row);
 
   private:
     class JobOperator;
@@ -62,6 +65,7 @@ class AllTerminalsTransfer {
     void transferOne(TerminalJob& job, const QSqlRecord& record);
 
     std::vector<QSqlRecord> records_;
+    std::vector<QString> addresses_; // of records_, read once
     QString programDir_;
     QString settingsFile_;
     bool secondFile_;

@@ -4,10 +4,14 @@
 #include "BatchDelivery.h"
 #include "DataFiles.h"
 #include "NewRecordPipeline.h"
+#include "TransferHistory.h"
+#include "core/AppError.h"
 #include "core/DirectoryLock.h"
 #include "core/Operator.h"
 #include "session/DeviceBracket.h"
 #include "terminal/TFP_CLOCK.h"
+
+#include <QDateTime>
 
 #include <algorithm>
 #include <chrono>
@@ -27,6 +31,7 @@ class DeliveryTurn {
     }
     // The directory's lock, waiting for another program only as long as
     // the run has not waited for it in vain yet.
+    bool held() const { return held_.owns_lock(); }
     std::optional<DirectoryLock> lockDirectory(const QString& programDir, Operator& op) {
         std::optional<DirectoryLock> lock =
             lockProgramDirectory(programDir, QStringLiteral("Verileri Aktar"), op,
@@ -40,10 +45,24 @@ class DeliveryTurn {
     std::unique_lock<std::timed_mutex> held_;
 };
 
-TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
-                                        const QString& programDir, bool secondFile,
-                                        DeliveryTurns& turns, bool withTotal, Operator& op,
-                                        const QDate& startDate) {
+void recordInTurn(DeliveryTurns& turns, const QString& programDir, const HistoryEntry& entry,
+                  Operator& op) {
+    DeliveryTurn turn(turns);
+    // A stop still leaves its entry; the wait is short, batches hand on at once.
+    while (!turn.waitFor(op)) {
+    }
+    const std::optional<DirectoryLock> lock = turn.lockDirectory(programDir, op);
+    if (!lock) return; // the operator was told that the directory is busy
+    recordHistory(*lock, entry, op);
+}
+
+namespace {
+
+TransferResult transferInTurn(TFP_CLOCK& clock, int32_t machine, const QString& programDir,
+                              bool secondFile, DeliveryTurns& turns, bool withTotal, Operator& op,
+                              const QDate& startDate, TerminalIdentity& identity,
+                              std::optional<DeliveryTurn>& turn,
+                              std::optional<DirectoryLock>& lock) {
     BusyCursor busy(op);
     clock.ReadMark = true;
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::Yes, op,
@@ -61,7 +80,7 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
         bracket.reportFailure();
         return {TransferOutcome::ReadFailed, 0, errorName};
     }
-    const TerminalIdentity identity = terminalIdentity(clock, machine);
+    identity = terminalIdentity(clock, machine);
     const int64_t start = clock.newRecordsStart();
     // Into memory first, with the program directory free, so that the slow
     // part of several terminals runs side by side.
@@ -78,9 +97,8 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
         return none;
     }
 
-    DeliveryTurn turn(turns);
-    if (!turn.waitFor(op)) return {TransferOutcome::Cancelled, 0, {}};
-    const std::optional<DirectoryLock> lock = turn.lockDirectory(programDir, op);
+    if (!turn.emplace(turns).waitFor(op)) return {TransferOutcome::Cancelled, 0, {}};
+    lock = turn->lockDirectory(programDir, op);
     if (!lock) return {TransferOutcome::Busy, 0, {}};
     settleDeliveries(*lock); // what a killed transfer left, before a line is appended
     NewRecordDestination to(*lock, secondFile, startDate);
@@ -98,5 +116,43 @@ TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
                          }};
     const TransferResult result = deliverNewRecords(clock, machine, bracket, to, batch);
     reportTransfer(result, to.names, true, false, op);
+    return result;
+}
+
+} // namespace
+
+TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machine,
+                                        const QString& programDir, bool secondFile,
+                                        DeliveryTurns& turns, bool withTotal, Operator& op,
+                                        const QDate& startDate, const QString& terminalName) {
+    const QDateTime started = QDateTime::currentDateTime();
+    TerminalIdentity identity = knownIdentity(clock, machine);
+    const QStringList files = transferFiles(std::nullopt, secondFile, startDate);
+    // The batch's own turn and hold of the directory, when it got that far:
+    // its entry goes in under them; any other ending takes a turn for its entry.
+    std::optional<DeliveryTurn> turn;
+    std::optional<DirectoryLock> lock;
+    // Under the batch's hold, else in a turn of its own (the one it may
+    // hold already: the turns are not recursive).
+    const auto note = [&](const HistoryEntry& entry) {
+        if (!lock && turn && turn->held()) lock = turn->lockDirectory(programDir, op);
+        if (lock)
+            recordHistory(*lock, entry, op);
+        else if (!turn || !turn->held())
+            recordInTurn(turns, programDir, entry, op);
+    };
+    TransferResult result;
+    try {
+        result = transferInTurn(clock, machine, programDir, secondFile, turns, withTotal, op,
+                                startDate, identity, turn, lock);
+    } catch (const std::exception& e) {
+        note(failedHistoryEntry(QLatin1String(kHistoryTransfer), terminalName, identity,
+                                errorText(e), 1, started));
+        throw;
+    }
+    // Refused the directory, the batch can't note it there either.
+    if (result.outcome != TransferOutcome::Busy)
+        note(historyEntry(QLatin1String(kHistoryTransfer), terminalName, identity, result, files,
+                          started));
     return result;
 }

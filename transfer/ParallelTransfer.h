@@ -49,7 +49,17 @@ class DeliveryTurns {
 // A stop the operator asks for (cancelRequested) while the records are read
 // drops them unwritten: they stay new on the terminal, and the result counts
 // no record. Once a batch is going into the files it is finished first.
+// Every ending is noted in the history of transfers, the terminal named
+// terminalName there.
 TransferResult transferNewRecordsInTurn(TFP_CLOCK& clock, int32_t machineNumber,
                                         const QString& programDir, bool secondFile,
                                         DeliveryTurns& turns, bool withTotal, Operator& op,
-                                        const QDate& startDate = QDate::currentDate());
+                                        const QDate& startDate = QDate::currentDate(),
+                                        const QString& terminalName = QString());
+
+struct HistoryEntry;
+// Appends entry to the history of transfers (TransferHistory.h) in its turn
+// among turns, for an ending that did not hold the directory: a terminal
+// that could not be reached, or had nothing new. A failure is told to op.
+void recordInTurn(DeliveryTurns& turns, const QString& programDir, const HistoryEntry& entry,
+                  Operator& op);

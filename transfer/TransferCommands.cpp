@@ -4,11 +4,13 @@
 #include "BatchDelivery.h"
 #include "DataFiles.h"
 #include "NewRecordPipeline.h"
+#include "TransferHistory.h"
 #include "core/AppError.h"
 #include "core/Operator.h"
 #include "session/DeviceBracket.h"
 #include "terminal/TFP_CLOCK.h"
 
+#include <QDateTime>
 #include <QLocale>
 
 #include <exception>
@@ -60,14 +62,36 @@ QString writtenText(long long records, const QStringList& files) {
         .arg(QLocale(QLocale::Turkish).toString(records), files.join(QStringLiteral(", ")));
 }
 
-TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QString& programDir,
-                                  bool secondFile, Operator& op, const QDate& startDate) {
-    const std::optional<DirectoryLock> lock =
-        lockProgramDirectory(programDir, QStringLiteral("Verileri Aktar"), op);
-    if (!lock) return {TransferOutcome::Busy, 0, {}};
-    settleDeliveries(*lock); // what a killed transfer left, before a line is appended
+namespace {
+
+// Runs a command that holds lock, and notes in the history how it ended,
+// also when it threw; seen is what the command learnt of the terminal.
+template <typename Command>
+TransferResult withHistory(const DirectoryLock& lock, const char* command,
+                           const QString& terminalName, const QStringList& files,
+                           TerminalIdentity& seen, Operator& op, Command&& run) {
+    const QDateTime started = QDateTime::currentDateTime();
+    TransferResult result;
+    try {
+        result = run();
+    } catch (const std::exception& e) {
+        recordHistory(lock,
+                      failedHistoryEntry(QLatin1String(command), terminalName, seen, errorText(e),
+                                         1, started),
+                      op);
+        throw;
+    }
+    recordHistory(
+        lock, historyEntry(QLatin1String(command), terminalName, seen, result, files, started), op);
+    return result;
+}
+
+TransferResult transferNewRecordsHeld(TFP_CLOCK& clock, int32_t machine, const DirectoryLock& lock,
+                                      bool secondFile, Operator& op, const QDate& startDate,
+                                      TerminalIdentity& seen) {
+    settleDeliveries(lock); // what a killed transfer left, before a line is appended
     BusyCursor busy(op);
-    NewRecordDestination to(*lock, secondFile, startDate);
+    NewRecordDestination to(lock, secondFile, startDate);
 
     clock.ReadMark = true;
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::Yes, op,
@@ -83,9 +107,9 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
         bracket.reportFailure();
         return {TransferOutcome::ReadFailed, 0, errorName};
     }
+    seen = terminalIdentity(clock, machine);
     // Streamed: each record goes into the files as it is read.
-    NewRecordBatch batch{terminalIdentity(clock, machine), clock.newRecordsStart(),
-                         [&](BatchDelivery& delivery) {
+    NewRecordBatch batch{seen, clock.newRecordsStart(), [&](BatchDelivery& delivery) {
                              return readRecords(
                                  clock, machine, RecordList::New, total,
                                  [&](const QByteArray& line) { delivery.add(line); }, op);
@@ -93,6 +117,22 @@ TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     const TransferResult result = deliverNewRecords(clock, machine, bracket, to, batch);
     reportTransfer(result, to.names, true, true, op);
     return result;
+}
+
+} // namespace
+
+TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machine, const QString& programDir,
+                                  bool secondFile, Operator& op, const QDate& startDate,
+                                  const QString& terminalName) {
+    const std::optional<DirectoryLock> lock =
+        lockProgramDirectory(programDir, QStringLiteral("Verileri Aktar"), op);
+    if (!lock) return {TransferOutcome::Busy, 0, {}};
+    TerminalIdentity seen = knownIdentity(clock, machine);
+    return withHistory(*lock, kHistoryTransfer, terminalName,
+                       transferFiles(std::nullopt, secondFile, startDate), seen, op, [&] {
+                           return transferNewRecordsHeld(clock, machine, *lock, secondFile, op,
+                                                         startDate, seen);
+                       });
 }
 
 namespace {
@@ -110,12 +150,13 @@ TransferResult resultOf(const ReadEnd& end) {
 // Every record of the terminal into veri.txt and the monthly file; the
 // outcome, or NoDevice / ReadFailed when nothing could be read.
 TransferResult readAllInto(TFP_CLOCK& clock, int32_t machine, AppendFile& veri, AppendFile& backup,
-                           Operator& op) {
+                           Operator& op, TerminalIdentity& seen) {
     DeviceBracket bracket(clock, machine, DeviceBracket::ReleaseAfterFailedLock::Yes, op,
                           FailureReport::MessageBox);
     if (!bracket.locked())
         return cancelledBeforeReading(op, false).value_or(
             TransferResult(TransferOutcome::NoDevice, 0));
+    seen = terminalIdentity(clock, machine);
     const int32_t total = recordTotal(clock, machine, RecordList::All);
     if (!clock.ReadAllGeneralLogData(machine)) {
         if (auto cancelled = cancelledBeforeReading(op, false)) return *cancelled;
@@ -132,15 +173,11 @@ TransferResult readAllInto(TFP_CLOCK& clock, int32_t machine, AppendFile& veri, 
         op));
 }
 
-} // namespace
-
-TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QString& programDir,
-                                  bool secondFile, FullDownload kind, Operator& op,
-                                  const QDate& startDate) {
-    const std::optional<DirectoryLock> lock =
-        lockProgramDirectory(programDir, QStringLiteral("Tüm Verileri Al"), op);
-    if (!lock) return {TransferOutcome::Busy, 0, {}};
-    settleDeliveries(*lock); // what a killed transfer left, before a line is appended
+TransferResult downloadAllHeld(TFP_CLOCK& clock, int32_t machine, const DirectoryLock& held,
+                               bool secondFile, FullDownload kind, Operator& op,
+                               const QDate& startDate, TerminalIdentity& seen) {
+    const QString& programDir = held.programDir();
+    settleDeliveries(held); // what a killed transfer left, before a line is appended
     BusyCursor busy(op);
 
     const QString veriPath = programDir + QString::fromLatin1(kDataFileName);
@@ -150,7 +187,7 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     try {
         AppendFile backup(ensureDirectory(programDir, kFullDownloadBackupDir) +
                           monthlyBackupFileName(startDate));
-        result = readAllInto(clock, machine, veri, backup, op);
+        result = readAllInto(clock, machine, veri, backup, op, seen);
         veri.syncAndClose();
         backup.syncAndClose();
     } catch (...) {
@@ -172,4 +209,20 @@ TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QStri
     reportTransfer(result, transferFiles(kind, secondFile, startDate), kind == FullDownload::Keep,
                    true, op);
     return result;
+}
+
+} // namespace
+
+TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machine, const QString& programDir,
+                                  bool secondFile, FullDownload kind, Operator& op,
+                                  const QDate& startDate, const QString& terminalName) {
+    const std::optional<DirectoryLock> lock =
+        lockProgramDirectory(programDir, QStringLiteral("Tüm Verileri Al"), op);
+    if (!lock) return {TransferOutcome::Busy, 0, {}};
+    TerminalIdentity seen = knownIdentity(clock, machine);
+    return withHistory(*lock, kHistoryFullDownload, terminalName,
+                       transferFiles(kind, secondFile, startDate), seen, op, [&] {
+                           return downloadAllHeld(clock, machine, *lock, secondFile, kind, op,
+                                                  startDate, seen);
+                       });
 }

@@ -42,12 +42,14 @@ struct TransferResult {
 // once, also over runs that were cut short (Delivery.h). Once every record is
 // on disk the transfer commits them to the terminal, and only then are they
 // no longer new. secondFile is the option as it stood when the command
-// started; startDate names the monthly file. File errors throw AppError
+// started; startDate names the monthly file; terminalName is how the history
+// of transfers (TransferHistory.h) names the terminal. File errors throw AppError
 // after every file is closed and the terminal released; lines already
 // written stay, and the journal knows them.
 TransferResult transferNewRecords(TFP_CLOCK& clock, int32_t machineNumber,
                                   const QString& programDir, bool secondFile, Operator& op,
-                                  const QDate& startDate = QDate::currentDate());
+                                  const QDate& startDate = QDate::currentDate(),
+                                  const QString& terminalName = QString());
 
 // The two popup-menu downloads of every record on the terminal. They write
 // the same lines; they differ only in how they end.
@@ -62,7 +64,8 @@ enum class FullDownload {
 // removes records from the terminal.
 TransferResult downloadAllRecords(TFP_CLOCK& clock, int32_t machineNumber,
                                   const QString& programDir, bool secondFile, FullDownload kind,
-                                  Operator& op, const QDate& startDate = QDate::currentDate());
+                                  Operator& op, const QDate& startDate = QDate::currentDate(),
+                                  const QString& terminalName = QString());
 
 // The files a transfer writes, as the operator knows them, in the order it
 // opens them: a new-record transfer without kind, a full download with it.

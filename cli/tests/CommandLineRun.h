@@ -32,6 +32,14 @@ inline QString refusedText(const QString& name, bool named = false) {
     if (!named) return text;
     QString out;
     for (const QString& line : text.split(u'\n', Qt::SkipEmptyParts))
-        out += name + ": " + line + "\n";
+        out += (line.startsWith(name + " (") ? QString() : name + ": ") + line + "\n";
     return out;
+}
+
+// The summary line of a listed terminal nothing listens for.
+inline QString refusedSummary(const QString& name) {
+    const QString where = name + " (127.0.0.1:1)";
+    const QString last =
+        connectionFailedText(name, "127.0.0.1:1", ERR_COMPORT_ERROR).section(u'\n', -1);
+    return where + ": HATA: bağlanamadı: " + last.mid(where.size() + 2) + "\n";
 }

@@ -9,6 +9,7 @@
 #include "core/testing/TestFiles.h"
 #include "terminal/DeviceState.h"
 #include "terminal/testing/EmulatorProcess.h"
+#include "transfer/TransferHistory.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -159,12 +160,15 @@ TEST_F(ParallelTransfer, OneTerminalOutOfReachAmongSeveral) {
     startTerminals({700, -1, 1500, 300});
     const Outcome r = runProgram(programDir(), {"transfer", "--all-terminals"});
     EXPECT_EQ(r.code, 2);
-    EXPECT_EQ(r.err, refusedText("Kapı 02", true));
+    EXPECT_EQ(r.err, refusedText("Kapı 02", true)) << r.err.toStdString();
     const QString month = QDate::currentDate().toString("MMyyyy");
-    EXPECT_EQ(r.out, QStringLiteral("Kapı 01: 700 kayıt -> veri.txt, yedek_V270/%1.txt\n"
-                                    "Kapı 03: 1.500 kayıt -> veri.txt, yedek_V270/%1.txt\n"
-                                    "Kapı 04: 300 kayıt -> veri.txt, yedek_V270/%1.txt\n")
-                         .arg(month));
+    // A line for each terminal, the one out of reach too.
+    EXPECT_EQ(r.out,
+              QStringLiteral("Kapı 01: 700 kayıt -> veri.txt, yedek_V270/%1.txt\n").arg(month) +
+                  refusedSummary("Kapı 02") +
+                  QStringLiteral("Kapı 03: 1.500 kayıt -> veri.txt, yedek_V270/%1.txt\n"
+                                 "Kapı 04: 300 kayıt -> veri.txt, yedek_V270/%1.txt\n")
+                      .arg(month));
     for (const Gate& g : gates) {
         if (!g.emulator) continue;
         EXPECT_EQ(terminalMark(g), g.records) << g.name.toStdString();
@@ -180,6 +184,16 @@ TEST_F(ParallelTransfer, OneTerminalOutOfReachAmongSeveral) {
         ++batches;
     }
     EXPECT_EQ(batches, 3);
+
+    // Each terminal's run in the history, in the order the runs ended.
+    QStringList history;
+    for (const HistoryEntry& e : readHistory(programDir(), QDate::currentDate()))
+        history << QStringLiteral("%1 %2 %3")
+                       .arg(e.terminal, historyResultWord(e.result))
+                       .arg(e.records);
+    history.sort();
+    EXPECT_EQ(history, (QStringList{"Kapı 01 ok 700", "Kapı 02 failed 0", "Kapı 03 ok 1500",
+                                    "Kapı 04 ok 300"}));
 }
 
 // Another program holds the program directory throughout: the run's

@@ -15,7 +15,6 @@
 
 namespace {
 
-
 class Headless : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -82,7 +81,7 @@ TEST_F(Headless, FailuresAndTheirExitCodes) {
     addTerminal("Kapalı", 1); // nothing listens there
     const Outcome refused = run({"transfer", "--terminal", "Kapalı"});
     EXPECT_EQ(refused.code, 2);
-    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.out, refusedSummary("Kapalı"));
     EXPECT_EQ(refused.err, refusedText("Kapalı"));
 
     // Quiet holds the messages back, and shows them when the command fails.
@@ -103,7 +102,9 @@ TEST_F(Headless, FailuresAndTheirExitCodes) {
         auto running = DirectoryLock::tryAcquire(programDir(), "Verileri Aktar");
         const Outcome busy = run({"transfer", "--terminal", "Giriş"});
         EXPECT_EQ(busy.code, 4);
-        EXPECT_EQ(busy.out, "");
+        EXPECT_EQ(
+            busy.out,
+            QString("Giriş (127.0.0.1:%1): HATA: program dizini meşgul\n").arg(emulator.port()));
         // After the full wait, which the status line told of.
         EXPECT_TRUE(busy.err.endsWith(directoryBusyText(programDir()) + "\n"))
             << busy.err.toStdString();
