@@ -14,6 +14,7 @@
 #include "registry/TerminalCommands.h"
 #include "registry/Tfrmyeni.h"
 #include "transfer/AllTerminalsDialog.h"
+#include "transfer/HistoryWindow.h"
 #include "transfer/MemoryCard.h"
 #include "transfer/TransferCommands.h"
 
@@ -245,6 +246,9 @@ void Tfrmgiris::buildPopupMenu() {
     PopupMenu1->addSeparator();
     TmTerminallerdenAktar1 = PopupMenu1->addAction(QStringLiteral("Tüm Terminallerden Aktar"));
     TmTerminallerdenAktar1->setObjectName(QStringLiteral("TmTerminallerdenAktar1"));
+    PopupMenu1->addSeparator();
+    historyAction = PopupMenu1->addAction(QStringLiteral("Geçmiş"));
+    historyAction->setObjectName(QStringLiteral("historyAction"));
     connect(DBGrid1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(at)); });
 }
@@ -267,6 +271,9 @@ void Tfrmgiris::connectHandlers() {
             &Tfrmgiris::mVerileriAlaldktansonracihazdansil1Click);
     connect(TmTerminallerdenAktar1, &QAction::triggered, this,
             &Tfrmgiris::TmTerminallerdenAktar1Click);
+    // The history is a file read, no terminal command: open also while one runs.
+    connect(historyAction, &QAction::triggered, this,
+            [this] { showHistoryWindow(this, programDir_); });
     connect(Button2, &QPushButton::clicked, this, &Tfrmgiris::Button2Click);
     connect(BitBtn9, &QPushButton::clicked, this, &Tfrmgiris::BitBtn9Click);
     connect(BitBtn10, &QPushButton::clicked, this, &Tfrmgiris::BitBtn10Click);
@@ -293,7 +300,7 @@ void Tfrmgiris::setCommandControlsEnabled(bool enabled) {
     for (QWidget* w : std::initializer_list<QWidget*>{BitBtn1, BitBtn2, BitBtn3, BitBtn4, Button1})
         w->setEnabled(enabled);
     for (QAction* a : PopupMenu1->actions())
-        a->setEnabled(enabled);
+        a->setEnabled(enabled || a == historyAction);
     setTerminalCommandsEnabled(enabled && session.connected);
     cancelButton->setEnabled(!enabled);
     // Between commands the bar is an ordinary empty one, never a busy
@@ -433,7 +440,8 @@ void Tfrmgiris::BitBtn4Click() {
 void Tfrmgiris::BitBtn5Click() {
     const bool secondFile = CheckBox1->isChecked();
     runCommand([this, secondFile](Operator& op) {
-        transferNewRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile, op);
+        transferNewRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile, op,
+                           QDate::currentDate(), session.connectedName);
     });
 }
 
@@ -467,7 +475,7 @@ void Tfrmgiris::erminaldentmVerileriAl1Click() {
     const bool secondFile = CheckBox1->isChecked();
     runCommand([this, secondFile](Operator& op) {
         downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile,
-                           FullDownload::Keep, op);
+                           FullDownload::Keep, op, QDate::currentDate(), session.connectedName);
     });
 }
 
@@ -476,7 +484,8 @@ void Tfrmgiris::mVerileriAlaldktansonracihazdansil1Click() {
     const bool secondFile = CheckBox1->isChecked();
     runCommand([this, secondFile](Operator& op) {
         downloadAllRecords(FP_CLOCK1, session.machineNumber, programDir_, secondFile,
-                           FullDownload::KeepSilently, op);
+                           FullDownload::KeepSilently, op, QDate::currentDate(),
+                           session.connectedName);
     });
 }
 

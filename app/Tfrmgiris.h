@@ -78,6 +78,7 @@ class Tfrmgiris : public QWidget {
     QMenu* PopupMenu1;
     QAction* TerminaldeTanmlTmParmakizleriniSil1;
     QAction* erminaldentmVerileriAl1;
+    QAction* historyAction; // "Geçmiş": the history of transfers
     QAction* mVerileriAlaldktansonracihazdansil1;
     QAction* TmTerminallerdenAktar1; // every terminal of the list, several at once
 

@@ -41,7 +41,7 @@ AllTerminalsDialog::AllTerminalsDialog(std::unique_ptr<AllTerminalsTransfer> run
 
     lblSummary = new QLabel(this);
     lblSummary->setObjectName(QStringLiteral("lblSummary"));
-    lblSummary->setAccessibleName(QStringLiteral("Özet"));
+    lblSummary->setAccessibleDescription(QStringLiteral("Özet"));
     lblSummary->setGeometry(8, 286, 884, 20);
 
     cancelButton = new QPushButton(QStringLiteral("İp&tal"), this);

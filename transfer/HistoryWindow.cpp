@@ -68,7 +68,7 @@ HistoryWindow::HistoryWindow(QString programDir, QWidget* parent)
 
     lblSummary = new QLabel(this);
     lblSummary->setObjectName(QStringLiteral("lblSummary"));
-    lblSummary->setAccessibleName(QStringLiteral("Özet"));
+    lblSummary->setAccessibleDescription(QStringLiteral("Özet"));
     lblSummary->setGeometry(8, 406, 884, 20);
 
     refreshButton = new QPushButton(QStringLiteral("&Yenile"), this);

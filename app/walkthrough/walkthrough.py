@@ -471,18 +471,20 @@ def walk_through(w, program_dir):
 
     # Every terminal at once, from the grid's popup menu.
     # Qt leaves popup menus out of the application's tree, so the menu is
-    # opened with the right button and its last entry, "Tüm Terminallerden
-    # Aktar", chosen with the keyboard.
-    cell = w.select("Giriş")
-    t.click(cell, button=3)
-    time.sleep(0.5)
-    for key in (KEY_UP, KEY_RETURN):
-        a.Registry.generateKeyboardEvent(key, None, a.KEY_SYM)  # press and release
-        time.sleep(0.2)
+    # opened with the right button and its entries chosen with the keyboard
+    # from the bottom: "Geçmiş", then "Tüm Terminallerden Aktar".
+    def popup(entry_from_bottom):
+        t.click(w.select("Giriş"), button=3)
+        time.sleep(0.5)
+        for key in [KEY_UP] * entry_from_bottom + [KEY_RETURN]:
+            a.Registry.generateKeyboardEvent(key, None, a.KEY_SYM)  # press and release
+            time.sleep(0.2)
+
+    popup(2)
     dialog = wait_for("the \"Tüm Terminallerden Aktar\" window", lambda: next(
         (d for d in w.dialogs() if t.name(d) == "Tüm Terminallerden Aktar"), None))
     summary = wait_for("the all-terminals run to end", lambda: next(
-        (t.name(n) for n in t.walk(dialog) if t.name(n).startswith("Bitti:")), None), 90)
+        (t.name(n) for n in t.walk(dialog) if t.name(n).startswith("Bitti:")), None), 200)
     rows = {}
     table = t.find(dialog, a.ROLE_TABLE).queryTable()
     for r in range(table.nRows):
@@ -507,6 +509,28 @@ def walk_through(w, program_dir):
     if data_lines(program_dir) != RECORDS + SLOW_RECORDS:
         raise WalkFailure(f"all terminals: veri.txt has {data_lines(program_dir)} lines, "
                           f"expected {RECORDS + SLOW_RECORDS}")
+
+    # The history: every transfer of this walk, newest first, the dead
+    # terminal's failure among them.
+    popup(1)
+    history = wait_for("the \"Geçmiş\" window", lambda: next(
+        (d for d in w.dialogs() if t.name(d) == "Geçmiş"), None))
+    table = wait_for("the history's rows", lambda: (
+        lambda tb: tb if tb is not None and tb.queryTable().nRows > 0 else None)(
+            t.find(history, a.ROLE_TABLE)))
+    grid = table.queryTable()
+    entries = [[t.text(grid.getAccessibleAt(r, c)).strip() for c in range(grid.nColumns)]
+               for r in range(grid.nRows)]
+    log(f"history: {len(entries)} entries, newest {entries[0]}")
+    w.screenshot("walkthrough-history.png")
+    flat = [" ".join(e) for e in entries]
+    if not any("Kapalı" in e for e in flat) or not any("Giriş" in e and "3.000" in e
+                                                        for e in flat):
+        raise WalkFailure(f"history: expected Giriş's 3.000 records and Kapalı's failure, "
+                          f"found {flat}")
+    t.press(w.button("Kapat", history))
+    wait_for("the history window to close",
+             lambda: all(t.name(d) != "Geçmiş" for d in w.dialogs()))
 
 
 def on_term(number, frame):
