@@ -10,7 +10,8 @@ void CommandSummary::showMessage(const QString& text, const QString& title, Icon
 
 QString commandStatusText(const QTime& at, const QString& terminal, const QString& told,
                           const QString& connected) {
-    const QString who = terminal.trimmed().isEmpty() ? QString() : terminal.trimmed() + QStringLiteral(": ");
+    const QString who =
+        terminal.trimmed().isEmpty() ? QString() : terminal.trimmed() + QStringLiteral(": ");
     const QString result = at.toString(QStringLiteral("HH:mm")) + u' ' + who + told;
     return connected.isEmpty() ? result : connected + QStringLiteral(" · ") + result;
 }

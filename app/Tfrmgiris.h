@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QWidget>
+
 #include <memory>
 
 class QAction;

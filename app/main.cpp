@@ -12,6 +12,7 @@
 
 #include <QFileInfo>
 #include <QScreen>
+
 #include <csignal>
 #include <cstdio>
 

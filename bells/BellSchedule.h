@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+
 #include <array>
 #include <cstdint>
 #include <optional>

@@ -3,6 +3,7 @@
 #include "BellSchedule.h"
 
 #include <QDialog>
+
 #include <array>
 #include <functional>
 

@@ -35,9 +35,9 @@ int reportSend(const SendResult& r, const QString& status, const Console& io) {
 int runNamesFillCommand(const QString& programDir, const Console& io) {
     // Of the status line only the last text, printed at the end: one line per
     // name would drown it.
-    ConsoleOperator console(
-        io.err, {.printStatus = false,
-                 .progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
+    ConsoleOperator console(io.err,
+                            {.printStatus = false,
+                             .progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
     return reportedErrors(io.err, [&] {
         HeadlessDataModule data(programDir, QStringLiteral("names fill"));
         EnrollStore store(data.dm);
@@ -66,9 +66,9 @@ int readNameRows(const QString& programDir, std::vector<NameRow>& rows, QTextStr
 int runNamesSendCommand(const QString& programDir, const std::vector<NameRow>& rows,
                         const std::optional<QString>& kartno, const QSqlRecord& row,
                         const Console& io) {
-    ConsoleOperator console(
-        io.err, {.printStatus = false,
-                 .progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
+    ConsoleOperator console(io.err,
+                            {.printStatus = false,
+                             .progressFd = io.quiet ? -1 : ConsoleOperator::progressOnTerminal()});
     return reportedErrors(io.err, [&] {
         std::optional<NameRow> selected;
         if (kartno) {

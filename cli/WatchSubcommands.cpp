@@ -209,7 +209,7 @@ Delivered deliver(HeadlessTerminal& terminal, const WatchContext& ctx, WatchOper
     // leaves every record in the files once.
     const TransferResult r =
         transferNewRecords(terminal.clock, terminal.machineNumber(), ctx.programDir, secondFile, op,
-                           QDate::currentDate());
+                           QDate::currentDate(), terminal.clock.displayName());
     const bool ok =
         r.outcome == TransferOutcome::Transferred || r.outcome == TransferOutcome::NoRecords;
     if (r.records > 0 && r.outcome != TransferOutcome::IdentityChanged) {

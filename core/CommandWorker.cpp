@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+
 #include <exception>
 #include <mutex>
 #include <optional>

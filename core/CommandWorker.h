@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QThread>
+
 #include <atomic>
 #include <exception>
 #include <functional>

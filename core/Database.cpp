@@ -14,10 +14,10 @@
 #include <QUrl>
 #include <QUuid>
 #include <QVariant>
-#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <sqlite3.h>
 
 namespace {
 

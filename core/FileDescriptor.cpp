@@ -1,6 +1,7 @@
 #include "FileDescriptor.h"
 
 #include <QFile>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>

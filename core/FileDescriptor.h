@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+
 #include <cstddef>
 #include <sys/types.h>
 #include <utility>

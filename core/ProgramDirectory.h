@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+
 #include <optional>
 
 // Where the program keeps Settings.ini, the databases and the data files.

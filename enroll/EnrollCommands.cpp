@@ -7,6 +7,7 @@
 #include "terminal/TFP_CLOCK.h"
 
 #include <QDateTime>
+
 #include <optional>
 #include <vector>
 

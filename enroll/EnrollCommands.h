@@ -7,6 +7,7 @@
 #include "terminal/DeviceState.h"
 
 #include <QString>
+
 #include <cstdint>
 #include <set>
 

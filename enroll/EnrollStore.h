@@ -10,6 +10,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+
 #include <cstdint>
 #include <optional>
 #include <set>

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QSqlQueryModel>
+
 #include <optional>
 
 // The names list (qryisim): the temp rows whose name begins with the search

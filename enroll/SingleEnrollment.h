@@ -10,6 +10,7 @@
 #include "EnrollCommands.h"
 
 #include <QStringList>
+
 #include <optional>
 
 struct SingleReadResult {

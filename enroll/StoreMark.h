@@ -20,6 +20,7 @@
 
 #include <QDateTime>
 #include <QString>
+
 #include <cstdint>
 
 struct StoreMark {

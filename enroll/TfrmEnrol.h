@@ -5,6 +5,7 @@
 #include "PersonnelSettings.h"
 
 #include <QDialog>
+
 #include <functional>
 #include <memory>
 

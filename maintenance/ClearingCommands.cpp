@@ -11,6 +11,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+
 #include <vector>
 
 QString administratorsClearedText() {

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+
 #include <cstdint>
 
 class Operator;

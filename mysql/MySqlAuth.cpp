@@ -3,13 +3,12 @@
 #include "MySqlPacket.h"
 
 #include <memory>
-
+#include <sodium.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
-#include <sodium.h>
 
 namespace v270::mysql {
 
@@ -109,8 +108,8 @@ std::string EncryptPassword(std::string_view pem, std::string_view password,
     const bool armoured = PEM_read_bio(bio.get(), &name, &header, &der, &derLength) == 1;
     const bool isPublicKey = armoured && std::string_view(name) == PEM_STRING_PUBLIC;
     const unsigned char* cursor = der;
-    std::unique_ptr<EVP_PKEY, PkeyFree> key(
-        isPublicKey ? d2i_PUBKEY(nullptr, &cursor, derLength) : nullptr);
+    std::unique_ptr<EVP_PKEY, PkeyFree> key(isPublicKey ? d2i_PUBKEY(nullptr, &cursor, derLength)
+                                                        : nullptr);
     OPENSSL_free(name);
     OPENSSL_free(header);
     OPENSSL_free(der);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
-
 #include <zlib.h>
 
 namespace v270::mysql {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-
 #include <openssl/evp.h>
 
 namespace v270::mysql {

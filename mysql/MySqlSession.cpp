@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
-
 #include <openssl/evp.h>
 
 namespace v270::mysql {

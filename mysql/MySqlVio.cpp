@@ -9,18 +9,17 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <system_error>
-#include <thread>
-#include <utility>
-
 #include <fcntl.h>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace v270::mysql {
 

@@ -5,6 +5,7 @@
 #include "enroll/PersonnelSettings.h"
 
 #include <QDialog>
+
 #include <memory>
 
 class Operator;

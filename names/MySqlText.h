@@ -4,6 +4,7 @@
 // (Windows-1254) bytes, ours are Unicode.
 
 #include <QString>
+
 #include <optional>
 #include <string>
 #include <string_view>

@@ -7,6 +7,7 @@
 #include "enroll/EnrollStore.h"
 
 #include <QString>
+
 #include <cstdint>
 #include <optional>
 #include <vector>

@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+
 #include <utility>
 
 using v270::mysql::TMyConnection;

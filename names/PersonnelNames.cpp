@@ -14,6 +14,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+
 #include <vector>
 
 using v270::mysql::TMyConnection;

@@ -7,6 +7,7 @@
 #include "enroll/PersonnelSettings.h"
 
 #include <QString>
+
 #include <functional>
 
 namespace v270::mysql {

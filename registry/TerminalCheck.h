@@ -4,6 +4,7 @@
 
 #include <QSqlRecord>
 #include <QString>
+
 #include <optional>
 
 // The longest name a row takes: the width of the name column in the old

@@ -2,6 +2,7 @@
 
 #include <QSqlRecord>
 #include <QString>
+
 #include <cstdint>
 
 class Operator;

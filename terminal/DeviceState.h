@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+
 #include <array>
 #include <cstdint>
 #include <map>

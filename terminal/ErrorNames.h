@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+
 #include <cstdint>
 
 // Codes returned through TFP_CLOCK::GetLastError.

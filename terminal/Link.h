@@ -7,6 +7,7 @@
 #include "LinkProtocol.h"
 
 #include <QString>
+
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -2,9 +2,8 @@
 
 #include "LinkOperations.h"
 
-#include <zlib.h>
-
 #include <cstring>
+#include <zlib.h>
 
 namespace wire {
 

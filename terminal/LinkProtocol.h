@@ -5,6 +5,7 @@
 // payload is one message: an operation, a result code, integers and blobs.
 
 #include <QByteArray>
+
 #include <cstdint>
 #include <optional>
 #include <vector>

@@ -12,6 +12,7 @@
 #include "LinkProtocol.h"
 
 #include <QString>
+
 #include <array>
 #include <cstdint>
 #include <memory>

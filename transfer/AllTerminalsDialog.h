@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QTimer>
+
 #include <memory>
 
 class QColor;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+
 #include <cstdint>
 
 // One attendance record as the terminal delivers it (the outputs of

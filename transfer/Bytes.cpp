@@ -1,8 +1,7 @@
 #include "Bytes.h"
 
-#include <zlib.h>
-
 #include <cstring>
+#include <zlib.h>
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QString>
 #include <QStringList>
+
 #include <cstdint>
 #include <optional>
 

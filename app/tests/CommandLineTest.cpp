@@ -5,9 +5,10 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 namespace {
 

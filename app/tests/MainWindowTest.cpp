@@ -33,10 +33,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
+
 #include <csignal>
 #include <functional>
-#include <gtest/gtest.h>
 #include <utility>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -20,9 +20,10 @@
 #include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
+
 #include <functional>
-#include <gtest/gtest.h>
 #include <optional>
+#include <gtest/gtest.h>
 
 namespace {
 

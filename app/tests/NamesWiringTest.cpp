@@ -3,6 +3,7 @@
 // against an in-process terminal, and what is given back after an error.
 
 #include "app/NamesWiring.h"
+
 #include "core/AppError.h"
 #include "core/CommandWorker.h"
 #include "core/TfrmDM.h"
@@ -24,6 +25,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -1,4 +1,5 @@
 #include "app/Startup.h"
+
 #include "app/Tfrmgiris.h"
 #include "core/TfrmDM.h"
 #include "core/testing/RecordingOperator.h"
@@ -10,6 +11,7 @@
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace {

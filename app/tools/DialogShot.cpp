@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
+
 #include <cstdio>
 
 int main(int argc, char** argv) {

@@ -16,6 +16,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
+
 #include <cstdio>
 
 int main(int argc, char** argv) {
@@ -32,7 +33,8 @@ int main(int argc, char** argv) {
     DeviceState state;
     state.machine = 1;
     for (int i = 0; i < 200000; ++i)
-        state.logs.push_back(LogRecord{1000 + i % 700, 0, 2026, 12, 1 + i % 28, 7 + i % 12, i % 60});
+        state.logs.push_back(
+            LogRecord{1000 + i % 700, 0, 2026, 12, 1 + i % 28, 7 + i % 12, i % 60});
     auto device = std::make_shared<DeviceModel>(state);
     window.FP_CLOCK1.setInProcessDevice(device);
     window.show();

@@ -1,4 +1,5 @@
 #include "bells/BellSchedule.h"
+
 #include "core/testing/RecordingOperator.h"
 #include "terminal/DeviceModel.h"
 #include "terminal/TFP_CLOCK.h"

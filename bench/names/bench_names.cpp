@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

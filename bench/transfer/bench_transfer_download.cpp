@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -79,9 +80,10 @@ int main(int argc, char** argv) {
         rates.push_back(kRecords / synced);
         withRelease.push_back(kRecords / seconds);
         bytes.push_back(double(clock.linkBytes()) / kRecords);
-        std::printf("run %d: %d records in files, synced and committed after %.3f s = %.0f records/s; "
-                    "with the terminal's commit and release %.3f s = %.0f records/s\n",
-                    run + 1, kRecords, synced, kRecords / synced, seconds, kRecords / seconds);
+        std::printf(
+            "run %d: %d records in files, synced and committed after %.3f s = %.0f records/s; "
+            "with the terminal's commit and release %.3f s = %.0f records/s\n",
+            run + 1, kRecords, synced, kRecords / synced, seconds, kRecords / seconds);
     }
     std::sort(rates.begin(), rates.end());
     std::sort(withRelease.begin(), withRelease.end());

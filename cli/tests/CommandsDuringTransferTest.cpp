@@ -14,6 +14,7 @@
 #include "transfer/TransferCommands.h"
 
 #include <QTemporaryDir>
+
 #include <functional>
 #include <gtest/gtest.h>
 

@@ -22,9 +22,9 @@
 #include <QThread>
 
 #include <csignal>
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -15,13 +15,14 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QThread>
+
 #include <csignal>
 #include <functional>
-#include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <set>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 // Texts in test failures as text.
 inline void PrintTo(const QString& text, std::ostream* os) {

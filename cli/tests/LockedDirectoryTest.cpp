@@ -18,11 +18,11 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -13,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QThread>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -162,8 +163,7 @@ TEST_F(NamesHeadless, SendToEveryTerminal) {
         "values (1, 'Yemekhane', 'ethernet', '127.0.0.1', ?, 0)",
         {second.port()});
     addTemp("00042", QStringLiteral("Çağla Öz"));
-    const Outcome r =
-        runProgram(programDir(), {"names", "send", "--all-terminals", "--jobs", "2"});
+    const Outcome r = runProgram(programDir(), {"names", "send", "--all-terminals", "--jobs", "2"});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "Gönderilen isim: 1\nGönderilen isim: 1\n");
     EXPECT_EQ(r.err, "Demo: SetUserName OK\nYemekhane: SetUserName OK\n") << r.err.toStdString();
@@ -187,9 +187,9 @@ TEST_F(NamesHeadless, SendWithAnEmptyListSaysSo) {
 }
 
 TEST_F(NamesHeadless, VerbsAndOptions) {
-    for (const QStringList& args : {QStringList{"yok"}, QStringList{"fill", "--all"},
-                                    QStringList{"send", "--all", "--kartno", "1"},
-                                    QStringList{"fill", "--all-terminals"}}) {
+    for (const QStringList& args :
+         {QStringList{"yok"}, QStringList{"fill", "--all"},
+          QStringList{"send", "--all", "--kartno", "1"}, QStringList{"fill", "--all-terminals"}}) {
         const Outcome r = runProgram(programDir(), QStringList{"names"} + args);
         EXPECT_EQ(r.code, 64) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains("Kullanım: ")) << r.err.toStdString();

@@ -23,8 +23,8 @@
 #include <QThread>
 
 #include <csignal>
-#include <gtest/gtest.h>
 #include <memory>
+#include <gtest/gtest.h>
 
 namespace {
 

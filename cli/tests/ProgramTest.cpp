@@ -20,10 +20,10 @@
 #include <QTemporaryDir>
 
 #include <grp.h>
-#include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 namespace {
 

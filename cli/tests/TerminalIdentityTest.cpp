@@ -17,9 +17,9 @@
 #include <QTemporaryDir>
 
 #include <functional>
-#include <gtest/gtest.h>
 #include <memory>
 #include <vector>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -23,11 +23,11 @@
 
 #include <chrono>
 #include <csignal>
-#include <gtest/gtest.h>
 #include <memory>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 namespace {
 

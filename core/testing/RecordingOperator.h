@@ -3,6 +3,7 @@
 #include "core/Operator.h"
 
 #include <QStringList>
+
 #include <deque>
 #include <vector>
 

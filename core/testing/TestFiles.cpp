@@ -3,6 +3,7 @@
 #include "core/Database.h"
 
 #include <QFile>
+
 #include <stdexcept>
 
 void createDatabaseFromSchema(const QString& path, const QString& schemaFile) {

@@ -2,14 +2,16 @@
 // on in the continuation, the operator is answered on the caller's thread,
 // and what the work throws reaches the continuation.
 
-#include "core/AppError.h"
 #include "core/CommandWorker.h"
+
+#include "core/AppError.h"
 #include "core/testing/CommandWaiting.h"
 #include "core/testing/RecordingOperator.h"
 
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -3,8 +3,8 @@
 #include <QString>
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -12,10 +12,10 @@
 
 #include <fcntl.h>
 #include <functional>
-#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 namespace {
 

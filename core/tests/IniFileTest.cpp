@@ -1,15 +1,17 @@
 #include "core/IniFile.h"
+
 #include "core/AppError.h"
 #include "core/testing/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
 #include <functional>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 namespace {
 

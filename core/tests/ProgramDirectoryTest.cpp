@@ -1,4 +1,5 @@
 #include "core/ProgramDirectory.h"
+
 #include "core/AppError.h"
 #include "core/Database.h"
 #include "core/testing/TestFiles.h"
@@ -7,9 +8,10 @@
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
+
 #include <functional>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -10,12 +10,12 @@
 
 #include <atomic>
 #include <functional>
-#include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <stdexcept>
 #include <vector>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "core/TextHelpers.h"
+
 #include "core/TextCodec.h"
 
 #include <utility>
-
 #include <gtest/gtest.h>
 
 TEST(TextHelpers, ZeroPad) {

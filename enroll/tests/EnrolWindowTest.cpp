@@ -24,8 +24,9 @@
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
-#include <gtest/gtest.h>
+
 #include <map>
+#include <gtest/gtest.h>
 
 namespace {
 

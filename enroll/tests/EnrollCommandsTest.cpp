@@ -9,11 +9,12 @@
 
 #include <QFile>
 #include <QSqlDatabase>
+
 #include <csignal>
-#include <gtest/gtest.h>
 #include <set>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "enroll/TemplateText.h"
 
 #include <QUuid>
+
 #include <functional>
 #include <gtest/gtest.h>
 

@@ -13,6 +13,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUuid>
+
 #include <functional>
 #include <ostream>
 #include <vector>

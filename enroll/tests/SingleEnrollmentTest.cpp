@@ -1,6 +1,7 @@
 // The tab "tek data(parmak)": read, write and delete one enrollment.
 
 #include "enroll/SingleEnrollment.h"
+
 #include "EnrollTestSupport.h"
 #include "core/AppError.h"
 #include "terminal/TFP_CLOCK.h"

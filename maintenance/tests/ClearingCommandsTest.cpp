@@ -1,4 +1,5 @@
 #include "maintenance/ClearingCommands.h"
+
 #include "core/AppError.h"
 #include "core/Database.h"
 #include "core/testing/RecordingOperator.h"
@@ -8,8 +9,9 @@
 
 #include <QSqlQuery>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
+
 #include <set>
+#include <gtest/gtest.h>
 
 namespace {
 

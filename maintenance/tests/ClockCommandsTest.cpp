@@ -1,9 +1,11 @@
 #include "maintenance/ClockCommands.h"
+
 #include "core/testing/RecordingOperator.h"
 #include "terminal/DeviceModel.h"
 #include "terminal/TFP_CLOCK.h"
 
 #include <QDateTime>
+
 #include <gtest/gtest.h>
 
 namespace {

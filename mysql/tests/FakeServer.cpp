@@ -2,22 +2,20 @@
 
 #include "mysql/MySqlPacket.h"
 
+#include <csignal>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <zlib.h>
-
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
-
-#include <csignal>
-#include <memory>
-#include <stdexcept>
+#include <zlib.h>
 
 namespace v270::mysql::test {
 

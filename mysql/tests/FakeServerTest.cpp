@@ -1,8 +1,7 @@
 // The client against a scripted server: what a real server will not do.
 #include "FakeServer.h"
-#include "mysql/MyQuery.h"
 
-#include <gtest/gtest.h>
+#include "mysql/MyQuery.h"
 
 #include <chrono>
 #include <cstdio>
@@ -10,12 +9,13 @@
 #include <fstream>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <openssl/evp.h>
 #include <regex>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <zlib.h>
 
 using namespace v270::mysql;

@@ -3,7 +3,6 @@
 
 #include <string>
 #include <vector>
-
 #include <gtest/gtest.h>
 
 using namespace v270::mysql;

@@ -7,7 +7,6 @@
 #include <climits>
 #include <string>
 #include <vector>
-
 #include <gtest/gtest.h>
 #include <zlib.h>
 

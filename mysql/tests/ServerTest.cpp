@@ -10,7 +10,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
 #include <gtest/gtest.h>
 
 using namespace v270::mysql;

@@ -2,6 +2,7 @@
 // keyboard, and that Dene and Kaydet reach the settings file.
 
 #include "names/DatabaseSettingsDialog.h"
+
 #include "core/IniFile.h"
 #include "core/testing/RecordingOperator.h"
 #include "core/testing/TestFiles.h"
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+
 #include <gtest/gtest.h>
 
 namespace {

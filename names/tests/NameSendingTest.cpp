@@ -1,6 +1,7 @@
 // Names from the list to an in-process terminal.
 
 #include "names/NameSending.h"
+
 #include "core/testing/RecordingOperator.h"
 #include "terminal/DeviceModel.h"
 #include "terminal/TFP_CLOCK.h"

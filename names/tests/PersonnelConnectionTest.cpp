@@ -2,14 +2,16 @@
 // the test MariaDB, and saving into Settings.ini.
 
 #include "names/PersonnelConnection.h"
+
 #include "PersonnelDatabase.h"
 #include "core/IniFile.h"
 #include "core/testing/TestFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include <gtest/gtest.h>
 
 namespace {
 

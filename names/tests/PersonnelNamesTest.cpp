@@ -2,6 +2,7 @@
 // on to an in-process terminal.
 
 #include "names/PersonnelNames.h"
+
 #include "PersonnelDatabase.h"
 #include "enroll/tests/EnrollTestSupport.h"
 #include "names/MySqlText.h"
@@ -9,8 +10,9 @@
 #include "terminal/TFP_CLOCK.h"
 
 #include <QFile>
-#include <gtest/gtest.h>
+
 #include <map>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "registry/TerminalCommands.h"
+
 #include "core/AppError.h"
 #include "core/Database.h"
 #include "core/TfrmDM.h"
@@ -8,6 +9,7 @@
 #include "registry/TerminalList.h"
 
 #include <QSqlQuery>
+
 #include <gtest/gtest.h>
 
 namespace {

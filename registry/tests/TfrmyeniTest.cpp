@@ -2,6 +2,7 @@
 // stored row with odd values opens whole with a note under the fields.
 
 #include "registry/Tfrmyeni.h"
+
 #include "core/TfrmDM.h"
 #include "core/testing/RecordingOperator.h"
 #include "core/testing/TestProgramDir.h"

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QSqlField>
 #include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -185,8 +186,8 @@ TEST_F(SessionLinkTest, CommandAfterALinkDropReconnectsOnceOrSaysWhy) {
         EXPECT_FALSE(bracket.locked());
     }
     EXPECT_EQ(op.messageHeads(), QStringList{QStringLiteral("Hata..Bağlantı Kurulamadı....")});
-    EXPECT_TRUE(op.messageTexts().value(0).contains(
-        QStringLiteral("\nKapı (127.0.0.1:%1): ").arg(port)));
+    EXPECT_TRUE(
+        op.messageTexts().value(0).contains(QStringLiteral("\nKapı (127.0.0.1:%1): ").arg(port)));
     EXPECT_FALSE(clock.isConnected());
 }
 

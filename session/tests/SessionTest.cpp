@@ -6,6 +6,7 @@
 #include "terminal/TFP_CLOCK.h"
 
 #include <QSqlField>
+
 #include <gtest/gtest.h>
 
 namespace {

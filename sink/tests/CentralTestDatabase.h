@@ -19,8 +19,8 @@
 
 #include <cstdlib>
 #include <functional>
-#include <gtest/gtest.h>
 #include <string>
+#include <gtest/gtest.h>
 
 inline QString centralEnv(const char* name) {
     return QString::fromLocal8Bit(std::getenv(name));

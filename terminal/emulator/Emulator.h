@@ -13,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
+
 #include <functional>
 #include <map>
 #include <memory>

@@ -13,8 +13,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -24,6 +22,7 @@
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -2,9 +2,8 @@
 
 #include "terminal/DeviceState.h"
 
-#include <gtest/gtest.h>
-
 #include <limits>
+#include <gtest/gtest.h>
 
 namespace {
 

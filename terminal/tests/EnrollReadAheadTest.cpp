@@ -10,9 +10,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <gtest/gtest.h>
-
 #include <map>
+#include <gtest/gtest.h>
 
 namespace {
 

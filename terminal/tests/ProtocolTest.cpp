@@ -10,12 +10,10 @@
 
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
 #include <array>
 #include <memory>
 #include <set>
-
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 using wire::FrameDecoder;

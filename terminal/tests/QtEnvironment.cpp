@@ -3,9 +3,8 @@
 
 #include <QCoreApplication>
 
-#include <gtest/gtest.h>
-
 #include <memory>
+#include <gtest/gtest.h>
 
 namespace {
 

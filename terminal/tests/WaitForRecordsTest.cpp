@@ -12,13 +12,12 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <csignal>
 #include <ctime>
 #include <future>
 #include <thread>
+#include <gtest/gtest.h>
 
 namespace {
 

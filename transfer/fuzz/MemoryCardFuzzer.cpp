@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QList>
+
 #include <cstdint>
 #include <cstdlib>
 
@@ -21,7 +22,8 @@ QByteArray byLines(const QByteArray& file) {
         while (end < n && file[end] != '\n' && file[end] != '\r')
             ++end;
         if (lineNo > 0) {
-            out += memoryCardConvertedLine(memoryCardIntermediateLine(file.sliced(start, end - start)));
+            out += memoryCardConvertedLine(
+                memoryCardIntermediateLine(file.sliced(start, end - start)));
             out += "\r\n";
         }
         if (end + 1 < n && file[end] == '\r' && file[end + 1] == '\n') ++end;

@@ -3,6 +3,7 @@
 // the run ends long before a request's own time limit.
 
 #include "transfer/AllTerminalsTransfer.h"
+
 #include "core/testing/TestProgramDir.h"
 #include "transfer/AllTerminalsDialog.h"
 #include "transfer/TransferHistory.h"
@@ -19,7 +20,6 @@
 #include <QThread>
 
 #include <optional>
-
 #include <gtest/gtest.h>
 
 namespace {

@@ -1,8 +1,9 @@
 #include "transfer/AttendanceLine.h"
+
 #include "core/TextHelpers.h"
 
-#include <gtest/gtest.h>
 #include <limits>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,16 +1,18 @@
 #include "transfer/DataFiles.h"
+
 #include "core/AppError.h"
 #include "core/testing/TestFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+
 #include <csignal>
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include "transfer/Bytes.h"
 #include "transfer/JournalFormat.h"
 
-#include <gtest/gtest.h>
 #include <vector>
+#include <gtest/gtest.h>
 
 namespace {
 

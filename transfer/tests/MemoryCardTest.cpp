@@ -1,12 +1,14 @@
 #include "transfer/MemoryCard.h"
+
 #include "core/AppError.h"
 #include "core/testing/RecordingOperator.h"
 #include "core/testing/TestFiles.h"
 #include "transfer/DataFiles.h"
 
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
+
 #include <random>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "transfer/TransferCommands.h"
+
 #include "core/AppError.h"
 #include "core/testing/RecordingOperator.h"
 #include "core/testing/SilentOperator.h"
@@ -13,15 +14,16 @@
 #include <QDir>
 #include <QHash>
 #include <QTemporaryDir>
+
 #include <algorithm>
 #include <csignal>
 #include <functional>
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
+#include <gtest/gtest.h>
 
 namespace {
 

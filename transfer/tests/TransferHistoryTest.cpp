@@ -4,6 +4,7 @@
 // written never fails the transfer.
 
 #include "transfer/TransferHistory.h"
+
 #include "core/AppError.h"
 #include "core/DirectoryLock.h"
 #include "core/testing/RecordingOperator.h"
@@ -22,7 +23,6 @@
 #include <QTemporaryDir>
 
 #include <optional>
-
 #include <gtest/gtest.h>
 
 namespace {

@@ -5,7 +5,6 @@
 #include <QList>
 
 #include <map>
-
 #include <gtest/gtest.h>
 
 namespace {
