@@ -3,10 +3,12 @@
 
 #include "EnrollTestSupport.h"
 #include "core/CommandWorker.h"
+#include "core/DirectoryLock.h"
 #include "core/IniFile.h"
 #include "core/TfrmDM.h"
 #include "core/testing/CommandWaiting.h"
 #include "core/testing/TestProgramDir.h"
+#include "enroll/EnrollStore.h"
 #include "enroll/TfrmEnrol.h"
 #include "session/TerminalSession.h"
 #include "terminal/TFP_CLOCK.h"
@@ -23,9 +25,11 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <map>
+#include <optional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -283,6 +287,36 @@ TEST_F(EnrolWindow, EnterReadsOnTheSingleTabOnlyAndAltPressesTheMarkedButton) {
     QTest::qWait(300); // a shortcut presses the button with a short animation
     EXPECT_EQ(clicks, (std::map<QPushButton*, int>{{window->BitBtn2, 1}}));
     window->hide();
+}
+
+// Another program holds the directory: the copy commands wait for it on the
+// terminal thread, saying so, while the window keeps turning; "İptal" ends
+// the wait, and neither the store nor the terminal changes.
+TEST_F(EnrolWindow, CopyCommandsWaitForTheDirectoryOffTheWindowAndCancelEndsIt) {
+    std::optional<DirectoryLock> other = DirectoryLock::acquire(dir(), "Verileri Aktar", 0);
+    ASSERT_TRUE(other);
+    const long long stored = EnrollStore(dm).enrollmentCount();
+    for (QPushButton* button : {window->BitBtn1, window->BitBtn2}) {
+        SCOPED_TRACE(button->objectName().toStdString());
+        op.statuses.clear();
+        int turns = 0;
+        bool saidWaiting = false;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            ++turns;
+            saidWaiting = saidWaiting || op.statuses.join('|').contains("bekleniyor");
+            if (turns == 8) window->cancelButton->click();
+        });
+        ticker.start(50);
+        button->click();
+        EXPECT_TRUE(worker.running()) << "the click returns while the command waits";
+        ASSERT_TRUE(waitForCommand(worker));
+        EXPECT_GE(turns, 8) << "the window's loop turned during the wait";
+        EXPECT_TRUE(saidWaiting) << op.statuses.join('|').toStdString();
+        EXPECT_EQ(EnrollStore(dm).enrollmentCount(), stored);
+        EXPECT_EQ(device->state().enrollments.size(), 3u);
+        EXPECT_TRUE(button->isEnabled());
+    }
 }
 
 } // namespace
