@@ -130,7 +130,8 @@ TEST_F(MainWindowTest, ControlsCarryTheirNamesAndCaptions) {
     EXPECT_EQ(items, (QStringList{QStringLiteral("Terminalde Tanımlı Tüm Parmakizlerini Sil"), "-",
                                   QStringLiteral("Tüm Verileri Al (silmez)"),
                                   QStringLiteral("Tüm Verileri Al(aldıktan sonra cihazdan sil)"),
-                                  "-", QStringLiteral("Tüm Terminallerden Aktar")}));
+                                  "-", QStringLiteral("Tüm Terminallerden Aktar"), "-",
+                                  QStringLiteral("Geçmiş")}));
 }
 
 TEST_F(MainWindowTest, OnlyTheSixTerminalCommandsWaitForAConnection) {

@@ -218,10 +218,12 @@ TEST_F(History, WindowShowsTheNewestFirstAndMarksFailures) {
     EXPECT_NE(window.gridHistory->item(1, 0)->background().color(), failedRowColour());
     EXPECT_TRUE(window.gridHistory->item(1, HistoryWindow::kResultColumn)->icon().isNull());
     for (QWidget* control : std::initializer_list<QWidget*>{
-             window.gridHistory, window.lblSummary, window.refreshButton, window.closeButton}) {
+             window.gridHistory, window.refreshButton, window.closeButton}) {
         EXPECT_FALSE(control->objectName().isEmpty());
         EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
     }
+    // The summary's text is its name for a screen reader; what it is, its description.
+    EXPECT_FALSE(window.lblSummary->accessibleDescription().isEmpty());
 }
 
 } // namespace
